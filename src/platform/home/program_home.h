@@ -1,0 +1,22 @@
+// The program home: the folder that stands for "the folder of the program's executable"
+// (profiles, field-list files), and where the family's install-area store lives.
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+namespace remoteccm {
+
+// $REMOTECCM_HOME, else $XDG_CONFIG_HOME/remoteccm (~/.config/remoteccm); created on first use.
+std::filesystem::path ProgramHome();
+
+// Overrides ProgramHome() for this process (the CLI's --home, tests).
+void SetProgramHome(const std::filesystem::path& home);
+
+// The install-area store file: $REMOTECCM_REGISTRY, else $XDG_CONFIG_HOME/velmor/install.ini.
+std::filesystem::path RegistryStorePath();
+
+// The store section of this program, shared by remoteccm and remoteccm-cli: "remoteccm".
+std::string OwnExecutableFileName();
+
+}  // namespace remoteccm

@@ -1,0 +1,31 @@
+// The list of time zones a profile can name: one entry per canonical tzdata zone, each with a
+// display name like "(UTC-05:00) America/New_York" and its current rule.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "timezone/zone_rule.h"
+
+namespace remoteccm {
+
+struct TimeZoneEntry {
+  std::string display_name;  // "(UTC±hh:mm) Area/City"
+  std::string zone_id;       // "Area/City"
+  ZoneRule rule;
+};
+
+// The tzdata folder: $REMOTECCM_ZONEINFO if set, else /usr/share/zoneinfo.
+std::filesystem::path DefaultZoneinfoDir();
+
+// Every canonical zone of the folder, sorted by display name comparing character codes.
+// A missing or unreadable folder gives an empty list.
+std::vector<TimeZoneEntry> LoadTimeZones(const std::filesystem::path& zoneinfo_dir);
+
+// Index of the entry a stored SQLTimeZoneName names (its display name compared without regard
+// to case, or the Windows display name of a common zone), or -1 when it names none.
+int FindTimeZone(const std::vector<TimeZoneEntry>& zones, std::string_view stored_name);
+
+}  // namespace remoteccm
