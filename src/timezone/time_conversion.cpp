@@ -15,4 +15,12 @@ double LocalToCdrSeconds(const TimeZoneSettings& settings, double local) {
   return (v - kUnixEpochDays) * 86400.0;
 }
 
+TimeConverter::TimeConverter(const TimeZoneSettings& settings) : settings_(settings) {}
+double TimeConverter::ToLocal(double cdr_seconds) const {
+  return CdrSecondsToLocal(settings_, cdr_seconds);
+}
+double TimeConverter::ToCdrSeconds(double local) const {
+  return LocalToCdrSeconds(settings_, local);
+}
+
 }  // namespace remoteccm

@@ -23,4 +23,18 @@ struct TimeZoneSettings {
 double CdrSecondsToLocal(const TimeZoneSettings& settings, double seconds);
 double LocalToCdrSeconds(const TimeZoneSettings& settings, double local);
 
+// Converts many values by one profile's settings, as the two functions above do; the engine
+// keeps one per pass so the transition moments are worked out once per year, not per value.
+class TimeConverter {
+ public:
+  explicit TimeConverter(const TimeZoneSettings& settings);
+
+  double ToLocal(double cdr_seconds) const;   // CdrSecondsToLocal
+  double ToCdrSeconds(double local) const;    // LocalToCdrSeconds
+  const TimeZoneSettings& settings() const { return settings_; }
+
+ private:
+  TimeZoneSettings settings_;
+};
+
 }  // namespace remoteccm
