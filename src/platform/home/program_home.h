@@ -10,7 +10,7 @@ namespace remoteccm {
 // $REMOTECCM_HOME, else $XDG_CONFIG_HOME/remoteccm (~/.config/remoteccm); created on first use.
 std::filesystem::path ProgramHome();
 
-// Overrides ProgramHome() for this process (the CLI's --home, tests).
+// Overrides ProgramHome() for this process (the CLI's --home, tests); an empty path ends it.
 void SetProgramHome(const std::filesystem::path& home);
 
 // The install-area store file: $REMOTECCM_REGISTRY, else $XDG_CONFIG_HOME/velmor/install.ini.
