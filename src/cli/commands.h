@@ -1,0 +1,47 @@
+// The commands of remoteccm-cli, one file each, and what main hands them.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "profile/profile_file.h"
+#include "timezone/zone_list.h"
+
+namespace remoteccm {
+
+// Exit statuses shared by the commands.
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitNoProfile = 2;     // the named profile file does not exist
+inline constexpr int kExitUsage = 64;        // unknown option or missing argument
+inline constexpr int kExitIoError = 74;      // standard output could not be written
+inline constexpr int kExitUnavailable = 70;  // a command this build does not provide yet
+
+struct CliContext {
+  // The parameters that are not options, in order, as the desktop program takes them:
+  // a profile name or path, "/DEFAULT", "/CONFIG", "/VISIBLE", "/ENTITY:x".
+  std::vector<std::string> parameters;
+  std::string entity_name;  // the text given with "/ENTITY:"
+};
+
+// The profile environment of this process for ctx: the program home, the tzdata zone list
+// (read once), this computer's zone, the system clock and the install-area store.
+ProfileEnvironment CliProfileEnvironment(const CliContext& ctx);
+
+// The zone list of this process, read from tzdata on first use.
+const std::vector<TimeZoneEntry>& CliTimeZones();
+
+// Runs the profile of ctx.parameters unattended (run_command.cpp).
+int RunProfileCommand(const CliContext& ctx);
+
+// --print PROFILE: every setting of the profile as loaded, one "Key=value" line per key.
+int PrintCommand(const CliContext& ctx, const std::string& profile);
+
+// --list-zones: the time zones a profile can name (zones_command.cpp).
+int ListZonesCommand(const CliContext& ctx);
+
+// --columns PROFILE, --check PROFILE: the CDR table's columns, and a connection test
+// (db_commands.cpp).
+int ColumnsCommand(const CliContext& ctx, const std::string& profile);
+int CheckCommand(const CliContext& ctx, const std::string& profile);
+
+}  // namespace remoteccm
