@@ -1,0 +1,58 @@
+#include "platform/registry/reg_access.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <system_error>
+#include <utility>
+
+#include "util/ini_file.h"
+#include "util/text_routines.h"
+
+namespace remoteccm {
+namespace {
+
+// Opens the store for writing the way the install area is opened: folders and file created
+// when missing. False when that is not possible.
+bool OpenOrCreateStore(const std::filesystem::path& store_file) {
+  std::error_code error;
+  const std::filesystem::path folder = store_file.parent_path();
+  if (!folder.empty() && !std::filesystem::is_directory(folder, error)) {
+    std::filesystem::create_directories(folder, error);
+    if (error) return false;
+  }
+  const int fd = ::open(store_file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  if (fd < 0) return false;
+  // A store without any write permission, or in a folder that may not be written, does not
+  // open for full access, whoever asks.
+  struct stat info {};
+  const bool writable = ::fstat(fd, &info) == 0 && (info.st_mode & 0222) != 0 &&
+                        ::access(folder.empty() ? "." : folder.c_str(), W_OK) == 0;
+  ::close(fd);
+  return writable;
+}
+
+}  // namespace
+
+TRegAccess::TRegAccess(std::filesystem::path store_file) : store_file_(std::move(store_file)) {}
+
+std::string TRegAccess::GetRegistryItem(std::string_view section,
+                                        std::string_view value_name) const {
+  std::string value = ReadProfileValue(store_file_, section, UpperCase(value_name));
+  if (value.size() > kShortTextMax) value.resize(kShortTextMax);
+  return value;
+}
+
+void TRegAccess::SetRegistryItem(std::string_view section, std::string_view value_name,
+                                 std::string_view value) const {
+  const std::string name = UpperCase(value_name);
+  if (!OpenOrCreateStore(store_file_)) return;
+  try {
+    WriteProfileValue(store_file_, section, name, value);
+  } catch (const IniWriteError&) {
+    throw RegistryError("Failed to set data for '" + name + "'");
+  }
+}
+
+}  // namespace remoteccm
