@@ -1,0 +1,448 @@
+#include "platform/db/connection_string.h"
+
+#include <odbcinst.h>
+#include <sql.h>
+#include <sqlext.h>
+
+#include <algorithm>
+#include <array>
+#include <charconv>
+#include <optional>
+
+#include "platform/db/db_error.h"
+#include "platform/db/odbc_environment.h"
+#include "util/text_routines.h"
+
+namespace remoteccm {
+namespace {
+
+// Size of the result fetch of psqlODBC's declare/fetch mode: large enough that a round trip
+// carries many rows, small enough that memory stays flat (measured in bench/db_read_memory).
+constexpr std::string_view kPostgresFetchRows = "1000";
+
+struct Span {
+  std::size_t begin = 0;
+  std::size_t end = 0;
+};
+
+struct ParsedAttribute {
+  ConnectionAttribute attribute;
+  Span value;  // where the value stands in the text, quotes and braces included
+};
+
+bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+std::vector<ParsedAttribute> ParseWithSpans(std::string_view text) {
+  std::vector<ParsedAttribute> result;
+  std::size_t i = 0;
+  const std::size_t n = text.size();
+  while (i < n) {
+    while (i < n && (IsBlank(text[i]) || text[i] == ';')) ++i;
+    if (i >= n) break;
+    const std::size_t key_begin = i;
+    while (i < n && text[i] != '=' && text[i] != ';') ++i;
+    const std::string key{TrimView(text.substr(key_begin, i - key_begin))};
+    if (i >= n || text[i] == ';') {
+      throw DbError("The connection string part \"" + key + "\" has no \"=\" and no value");
+    }
+    if (key.empty()) throw DbError("The connection string has a value without a name");
+    ++i;  // "="
+    while (i < n && IsBlank(text[i])) ++i;
+    ParsedAttribute parsed;
+    parsed.attribute.key = key;
+    parsed.value.begin = i;
+    if (i < n && (text[i] == '{' || text[i] == '\'' || text[i] == '"')) {
+      const char open = text[i];
+      const char close = open == '{' ? '}' : open;
+      ++i;
+      bool closed = false;
+      while (i < n) {
+        if (text[i] == close) {
+          if (i + 1 < n && text[i + 1] == close) {
+            parsed.attribute.value += close;
+            i += 2;
+            continue;
+          }
+          ++i;
+          closed = true;
+          break;
+        }
+        parsed.attribute.value += text[i++];
+      }
+      if (!closed) {
+        throw DbError("The value of \"" + key + "\" in the connection string has no closing " +
+                      std::string(1, close));
+      }
+      parsed.value.end = i;
+      while (i < n && IsBlank(text[i])) ++i;
+      if (i < n && text[i] != ';') {
+        throw DbError("The connection string has text after the quoted value of \"" + key + "\"");
+      }
+    } else {
+      while (i < n && text[i] != ';') ++i;
+      parsed.attribute.value = Trim(text.substr(parsed.value.begin, i - parsed.value.begin));
+      parsed.value.end = parsed.value.begin + parsed.attribute.value.size();
+    }
+    result.push_back(std::move(parsed));
+  }
+  return result;
+}
+
+bool IsPasswordKey(std::string_view key) {
+  return SameText(key, "PWD") || SameText(key, "Password");
+}
+
+bool IsUserKey(std::string_view key) {
+  return SameText(key, "UID") || SameText(key, "User ID") || SameText(key, "User") ||
+         SameText(key, "UserName") || SameText(key, "User Name");
+}
+
+void RemoveKeys(ConnectionAttributes& attributes, bool (*matches)(std::string_view)) {
+  std::erase_if(attributes, [&](const ConnectionAttribute& a) { return matches(a.key); });
+}
+
+void RemoveKey(ConnectionAttributes& attributes, std::string_view key) {
+  std::erase_if(attributes, [&](const ConnectionAttribute& a) { return SameText(a.key, key); });
+}
+
+void AddIfMissing(ConnectionAttributes& attributes, std::string_view key, std::string_view value) {
+  if (FindAttribute(attributes, key) == nullptr) {
+    attributes.push_back({std::string(key), std::string(value)});
+  }
+}
+
+bool Contains(std::string_view text, std::string_view part) {
+  return UpperCase(text).find(UpperCase(part)) != std::string::npos;
+}
+
+// OLE DB properties that mean nothing to an ODBC driver.
+constexpr std::array<std::string_view, 16> kOleDbOnlyKeys = {
+    "Provider",
+    "Persist Security Info",
+    "Auto Translate",
+    "Packet Size",
+    "Workstation ID",
+    "Use Procedure for Prepare",
+    "Mode",
+    "Prompt",
+    "Connect Timeout",
+    "Locale Identifier",
+    "Extended Properties",
+    "OLE DB Services",
+    "General Timeout",
+    "Tag with column collation when possible",
+    "Application Name",
+    "Initial File Name"};
+
+bool IsOleDbOnlyKey(std::string_view key) {
+  return std::ranges::any_of(kOleDbOnlyKeys, [&](std::string_view k) { return SameText(k, key); });
+}
+
+std::optional<std::string> FindInstalled(const std::vector<std::string>& installed,
+                                         std::string_view name) {
+  for (const std::string& driver : installed) {
+    if (SameText(driver, name)) return driver;
+  }
+  return std::nullopt;
+}
+
+std::string JoinNames(const std::vector<std::string>& names) {
+  std::string text;
+  for (const std::string& name : names) {
+    if (!text.empty()) text += ", ";
+    text += name;
+  }
+  return text.empty() ? "none" : text;
+}
+
+// Provider=MSDASQL: the rest is an ODBC string, possibly inside "Extended Properties".
+ConnectionAttributes FromMsdasql(const ConnectionAttributes& attributes) {
+  ConnectionAttributes odbc;
+  if (const std::string* extended = FindAttribute(attributes, "Extended Properties")) {
+    for (ParsedAttribute& p : ParseWithSpans(*extended)) odbc.push_back(std::move(p.attribute));
+  }
+  for (const ConnectionAttribute& a : attributes) {
+    if (IsOleDbOnlyKey(a.key)) continue;
+    if (SameText(a.key, "Data Source")) {
+      if (FindAttribute(attributes, "DSN") == nullptr &&
+          FindAttribute(attributes, "Driver") == nullptr && FindAttribute(odbc, "DSN") == nullptr &&
+          FindAttribute(odbc, "Driver") == nullptr) {
+        odbc.push_back({"DSN", a.value});
+      }
+      continue;
+    }
+    if (SameText(a.key, "Initial Catalog")) {
+      AddIfMissing(odbc, "Database", a.value);
+      continue;
+    }
+    if (SameText(a.key, "User ID")) {
+      AddIfMissing(odbc, "UID", a.value);
+      continue;
+    }
+    if (SameText(a.key, "Password")) {
+      AddIfMissing(odbc, "PWD", a.value);
+      continue;
+    }
+    RemoveKey(odbc, a.key);
+    odbc.push_back(a);
+  }
+  return odbc;
+}
+
+bool IsSqlServerProvider(std::string_view provider) {
+  const std::string p = UpperCase(TrimView(provider));
+  return p.starts_with("SQLOLEDB") || p.starts_with("SQLNCLI") || p.starts_with("MSOLEDBSQL");
+}
+
+bool SaysYes(std::string_view value) {
+  return SameText(value, "SSPI") || SameText(value, "yes") || SameText(value, "true");
+}
+
+// The SQL Server OLE DB providers: Data Source "host", "host,port" or "host\instance".
+ConnectionAttributes FromSqlServerProvider(const ConnectionAttributes& attributes,
+                                           const std::vector<std::string>& installed) {
+  for (const ConnectionAttribute& a : attributes) {
+    if ((SameText(a.key, "Integrated Security") || SameText(a.key, "Trusted_Connection")) &&
+        SaysYes(a.value)) {
+      throw DbError(
+          "Windows authentication (Integrated Security=SSPI) is not supported on Linux: give a "
+          "SQL Server login in User ID and Password");
+    }
+  }
+  const std::string* source = FindAttribute(attributes, "Data Source");
+  if (source == nullptr) source = FindAttribute(attributes, "Server");
+  if (source == nullptr || TrimView(*source).empty()) {
+    throw DbError("The SQL Server connection string names no server (Data Source=...)");
+  }
+  std::string host{TrimView(*source)};
+  if (SameText(std::string_view(host).substr(0, 4), "tcp:")) host.erase(0, 4);
+  std::string port;
+  if (const std::size_t comma = host.find(','); comma != std::string::npos) {
+    port = Trim(std::string_view(host).substr(comma + 1));
+    host = Trim(std::string_view(host).substr(0, comma));
+    int number = 0;
+    const auto [end, error] = std::from_chars(port.data(), port.data() + port.size(), number);
+    if (error != std::errc() || end != port.data() + port.size() || number < 1 || number > 65535) {
+      throw DbError("The port \"" + port + "\" of the Data Source is not a number from 1 to 65535");
+    }
+  }
+  if (host == "." || SameText(host, "(local)")) host = "127.0.0.1";
+  const bool named_instance = host.find('\\') != std::string::npos;
+  if (port.empty() && !named_instance) port = "1433";
+
+  // FreeTDS first: CallManager 4.x runs SQL Server 2000, which Microsoft's current drivers no
+  // longer reach; their drivers serve when FreeTDS is missing.
+  std::optional<std::string> driver = FindInstalled(installed, "FreeTDS");
+  const bool free_tds = driver.has_value();
+  for (std::string_view name : {"ODBC Driver 18 for SQL Server", "ODBC Driver 17 for SQL Server",
+                                "ODBC Driver 13 for SQL Server"}) {
+    if (!driver) driver = FindInstalled(installed, name);
+  }
+  if (!driver) {
+    throw DbError(
+        "No SQL Server ODBC driver is installed (FreeTDS or ODBC Driver 17/18 for SQL Server); "
+        "install the package tdsodbc. Installed drivers: " +
+        JoinNames(installed));
+  }
+
+  ConnectionAttributes odbc;
+  odbc.push_back({"Driver", *driver});
+  if (free_tds) {
+    odbc.push_back({"Server", host});
+    if (!port.empty()) odbc.push_back({"Port", port});
+  } else {
+    odbc.push_back({"Server", port.empty() ? host : host + "," + port});
+  }
+  if (const std::string* catalog = FindAttribute(attributes, "Initial Catalog")) {
+    odbc.push_back({"Database", *catalog});
+  }
+  if (const std::string* user = FindAttribute(attributes, "User ID")) {
+    odbc.push_back({"UID", *user});
+  }
+  if (const std::string* password = FindAttribute(attributes, "Password")) {
+    odbc.push_back({"PWD", *password});
+  }
+  for (const ConnectionAttribute& a : attributes) {
+    if (IsOleDbOnlyKey(a.key) || SameText(a.key, "Data Source") || SameText(a.key, "Server") ||
+        SameText(a.key, "Initial Catalog") || SameText(a.key, "User ID") ||
+        SameText(a.key, "Password") || SameText(a.key, "Integrated Security") ||
+        SameText(a.key, "Trusted_Connection")) {
+      continue;
+    }
+    RemoveKey(odbc, a.key);
+    odbc.push_back(a);
+  }
+  // SQL Server 2000 speaks TDS 7.1 at most; newer servers still accept it.
+  if (free_tds) AddIfMissing(odbc, "TDS_Version", "7.1");
+  return odbc;
+}
+
+// The driver a DSN stands for, from odbc.ini ("" when unknown).
+std::string DriverOfDataSource(const std::string& dsn) {
+  std::array<char, 512> buffer{};
+  const int length = SQLGetPrivateProfileString(dsn.c_str(), "Driver", "", buffer.data(),
+                                                static_cast<int>(buffer.size()), "odbc.ini");
+  if (length <= 0) return {};
+  return std::string(buffer.data(), std::min<std::size_t>(length, buffer.size() - 1));
+}
+
+}  // namespace
+
+ConnectionAttributes ParseConnectionString(std::string_view text) {
+  ConnectionAttributes result;
+  for (ParsedAttribute& p : ParseWithSpans(text)) result.push_back(std::move(p.attribute));
+  return result;
+}
+
+std::string FormatOdbcConnectionString(const ConnectionAttributes& attributes) {
+  std::string text;
+  for (const ConnectionAttribute& a : attributes) {
+    text += a.key;
+    text += '=';
+    const bool needs_braces =
+        a.value.find_first_of(";{}") != std::string::npos ||
+        (!a.value.empty() && (IsBlank(a.value.front()) || IsBlank(a.value.back())));
+    if (needs_braces) {
+      text += '{';
+      for (char c : a.value) {
+        text += c;
+        if (c == '}') text += '}';
+      }
+      text += '}';
+    } else {
+      text += a.value;
+    }
+    text += ';';
+  }
+  return text;
+}
+
+const std::string* FindAttribute(const ConnectionAttributes& attributes, std::string_view key) {
+  for (const ConnectionAttribute& a : attributes) {
+    if (SameText(a.key, key)) return &a.value;
+  }
+  return nullptr;
+}
+
+std::string MaskConnectionPasswords(std::string_view text) {
+  std::string masked(text);
+  try {
+    std::vector<ParsedAttribute> parsed = ParseWithSpans(text);
+    // Replace from the back so the earlier spans stay valid.
+    for (auto it = parsed.rbegin(); it != parsed.rend(); ++it) {
+      if (IsPasswordKey(it->attribute.key)) {
+        masked.replace(it->value.begin, it->value.end - it->value.begin, "***");
+      }
+    }
+    return masked;
+  } catch (const DbError&) {
+    const std::string upper = UpperCase(text);
+    std::size_t cut = std::string::npos;
+    for (std::string_view key : {"PWD", "PASSWORD"}) {
+      for (std::size_t at = upper.find(key); at != std::string::npos;
+           at = upper.find(key, at + 1)) {
+        std::size_t j = at + key.size();
+        while (j < upper.size() && IsBlank(upper[j])) ++j;
+        if (j < upper.size() && upper[j] == '=') {
+          cut = std::min(cut, j + 1);
+          break;
+        }
+      }
+    }
+    if (cut != std::string::npos) masked = masked.substr(0, cut) + "***";
+    return masked;
+  }
+}
+
+std::vector<std::string> InstalledOdbcDrivers() {
+  std::vector<std::string> drivers;
+  SQLHENV env = OdbcEnvironment();
+  std::array<SQLCHAR, 256> name{};
+  std::array<SQLCHAR, 1024> attributes{};
+  SQLSMALLINT name_length = 0;
+  SQLSMALLINT attributes_length = 0;
+  SQLUSMALLINT direction = SQL_FETCH_FIRST;
+  while (SQL_SUCCEEDED(SQLDrivers(env, direction, name.data(), name.size(), &name_length,
+                                  attributes.data(), attributes.size(), &attributes_length))) {
+    drivers.emplace_back(reinterpret_cast<const char*>(name.data()));
+    direction = SQL_FETCH_NEXT;
+  }
+  return drivers;
+}
+
+OdbcConnectionRequest ResolveConnectionString(std::string_view text, std::string_view login,
+                                              std::string_view password,
+                                              const DriverLister& drivers) {
+  ConnectionAttributes attributes = ParseConnectionString(text);
+  std::optional<std::vector<std::string>> installed;
+  auto installed_drivers = [&]() -> const std::vector<std::string>& {
+    if (!installed) installed = drivers();
+    return *installed;
+  };
+
+  ConnectionAttributes odbc;
+  if (const std::string* provider = FindAttribute(attributes, "Provider")) {
+    const std::string name = UpperCase(TrimView(*provider));
+    if (name.starts_with("MSDASQL")) {
+      odbc = FromMsdasql(attributes);
+    } else if (IsSqlServerProvider(name)) {
+      odbc = FromSqlServerProvider(attributes, installed_drivers());
+    } else {
+      throw DbError("The OLE DB provider \"" + *provider +
+                    "\" is not available on Linux: use an ODBC connection string "
+                    "(Driver=...; or DSN=...;), Provider=MSDASQL;... or Provider=SQLOLEDB;...");
+    }
+  } else {
+    odbc = std::move(attributes);
+  }
+
+  const std::string* driver = FindAttribute(odbc, "Driver");
+  const std::string* dsn = FindAttribute(odbc, "DSN");
+  if (driver == nullptr && dsn == nullptr && FindAttribute(odbc, "FILEDSN") == nullptr) {
+    throw DbError(
+        "The connection string names neither an ODBC driver (Driver=...) nor a data source "
+        "(DSN=...)");
+  }
+
+  OdbcConnectionRequest request;
+  std::string driver_kind;
+  if (driver != nullptr) {
+    request.driver = *driver;
+    driver_kind = *driver;
+    // A driver given by its library path is the driver manager's to find.
+    if (driver->find('/') == std::string::npos) {
+      if (auto found = FindInstalled(installed_drivers(), Trim(*driver))) {
+        driver_kind = *found;
+      } else {
+        throw DbError("The ODBC driver \"" + *driver +
+                      "\" is not installed. Installed drivers: " + JoinNames(installed_drivers()));
+      }
+    }
+  } else if (dsn != nullptr) {
+    driver_kind = DriverOfDataSource(*dsn);
+  }
+
+  if (!login.empty()) {
+    RemoveKeys(odbc, IsUserKey);
+    odbc.push_back({"UID", std::string(login)});
+  }
+  if (!password.empty()) {
+    RemoveKeys(odbc, IsPasswordKey);
+    odbc.push_back({"PWD", std::string(password)});
+  }
+
+  if (Contains(driver_kind, "sqlite")) {
+    // Without StepAPI the driver reads the whole result into memory before the first row.
+    AddIfMissing(odbc, "StepAPI", "1");
+    // A mistyped path must not create an empty database.
+    AddIfMissing(odbc, "NoCreat", "1");
+  } else if (Contains(driver_kind, "postgres") || Contains(driver_kind, "psqlodbc")) {
+    // Without declare/fetch psqlODBC holds the whole result in memory.
+    AddIfMissing(odbc, "UseDeclareFetch", "1");
+    AddIfMissing(odbc, "Fetch", kPostgresFetchRows);
+  }
+  request.connection_string = FormatOdbcConnectionString(odbc);
+  return request;
+}
+
+}  // namespace remoteccm

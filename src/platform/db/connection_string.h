@@ -1,0 +1,59 @@
+// Connection strings as profiles hold them (ODBC "DSN=..." / "Driver=...", or the OLE DB forms
+// "Provider=MSDASQL;..." and "Provider=SQLOLEDB;Data Source=...") turned into the ODBC string
+// the driver manager is given, with the options each known driver needs to stream results.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace remoteccm {
+
+// One "key=value" pair; keys keep their spelling, values are unquoted.
+struct ConnectionAttribute {
+  std::string key;
+  std::string value;
+};
+
+using ConnectionAttributes = std::vector<ConnectionAttribute>;
+
+// Splits "a=1;b={x;y};c='z''s'" into its pairs. Values may be in {braces} ("}}" is a brace
+// inside), 'single' or "double" quotes (doubled to escape); blanks around keys and values and
+// empty parts (";;") are dropped. Throws DbError on an unterminated quote or brace, or a part
+// without "=".
+ConnectionAttributes ParseConnectionString(std::string_view text);
+
+// Writes the pairs back in ODBC syntax, bracing values that need it.
+std::string FormatOdbcConnectionString(const ConnectionAttributes& attributes);
+
+// The value of the first key equal to key without regard to case, or nullptr.
+const std::string* FindAttribute(const ConnectionAttributes& attributes, std::string_view key);
+
+// The string with the value of every password key (PWD, Password) replaced by "***", for logs.
+// A string that cannot be parsed is masked from the first password key to its end.
+std::string MaskConnectionPasswords(std::string_view text);
+
+// Names of the installed ODBC drivers; replaced in tests.
+using DriverLister = std::function<std::vector<std::string>()>;
+
+// The ODBC drivers the driver manager knows (SQLDrivers).
+std::vector<std::string> InstalledOdbcDrivers();
+
+struct OdbcConnectionRequest {
+  std::string connection_string;  // what SQLDriverConnect gets
+  std::string driver;             // the driver named or chosen ("" for a DSN string)
+};
+
+// Turns a profile's connection string into the ODBC string to connect with. login and password,
+// when not empty, take the place of any user name and password in the string. Adds the options
+// that keep large results out of memory (SQLite: StepAPI=1; PostgreSQL: UseDeclareFetch=1 and a
+// Fetch size) and NoCreat=1 for SQLite, unless the string already sets them. Throws DbError with
+// a clear text for an OLE DB provider that has no ODBC counterpart here, Windows authentication,
+// or a driver that is not installed.
+OdbcConnectionRequest ResolveConnectionString(std::string_view text, std::string_view login,
+                                              std::string_view password,
+                                              const DriverLister& drivers = InstalledOdbcDrivers);
+
+}  // namespace remoteccm

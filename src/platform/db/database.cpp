@@ -1,0 +1,638 @@
+#include "platform/db/database.h"
+
+#include <sqlext.h>
+
+#include <algorithm>
+#include <array>
+#include <charconv>
+#include <cstring>
+
+#include "platform/db/connection_string.h"
+#include "platform/db/db_error.h"
+#include "platform/db/odbc_environment.h"
+#include "util/text_routines.h"
+
+namespace remoteccm {
+namespace {
+
+std::string GetInfoText(SQLHDBC dbc, SQLUSMALLINT info) {
+  std::array<char, 256> buffer{};
+  SQLSMALLINT length = 0;
+  if (!SQL_SUCCEEDED(SQLGetInfo(dbc, info, buffer.data(), buffer.size(), &length))) return {};
+  return buffer.data();
+}
+
+SQLUINTEGER GetInfoMask(SQLHDBC dbc, SQLUSMALLINT info) {
+  SQLUINTEGER mask = 0;
+  if (!SQL_SUCCEEDED(SQLGetInfo(dbc, info, &mask, sizeof mask, nullptr))) return 0;
+  return mask;
+}
+
+// A statement handle freed when it goes out of scope.
+class StatementHandle {
+ public:
+  explicit StatementHandle(SQLHDBC dbc) {
+    if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_STMT, dbc, &stmt_))) {
+      ThrowOdbcError(SQL_HANDLE_DBC, dbc, "Cannot create a statement");
+    }
+  }
+  ~StatementHandle() { SQLFreeHandle(SQL_HANDLE_STMT, stmt_); }
+  StatementHandle(const StatementHandle&) = delete;
+  StatementHandle& operator=(const StatementHandle&) = delete;
+  SQLHSTMT get() const { return stmt_; }
+
+ private:
+  SQLHSTMT stmt_ = SQL_NULL_HSTMT;
+};
+
+// Reads a whole text value of the current row of a catalog result ("" for null).
+std::string CatalogText(SQLHSTMT stmt, SQLUSMALLINT column) {
+  std::array<char, 1024> buffer{};
+  SQLLEN indicator = 0;
+  const SQLRETURN rc =
+      SQLGetData(stmt, column, SQL_C_CHAR, buffer.data(), buffer.size(), &indicator);
+  if (!SQL_SUCCEEDED(rc)) ThrowOdbcError(SQL_HANDLE_STMT, stmt, "Cannot read the column list");
+  if (indicator == SQL_NULL_DATA) return {};
+  return buffer.data();
+}
+
+long CatalogNumber(SQLHSTMT stmt, SQLUSMALLINT column) {
+  SQLINTEGER value = 0;
+  SQLLEN indicator = 0;
+  const SQLRETURN rc = SQLGetData(stmt, column, SQL_C_SLONG, &value, sizeof value, &indicator);
+  if (!SQL_SUCCEEDED(rc)) ThrowOdbcError(SQL_HANDLE_STMT, stmt, "Cannot read the column list");
+  return indicator == SQL_NULL_DATA ? 0 : value;
+}
+
+bool IsCharacterType(SQLSMALLINT type) {
+  switch (type) {
+    case SQL_CHAR:
+    case SQL_VARCHAR:
+    case SQL_LONGVARCHAR:
+    case SQL_WCHAR:
+    case SQL_WVARCHAR:
+    case SQL_WLONGVARCHAR:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// Reads the whole value of a column of the current row with SQLGetData into value; false for
+// null.
+bool GetWholeValue(SQLHSTMT stmt, SQLUSMALLINT column, std::string& value) {
+  if (value.capacity() < 1024) value.reserve(1024);
+  value.resize(value.capacity());
+  std::size_t filled = 0;
+  for (;;) {
+    SQLLEN indicator = 0;
+    const std::size_t room = value.size() - filled;
+    const SQLRETURN rc = SQLGetData(stmt, column, SQL_C_CHAR, value.data() + filled,
+                                    static_cast<SQLLEN>(room), &indicator);
+    if (rc == SQL_NO_DATA) break;
+    if (!SQL_SUCCEEDED(rc)) {
+      ThrowOdbcError(SQL_HANDLE_STMT, stmt,
+                     "Cannot read the value of column " + std::to_string(column));
+    }
+    if (indicator == SQL_NULL_DATA) {
+      value.clear();
+      return false;
+    }
+    if (indicator != SQL_NO_TOTAL && static_cast<std::size_t>(indicator) < room) {
+      filled += static_cast<std::size_t>(indicator);
+      break;
+    }
+    // The buffer was filled up to its terminator; more follows.
+    filled += room - 1;
+    const std::size_t wanted = indicator == SQL_NO_TOTAL
+                                   ? value.size() * 2
+                                   : filled + static_cast<std::size_t>(indicator) - (room - 1) + 1;
+    value.resize(std::max(wanted, value.size() + 1));
+  }
+  value.resize(filled);
+  return true;
+}
+
+SQLINTEGER IsolationCode(IsolationLevel level) {
+  switch (level) {
+    case IsolationLevel::kReadCommitted:
+      return SQL_TXN_READ_COMMITTED;
+    case IsolationLevel::kRepeatableRead:
+      return SQL_TXN_REPEATABLE_READ;
+    case IsolationLevel::kSerializable:
+      return SQL_TXN_SERIALIZABLE;
+  }
+  return SQL_TXN_SERIALIZABLE;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+// DbConnection
+
+DbConnection::~DbConnection() { Disconnect(); }
+
+void DbConnection::Connect(std::string_view connection_string, std::string_view default_database,
+                           std::string_view login, std::string_view password) {
+  Disconnect();
+  const OdbcConnectionRequest request = ResolveConnectionString(connection_string, login, password);
+
+  SQLHDBC dbc = SQL_NULL_HDBC;
+  if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_DBC, OdbcEnvironment(), &dbc))) {
+    ThrowOdbcError(SQL_HANDLE_ENV, OdbcEnvironment(), "Cannot create a database connection");
+  }
+  std::vector<SQLCHAR> text(request.connection_string.begin(), request.connection_string.end());
+  text.push_back(0);
+  std::array<SQLCHAR, 2048> completed{};
+  SQLSMALLINT completed_length = 0;
+  const SQLRETURN rc = SQLDriverConnect(dbc, nullptr, text.data(), SQL_NTS, completed.data(),
+                                        completed.size(), &completed_length, SQL_DRIVER_NOPROMPT);
+  std::fill(text.begin(), text.end(), 0);
+  std::fill(completed.begin(), completed.end(), 0);
+  if (!SQL_SUCCEEDED(rc)) {
+    DbError error = OdbcError(SQL_HANDLE_DBC, dbc, "Cannot connect to the database");
+    SQLFreeHandle(SQL_HANDLE_DBC, dbc);
+    throw error;
+  }
+  dbc_ = dbc;
+  in_transaction_ = false;
+
+  const SQLUINTEGER get_data = GetInfoMask(dbc_, SQL_GETDATA_EXTENSIONS);
+  bound_get_data_ = (get_data & SQL_GD_BOUND) != 0 && (get_data & SQL_GD_ANY_ORDER) != 0;
+  block_get_data_ = bound_get_data_ && (get_data & SQL_GD_BLOCK) != 0;
+
+  const std::string database = Trim(default_database);
+  if (!database.empty() && GetInfoText(dbc_, SQL_CATALOG_NAME) == "Y") {
+    std::array<char, 256> current{};
+    SQLINTEGER length = 0;
+    const bool known = SQL_SUCCEEDED(
+        SQLGetConnectAttr(dbc_, SQL_ATTR_CURRENT_CATALOG, current.data(), current.size(), &length));
+    if (!known || !SameText(current.data(), database)) {
+      std::vector<SQLCHAR> name(database.begin(), database.end());
+      name.push_back(0);
+      if (!SQL_SUCCEEDED(SQLSetConnectAttr(dbc_, SQL_ATTR_CURRENT_CATALOG, name.data(), SQL_NTS))) {
+        DbError error =
+            OdbcError(SQL_HANDLE_DBC, dbc_, "Cannot open the database \"" + database + "\"");
+        Disconnect();
+        throw error;
+      }
+    }
+  }
+}
+
+void DbConnection::Disconnect() noexcept {
+  if (dbc_ == SQL_NULL_HDBC) return;
+  if (in_transaction_) {
+    SQLEndTran(SQL_HANDLE_DBC, dbc_, SQL_ROLLBACK);
+    in_transaction_ = false;
+  }
+  SQLDisconnect(dbc_);
+  SQLFreeHandle(SQL_HANDLE_DBC, dbc_);
+  dbc_ = SQL_NULL_HDBC;
+}
+
+std::string DbConnection::DriverName() const {
+  return Connected() ? GetInfoText(dbc_, SQL_DRIVER_NAME) : std::string();
+}
+
+std::string DbConnection::DbmsName() const {
+  return Connected() ? GetInfoText(dbc_, SQL_DBMS_NAME) : std::string();
+}
+
+void DbConnection::Execute(std::string_view statement) {
+  DbQuery query(*this);
+  query.AddLine(statement);
+  query.Execute();
+}
+
+std::vector<DbColumnInfo> DbConnection::ListColumns(std::string_view table) {
+  if (!Connected()) throw DbError("The database is not connected");
+  const std::string escape = GetInfoText(dbc_, SQL_SEARCH_PATTERN_ESCAPE);
+  auto pattern = [&](std::string_view name) {
+    std::string escaped;
+    for (char c : name) {
+      if (!escape.empty() && (c == '_' || c == '%' || escape.find(c) == 0)) escaped += escape;
+      escaped += c;
+    }
+    return escaped;
+  };
+
+  auto columns_of = [&](std::string_view name) {
+    std::vector<DbColumnInfo> columns;
+    StatementHandle stmt(dbc_);
+    std::string escaped = pattern(name);
+    std::vector<SQLCHAR> table_name(escaped.begin(), escaped.end());
+    table_name.push_back(0);
+    if (!SQL_SUCCEEDED(SQLColumns(stmt.get(), nullptr, 0, nullptr, 0, table_name.data(), SQL_NTS,
+                                  nullptr, 0))) {
+      ThrowOdbcError(SQL_HANDLE_STMT, stmt.get(),
+                     "Cannot read the column list of " + std::string(name));
+    }
+    std::string first_schema;
+    std::string first_table;
+    for (;;) {
+      const SQLRETURN rc = SQLFetch(stmt.get());
+      if (rc == SQL_NO_DATA) break;
+      if (!SQL_SUCCEEDED(rc)) {
+        ThrowOdbcError(SQL_HANDLE_STMT, stmt.get(), "Cannot read the column list");
+      }
+      const std::string schema = CatalogText(stmt.get(), 2);
+      const std::string table_found = CatalogText(stmt.get(), 3);
+      if (columns.empty()) {
+        first_schema = schema;
+        first_table = table_found;
+      } else if (schema != first_schema || table_found != first_table) {
+        continue;  // the same name in another schema
+      }
+      DbColumnInfo column;
+      column.name = CatalogText(stmt.get(), 4);
+      column.sql_type = static_cast<int>(CatalogNumber(stmt.get(), 5));
+      column.type_name = CatalogText(stmt.get(), 6);
+      if (IsCharacterType(static_cast<SQLSMALLINT>(column.sql_type))) {
+        column.max_length = CatalogNumber(stmt.get(), 7);
+      }
+      columns.push_back(std::move(column));
+    }
+    return columns;
+  };
+
+  std::vector<DbColumnInfo> columns = columns_of(table);
+  if (!columns.empty()) return columns;
+
+  // The catalog may keep the name in another case (PostgreSQL folds unquoted names).
+  std::vector<std::string> names;
+  {
+    StatementHandle stmt(dbc_);
+    SQLCHAR any[] = "%";
+    SQLCHAR types[] = "TABLE,VIEW";
+    if (!SQL_SUCCEEDED(
+            SQLTables(stmt.get(), nullptr, 0, nullptr, 0, any, SQL_NTS, types, SQL_NTS))) {
+      ThrowOdbcError(SQL_HANDLE_STMT, stmt.get(), "Cannot read the table list");
+    }
+    for (;;) {
+      const SQLRETURN rc = SQLFetch(stmt.get());
+      if (rc == SQL_NO_DATA) break;
+      if (!SQL_SUCCEEDED(rc)) {
+        ThrowOdbcError(SQL_HANDLE_STMT, stmt.get(), "Cannot read the table list");
+      }
+      std::string name = CatalogText(stmt.get(), 3);
+      if (SameText(name, table) && name != table) names.push_back(std::move(name));
+    }
+  }
+  for (const std::string& name : names) {
+    columns = columns_of(name);
+    if (!columns.empty()) break;
+  }
+  return columns;
+}
+
+void DbConnection::SetAutoCommit(bool on) {
+  const SQLRETURN rc = SQLSetConnectAttr(dbc_, SQL_ATTR_AUTOCOMMIT,
+                                         reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(
+                                             on ? SQL_AUTOCOMMIT_ON : SQL_AUTOCOMMIT_OFF)),
+                                         0);
+  if (!SQL_SUCCEEDED(rc)) ThrowOdbcError(SQL_HANDLE_DBC, dbc_, "Cannot switch autocommit");
+}
+
+void DbConnection::SetIsolation(IsolationLevel level) {
+  const SQLUINTEGER supported = GetInfoMask(dbc_, SQL_TXN_ISOLATION_OPTION);
+  SQLINTEGER code = IsolationCode(level);
+  // A driver that offers only a stronger level (SQLite: serializable) gets that one.
+  while ((supported & static_cast<SQLUINTEGER>(code)) == 0 && code < SQL_TXN_SERIALIZABLE) {
+    code <<= 1;
+  }
+  if ((supported & static_cast<SQLUINTEGER>(code)) == 0) {
+    throw DbError("The database driver offers no transaction isolation level as strict as asked");
+  }
+  const SQLRETURN rc = SQLSetConnectAttr(
+      dbc_, SQL_ATTR_TXN_ISOLATION, reinterpret_cast<SQLPOINTER>(static_cast<SQLLEN>(code)), 0);
+  if (!SQL_SUCCEEDED(rc)) {
+    ThrowOdbcError(SQL_HANDLE_DBC, dbc_, "Cannot set the transaction isolation level");
+  }
+}
+
+void DbConnection::EndTransaction(bool commit) {
+  const SQLRETURN rc = SQLEndTran(SQL_HANDLE_DBC, dbc_, commit ? SQL_COMMIT : SQL_ROLLBACK);
+  if (!SQL_SUCCEEDED(rc)) {
+    ThrowOdbcError(SQL_HANDLE_DBC, dbc_,
+                   commit ? "Cannot commit the transaction" : "Cannot roll back the transaction");
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+// DbTransaction
+
+DbTransaction::DbTransaction(DbConnection& connection, IsolationLevel level)
+    : connection_(connection) {
+  if (!connection_.Connected()) throw DbError("The database is not connected");
+  if (connection_.in_transaction_) throw DbError("A transaction is already open");
+  connection_.SetIsolation(level);
+  connection_.SetAutoCommit(false);
+  connection_.in_transaction_ = true;
+}
+
+DbTransaction::~DbTransaction() {
+  if (!open_) return;
+  try {
+    Finish(false);
+  } catch (const DbError&) {
+    // The connection is the caller's to close; nothing was committed.
+  }
+}
+
+void DbTransaction::Commit() { Finish(true); }
+
+void DbTransaction::Rollback() { Finish(false); }
+
+void DbTransaction::Finish(bool commit) {
+  if (!open_) throw DbError("The transaction has already ended");
+  if (!connection_.Connected() || !connection_.in_transaction_) {
+    open_ = false;
+    if (commit) throw DbError("The connection was closed before the transaction was committed");
+    return;
+  }
+  try {
+    connection_.EndTransaction(commit);
+  } catch (const DbError&) {
+    if (commit) {
+      // Commit failed: the transaction is rolled back by the destructor.
+      throw;
+    }
+    open_ = false;
+    connection_.in_transaction_ = false;
+    throw;
+  }
+  open_ = false;
+  connection_.in_transaction_ = false;
+  connection_.SetAutoCommit(true);
+}
+
+// ---------------------------------------------------------------------------------------------
+// DbField
+
+const std::string& DbField::FieldName() const { return query_.FieldName(index_); }
+std::string_view DbField::AsString() const { return query_.AsString(index_); }
+double DbField::AsFloat() const { return query_.AsFloat(index_); }
+bool DbField::IsNull() const { return query_.IsNull(index_); }
+
+// ---------------------------------------------------------------------------------------------
+// DbQuery
+
+DbQuery::DbQuery(DbConnection& connection, std::size_t rowset_size)
+    : connection_(connection), requested_rowset_(std::max<std::size_t>(rowset_size, 1)) {}
+
+DbQuery::~DbQuery() { Close(); }
+
+void DbQuery::ClearLines() {
+  Close();
+  lines_.clear();
+}
+
+void DbQuery::AddLine(std::string_view line) { lines_.emplace_back(line); }
+
+std::string DbQuery::Text() const {
+  std::string text;
+  for (std::size_t i = 0; i < lines_.size(); ++i) {
+    if (i > 0) text += '\n';
+    text += lines_[i];
+  }
+  return text;
+}
+
+void DbQuery::CheckHandle(SQLRETURN rc, const std::string& context) {
+  if (!SQL_SUCCEEDED(rc)) ThrowOdbcError(SQL_HANDLE_STMT, stmt_, context);
+}
+
+void DbQuery::Open() {
+  Close();
+  if (!connection_.Connected()) throw DbError("The database is not connected");
+  if (lines_.empty()) throw DbError("The statement is empty");
+  try {
+    if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_STMT, connection_.Handle(), &stmt_))) {
+      stmt_ = SQL_NULL_HSTMT;
+      ThrowOdbcError(SQL_HANDLE_DBC, connection_.Handle(), "Cannot create a statement");
+    }
+    SQLSetStmtAttr(stmt_, SQL_ATTR_CURSOR_TYPE,
+                   reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(SQL_CURSOR_FORWARD_ONLY)), 0);
+    SQLSetStmtAttr(stmt_, SQL_ATTR_CONCURRENCY,
+                   reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(SQL_CONCUR_READ_ONLY)), 0);
+
+    // Long values of a block can only be read where the driver offers SQLGetData on blocks;
+    // elsewhere one row at a time, so that no value is ever cut.
+    unbound_ = !connection_.ReadsLongBoundValues();
+    rowset_ = connection_.ReadsLongValuesInBlocks() ? requested_rowset_ : 1;
+    CheckHandle(
+        SQLSetStmtAttr(stmt_, SQL_ATTR_ROW_BIND_TYPE,
+                       reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(SQL_BIND_BY_COLUMN)), 0),
+        "Cannot prepare the cursor");
+    CheckHandle(SQLSetStmtAttr(stmt_, SQL_ATTR_ROW_ARRAY_SIZE,
+                               reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(rowset_)), 0),
+                "Cannot prepare the cursor");
+    row_status_.assign(rowset_, SQL_ROW_NOROW);
+    SQLSetStmtAttr(stmt_, SQL_ATTR_ROW_STATUS_PTR, row_status_.data(), 0);
+    SQLSetStmtAttr(stmt_, SQL_ATTR_ROWS_FETCHED_PTR, &rows_fetched_, 0);
+
+    const std::string text = Text();
+    std::vector<SQLCHAR> statement(text.begin(), text.end());
+    statement.push_back(0);
+    const SQLRETURN rc = SQLExecDirect(stmt_, statement.data(), SQL_NTS);
+    if (rc == SQL_NO_DATA) throw DbError("The statement returned no rows to read");
+    CheckHandle(rc, "Cannot execute the statement");
+
+    SQLSMALLINT count = 0;
+    CheckHandle(SQLNumResultCols(stmt_, &count), "Cannot read the result's columns");
+    if (count <= 0) throw DbError("The statement returned no rows to read");
+
+    columns_.resize(static_cast<std::size_t>(count));
+    for (SQLUSMALLINT i = 0; i < static_cast<SQLUSMALLINT>(count); ++i) {
+      Column& column = columns_[i];
+      std::array<SQLCHAR, 512> name{};
+      SQLSMALLINT name_length = 0;
+      SQLSMALLINT type = 0;
+      SQLULEN size = 0;
+      SQLSMALLINT digits = 0;
+      SQLSMALLINT nullable = 0;
+      CheckHandle(SQLDescribeCol(stmt_, i + 1, name.data(), name.size(), &name_length, &type, &size,
+                                 &digits, &nullable),
+                  "Cannot read the result's columns");
+      column.name.assign(reinterpret_cast<const char*>(name.data()));
+      SQLLEN display = 0;
+      if (!SQL_SUCCEEDED(SQLColAttribute(stmt_, i + 1, SQL_DESC_DISPLAY_SIZE, nullptr, 0, nullptr,
+                                         &display))) {
+        display = 0;
+      }
+      const std::size_t bytes =
+          display > 0 ? std::min<std::size_t>(static_cast<std::size_t>(display), kBoundValueBytes)
+                      : kBoundValueBytes;
+      column.long_current = false;
+      column.long_null = false;
+      if (unbound_) {
+        column.width = 0;
+        column.data.clear();
+        column.indicators.assign(1, SQL_NULL_DATA);
+        continue;
+      }
+      column.width = bytes + 1;
+      column.data.assign(rowset_ * column.width, 0);
+      column.indicators.assign(rowset_, SQL_NULL_DATA);
+      CheckHandle(SQLBindCol(stmt_, i + 1, SQL_C_CHAR, column.data.data(),
+                             static_cast<SQLLEN>(column.width), column.indicators.data()),
+                  "Cannot bind the result's columns");
+    }
+    active_ = true;
+    eof_ = false;
+    FetchBlock();
+  } catch (...) {
+    Close();
+    throw;
+  }
+}
+
+void DbQuery::FetchBlock() {
+  rows_fetched_ = 0;
+  row_ = 0;
+  const SQLRETURN rc = SQLFetch(stmt_);
+  if (rc == SQL_NO_DATA) {
+    eof_ = true;
+    return;
+  }
+  CheckHandle(rc, "Cannot read the next rows");
+  if (rowset_ == 1 && rows_fetched_ == 0) rows_fetched_ = 1;
+  for (SQLULEN r = 0; r < rows_fetched_; ++r) {
+    if (row_status_[r] == SQL_ROW_ERROR) {
+      ThrowOdbcError(SQL_HANDLE_STMT, stmt_, "Cannot read a row of the result");
+    }
+  }
+  if (rows_fetched_ == 0) {
+    eof_ = true;
+    return;
+  }
+  ReadLongValues();
+}
+
+void DbQuery::ReadLongValues() {
+  bool positioned = rowset_ == 1;
+  for (std::size_t i = 0; i < columns_.size(); ++i) {
+    Column& column = columns_[i];
+    column.long_current = false;
+    if (!unbound_) {
+      const SQLLEN indicator = column.indicators[row_];
+      if (indicator != SQL_NO_TOTAL &&
+          (indicator == SQL_NULL_DATA || static_cast<std::size_t>(indicator) < column.width)) {
+        continue;
+      }
+      if (!positioned) {
+        CheckHandle(SQLSetPos(stmt_, static_cast<SQLSETPOSIROW>(row_ + 1), SQL_POSITION,
+                              SQL_LOCK_NO_CHANGE),
+                    "Cannot read a long value of column " + column.name);
+        positioned = true;
+      }
+    }
+    column.long_null = !GetWholeValue(stmt_, static_cast<SQLUSMALLINT>(i + 1), column.long_value);
+    column.long_current = true;
+  }
+}
+
+void DbQuery::Next() {
+  if (!active_ || eof_) return;
+  ++row_;
+  if (row_ >= rows_fetched_) {
+    FetchBlock();
+  } else {
+    ReadLongValues();
+  }
+}
+
+void DbQuery::Execute() {
+  Close();
+  if (!connection_.Connected()) throw DbError("The database is not connected");
+  if (lines_.empty()) throw DbError("The statement is empty");
+  StatementHandle stmt(connection_.Handle());
+  const std::string text = Text();
+  std::vector<SQLCHAR> statement(text.begin(), text.end());
+  statement.push_back(0);
+  SQLRETURN rc = SQLExecDirect(stmt.get(), statement.data(), SQL_NTS);
+  // Each statement of a batch reports its own failure.
+  while (rc != SQL_NO_DATA) {
+    if (!SQL_SUCCEEDED(rc)) {
+      ThrowOdbcError(SQL_HANDLE_STMT, stmt.get(), "Cannot execute the statement");
+    }
+    rc = SQLMoreResults(stmt.get());
+  }
+}
+
+void DbQuery::Close() noexcept {
+  if (stmt_ != SQL_NULL_HSTMT) {
+    SQLFreeHandle(SQL_HANDLE_STMT, stmt_);
+    stmt_ = SQL_NULL_HSTMT;
+  }
+  columns_.clear();
+  rows_fetched_ = 0;
+  row_ = 0;
+  active_ = false;
+  eof_ = true;
+}
+
+void DbQuery::CheckColumn(int index) const {
+  if (!active_ || index < 0 || index >= FieldCount()) {
+    throw DbError("Field index " + std::to_string(index) + " is out of range");
+  }
+}
+
+const std::string& DbQuery::FieldName(int index) const {
+  CheckColumn(index);
+  return columns_[static_cast<std::size_t>(index)].name;
+}
+
+DbField DbQuery::Field(int index) const {
+  CheckColumn(index);
+  return DbField(*this, index);
+}
+
+int DbQuery::FieldIndex(std::string_view name) const {
+  for (std::size_t i = 0; i < columns_.size(); ++i) {
+    if (SameText(columns_[i].name, name)) return static_cast<int>(i);
+  }
+  return -1;
+}
+
+DbField DbQuery::FieldByName(std::string_view name) const {
+  const int index = FieldIndex(name);
+  if (index < 0) throw DbError("Field '" + std::string(name) + "' not found");
+  return DbField(*this, index);
+}
+
+bool DbQuery::IsNull(int index) const {
+  CheckColumn(index);
+  if (eof_) return true;
+  const Column& column = columns_[static_cast<std::size_t>(index)];
+  if (column.long_current) return column.long_null;
+  return column.indicators[row_] == SQL_NULL_DATA;
+}
+
+std::string_view DbQuery::AsString(int index) const {
+  CheckColumn(index);
+  if (eof_) return {};
+  const Column& column = columns_[static_cast<std::size_t>(index)];
+  if (column.long_current) return column.long_value;
+  const SQLLEN indicator = column.indicators[row_];
+  if (indicator == SQL_NULL_DATA || indicator <= 0) return {};
+  return std::string_view(column.data.data() + row_ * column.width,
+                          static_cast<std::size_t>(indicator));
+}
+
+double DbQuery::AsFloat(int index) const {
+  const std::string_view text = TrimView(AsString(index));
+  if (text.empty()) return 0;
+  double value = 0;
+  const char* begin = text.data();
+  if (*begin == '+') ++begin;
+  const auto [end, error] = std::from_chars(begin, text.data() + text.size(), value);
+  if (error != std::errc() || end != text.data() + text.size()) {
+    throw DbError("Field '" + columns_[static_cast<std::size_t>(index)].name + "' holds \"" +
+                  std::string(text) + "\", which is not a number");
+  }
+  return value;
+}
+
+}  // namespace remoteccm

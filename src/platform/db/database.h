@@ -1,0 +1,192 @@
+// The database layer: one ODBC connection, statements built from lines, a forward-only
+// read-only cursor that reads rows in blocks into reused buffers, execution of deletions,
+// transactions and the column list of a table. Every failure throws DbError with the driver's
+// diagnostic text.
+#pragma once
+
+#include <sql.h>
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace remoteccm {
+
+// Rows the cursor reads per fetch unless told otherwise.
+inline constexpr std::size_t kDefaultRowsetSize = 100;
+
+// Bound bytes per value; a longer value is read on its own with SQLGetData, never cut.
+inline constexpr std::size_t kBoundValueBytes = 256;
+
+// The isolation level of a transaction. kSerializable is what makes a selection followed by a
+// deletion of the same window delete only the rows the selection read: PostgreSQL gives the
+// transaction one snapshot (a row inserted meanwhile is invisible to the deletion), SQL Server
+// holds key-range locks (an insert into the window waits for the commit), SQLite lets only one
+// writer in (an insert waits or fails with "database is locked", or the deletion fails when
+// the file is in WAL mode). Read committed gives none of this.
+enum class IsolationLevel { kReadCommitted, kRepeatableRead, kSerializable };
+
+// A column of a table as the catalog describes it.
+struct DbColumnInfo {
+  std::string name;       // as the server spells it
+  std::string type_name;  // the server's type name, e.g. "VARCHAR", "int4"
+  int sql_type = 0;       // the ODBC type code
+  long max_length = 0;    // maximum characters of a character column; 0 for the others
+};
+
+class DbConnection {
+ public:
+  DbConnection() = default;
+  ~DbConnection();
+  DbConnection(const DbConnection&) = delete;
+  DbConnection& operator=(const DbConnection&) = delete;
+
+  // Opens the connection without any login prompt. connection_string is a profile's string
+  // (ODBC or the OLE DB forms of ResolveConnectionString); login and password, when not empty,
+  // take the place of the string's user name and password. default_database becomes the
+  // current catalog where the driver has catalogs; drivers without catalogs ignore it. A
+  // connection that is open is closed first.
+  void Connect(std::string_view connection_string, std::string_view default_database,
+               std::string_view login, std::string_view password);
+  void Disconnect() noexcept;
+  bool Connected() const { return dbc_ != SQL_NULL_HDBC; }
+
+  // The driver's file name (SQL_DRIVER_NAME) and the server's product name (SQL_DBMS_NAME).
+  std::string DriverName() const;
+  std::string DbmsName() const;
+
+  // Runs a statement that returns no rows (a deletion); the rows-affected count is not read.
+  void Execute(std::string_view statement);
+
+  // The columns of a table through the ODBC catalog: the name as given first, then the table
+  // whose name matches it without regard to case. Empty when no such table exists.
+  std::vector<DbColumnInfo> ListColumns(std::string_view table);
+
+  // Whether the driver can read a long value of a bound block of rows (SQL_GD_BLOCK).
+  bool ReadsLongValuesInBlocks() const { return block_get_data_; }
+  // Whether the driver can read a long value of a bound column at all (SQL_GD_BOUND).
+  bool ReadsLongBoundValues() const { return bound_get_data_; }
+
+  SQLHDBC Handle() const { return dbc_; }
+
+ private:
+  friend class DbTransaction;
+  void SetAutoCommit(bool on);
+  void EndTransaction(bool commit);
+  void SetIsolation(IsolationLevel level);
+
+  SQLHDBC dbc_ = SQL_NULL_HDBC;
+  bool block_get_data_ = false;
+  bool bound_get_data_ = false;
+  bool in_transaction_ = false;
+};
+
+// A transaction on a connection: autocommit off with the chosen isolation level until Commit;
+// the destructor rolls back when Commit was not reached (or failed).
+class DbTransaction {
+ public:
+  DbTransaction(DbConnection& connection, IsolationLevel level);
+  ~DbTransaction();
+  DbTransaction(const DbTransaction&) = delete;
+  DbTransaction& operator=(const DbTransaction&) = delete;
+
+  void Commit();
+  void Rollback();
+
+ private:
+  void Finish(bool commit);
+  DbConnection& connection_;
+  bool open_ = true;
+};
+
+class DbQuery;
+
+// One column of the query's current row: a light handle, valid while the query stays open.
+class DbField {
+ public:
+  DbField(const DbQuery& query, int index) : query_(query), index_(index) {}
+  const std::string& FieldName() const;
+  // The value as text; null reads as "". Points into the query's buffers until the next row.
+  std::string_view AsString() const;
+  // The value as a number; null or empty reads as 0. Throws DbError for text that is no number.
+  double AsFloat() const;
+  bool IsNull() const;
+
+ private:
+  const DbQuery& query_;
+  int index_;
+};
+
+// A statement built from lines and, for a selection, its open result read forward once.
+class DbQuery {
+ public:
+  explicit DbQuery(DbConnection& connection, std::size_t rowset_size = kDefaultRowsetSize);
+  ~DbQuery();
+  DbQuery(const DbQuery&) = delete;
+  DbQuery& operator=(const DbQuery&) = delete;
+
+  // The statement: lines joined with "\n".
+  void ClearLines();
+  void AddLine(std::string_view line);
+  const std::vector<std::string>& Lines() const { return lines_; }
+  std::string Text() const;
+
+  // Runs the statement as a forward-only read-only selection positioned on its first row.
+  // A failure leaves the query closed (Active false) and throws DbError.
+  void Open();
+  // Runs the statement without reading a result (a deletion).
+  void Execute();
+  void Close() noexcept;
+
+  bool Active() const { return active_; }
+  bool Eof() const { return eof_; }
+  void Next();
+
+  int FieldCount() const { return static_cast<int>(columns_.size()); }
+  const std::string& FieldName(int index) const;
+  DbField Field(int index) const;
+  // Throws DbError "Field 'name' not found" when the result has no such column.
+  DbField FieldByName(std::string_view name) const;
+  // The position of the column named so without regard to case, or -1.
+  int FieldIndex(std::string_view name) const;
+
+  std::string_view AsString(int index) const;
+  double AsFloat(int index) const;
+  bool IsNull(int index) const;
+
+  // Rows per fetch actually used for the open result (1 when the driver cannot read long
+  // values of a block).
+  std::size_t EffectiveRowsetSize() const { return rowset_; }
+
+ private:
+  struct Column {
+    std::string name;
+    std::size_t width = 0;           // bytes per bound value, terminator included
+    std::vector<char> data;          // rowset × width
+    std::vector<SQLLEN> indicators;  // rowset
+    std::string long_value;          // the current row's value when it did not fit
+    bool long_current = false;       // long_value holds the current row's value
+    bool long_null = false;          // ... and that value is null
+  };
+
+  void CheckColumn(int index) const;
+  void FetchBlock();
+  void ReadLongValues();
+  void CheckHandle(SQLRETURN rc, const std::string& context);
+
+  DbConnection& connection_;
+  std::size_t requested_rowset_;
+  std::size_t rowset_ = 1;
+  std::vector<std::string> lines_;
+  SQLHSTMT stmt_ = SQL_NULL_HSTMT;
+  std::vector<Column> columns_;
+  std::vector<SQLUSMALLINT> row_status_;
+  SQLULEN rows_fetched_ = 0;
+  std::size_t row_ = 0;
+  bool unbound_ = false;  // every value read with SQLGetData (no SQL_GD_BOUND)
+  bool active_ = false;
+  bool eof_ = true;
+};
+
+}  // namespace remoteccm

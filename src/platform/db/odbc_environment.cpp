@@ -1,0 +1,60 @@
+#include "platform/db/odbc_environment.h"
+
+#include <sqlext.h>
+
+#include <array>
+
+#include "platform/db/db_error.h"
+
+namespace remoteccm {
+
+SQLHENV OdbcEnvironment() {
+  static SQLHENV env = [] {
+    SQLHENV handle = SQL_NULL_HENV;
+    if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &handle))) {
+      throw DbError("The ODBC driver manager could not be initialised");
+    }
+    SQLSetEnvAttr(handle, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
+    return handle;
+  }();
+  return env;
+}
+
+std::string FirstSqlState(SQLSMALLINT handle_type, SQLHANDLE handle) {
+  std::array<SQLCHAR, 6> state{};
+  SQLINTEGER native = 0;
+  SQLSMALLINT length = 0;
+  std::array<SQLCHAR, 8> text{};
+  const SQLRETURN rc = SQLGetDiagRec(handle_type, handle, 1, state.data(), &native, text.data(),
+                                     text.size(), &length);
+  if (rc != SQL_SUCCESS && rc != SQL_SUCCESS_WITH_INFO) return {};
+  return reinterpret_cast<const char*>(state.data());
+}
+
+DbError OdbcError(SQLSMALLINT handle_type, SQLHANDLE handle, const std::string& context) {
+  std::string message = context;
+  std::string first_state;
+  for (SQLSMALLINT record = 1;; ++record) {
+    std::array<SQLCHAR, 6> state{};
+    SQLINTEGER native = 0;
+    SQLSMALLINT length = 0;
+    std::array<SQLCHAR, 2048> text{};
+    const SQLRETURN rc = SQLGetDiagRec(handle_type, handle, record, state.data(), &native,
+                                       text.data(), text.size(), &length);
+    if (rc != SQL_SUCCESS && rc != SQL_SUCCESS_WITH_INFO) break;
+    const std::string sql_state = reinterpret_cast<const char*>(state.data());
+    if (first_state.empty()) first_state = sql_state;
+    message += record == 1 ? ": " : "; ";
+    message += "[" + sql_state + "] ";
+    message += reinterpret_cast<const char*>(text.data());
+    if (native != 0) message += " (native " + std::to_string(native) + ")";
+  }
+  if (first_state.empty()) message += ": the driver gave no diagnostic";
+  return DbError(message, first_state);
+}
+
+void ThrowOdbcError(SQLSMALLINT handle_type, SQLHANDLE handle, const std::string& context) {
+  throw OdbcError(handle_type, handle, context);
+}
+
+}  // namespace remoteccm

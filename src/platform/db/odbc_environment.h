@@ -1,0 +1,26 @@
+// The process's one ODBC 3 environment handle, and the reading of diagnostic records.
+#pragma once
+
+#include <sql.h>
+
+#include <string>
+
+#include "platform/db/db_error.h"
+
+namespace remoteccm {
+
+// Created on first use and kept for the life of the process.
+SQLHENV OdbcEnvironment();
+
+// "context: [SQLSTATE] text (native n)" for every diagnostic record of the handle, records
+// separated by "; ", as a DbError carrying the first SQLSTATE.
+DbError OdbcError(SQLSMALLINT handle_type, SQLHANDLE handle, const std::string& context);
+
+// Throws OdbcError(...).
+[[noreturn]] void ThrowOdbcError(SQLSMALLINT handle_type, SQLHANDLE handle,
+                                 const std::string& context);
+
+// The SQLSTATE of the first diagnostic record ("" when none).
+std::string FirstSqlState(SQLSMALLINT handle_type, SQLHANDLE handle);
+
+}  // namespace remoteccm
