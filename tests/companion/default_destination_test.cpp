@@ -1,0 +1,54 @@
+#include "companion/default_destination.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <string>
+
+namespace remoteccm {
+namespace {
+
+namespace fs = std::filesystem;
+
+class DefaultDestinationTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = (fs::temp_directory_path() / "dest-test-XXXXXX").string();
+    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+    dir_ = pattern;
+  }
+  void TearDown() override {
+    std::error_code error;
+    fs::remove_all(dir_, error);
+  }
+  std::string Default(std::string_view entity) const {
+    return DefaultDestinationFile(registry_, entity, "/home/ops/remoteccm");
+  }
+  fs::path dir_;
+  TRegAccess registry_{dir_ / "install.ini"};
+};
+
+TEST_F(DefaultDestinationTest, NoCompanionGivesTheProgramHome) {
+  EXPECT_EQ(Default(""), "/home/ops/remoteccm/0001.RAW");
+  EXPECT_EQ(Default("0002"), "/home/ops/remoteccm/0002.RAW");
+  EXPECT_EQ(Default("   "), "/home/ops/remoteccm/.RAW");
+  EXPECT_EQ(Default(" ../x/y "), "/home/ops/remoteccm/.._x_y.RAW");
+}
+
+TEST_F(DefaultDestinationTest, CompanionsAreTriedInOrder) {
+  registry_.SetRegistryItem("remoteccm", "PATH", "/opt/remoteccm");
+  EXPECT_EQ(Default("0002"), "/opt/remoteccm/0002.RAW");
+  registry_.SetRegistryItem("BRIMO.EXE", "PATH", "/opt/brimo/");
+  EXPECT_EQ(Default(""), "/opt/brimo/0001.RAW");
+  registry_.SetRegistryItem("KESTA.EXE", "PATH", "/opt/kesta");
+  EXPECT_EQ(Default("0002"), "/opt/kesta/SMDR.TXT");
+  registry_.SetRegistryItem("TOLVA.EXE", "PATH", "   ");
+  EXPECT_EQ(Default("0002"), "/opt/kesta/SMDR.TXT");
+  registry_.SetRegistryItem("TOLVA.EXE", "PATH", "/opt/tolva");
+  EXPECT_EQ(Default("0002"), "/opt/tolva/0002.RAW");
+  EXPECT_EQ(Default(""), "/opt/tolva/0001.RAW");
+}
+
+}  // namespace
+}  // namespace remoteccm
