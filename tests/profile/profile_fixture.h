@@ -1,0 +1,53 @@
+// A temporary program home with a fixed clock and computer zone, for the profile tests.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include "profile/profile_file.h"
+#include "util/calendar.h"
+
+namespace remoteccm {
+
+class ProfileTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = (std::filesystem::temp_directory_path() / "profile-XXXXXX").string();
+    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+    home_ = pattern;
+    env_.program_home = home_;
+    env_.registry = TRegAccess(home_ / "install.ini");
+    env_.computer_rule.bias = 300;  // five hours behind UTC, no daylight period
+    env_.clock = [this] { return now_; };
+    path_ = (home_ / "SITE1.CCM").string();
+  }
+  void TearDown() override {
+    std::error_code error;
+    std::filesystem::remove_all(home_, error);
+  }
+
+  // "[Options]" and the given key lines, CR LF ended.
+  void PutOptions(const std::string& lines) { Put(path_, "[Options]\r\n" + lines); }
+  static void Put(const std::filesystem::path& file, const std::string& content) {
+    std::ofstream(file, std::ios::binary) << content;
+  }
+  static std::string Get(const std::filesystem::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  }
+  ProfileSettings Load() const { return LoadProfile(path_, env_); }
+
+  std::filesystem::path home_;
+  ProfileEnvironment env_;
+  std::string path_;
+  // 2026-12-08 15:30 UTC: 10:30 on the computer, whose date is 2026-12-08.
+  double today_ = EncodeDateAny(2026, 12, 8);
+  std::time_t now_ = static_cast<std::time_t>((today_ - kUnixEpochDays) * 86400 + 15.5 * 3600);
+};
+
+}  // namespace remoteccm

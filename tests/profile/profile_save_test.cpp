@@ -1,0 +1,156 @@
+#include <sys/stat.h>
+
+#include <string>
+
+#include "profile/profile_file.h"
+#include "profile/profile_list.h"
+#include "profile_fixture.h"
+#include "util/ini_file.h"
+
+namespace remoteccm {
+namespace {
+
+using SaveTest = ProfileTest;
+
+TEST_F(SaveTest, NewFileHasEveryKeyInTableOrder) {
+  ProfileSettings s = Load();
+  s.profile_name = "SITE1";
+  s.login = "sa";
+  s.time_zone_option = TimeZoneOption::kManual;
+  s.time_zone_offset = 0;
+  s.from_date_range = kUnixEpochDays + 1;
+  s.to_date_range = kUnixEpochDays + 2.5;
+  s.connect_sql = {"SELECT *", "", "FROM CallDetailRecord"};
+  s.phonebook_entry = "Office";
+  s.poll_again = false;
+  SaveProfile(s, env_);
+  EXPECT_EQ(s.profile_path, path_);
+  EXPECT_EQ(Get(path_),
+            "[Options]\r\nLogin=sa\r\nPassword=\r\nServerName=\r\nDestinationFile=" +
+                (home_ / "0001.RAW").string() +
+                "\r\nConnectSQLMode=No Records\r\nSQLNewRecIncrValue=1\r\n"
+                "SQLNewRecIncrMode=day(s)\r\nSQLFromDateRange=86400\r\nSQLToDateRange=216000\r\n"
+                "SQLDateRangeIncrValue=1\r\nSQLDateRangeIncrMode=day(s)\r\nOverwrite=N\r\n"
+                "SQLBackup=N\r\nSQLConnectionString=\r\nSQLAuthOption=\r\nSQLDatabaseName=CDR\r\n"
+                "SQLTableName=CallDetailRecord\r\nSQLODBCAlias=\r\nSQLTimeZoneOption=3\r\n"
+                "SQLTimeZoneName=\r\nSQLTimeZoneOffset=0\r\nConnectSQL0=SELECT *\r\n"
+                "ConnectSQL1=\r\nConnectSQL2=FROM CallDetailRecord\r\nConnectSQL3=<end>\r\n"
+                "DisconnectSQL0=<end>\r\nDeleteRecs=N\r\nPollAgain=N\r\n"
+                "WaitBeforePollingAgain=3\r\nSQLDisplayRecords=N\r\nUseDialup=N\r\n"
+                "DialUserName=\r\nDialPassword=\r\nDialDomain=\r\nPhonebookEntry=Office \r\n");
+}
+
+TEST_F(SaveTest, SaveThenLoadGivesTheSameSettings) {
+  PutOptions("SQLNewRecDate=1700000000\r\nSQLDateTimeFldName=dateTimeOrigination\r\n");
+  ProfileSettings s = Load();
+  s.password = "pw";
+  s.server_name = "10.0.0.5";
+  s.connect_sql_mode = RetrievalMode::kBySqlQuery;
+  s.new_rec_incr_value = 12;
+  s.new_rec_incr_mode = IncrementMode::kMinutes;
+  s.date_range_incr_mode = IncrementMode::kHours;
+  s.sql_backup = true;
+  s.time_zone_offset = -7;
+  s.disconnect_sql = {"DELETE FROM t"};
+  s.wait_before_polling_again = -5;
+  s.use_dialup = true;
+  s.dial_password = "dial pw";
+  s.from_date_range = today_ - 3 + 0.25;
+  SaveProfile(s, env_);
+
+  const ProfileSettings back = Load();
+  EXPECT_EQ(back.password, "pw");
+  EXPECT_EQ(back.server_name, "10.0.0.5");
+  EXPECT_EQ(back.connect_sql_mode, RetrievalMode::kBySqlQuery);
+  EXPECT_EQ(back.new_rec_incr_value, 12);
+  EXPECT_EQ(back.new_rec_incr_mode, IncrementMode::kMinutes);
+  EXPECT_EQ(back.date_range_incr_mode, IncrementMode::kHours);
+  EXPECT_TRUE(back.sql_backup);
+  EXPECT_EQ(back.time_zone_offset, -7);
+  EXPECT_EQ(back.disconnect_sql, s.disconnect_sql);
+  EXPECT_EQ(back.wait_before_polling_again, -5);
+  EXPECT_TRUE(back.use_dialup);
+  EXPECT_EQ(back.dial_password, "dial pw");
+  EXPECT_NEAR(back.from_date_range, s.from_date_range, 1e-9);
+  // The two keys a save leaves alone keep their stored values.
+  EXPECT_EQ(back.sql_new_rec_date, 1700000000);
+  EXPECT_EQ(back.sql_date_time_fld_name, "dateTimeOrigination");
+}
+
+TEST_F(SaveTest, ShorterListLeavesOldKeysBehindEndAndLongListReadsBack101) {
+  ProfileSettings s = Load();
+  s.connect_sql = {"a", "b", "c", "d", "e"};
+  SaveProfile(s, env_);
+  s.connect_sql = {"x", "y"};
+  SaveProfile(s, env_);
+  EXPECT_EQ(ReadProfileValue(path_, "Options", "ConnectSQL2"), "<end>");
+  EXPECT_EQ(ReadProfileValue(path_, "Options", "ConnectSQL4"), "e");
+  EXPECT_EQ(Load().connect_sql, (std::vector<std::string>{"x", "y"}));
+
+  s.connect_sql.clear();
+  for (int i = 0; i < 150; ++i) s.connect_sql.push_back("line " + std::to_string(i));
+  s.connect_sql[3] = "  indented";
+  SaveProfile(s, env_);
+  EXPECT_EQ(ReadProfileValue(path_, "Options", "ConnectSQL150"), "<end>");
+  const ProfileSettings back = Load();
+  ASSERT_EQ(back.connect_sql.size(), 101u);
+  EXPECT_EQ(back.connect_sql[3], "indented");
+}
+
+TEST_F(SaveTest, ALineHoldingLineBreaksIsStoredAsSeparateLines) {
+  ProfileSettings s = Load();
+  s.connect_sql = {"SELECT *\r\nFROM t\rWHERE 1=1\nORDER BY 1"};
+  s.login = "two\r\nLogin=lines";
+  SaveProfile(s, env_);
+  const ProfileSettings back = Load();
+  EXPECT_EQ(back.connect_sql,
+            (std::vector<std::string>{"SELECT *", "FROM t", "WHERE 1=1", "ORDER BY 1"}));
+  EXPECT_EQ(back.login.find('\n'), std::string::npos);
+  EXPECT_NE(back.login, "lines");
+}
+
+TEST_F(SaveTest, PathFollowsTheProfileName) {
+  ProfileSettings s = Load();
+  s.profile_name = "  My.Site  ";
+  SaveProfile(s, env_);
+  EXPECT_EQ(s.profile_path, (home_ / "My.CCM").string());
+  EXPECT_TRUE(ProfileFileExists(home_ / "My.CCM"));
+
+  // A profile loaded from another folder is saved into the home under its name.
+  const auto other = home_ / "other";
+  std::filesystem::create_directory(other);
+  Put(other / "FAR.CCM", "[Options]\r\nLogin=far\r\n");
+  s = LoadProfile((other / "FAR.CCM").string(), env_);
+  SaveProfile(s, env_);
+  EXPECT_EQ(s.profile_path, (home_ / "FAR.CCM").string());
+
+  // A name with a folder keeps it; a blank name writes ".CCM", listed with an empty name.
+  s.profile_name = (other / "NEAR.x").string();
+  SaveProfile(s, env_);
+  EXPECT_TRUE(ProfileFileExists(other / "NEAR.CCM"));
+  s.profile_name = "   ";
+  SaveProfile(s, env_);
+  EXPECT_TRUE(ProfileFileExists(home_ / ".CCM"));
+  const ProfileList list = ListProfiles(home_, "");
+  EXPECT_NE(std::find(list.names.begin(), list.names.end(), ""), list.names.end());
+}
+
+TEST_F(SaveTest, RefusedWriteStopsWithItsMessageAndKeepsTheOldFile) {
+  PutOptions("Login=old\r\n");
+  ::chmod(path_.c_str(), 0444);
+  ProfileSettings s = Load();
+  s.login = "new";
+  try {
+    SaveProfile(s, env_);
+    FAIL() << "the save went through";
+  } catch (const IniWriteError& error) {
+    EXPECT_EQ(std::string(error.what()), "Unable to write to " + path_);
+  }
+  EXPECT_EQ(Get(path_), "[Options]\r\nLogin=old\r\n");
+
+  s.profile_name = (home_ / "no-such-folder" / "SITE2").string();
+  EXPECT_THROW(SaveProfile(s, env_), IniWriteError);
+}
+
+}  // namespace
+}  // namespace remoteccm
