@@ -15,6 +15,11 @@ inline constexpr int kExitNoProfile = 2;     // the named profile file does not 
 inline constexpr int kExitUsage = 64;        // unknown option or missing argument
 inline constexpr int kExitIoError = 74;      // standard output could not be written
 inline constexpr int kExitUnavailable = 70;  // a command this build does not provide yet
+// The outcome of a run.
+inline constexpr int kExitSettingsInvalid = 3;   // the connection settings are unusable
+inline constexpr int kExitConnectionFailed = 4;  // dial-up or database connection failed
+inline constexpr int kExitPassFailed = 5;        // a pass failed or a file could not be written
+inline constexpr int kExitAborted = 6;           // SIGINT or SIGTERM stopped the run
 
 struct CliContext {
   // The parameters that are not options, in order, as the desktop program takes them:
@@ -32,6 +37,9 @@ const std::vector<TimeZoneEntry>& CliTimeZones();
 
 // Runs the profile of ctx.parameters unattended (run_command.cpp).
 int RunProfileCommand(const CliContext& ctx);
+
+// --delete-all PROFILE --yes: empties the profile's CDR table (run_command.cpp).
+int DeleteAllCommand(const CliContext& ctx, const std::string& profile, bool confirmed);
 
 // --print PROFILE: every setting of the profile as loaded, one "Key=value" line per key.
 int PrintCommand(const CliContext& ctx, const std::string& profile);

@@ -1,0 +1,142 @@
+#include "retrieval/line_layout.h"
+
+#include <charconv>
+
+#include "util/calendar.h"
+#include "util/text_routines.h"
+
+namespace remoteccm {
+namespace {
+
+constexpr std::size_t kDateTimeLength = 19;  // "yyyy/mm/dd hh:nn:ss"
+
+bool StartsWithUpper(std::string_view name, std::string_view prefix) {
+  return name.size() >= prefix.size() && SameText(name.substr(0, prefix.size()), prefix);
+}
+
+// Appends text padded with blanks (or cut) to exactly width characters.
+void AppendJustified(std::string& line, std::string_view text, int width, bool right) {
+  const auto w = static_cast<std::size_t>(width);
+  if (text.size() >= w) {
+    line.append(text.data(), w);
+  } else if (right) {
+    line.append(w - text.size(), ' ').append(text);
+  } else {
+    line.append(text).append(w - text.size(), ' ');
+  }
+}
+
+}  // namespace
+
+double ColumnNumber(std::string_view text) {
+  text = TrimView(text);
+  if (text.empty()) return 0;
+  if (text.front() == '+') text.remove_prefix(1);
+  double value = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (error != std::errc() || end != text.data() + text.size()) return 0;
+  return value;
+}
+
+int FindColumn(const std::vector<std::string>& result_columns, std::string_view name) {
+  for (std::size_t i = 0; i < result_columns.size(); ++i) {
+    if (SameText(result_columns[i], name)) return static_cast<int>(i);
+  }
+  return -1;
+}
+
+LineFormatter::LineFormatter(const FieldList& fields,
+                             const std::vector<std::string>& result_columns,
+                             const TimeConverter& converter)
+    : column_count_(result_columns.size()),
+      comma_(fields.layout == LineLayout::kComma),
+      converter_(converter) {
+  if (comma_) return;
+  if (fields.layout == LineLayout::kDefault) {
+    // The five fixed columns; a missing one leaves its width and blank empty, except the
+    // duration, whose missing cell is one blank shorter.
+    struct Fixed {
+      const char* name;
+      int width;
+      CellKind kind;
+    };
+    constexpr Fixed kDefaultColumns[] = {{"cdrRecordType", 2, CellKind::kText},
+                                         {"datetimeOrigination", 19, CellKind::kDateTime},
+                                         {"CallingPartyNumber", 24, CellKind::kText},
+                                         {"originalCalledPartyNumber", 30, CellKind::kText},
+                                         {"duration", 10, CellKind::kText}};
+    for (const Fixed& fixed : kDefaultColumns) {
+      Cell cell;
+      cell.column = FindColumn(result_columns, fixed.name);
+      cell.width = fixed.width;
+      if (cell.column < 0) {
+        cell.kind = CellKind::kBlanks;
+        cell.trailing = fixed.kind == CellKind::kText && fixed.width == 10 ? 0 : 1;
+      } else {
+        cell.kind = fixed.kind;
+      }
+      cells_.push_back(cell);
+    }
+    return;
+  }
+  const bool formatted = fields.layout == LineLayout::kFormatted;
+  const int duration_column = FindColumn(result_columns, "duration");
+  for (const FieldEntry& entry : fields.entries) {
+    Cell cell;
+    cell.width = entry.width;
+    cell.column = FindColumn(result_columns, entry.name);
+    if (cell.column < 0) {
+      cell.kind = CellKind::kBlanks;
+    } else if (formatted && StartsWithUpper(entry.name, "DATETIME")) {
+      cell.kind = CellKind::kDateTime;
+      cell.right = false;
+    } else if (formatted && StartsWithUpper(entry.name, "DURATION")) {
+      // Every DURATION... entry shows the column "duration" itself.
+      cell.column = duration_column;
+      cell.kind = duration_column < 0 ? CellKind::kBlanks : CellKind::kText;
+    } else {
+      cell.kind = CellKind::kText;
+    }
+    cells_.push_back(cell);
+  }
+}
+
+void LineFormatter::Format(const ResultRow& row, std::string& line) const {
+  line.clear();
+  if (comma_) {
+    FormatBackupLine(row, column_count_, line);
+    return;
+  }
+  char date_text[kDateTimeLength + 1];
+  for (const Cell& cell : cells_) {
+    switch (cell.kind) {
+      case CellKind::kBlanks:
+        line.append(static_cast<std::size_t>(cell.width), ' ');
+        break;
+      case CellKind::kText:
+        AppendJustified(line, row.Text(static_cast<std::size_t>(cell.column)), cell.width,
+                        cell.right);
+        break;
+      case CellKind::kDateTime: {
+        const double seconds = ColumnNumber(row.Text(static_cast<std::size_t>(cell.column)));
+        const std::size_t n = FormatDateTimeTo(converter_.ToLocal(seconds), date_text);
+        AppendJustified(line, std::string_view(date_text, n), cell.width, cell.right);
+        break;
+      }
+    }
+    line.append(static_cast<std::size_t>(cell.trailing), ' ');
+  }
+}
+
+std::string BackupHeaderLine(const std::vector<std::string>& result_columns) {
+  std::string line;
+  for (const std::string& name : result_columns) line.append(name).push_back(',');
+  return line;
+}
+
+void FormatBackupLine(const ResultRow& row, std::size_t column_count, std::string& line) {
+  line.clear();
+  for (std::size_t i = 0; i < column_count; ++i) line.append(row.Text(i)).push_back(',');
+}
+
+}  // namespace remoteccm

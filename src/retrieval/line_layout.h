@@ -1,0 +1,58 @@
+// Turns one CDR row into its destination line (default, formatted, raw or comma layout) and its
+// backup line. Column positions are resolved once per result, so a row costs no lookups.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "retrieval/field_list.h"
+#include "timezone/time_conversion.h"
+
+namespace remoteccm {
+
+// One row of an open result, column by position; a null reads as empty text.
+class ResultRow {
+ public:
+  virtual ~ResultRow() = default;
+  virtual std::string_view Text(std::size_t column) const = 0;
+};
+
+// The numeric value of a column's text: 0 for empty (null) or unreadable text.
+double ColumnNumber(std::string_view text);
+
+class LineFormatter {
+ public:
+  LineFormatter(const FieldList& fields, const std::vector<std::string>& result_columns,
+                const TimeConverter& converter);
+
+  // Replaces `line` with the row's destination line (without CR LF).
+  void Format(const ResultRow& row, std::string& line) const;
+
+ private:
+  enum class CellKind { kText, kDateTime, kBlanks };
+  struct Cell {
+    CellKind kind = CellKind::kBlanks;
+    int column = -1;
+    int width = 0;
+    bool right = true;  // right-justified
+    int trailing = 1;   // blanks after the cell
+  };
+
+  std::vector<Cell> cells_;
+  std::size_t column_count_ = 0;
+  bool comma_ = false;
+  const TimeConverter& converter_;
+};
+
+// The backup file's header: every result column name followed by ",".
+std::string BackupHeaderLine(const std::vector<std::string>& result_columns);
+
+// Replaces `line` with every value of the row followed by "," (no conversion, no justification).
+void FormatBackupLine(const ResultRow& row, std::size_t column_count, std::string& line);
+
+// Index of the column named `name` (without regard to case), or -1.
+int FindColumn(const std::vector<std::string>& result_columns, std::string_view name);
+
+}  // namespace remoteccm
