@@ -1,6 +1,136 @@
+// remoteccm-cli: runs a profile unattended, or one of the commands that inspect profiles,
+// time zones and the CDR database.
 #include <cstdio>
+#include <string>
+#include <string_view>
+#include <vector>
 
-int main() {
-  std::puts("remoteccm-cli " REMOTECCM_VERSION);
-  return 0;
+#include "cli/commands.h"
+#include "platform/home/program_home.h"
+
+namespace remoteccm {
+namespace {
+
+constexpr std::string_view kUsage =
+    "usage: remoteccm-cli [--home DIR] PROFILE|/DEFAULT [/CONFIG] [/VISIBLE] [/ENTITY:x]\n"
+    "       remoteccm-cli [--home DIR] --print PROFILE\n"
+    "       remoteccm-cli [--home DIR] --columns PROFILE\n"
+    "       remoteccm-cli [--home DIR] --check PROFILE\n"
+    "       remoteccm-cli [--home DIR] --delete-all PROFILE --yes\n"
+    "       remoteccm-cli --list-zones\n"
+    "       remoteccm-cli --help | --version\n";
+
+constexpr std::string_view kHelp =
+    "\n"
+    "Collects the call detail records of a Cisco CallManager into the destination file of a\n"
+    "profile. A bare PROFILE is the file PROFILE.CCM in the program home; a path is taken as\n"
+    "given with its extension replaced by .CCM. /DEFAULT runs the last used profile.\n"
+    "\n"
+    "  --home DIR        use DIR as the program home (default: $REMOTECCM_HOME, else\n"
+    "                    $XDG_CONFIG_HOME/remoteccm)\n"
+    "  --print PROFILE   print every setting of the profile as loaded, one Key=value per line\n"
+    "  --columns PROFILE list the columns of the profile's CDR table\n"
+    "  --check PROFILE   test the profile's database connection\n"
+    "  --delete-all PROFILE --yes\n"
+    "                    empty the profile's whole CDR table on the server\n"
+    "  --list-zones      list the time zones a profile can name\n"
+    "  --help            show this text\n"
+    "  --version         show the version\n"
+    "\n"
+    "Exit status: 0 success (a run: the database was reached and every pass succeeded),\n"
+    "2 no such profile file, 3 unusable connection settings, 4 dial-up or database\n"
+    "connection failed, 5 a pass failed or a file could not be written, 6 aborted by\n"
+    "SIGINT or SIGTERM, 64 wrong usage, 74 standard output could not be written.\n";
+
+int UsageError(std::string_view message) {
+  std::fprintf(stderr, "remoteccm-cli: %.*s\n%.*s", static_cast<int>(message.size()),
+               message.data(), static_cast<int>(kUsage.size()), kUsage.data());
+  return kExitUsage;
+}
+
+enum class Command { kRun, kPrint, kColumns, kCheck, kDeleteAll, kListZones, kHelp, kVersion };
+
+}  // namespace
+
+int CliMain(const std::vector<std::string>& args) {
+  CliContext ctx;
+  Command command = Command::kRun;
+  bool command_given = false;
+  std::string profile;
+  bool confirmed = false;
+
+  auto set_command = [&](Command next) {
+    if (command_given) return false;
+    command = next;
+    command_given = true;
+    return true;
+  };
+
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    const bool takes_value = arg == "--home" || arg == "--print" || arg == "--columns" ||
+                             arg == "--check" || arg == "--delete-all";
+    if (takes_value && i + 1 >= args.size()) return UsageError(arg + " needs an argument");
+    if (arg == "--home") {
+      SetProgramHome(args[++i]);
+    } else if (arg == "--print" || arg == "--columns" || arg == "--check") {
+      const Command next = arg == "--print"     ? Command::kPrint
+                           : arg == "--columns" ? Command::kColumns
+                                                : Command::kCheck;
+      if (!set_command(next)) return UsageError("only one command at a time");
+      profile = args[++i];
+    } else if (arg == "--delete-all") {
+      if (!set_command(Command::kDeleteAll)) return UsageError("only one command at a time");
+      profile = args[++i];
+    } else if (arg == "--yes") {
+      confirmed = true;
+    } else if (arg == "--list-zones" || arg == "--help" || arg == "--version") {
+      const Command next = arg == "--list-zones" ? Command::kListZones
+                           : arg == "--help"     ? Command::kHelp
+                                                 : Command::kVersion;
+      if (!set_command(next)) return UsageError("only one command at a time");
+    } else if (arg.starts_with("--")) {
+      return UsageError("unknown option " + arg);
+    } else {
+      ctx.parameters.push_back(arg);
+    }
+  }
+
+  for (const std::string& parameter : ctx.parameters) {
+    if (command_given && !parameter.starts_with("/")) {
+      return UsageError("unexpected argument " + parameter);
+    }
+  }
+
+  switch (command) {
+    case Command::kHelp:
+      std::fwrite(kUsage.data(), 1, kUsage.size(), stdout);
+      std::fwrite(kHelp.data(), 1, kHelp.size(), stdout);
+      return kExitOk;
+    case Command::kVersion:
+      std::puts("remoteccm-cli " REMOTECCM_VERSION);
+      return kExitOk;
+    case Command::kPrint:
+      return PrintCommand(ctx, profile);
+    case Command::kColumns:
+      return ColumnsCommand(ctx, profile);
+    case Command::kCheck:
+      return CheckCommand(ctx, profile);
+    case Command::kDeleteAll:
+      return DeleteAllCommand(ctx, profile, confirmed);
+    case Command::kListZones:
+      return ListZonesCommand(ctx);
+    case Command::kRun:
+      break;
+  }
+  if (ctx.parameters.empty()) return UsageError("no profile given");
+  return RunProfileCommand(ctx);
+}
+
+}  // namespace remoteccm
+
+int main(int argc, char** argv) {
+  std::vector<std::string> args;
+  for (int i = 1; i < argc; ++i) args.emplace_back(argv[i]);
+  return remoteccm::CliMain(args);
 }

@@ -9,7 +9,7 @@ namespace {
 using S = ProfileSettings;
 
 // name, kind, field, fallback, min, max, saved
-constexpr std::array<ProfileKey, 35> kProfileKeys = {{
+constexpr ProfileKey kProfileKeys[] = {
     {"Login", KeyKind::kText, &S::login},
     {"Password", KeyKind::kText, &S::password},
     {"ServerName", KeyKind::kText, &S::server_name},
@@ -45,7 +45,7 @@ constexpr std::array<ProfileKey, 35> kProfileKeys = {{
     {"SQLNewRecDate", KeyKind::kCdrSeconds, &S::sql_new_rec_date, "", 0, -1, false},
     {"SQLDateTimeFldName", KeyKind::kText, &S::sql_date_time_fld_name, kDefaultDateTimeFieldName, 0,
      -1, false},
-}};
+};
 
 template <typename Enum, std::size_t N>
 std::optional<Enum> FindItem(const std::array<std::string_view, N>& items, std::string_view text) {

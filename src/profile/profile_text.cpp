@@ -1,5 +1,6 @@
 #include "profile/profile_text.h"
 
+#include <cmath>
 #include <type_traits>
 
 #include "util/calendar.h"
@@ -35,7 +36,8 @@ std::vector<std::string> ProfileSettingsLines(const ProfileSettings& settings,
             lines.push_back(prefix + FormatWhole(field));
           } else if constexpr (std::is_same_v<Field, double>) {
             if (key.kind == KeyKind::kCdrSeconds) {
-              lines.push_back(prefix + TimeText(field, CdrSecondsToLocal(zone, field)));
+              const double whole = std::round(field);
+              lines.push_back(prefix + TimeText(whole, CdrSecondsToLocal(zone, whole)));
             } else {
               lines.push_back(prefix + TimeText(LocalToCdrSeconds(zone, field), field));
             }

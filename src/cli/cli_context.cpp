@@ -1,0 +1,14 @@
+#include "cli/commands.h"
+
+namespace remoteccm {
+
+const std::vector<TimeZoneEntry>& CliTimeZones() {
+  static const std::vector<TimeZoneEntry> zones = LoadTimeZones(DefaultZoneinfoDir());
+  return zones;
+}
+
+ProfileEnvironment CliProfileEnvironment(const CliContext& ctx) {
+  return SystemProfileEnvironment(&CliTimeZones(), ctx.entity_name);
+}
+
+}  // namespace remoteccm
