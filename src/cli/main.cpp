@@ -7,6 +7,8 @@
 
 #include "cli/commands.h"
 #include "platform/home/program_home.h"
+#include "startup/command_line.h"
+#include "util/text_routines.h"
 
 namespace remoteccm {
 namespace {
@@ -96,11 +98,16 @@ int CliMain(const std::vector<std::string>& args) {
     }
   }
 
+  // Beside a command only /ENTITY: has a meaning (it names the default destination file).
   for (const std::string& parameter : ctx.parameters) {
-    if (command_given && !parameter.starts_with("/")) {
+    if (command_given && !SameText(std::string_view(parameter).substr(0, 8), "/ENTITY:")) {
       return UsageError("unexpected argument " + parameter);
     }
   }
+  if (confirmed && command != Command::kDeleteAll) {
+    return UsageError("--yes goes with --delete-all only");
+  }
+  ctx.entity_name = EntityName(ctx.parameters);
 
   switch (command) {
     case Command::kHelp:
