@@ -2,8 +2,12 @@
 // (days since 1899-12-30) and back, by a profile's time-zone option.
 #pragma once
 
+#include <array>
+#include <cstdint>
+#include <ctime>
 #include <optional>
 
+#include "timezone/zone_period.h"
 #include "timezone/zone_rule.h"
 
 namespace remoteccm {
@@ -20,21 +24,47 @@ struct TimeZoneSettings {
   ZoneRule computer_rule;                 // this computer's rule, taken when the settings are made
 };
 
+// The manual offset the conversions apply at the moment `now`: the stored offset kept within
+// -23..25, and 25 (which the next load replaces by this computer's offset) taken as this
+// computer's present offset in whole hours already. 24 stays a whole day.
+int EffectiveManualOffset(const TimeZoneSettings& settings, std::time_t now);
+
+// The rule options 1 and 2 convert by: the selected zone's, or this computer's when option 2
+// has no zone selected (a profile naming a zone this computer does not know).
+const ZoneRule& RuleInUse(const TimeZoneSettings& settings);
+
 double CdrSecondsToLocal(const TimeZoneSettings& settings, double seconds);
 double LocalToCdrSeconds(const TimeZoneSettings& settings, double local);
 
 // Converts many values by one profile's settings, as the two functions above do; the engine
 // keeps one per pass so the transition moments are worked out once per year, not per value.
+// It remembers the last years it saw, so one object serves one thread at a time.
 class TimeConverter {
  public:
   explicit TimeConverter(const TimeZoneSettings& settings);
+  TimeConverter(const TimeZoneSettings& settings, std::time_t now);
 
-  double ToLocal(double cdr_seconds) const;   // CdrSecondsToLocal
-  double ToCdrSeconds(double local) const;    // LocalToCdrSeconds
+  double ToLocal(double cdr_seconds) const;  // CdrSecondsToLocal
+  double ToCdrSeconds(double local) const;   // LocalToCdrSeconds
   const TimeZoneSettings& settings() const { return settings_; }
 
  private:
+  struct CachedYear {
+    std::int64_t first = 1;  // first moment of the year; first > past marks an empty slot
+    std::int64_t past = 0;   // first moment of the next year
+    YearTransitions transitions;
+  };
+
+  // Bias in minutes for the rule at a wall-clock moment (milliseconds since 1970-01-01).
+  int BiasAt(std::int64_t moment) const;
+
   TimeZoneSettings settings_;
+  bool manual_ = false;
+  bool has_rule_ = false;  // the rule has a daylight period to look up
+  int offset_hours_ = 0;
+  ZoneRule rule_;
+  mutable std::array<CachedYear, 2> cache_{};
+  mutable std::size_t next_slot_ = 0;
 };
 
 }  // namespace remoteccm

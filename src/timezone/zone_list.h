@@ -15,17 +15,26 @@ struct TimeZoneEntry {
   std::string display_name;  // "(UTC±hh:mm) Area/City"
   std::string zone_id;       // "Area/City"
   ZoneRule rule;
+  bool approximated = false;  // the rule is the nearest the record can state (see posix_tz.h)
 };
 
 // The tzdata folder: $REMOTECCM_ZONEINFO if set, else /usr/share/zoneinfo.
 std::filesystem::path DefaultZoneinfoDir();
+
+// "(UTC+05:30) Asia/Kolkata": the standard offset of the rule and the zone id.
+std::string ZoneDisplayName(const ZoneRule& rule, std::string_view zone_id);
 
 // Every canonical zone of the folder, sorted by display name comparing character codes.
 // A missing or unreadable folder gives an empty list.
 std::vector<TimeZoneEntry> LoadTimeZones(const std::filesystem::path& zoneinfo_dir);
 
 // Index of the entry a stored SQLTimeZoneName names (its display name compared without regard
-// to case, or the Windows display name of a common zone), or -1 when it names none.
+// to case, the bare zone id, or the Windows display name of a common zone, in its "(UTC..." or
+// older "(GMT..." form), or -1 when it names none.
 int FindTimeZone(const std::vector<TimeZoneEntry>& zones, std::string_view stored_name);
+
+// The tzdata zone of a Windows zone description (the text after the "(UTC...)" prefix) or
+// Windows zone id, compared without regard to case; empty when the name is not a known one.
+std::string_view WindowsZoneToZoneId(std::string_view description_or_id);
 
 }  // namespace remoteccm

@@ -20,13 +20,13 @@ std::int32_t Get32(const TziBytes& b, std::size_t at) {
   return static_cast<std::int32_t>(u);
 }
 void PutDate(TziBytes& b, std::size_t at, const ZoneDate& d) {
-  const std::uint16_t f[8] = {d.year, d.month, d.day_of_week, d.day,
-                              d.hour, d.minute, d.second, d.millisecond};
+  const std::uint16_t f[8] = {d.year, d.month,  d.day_of_week, d.day,
+                              d.hour, d.minute, d.second,      d.millisecond};
   for (std::size_t i = 0; i < 8; ++i) Put16(b, at + 2 * i, f[i]);
 }
 ZoneDate GetDate(const TziBytes& b, std::size_t at) {
-  return ZoneDate{Get16(b, at),      Get16(b, at + 2),  Get16(b, at + 4),  Get16(b, at + 6),
-                  Get16(b, at + 8),  Get16(b, at + 10), Get16(b, at + 12), Get16(b, at + 14)};
+  return ZoneDate{Get16(b, at),     Get16(b, at + 2),  Get16(b, at + 4),  Get16(b, at + 6),
+                  Get16(b, at + 8), Get16(b, at + 10), Get16(b, at + 12), Get16(b, at + 14)};
 }
 
 }  // namespace

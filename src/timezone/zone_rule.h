@@ -11,7 +11,7 @@ namespace remoteccm {
 // One transition date: year 0 makes it a yearly rule (day 1..4 = n-th weekday, 5 = last).
 struct ZoneDate {
   std::uint16_t year = 0;
-  std::uint16_t month = 0;  // 0: the zone has no daylight period
+  std::uint16_t month = 0;        // 0: the zone has no daylight period
   std::uint16_t day_of_week = 0;  // 0 = Sunday
   std::uint16_t day = 0;
   std::uint16_t hour = 0;

@@ -1,0 +1,65 @@
+// The arithmetic of a zone rule: the moments of its two transitions in a year, the period
+// (standard or daylight) a moment falls in, and the bias of that period. Moments are whole
+// milliseconds since 1970-01-01 00:00 read on a wall clock, so a transition given in local time
+// compares directly with a local (or, where the conversions ask for it, a UTC) moment.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+
+#include "timezone/civil_days.h"
+#include "timezone/zone_rule.h"
+
+namespace remoteccm {
+
+enum class ZonePeriod { kNone, kStandard, kDaylight };
+
+inline constexpr std::int64_t kMillisPerDay = 86400000;
+// Moments the rule arithmetic answers for: years 1 to 9999; outside them a rule has no period.
+inline constexpr std::int64_t kFirstRuleMoment = civil::DaysFromCivil(1, 1, 1) * kMillisPerDay;
+inline constexpr std::int64_t kPastRuleMoment = civil::DaysFromCivil(10000, 1, 1) * kMillisPerDay;
+
+// The moment `date` names in `year`: the n-th (day 1..4) or last (day 5 and above) weekday of
+// the month for a yearly rule, the date itself for a one-off date of that year, plus the time.
+// None for month 0 or above 12, day 0, a weekday above 6, an impossible or other-year one-off.
+std::optional<std::int64_t> TransitionMoment(const ZoneDate& date, std::int64_t year);
+
+// Both transitions of one year; `has_period` is false when the rule gives none that year.
+struct YearTransitions {
+  bool has_period = false;
+  std::int64_t daylight_start = 0;
+  std::int64_t standard_start = 0;
+};
+
+YearTransitions TransitionsOfYear(const ZoneRule& rule, std::int64_t year);
+
+// Daylight from daylight_start up to standard_start, wrapping over the new year when the
+// daylight start comes later in the year; equal moments leave the whole year standard.
+ZonePeriod PeriodAt(const YearTransitions& transitions, std::int64_t moment);
+
+// The period of `moment`, with the transitions of the year the moment itself falls in.
+ZonePeriod PeriodOfMoment(const ZoneRule& rule, std::int64_t moment);
+
+// The period in force at a UTC instant, each transition taken on the clock it is given in
+// (the daylight start in standard time, the standard start in daylight time).
+ZonePeriod PeriodAtUtc(const ZoneRule& rule, std::int64_t utc_moment);
+
+// Minutes, UTC = local + bias.
+inline int BiasOf(const ZoneRule& rule, ZonePeriod period) {
+  switch (period) {
+    case ZonePeriod::kStandard:
+      return rule.bias + rule.standard_bias;
+    case ZonePeriod::kDaylight:
+      return rule.bias + rule.daylight_bias;
+    case ZonePeriod::kNone:
+      break;
+  }
+  return rule.bias;
+}
+
+// True when the rule has a daylight period at all (both dates carry a month).
+inline bool HasDaylightRule(const ZoneRule& rule) {
+  return rule.standard_date.month != 0 && rule.daylight_date.month != 0;
+}
+
+}  // namespace remoteccm
