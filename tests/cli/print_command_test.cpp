@@ -96,6 +96,14 @@ TEST_F(CliTest, PrintShowsEverySettingAsLoaded) {
   EXPECT_EQ(result.out, kSamplePrinted);
 }
 
+TEST_F(CliTest, PrintNamesTheDefaultDestinationByTheEntity) {
+  Put(home_ / "SITE2.CCM", "[Options]\r\nDestinationFile=  \r\n");
+  const CliResult result = Run("--print SITE2 /ENTITY:0002");
+  EXPECT_EQ(result.status, 0);
+  EXPECT_NE(result.out.find("\nDestinationFile=" + (home_ / "0002.RAW").string() + "\n"),
+            std::string::npos);
+}
+
 TEST_F(CliTest, MissingProfileAndWrongUsageFail) {
   EXPECT_EQ(Run("--print NOSUCH").status, 2);
   fs::create_directory(home_ / "DIR.CCM");

@@ -126,6 +126,21 @@ TEST_F(LoadTest, TimeZoneOptionOtherThanTwoOrThreeIsTheComputers) {
   EXPECT_EQ(option_of("x").time_zone_option, TimeZoneOption::kComputer);
 }
 
+TEST_F(LoadTest, SelectedZoneGivesItsDisplayNameAndRuleToTheConversions) {
+  TimeZoneEntry berlin{"(UTC+01:00) Europe/Berlin", "Europe/Berlin", {}};
+  berlin.rule.bias = -60;
+  const std::vector<TimeZoneEntry> zones = {berlin};
+  env_.zones = &zones;
+  PutOptions(
+      "SQLTimeZoneOption=2\r\nSQLTimeZoneName=(utc+01:00) europe/berlin\r\n"
+      "SQLFromDateRange=3600\r\n");
+  const ProfileSettings s = Load();
+  EXPECT_EQ(s.time_zone_name, "(UTC+01:00) Europe/Berlin");
+  ASSERT_TRUE(s.time_zone_rule.has_value());
+  EXPECT_EQ(s.time_zone_rule->bias, -60);
+  EXPECT_DOUBLE_EQ(s.from_date_range, kUnixEpochDays + 2.0 / 24);
+}
+
 TEST_F(LoadTest, ChoicesMatchWithoutRegardToCaseElseTakeTheirFallback) {
   PutOptions(
       "ConnectSQLMode=by date\r\nSQLNewRecIncrMode=HOUR(S)\r\n"
