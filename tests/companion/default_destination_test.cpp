@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <stdexcept>
 #include <string>
 
 namespace remoteccm {
@@ -13,10 +14,11 @@ namespace fs = std::filesystem;
 
 class DefaultDestinationTest : public ::testing::Test {
  protected:
-  void SetUp() override {
+  // The store lives in a scratch folder made before the accessor is.
+  static fs::path ScratchFolder() {
     std::string pattern = (fs::temp_directory_path() / "dest-test-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
+    if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("no scratch folder");
+    return pattern;
   }
   void TearDown() override {
     std::error_code error;
@@ -25,7 +27,7 @@ class DefaultDestinationTest : public ::testing::Test {
   std::string Default(std::string_view entity) const {
     return DefaultDestinationFile(registry_, entity, "/home/ops/remoteccm");
   }
-  fs::path dir_;
+  fs::path dir_ = ScratchFolder();
   TRegAccess registry_{dir_ / "install.ini"};
 };
 
