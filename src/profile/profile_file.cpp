@@ -23,9 +23,16 @@ const ProfileKey& Key(std::string_view name) { return *FindProfileKey(name); }
 // One key of the profile file, read through its own open and close.
 class ProfileReader {
  public:
-  explicit ProfileReader(std::filesystem::path file) : file_(std::move(file)) {}
+  // Only a regular file is read: a folder, pipe or device at the path reads as no file (a
+  // pipe would block the program on its first read).
+  explicit ProfileReader(std::filesystem::path file) : file_(std::move(file)) {
+    std::error_code ec;
+    const auto status = std::filesystem::status(file_, ec);
+    readable_ = !std::filesystem::exists(status) || std::filesystem::is_regular_file(status);
+  }
 
   std::string Text(std::string_view key) const {
+    if (!readable_) return {};
     return ReadProfileValue(file_, kProfileSection, key);
   }
 
@@ -63,10 +70,14 @@ class ProfileReader {
     return static_cast<Enum>(at - items.begin());
   }
 
-  const std::filesystem::path& file() const { return file_; }
+  std::vector<std::string> LineList(std::string_view stem) const {
+    if (!readable_) return {};
+    return ReadLineList(file_, stem);
+  }
 
  private:
   std::filesystem::path file_;
+  bool readable_ = true;
 };
 
 // A stored line may not break the file's own line structure: CR, LF and CR LF split it.
@@ -240,8 +251,8 @@ ProfileSettings LoadProfile(const std::string& profile_path, const ProfileEnviro
     s.time_zone_offset = -(CurrentBias(env.computer_rule, now) / 60);
   }
 
-  s.connect_sql = ReadLineList(read.file(), "ConnectSQL");
-  s.disconnect_sql = ReadLineList(read.file(), "DisconnectSQL");
+  s.connect_sql = read.LineList("ConnectSQL");
+  s.disconnect_sql = read.LineList("DisconnectSQL");
   s.delete_recs = read.Flag("DeleteRecs");
   s.poll_again = read.Flag("PollAgain");
   s.wait_before_polling_again = read.Whole("WaitBeforePollingAgain");

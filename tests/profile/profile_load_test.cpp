@@ -1,3 +1,5 @@
+#include <sys/stat.h>
+
 #include <string>
 
 #include "profile/profile_file.h"
@@ -239,6 +241,9 @@ TEST_F(LoadTest, BadFilesLoadWithDefaultsAndNeverCrash) {
   std::filesystem::remove(path_);
   std::filesystem::create_directory(path_);
   EXPECT_EQ(Load().connect_sql_mode, RetrievalMode::kNoRecords);
+  std::filesystem::remove(path_);
+  ASSERT_EQ(::mkfifo(path_.c_str(), 0600), 0);
+  EXPECT_EQ(Load().sql_table_name, "CallDetailRecord");
 }
 
 }  // namespace
