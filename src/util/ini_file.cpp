@@ -1,6 +1,7 @@
 #include "util/ini_file.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -15,6 +16,9 @@ namespace remoteccm {
 namespace {
 
 constexpr const char* kLineEnd = "\r\n";
+// Profiles, field lists and the store are a few kilobytes; a file beyond this is not one of
+// them and is neither read nor replaced.
+constexpr off_t kIniFileMax = 16 * 1024 * 1024;
 
 // One physical line of the file: its text without the line end, and where it starts.
 struct IniLine {
@@ -84,7 +88,7 @@ LoadResult LoadFile(const std::filesystem::path& file, std::string& content) {
   const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return errno == ENOENT ? LoadResult::kMissing : LoadResult::kFailed;
   struct stat info {};
-  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size > kIniFileMax) {
     ::close(fd);
     return LoadResult::kFailed;
   }
@@ -100,6 +104,11 @@ LoadResult LoadFile(const std::filesystem::path& file, std::string& content) {
     }
     if (got == 0) break;
     content.append(buffer, static_cast<std::size_t>(got));
+    if (content.size() > static_cast<std::size_t>(kIniFileMax)) {
+      ::close(fd);
+      content.clear();
+      return LoadResult::kFailed;
+    }
   }
   ::close(fd);
   return LoadResult::kLoaded;
@@ -201,6 +210,30 @@ void ReplaceFile(const std::filesystem::path& shown, const std::filesystem::path
   }
 }
 
+// Holds an exclusive lock on the file's folder while a change is read, made and renamed into
+// place, so two processes changing the same file (the engine moving the start point on while
+// the profile is saved) do not lose each other's keys. Without a readable folder, no lock.
+class FolderLock {
+ public:
+  explicit FolderLock(const std::filesystem::path& target) {
+    std::filesystem::path folder = target.parent_path();
+    if (folder.empty()) folder = ".";
+    fd_ = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd_ >= 0) {
+      while (::flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
+      }
+    }
+  }
+  ~FolderLock() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  FolderLock(const FolderLock&) = delete;
+  FolderLock& operator=(const FolderLock&) = delete;
+
+ private:
+  int fd_ = -1;
+};
+
 // Loads the file for a change: the content and the mode to keep. Throws when the existing file
 // cannot be read in full or may not be written, so it is never replaced by a guess.
 std::string LoadForWrite(const std::filesystem::path& shown, const std::filesystem::path& target,
@@ -280,6 +313,7 @@ std::vector<std::pair<std::string, std::string>> ReadProfileSection(
 void WriteProfileValue(const std::filesystem::path& file, std::string_view section,
                        std::string_view key, std::string_view value) {
   const std::filesystem::path target = WriteTarget(file);
+  const FolderLock lock(target);
   mode_t mode = 0600;
   std::string content = LoadForWrite(file, target, mode);
   const std::string clean_section = OneLine(Trim(section));
@@ -320,6 +354,7 @@ void WriteProfileValue(const std::filesystem::path& file, std::string_view secti
 
 void EraseProfileSection(const std::filesystem::path& file, std::string_view section) {
   const std::filesystem::path target = WriteTarget(file);
+  const FolderLock lock(target);
   std::string content;
   if (LoadFile(target, content) == LoadResult::kMissing) return;
   mode_t mode = 0600;

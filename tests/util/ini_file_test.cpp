@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -9,6 +10,7 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <vector>
 
 namespace remoteccm {
 namespace {
@@ -180,6 +182,43 @@ TEST_F(IniFileTest, SectionListingAndErasing) {
   EraseProfileSection(file_, "Missing");
   EraseProfileSection(dir_ / "NONE.INI", "Fields");
   EXPECT_FALSE(fs::exists(dir_ / "NONE.INI"));
+}
+
+TEST_F(IniFileTest, ConcurrentWritersDoNotLoseEachOthersKeys) {
+  constexpr int kWriters = 4;
+  constexpr int kKeys = 15;
+  std::vector<pid_t> children;
+  for (int w = 0; w < kWriters; ++w) {
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      int status = 0;
+      try {
+        for (int k = 0; k < kKeys; ++k) {
+          WriteProfileValue(file_, "Options", "W" + std::to_string(w) + "K" + std::to_string(k),
+                            std::to_string(k));
+        }
+      } catch (...) {
+        status = 1;
+      }
+      ::_exit(status);
+    }
+    children.push_back(pid);
+  }
+  for (const pid_t pid : children) {
+    int status = -1;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  }
+  EXPECT_EQ(ReadProfileSection(file_, "Options").size(),
+            static_cast<std::size_t>(kWriters * kKeys));
+}
+
+TEST_F(IniFileTest, AHugeFileIsNeitherReadNorReplaced) {
+  Put("[Options]\r\nA=1\r\n" + std::string(17 * 1024 * 1024, ';'));
+  EXPECT_EQ(ReadProfileValue(file_, "Options", "A"), "");
+  EXPECT_THROW(WriteProfileValue(file_, "Options", "A", "2"), IniWriteError);
+  EXPECT_EQ(fs::file_size(file_), 17u * 1024 * 1024 + 16);
 }
 
 }  // namespace
