@@ -90,5 +90,15 @@ TEST_F(RegAccessTest, AStoreThatCannotBeCreatedIsLeftAloneAndARefusedWriteThrows
   }
 }
 
+TEST_F(RegAccessTest, WithoutWriteRightsReadsWorkAndWritesDoNothing) {
+  const TRegAccess registry(store_);
+  registry.SetRegistryItem("remoteccm", "LASTPROFILE", "old");
+  ASSERT_EQ(::chmod(store_.parent_path().c_str(), 0500), 0);
+  if (::geteuid() == 0) GTEST_SKIP() << "permissions do not bind the superuser";
+  EXPECT_NO_THROW(registry.SetRegistryItem("remoteccm", "LASTPROFILE", "new"));
+  EXPECT_EQ(registry.GetRegistryItem("remoteccm", "LASTPROFILE"), "old");
+  ::chmod(store_.parent_path().c_str(), 0700);
+}
+
 }  // namespace
 }  // namespace remoteccm
