@@ -28,7 +28,7 @@ constexpr ProfileKey kProfileKeys[] = {
     {"SQLDatabaseName", KeyKind::kText, &S::sql_database_name, kDefaultDatabaseName},
     {"SQLTableName", KeyKind::kText, &S::sql_table_name, kDefaultTableName},
     {"SQLODBCAlias", KeyKind::kText, &S::sql_odbc_alias},
-    {"SQLTimeZoneOption", KeyKind::kWhole, &S::time_zone_option, "1", 1, 3},
+    {"SQLTimeZoneOption", KeyKind::kWhole, &S::time_zone_option, "1"},
     {"SQLTimeZoneName", KeyKind::kText, &S::time_zone_name},
     {"SQLTimeZoneOffset", KeyKind::kWhole, &S::time_zone_offset, "", -23, 25},
     {"ConnectSQL", KeyKind::kLineList, &S::connect_sql},
