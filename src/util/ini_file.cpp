@@ -18,7 +18,7 @@ namespace {
 constexpr const char* kLineEnd = "\r\n";
 // Profiles, field lists and the store are a few kilobytes; a file beyond this is not one of
 // them and is neither read nor replaced.
-constexpr off_t kIniFileMax = 16 * 1024 * 1024;
+constexpr off_t kIniFileMax = off_t{16} * 1024 * 1024;
 
 // One physical line of the file: its text without the line end, and where it starts.
 struct IniLine {
@@ -170,7 +170,7 @@ std::string OneLine(std::string_view text) {
 std::filesystem::path WriteTarget(const std::filesystem::path& file) {
   std::error_code error;
   if (std::filesystem::is_symlink(std::filesystem::symlink_status(file, error))) {
-    const std::filesystem::path resolved = std::filesystem::weakly_canonical(file, error);
+    std::filesystem::path resolved = std::filesystem::weakly_canonical(file, error);
     if (!error) return resolved;
   }
   return file;

@@ -43,7 +43,7 @@ std::filesystem::path UserHome() {
 
 // $XDG_CONFIG_HOME when it is an absolute path (relative ones are to be ignored), else ~/.config.
 std::filesystem::path ConfigHome() {
-  const std::filesystem::path xdg = Environment("XDG_CONFIG_HOME");
+  std::filesystem::path xdg = Environment("XDG_CONFIG_HOME");
   if (!xdg.empty() && xdg.is_absolute()) return xdg;
   return UserHome() / ".config";
 }
