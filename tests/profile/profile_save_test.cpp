@@ -25,6 +25,9 @@ TEST_F(SaveTest, NewFileHasEveryKeyInTableOrder) {
   s.poll_again = false;
   SaveProfile(s, env_);
   EXPECT_EQ(s.profile_path, path_);
+  struct stat info {};
+  ASSERT_EQ(::stat(path_.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0600u);  // it holds passwords in clear
   EXPECT_EQ(Get(path_),
             "[Options]\r\nLogin=sa\r\nPassword=\r\nServerName=\r\nDestinationFile=" +
                 (home_ / "0001.RAW").string() +
