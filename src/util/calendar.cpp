@@ -94,9 +94,12 @@ double EncodeDateAny(int year, int month, int day) {
     }
     return static_cast<double>(OrdinaryDayNumber(year, month, day));
   }
-  const double base = year > 0 ? (year - 1) * kApproxYear - kOrdinaryBase + kApproxShift
-                               : year * kApproxYear - kOrdinaryBase;
-  return std::nearbyint((month - 1) * kApproxMonth + std::trunc(base)) + day - 1;
+  // In doubles throughout: no month or day number, however absurd, overflows.
+  const double y = year;
+  const double base = y > 0 ? (y - 1) * kApproxYear - kOrdinaryBase + kApproxShift
+                            : y * kApproxYear - kOrdinaryBase;
+  return std::nearbyint((static_cast<double>(month) - 1) * kApproxMonth + std::trunc(base)) +
+         static_cast<double>(day) - 1;
 }
 
 CalendarDate DecodeDateStd(double date) {

@@ -106,6 +106,10 @@ TEST(CalendarTest, ValuesOutsideTheOrdinaryYearsNeverCrash) {
     }
   }
   EXPECT_NEAR(EncodeDateAny(10000, 1, 1), kPastOrdinaryDate, 2);
+  const int most = std::numeric_limits<int>::max();
+  const int least = std::numeric_limits<int>::min();
+  EXPECT_TRUE(std::isfinite(EncodeDateAny(most, least, least)));
+  EXPECT_TRUE(std::isfinite(EncodeDateAny(least, most, most)));
 }
 
 }  // namespace
