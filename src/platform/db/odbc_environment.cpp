@@ -46,7 +46,15 @@ DbError OdbcError(SQLSMALLINT handle_type, SQLHANDLE handle, const std::string& 
     if (first_state.empty()) first_state = sql_state;
     message += record == 1 ? ": " : "; ";
     message += "[" + sql_state + "] ";
-    message += reinterpret_cast<const char*>(text.data());
+    // One log line: the driver's own line breaks become blanks.
+    std::string line = reinterpret_cast<const char*>(text.data());
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r' || line.back() == ';')) {
+      line.pop_back();
+    }
+    for (char& c : line) {
+      if (c == '\n' || c == '\r') c = ' ';
+    }
+    message += line;
     if (native != 0) message += " (native " + std::to_string(native) + ")";
   }
   if (first_state.empty()) message += ": the driver gave no diagnostic";
