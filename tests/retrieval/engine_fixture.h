@@ -1,0 +1,234 @@
+// A CDR database on a real driver (the SQLite ODBC driver on a scratch file, or the test
+// PostgreSQL server), a profile in a scratch home, and an engine with a fixed clock.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/db/cdr_schema.h"
+#include "platform/db/database.h"
+#include "platform/db/db_error.h"
+#include "profile/profile_file.h"
+#include "retrieval/engine.h"
+#include "util/ini_file.h"
+
+namespace remoteccm::testing {
+
+// Seconds since 1970 of a UTC date and time.
+inline std::int64_t Utc(int year, int month, int day, int hour = 0, int minute = 0,
+                        int second = 0) {
+  std::tm tm{};
+  tm.tm_year = year - 1900;
+  tm.tm_mon = month - 1;
+  tm.tm_mday = day;
+  tm.tm_hour = hour;
+  tm.tm_min = minute;
+  tm.tm_sec = second;
+  return static_cast<std::int64_t>(timegm(&tm));
+}
+
+// "yyyy/mm/dd hh:nn:ss" of a UTC moment shifted by offset hours, through the C library.
+inline std::string UtcText(std::int64_t seconds, int offset_hours = 0) {
+  const std::time_t t = static_cast<std::time_t>(seconds + offset_hours * 3600);
+  std::tm tm{};
+  gmtime_r(&t, &tm);
+  char text[32];
+  std::strftime(text, sizeof text, "%Y/%m/%d %H:%M:%S", &tm);
+  return text;
+}
+
+// One call: the columns the tests look at; the others keep their defaults.
+struct Call {
+  int id = 0;
+  std::int64_t origination = 0;
+  std::int64_t disconnect = 0;
+  std::string calling;
+  std::string called;
+  int duration = 0;
+  std::string client_matter_code;
+};
+
+class FakeClock : public Clock {
+ public:
+  explicit FakeClock(double now) : now_(now) {}
+  double Now() override { return now_; }
+  void Tick() override { ++ticks; }
+  int ticks = 0;
+
+ private:
+  double now_;
+};
+
+class RecordingObserver : public EngineObserver {
+ public:
+  void ClearLog() override { ++clears; }
+  void LogLine(std::string_view line) override { log.emplace_back(line); }
+  void SetStatus1(std::string_view text) override { status1 = text; }
+  void SetStatus2(std::string_view text) override { status2 = text; }
+  void SetProgress(int position) override { progress.push_back(position); }
+  void ShowProgress(bool shown) override { progress_shown = shown; }
+  void SetRunning(bool running) override { this->running = running; }
+  void ShowConnectionError(std::string_view message) override { errors.emplace_back(message); }
+  void Pump() override {
+    if (on_pump) on_pump();
+  }
+
+  int Count(std::string_view prefix) const {
+    int n = 0;
+    for (const std::string& line : log) n += line.rfind(prefix, 0) == 0 ? 1 : 0;
+    return n;
+  }
+
+  std::vector<std::string> log;
+  std::vector<std::string> errors;
+  std::vector<int> progress;
+  std::string status1;
+  std::string status2;
+  bool progress_shown = false;
+  bool running = false;
+  int clears = 0;
+  std::function<void()> on_pump;
+};
+
+class EngineTest : public ::testing::TestWithParam<std::string> {
+ protected:
+  void SetUp() override {
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    std::string name = std::string(info->name());
+    for (char& c : name) c = std::isalnum(static_cast<unsigned char>(c)) ? std::tolower(c) : '_';
+    dir_ = std::filesystem::temp_directory_path() /
+           ("remoteccm-engine-" + std::to_string(::getpid()) + "-" + name);
+    std::filesystem::remove_all(dir_);
+    std::filesystem::create_directories(dir_ / "home");
+    std::filesystem::create_directories(dir_ / "out");
+    home_ = dir_ / "home";
+    destination_ = (dir_ / "out" / "CDR.TXT").string();
+    profile_path_ = (home_ / "SITE.CCM").string();
+    table_ = "cdr_" + name.substr(0, 40);
+
+    if (GetParam() == "sqlite") {
+      connection_string_ = "Provider=MSDASQL;Driver=SQLite3;Database=" + (dir_ / "cdr.db").string();
+      // The driver creates no file unless told to; the database file is made here.
+      std::ofstream(dir_ / "cdr.db").close();
+    } else {
+      const char* pg = std::getenv("REMOTECCM_TEST_PG");
+      if (pg == nullptr || *pg == '\0') {
+        if (std::getenv("REMOTECCM_REQUIRE_PG") != nullptr) {
+          FAIL() << "REMOTECCM_TEST_PG is not set; scripts/start-test-postgres gives it";
+        }
+        GTEST_SKIP() << "no test PostgreSQL server (REMOTECCM_TEST_PG)";
+      }
+      connection_string_ = pg;
+    }
+    admin_.Connect(connection_string_, "CDR", "", "");
+    admin_.Execute("DROP TABLE IF EXISTS " + table_);
+    admin_.Execute(CdrCreateTableStatement(table_));
+
+    env_.program_home = home_;
+    env_.registry = TRegAccess(dir_ / "install.ini");
+    env_.clock = [this] { return static_cast<std::time_t>(now_); };
+
+    Set("DestinationFile", destination_);
+    Set("SQLConnectionString", connection_string_);
+    Set("SQLTableName", table_);
+    Set("SQLTimeZoneOption", "3");
+    Set("SQLTimeZoneOffset", "0");
+    Set("WaitBeforePollingAgain", "0");
+  }
+
+  void TearDown() override {
+    if (admin_.Connected()) admin_.Execute("DROP TABLE IF EXISTS " + table_);
+    admin_.Disconnect();
+    std::filesystem::remove_all(dir_);
+  }
+
+  bool IsSqlite() const { return GetParam() == "sqlite"; }
+
+  void Set(const std::string& key, const std::string& value) {
+    WriteProfileValue(profile_path_, "Options", key, value);
+  }
+  std::string Stored(const std::string& key) {
+    return ReadProfileValue(profile_path_, "Options", key);
+  }
+
+  void Insert(const std::vector<Call>& calls) { InsertInto(admin_, calls); }
+
+  void InsertInto(DbConnection& connection, const std::vector<Call>& calls) {
+    for (const Call& c : calls) {
+      connection.Execute(
+          "INSERT INTO " + table_ +
+          " (pkid, cdrRecordType, globalCallID_callId, dateTimeOrigination, dateTimeConnect,"
+          " dateTimeDisconnect, callingPartyNumber, originalCalledPartyNumber, duration,"
+          " clientMatterCode) VALUES ('" +
+          std::to_string(c.id) + "', 1, " + std::to_string(c.id) + ", " +
+          std::to_string(c.origination) + ", " +
+          std::to_string(c.duration > 0 ? c.origination + 5 : 0) + ", " +
+          std::to_string(c.disconnect) + ", '" + c.calling + "', '" + c.called + "', " +
+          std::to_string(c.duration) + ", '" + c.client_matter_code + "')");
+    }
+  }
+
+  long ServerCount() {
+    DbQuery query(admin_);
+    query.AddLine("SELECT COUNT(*) FROM " + table_);
+    query.Open();
+    return static_cast<long>(query.AsFloat(0));
+  }
+
+  void WriteFieldFile(const std::string& file, const std::string& text) {
+    std::ofstream out(home_ / file, std::ios::binary);
+    out << text;
+  }
+
+  std::vector<std::string> Lines(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::vector<std::string> lines;
+    std::size_t at = 0;
+    while (at < content.size()) {
+      const std::size_t end = content.find("\r\n", at);
+      if (end == std::string::npos) {
+        lines.push_back(content.substr(at) + "<no CR LF>");
+        break;
+      }
+      lines.push_back(content.substr(at, end - at));
+      at = end + 2;
+    }
+    return lines;
+  }
+  std::vector<std::string> DestinationLines() { return Lines(destination_); }
+
+  RunStatus Run() {
+    clock_ = std::make_unique<FakeClock>(static_cast<double>(now_));
+    observer_ = RecordingObserver();
+    engine_ = std::make_unique<Engine>(env_, observer_, *clock_, dialer_, nullptr);
+    if (hooks_.before_deletion) engine_->set_hooks(hooks_);
+    return engine_->RunProfile(profile_path_);
+  }
+
+  std::filesystem::path dir_;
+  std::filesystem::path home_;
+  std::string destination_;
+  std::string profile_path_;
+  std::string table_;
+  std::string connection_string_;
+  DbConnection admin_;
+  ProfileEnvironment env_;
+  std::int64_t now_ = Utc(2026, 11, 4, 12, 0, 0);
+  std::unique_ptr<FakeClock> clock_;
+  RecordingObserver observer_;
+  UnavailableDialer dialer_;
+  EngineHooks hooks_;
+  std::unique_ptr<Engine> engine_;
+};
+
+}  // namespace remoteccm::testing
