@@ -67,11 +67,11 @@ int TimeConverter::BiasAt(std::int64_t moment) const {
       return BiasOf(rule_, PeriodAt(slot.transitions, moment));
     }
   }
-  const std::int64_t year = civil::YearFromDays(civil::FloorDiv(moment, kMillisPerDay));
+  const int year = YearOfMoment(moment);
   CachedYear& slot = cache_[next_slot_];
   next_slot_ = (next_slot_ + 1) % cache_.size();
-  slot.first = civil::DaysFromCivil(year, 1, 1) * kMillisPerDay;
-  slot.past = civil::DaysFromCivil(year + 1, 1, 1) * kMillisPerDay;
+  slot.first = FirstMomentOfYear(year);
+  slot.past = FirstMomentOfYear(year + 1);
   slot.transitions = TransitionsOfYear(rule_, year);
   return BiasOf(rule_, PeriodAt(slot.transitions, moment));
 }

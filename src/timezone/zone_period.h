@@ -7,8 +7,8 @@
 #include <cstdint>
 #include <optional>
 
-#include "timezone/civil_days.h"
 #include "timezone/zone_rule.h"
+#include "util/calendar.h"
 
 namespace remoteccm {
 
@@ -16,13 +16,22 @@ enum class ZonePeriod { kNone, kStandard, kDaylight };
 
 inline constexpr std::int64_t kMillisPerDay = 86400000;
 // Moments the rule arithmetic answers for: years 1 to 9999; outside them a rule has no period.
-inline constexpr std::int64_t kFirstRuleMoment = civil::DaysFromCivil(1, 1, 1) * kMillisPerDay;
-inline constexpr std::int64_t kPastRuleMoment = civil::DaysFromCivil(10000, 1, 1) * kMillisPerDay;
+inline constexpr std::int64_t kFirstRuleMoment =
+    static_cast<std::int64_t>(kFirstOrdinaryDate - kUnixEpochDate) * kMillisPerDay;
+inline constexpr std::int64_t kPastRuleMoment =
+    static_cast<std::int64_t>(kPastOrdinaryDate - kUnixEpochDate) * kMillisPerDay;
+
+// The year of a moment from kFirstRuleMoment up to kPastRuleMoment.
+int YearOfMoment(std::int64_t moment);
+
+// The first moment of a year from 1 to 10000.
+std::int64_t FirstMomentOfYear(int year);
 
 // The moment `date` names in `year`: the n-th (day 1..4) or last (day 5 and above) weekday of
 // the month for a yearly rule, the date itself for a one-off date of that year, plus the time.
-// None for month 0 or above 12, day 0, a weekday above 6, an impossible or other-year one-off.
-std::optional<std::int64_t> TransitionMoment(const ZoneDate& date, std::int64_t year);
+// None for month 0 or above 12, day 0, a weekday above 6, an impossible or other-year one-off,
+// and for a year outside 1 to 9999.
+std::optional<std::int64_t> TransitionMoment(const ZoneDate& date, int year);
 
 // Both transitions of one year; `has_period` is false when the rule gives none that year.
 struct YearTransitions {
@@ -31,7 +40,7 @@ struct YearTransitions {
   std::int64_t standard_start = 0;
 };
 
-YearTransitions TransitionsOfYear(const ZoneRule& rule, std::int64_t year);
+YearTransitions TransitionsOfYear(const ZoneRule& rule, int year);
 
 // Daylight from daylight_start up to standard_start, wrapping over the new year when the
 // daylight start comes later in the year; equal moments leave the whole year standard.

@@ -10,10 +10,10 @@
 #include <string>
 #include <vector>
 
-#include "timezone/civil_days.h"
 #include "timezone/time_conversion.h"
 #include "timezone/tzif_reader.h"
 #include "timezone/zone_list.h"
+#include "timezone/zone_period.h"
 
 namespace remoteccm {
 namespace {
@@ -115,8 +115,7 @@ Comparison Compare(const std::string& zone, const TimeConverter& converter,
       if (difference != 0) ++result.differences;
     } else {
       ++result.unexplained;
-      result.years_unexplained.insert(
-          static_cast<int>(civil::YearFromDays(civil::FloorDiv(t, 86400))));
+      result.years_unexplained.insert(YearOfMoment(static_cast<std::int64_t>(t) * 1000));
       if (result.first_failure.empty()) {
         result.first_failure = zone + " at " + std::to_string(t) + ": " +
                                std::to_string(difference) + " min, allowed " +

@@ -6,7 +6,6 @@
 #include <cmath>
 #include <limits>
 
-#include "timezone/civil_days.h"
 #include "timezone/local_zone.h"
 #include "timezone/time_conversion.h"
 
@@ -37,7 +36,7 @@ const ZoneRule kSydney = Rule(-600, Yearly(10, 1, 0, 2), Yearly(4, 1, 0, 3));
 const ZoneRule kKolkata = Rule(-330, {}, {});
 
 std::int64_t Ms(int y, int mo, int d, int h = 0, int mi = 0, int s = 0) {
-  return civil::DaysFromCivil(y, mo, d) * kMillisPerDay + ((h * 60 + mi) * 60 + s) * 1000LL;
+  return std::llround((EncodeDateTime(y, mo, d, h, mi, s) - kUnixEpochDays) * 86400.0) * 1000;
 }
 double Seconds(int y, int mo, int d, int h = 0, int mi = 0, int s = 0) {
   return static_cast<double>(Ms(y, mo, d, h, mi, s)) / 1000.0;
@@ -232,6 +231,11 @@ TEST(Conversions, AbsurdValuesDoNotCrash) {
   EXPECT_DOUBLE_EQ(converter.ToLocal(1e15), kUnixEpochDays + (1e15 - 300 * 60) / 86400);
   EXPECT_DOUBLE_EQ(converter.ToCdrSeconds(-1e12), (-1e12 - kUnixEpochDays) * 86400 + 300 * 60);
   EXPECT_TRUE(std::isfinite(converter.ToLocal(-1e300)));
+  // The first and last days the rule arithmetic answers for.
+  EXPECT_NEAR(converter.ToLocal(Seconds(9999, 12, 31, 12)), DateValue(9999, 12, 31, 7), kOneMs);
+  EXPECT_NEAR(converter.ToLocal(Seconds(9999, 7, 1, 12)), DateValue(9999, 7, 1, 8), kOneMs);
+  const double first_noon = static_cast<double>(kFirstRuleMoment) / 1000 + 43200;
+  EXPECT_NEAR(converter.ToLocal(first_noon), kUnixEpochDays + (first_noon - 18000) / 86400, kOneMs);
 }
 
 }  // namespace
