@@ -1,18 +1,117 @@
-// Stand-in until the database helper replaces this file with --columns and --check.
+// --columns PROFILE and --check PROFILE: the profile's CDR table seen through its own
+// connection settings (SQLConnectionString, Login, Password, SQLDatabaseName, SQLTableName).
 #include <cstdio>
+#include <fstream>
+#include <string>
 
 #include "cli/commands.h"
+#include "platform/db/connection_string.h"
+#include "platform/db/database.h"
+#include "platform/db/db_error.h"
+#include "profile/profile_file.h"
+#include "util/text_routines.h"
 
 namespace remoteccm {
+namespace {
 
-int ColumnsCommand(const CliContext&, const std::string&) {
-  std::fputs("remoteccm-cli: --columns is not available yet\n", stderr);
-  return kExitUnavailable;
+// Loads the named profile into settings; an exit status other than kExitOk when that fails.
+int LoadForDatabase(const CliContext& ctx, const std::string& profile, ProfileSettings& settings) {
+  const ProfileEnvironment env = CliProfileEnvironment(ctx);
+  const std::string path = ProfilePathFor(profile, env.program_home);
+  if (!ProfileFileExists(path) || !std::ifstream(path, std::ios::binary).is_open()) {
+    std::fprintf(stderr, "remoteccm-cli: no readable profile file %s\n", path.c_str());
+    return kExitNoProfile;
+  }
+  settings = LoadProfile(path, env);
+  if (TrimView(settings.sql_connection_string).empty() ||
+      TrimView(settings.sql_database_name).empty() || TrimView(settings.sql_table_name).empty()) {
+    std::fprintf(stderr,
+                 "remoteccm-cli: the profile %s lacks a connection string, a database name or a "
+                 "table name\n",
+                 path.c_str());
+    return kExitSettingsInvalid;
+  }
+  return kExitOk;
 }
 
-int CheckCommand(const CliContext&, const std::string&) {
-  std::fputs("remoteccm-cli: --check is not available yet\n", stderr);
-  return kExitUnavailable;
+void Connect(DbConnection& db, const ProfileSettings& settings) {
+  db.Connect(settings.sql_connection_string, settings.sql_database_name, settings.login,
+             settings.password);
+}
+
+int Flushed(int status) {
+  if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+    std::fputs("remoteccm-cli: could not write to standard output\n", stderr);
+    return kExitIoError;
+  }
+  return status;
+}
+
+}  // namespace
+
+int ColumnsCommand(const CliContext& ctx, const std::string& profile) {
+  ProfileSettings settings;
+  if (const int status = LoadForDatabase(ctx, profile, settings); status != kExitOk) return status;
+  DbConnection db;
+  try {
+    Connect(db, settings);
+  } catch (const DbError& error) {
+    std::fprintf(stderr, "remoteccm-cli: cannot connect to the database: %s\n", error.what());
+    return kExitConnectionFailed;
+  }
+  std::vector<DbColumnInfo> columns;
+  try {
+    columns = db.ListColumns(settings.sql_table_name);
+  } catch (const DbError& error) {
+    std::fprintf(stderr, "remoteccm-cli: cannot read the columns of %s: %s\n",
+                 settings.sql_table_name.c_str(), error.what());
+    return kExitConnectionFailed;
+  }
+  if (columns.empty()) {
+    std::fprintf(stderr, "remoteccm-cli: the database has no table %s\n",
+                 settings.sql_table_name.c_str());
+    return kExitSettingsInvalid;
+  }
+  // One column a line: name, type and maximum length (0 for other than text), tab-separated.
+  for (const DbColumnInfo& column : columns) {
+    std::printf("%s\t%s\t%ld\n", column.name.c_str(), column.type_name.c_str(), column.max_length);
+  }
+  return Flushed(kExitOk);
+}
+
+int CheckCommand(const CliContext& ctx, const std::string& profile) {
+  ProfileSettings settings;
+  if (const int status = LoadForDatabase(ctx, profile, settings); status != kExitOk) return status;
+  std::printf("Connection string: %s\n",
+              MaskConnectionPasswords(settings.sql_connection_string).c_str());
+  std::printf("Database: %s  Table: %s  User: %s\n", settings.sql_database_name.c_str(),
+              settings.sql_table_name.c_str(), settings.login.c_str());
+  DbConnection db;
+  try {
+    Connect(db, settings);
+  } catch (const DbError& error) {
+    std::printf("Database not reachable: %s\n", error.what());
+    return Flushed(kExitConnectionFailed);
+  }
+  std::printf("Database reachable: %s through %s\n", db.DbmsName().c_str(),
+              db.DriverName().c_str());
+  try {
+    const std::vector<DbColumnInfo> columns = db.ListColumns(settings.sql_table_name);
+    if (columns.empty()) {
+      std::printf("Table %s not found\n", settings.sql_table_name.c_str());
+      return Flushed(kExitSettingsInvalid);
+    }
+    // The run selects with the name as written: it must be readable so, not only listed.
+    DbQuery query(db);
+    query.AddLine("SELECT * FROM " + settings.sql_table_name + " WHERE 1 = 0");
+    query.Open();
+    std::printf("Table %s reachable: %zu columns\n", settings.sql_table_name.c_str(),
+                columns.size());
+  } catch (const DbError& error) {
+    std::printf("Table %s not readable: %s\n", settings.sql_table_name.c_str(), error.what());
+    return Flushed(kExitSettingsInvalid);
+  }
+  return Flushed(kExitOk);
 }
 
 }  // namespace remoteccm

@@ -1,0 +1,117 @@
+// remoteccm-cli --columns and --check against a SQLite CDR database through a profile.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "platform/db/cdr_schema.h"
+#include "platform/db/database.h"
+
+namespace remoteccm {
+namespace {
+
+namespace fs = std::filesystem;
+using ::testing::HasSubstr;
+using ::testing::Not;
+
+struct CliResult {
+  int status = -1;
+  std::string out;
+};
+
+class DbCommandsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = (fs::temp_directory_path() / "db-cli-XXXXXX").string();
+    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+    home_ = pattern;
+    database_ = (home_ / "cdr.db").string();
+    DbConnection db;
+    db.Connect("Driver=SQLite3;NoCreat=0;Database=" + database_, "", "", "");
+    db.Execute(CdrCreateTableStatement());
+  }
+  void TearDown() override {
+    std::error_code error;
+    fs::remove_all(home_, error);
+  }
+
+  void PutProfile(const std::string& name, const std::string& connection,
+                  const std::string& table = "CallDetailRecord") const {
+    std::ofstream(home_ / (name + ".CCM"), std::ios::binary)
+        << "[Options]\r\nLogin=cdr\r\nPassword=secret\r\nSQLConnectionString=" << connection
+        << "\r\nSQLDatabaseName=CDR\r\nSQLTableName=" << table << "\r\n";
+  }
+
+  CliResult Run(const std::string& args) const {
+    const std::string command = "env REMOTECCM_HOME='" + home_.string() + "' REMOTECCM_REGISTRY='" +
+                                (home_ / "install.ini").string() + "' '" + REMOTECCM_CLI_PATH +
+                                "' " + args + " 2>&1";
+    CliResult result;
+    FILE* pipe = ::popen(command.c_str(), "r");
+    if (pipe == nullptr) return result;
+    char buffer[4096];
+    std::size_t got = 0;
+    while ((got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) result.out.append(buffer, got);
+    const int status = ::pclose(pipe);
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return result;
+  }
+
+  fs::path home_;
+  std::string database_;
+};
+
+TEST_F(DbCommandsTest, ColumnsListsTheTableThroughTheProfile) {
+  PutProfile("cdr", "Provider=MSDASQL;Driver=SQLite3;Database=" + database_, "calldetailrecord");
+  const CliResult result = Run("--columns cdr");
+  EXPECT_EQ(result.status, 0) << result.out;
+  EXPECT_THAT(result.out, HasSubstr("callingPartyNumber\tVARCHAR(50)\t50\n"));
+  EXPECT_THAT(result.out, HasSubstr("dateTimeDisconnect\tINTEGER\t0\n"));
+  EXPECT_EQ(std::count(result.out.begin(), result.out.end(), '\n'), 68);
+
+  PutProfile("other", "Provider=MSDASQL;Driver=SQLite3;Database=" + database_, "NoSuchTable");
+  const CliResult missing = Run("--columns other");
+  EXPECT_EQ(missing.status, 3);
+  EXPECT_THAT(missing.out, HasSubstr("no table NoSuchTable"));
+  EXPECT_EQ(Run("--columns absent").status, 2);
+}
+
+TEST_F(DbCommandsTest, CheckSaysWhatIsReachable) {
+  PutProfile("good", "Provider=MSDASQL;Driver=SQLite3;Database=" + database_);
+  const CliResult good = Run("--check good");
+  EXPECT_EQ(good.status, 0) << good.out;
+  EXPECT_THAT(good.out, HasSubstr("Database reachable: SQLite"));
+  EXPECT_THAT(good.out, HasSubstr("Table CallDetailRecord reachable: 68 columns"));
+
+  PutProfile("table", "Provider=MSDASQL;Driver=SQLite3;Database=" + database_, "CallDetail");
+  const CliResult table = Run("--check table");
+  EXPECT_EQ(table.status, 3);
+  EXPECT_THAT(table.out, HasSubstr("Table CallDetail not found"));
+
+  // A mistyped file is reported, not created empty.
+  const std::string typo = (home_ / "cdr2.db").string();
+  PutProfile("file", "Provider=MSDASQL;Driver=SQLite3;PWD=hidden;Database=" + typo);
+  const CliResult file = Run("--check file");
+  EXPECT_EQ(file.status, 4);
+  EXPECT_THAT(file.out, HasSubstr("Database not reachable: Cannot connect to the database: ["));
+  EXPECT_THAT(file.out, HasSubstr("PWD=***"));
+  EXPECT_THAT(file.out, Not(HasSubstr("hidden")));
+  EXPECT_FALSE(fs::exists(typo));
+
+  PutProfile("driver", "Driver={SQL Server};Server=ccm;Database=CDR");
+  const CliResult driver = Run("--check driver");
+  EXPECT_EQ(driver.status, 4);
+  EXPECT_THAT(driver.out, HasSubstr("\"SQL Server\" is not installed"));
+
+  PutProfile("blank", "");
+  EXPECT_EQ(Run("--check blank").status, 3);
+}
+
+}  // namespace
+}  // namespace remoteccm
