@@ -49,6 +49,27 @@ std::vector<std::string> CanonicalZoneIds(const std::filesystem::path& dir) {
   return ids;
 }
 
+// The links of tzdata.zi ("L Europe/Kyiv Europe/Kiev") as aliases of the listed zones.
+void AddAliases(const std::filesystem::path& dir, std::vector<TimeZoneEntry>& zones) {
+  std::ifstream in(dir / "tzdata.zi");
+  std::string line;
+  while (in && std::getline(in, line)) {
+    if (line.size() < 2 || line[0] != 'L' || line[1] != ' ') continue;
+    const std::string_view rest = TrimView(std::string_view(line).substr(2));
+    const std::size_t space = rest.find(' ');
+    if (space == std::string_view::npos) continue;
+    const std::string_view target = rest.substr(0, space);
+    const std::string_view link = TrimView(rest.substr(space + 1));
+    if (!IsZoneId(link)) continue;
+    for (TimeZoneEntry& zone : zones) {
+      if (zone.zone_id == target) {
+        zone.aliases.emplace_back(link);
+        break;
+      }
+    }
+  }
+}
+
 void AppendTwoDigits(std::string& text, int value) {
   text += static_cast<char>('0' + value / 10 % 10);
   text += static_cast<char>('0' + value % 10);
@@ -85,9 +106,12 @@ std::vector<TimeZoneEntry> LoadTimeZones(const std::filesystem::path& zoneinfo_d
     if (!rule) continue;
     zones.push_back({ZoneDisplayName(rule->rule, id), id, rule->rule, rule->approximated});
   }
+  AddAliases(zoneinfo_dir, zones);
   const bool has_utc = std::any_of(zones.begin(), zones.end(),
                                    [](const TimeZoneEntry& z) { return z.zone_id == kUtcId; });
-  if (!has_utc) zones.push_back({ZoneDisplayName(ZoneRule{}, kUtcId), std::string(kUtcId), {}});
+  if (!has_utc) {
+    zones.push_back({ZoneDisplayName(ZoneRule{}, kUtcId), std::string(kUtcId), {}, false, {}});
+  }
   std::sort(zones.begin(), zones.end(), [](const TimeZoneEntry& a, const TimeZoneEntry& b) {
     return a.display_name < b.display_name;
   });
@@ -107,28 +131,26 @@ int FindTimeZone(const std::vector<TimeZoneEntry>& zones, std::string_view store
       index_where([name](const TimeZoneEntry& z) { return SameText(z.display_name, name); });
   if (found >= 0) return found;
 
-  std::string_view zone_id = name;
-  if (SameText(zone_id, "Etc/UTC") || SameText(zone_id, "Etc/UCT") || SameText(zone_id, "UCT") ||
-      SameText(zone_id, "Etc/Universal") || SameText(zone_id, "Universal") ||
-      SameText(zone_id, "Etc/Zulu") || SameText(zone_id, "Zulu")) {
-    zone_id = kUtcId;
+  // The name after a "(UTC...)" or "(GMT...)" prefix: a zone id, or a Windows description.
+  std::string_view rest = name;
+  if (rest.front() == '(') {
+    const std::size_t close = rest.find(')');
+    if (close == std::string_view::npos) return -1;
+    rest = TrimView(rest.substr(close + 1));
   }
-  found = index_where([zone_id](const TimeZoneEntry& z) { return SameText(z.zone_id, zone_id); });
+  std::string_view zone_id = rest;
+  for (const std::string_view utc_name :
+       {"Etc/UTC", "Etc/UCT", "UCT", "Etc/Universal", "Universal", "Etc/Zulu", "Zulu"}) {
+    if (SameText(zone_id, utc_name)) zone_id = kUtcId;
+  }
+  found = index_where([zone_id](const TimeZoneEntry& z) {
+    if (SameText(z.zone_id, zone_id)) return true;
+    return std::any_of(z.aliases.begin(), z.aliases.end(),
+                       [zone_id](const std::string& alias) { return SameText(alias, zone_id); });
+  });
   if (found >= 0) return found;
 
-  // A display name with another offset, or a Windows display name: "(UTC-05:00) Eastern Time (US &
-  // Canada)", "(GMT) Casablanca, ...".
-  std::string_view description = name;
-  if (description.front() == '(') {
-    const std::size_t close = description.find(')');
-    if (close == std::string_view::npos) return -1;
-    description = TrimView(description.substr(close + 1));
-  }
-  // A display name of this list made when the zone had another standard offset.
-  found = index_where(
-      [description](const TimeZoneEntry& z) { return SameText(z.zone_id, description); });
-  if (found >= 0) return found;
-  const std::string_view windows_zone = WindowsZoneToZoneId(description);
+  const std::string_view windows_zone = WindowsZoneToZoneId(rest);
   if (windows_zone.empty()) return -1;
   return index_where([windows_zone](const TimeZoneEntry& z) { return z.zone_id == windows_zone; });
 }

@@ -16,6 +16,7 @@ struct TimeZoneEntry {
   std::string zone_id;       // "Area/City"
   ZoneRule rule;
   bool approximated = false;  // the rule is the nearest the record can state (see posix_tz.h)
+  std::vector<std::string> aliases;  // other names of the zone (tzdata links: "US/Eastern")
 };
 
 // The tzdata folder: $REMOTECCM_ZONEINFO if set, else /usr/share/zoneinfo.
@@ -29,8 +30,10 @@ std::string ZoneDisplayName(const ZoneRule& rule, std::string_view zone_id);
 std::vector<TimeZoneEntry> LoadTimeZones(const std::filesystem::path& zoneinfo_dir);
 
 // Index of the entry a stored SQLTimeZoneName names (its display name compared without regard
-// to case, the bare zone id, or the Windows display name of a common zone, in its "(UTC..." or
-// older "(GMT..." form), or -1 when it names none.
+// to case; a zone id or one of its aliases, bare or after any "(UTC...)" prefix, so that a name
+// stored before tzdata renamed the zone or changed its offset is still found; or the Windows
+// display name of a common zone, in its "(UTC..." or older "(GMT..." form), or -1 when it names
+// none.
 int FindTimeZone(const std::vector<TimeZoneEntry>& zones, std::string_view stored_name);
 
 // The tzdata zone of a Windows zone description (the text after the "(UTC...)" prefix) or

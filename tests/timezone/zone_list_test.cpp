@@ -88,6 +88,10 @@ TEST(FindTimeZone, DisplayNamesZoneIdsAndWindowsNames) {
             IndexOfId("Asia/Kolkata"));
   EXPECT_EQ(FindTimeZone(zones, "(UTC) Coordinated Universal Time"), IndexOfId("UTC"));
   EXPECT_EQ(FindTimeZone(zones, "Etc/UTC"), IndexOfId("UTC"));
+  // Links and old names: a profile saved before tzdata renamed its zone keeps it.
+  EXPECT_EQ(FindTimeZone(zones, "(UTC+02:00) Europe/Kiev"), IndexOfId("Europe/Kyiv"));
+  EXPECT_EQ(FindTimeZone(zones, "US/Eastern"), new_york);
+  EXPECT_EQ(FindTimeZone(zones, "asia/calcutta"), IndexOfId("Asia/Kolkata"));
   for (const char* unknown : {"", "   ", "(UTC-05:00)", "(UTC-05:00 Eastern", "Nowhere/Else",
                               "(GMT+01:00) Atlantis", "Eastern"}) {
     EXPECT_EQ(FindTimeZone(zones, unknown), -1) << unknown;
@@ -188,6 +192,9 @@ class ZoneFolder : public ::testing::Test {
 };
 
 TEST_F(ZoneFolder, ReadsTheTableAndSkipsWhatItCannotUse) {
+  std::ofstream(dir_ / "tzdata.zi")
+      << "# version\nZ Area/East -5 - E%sT\nL Area/East Old/East\n"
+         "L Area/Nowhere Old/Nowhere\nL Area/India\nL Area/India ../x\n";
   std::ofstream(dir_ / "zone1970.tab") << "# comment\n"
                                           "US\t+404251-0740023\tArea/East\tEastern\n"
                                           "IN\t+2232+08822\tArea/India\n"
@@ -201,6 +208,9 @@ TEST_F(ZoneFolder, ReadsTheTableAndSkipsWhatItCannotUse) {
   EXPECT_EQ(zones[0].display_name, "(UTC+00:00) UTC");
   EXPECT_EQ(zones[1].display_name, "(UTC+05:30) Area/India");
   EXPECT_EQ(zones[2].display_name, "(UTC-05:00) Area/East");
+  EXPECT_EQ(zones[2].aliases, std::vector<std::string>{"Old/East"});
+  EXPECT_TRUE(zones[1].aliases.empty());
+  EXPECT_EQ(FindTimeZone(zones, "(UTC-04:00) old/east"), 2);
 }
 
 TEST_F(ZoneFolder, MissingTableOrFolderGivesAnEmptyList) {
