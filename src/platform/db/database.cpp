@@ -141,6 +141,8 @@ void DbConnection::Connect(std::string_view connection_string, std::string_view 
   if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_DBC, OdbcEnvironment(), &dbc))) {
     ThrowOdbcError(SQL_HANDLE_ENV, OdbcEnvironment(), "Cannot create a database connection");
   }
+  SQLSetConnectAttr(dbc, SQL_ATTR_LOGIN_TIMEOUT,
+                    reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(kLoginTimeoutSeconds)), 0);
   std::vector<SQLCHAR> text(request.connection_string.begin(), request.connection_string.end());
   text.push_back(0);
   std::array<SQLCHAR, 2048> completed{};
@@ -182,6 +184,7 @@ void DbConnection::Connect(std::string_view connection_string, std::string_view 
 
 void DbConnection::Disconnect() noexcept {
   if (dbc_ == SQL_NULL_HDBC) return;
+  while (!open_queries_.empty()) open_queries_.back()->Close();
   if (in_transaction_) {
     SQLEndTran(SQL_HANDLE_DBC, dbc_, SQL_ROLLBACK);
     in_transaction_ = false;
@@ -412,6 +415,7 @@ void DbQuery::Open() {
       stmt_ = SQL_NULL_HSTMT;
       ThrowOdbcError(SQL_HANDLE_DBC, connection_.Handle(), "Cannot create a statement");
     }
+    connection_.open_queries_.push_back(this);
     SQLSetStmtAttr(stmt_, SQL_ATTR_CURSOR_TYPE,
                    reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(SQL_CURSOR_FORWARD_ONLY)), 0);
     SQLSetStmtAttr(stmt_, SQL_ATTR_CONCURRENCY,
@@ -565,6 +569,7 @@ void DbQuery::Close() noexcept {
   if (stmt_ != SQL_NULL_HSTMT) {
     SQLFreeHandle(SQL_HANDLE_STMT, stmt_);
     stmt_ = SQL_NULL_HSTMT;
+    std::erase(connection_.open_queries_, this);
   }
   columns_.clear();
   rows_fetched_ = 0;

@@ -16,6 +16,9 @@ namespace remoteccm {
 // Rows the cursor reads per fetch unless told otherwise.
 inline constexpr std::size_t kDefaultRowsetSize = 100;
 
+// How long a connect waits for the server (ADO's default connection time-out).
+inline constexpr int kLoginTimeoutSeconds = 15;
+
 // Bound bytes per value; a longer value is read on its own with SQLGetData, never cut.
 inline constexpr std::size_t kBoundValueBytes = 256;
 
@@ -35,6 +38,8 @@ struct DbColumnInfo {
   long max_length = 0;    // maximum characters of a character column; 0 for the others
 };
 
+class DbQuery;
+
 class DbConnection {
  public:
   DbConnection() = default;
@@ -42,13 +47,15 @@ class DbConnection {
   DbConnection(const DbConnection&) = delete;
   DbConnection& operator=(const DbConnection&) = delete;
 
-  // Opens the connection without any login prompt. connection_string is a profile's string
+  // Opens the connection without any login prompt, waiting at most kLoginTimeoutSeconds for
+  // the server. connection_string is a profile's string
   // (ODBC or the OLE DB forms of ResolveConnectionString); login and password, when not empty,
   // take the place of the string's user name and password. default_database becomes the
   // current catalog where the driver has catalogs; drivers without catalogs ignore it. A
   // connection that is open is closed first.
   void Connect(std::string_view connection_string, std::string_view default_database,
                std::string_view login, std::string_view password);
+  // Closes every open query of the connection first; an open transaction is rolled back.
   void Disconnect() noexcept;
   bool Connected() const { return dbc_ != SQL_NULL_HDBC; }
 
@@ -72,6 +79,7 @@ class DbConnection {
 
  private:
   friend class DbTransaction;
+  friend class DbQuery;
   void SetAutoCommit(bool on);
   void EndTransaction(bool commit);
   void SetIsolation(IsolationLevel level);
@@ -80,6 +88,8 @@ class DbConnection {
   bool block_get_data_ = false;
   bool bound_get_data_ = false;
   bool in_transaction_ = false;
+  // Queries with an open statement: closed before the connection goes.
+  std::vector<DbQuery*> open_queries_;
 };
 
 // A transaction on a connection: autocommit off with the chosen isolation level until Commit;
@@ -99,8 +109,6 @@ class DbTransaction {
   DbConnection& connection_;
   bool open_ = true;
 };
-
-class DbQuery;
 
 // One column of the query's current row: a light handle, valid while the query stays open.
 class DbField {

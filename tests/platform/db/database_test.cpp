@@ -400,8 +400,14 @@ TEST_P(DatabaseTest, DefaultDatabaseAndDriverFacts) {
   query.Close();
   EXPECT_FALSE(query.Active());
   EXPECT_TRUE(query.Eof());
+  // Disconnecting closes a query still open on the connection.
+  query.Open();
+  ASSERT_TRUE(query.Active());
   db_.Disconnect();
   EXPECT_FALSE(db_.Connected());
+  EXPECT_FALSE(query.Active());
+  query.Next();
+  EXPECT_TRUE(query.Eof());
   db_.Connect(connection_string_, "", "", "");
   EXPECT_TRUE(db_.Connected());
 }
