@@ -1,8 +1,11 @@
 #include "timezone/tzif_reader.h"
 
 #include <cstdint>
+#include <ctime>
 #include <fstream>
 #include <system_error>
+
+#include "timezone/zone_period.h"
 
 namespace remoteccm {
 namespace {
@@ -37,6 +40,12 @@ bool ReadHeader(std::string_view b, std::size_t at, std::uint64_t time_size, cha
   *data_size =
       times * time_size + times + types * 6 + chars + leap * (time_size + 4) + isstd + isut;
   return true;
+}
+
+std::int64_t Get64(std::string_view b, std::size_t at) {
+  std::uint64_t value = 0;
+  for (std::size_t i = 0; i < 8; ++i) value = value << 8 | static_cast<unsigned char>(b[at + i]);
+  return static_cast<std::int64_t>(value);
 }
 
 }  // namespace
@@ -76,6 +85,33 @@ std::optional<std::string> TzifFooter(std::string_view bytes, std::string* error
   return std::string(bytes.substr(footer + 1, end - footer - 1));
 }
 
+bool TzifTableAgreesWithRule(std::string_view bytes, const ZoneRule& rule, std::int64_t from) {
+  std::string error;
+  if (!TzifFooter(bytes, &error)) return false;  // also checks that both blocks fit the file
+  char version = 0;
+  std::uint64_t size = 0;
+  ReadHeader(bytes, 0, 4, &version, &size, &error);
+  const std::size_t second = kHeaderSize + static_cast<std::size_t>(size);
+  ReadHeader(bytes, second, 8, &version, &size, &error);
+  const std::size_t times_at = second + kHeaderSize;
+  const std::size_t transitions = Get32(bytes, second + 32);
+  const std::size_t types = Get32(bytes, second + 36);
+  const std::size_t indices_at = times_at + transitions * 8;
+  const std::size_t types_at = indices_at + transitions;
+  // Far beyond the rule arithmetic's years a transition says nothing about the rule.
+  constexpr std::int64_t kLastChecked = kPastRuleMoment / 1000 - 2 * 86400;
+  for (std::size_t i = 0; i < transitions; ++i) {
+    const std::int64_t at = Get64(bytes, times_at + i * 8);
+    if (at < from || at > kLastChecked) continue;
+    const std::size_t type = static_cast<unsigned char>(bytes[indices_at + i]);
+    if (type >= types) return false;
+    const std::int64_t table_offset = static_cast<std::int32_t>(Get32(bytes, types_at + type * 6));
+    const std::int64_t rule_offset = -60 * std::int64_t{BiasOf(rule, PeriodAtUtc(rule, at * 1000))};
+    if (table_offset != rule_offset) return false;
+  }
+  return true;
+}
+
 std::optional<PosixZoneRule> ReadZoneFile(const std::filesystem::path& file, std::string* error) {
   std::error_code ec;
   if (!std::filesystem::is_regular_file(file, ec)) {
@@ -96,7 +132,12 @@ std::optional<PosixZoneRule> ReadZoneFile(const std::filesystem::path& file, std
   const auto footer = TzifFooter(bytes, error);
   if (!footer) return std::nullopt;
   auto rule = ParsePosixTz(*footer);
-  if (!rule) Fail(error, "zone file rule footer is not a TZ string");
+  if (!rule) {
+    Fail(error, "zone file rule footer is not a TZ string");
+    return rule;
+  }
+  const std::int64_t a_year_ago = static_cast<std::int64_t>(std::time(nullptr)) - 366 * 86400;
+  if (!TzifTableAgreesWithRule(bytes, rule->rule, a_year_ago)) rule->approximated = true;
   return rule;
 }
 

@@ -64,6 +64,26 @@ TEST(TzifFooter, RealFilesOfTheInstalledTzdata) {
   EXPECT_EQ(sydney->rule.daylight_date.month, 10);
 }
 
+TEST(TzifFooter, TableComparedWithTheRule) {
+  const fs::path dir = DefaultZoneinfoDir();
+  const std::string new_york = ReadAll(dir / "America/New_York");
+  const auto new_york_rule = ParsePosixTz("EST5EDT,M3.2.0,M11.1.0");
+  ASSERT_TRUE(new_york_rule.has_value());
+  EXPECT_TRUE(TzifTableAgreesWithRule(new_york, new_york_rule->rule, 1577836800));  // 2020
+  EXPECT_FALSE(TzifTableAgreesWithRule(new_york, new_york_rule->rule, 0));  // before 2007's rule
+  const auto europe = ParsePosixTz("EST5EDT,M3.5.0,M10.5.0");
+  EXPECT_FALSE(TzifTableAgreesWithRule(new_york, europe->rule, 1577836800));
+  // Morocco: "<+01>-1" in the footer, one hour less around Ramadan in the table.
+  const std::string casablanca = ReadAll(dir / "Africa/Casablanca");
+  const auto plus_one = ParsePosixTz("<+01>-1");
+  EXPECT_FALSE(TzifTableAgreesWithRule(casablanca, plus_one->rule, 1767225600));
+  const auto read = ReadZoneFile(dir / "Africa/Casablanca", nullptr);
+  ASSERT_TRUE(read.has_value());
+  EXPECT_EQ(read->rule, plus_one->rule);
+  EXPECT_TRUE(read->approximated);
+  EXPECT_FALSE(TzifTableAgreesWithRule("not a zone file", plus_one->rule, 0));
+}
+
 TEST(TzifFooter, EveryTruncationIsRefused) {
   const std::string whole = ReadAll(fs::path(DefaultZoneinfoDir()) / "Europe/Berlin");
   ASSERT_GT(whole.size(), 100u);
