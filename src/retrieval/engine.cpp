@@ -307,7 +307,6 @@ bool Engine::PrepareDestination() {
 std::int64_t Engine::TransferPass() {
   passes_done_ = false;
   pass_failed_ = false;
-  const double start_value = settings_.sql_new_rec_date;
   const double now = clock_.Now();
   const RetrievalMode mode = settings_.connect_sql_mode;
   if (!database_->Connected()) {
@@ -319,6 +318,8 @@ std::int64_t Engine::TransferPass() {
     pass_failed_ = true;
     return 0;
   }
+  // Taken after the destination is prepared: a recovered spool moves the start on.
+  const double start_value = settings_.sql_new_rec_date;
   const std::string& destination = settings_.destination_file;
 
   const FieldList fields = ReadFieldList(env_.program_home);

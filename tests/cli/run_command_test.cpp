@@ -1,0 +1,265 @@
+// remoteccm-cli runs a profile unattended: its exit status, and that no record is lost when it
+// is killed at any moment or finds the disk full.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/mount.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <random>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/db/cdr_schema.h"
+#include "platform/db/database.h"
+#include "platform/db/db_error.h"
+
+namespace remoteccm {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr std::int64_t kFirstDay = 1793491200;  // 2026-11-01 00:00 UTC
+
+class CliRunTest : public ::testing::TestWithParam<std::string> {
+ protected:
+  void SetUp() override {
+    std::string pattern = (fs::temp_directory_path() / "cli-run-XXXXXX").string();
+    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+    home_ = pattern;
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    table_ = "cli_" + std::to_string(::getpid()) + "_" + std::to_string(info->line());
+    if (GetParam() == "sqlite") {
+      std::ofstream(home_ / "cdr.db").close();
+      connection_ = "Provider=MSDASQL;Driver=SQLite3;Database=" + (home_ / "cdr.db").string();
+    } else {
+      const char* pg = std::getenv("REMOTECCM_TEST_PG");
+      if (pg == nullptr || *pg == '\0') {
+        if (std::getenv("REMOTECCM_REQUIRE_PG") != nullptr) FAIL() << "no REMOTECCM_TEST_PG";
+        GTEST_SKIP() << "no test PostgreSQL server (REMOTECCM_TEST_PG)";
+      }
+      connection_ = pg;
+    }
+    admin_.Connect(connection_, "CDR", "", "");
+    admin_.Execute("DROP TABLE IF EXISTS " + table_);
+    admin_.Execute(CdrCreateTableStatement(table_));
+    destination_ = (home_ / "CDR.TXT").string();
+  }
+  void TearDown() override {
+    if (admin_.Connected()) admin_.Execute("DROP TABLE IF EXISTS " + table_);
+    admin_.Disconnect();
+    std::error_code error;
+    fs::remove_all(home_, error);
+  }
+
+  // Calls with pkids 1..n, one every `step` seconds from the first day on.
+  void InsertCalls(int n, int step) {
+    for (int first = 1; first <= n; first += 200) {
+      std::string sql = "INSERT INTO " + table_ +
+                        " (pkid, dateTimeOrigination, dateTimeDisconnect, callingPartyNumber,"
+                        " originalCalledPartyNumber, duration) VALUES ";
+      for (int id = first; id < first + 200 && id <= n; ++id) {
+        const std::int64_t end = kFirstDay + static_cast<std::int64_t>(id) * step;
+        if (id != first) sql += ", ";
+        sql += "('" + std::to_string(id) + "', " + std::to_string(end - 60) + ", " +
+               std::to_string(end) + ", '2001', '0044123456789', 60)";
+      }
+      admin_.Execute(sql);
+    }
+  }
+
+  void WriteProfile(const std::string& extra) {
+    std::ofstream out(home_ / "SITE.CCM", std::ios::binary);
+    out << "[Options]\r\nDestinationFile=" << destination_
+        << "\r\nSQLConnectionString=" << connection_ << "\r\nSQLTableName=" << table_
+        << "\r\nSQLTimeZoneOption=3\r\nWaitBeforePollingAgain=0\r\n"
+        << extra;
+  }
+
+  // Starts remoteccm-cli with this home; its output goes to a file.
+  pid_t Start(const std::vector<std::string>& args) {
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+      ::setenv("REMOTECCM_HOME", home_.c_str(), 1);
+      ::setenv("REMOTECCM_REGISTRY", (home_ / "install.ini").c_str(), 1);
+      const std::string log = (home_ / "run.log").string();
+      FILE* out = std::freopen(log.c_str(), "a", stdout);
+      FILE* err = std::freopen("/dev/null", "w", stderr);
+      (void)out;
+      (void)err;
+      std::vector<char*> argv;
+      argv.push_back(const_cast<char*>(REMOTECCM_CLI_PATH));
+      for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+      argv.push_back(nullptr);
+      ::execv(REMOTECCM_CLI_PATH, argv.data());
+      ::_exit(127);
+    }
+    return pid;
+  }
+  static int Wait(pid_t pid) {
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  }
+  int Run(const std::vector<std::string>& args) { return Wait(Start(args)); }
+  std::string Log() {
+    std::ifstream in(home_ / "run.log", std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
+
+  // The pkid of every line of the destination (comma layout: pkid is a column).
+  std::map<std::string, int> CollectedPkids() {
+    std::map<std::string, int> seen;
+    std::ifstream in(destination_, std::ios::binary);
+    std::string line;
+    const int pkid = CdrColumnIndex("pkid");
+    while (std::getline(in, line)) {
+      std::size_t at = 0;
+      for (int i = 0; i < pkid; ++i) at = line.find(',', at) + 1;
+      ++seen[line.substr(at, line.find(',', at) - at)];
+    }
+    return seen;
+  }
+  std::set<std::string> ServerPkids() {
+    std::set<std::string> ids;
+    DbQuery query(admin_);
+    query.AddLine("SELECT pkid FROM " + table_);
+    query.Open();
+    for (; !query.Eof(); query.Next()) ids.emplace(query.AsString(0));
+    return ids;
+  }
+
+  fs::path home_;
+  std::string table_;
+  std::string connection_;
+  std::string destination_;
+  DbConnection admin_;
+};
+
+TEST_P(CliRunTest, ExitStatusTellsTheOutcome) {
+  InsertCalls(10, 60);
+  WriteProfile("ConnectSQLMode=All Records\r\n");
+  EXPECT_EQ(Run({"SITE"}), 0);
+  EXPECT_EQ(Run({"NOSUCH"}), 2);
+  EXPECT_EQ(Run({"--delete-all", "SITE"}), 64);  // refused without --yes
+  EXPECT_EQ(ServerPkids().size(), 10u);
+
+  WriteProfile(
+      "ConnectSQLMode=By SQL Query\r\nConnectSQL0=SELECT * FROM no_such_table\r\nConnectSQL1=<end>"
+      "\r\n");
+  EXPECT_EQ(Run({"SITE"}), 5);  // the selection fails: a failed pass, nothing advanced
+  std::ofstream(home_ / "SITE.CCM", std::ios::binary)
+      << "[Options]\r\nSQLConnectionString=nothing usable\r\n";
+  EXPECT_EQ(Run({"SITE"}), 3);
+  std::ofstream(home_ / "SITE.CCM", std::ios::binary)
+      << "[Options]\r\nSQLConnectionString=Driver=SQLite3;Database="
+      << (home_ / "no" / "x.db").string() << "\r\n";
+  EXPECT_EQ(Run({"SITE"}), 4);
+
+  // Deleting everything needs a user name; a PostgreSQL string names its own.
+  WriteProfile("ConnectSQLMode=All Records\r\nLogin=" +
+               std::string(GetParam() == "sqlite" ? "admin" : "remoteccm") + "\r\n");
+  EXPECT_EQ(Run({"--delete-all", "SITE", "--yes"}), 0) << Log();
+  EXPECT_TRUE(ServerPkids().empty());
+}
+
+TEST_P(CliRunTest, SigtermAbortsWithItsOwnStatus) {
+  InsertCalls(50, 60);
+  // By SQL Query with polling on and no deletion runs until it is stopped.
+  WriteProfile("ConnectSQLMode=By SQL Query\r\nConnectSQL0=SELECT * FROM " + table_ +
+               "\r\nConnectSQL1=<end>\r\nPollAgain=Y\r\nWaitBeforePollingAgain=1\r\n");
+  const pid_t pid = Start({"SITE"});
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  ::kill(pid, SIGTERM);
+  EXPECT_EQ(Wait(pid), 6);
+}
+
+// Killed at random moments, again and again, while passes select, write and delete: every
+// record ends up in the destination or is still on the server.
+TEST_P(CliRunTest, KilledAtRandomMomentsLosesNothing) {
+  const int calls = 3000;
+  InsertCalls(calls, 97);  // a little over three days
+  WriteProfile(
+      "ConnectSQLMode=New Records Only\r\nSQLNewRecDate=" + std::to_string(kFirstDay) +
+      "\r\nSQLNewRecIncrValue=3\r\nSQLNewRecIncrMode=hour(s)\r\nDeleteRecs=Y\r\nPollAgain=Y\r\n");
+  std::ofstream(home_ / "CCM_FIELDS.INF", std::ios::binary) << "[CCM_FIELDS]\r\nCSV=Y\r\n";
+
+  std::mt19937 random(20261208);
+  std::uniform_int_distribution<int> delay_ms(0, 250);
+  for (int round = 0; round < 25; ++round) {
+    const pid_t pid = Start({"SITE"});
+    std::this_thread::sleep_for(std::chrono::milliseconds(delay_ms(random)));
+    ::kill(pid, SIGKILL);
+    Wait(pid);
+  }
+  ASSERT_EQ(Run({"SITE"}), 0);  // a last run to the end
+
+  const std::map<std::string, int> collected = CollectedPkids();
+  const std::set<std::string> on_server = ServerPkids();
+  int missing = 0;
+  int duplicated = 0;
+  int left_collected = 0;
+  for (int id = 1; id <= calls; ++id) {
+    const std::string pkid = std::to_string(id);
+    const auto found = collected.find(pkid);
+    const bool left = on_server.count(pkid) > 0;
+    if (found == collected.end() && !left) ++missing;
+    if (found != collected.end() && found->second > 1) ++duplicated;
+    if (found != collected.end() && left) ++left_collected;
+  }
+  EXPECT_EQ(missing, 0);
+  // A kill between marking the lines and the server's commit leaves those records on the
+  // server as well; the stored start is past them, so they are not collected again.
+  EXPECT_EQ(on_server.size(), static_cast<std::size_t>(left_collected));
+  EXPECT_EQ(duplicated, 0);
+  std::printf("%zu records collected, %d written twice, %d collected and left on the server\n",
+              collected.size(), duplicated, left_collected);
+  EXPECT_FALSE(fs::exists(destination_ + ".spool"));
+}
+
+// The destination's file system fills up after the server deleted the records: the run fails,
+// the lines wait in the spool, and the next run with room appends them.
+TEST_P(CliRunTest, FullFileSystemKeepsTheLinesForTheNextRun) {
+  if (GetParam() != "sqlite") GTEST_SKIP() << "one driver is enough for a file-system fault";
+  const fs::path small = home_ / "small";
+  fs::create_directories(small);
+  if (::geteuid() != 0 || ::mount("tmpfs", small.c_str(), "tmpfs", 0, "size=512k") != 0) {
+    GTEST_SKIP() << "mounting a small tmpfs needs root";
+  }
+  destination_ = (small / "CDR.TXT").string();
+  InsertCalls(2000, 60);
+  WriteProfile("ConnectSQLMode=All Records\r\nDeleteRecs=Y\r\n");
+  std::ofstream(home_ / "CCM_FIELDS.INF", std::ios::binary)
+      << "[CCM_FIELDS]\r\npkid=10\r\ndateTimeOrigination=22\r\ncallingPartyNumber=22\r\n"
+         "originalCalledPartyNumber=24\r\nduration=8\r\nclientMatterCode=16\r\n";
+  // About 210 KB of lines: the spool fits, a second copy of them does not.
+  const std::string filler((512 - 300) * 1024, 'x');
+  std::ofstream(small / "filler", std::ios::binary) << filler;
+
+  EXPECT_EQ(Run({"SITE"}), 5);
+  EXPECT_TRUE(ServerPkids().empty());  // deleted on the server, owed to the destination
+  EXPECT_TRUE(fs::exists(destination_ + ".spool"));
+  EXPECT_TRUE(!fs::exists(destination_) || fs::file_size(destination_) == 0);
+
+  fs::remove(small / "filler");
+  EXPECT_EQ(Run({"SITE"}), 0);
+  std::ifstream in(destination_, std::ios::binary);
+  int lines = 0;
+  for (std::string line; std::getline(in, line);) ++lines;
+  EXPECT_EQ(lines, 2000);
+  EXPECT_FALSE(fs::exists(destination_ + ".spool"));
+  ::umount(small.c_str());
+}
+
+INSTANTIATE_TEST_SUITE_P(Drivers, CliRunTest, ::testing::Values("sqlite", "postgres"),
+                         [](const auto& info) { return info.param; });
+
+}  // namespace
+}  // namespace remoteccm
