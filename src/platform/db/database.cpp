@@ -445,7 +445,14 @@ void DbQuery::Open() {
 
     SQLSMALLINT count = 0;
     CheckHandle(SQLNumResultCols(stmt_, &count), "Cannot read the result's columns");
-    if (count <= 0) throw DbError("The statement returned no rows to read");
+    // Statements before the selection of a batch (SQL Server: "SET NOCOUNT ON", an UPDATE)
+    // give results without columns: the rows are in the first result that has columns.
+    while (count <= 0) {
+      const SQLRETURN more = SQLMoreResults(stmt_);
+      if (more == SQL_NO_DATA) throw DbError("The statement returned no rows to read");
+      CheckHandle(more, "Cannot execute the statement");
+      CheckHandle(SQLNumResultCols(stmt_, &count), "Cannot read the result's columns");
+    }
 
     columns_.resize(static_cast<std::size_t>(count));
     for (SQLUSMALLINT i = 0; i < static_cast<SQLUSMALLINT>(count); ++i) {

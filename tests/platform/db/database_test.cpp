@@ -293,6 +293,10 @@ TEST_P(DatabaseTest, FailuresCarryTheDriversDiagnostic) {
   EXPECT_FALSE(query.Active());
   query.ClearLines();
   EXPECT_EQ(ErrorOf([&] { query.Open(); }), "The statement is empty");
+  query.AddLine("CREATE TABLE " + table_ + " (id INTEGER)");
+  EXPECT_EQ(ErrorOf([&] { query.Open(); }), "The statement returned no rows to read");
+  EXPECT_FALSE(query.Active());
+  query.ClearLines();
   const std::string deletion = ErrorOf([&] { db_.Execute("DELETE FROM " + table_ + "_missing"); });
   EXPECT_THAT(UpperCase(deletion), HasSubstr(missing_table));
   EXPECT_EQ(deletion.find('\n'), std::string::npos) << "a log line must stay one line";
@@ -397,6 +401,14 @@ TEST_P(DatabaseTest, DefaultDatabaseAndDriverFacts) {
   query.AddLine("SELECT id FROM " + table_);
   query.Open();
   EXPECT_EQ(query.EffectiveRowsetSize(), Postgres() ? 50u : 1u);
+  if (Postgres()) {
+    // A batch: the rows are those of the first result that has columns.
+    DbQuery batch(db_);
+    batch.AddLine("UPDATE " + table_ + " SET id = id * 10;");
+    batch.AddLine("SELECT SUM(id) AS total FROM " + table_);
+    batch.Open();
+    EXPECT_EQ(batch.FieldByName("total").AsFloat(), 60.0);
+  }
   query.Close();
   EXPECT_FALSE(query.Active());
   EXPECT_TRUE(query.Eof());
