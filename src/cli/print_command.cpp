@@ -3,6 +3,7 @@
 #include <string>
 
 #include "cli/commands.h"
+#include "platform/db/connection_string.h"
 #include "platform/home/program_home.h"
 #include "profile/profile_file.h"
 #include "profile/profile_text.h"
@@ -21,7 +22,9 @@ int PrintCommand(const CliContext& ctx, const std::string& profile) {
     std::fprintf(stderr, "remoteccm-cli: cannot read the profile file %s\n", path.c_str());
     return kExitNoProfile;
   }
-  const ProfileSettings settings = LoadProfile(path, env);
+  ProfileSettings settings = LoadProfile(path, env);
+  // A password inside the connection string is shown as "***" too.
+  settings.sql_connection_string = MaskConnectionPasswords(settings.sql_connection_string);
   for (const std::string& line : ProfileSettingsLines(settings, env.computer_rule)) {
     std::fwrite(line.data(), 1, line.size(), stdout);
     std::fputc('\n', stdout);

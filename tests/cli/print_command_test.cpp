@@ -104,6 +104,15 @@ TEST_F(CliTest, PrintNamesTheDefaultDestinationByTheEntity) {
             std::string::npos);
 }
 
+TEST_F(CliTest, PrintHidesAPasswordInTheConnectionString) {
+  Put(home_ / "PG.CCM",
+      "[Options]\r\nSQLConnectionString=Driver=PostgreSQL Unicode;UID=cdr;PWD=s3cret\r\n");
+  const CliResult result = Run("--print PG");
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.out.find("s3cret"), std::string::npos);
+  EXPECT_NE(result.out.find("PWD=***"), std::string::npos);
+}
+
 TEST_F(CliTest, MissingProfileAndWrongUsageFail) {
   EXPECT_EQ(Run("--print NOSUCH").status, 2);
   fs::create_directory(home_ / "DIR.CCM");
