@@ -34,7 +34,8 @@ constexpr std::string_view kUsage =
     "  --days N             length of the period in days (default 1)\n"
     "  --seed S             the same seed gives the same rows (default 1)\n"
     "  --table NAME         table name (default CallDetailRecord)\n"
-    "  --append             add to the table instead of creating it afresh\n";
+    "  --append             add to the table instead of creating it afresh (with another\n"
+    "                       --seed: the same seed gives the same pkid keys)\n";
 
 struct Options {
   std::string sqlite;
@@ -152,8 +153,11 @@ std::string ColumnList() {
 class SqliteWriter {
  public:
   explicit SqliteWriter(const Options& options) {
-    if (sqlite3_open_v2(options.sqlite.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE,
-                        nullptr) != SQLITE_OK) {
+    sqlite3* db = nullptr;
+    const int opened = sqlite3_open_v2(options.sqlite.c_str(), &db,
+                                       SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+    db_.reset(db);  // closed on every way out, failure included
+    if (opened != SQLITE_OK) {
       Fail("cannot open " + options.sqlite);
     }
     Exec("PRAGMA synchronous=OFF");
@@ -166,33 +170,28 @@ class SqliteWriter {
     std::string insert = "INSERT INTO " + options.table + " (" + ColumnList() + ") VALUES (";
     for (std::size_t i = 0; i < CdrColumns().size(); ++i) insert += i == 0 ? "?" : ", ?";
     insert += ")";
-    if (sqlite3_prepare_v2(db_, insert.c_str(), -1, &insert_, nullptr) != SQLITE_OK) {
-      Fail("cannot prepare the insert");
-    }
+    sqlite3_stmt* prepared = nullptr;
+    const int prepared_ok = sqlite3_prepare_v2(db_.get(), insert.c_str(), -1, &prepared, nullptr);
+    insert_.reset(prepared);
+    if (prepared_ok != SQLITE_OK) Fail("cannot prepare the insert");
     table_ = options.table;
   }
-  ~SqliteWriter() {
-    sqlite3_finalize(insert_);
-    sqlite3_close(db_);
-  }
-  SqliteWriter(const SqliteWriter&) = delete;
-  SqliteWriter& operator=(const SqliteWriter&) = delete;
 
   void Write(const CdrRow& row) {
     const auto columns = CdrColumns();
     for (std::size_t i = 0; i < row.size(); ++i) {
       const int position = static_cast<int>(i) + 1;
       if (row[i].null) {
-        sqlite3_bind_null(insert_, position);
+        sqlite3_bind_null(insert_.get(), position);
       } else if (columns[i].kind == CdrColumnKind::kInteger) {
-        sqlite3_bind_int64(insert_, position, row[i].number);
+        sqlite3_bind_int64(insert_.get(), position, row[i].number);
       } else {
-        sqlite3_bind_text(insert_, position, row[i].text.data(),
+        sqlite3_bind_text(insert_.get(), position, row[i].text.data(),
                           static_cast<int>(row[i].text.size()), SQLITE_STATIC);
       }
     }
-    if (sqlite3_step(insert_) != SQLITE_DONE) Fail("cannot insert a row");
-    sqlite3_reset(insert_);
+    if (sqlite3_step(insert_.get()) != SQLITE_DONE) Fail("cannot insert a row");
+    sqlite3_reset(insert_.get());
   }
 
   void Finish() {
@@ -205,24 +204,24 @@ class SqliteWriter {
  private:
   bool TableExists(const std::string& table) {
     sqlite3_stmt* stmt = nullptr;
-    sqlite3_prepare_v2(db_, "SELECT 1 FROM sqlite_master WHERE type='table' AND name=?1", -1, &stmt,
-                       nullptr);
+    sqlite3_prepare_v2(db_.get(), "SELECT 1 FROM sqlite_master WHERE type='table' AND name=?1", -1,
+                       &stmt, nullptr);
     sqlite3_bind_text(stmt, 1, table.c_str(), -1, SQLITE_TRANSIENT);
     const bool exists = sqlite3_step(stmt) == SQLITE_ROW;
     sqlite3_finalize(stmt);
     return exists;
   }
   void Exec(const std::string& sql) {
-    if (sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, nullptr) != SQLITE_OK) {
+    if (sqlite3_exec(db_.get(), sql.c_str(), nullptr, nullptr, nullptr) != SQLITE_OK) {
       Fail("\"" + sql.substr(0, 60) + "\" failed");
     }
   }
   [[noreturn]] void Fail(const std::string& what) {
-    throw std::runtime_error("SQLite: " + what + ": " + sqlite3_errmsg(db_));
+    throw std::runtime_error("SQLite: " + what + ": " + sqlite3_errmsg(db_.get()));
   }
 
-  sqlite3* db_ = nullptr;
-  sqlite3_stmt* insert_ = nullptr;
+  std::unique_ptr<sqlite3, decltype(&sqlite3_close)> db_{nullptr, sqlite3_close};
+  std::unique_ptr<sqlite3_stmt, decltype(&sqlite3_finalize)> insert_{nullptr, sqlite3_finalize};
   std::string table_;
   bool create_indexes_ = false;
 };
@@ -260,22 +259,19 @@ std::string LibpqConnInfo(const std::string& text) {
 class PostgresWriter {
  public:
   explicit PostgresWriter(const Options& options) : table_(options.table) {
-    conn_ = PQconnectdb(LibpqConnInfo(options.postgres).c_str());
-    if (PQstatus(conn_) != CONNECTION_OK) Fail("cannot connect");
+    conn_.reset(PQconnectdb(LibpqConnInfo(options.postgres).c_str()));
+    if (PQstatus(conn_.get()) != CONNECTION_OK) Fail("cannot connect");
     PQsetNoticeProcessor(
-        conn_, [](void*, const char*) {}, nullptr);
+        conn_.get(), [](void*, const char*) {}, nullptr);
     if (!options.append) Exec("DROP TABLE IF EXISTS " + table_);
     Exec("CREATE TABLE IF NOT EXISTS " + CdrCreateTableStatement(table_).substr(13));
     create_indexes_ = !options.append;
     PGresult* result =
-        PQexec(conn_, ("COPY " + table_ + " (" + ColumnList() + ") FROM STDIN").c_str());
+        PQexec(conn_.get(), ("COPY " + table_ + " (" + ColumnList() + ") FROM STDIN").c_str());
     const bool copying = PQresultStatus(result) == PGRES_COPY_IN;
     PQclear(result);
     if (!copying) Fail("cannot start the COPY");
   }
-  ~PostgresWriter() { PQfinish(conn_); }
-  PostgresWriter(const PostgresWriter&) = delete;
-  PostgresWriter& operator=(const PostgresWriter&) = delete;
 
   void Write(const CdrRow& row) {
     const auto columns = CdrColumns();
@@ -314,11 +310,11 @@ class PostgresWriter {
 
   void Finish() {
     Flush();
-    if (PQputCopyEnd(conn_, nullptr) != 1) Fail("cannot end the COPY");
-    PGresult* result = PQgetResult(conn_);
+    if (PQputCopyEnd(conn_.get(), nullptr) != 1) Fail("cannot end the COPY");
+    PGresult* result = PQgetResult(conn_.get());
     const bool ok = PQresultStatus(result) == PGRES_COMMAND_OK;
     PQclear(result);
-    while ((result = PQgetResult(conn_)) != nullptr) PQclear(result);
+    while ((result = PQgetResult(conn_.get())) != nullptr) PQclear(result);
     if (!ok) Fail("the COPY failed");
     if (create_indexes_) {
       for (const std::string& statement : CdrCreateIndexStatements(table_)) Exec(statement);
@@ -329,22 +325,22 @@ class PostgresWriter {
  private:
   void Flush() {
     if (!buffer_.empty() &&
-        PQputCopyData(conn_, buffer_.data(), static_cast<int>(buffer_.size())) != 1) {
+        PQputCopyData(conn_.get(), buffer_.data(), static_cast<int>(buffer_.size())) != 1) {
       Fail("cannot send rows");
     }
     buffer_.clear();
   }
   void Exec(const std::string& sql) {
-    PGresult* result = PQexec(conn_, sql.c_str());
+    PGresult* result = PQexec(conn_.get(), sql.c_str());
     const bool ok = PQresultStatus(result) == PGRES_COMMAND_OK;
     PQclear(result);
     if (!ok) Fail("\"" + sql.substr(0, 60) + "\" failed");
   }
   [[noreturn]] void Fail(const std::string& what) {
-    throw std::runtime_error("PostgreSQL: " + what + ": " + Trim(PQerrorMessage(conn_)));
+    throw std::runtime_error("PostgreSQL: " + what + ": " + Trim(PQerrorMessage(conn_.get())));
   }
 
-  PGconn* conn_ = nullptr;
+  std::unique_ptr<PGconn, decltype(&PQfinish)> conn_{nullptr, PQfinish};
   std::string table_;
   std::string buffer_;
   bool create_indexes_ = false;
