@@ -38,7 +38,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::string error;
   if (const auto footer = TzifFooter(bytes, &error)) {
     if (footer->find('\n') != std::string::npos) std::abort();
-    if (const auto rule = ParsePosixTz(*footer)) Exercise(rule->rule);
+    if (const auto rule = ParsePosixTz(*footer)) {
+      Exercise(rule->rule);
+      TzifTableAgreesWithRule(bytes, rule->rule, 0);
+    }
   } else if (error.empty()) {
     std::abort();
   }
