@@ -7,12 +7,6 @@
 namespace remoteccm {
 namespace {
 
-struct WindowsZone {
-  std::string_view windows_id;
-  std::string_view description;  // the display name without its "(UTC+hh:mm) " prefix
-  std::string_view zone_id;
-};
-
 // Descriptions of current Windows versions first, then the older wordings of the same zones.
 constexpr WindowsZone kWindowsZones[] = {
     {"UTC-11", "Coordinated Universal Time-11", "Pacific/Pago_Pago"},
@@ -154,6 +148,8 @@ constexpr WindowsZone kWindowsZones[] = {
 };
 
 }  // namespace
+
+std::span<const WindowsZone> WindowsZones() { return kWindowsZones; }
 
 std::string_view WindowsZoneToZoneId(std::string_view description_or_id) {
   const std::string_view name = TrimView(description_or_id);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <filesystem>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -35,6 +36,16 @@ std::vector<TimeZoneEntry> LoadTimeZones(const std::filesystem::path& zoneinfo_d
 // display name of a common zone, in its "(UTC..." or older "(GMT..." form), or -1 when it names
 // none.
 int FindTimeZone(const std::vector<TimeZoneEntry>& zones, std::string_view stored_name);
+
+// One Windows zone name as profiles made on Windows store it, and the tzdata zone it stands for.
+struct WindowsZone {
+  std::string_view windows_id;   // "Eastern Standard Time"
+  std::string_view description;  // the display name without its "(UTC-05:00) " prefix
+  std::string_view zone_id;      // "America/New_York"
+};
+
+// The Windows zones this program recognises, current wordings and older ones.
+std::span<const WindowsZone> WindowsZones();
 
 // The tzdata zone of a Windows zone description (the text after the "(UTC...)" prefix) or
 // Windows zone id, compared without regard to case; empty when the name is not a known one.
