@@ -423,8 +423,8 @@ void DbQuery::Open() {
 
     // Long values of a block can only be read where the driver offers SQLGetData on blocks;
     // elsewhere one row at a time, so that no value is ever cut.
-    unbound_ = !connection_.ReadsLongBoundValues();
-    rowset_ = connection_.ReadsLongValuesInBlocks() ? requested_rowset_ : 1;
+    unbound_ = values_separately_ || !connection_.ReadsLongBoundValues();
+    rowset_ = !unbound_ && connection_.ReadsLongValuesInBlocks() ? requested_rowset_ : 1;
     CheckHandle(
         SQLSetStmtAttr(stmt_, SQL_ATTR_ROW_BIND_TYPE,
                        reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(SQL_BIND_BY_COLUMN)), 0),

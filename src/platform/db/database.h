@@ -163,6 +163,10 @@ class DbQuery {
   double AsFloat(int index) const;
   bool IsNull(int index) const;
 
+  // Reads every value on its own with SQLGetData, one row per fetch, as for drivers that
+  // cannot read a bound column again (no SQL_GD_BOUND); from the next Open on.
+  void ReadValuesSeparately(bool on) { values_separately_ = on; }
+
   // Rows per fetch actually used for the open result (1 when the driver cannot read long
   // values of a block).
   std::size_t EffectiveRowsetSize() const { return rowset_; }
@@ -192,7 +196,8 @@ class DbQuery {
   std::vector<SQLUSMALLINT> row_status_;
   SQLULEN rows_fetched_ = 0;
   std::size_t row_ = 0;
-  bool unbound_ = false;  // every value read with SQLGetData (no SQL_GD_BOUND)
+  bool values_separately_ = false;
+  bool unbound_ = false;  // every value read with SQLGetData
   bool active_ = false;
   bool eof_ = true;
 };

@@ -3,6 +3,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <random>
+
 #include "platform/db/db_error.h"
 
 namespace remoteccm {
@@ -59,6 +61,29 @@ TEST(ConnectionStringTest, FormattingBracesWhatNeedsItAndParsesBack) {
   const ConnectionAttributes back = ParseConnectionString(text);
   ASSERT_EQ(back.size(), original.size());
   for (std::size_t i = 0; i < back.size(); ++i) EXPECT_EQ(back[i].value, original[i].value);
+}
+
+TEST(ConnectionStringTest, AnyTextParsesOrFailsCleanly) {
+  std::mt19937 random(20261108);
+  const std::string alphabet = "=;{}'\" \tPWDpwdaZ\\\x01\xe9";
+  for (int n = 0; n < 20000; ++n) {
+    std::string text;
+    const std::size_t length = random() % 40;
+    for (std::size_t i = 0; i < length; ++i) text += alphabet[random() % alphabet.size()];
+    SCOPED_TRACE(text);
+    try {
+      const ConnectionAttributes parsed = ParseConnectionString(text);
+      const ConnectionAttributes again = ParseConnectionString(FormatOdbcConnectionString(parsed));
+      ASSERT_EQ(again.size(), parsed.size());
+      for (std::size_t i = 0; i < parsed.size(); ++i) {
+        ASSERT_EQ(again[i].key, parsed[i].key);
+        ASSERT_EQ(again[i].value, parsed[i].value);
+      }
+    } catch (const DbError&) {
+      // refused with a message: fine
+    }
+    ASSERT_NO_THROW(MaskConnectionPasswords(text));
+  }
 }
 
 TEST(ConnectionStringTest, MasksEveryPasswordAndKeepsTheRest) {

@@ -167,25 +167,29 @@ TEST_P(DatabaseTest, NullsReadAsEmptyTextAndZero) {
               " (i INTEGER, b BIGINT, v VARCHAR(20), t TEXT, d DOUBLE PRECISION, c CHAR(3))");
   db_.Execute("INSERT INTO " + table_ + " VALUES (NULL, NULL, NULL, NULL, NULL, NULL)");
   db_.Execute("INSERT INTO " + table_ + " VALUES (7, 8, 'v', 't', 2.5, 'abc')");
-  DbQuery query(db_);
-  query.AddLine("SELECT * FROM " + table_ + " ORDER BY i");
-  query.Open();
-  // PostgreSQL sorts nulls last, SQLite first.
-  for (int row = 0; row < 2; ++row, query.Next()) {
-    ASSERT_FALSE(query.Eof());
-    if (!query.IsNull(0)) {
-      EXPECT_EQ(query.AsString(0), "7");
-      EXPECT_EQ(query.FieldByName("d").AsFloat(), 2.5);
-      continue;
+  for (bool separately : {false, true}) {
+    DbQuery query(db_);
+    query.ReadValuesSeparately(separately);
+    query.AddLine("SELECT * FROM " + table_ + " ORDER BY i");
+    query.Open();
+    // PostgreSQL sorts nulls last, SQLite first.
+    for (int row = 0; row < 2; ++row, query.Next()) {
+      ASSERT_FALSE(query.Eof());
+      if (!query.IsNull(0)) {
+        EXPECT_EQ(query.AsString(0), "7");
+        EXPECT_EQ(query.FieldByName("d").AsFloat(), 2.5);
+        EXPECT_EQ(query.FieldByName("c").AsString(), "abc");
+        continue;
+      }
+      for (int i = 0; i < query.FieldCount(); ++i) {
+        SCOPED_TRACE(query.FieldName(i));
+        EXPECT_TRUE(query.Field(i).IsNull());
+        EXPECT_EQ(query.Field(i).AsString(), "");
+        EXPECT_EQ(query.Field(i).AsFloat(), 0.0);
+      }
     }
-    for (int i = 0; i < query.FieldCount(); ++i) {
-      SCOPED_TRACE(query.FieldName(i));
-      EXPECT_TRUE(query.Field(i).IsNull());
-      EXPECT_EQ(query.Field(i).AsString(), "");
-      EXPECT_EQ(query.Field(i).AsFloat(), 0.0);
-    }
+    EXPECT_TRUE(query.Eof());
   }
-  EXPECT_TRUE(query.Eof());
 }
 
 TEST_P(DatabaseTest, LongTextIsNeverCut) {
@@ -203,8 +207,10 @@ TEST_P(DatabaseTest, LongTextIsNeverCut) {
                 "', '" + value + "')");
   }
   filling.Commit();
-  for (std::size_t rowset : {1u, 100u}) {
+  // Bound blocks, bound single rows, and every value read on its own.
+  for (std::size_t rowset : {1u, 100u, 0u}) {
     DbQuery query(db_, rowset);
+    query.ReadValuesSeparately(rowset == 0);
     query.AddLine("SELECT id, v, t FROM " + table_ + " ORDER BY id");
     query.Open();
     for (std::size_t i = 0; i < values.size(); ++i, query.Next()) {
