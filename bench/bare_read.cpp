@@ -1,0 +1,49 @@
+// bench-bare-read: reads every value of a table as text through the database layer's block
+// cursor and formats nothing, so a transfer's cost can be set against the bare cost of reading.
+//   bench-bare-read CONNECTION-STRING [TABLE] [ROWSET]
+// Prints the row and byte counts on standard output.
+#include <charconv>
+#include <cstdio>
+#include <string>
+#include <string_view>
+
+#include "platform/db/database.h"
+#include "platform/db/db_error.h"
+
+int main(int argc, char** argv) {
+  using namespace remoteccm;
+  if (argc < 2 || argc > 4) {
+    std::fputs("usage: bench-bare-read CONNECTION-STRING [TABLE] [ROWSET]\n", stderr);
+    return 64;
+  }
+  const std::string table = argc > 2 ? argv[2] : "CallDetailRecord";
+  std::size_t rowset = kDefaultRowsetSize;
+  if (argc > 3) {
+    const std::string_view text = argv[3];
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), rowset);
+    if (error != std::errc() || end != text.data() + text.size() || rowset == 0 ||
+        rowset > 100000) {
+      std::fputs("bench-bare-read: ROWSET must be a whole number from 1 to 100000\n", stderr);
+      return 64;
+    }
+  }
+  try {
+    DbConnection db;
+    db.Connect(argv[1], "CDR", "", "");
+    DbQuery query(db, rowset);
+    query.AddLine("SELECT * FROM " + table);
+    query.Open();
+    long long rows = 0;
+    unsigned long long bytes = 0;
+    const int columns = query.FieldCount();
+    for (; !query.Eof(); query.Next()) {
+      ++rows;
+      for (int i = 0; i < columns; ++i) bytes += query.AsString(i).size();
+    }
+    std::printf("rows=%lld bytes=%llu rowset=%zu\n", rows, bytes, query.EffectiveRowsetSize());
+  } catch (const DbError& e) {
+    std::fprintf(stderr, "bench-bare-read: %s\n", e.what());
+    return 1;
+  }
+  return 0;
+}
