@@ -208,8 +208,36 @@ void DbConnection::Execute(std::string_view statement) {
   query.Execute();
 }
 
-std::vector<DbColumnInfo> DbConnection::ListColumns(std::string_view table) {
+std::vector<DbColumnInfo> DbConnection::ListColumns(std::string_view table_text) {
   if (!Connected()) throw DbError("The database is not connected");
+  // "schema.table", "[table]", "\"table\"": the catalog wants the bare names.
+  auto bare = [](std::string_view part) {
+    part = TrimView(part);
+    if (part.size() >= 2 && ((part.front() == '[' && part.back() == ']') ||
+                             (part.front() == '"' && part.back() == '"') ||
+                             (part.front() == '`' && part.back() == '`'))) {
+      part = part.substr(1, part.size() - 2);
+    }
+    return std::string(part);
+  };
+  std::size_t dot = std::string_view::npos;
+  char closing = 0;  // the quote or bracket that ends the part being read
+  for (std::size_t i = 0; i < table_text.size(); ++i) {
+    const char ch = table_text[i];
+    if (closing != 0) {
+      if (ch == closing) closing = 0;
+    } else if (ch == '[') {
+      closing = ']';
+    } else if (ch == '"' || ch == '`') {
+      closing = ch;
+    } else if (ch == '.') {
+      dot = i;
+    }
+  }
+  const std::string schema =
+      dot == std::string_view::npos ? std::string() : bare(table_text.substr(0, dot));
+  const std::string table =
+      bare(dot == std::string_view::npos ? table_text : table_text.substr(dot + 1));
   const std::string escape = GetInfoText(dbc_, SQL_SEARCH_PATTERN_ESCAPE);
   auto pattern = [&](std::string_view name) {
     std::string escaped;
@@ -226,8 +254,12 @@ std::vector<DbColumnInfo> DbConnection::ListColumns(std::string_view table) {
     std::string escaped = pattern(name);
     std::vector<SQLCHAR> table_name(escaped.begin(), escaped.end());
     table_name.push_back(0);
-    if (!SQL_SUCCEEDED(SQLColumns(stmt.get(), nullptr, 0, nullptr, 0, table_name.data(), SQL_NTS,
-                                  nullptr, 0))) {
+    std::string schema_escaped = pattern(schema);
+    std::vector<SQLCHAR> schema_name(schema_escaped.begin(), schema_escaped.end());
+    schema_name.push_back(0);
+    if (!SQL_SUCCEEDED(
+            SQLColumns(stmt.get(), nullptr, 0, schema.empty() ? nullptr : schema_name.data(),
+                       schema.empty() ? 0 : SQL_NTS, table_name.data(), SQL_NTS, nullptr, 0))) {
       ThrowOdbcError(SQL_HANDLE_STMT, stmt.get(),
                      "Cannot read the column list of " + std::string(name));
     }
@@ -278,6 +310,7 @@ std::vector<DbColumnInfo> DbConnection::ListColumns(std::string_view table) {
       if (!SQL_SUCCEEDED(rc)) {
         ThrowOdbcError(SQL_HANDLE_STMT, stmt.get(), "Cannot read the table list");
       }
+      if (!schema.empty() && !SameText(CatalogText(stmt.get(), 2), schema)) continue;
       std::string name = CatalogText(stmt.get(), 3);
       if (SameText(name, table) && name != table) names.push_back(std::move(name));
     }

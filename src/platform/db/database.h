@@ -67,7 +67,8 @@ class DbConnection {
   void Execute(std::string_view statement);
 
   // The columns of a table through the ODBC catalog: the name as given first, then the table
-  // whose name matches it without regard to case. Empty when no such table exists.
+  // whose name matches it without regard to case. The name may carry a schema
+  // ("dbo.CallDetailRecord") and quotes or brackets. Empty when no such table exists.
   std::vector<DbColumnInfo> ListColumns(std::string_view table);
 
   // Whether the driver can read a long value of a bound block of rows (SQL_GD_BLOCK).

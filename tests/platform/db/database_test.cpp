@@ -282,6 +282,13 @@ TEST_P(DatabaseTest, ColumnListOfTheCdrTableInAnyCase) {
     }
   }
   EXPECT_TRUE(db_.ListColumns(table_ + "_NoSuchTable").empty());
+  EXPECT_EQ(db_.ListColumns("[" + table_ + "_CallDetailRecord]").size(), CdrColumns().size());
+  EXPECT_EQ(db_.ListColumns("\"" + table_ + "_CallDetailRecord\"").size(), CdrColumns().size());
+  if (Postgres()) {
+    EXPECT_EQ(db_.ListColumns("public." + table_ + "_CallDetailRecord").size(),
+              CdrColumns().size());
+    EXPECT_TRUE(db_.ListColumns("nosuchschema." + table_ + "_CallDetailRecord").empty());
+  }
   db_.Execute("DROP TABLE " + table_ + "_CallDetailRecord");
 }
 
