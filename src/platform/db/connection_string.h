@@ -1,6 +1,14 @@
 // Connection strings as profiles hold them (ODBC "DSN=..." / "Driver=...", or the OLE DB forms
 // "Provider=MSDASQL;..." and "Provider=SQLOLEDB;Data Source=...") turned into the ODBC string
 // the driver manager is given, with the options each known driver needs to stream results.
+//
+// Strings that work, as a profile holds them:
+//   SQLite (libsqliteodbc):  Provider=MSDASQL;Driver=SQLite3;Database=/var/lib/cdr/cdr.db
+//   PostgreSQL (psqlODBC):   Driver=PostgreSQL Unicode;Server=127.0.0.1;Port=5432;
+//                            Database=CDR;UID=cdr;PWD=...
+//   SQL Server (FreeTDS):    Provider=SQLOLEDB.1;Data Source=ccm-pub;Initial Catalog=CDR;
+//                            User ID=CDRUser;Password=...     (or Driver=FreeTDS;Server=...)
+//   a data source:           DSN=cdr;UID=...;PWD=...
 #pragma once
 
 #include <functional>
