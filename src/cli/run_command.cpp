@@ -79,6 +79,23 @@ int ExitStatusOf(RunStatus status) {
   return kExitPassFailed;
 }
 
+// The engine with what the CLI gives it: the log on standard output, the system clock, no
+// dial-up networking, no companion window.
+struct CliEngine {
+  explicit CliEngine(const ProfileEnvironment& env)
+      : engine(env, observer, clock, dialer, nullptr) {}
+  CliObserver observer;
+  SystemClock clock;
+  UnavailableDialer dialer;
+  Engine engine;
+};
+
+bool ProfileMissing(const std::string& path) {
+  if (ProfileFileExists(path)) return false;
+  std::fprintf(stderr, "remoteccm-cli: there is no profile file %s\n", path.c_str());
+  return true;
+}
+
 // The profile the parameters name (or the last used one), as a full path.
 std::string ChosenProfilePath(const CliContext& ctx, const ProfileEnvironment& env) {
   const StartupDecision decision = DecideStartup(ctx.parameters);
@@ -94,10 +111,7 @@ int RunProfileCommand(const CliContext& given) {
   ctx.entity_name = EntityName(ctx.parameters);
   const ProfileEnvironment env = CliProfileEnvironment(ctx);
   const std::string path = ChosenProfilePath(ctx, env);
-  if (!ProfileFileExists(path)) {
-    std::fprintf(stderr, "remoteccm-cli: there is no profile file %s\n", path.c_str());
-    return kExitNoProfile;
-  }
+  if (ProfileMissing(path)) return kExitNoProfile;
   if (!RunsAtOnce(ctx.parameters, true)) {
     std::fputs(
         "remoteccm-cli: /CONFIG opens the profile for editing in the desktop program; "
@@ -106,10 +120,8 @@ int RunProfileCommand(const CliContext& given) {
     return kExitUsage;
   }
 
-  CliObserver observer;
-  SystemClock clock;
-  UnavailableDialer dialer;
-  Engine engine(env, observer, clock, dialer, nullptr);
+  CliEngine cli(env);
+  Engine& engine = cli.engine;
 
   struct sigaction action {};
   action.sa_handler = RequestAbortOnSignal;
@@ -139,10 +151,7 @@ int RunProfileCommand(const CliContext& given) {
 int DeleteAllCommand(const CliContext& ctx, const std::string& profile, bool confirmed) {
   const ProfileEnvironment env = CliProfileEnvironment(ctx);
   const std::string path = ProfilePathFor(profile, env.program_home);
-  if (!ProfileFileExists(path)) {
-    std::fprintf(stderr, "remoteccm-cli: there is no profile file %s\n", path.c_str());
-    return kExitNoProfile;
-  }
+  if (ProfileMissing(path)) return kExitNoProfile;
   if (!confirmed) {
     std::fputs(
         "remoteccm-cli: --delete-all empties the whole CDR table on the server; "
@@ -150,12 +159,8 @@ int DeleteAllCommand(const CliContext& ctx, const std::string& profile, bool con
         stderr);
     return kExitUsage;
   }
-  CliObserver observer;
-  SystemClock clock;
-  UnavailableDialer dialer;
-  Engine engine(env, observer, clock, dialer, nullptr);
-  const ProfileSettings settings = LoadProfile(path, env);
-  const bool deleted = engine.DeleteAllRecords(settings);
+  CliEngine cli(env);
+  const bool deleted = cli.engine.DeleteAllRecords(LoadProfile(path, env));
   if (std::fflush(stdout) != 0) return kExitIoError;
   return deleted ? kExitOk : kExitPassFailed;
 }
