@@ -334,6 +334,7 @@ std::int64_t Engine::TransferPass() {
   for (const std::string& line : selection.lines) AddLogLine(line);
 
   bool failed = false;
+  bool marked = false;  // the spool's lines are owed to the destination
   int outcome = 0;
   std::int64_t count = 0;
   PassSpool spool(destination);
@@ -488,6 +489,7 @@ std::int64_t Engine::TransferPass() {
     }
     try {
       spool.MarkReady(start);
+      marked = true;
       if (transaction) {
         try {
           transaction->Commit();
@@ -517,13 +519,13 @@ std::int64_t Engine::TransferPass() {
       passes_done_ =
           range_start_ >= range_end_ || selection.increment == 0 || !settings_.poll_again;
     }
-  } else if (!write_failed_) {
-    spool.Discard();
   }
+  // Lines not yet owed to the destination go; owed ones stay for the next run.
+  if (failed && !marked) spool.Discard();
 
   if (failed) {
     // The next pass starts where this one did: its records were neither written nor deleted.
-    if (!write_failed_) settings_.sql_new_rec_date = start_value;
+    if (!marked) settings_.sql_new_rec_date = start_value;
     AddLogLine("Aborted or Failed: " + std::to_string(count) + " records ignored.");
   } else {
     AddLogLine("Retrieved: " + std::to_string(count) + " records.");
