@@ -398,6 +398,13 @@ std::int64_t Engine::TransferPass() {
           }
         }
         const LineFormatter formatter(fields, columns, converter);
+        if (!backup.IsOpen()) {
+          // Without a backup line only the columns the lines show are read: the drivers
+          // convert every column read of every row, most of a wide row's cost.
+          std::vector<int> read = formatter.ColumnsRead();
+          if (date_column >= 0) read.push_back(date_column);
+          query.ReadOnlyColumns(read);
+        }
         const QueryRow row(query);
         std::string line;
         while (!query.Eof()) {

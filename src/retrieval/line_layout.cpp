@@ -128,6 +128,18 @@ void LineFormatter::Format(const ResultRow& row, std::string& line) const {
   }
 }
 
+std::vector<int> LineFormatter::ColumnsRead() const {
+  std::vector<bool> read(column_count_, comma_);
+  for (const Cell& cell : cells_) {
+    if (cell.kind != CellKind::kBlanks) read[static_cast<std::size_t>(cell.column)] = true;
+  }
+  std::vector<int> columns;
+  for (std::size_t i = 0; i < read.size(); ++i) {
+    if (read[i]) columns.push_back(static_cast<int>(i));
+  }
+  return columns;
+}
+
 std::string BackupHeaderLine(const std::vector<std::string>& result_columns) {
   std::string line;
   for (const std::string& name : result_columns) line.append(name).push_back(',');

@@ -30,6 +30,9 @@ class LineFormatter {
   // Replaces `line` with the row's destination line (without CR LF).
   void Format(const ResultRow& row, std::string& line) const;
 
+  // The result columns Format reads, each once, in increasing order.
+  std::vector<int> ColumnsRead() const;
+
  private:
   enum class CellKind { kText, kDateTime, kBlanks };
   struct Cell {

@@ -559,6 +559,7 @@ void DbQuery::ReadLongValues() {
   for (std::size_t i = 0; i < columns_.size(); ++i) {
     Column& column = columns_[i];
     column.long_current = false;
+    if (column.skipped) continue;
     if (!unbound_) {
       const SQLLEN indicator = column.indicators[row_];
       if (indicator != SQL_NO_TOTAL &&
@@ -584,6 +585,28 @@ void DbQuery::Next() {
     FetchBlock();
   } else {
     ReadLongValues();
+  }
+}
+
+void DbQuery::ReadOnlyColumns(const std::vector<int>& positions) {
+  if (!active_) throw DbError("The query is not open");
+  std::vector<bool> kept(columns_.size(), false);
+  for (const int index : positions) {
+    CheckColumn(index);
+    kept[static_cast<std::size_t>(index)] = true;
+  }
+  for (std::size_t i = 0; i < columns_.size(); ++i) {
+    Column& column = columns_[i];
+    if (kept[i] || column.skipped) continue;
+    if (!unbound_) {
+      CheckHandle(
+          SQLBindCol(stmt_, static_cast<SQLUSMALLINT>(i + 1), SQL_C_CHAR, nullptr, 0, nullptr),
+          "Cannot unbind column " + column.name);
+    }
+    column.skipped = true;
+    column.long_current = false;
+    std::vector<char>().swap(column.data);
+    std::string().swap(column.long_value);
   }
 }
 
@@ -647,18 +670,23 @@ DbField DbQuery::FieldByName(std::string_view name) const {
   return DbField(*this, index);
 }
 
-bool DbQuery::IsNull(int index) const {
+const DbQuery::Column& DbQuery::ReadColumn(int index) const {
   CheckColumn(index);
-  if (eof_) return true;
   const Column& column = columns_[static_cast<std::size_t>(index)];
+  if (column.skipped) throw DbError("Field '" + column.name + "' is not read");
+  return column;
+}
+
+bool DbQuery::IsNull(int index) const {
+  const Column& column = ReadColumn(index);
+  if (eof_) return true;
   if (column.long_current) return column.long_null;
   return column.indicators[row_] == SQL_NULL_DATA;
 }
 
 std::string_view DbQuery::AsString(int index) const {
-  CheckColumn(index);
+  const Column& column = ReadColumn(index);
   if (eof_) return {};
-  const Column& column = columns_[static_cast<std::size_t>(index)];
   if (column.long_current) return column.long_value;
   const SQLLEN indicator = column.indicators[row_];
   if (indicator == SQL_NULL_DATA || indicator <= 0) return {};

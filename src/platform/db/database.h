@@ -164,6 +164,11 @@ class DbQuery {
   double AsFloat(int index) const;
   bool IsNull(int index) const;
 
+  // Narrows an open result to the columns at these positions: the driver converts no other
+  // column of the rows still to come (most of the cost of a wide row), and reading any other
+  // column then throws DbError. For a caller that needs only a few columns of SELECT *.
+  void ReadOnlyColumns(const std::vector<int>& positions);
+
   // Reads every value on its own with SQLGetData, one row per fetch, as for drivers that
   // cannot read a bound column again (no SQL_GD_BOUND); from the next Open on.
   void ReadValuesSeparately(bool on) { values_separately_ = on; }
@@ -181,9 +186,11 @@ class DbQuery {
     std::string long_value;          // the current row's value when it did not fit
     bool long_current = false;       // long_value holds the current row's value
     bool long_null = false;          // ... and that value is null
+    bool skipped = false;            // not read (ReadOnlyColumns)
   };
 
   void CheckColumn(int index) const;
+  const Column& ReadColumn(int index) const;
   void FetchBlock();
   void ReadLongValues();
   void CheckHandle(SQLRETURN rc, const std::string& context);

@@ -437,6 +437,49 @@ TEST_P(DatabaseTest, DefaultDatabaseAndDriverFacts) {
   EXPECT_TRUE(db_.Connected());
 }
 
+TEST_P(DatabaseTest, ReadOnlyColumnsKeepsTheirValuesAndRefusesTheOthers) {
+  db_.Execute("CREATE TABLE " + table_ + " (id INTEGER, a VARCHAR(20), t TEXT, b VARCHAR(20))");
+  std::vector<std::string> long_values;
+  DbTransaction filling(db_, IsolationLevel::kReadCommitted);
+  for (int i = 0; i < 250; ++i) {
+    // Now and then a value longer than the bound buffer in the kept text column.
+    long_values.push_back(std::string(i % 40 == 7 ? 3000 : 10, static_cast<char>('a' + i % 26)));
+    db_.Execute("INSERT INTO " + table_ + " VALUES (" + std::to_string(i) + ", 'a" +
+                std::to_string(i) + "', '" + long_values.back() + "', " +
+                (i % 3 == 0 ? std::string("NULL") : "'b" + std::to_string(i) + "'") + ")");
+  }
+  filling.Commit();
+  // Narrowed on the first row and in the middle of a block; bound blocks, bound single rows,
+  // and every value read on its own.
+  for (int narrow_at : {0, 42}) {
+    for (std::size_t rowset : {100u, 1u, 0u}) {
+      SCOPED_TRACE(std::to_string(narrow_at) + " " + std::to_string(rowset));
+      DbQuery query(db_, rowset);
+      query.ReadValuesSeparately(rowset == 0);
+      query.AddLine("SELECT id, a, t, b FROM " + table_ + " ORDER BY id");
+      query.Open();
+      int row = 0;
+      for (; !query.Eof(); query.Next(), ++row) {
+        if (row == narrow_at) query.ReadOnlyColumns({2, 0});
+        ASSERT_EQ(query.AsFloat(0), row);
+        ASSERT_EQ(query.AsString(2), long_values[static_cast<std::size_t>(row)]);
+        if (row < narrow_at) {
+          ASSERT_EQ(query.AsString(1), "a" + std::to_string(row));
+          ASSERT_EQ(query.IsNull(3), row % 3 == 0);
+        } else {
+          EXPECT_THAT(ErrorOf([&] { query.AsString(1); }), HasSubstr("'a' is not read"));
+          EXPECT_THAT(ErrorOf([&] { query.IsNull(3); }), HasSubstr("'b' is not read"));
+          EXPECT_EQ(query.FieldName(3), "b");
+        }
+      }
+      EXPECT_EQ(row, 250);
+      EXPECT_THAT(ErrorOf([&] { query.ReadOnlyColumns({4}); }), HasSubstr("out of range"));
+    }
+  }
+  DbQuery closed(db_);
+  EXPECT_THAT(ErrorOf([&] { closed.ReadOnlyColumns({0}); }), HasSubstr("not open"));
+}
+
 INSTANTIATE_TEST_SUITE_P(Backends, DatabaseTest,
                          ::testing::Values(Backend::kSqlite, Backend::kPostgres),
                          [](const ::testing::TestParamInfo<Backend>& info) {
