@@ -413,7 +413,8 @@ std::int64_t Engine::TransferPass() {
             backup.WriteLine(line);
             AddLogLine("*backup>*: " + line);
           }
-          formatter.Format(row, line);
+          // A comma line is the backup line itself.
+          if (!backup.IsOpen() || !formatter.IsCommaLayout()) formatter.Format(row, line);
           if (!Blank(line)) {
             if (date_column >= 0) {
               const double value = ColumnNumber(query.AsString(date_column));

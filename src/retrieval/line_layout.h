@@ -32,6 +32,8 @@ class LineFormatter {
 
   // The result columns Format reads, each once, in increasing order.
   std::vector<int> ColumnsRead() const;
+  // Lines are the backup lines of the rows (every column followed by ",").
+  bool IsCommaLayout() const { return comma_; }
 
  private:
   enum class CellKind { kText, kDateTime, kBlanks };

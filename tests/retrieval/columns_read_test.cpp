@@ -80,6 +80,19 @@ TEST_F(ColumnsReadTest, LinesNeedNoOtherColumn) {
                        {"callingPartyNumber", 22},
                        {"duration", 8},
                        {"clientMatterCode", 16}};
+  // A comma line is the backup line: a pass with a backup writes the one line to both files.
+  FieldList comma = formatted;
+  comma.layout = LineLayout::kComma;
+  const LineFormatter comma_formatter(comma, columns, converter_);
+  ASSERT_TRUE(comma_formatter.IsCommaLayout());
+  EXPECT_FALSE(LineFormatter(formatted, columns, converter_).IsCommaLayout());
+  std::string comma_line;
+  std::string backup_line;
+  comma_formatter.Format(Row(values, {}), comma_line);
+  FormatBackupLine(Row(values, {}), columns.size(), backup_line);
+  EXPECT_EQ(comma_line, backup_line);
+  EXPECT_EQ(comma_line, "k-1,1783001234,4085551234,212,1,77,");
+
   for (const FieldList& fields : {FieldList{}, formatted}) {
     const LineFormatter formatter(fields, columns, converter_);
     std::string full;
