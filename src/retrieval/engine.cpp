@@ -407,11 +407,13 @@ std::int64_t Engine::TransferPass() {
         }
         const QueryRow row(query);
         std::string line;
+        std::string tagged;  // the backup log line, its buffer reused from record to record
         while (!query.Eof()) {
           if (backup.IsOpen()) {
             FormatBackupLine(row, columns.size(), line);
             backup.WriteLine(line);
-            AddLogLine("*backup>*: " + line);
+            tagged.assign("*backup>*: ").append(line);
+            AddLogLine(tagged);
           }
           // A comma line is the backup line itself.
           if (!backup.IsOpen() || !formatter.IsCommaLayout()) formatter.Format(row, line);
