@@ -381,6 +381,48 @@ TEST_P(EngineTest, SpoolLeftByAKilledRunIsResolvedFirst) {
   EXPECT_FALSE(std::filesystem::exists(destination_ + ".spool"));
 }
 
+// A dialer that accepts the dial and reports the line connected after a few polls.
+class AcceptingDialer : public Dialer {
+ public:
+  std::string PhoneNumber(const std::string&) override { return "5551234"; }
+  int Dial(const DialRequest& request) override {
+    dialed = request;
+    return 0;
+  }
+  DialState State() override { return ++polls < 3 ? DialState::kPending : DialState::kConnected; }
+  void HangUp() override { ++hang_ups; }
+  std::string ErrorText(int code) override { return code == 0 ? "Success" : "Error"; }
+  DialRequest dialed;
+  int polls = 0;
+  int hang_ups = 0;
+};
+
+TEST_P(EngineTest, DialUpComesFirstAndARefusedDialRunsNothing) {
+  Insert(ThreeDaysOfCalls());
+  Set("ConnectSQLMode", "All Records");
+  Set("UseDialup", "Y");
+  Set("PhonebookEntry", "Branch office ");
+  Set("DialUserName", "dialer");
+
+  // No dial-up networking here: the dial is refused at once, no poll cycle runs.
+  EXPECT_EQ(Run(), RunStatus::kConnectionFailed);
+  EXPECT_EQ(observer_.log, (std::vector<std::string>{
+                               "Connect using Branch office", "Dialing... ",
+                               "Done...Dial-up networking is not available on this system."}));
+  EXPECT_EQ(ServerCount(), static_cast<long>(ThreeDaysOfCalls().size()));
+
+  AcceptingDialer dialer;
+  clock_ = std::make_unique<FakeClock>(static_cast<double>(now_));
+  observer_ = RecordingObserver();
+  engine_ = std::make_unique<Engine>(env_, observer_, *clock_, dialer, nullptr);
+  EXPECT_EQ(engine_->RunProfile(profile_path_), RunStatus::kSuccess);
+  EXPECT_EQ(dialer.dialed.entry_name, "Branch office");
+  EXPECT_EQ(dialer.dialed.user_name, "dialer");
+  EXPECT_EQ(dialer.hang_ups, 1);
+  EXPECT_EQ(observer_.log.back(), "Done...Success");
+  EXPECT_EQ(DestinationLines().size(), ThreeDaysOfCalls().size());
+}
+
 INSTANTIATE_TEST_SUITE_P(Drivers, EngineTest, ::testing::Values("sqlite", "postgres"),
                          [](const auto& info) { return info.param; });
 
