@@ -52,12 +52,7 @@ class Engine {
 
   // Safe from any thread and from a signal handler: the pass stops after its current record.
   void RequestAbort() { abort_requested_.store(true); }
-  // Before a new run started by hand; a run never clears a request made before it began.
-  void ClearAbort() { abort_requested_.store(false); }
   bool AbortRequested() const { return abort_requested_.load(); }
-
-  // The settings of the last run as they stand now (SQLNewRecDate moved on).
-  const ProfileSettings& settings() const { return settings_; }
 
   void set_hooks(EngineHooks hooks) { hooks_ = std::move(hooks); }
 

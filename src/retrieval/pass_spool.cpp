@@ -183,11 +183,6 @@ void PassSpool::MarkReady(const std::optional<PendingStart>& start) {
   WriteNoteAtomically(ReadyPath(destination_), note);
 }
 
-void PassSpool::UnmarkReady() {
-  ::unlink(ReadyPath(destination_).c_str());
-  SyncFolderOf(destination_);
-}
-
 void PassSpool::AppendToDestination() { AppendSpoolTo(SpoolPath(destination_), destination_); }
 
 void PassSpool::Finish() { RemoveSpoolFiles(destination_); }

@@ -40,8 +40,6 @@ class PassSpool {
   // Writes the ready note (atomically, synced): from now on the lines are owed to the
   // destination. Throws FileWriteError.
   void MarkReady(const std::optional<PendingStart>& start);
-  // Takes the ready note back after the server refused the deletion.
-  void UnmarkReady();
   // Appends the spool to the destination and syncs it; on failure the destination is cut back
   // to its size before and FileWriteError is thrown, the spool and note kept for the next run.
   void AppendToDestination();
