@@ -7,15 +7,14 @@
 #include <fstream>
 #include <string>
 
+#include "support/run_cli.h"
+
 namespace remoteccm {
 namespace {
 
 namespace fs = std::filesystem;
 
-struct CliResult {
-  int status = -1;
-  std::string out;
-};
+using testing::CliResult;
 
 class CliTest : public ::testing::Test {
  protected:
@@ -31,19 +30,10 @@ class CliTest : public ::testing::Test {
 
   // Runs remoteccm-cli with a home and store of its own; standard output only.
   CliResult Run(const std::string& args) const {
-    const std::string command = "env REMOTECCM_HOME='" + home_.string() + "' REMOTECCM_REGISTRY='" +
-                                (home_ / "install.ini").string() + "' REMOTECCM_ZONEINFO='" +
-                                (home_ / "no-zones").string() + "' TZ=UTC '" + REMOTECCM_CLI_PATH +
-                                "' " + args + " 2>/dev/null";
-    CliResult result;
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (pipe == nullptr) return result;
-    char buffer[4096];
-    std::size_t got = 0;
-    while ((got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) result.out.append(buffer, got);
-    const int status = ::pclose(pipe);
-    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return result;
+    return testing::RunCli("REMOTECCM_HOME='" + home_.string() + "' REMOTECCM_REGISTRY='" +
+                               (home_ / "install.ini").string() + "' REMOTECCM_ZONEINFO='" +
+                               (home_ / "no-zones").string() + "' TZ=UTC",
+                           args, false);
   }
   void Put(const fs::path& file, const std::string& content) const {
     std::ofstream(file, std::ios::binary) << content;

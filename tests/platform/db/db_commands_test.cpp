@@ -12,6 +12,7 @@
 
 #include "platform/db/cdr_schema.h"
 #include "platform/db/database.h"
+#include "support/run_cli.h"
 
 namespace remoteccm {
 namespace {
@@ -20,10 +21,7 @@ namespace fs = std::filesystem;
 using ::testing::HasSubstr;
 using ::testing::Not;
 
-struct CliResult {
-  int status = -1;
-  std::string out;
-};
+using testing::CliResult;
 
 class DbCommandsTest : public ::testing::Test {
  protected:
@@ -49,18 +47,9 @@ class DbCommandsTest : public ::testing::Test {
   }
 
   CliResult Run(const std::string& args) const {
-    const std::string command = "env REMOTECCM_HOME='" + home_.string() + "' REMOTECCM_REGISTRY='" +
-                                (home_ / "install.ini").string() + "' '" + REMOTECCM_CLI_PATH +
-                                "' " + args + " 2>&1";
-    CliResult result;
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (pipe == nullptr) return result;
-    char buffer[4096];
-    std::size_t got = 0;
-    while ((got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) result.out.append(buffer, got);
-    const int status = ::pclose(pipe);
-    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return result;
+    return testing::RunCli("REMOTECCM_HOME='" + home_.string() + "' REMOTECCM_REGISTRY='" +
+                               (home_ / "install.ini").string() + "'",
+                           args, true);
   }
 
   fs::path home_;
