@@ -5,21 +5,10 @@
 #include <vector>
 
 #include "profile/profile_file.h"
+#include "retrieval/run_status.h"
 #include "timezone/zone_list.h"
 
 namespace remoteccm {
-
-// Exit statuses shared by the commands.
-inline constexpr int kExitOk = 0;
-inline constexpr int kExitNoProfile = 2;     // the named profile file does not exist
-inline constexpr int kExitUsage = 64;        // unknown option or missing argument
-inline constexpr int kExitIoError = 74;      // standard output could not be written
-inline constexpr int kExitUnavailable = 70;  // a command this build does not provide yet
-// The outcome of a run.
-inline constexpr int kExitSettingsInvalid = 3;   // the connection settings are unusable
-inline constexpr int kExitConnectionFailed = 4;  // dial-up or database connection failed
-inline constexpr int kExitPassFailed = 5;        // a pass failed or a file could not be written
-inline constexpr int kExitAborted = 6;           // SIGINT or SIGTERM stopped the run
 
 struct CliContext {
   // The parameters that are not options, in order, as the desktop program takes them:

@@ -63,22 +63,6 @@ class CliObserver : public EngineObserver {
   int position_ = -1;
 };
 
-int ExitStatusOf(RunStatus status) {
-  switch (status) {
-    case RunStatus::kSuccess:
-      return kExitOk;
-    case RunStatus::kSettingsInvalid:
-      return kExitSettingsInvalid;
-    case RunStatus::kConnectionFailed:
-      return kExitConnectionFailed;
-    case RunStatus::kPassFailed:
-      return kExitPassFailed;
-    case RunStatus::kAborted:
-      return kExitAborted;
-  }
-  return kExitPassFailed;
-}
-
 // The engine with what the CLI gives it: the log on standard output, the system clock, no
 // dial-up networking, no companion window.
 struct CliEngine {

@@ -115,7 +115,7 @@ ProfileEnvironment SystemProfileEnvironment(const std::vector<TimeZoneEntry>* zo
 }
 
 std::time_t CurrentMoment(const ProfileEnvironment& env) {
-  return env.clock ? env.clock() : std::time(nullptr);
+  return static_cast<std::time_t>((env.clock != nullptr ? *env.clock : TheSystemClock()).Now());
 }
 
 double ComputerToday(const ProfileEnvironment& env) {

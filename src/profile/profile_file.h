@@ -13,6 +13,7 @@
 #include "profile/profile_settings.h"
 #include "timezone/zone_list.h"
 #include "timezone/zone_rule.h"
+#include "util/clock.h"
 
 namespace remoteccm {
 
@@ -26,7 +27,7 @@ struct ProfileEnvironment {
   std::filesystem::path program_home;                 // the folder of bare profile names
   const std::vector<TimeZoneEntry>* zones = nullptr;  // the zone list; nullptr: no zones
   ZoneRule computer_rule;                             // this computer's zone
-  std::function<std::time_t()> clock;            // the current moment; nullptr: the system clock
+  Clock* clock = nullptr;                        // the current moment; nullptr: the system clock
   TRegAccess registry{std::filesystem::path()};  // for the default destination file
   std::string entity_name;                       // the text given with /ENTITY:
 };

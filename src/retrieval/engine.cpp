@@ -1,9 +1,7 @@
 #include "retrieval/engine.h"
 
-#include <chrono>
 #include <cmath>
 #include <optional>
-#include <thread>
 
 #include "platform/db/connection_string.h"
 #include "platform/db/database.h"
@@ -51,14 +49,6 @@ int Percent(double part, double span) {
 }
 
 }  // namespace
-
-double SystemClock::Now() {
-  using std::chrono::duration;
-  using std::chrono::system_clock;
-  return duration<double>(system_clock::now().time_since_epoch()).count();
-}
-
-void SystemClock::Tick() { std::this_thread::sleep_for(std::chrono::milliseconds(100)); }
 
 Engine::Engine(const ProfileEnvironment& env, EngineObserver& observer, Clock& clock,
                Dialer& dialer, CompanionLink* companion)

@@ -12,24 +12,18 @@
 #include <string_view>
 #include <vector>
 
+#include "companion/companion_link.h"
+#include "platform/dialup/dialer.h"
 #include "profile/profile_file.h"
 #include "profile/profile_settings.h"
-#include "retrieval/dialer.h"
 #include "retrieval/engine_observer.h"
+#include "retrieval/run_status.h"
+#include "util/clock.h"
 
 namespace remoteccm {
 
 class DbConnection;
 struct Statement;
-
-// How a run ended; the CLI turns it into its exit status.
-enum class RunStatus {
-  kSuccess,           // the database was reached and every pass succeeded
-  kSettingsInvalid,   // the connection settings are unusable
-  kConnectionFailed,  // dial-up or database connection failed
-  kPassFailed,        // a pass failed (selection, deletion, or writing a file)
-  kAborted,           // the user (or a signal) asked to stop
-};
 
 struct EngineHooks {
   // Called between a pass's selection and its deletion (tests insert a row here).

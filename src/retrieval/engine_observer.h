@@ -1,5 +1,11 @@
 // How the retrieval engine talks to the program that runs it (the CLI or the desktop window):
-// log lines, the two status lines, the progress bar, the message pump and the abort request.
+// log lines, the two status lines, the progress bar, the pump hook and the connection error.
+//
+// Every call comes on the thread that runs the engine (the CLI's main thread, the desktop
+// program's worker thread), never on two threads at once. The string arguments live only for
+// the call: an observer that hands them to another thread copies them. LogLine fires once per
+// line of the log, which in a large pass is several lines per record (tens of thousands a
+// second): an observer that shows them must batch its repaints.
 #pragma once
 
 #include <string_view>
@@ -24,34 +30,12 @@ class EngineObserver {
   virtual void ShowProgress(bool shown) = 0;
   // The window's running state: Connect reads "Abort", the profile controls are disabled.
   virtual void SetRunning(bool running) = 0;
-  // The database refused the connection: the driver's message for the user.
+  // The database refused the connection: the driver's message. Interactive programs show it
+  // in a box; an unattended run must not wait for a user and logs it instead.
   virtual void ShowConnectionError(std::string_view message) = 0;
-  // Called per column, record, output line and 100 ms of a pause: the message pump.
+  // Called once per record, per 100 ms of a pause and per dial poll: where a single-threaded
+  // program would run its message pump. Never per column or output line.
   virtual void Pump() {}
-};
-
-// Forwards log lines to a companion call-accounting program (nothing when none listens).
-class CompanionLink {
- public:
-  virtual ~CompanionLink() = default;
-  // The line followed by one line feed, sent as it is; never waits for the companion.
-  virtual void Send(std::string_view text) = 0;
-};
-
-// The engine's time: the current moment and the 100 ms ticks of a pause; tests replace it.
-class Clock {
- public:
-  virtual ~Clock() = default;
-  // Seconds since 1970-01-01 00:00 UTC.
-  virtual double Now() = 0;
-  // Waits one tick of a pause (100 ms).
-  virtual void Tick() = 0;
-};
-
-class SystemClock : public Clock {
- public:
-  double Now() override;
-  void Tick() override;
 };
 
 }  // namespace remoteccm

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "profile/profile_file.h"
+#include "support/fake_clock.h"
 #include "util/calendar.h"
 
 namespace remoteccm {
@@ -23,7 +24,8 @@ class ProfileTest : public ::testing::Test {
     env_.program_home = home_;
     env_.registry = TRegAccess(home_ / "install.ini");
     env_.computer_rule.bias = 300;  // five hours behind UTC, no daylight period
-    env_.clock = [this] { return now_; };
+    clock_.Set(static_cast<double>(now_));
+    env_.clock = &clock_;
     path_ = (home_ / "SITE1.CCM").string();
   }
   void TearDown() override {
@@ -47,6 +49,7 @@ class ProfileTest : public ::testing::Test {
   std::string path_;
   // 2026-12-08 15:30 UTC: 10:30 on the computer, whose date is 2026-12-08.
   double today_ = EncodeDateAny(2026, 12, 8);
+  testing::FakeClock clock_;
   std::time_t now_ = static_cast<std::time_t>((today_ - kUnixEpochDays) * 86400 + 15.5 * 3600);
 };
 

@@ -47,6 +47,7 @@ TEST_F(LoadTest, MissingFileTakesEveryDefault) {
 
 TEST_F(LoadTest, TodayIsTheComputersDateNotUtcs) {
   now_ = static_cast<std::time_t>((today_ + 1 - kUnixEpochDays) * 86400 + 2 * 3600);
+  clock_.Set(static_cast<double>(now_));
   EXPECT_EQ(Load().to_date_range, today_);
 }
 

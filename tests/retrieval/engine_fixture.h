@@ -19,6 +19,7 @@
 #include "platform/db/db_error.h"
 #include "profile/profile_file.h"
 #include "retrieval/engine.h"
+#include "support/fake_clock.h"
 #include "util/ini_file.h"
 
 namespace remoteccm::testing {
@@ -55,17 +56,6 @@ struct Call {
   std::string called;
   int duration = 0;
   std::string client_matter_code;
-};
-
-class FakeClock : public Clock {
- public:
-  explicit FakeClock(double now) : now_(now) {}
-  double Now() override { return now_; }
-  void Tick() override { ++ticks; }
-  int ticks = 0;
-
- private:
-  double now_;
 };
 
 class RecordingObserver : public EngineObserver {
@@ -135,7 +125,7 @@ class EngineTest : public ::testing::TestWithParam<std::string> {
 
     env_.program_home = home_;
     env_.registry = TRegAccess(dir_ / "install.ini");
-    env_.clock = [this] { return static_cast<std::time_t>(now_); };
+    env_.clock = &env_clock_;
 
     Set("DestinationFile", destination_);
     Set("SQLConnectionString", connection_string_);
@@ -209,6 +199,7 @@ class EngineTest : public ::testing::TestWithParam<std::string> {
 
   RunStatus Run() {
     clock_ = std::make_unique<FakeClock>(static_cast<double>(now_));
+    env_clock_.Set(static_cast<double>(now_));
     observer_ = RecordingObserver();
     engine_ = std::make_unique<Engine>(env_, observer_, *clock_, dialer_, nullptr);
     if (hooks_.before_deletion) engine_->set_hooks(hooks_);
@@ -225,6 +216,7 @@ class EngineTest : public ::testing::TestWithParam<std::string> {
   ProfileEnvironment env_;
   std::int64_t now_ = Utc(2026, 11, 4, 12, 0, 0);
   std::unique_ptr<FakeClock> clock_;
+  FakeClock env_clock_;
   RecordingObserver observer_;
   UnavailableDialer dialer_;
   EngineHooks hooks_;

@@ -1,0 +1,45 @@
+// How a run (or a delete-all) ended, and the exit status both programs give for it.
+#pragma once
+
+namespace remoteccm {
+
+enum class RunStatus {
+  kSuccess,           // the database was reached and every pass succeeded
+  kSettingsInvalid,   // the connection settings are unusable
+  kConnectionFailed,  // dial-up or database connection failed
+  kPassFailed,        // a pass failed (selection, deletion, writing a file, storing the start)
+  kAborted,           // the user (or a signal) asked to stop
+  kLocked,            // another run holds the destination: nothing was touched
+};
+
+// Exit statuses of remoteccm-cli and remoteccm.
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitNoProfile = 2;         // the named profile file does not exist
+inline constexpr int kExitSettingsInvalid = 3;   // the connection settings are unusable
+inline constexpr int kExitConnectionFailed = 4;  // dial-up or database connection failed
+inline constexpr int kExitPassFailed = 5;        // a pass failed or a file could not be written
+inline constexpr int kExitAborted = 6;           // SIGINT, SIGTERM or Abort stopped the run
+inline constexpr int kExitUsage = 64;            // unknown option or missing argument
+inline constexpr int kExitUnavailable = 70;      // a command this build does not provide
+inline constexpr int kExitIoError = 74;          // standard output could not be written
+inline constexpr int kExitLocked = 75;           // another run holds the destination (EX_TEMPFAIL)
+
+constexpr int ExitStatusOf(RunStatus status) {
+  switch (status) {
+    case RunStatus::kSuccess:
+      return kExitOk;
+    case RunStatus::kSettingsInvalid:
+      return kExitSettingsInvalid;
+    case RunStatus::kConnectionFailed:
+      return kExitConnectionFailed;
+    case RunStatus::kPassFailed:
+      return kExitPassFailed;
+    case RunStatus::kAborted:
+      return kExitAborted;
+    case RunStatus::kLocked:
+      return kExitLocked;
+  }
+  return kExitPassFailed;
+}
+
+}  // namespace remoteccm
