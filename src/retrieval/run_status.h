@@ -1,6 +1,10 @@
 // How a run (or a delete-all) ended, and the exit status both programs give for it.
 #pragma once
 
+#include <cstdint>
+#include <optional>
+#include <string>
+
 namespace remoteccm {
 
 enum class RunStatus {
@@ -10,6 +14,21 @@ enum class RunStatus {
   kPassFailed,        // a pass failed (selection, deletion, writing a file, storing the start)
   kAborted,           // the user (or a signal) asked to stop
   kLocked,            // another run holds the destination: nothing was touched
+};
+
+// What one run (or delete-all) did, for the status file and the metrics that monitoring reads.
+struct RunSummary {
+  std::string profile_name;
+  std::string profile_path;
+  std::string destination;
+  double started = 0;  // seconds since 1970-01-01 00:00 UTC
+  double ended = 0;
+  RunStatus status = RunStatus::kSuccess;
+  std::int64_t records_collected = 0;  // lines owed to the destination by the passes that succeeded
+  std::int64_t records_deleted = 0;    // records whose deletion was committed on the server
+  int passes = 0;
+  std::string last_error;              // the last log line that told of a failure
+  std::optional<double> stored_start;  // SQLNewRecDate in the profile after the run
 };
 
 // Exit statuses of remoteccm-cli and remoteccm.
