@@ -1,22 +1,15 @@
-// A file written in large blocks by appending, with errors carrying the system's message: the
-// spool and the backup file of a pass.
+// A file written in large blocks by appending: the spool and the backup file of a pass.
+// Whatever was written before a failure reaches the file on every path out (the destructor
+// writes the rest of the buffer).
 #pragma once
 
 #include <filesystem>
-#include <stdexcept>
 #include <string>
 #include <string_view>
 
+#include "util/posix_file.h"
+
 namespace remoteccm {
-
-// A file operation that failed, with the path and the system's message.
-class FileWriteError : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
-};
-
-[[noreturn]] void ThrowFileError(const std::string& what, const std::filesystem::path& path,
-                                 int error);
 
 class BufferedAppendFile {
  public:
@@ -26,10 +19,10 @@ class BufferedAppendFile {
   BufferedAppendFile& operator=(const BufferedAppendFile&) = delete;
 
   // Opens for appending, creating the file (mode 0600 when `private_file`, else 0644); with
-  // `truncate` an existing file is emptied first.
+  // `truncate` an existing file is emptied first. Throws FileError.
   void Open(const std::filesystem::path& path, bool truncate, bool private_file);
-  bool IsOpen() const { return fd_ >= 0; }
-  // The text followed by CR LF.
+  bool IsOpen() const { return fd_.IsOpen(); }
+  // The text followed by CR LF. Throws FileError.
   void WriteLine(std::string_view text);
   void Flush();
   // Flushes and makes the content durable.
@@ -38,14 +31,8 @@ class BufferedAppendFile {
 
  private:
   std::filesystem::path path_;
-  int fd_ = -1;
+  FileDescriptor fd_;
   std::string buffer_;
 };
-
-// Writes all bytes, retrying short writes; throws FileWriteError.
-void WriteAllBytes(int fd, const char* data, std::size_t size, const std::filesystem::path& path);
-
-// Syncs the folder holding path, so that a created, renamed or removed name is durable.
-void SyncFolderOf(const std::filesystem::path& path);
 
 }  // namespace remoteccm

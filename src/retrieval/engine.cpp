@@ -286,7 +286,7 @@ bool Engine::PrepareDestination() {
         }
         break;
     }
-  } catch (const FileWriteError& e) {
+  } catch (const FileError& e) {
     AddLogLine(e.what());
     write_failed_ = true;
     return false;
@@ -333,7 +333,7 @@ std::int64_t Engine::TransferPass() {
   DbQuery query(*database_);
   try {
     spool.Open();
-  } catch (const FileWriteError& e) {
+  } catch (const FileError& e) {
     AddLogLine(e.what());
     write_failed_ = true;
     failed = true;
@@ -425,7 +425,7 @@ std::int64_t Engine::TransferPass() {
     } catch (const DbError& e) {
       AddLogLine("Cannot read the records: " + std::string(e.what()));
       failed = true;
-    } catch (const FileWriteError& e) {
+    } catch (const FileError& e) {
       AddLogLine(e.what());
       write_failed_ = true;
       failed = true;
@@ -437,7 +437,7 @@ std::int64_t Engine::TransferPass() {
   if (!failed) {
     try {
       spool.MakeDurable();
-    } catch (const FileWriteError& e) {
+    } catch (const FileError& e) {
       AddLogLine(e.what());
       write_failed_ = true;
       failed = true;
@@ -505,7 +505,7 @@ std::int64_t Engine::TransferPass() {
         WriteProfileValue(settings_.profile_path, "Options", "SQLNewRecDate", start->value);
       }
       spool.Finish();
-    } catch (const FileWriteError& e) {
+    } catch (const FileError& e) {
       AddLogLine(e.what());
       write_failed_ = true;
       failed = true;

@@ -117,7 +117,7 @@ void AppendSpoolTo(const std::filesystem::path& spool, const std::filesystem::pa
         ThrowFileError("Cannot read", spool, errno);
       }
       if (n == 0) break;
-      WriteAllBytes(out, block.data(), static_cast<std::size_t>(n), destination);
+      WriteAll(out, std::string_view(block.data(), static_cast<std::size_t>(n)), destination);
     }
     if (::fsync(out) != 0) ThrowFileError("Cannot sync", destination, errno);
   } catch (...) {
@@ -134,7 +134,7 @@ void StoreStart(const PendingStart& start) {
   try {
     WriteProfileValue(start.profile_path, "Options", "SQLNewRecDate", start.value);
   } catch (const IniWriteError& e) {
-    throw FileWriteError(e.what());
+    throw FileError(e.what(), 0);
   }
 }
 
@@ -190,7 +190,7 @@ void PassSpool::Finish() { RemoveSpoolFiles(destination_); }
 void PassSpool::Discard() {
   try {
     file_.Close();
-  } catch (const FileWriteError&) {
+  } catch (const FileError&) {
     // The spool is dropped anyway.
   }
   RemoveSpoolFiles(destination_);

@@ -31,17 +31,17 @@ class PassSpool {
   static std::filesystem::path SpoolPath(const std::filesystem::path& destination);
   static std::filesystem::path ReadyPath(const std::filesystem::path& destination);
 
-  // Starts an empty spool. Throws FileWriteError.
+  // Starts an empty spool. Throws FileError.
   void Open();
-  // Adds a line (CR LF is appended); written in large blocks. Throws FileWriteError.
+  // Adds a line (CR LF is appended); written in large blocks. Throws FileError.
   void AddLine(std::string_view line);
-  // Flushes and syncs the spool to disk. Throws FileWriteError.
+  // Flushes and syncs the spool to disk. Throws FileError.
   void MakeDurable();
   // Writes the ready note (atomically, synced): from now on the lines are owed to the
-  // destination. Throws FileWriteError.
+  // destination. Throws FileError.
   void MarkReady(const std::optional<PendingStart>& start);
   // Appends the spool to the destination and syncs it; on failure the destination is cut back
-  // to its size before and FileWriteError is thrown, the spool and note kept for the next run.
+  // to its size before and FileError is thrown, the spool and note kept for the next run.
   void AppendToDestination();
   // Removes the spool and its note once the pass is complete.
   void Finish();
@@ -67,7 +67,7 @@ struct SpoolRecovery {
 // Resolves a spool left beside `destination` by a killed or failed run: an unmarked one is
 // discarded; a marked one is appended (unless it verifiably already was) and its start point
 // stored. `force_append` skips the size check (the destination was discarded meanwhile).
-// Throws FileWriteError when the destination cannot be written; the spool is then kept.
+// Throws FileError when the destination cannot be written; the spool is then kept.
 SpoolRecovery RecoverSpool(const std::filesystem::path& destination, bool force_append);
 
 }  // namespace remoteccm

@@ -1,0 +1,162 @@
+#include "util/posix_file.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <vector>
+
+namespace remoteccm {
+namespace {
+
+constexpr std::string_view kTempInfix = ".tmp-";
+constexpr std::size_t kTempRandomChars = 6;  // mkstemp's XXXXXX
+
+std::filesystem::path FolderOf(const std::filesystem::path& path) {
+  return path.has_parent_path() ? path.parent_path() : std::filesystem::path(".");
+}
+
+// ".NAME.tmp-XXXXXX": hidden, and recognisable as ours by RemoveStaleTemporaries.
+bool IsTemporaryName(std::string_view name) {
+  if (name.size() < 2 + kTempInfix.size() + kTempRandomChars || name.front() != '.') {
+    return false;
+  }
+  const std::size_t infix = name.size() - kTempRandomChars - kTempInfix.size();
+  return name.substr(infix, kTempInfix.size()) == kTempInfix;
+}
+
+void LockExclusively(int fd) {
+  while (::flock(fd, LOCK_EX) != 0 && errno == EINTR) {
+  }
+}
+
+}  // namespace
+
+void ThrowFileError(std::string_view what, const std::filesystem::path& path, int error_number) {
+  throw FileError(std::string(what) + " " + path.string() + ": " + std::strerror(error_number),
+                  error_number);
+}
+
+FileDescriptor::~FileDescriptor() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+FileDescriptor& FileDescriptor::operator=(FileDescriptor&& other) noexcept {
+  if (this != &other) {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = other.Release();
+  }
+  return *this;
+}
+
+void FileDescriptor::Close(const std::filesystem::path& path) {
+  if (fd_ < 0) return;
+  // The descriptor is gone whatever close says; EINTR must not lead to a second close.
+  if (::close(Release()) != 0 && errno != EINTR) ThrowFileError("Cannot close", path, errno);
+}
+
+FileDescriptor OpenFile(const std::filesystem::path& path, int flags, mode_t mode) {
+  const int fd = ::open(path.c_str(), flags | O_CLOEXEC, mode);
+  if (fd < 0) ThrowFileError("Cannot open", path, errno);
+  return FileDescriptor(fd);
+}
+
+void WriteAll(int fd, std::string_view data, const std::filesystem::path& path) {
+  while (!data.empty()) {
+    const ssize_t n = ::write(fd, data.data(), data.size());
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      ThrowFileError("Cannot write to", path, errno);
+    }
+    data.remove_prefix(static_cast<std::size_t>(n));
+  }
+}
+
+std::optional<std::string> ReadWholeFile(const std::filesystem::path& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return std::nullopt;
+  FileDescriptor file(fd);
+  std::string content;
+  char block[65536];
+  for (;;) {
+    const ssize_t n = ::read(fd, block, sizeof block);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return std::nullopt;
+    }
+    if (n == 0) return content;
+    content.append(block, static_cast<std::size_t>(n));
+  }
+}
+
+void SyncFile(int fd, const std::filesystem::path& path) {
+  if (::fsync(fd) != 0) ThrowFileError("Cannot sync", path, errno);
+}
+
+void SyncFolderOf(const std::filesystem::path& path) {
+  const int fd = ::open(FolderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  ::fsync(fd);
+  ::close(fd);
+}
+
+std::int64_t FileSize(const std::filesystem::path& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return -1;
+  return static_cast<std::int64_t>(st.st_size);
+}
+
+void ReplaceFileContent(const std::filesystem::path& path, std::string_view content, mode_t mode) {
+  const std::filesystem::path folder = FolderOf(path);
+  std::string temp =
+      (folder / ("." + path.filename().string() + std::string(kTempInfix) + "XXXXXX")).string();
+  const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
+  if (fd < 0) ThrowFileError("Cannot create a file in", folder, errno);
+  FileDescriptor file(fd);
+  try {
+    if (::fchmod(fd, mode) != 0) ThrowFileError("Cannot set the mode of", temp, errno);
+    WriteAll(fd, content, temp);
+    SyncFile(fd, temp);
+    file.Close(temp);
+    if (::rename(temp.c_str(), path.c_str()) != 0) ThrowFileError("Cannot replace", path, errno);
+  } catch (...) {
+    ::unlink(temp.c_str());
+    throw;
+  }
+  SyncFolderOf(path);
+}
+
+void RemoveStaleTemporaries(const std::filesystem::path& folder) {
+  FolderLock lock(folder);
+  DIR* dir = ::opendir(folder.c_str());
+  if (dir == nullptr) return;
+  std::vector<std::string> stale;
+  while (const dirent* entry = ::readdir(dir)) {
+    if (IsTemporaryName(entry->d_name)) stale.emplace_back(entry->d_name);
+  }
+  ::closedir(dir);
+  for (const std::string& name : stale) ::unlink((folder / name).c_str());
+  if (!stale.empty()) SyncFolderOf(folder / ".");
+}
+
+FolderLock::FolderLock(const std::filesystem::path& folder) {
+  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  fd_ = FileDescriptor(fd);
+  LockExclusively(fd);
+}
+
+std::optional<LockFile> LockFile::TryTake(const std::filesystem::path& path) {
+  FileDescriptor fd = OpenFile(path, O_RDWR | O_CREAT, 0644);
+  for (;;) {
+    if (::flock(fd.Get(), LOCK_EX | LOCK_NB) == 0) return LockFile(std::move(fd));
+    if (errno == EWOULDBLOCK) return std::nullopt;
+    if (errno != EINTR) ThrowFileError("Cannot lock", path, errno);
+  }
+}
+
+}  // namespace remoteccm

@@ -1,0 +1,113 @@
+// The POSIX file layer every writer of the program stands on: a descriptor that closes itself,
+// writes that finish (short writes, EINTR), durable replacement of a whole file, folder syncs,
+// and the two locks (a folder's, for read-change-replace; a lock file's, for one run per
+// destination). Failures throw FileError with the path and the system's message.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+namespace remoteccm {
+
+// A file operation that failed: "<what> <path>: <system message>".
+class FileError : public std::runtime_error {
+ public:
+  FileError(const std::string& message, int error_number)
+      : std::runtime_error(message), error_number_(error_number) {}
+  int ErrorNumber() const { return error_number_; }
+
+ private:
+  int error_number_;
+};
+
+[[noreturn]] void ThrowFileError(std::string_view what, const std::filesystem::path& path,
+                                 int error_number);
+
+// An open descriptor owned by one object; closed (errors ignored) when it goes.
+class FileDescriptor {
+ public:
+  FileDescriptor() = default;
+  explicit FileDescriptor(int fd) : fd_(fd) {}
+  ~FileDescriptor();
+  FileDescriptor(FileDescriptor&& other) noexcept : fd_(other.Release()) {}
+  FileDescriptor& operator=(FileDescriptor&& other) noexcept;
+  FileDescriptor(const FileDescriptor&) = delete;
+  FileDescriptor& operator=(const FileDescriptor&) = delete;
+
+  bool IsOpen() const { return fd_ >= 0; }
+  int Get() const { return fd_; }
+  int Release() {
+    const int fd = fd_;
+    fd_ = -1;
+    return fd;
+  }
+  // Closes and reports a failed close (a write the system could not finish): FileError.
+  void Close(const std::filesystem::path& path);
+
+ private:
+  int fd_ = -1;
+};
+
+// open(2) with O_CLOEXEC; throws FileError "Cannot open <path>".
+FileDescriptor OpenFile(const std::filesystem::path& path, int flags, mode_t mode = 0644);
+
+// Writes every byte, retrying short writes and EINTR; throws FileError "Cannot write to".
+void WriteAll(int fd, std::string_view data, const std::filesystem::path& path);
+
+// Reads the whole file; nullopt when it cannot be opened or read.
+std::optional<std::string> ReadWholeFile(const std::filesystem::path& path);
+
+// fsync of an open file; throws FileError "Cannot sync".
+void SyncFile(int fd, const std::filesystem::path& path);
+
+// Syncs the folder holding path, so that a created, renamed or removed name is durable.
+void SyncFolderOf(const std::filesystem::path& path);
+
+// The size of the file, or -1 when there is none (or it cannot be looked at).
+std::int64_t FileSize(const std::filesystem::path& path);
+
+// Replaces the file by content in one step: a temporary file beside it (".NAME.tmp-XXXXXX",
+// mode `mode`), written, synced, renamed over it, the folder synced. A crash at any moment
+// leaves the old file or the new one, never a mixture. Throws FileError.
+void ReplaceFileContent(const std::filesystem::path& path, std::string_view content, mode_t mode);
+
+// Removes the temporary files a killed ReplaceFileContent left in folder (they may hold
+// passwords), under the folder's lock so that no live replacement loses its file.
+void RemoveStaleTemporaries(const std::filesystem::path& folder);
+
+// An exclusive lock on a folder, held while a file in it is read, changed and replaced, so
+// that two processes changing the same file do not lose each other's changes. A folder that
+// cannot be opened gives no lock (the change still happens).
+class FolderLock {
+ public:
+  explicit FolderLock(const std::filesystem::path& folder);
+  FolderLock(const FolderLock&) = delete;
+  FolderLock& operator=(const FolderLock&) = delete;
+
+ private:
+  FileDescriptor fd_;
+};
+
+// An exclusive lock on a lock file that is created when missing and never renamed or removed
+// (removing it would let a second holder lock a new file while the first holds the old one).
+// The system drops the lock when its holder dies, so a killed run leaves no stale lock.
+class LockFile {
+ public:
+  // Takes the lock without waiting: nullopt when another holder has it. Throws FileError
+  // when the lock file cannot be created or opened.
+  static std::optional<LockFile> TryTake(const std::filesystem::path& path);
+  LockFile(LockFile&&) = default;
+  LockFile& operator=(LockFile&&) = default;
+
+ private:
+  explicit LockFile(FileDescriptor fd) : fd_(std::move(fd)) {}
+  FileDescriptor fd_;
+};
+
+}  // namespace remoteccm
