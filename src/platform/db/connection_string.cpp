@@ -16,6 +16,8 @@
 namespace remoteccm {
 namespace {
 
+constexpr std::string_view kSqliteBusyStepMs = "200";
+
 // Size of the result fetch of psqlODBC's declare/fetch mode: large enough that a round trip
 // carries many rows, small enough that memory stays flat (measured in bench/db_read_memory).
 constexpr std::string_view kPostgresFetchRows = "1000";
@@ -438,6 +440,13 @@ OdbcConnectionRequest ResolveConnectionString(std::string_view text, std::string
     AddIfMissing(odbc, "StepAPI", "1");
     // A mistyped path must not create an empty database.
     AddIfMissing(odbc, "NoCreat", "1");
+    // The driver's own wait for a locked database cannot be cancelled: unless the string sets
+    // it, the driver waits in short steps and the database layer repeats the statement until
+    // its own limit or a cancel.
+    if (FindAttribute(odbc, "Timeout") == nullptr) {
+      odbc.push_back({"Timeout", std::string(kSqliteBusyStepMs)});
+      request.retry_while_locked = true;
+    }
   } else if (Contains(driver_kind, "postgres") || Contains(driver_kind, "psqlodbc")) {
     // Without declare/fetch psqlODBC holds the whole result in memory.
     AddIfMissing(odbc, "UseDeclareFetch", "1");

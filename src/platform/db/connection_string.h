@@ -52,6 +52,8 @@ std::vector<std::string> InstalledOdbcDrivers();
 struct OdbcConnectionRequest {
   std::string connection_string;  // what SQLDriverConnect gets
   std::string driver;             // the driver named or chosen ("" for a DSN string)
+  // The driver gives up on a locked database after a short step: repeat the statement.
+  bool retry_while_locked = false;
 };
 
 // Turns a profile's connection string into the ODBC string to connect with. login and password,

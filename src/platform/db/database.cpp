@@ -5,7 +5,10 @@
 #include <algorithm>
 #include <array>
 #include <charconv>
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
+#include <thread>
 
 #include "platform/db/connection_string.h"
 #include "platform/db/db_error.h"
@@ -125,7 +128,61 @@ SQLINTEGER IsolationCode(IsolationLevel level) {
   return SQL_TXN_SERIALIZABLE;
 }
 
+// A connect that runs on a thread of its own so that Cancel can give up waiting for it. The
+// thread owns the handle once the waiter has given up, and frees it when the driver returns.
+struct PendingConnect {
+  std::mutex mutex;
+  std::condition_variable finished_cv;
+  bool finished = false;
+  bool abandoned = false;
+  SQLHDBC dbc = SQL_NULL_HDBC;
+  SQLRETURN rc = SQL_ERROR;
+  std::vector<SQLCHAR> text;
+
+  void Run() {
+    std::array<SQLCHAR, 2048> completed{};
+    SQLSMALLINT completed_length = 0;
+    const SQLRETURN result =
+        SQLDriverConnect(dbc, nullptr, text.data(), SQL_NTS, completed.data(), completed.size(),
+                         &completed_length, SQL_DRIVER_NOPROMPT);
+    std::fill(completed.begin(), completed.end(), 0);
+    std::fill(text.begin(), text.end(), 0);
+    std::lock_guard lock(mutex);
+    rc = result;
+    finished = true;
+    if (abandoned) {
+      if (SQL_SUCCEEDED(result)) SQLDisconnect(dbc);
+      SQLFreeHandle(SQL_HANDLE_DBC, dbc);
+      dbc = SQL_NULL_HDBC;
+    }
+    finished_cv.notify_all();
+  }
+};
+
+// How often a waiting connect looks whether it was cancelled.
+constexpr auto kCancelPoll = std::chrono::milliseconds(50);
+
 }  // namespace
+
+// Marks a statement as inside a driver call for the length of one call, so that Cancel from
+// another thread reaches it, and refuses the call once the connection was cancelled.
+class BusyCall {
+ public:
+  BusyCall(DbConnection& connection, SQLHSTMT stmt) : connection_(connection) {
+    std::lock_guard lock(connection_.busy_mutex_);
+    if (connection_.cancelled_.load()) throw DbError("The operation was cancelled");
+    connection_.busy_stmt_ = stmt;
+  }
+  ~BusyCall() {
+    std::lock_guard lock(connection_.busy_mutex_);
+    connection_.busy_stmt_ = SQL_NULL_HSTMT;
+  }
+  BusyCall(const BusyCall&) = delete;
+  BusyCall& operator=(const BusyCall&) = delete;
+
+ private:
+  DbConnection& connection_;
+};
 
 // ---------------------------------------------------------------------------------------------
 // DbConnection
@@ -143,21 +200,32 @@ void DbConnection::Connect(std::string_view connection_string, std::string_view 
   }
   SQLSetConnectAttr(dbc, SQL_ATTR_LOGIN_TIMEOUT,
                     reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(kLoginTimeoutSeconds)), 0);
-  std::vector<SQLCHAR> text(request.connection_string.begin(), request.connection_string.end());
-  text.push_back(0);
-  std::array<SQLCHAR, 2048> completed{};
-  SQLSMALLINT completed_length = 0;
-  const SQLRETURN rc = SQLDriverConnect(dbc, nullptr, text.data(), SQL_NTS, completed.data(),
-                                        completed.size(), &completed_length, SQL_DRIVER_NOPROMPT);
-  std::fill(text.begin(), text.end(), 0);
-  std::fill(completed.begin(), completed.end(), 0);
-  if (!SQL_SUCCEEDED(rc)) {
+  auto pending = std::make_shared<PendingConnect>();
+  pending->dbc = dbc;
+  pending->text.assign(request.connection_string.begin(), request.connection_string.end());
+  pending->text.push_back(0);
+  if (cancelled_.load()) {
+    SQLFreeHandle(SQL_HANDLE_DBC, dbc);
+    throw DbError("The connection attempt was cancelled");
+  }
+  std::thread([pending] { pending->Run(); }).detach();
+  std::unique_lock lock(pending->mutex);
+  while (!pending->finished) {
+    if (cancelled_.load()) {
+      pending->abandoned = true;  // the thread frees the handle when the driver returns
+      throw DbError("The connection attempt was cancelled");
+    }
+    pending->finished_cv.wait_for(lock, kCancelPoll);
+  }
+  lock.unlock();
+  if (!SQL_SUCCEEDED(pending->rc)) {
     DbError error = OdbcError(SQL_HANDLE_DBC, dbc, "Cannot connect to the database");
     SQLFreeHandle(SQL_HANDLE_DBC, dbc);
     throw error;
   }
   dbc_ = dbc;
   in_transaction_ = false;
+  retry_while_locked_ = request.retry_while_locked;
 
   const SQLUINTEGER get_data = GetInfoMask(dbc_, SQL_GETDATA_EXTENSIONS);
   bound_get_data_ = (get_data & SQL_GD_BOUND) != 0 && (get_data & SQL_GD_ANY_ORDER) != 0;
@@ -192,6 +260,32 @@ void DbConnection::Disconnect() noexcept {
   SQLDisconnect(dbc_);
   SQLFreeHandle(SQL_HANDLE_DBC, dbc_);
   dbc_ = SQL_NULL_HDBC;
+}
+
+void DbConnection::RetryWhileLocked(const std::function<void()>& call) {
+  // SQLITE_BUSY and SQLITE_LOCKED.
+  constexpr long kBusy = 5;
+  constexpr long kLocked = 6;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(kLockWaitSeconds);
+  for (;;) {
+    try {
+      call();
+      return;
+    } catch (const DbError& e) {
+      const bool locked = e.NativeCode() == kBusy || e.NativeCode() == kLocked;
+      if (!retry_while_locked_ || !locked || cancelled_.load() ||
+          std::chrono::steady_clock::now() >= deadline) {
+        throw;
+      }
+    }
+  }
+}
+
+void DbConnection::Cancel() noexcept {
+  std::lock_guard lock(busy_mutex_);
+  cancelled_.store(true);
+  // Under the lock the statement cannot leave its driver call and be freed meanwhile.
+  if (busy_stmt_ != SQL_NULL_HSTMT) SQLCancel(busy_stmt_);
 }
 
 std::string DbConnection::DriverName() const {
@@ -348,11 +442,13 @@ void DbConnection::SetIsolation(IsolationLevel level) {
 }
 
 void DbConnection::EndTransaction(bool commit) {
-  const SQLRETURN rc = SQLEndTran(SQL_HANDLE_DBC, dbc_, commit ? SQL_COMMIT : SQL_ROLLBACK);
-  if (!SQL_SUCCEEDED(rc)) {
-    ThrowOdbcError(SQL_HANDLE_DBC, dbc_,
-                   commit ? "Cannot commit the transaction" : "Cannot roll back the transaction");
-  }
+  RetryWhileLocked([&] {
+    const SQLRETURN rc = SQLEndTran(SQL_HANDLE_DBC, dbc_, commit ? SQL_COMMIT : SQL_ROLLBACK);
+    if (!SQL_SUCCEEDED(rc)) {
+      ThrowOdbcError(SQL_HANDLE_DBC, dbc_,
+                     commit ? "Cannot commit the transaction" : "Cannot roll back the transaction");
+    }
+  });
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -440,6 +536,10 @@ void DbQuery::CheckHandle(SQLRETURN rc, const std::string& context) {
 }
 
 void DbQuery::Open() {
+  connection_.RetryWhileLocked([this] { OpenOnce(); });
+}
+
+void DbQuery::OpenOnce() {
   Close();
   if (!connection_.Connected()) throw DbError("The database is not connected");
   if (lines_.empty()) throw DbError("The statement is empty");
@@ -472,7 +572,11 @@ void DbQuery::Open() {
     const std::string text = Text();
     std::vector<SQLCHAR> statement(text.begin(), text.end());
     statement.push_back(0);
-    const SQLRETURN rc = SQLExecDirect(stmt_, statement.data(), SQL_NTS);
+    SQLRETURN rc = SQL_ERROR;
+    {
+      BusyCall busy(connection_, stmt_);
+      rc = SQLExecDirect(stmt_, statement.data(), SQL_NTS);
+    }
     if (rc == SQL_NO_DATA) throw DbError("The statement returned no rows to read");
     CheckHandle(rc, "Cannot execute the statement");
 
@@ -481,7 +585,11 @@ void DbQuery::Open() {
     // Statements before the selection of a batch (SQL Server: "SET NOCOUNT ON", an UPDATE)
     // give results without columns: the rows are in the first result that has columns.
     while (count <= 0) {
-      const SQLRETURN more = SQLMoreResults(stmt_);
+      SQLRETURN more = SQL_ERROR;
+      {
+        BusyCall busy(connection_, stmt_);
+        more = SQLMoreResults(stmt_);
+      }
       if (more == SQL_NO_DATA) throw DbError("The statement returned no rows to read");
       CheckHandle(more, "Cannot execute the statement");
       CheckHandle(SQLNumResultCols(stmt_, &count), "Cannot read the result's columns");
@@ -535,7 +643,11 @@ void DbQuery::Open() {
 void DbQuery::FetchBlock() {
   rows_fetched_ = 0;
   row_ = 0;
-  const SQLRETURN rc = SQLFetch(stmt_);
+  SQLRETURN rc = SQL_ERROR;
+  {
+    BusyCall busy(connection_, stmt_);
+    rc = SQLFetch(stmt_);
+  }
   if (rc == SQL_NO_DATA) {
     eof_ = true;
     return;
@@ -614,10 +726,15 @@ void DbQuery::Execute() {
   Close();
   if (!connection_.Connected()) throw DbError("The database is not connected");
   if (lines_.empty()) throw DbError("The statement is empty");
-  StatementHandle stmt(connection_.Handle());
   const std::string text = Text();
+  connection_.RetryWhileLocked([&] { ExecuteOnce(text); });
+}
+
+void DbQuery::ExecuteOnce(const std::string& text) {
+  StatementHandle stmt(connection_.Handle());
   std::vector<SQLCHAR> statement(text.begin(), text.end());
   statement.push_back(0);
+  BusyCall busy(connection_, stmt.get());
   SQLRETURN rc = SQLExecDirect(stmt.get(), statement.data(), SQL_NTS);
   // Each statement of a batch reports its own failure.
   while (rc != SQL_NO_DATA) {

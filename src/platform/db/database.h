@@ -6,7 +6,11 @@
 
 #include <sql.h>
 
+#include <atomic>
 #include <cstddef>
+#include <functional>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -18,6 +22,9 @@ inline constexpr std::size_t kDefaultRowsetSize = 100;
 
 // How long a connect waits for the server (ADO's default connection time-out).
 inline constexpr int kLoginTimeoutSeconds = 15;
+
+// How long a statement waits for a database that another writer has locked (SQLite).
+inline constexpr int kLockWaitSeconds = 100;
 
 // Bound bytes per value; a longer value is read on its own with SQLGetData, never cut.
 inline constexpr std::size_t kBoundValueBytes = 256;
@@ -57,6 +64,13 @@ class DbConnection {
                std::string_view login, std::string_view password);
   // Closes every open query of the connection first; an open transaction is rolled back.
   void Disconnect() noexcept;
+
+  // Safe from any thread (not from a signal handler): cancels the connect or the statement in
+  // progress, whose caller then gets DbError, and refuses every later connect, statement and
+  // fetch until ResetCancel. A connect that cannot be interrupted is left to finish on its own.
+  void Cancel() noexcept;
+  void ResetCancel() noexcept { cancelled_.store(false); }
+  bool Cancelled() const { return cancelled_.load(); }
   bool Connected() const { return dbc_ != SQL_NULL_HDBC; }
 
   // The driver's file name (SQL_DRIVER_NAME) and the server's product name (SQL_DBMS_NAME).
@@ -81,16 +95,25 @@ class DbConnection {
  private:
   friend class DbTransaction;
   friend class DbQuery;
+  friend class BusyCall;
   void SetAutoCommit(bool on);
   void EndTransaction(bool commit);
   void SetIsolation(IsolationLevel level);
+  // Runs call again while the database refuses it as locked (the driver's wait being a short
+  // step), until kLockWaitSeconds passed or the connection is cancelled.
+  void RetryWhileLocked(const std::function<void()>& call);
 
   SQLHDBC dbc_ = SQL_NULL_HDBC;
   bool block_get_data_ = false;
   bool bound_get_data_ = false;
   bool in_transaction_ = false;
+  bool retry_while_locked_ = false;
   // Queries with an open statement: closed before the connection goes.
   std::vector<DbQuery*> open_queries_;
+  // What Cancel reaches from another thread: the statement inside a driver call right now.
+  std::mutex busy_mutex_;
+  SQLHSTMT busy_stmt_ = SQL_NULL_HSTMT;
+  std::atomic<bool> cancelled_{false};
 };
 
 // A transaction on a connection: autocommit off with the chosen isolation level until Commit;
@@ -189,6 +212,8 @@ class DbQuery {
     bool skipped = false;            // not read (ReadOnlyColumns)
   };
 
+  void OpenOnce();
+  void ExecuteOnce(const std::string& text);
   void CheckColumn(int index) const;
   const Column& ReadColumn(int index) const;
   void FetchBlock();

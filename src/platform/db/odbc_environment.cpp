@@ -34,6 +34,7 @@ std::string FirstSqlState(SQLSMALLINT handle_type, SQLHANDLE handle) {
 DbError OdbcError(SQLSMALLINT handle_type, SQLHANDLE handle, const std::string& context) {
   std::string message = context;
   std::string first_state;
+  long first_native = 0;
   for (SQLSMALLINT record = 1;; ++record) {
     std::array<SQLCHAR, 6> state{};
     SQLINTEGER native = 0;
@@ -43,7 +44,10 @@ DbError OdbcError(SQLSMALLINT handle_type, SQLHANDLE handle, const std::string& 
                                        text.data(), text.size(), &length);
     if (rc != SQL_SUCCESS && rc != SQL_SUCCESS_WITH_INFO) break;
     const std::string sql_state = reinterpret_cast<const char*>(state.data());
-    if (first_state.empty()) first_state = sql_state;
+    if (record == 1) {
+      first_state = sql_state;
+      first_native = native;
+    }
     message += record == 1 ? ": " : "; ";
     message += "[" + sql_state + "] ";
     // One log line: the driver's own line breaks become blanks.
@@ -58,7 +62,7 @@ DbError OdbcError(SQLSMALLINT handle_type, SQLHANDLE handle, const std::string& 
     if (native != 0) message += " (native " + std::to_string(native) + ")";
   }
   if (first_state.empty()) message += ": the driver gave no diagnostic";
-  return DbError(message, first_state);
+  return DbError(message, first_state, first_native);
 }
 
 void ThrowOdbcError(SQLSMALLINT handle_type, SQLHANDLE handle, const std::string& context) {

@@ -98,9 +98,9 @@ TEST(ConnectionStringTest, MasksEveryPasswordAndKeepsTheRest) {
 
 TEST(ConnectionStringTest, OdbcStringsPassAndGainTheStreamingOptions) {
   EXPECT_EQ(Resolve("Driver=SQLite3;Database=/x/cdr.db"),
-            "Driver=SQLite3;Database=/x/cdr.db;StepAPI=1;NoCreat=1;");
+            "Driver=SQLite3;Database=/x/cdr.db;StepAPI=1;NoCreat=1;Timeout=200;");
   EXPECT_EQ(Resolve("driver={SQLite3};Database=/x/cdr.db;StepAPI=0;NoCreat=0"),
-            "driver=SQLite3;Database=/x/cdr.db;StepAPI=0;NoCreat=0;");
+            "driver=SQLite3;Database=/x/cdr.db;StepAPI=0;NoCreat=0;Timeout=200;");
   const std::string pg = Resolve("Driver={PostgreSQL Unicode};Server=h;Database=CDR");
   EXPECT_THAT(pg, HasSubstr("UseDeclareFetch=1;"));
   EXPECT_THAT(pg, HasSubstr("Fetch="));
@@ -117,7 +117,7 @@ TEST(ConnectionStringTest, LoginAndPasswordTakeThePlaceOfTheStrings) {
 
 TEST(ConnectionStringTest, MsdasqlPassesItsOdbcPart) {
   EXPECT_EQ(Resolve("Provider=MSDASQL.1;Persist Security Info=False;Driver=SQLite3;Database=/c.db"),
-            "Driver=SQLite3;Database=/c.db;StepAPI=1;NoCreat=1;");
+            "Driver=SQLite3;Database=/c.db;StepAPI=1;NoCreat=1;Timeout=200;");
   EXPECT_EQ(Resolve("Provider=MSDASQL;Data Source=cdrdsn;User ID=sa;Password=pw;"
                     "Initial Catalog=CDR"),
             "DSN=cdrdsn;UID=sa;PWD=pw;Database=CDR;");
