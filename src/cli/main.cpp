@@ -8,6 +8,7 @@
 #include "cli/commands.h"
 #include "platform/home/program_home.h"
 #include "startup/command_line.h"
+#include "util/posix_file.h"
 #include "util/text_routines.h"
 
 namespace remoteccm {
@@ -42,7 +43,8 @@ constexpr std::string_view kHelp =
     "Exit status: 0 success (a run: the database was reached and every pass succeeded),\n"
     "2 no such profile file, 3 unusable connection settings, 4 dial-up or database\n"
     "connection failed, 5 a pass failed or a file could not be written, 6 aborted by\n"
-    "SIGINT or SIGTERM, 64 wrong usage, 74 standard output could not be written.\n";
+    "SIGINT or SIGTERM, 64 wrong usage, 74 standard output could not be written, 75 another\n"
+    "run holds the destination (nothing was touched; try again later).\n";
 
 int UsageError(std::string_view message) {
   std::fprintf(stderr, "remoteccm-cli: %.*s\n%.*s", static_cast<int>(message.size()),
@@ -137,6 +139,7 @@ int CliMain(const std::vector<std::string>& args) {
 }  // namespace remoteccm
 
 int main(int argc, char** argv) {
+  remoteccm::OpenMissingStandardDescriptors();
   std::vector<std::string> args;
   for (int i = 1; i < argc; ++i) args.emplace_back(argv[i]);
   return remoteccm::CliMain(args);

@@ -5,7 +5,10 @@
 
 #include <atomic>
 #include <cstdio>
+#include <cstdlib>
+#include <ctime>
 #include <string>
+#include <thread>
 
 #include "cli/commands.h"
 #include "profile/profile_list.h"
@@ -15,11 +18,70 @@
 namespace remoteccm {
 namespace {
 
-std::atomic<Engine*> g_running_engine{nullptr};
+// SIGINT and SIGTERM are taken by a thread of their own, which asks the engine to abort: the
+// abort cancels database calls, which a signal handler may not do.
+class StopSignalWatcher {
+ public:
+  explicit StopSignalWatcher(Engine& engine) : engine_(engine) {
+    sigemptyset(&signals_);
+    sigaddset(&signals_, SIGINT);
+    sigaddset(&signals_, SIGTERM);
+    // Blocked before any thread exists, so that every thread leaves them to the watcher.
+    pthread_sigmask(SIG_BLOCK, &signals_, nullptr);
+    thread_ = std::thread([this] { Watch(); });
+  }
+  ~StopSignalWatcher() {
+    done_.store(true);
+    thread_.join();
+  }
+  StopSignalWatcher(const StopSignalWatcher&) = delete;
+  StopSignalWatcher& operator=(const StopSignalWatcher&) = delete;
 
-extern "C" void RequestAbortOnSignal(int) {
-  Engine* engine = g_running_engine.load();
-  if (engine != nullptr) engine->RequestAbort();
+ private:
+  void Watch() {
+    const timespec poll{0, 100'000'000};
+    while (!done_.load()) {
+      if (sigtimedwait(&signals_, nullptr, &poll) > 0) engine_.RequestAbort();
+    }
+  }
+
+  Engine& engine_;
+  sigset_t signals_;
+  std::atomic<bool> done_{false};
+  std::thread thread_;
+};
+
+// Tests stop a run at a named point of a pass: REMOTECCM_FAULT_POINT names the point,
+// optionally with ":N" for its Nth occurrence; the process kills itself there, as a crash
+// would, or with REMOTECCM_FAULT_ACTION=stop halts (SIGSTOP) until the test lets it go on.
+EngineHooks FaultPointHooks() {
+  const char* given = std::getenv("REMOTECCM_FAULT_POINT");
+  if (given == nullptr || *given == '\0') return {};
+  std::string name = given;
+  int occurrence = 1;
+  if (const auto colon = name.find(':'); colon != std::string::npos) {
+    occurrence = std::atoi(name.c_str() + colon + 1);
+    name.resize(colon);
+  }
+  static constexpr std::pair<const char*, PassPoint> kPoints[] = {
+      {"spool-durable", PassPoint::kSpoolDurable}, {"deleted", PassPoint::kDeleted},
+      {"ready-noted", PassPoint::kReadyNoted},     {"committed", PassPoint::kCommitted},
+      {"mid-append", PassPoint::kMidAppend},       {"appended", PassPoint::kAppended},
+      {"start-stored", PassPoint::kStartStored}};
+  for (const auto& [point_name, point] : kPoints) {
+    if (name != point_name) continue;
+    EngineHooks hooks;
+    const char* action = std::getenv("REMOTECCM_FAULT_ACTION");
+    const int signal = action != nullptr && std::string(action) == "stop" ? SIGSTOP : SIGKILL;
+    hooks.at_point = [point, occurrence, signal, seen = 0](PassPoint reached) mutable {
+      if (reached == point && ++seen == occurrence) {
+        std::fflush(stdout);
+        ::kill(::getpid(), signal);
+      }
+    };
+    return hooks;
+  }
+  return {};
 }
 
 // Log lines to standard output as they come; status texts and a progress bar to standard
@@ -106,21 +168,12 @@ int RunProfileCommand(const CliContext& given) {
 
   CliEngine cli(env);
   Engine& engine = cli.engine;
-
-  struct sigaction action {};
-  action.sa_handler = RequestAbortOnSignal;
-  sigemptyset(&action.sa_mask);
-  struct sigaction old_int {};
-  struct sigaction old_term {};
-  g_running_engine.store(&engine);
-  sigaction(SIGINT, &action, &old_int);
-  sigaction(SIGTERM, &action, &old_term);
-
-  const RunStatus status = engine.RunProfile(path);
-
-  sigaction(SIGINT, &old_int, nullptr);
-  sigaction(SIGTERM, &old_term, nullptr);
-  g_running_engine.store(nullptr);
+  engine.set_hooks(FaultPointHooks());
+  RunStatus status = RunStatus::kPassFailed;
+  {
+    StopSignalWatcher watcher(engine);
+    status = engine.RunProfile(path);
+  }
 
   // As the window's closing would, the run makes this the last used profile.
   try {

@@ -2,13 +2,12 @@
 
 #include <cmath>
 #include <optional>
+#include <unordered_map>
 
 #include "platform/db/connection_string.h"
 #include "platform/db/database.h"
 #include "platform/db/db_error.h"
-#include "retrieval/field_list.h"
-#include "retrieval/line_layout.h"
-#include "retrieval/pass_spool.h"
+#include "retrieval/spool_recovery.h"
 #include "retrieval/statement_builder.h"
 #include "util/file_routines.h"
 #include "util/ini_file.h"
@@ -19,33 +18,32 @@ namespace {
 
 // A failing pass in the windowed modes is tried again; an unattended run must still end.
 constexpr int kMaxFailedPassesInRow = 3;
-
-// A row of an open query as the line formatter reads it.
-class QueryRow : public ResultRow {
- public:
-  explicit QueryRow(const DbQuery& query) : query_(query) {}
-  std::string_view Text(std::size_t column) const override {
-    return query_.AsString(static_cast<int>(column));
-  }
-
- private:
-  const DbQuery& query_;
-};
-
-bool Blank(std::string_view text) { return TrimView(text).empty(); }
-
-// The destination's path with its extension replaced by ".BAK".
-std::string BackupPathOf(const std::string& destination) {
-  std::filesystem::path path(destination);
-  path.replace_extension(".BAK");
-  return path.string();
-}
+// Keys asked of the database in one statement.
+constexpr std::size_t kKeysPerLookup = 500;
 
 int Percent(double part, double span) {
   if (!(span > 0)) return part >= span ? 100 : 0;
   const double value = std::trunc(part / span * 100);
   if (!(value > 0)) return 0;
   return value > 100 ? 100 : static_cast<int>(value);
+}
+
+// Whether two profile paths name the same file.
+bool SameProfile(const std::string& a, const std::string& b) {
+  std::error_code ec;
+  if (std::filesystem::equivalent(a, b, ec)) return true;
+  return a == b;
+}
+
+std::string NormalizedKey(std::string_view key) { return UpperCase(std::string(TrimView(key))); }
+
+std::string QuotedKey(std::string_view key) {
+  std::string quoted = "'";
+  for (const char c : key) {
+    quoted += c;
+    if (c == '\'') quoted += '\'';
+  }
+  return quoted + "'";
 }
 
 }  // namespace
@@ -70,9 +68,82 @@ void Engine::AddLogLine(std::string_view line) {
   }
 }
 
+void Engine::LogError(std::string_view line) {
+  summary_.last_error = std::string(line);
+  AddLogLine(line);
+}
+
+void Engine::RequestAbort() {
+  abort_requested_.store(true);
+  database_->Cancel();
+  std::lock_guard lock(other_mutex_);
+  if (other_connection_ != nullptr) other_connection_->Cancel();
+}
+
+void Engine::SetOtherConnection(DbConnection* connection) {
+  std::lock_guard lock(other_mutex_);
+  other_connection_ = connection;
+  if (connection != nullptr && AbortRequested()) connection->Cancel();
+}
+
 RunStatus Engine::RunProfile(const std::string& profile_path) {
+  abort_requested_.store(false);
+  database_->ResetCancel();
+  settings_ = ProfileSettings();
+  files_.reset();
+  summary_ = RunSummary();
+  summary_.started = clock_.Now();
+  summary_.profile_path = profile_path;
+  summary_.profile_name = ProfileNameOf(profile_path);
+  RunStatus status = RunStatus::kPassFailed;
+  try {
+    status = Run(profile_path);
+  } catch (const std::exception& e) {
+    LogError("The run failed: " + std::string(e.what()));
+  } catch (...) {
+    LogError("The run failed: an unexpected error.");
+  }
+  // Whatever happened, the database is closed, the window leaves its running state and the
+  // destination is free for the next run.
+  database_->Disconnect();
+  observer_.SetRunning(false);
+  lock_.reset();
+  summary_.status = status;
+  summary_.ended = clock_.Now();
+  if (!settings_.profile_path.empty()) {
+    const std::string stored =
+        ReadProfileValue(settings_.profile_path, kProfileSection, "SQLNewRecDate");
+    if (!TrimView(stored).empty()) summary_.stored_start = ParseDecimal(stored);
+  }
+  return status;
+}
+
+RunStatus Engine::Run(const std::string& profile_path) {
   observer_.ClearLog();
   settings_ = LoadProfile(profile_path, env_);
+  summary_.profile_path = settings_.profile_path;
+  summary_.destination = settings_.destination_file;
+
+  // One run per destination: nothing is touched before its lock is held.
+  std::string error;
+  files_ = ResolveDestination(settings_.destination_file, error);
+  if (!files_) {
+    LogError(error);
+    return RunStatus::kPassFailed;
+  }
+  summary_.destination = files_->destination.string();
+  try {
+    lock_ = TakeDestinationLock(*files_);
+  } catch (const FileError& e) {
+    LogError(e.what());
+    return RunStatus::kPassFailed;
+  }
+  if (!lock_) {
+    LogError("Another run is writing to " + files_->destination.string() +
+             ": this run changed nothing.");
+    return RunStatus::kLocked;
+  }
+
   if (!settings_.use_dialup) return PollCycle();
 
   AddLogLine("Connect using " + settings_.phonebook_entry);
@@ -85,7 +156,7 @@ RunStatus Engine::RunProfile(const std::string& profile_path) {
       observer_.Pump();
       clock_.Tick();
     }
-    status = PollCycle();
+    status = AbortRequested() ? RunStatus::kAborted : PollCycle();
   }
   AddLogLine("Done..." + dialer_.ErrorText(code));
   dialer_.HangUp();
@@ -101,11 +172,12 @@ int Engine::OpenCdrDatabase() {
   const bool names_source = upper.find("PROVIDER") != std::string::npos ||
                             upper.find("DSN") != std::string::npos ||
                             upper.find("DRIVER") != std::string::npos;
-  const bool usable = !Blank(settings_.sql_database_name) && !Blank(settings_.sql_table_name) &&
-                      !Blank(connection) && names_source;
+  const bool usable = !TrimView(settings_.sql_database_name).empty() &&
+                      !TrimView(settings_.sql_table_name).empty() &&
+                      !TrimView(connection).empty() && names_source;
   if (!usable) {
     connect_status_ = RunStatus::kSettingsInvalid;
-    AddLogLine("Error: Invalid ODBC Connection String");
+    LogError("Error: Invalid ODBC Connection String");
     AddLogLine(shown);
     AddLogLine("Connect Fail");
     AddLogLine("D:" + settings_.sql_database_name + " T:" + settings_.sql_table_name);
@@ -117,9 +189,14 @@ int Engine::OpenCdrDatabase() {
                          settings_.password);
       result = 1;
     } catch (const DbError& e) {
-      connect_status_ = RunStatus::kConnectionFailed;
       observer_.LogLineDirect("Error: Connection Failed.");
-      observer_.ShowConnectionError(e.what());
+      if (AbortRequested()) {
+        connect_status_ = RunStatus::kAborted;
+      } else {
+        connect_status_ = RunStatus::kConnectionFailed;
+        summary_.last_error = e.what();
+        observer_.ShowConnectionError(e.what());
+      }
     }
     AddLogLine("Connect");
     AddLogLine(shown);
@@ -134,11 +211,74 @@ int Engine::OpenCdrDatabase() {
   return result;
 }
 
-void Engine::Show(const Statement& statement) {
-  if (statement.label1) observer_.SetStatus1(*statement.label1);
-  if (statement.label2) observer_.SetStatus2(*statement.label2);
-  for (const std::string& line : statement.log_lines) AddLogLine(line);
-  observer_.Pump();
+// Once per run, before the first pass: the destination discarded when the profile overwrites
+// it, the lines an earlier run owes put in (or discarded when they were never committed), and
+// proof that the destination can be written before anything is deleted.
+bool Engine::PrepareDestination() {
+  const std::filesystem::path& destination = files_->destination;
+  if (settings_.overwrite) AddLogLine("Overwrite existing file: " + settings_.destination_file);
+  const KeyLookup lookup = [this](const ReadyNote& note, const std::vector<std::string>& keys) {
+    return LookUpKeys(note, keys);
+  };
+  const SpoolRecovery recovery = RecoverSpool(*files_, settings_.overwrite, lookup);
+  for (std::size_t i = 0; i < recovery.log_lines.size(); ++i) {
+    const bool last = i + 1 == recovery.log_lines.size();
+    if (last && recovery.kind == SpoolRecovery::Kind::kFailed) {
+      LogError(recovery.log_lines[i]);
+    } else {
+      AddLogLine(recovery.log_lines[i]);
+    }
+  }
+  if (recovery.kind == SpoolRecovery::Kind::kFailed) return false;
+  if (recovery.stored_start && SameProfile(recovery.profile_path, settings_.profile_path)) {
+    settings_.sql_new_rec_date = ParseDecimal(*recovery.stored_start);
+  }
+  // Owed lines put in just now are this run's start of the new file.
+  const bool refilled = recovery.kind == SpoolRecovery::Kind::kAppended;
+  if (settings_.overwrite && !refilled) DeleteFileByName(destination.string());
+  if (const std::string why = CheckAppendable(destination); !why.empty()) {
+    LogError(why + " Nothing was collected.");
+    return false;
+  }
+  return true;
+}
+
+std::optional<std::vector<bool>> Engine::LookUpKeys(const ReadyNote& note,
+                                                    const std::vector<std::string>& keys) {
+  DbConnection* connection = database_.get();
+  std::string table = note.table.empty() ? settings_.sql_table_name : note.table;
+  std::unique_ptr<DbConnection> other;
+  struct Forget {
+    Engine* engine;
+    ~Forget() { engine->SetOtherConnection(nullptr); }
+  } forget{this};
+  if (!note.profile_path.empty() && !SameProfile(note.profile_path, settings_.profile_path)) {
+    if (!ProfileFileExists(note.profile_path)) return std::nullopt;
+    const ProfileSettings owner = LoadProfile(note.profile_path, env_);
+    other = std::make_unique<DbConnection>();
+    SetOtherConnection(other.get());
+    other->Connect(owner.sql_connection_string, owner.sql_database_name, owner.login,
+                   owner.password);
+    connection = other.get();
+  }
+  std::unordered_map<std::string, std::vector<std::size_t>> positions;
+  for (std::size_t i = 0; i < keys.size(); ++i) positions[NormalizedKey(keys[i])].push_back(i);
+  std::vector<bool> present(keys.size(), false);
+  for (std::size_t first = 0; first < keys.size(); first += kKeysPerLookup) {
+    std::string list;
+    for (std::size_t i = first; i < std::min(keys.size(), first + kKeysPerLookup); ++i) {
+      list += (list.empty() ? "" : ",") + QuotedKey(keys[i]);
+    }
+    DbQuery query(*connection);
+    query.AddLine("SELECT pkid FROM " + table + " WHERE pkid IN (" + list + ")");
+    query.Open();
+    for (; !query.Eof(); query.Next()) {
+      const auto found = positions.find(NormalizedKey(query.AsString(0)));
+      if (found == positions.end()) continue;
+      for (const std::size_t i : found->second) present[i] = true;
+    }
+  }
+  return present;
 }
 
 void Engine::Pause(int seconds) {
@@ -168,18 +308,16 @@ RunStatus Engine::PollCycle() {
   observer_.Pump();
   observer_.SetRunning(true);
   connect_status_ = RunStatus::kSuccess;
-  destination_prepared_ = false;
-  write_failed_ = false;
   RunStatus status = RunStatus::kSuccess;
 
   if (OpenCdrDatabase() <= 0) {
     AddLogLine("Quit");
     status = connect_status_;
+  } else if (!PrepareDestination()) {
+    status = AbortRequested() ? RunStatus::kAborted : RunStatus::kPassFailed;
   } else {
     const RetrievalMode mode = settings_.connect_sql_mode;
     const TimeConverter converter(ProfileTimeZone(settings_, env_.computer_rule));
-    bool done = false;
-    passes_done_ = false;
     range_start_ = converter.ToCdrSeconds(std::trunc(settings_.from_date_range));
     range_end_ = converter.ToCdrSeconds(std::trunc(settings_.to_date_range)) + 86400;
     observer_.SetStatus2("");
@@ -208,23 +346,43 @@ RunStatus Engine::PollCycle() {
     observer_.ShowProgress(progress_shown_);
     const double span = last - first;
 
+    PassContext context{env_,
+                        settings_,
+                        *database_,
+                        *files_,
+                        observer_,
+                        clock_,
+                        hooks_,
+                        [this] { return AbortRequested(); },
+                        [this](std::string_view line) { AddLogLine(line); },
+                        [this](std::string_view line) { LogError(line); },
+                        range_start_,
+                        range_end_};
     std::int64_t total = 0;
     int failed_in_row = 0;
+    bool done = false;
     while (!done && !AbortRequested()) {
-      const std::int64_t n = TransferPass();
+      const PassResult pass = TransferPass(context);
+      ++summary_.passes;
       observer_.Pump();
+      const bool completed = pass.outcome == PassOutcome::kCompleted;
+      if (completed) {
+        summary_.records_collected += pass.records;
+        if (pass.deleted) summary_.records_deleted += pass.records;
+      }
+      const std::int64_t n = completed && !AbortRequested() ? pass.records : 0;
       total += n;
       AddLogLine("Total Records Retrieved: " + std::to_string(total));
-      if (pass_failed_) {
+      if (completed) {
+        failed_in_row = 0;
+      } else {
         status = RunStatus::kPassFailed;
         ++failed_in_row;
-      } else {
-        failed_in_row = 0;
       }
       switch (mode) {
         case RetrievalMode::kNewRecordsOnly:
         case RetrievalMode::kByDate:
-          done = passes_done_;
+          done = completed && pass.passes_done;
           break;
         case RetrievalMode::kBySqlQuery:
           done = n == 0 || !settings_.poll_again;
@@ -232,11 +390,11 @@ RunStatus Engine::PollCycle() {
         default:
           done = true;
       }
-      if (write_failed_) {
-        AddLogLine("The run ends: a file could not be written.");
+      if (pass.outcome == PassOutcome::kRunMustEnd) {
+        AddLogLine("The run ends: what the pass owes is kept for the next run.");
         done = true;
       } else if (!done && failed_in_row >= kMaxFailedPassesInRow) {
-        AddLogLine("Giving up after " + std::to_string(failed_in_row) + " failed passes in a row.");
+        LogError("Giving up after " + std::to_string(failed_in_row) + " failed passes in a row.");
         done = true;
       }
       if (!AbortRequested() && !done && settings_.poll_again) {
@@ -259,284 +417,16 @@ RunStatus Engine::PollCycle() {
   return status;
 }
 
-// Once per run, before the first pass writes anything: the destination is discarded when the
-// profile overwrites it, then the lines a killed run left behind are put into it.
-bool Engine::PrepareDestination() {
-  if (destination_prepared_) return true;
-  destination_prepared_ = true;
-  const std::string& destination = settings_.destination_file;
-  if (settings_.overwrite) {
-    AddLogLine("Overwrite existing file: " + destination);
-    DeleteFileByName(destination);
-  }
-  try {
-    const SpoolRecovery recovery = RecoverSpool(destination, settings_.overwrite);
-    switch (recovery.kind) {
-      case SpoolRecovery::Kind::kNone:
-        break;
-      case SpoolRecovery::Kind::kDiscarded:
-        AddLogLine("Discarded the unfinished lines of an earlier run (nothing was deleted).");
-        break;
-      case SpoolRecovery::Kind::kAppended:
-      case SpoolRecovery::Kind::kAlreadyAppended:
-        AddLogLine("Appended " + std::to_string(recovery.line_count) +
-                   " lines left by an earlier run to " + destination);
-        if (recovery.start) {
-          settings_.sql_new_rec_date = ParseDecimal(recovery.start->value);
-        }
-        break;
-    }
-  } catch (const FileError& e) {
-    AddLogLine(e.what());
-    write_failed_ = true;
-    return false;
-  }
-  return true;
-}
-
-std::int64_t Engine::TransferPass() {
-  passes_done_ = false;
-  pass_failed_ = false;
-  const double now = clock_.Now();
-  const RetrievalMode mode = settings_.connect_sql_mode;
-  if (!database_->Connected()) {
-    pass_failed_ = true;
-    return 0;
-  }
-  AddLogLine("Link to SQL Server");
-  if (!PrepareDestination()) {
-    pass_failed_ = true;
-    return 0;
-  }
-  // Taken after the destination is prepared: a recovered spool moves the start on.
-  const double start_value = settings_.sql_new_rec_date;
-  const std::string& destination = settings_.destination_file;
-
-  const FieldList fields = ReadFieldList(env_.program_home);
-  if (!fields.source_log_line.empty()) AddLogLine(fields.source_log_line);
-  if (fields.width_capped) AddLogLine("Field widths above 255 are cut to 255.");
-
-  const TimeConverter converter(ProfileTimeZone(settings_, env_.computer_rule));
-  const PassValues values{start_value, now, range_start_, range_end_};
-  const Statement selection =
-      BuildStatement(StatementKind::kSelection, settings_, values, converter);
-  Show(selection);
-  for (const std::string& line : selection.lines) AddLogLine(line);
-
-  bool failed = false;
-  bool marked = false;  // the spool's lines are owed to the destination
-  int outcome = 0;
-  std::int64_t count = 0;
-  PassSpool spool(destination);
-  BufferedAppendFile backup;
-  std::optional<DbTransaction> transaction;
-  DbQuery query(*database_);
-  try {
-    spool.Open();
-  } catch (const FileError& e) {
-    AddLogLine(e.what());
-    write_failed_ = true;
-    failed = true;
-  }
-
-  if (!failed) {
-    try {
-      if (selection.lines.empty()) throw DbError("There is no selection statement.");
-      // Selection and deletion share one transaction that sees no later insert, so that the
-      // deletion removes only what was read.
-      if (settings_.delete_recs) transaction.emplace(*database_, IsolationLevel::kSerializable);
-      for (const std::string& line : selection.lines) query.AddLine(line);
-      query.Open();
-    } catch (const DbError& e) {
-      outcome = 1;
-      AddLogLine(
-          "Cannot Execute SQL Instructions. SQL Query may be invalid or returning too many "
-          "records.");
-      AddLogLine("Please verify query or use a query which selects less records.");
-      // No selection statement at all is the "No Records" mode's normal pass.
-      if (mode != RetrievalMode::kNoRecords) {
-        AddLogLine(e.what());
-        failed = true;
-      }
-    }
-  }
-
-  if (query.Active()) {
-    AddLogLine("Read Records ");
-    try {
-      if (query.Eof()) {
-        AddLogLine("No Records in Table " + settings_.sql_table_name + " Selected by SQL");
-        outcome = 2;
-      } else {
-        AddLogLine("Get the records");
-        std::vector<std::string> columns;
-        for (int i = 0; i < query.FieldCount(); ++i) columns.push_back(query.FieldName(i));
-        int date_column = -1;
-        if (mode == RetrievalMode::kNewRecordsOnly) {
-          date_column = query.FieldIndex(settings_.sql_date_time_fld_name);
-          // "Field '...' not found" when the result lacks the column the windows compare.
-          if (date_column < 0) query.FieldByName(settings_.sql_date_time_fld_name);
-        }
-        if (settings_.sql_backup) {
-          const std::string backup_path = BackupPathOf(destination);
-          const bool needs_header = FileSizeOf(backup_path) < 10;
-          backup.Open(backup_path, false, false);
-          if (needs_header) {
-            const std::string header = BackupHeaderLine(columns);
-            backup.WriteLine(header);
-            AddLogLine("*backup fields>*: " + header);
-          }
-        }
-        const LineFormatter formatter(fields, columns, converter);
-        if (!backup.IsOpen()) {
-          // Without a backup line only the columns the lines show are read: the drivers
-          // convert every column read of every row, most of a wide row's cost.
-          std::vector<int> read = formatter.ColumnsRead();
-          if (date_column >= 0) read.push_back(date_column);
-          query.ReadOnlyColumns(read);
-        }
-        const QueryRow row(query);
-        std::string line;
-        std::string tagged;  // the backup log line, its buffer reused from record to record
-        while (!query.Eof()) {
-          if (backup.IsOpen()) {
-            FormatBackupLine(row, columns.size(), line);
-            backup.WriteLine(line);
-            tagged.assign("*backup>*: ").append(line);
-            AddLogLine(tagged);
-          }
-          // A comma line is the backup line itself.
-          if (!backup.IsOpen() || !formatter.IsCommaLayout()) formatter.Format(row, line);
-          if (!Blank(line)) {
-            if (date_column >= 0) {
-              const double value = ColumnNumber(query.AsString(date_column));
-              if (value > settings_.sql_new_rec_date) settings_.sql_new_rec_date = value;
-            }
-            spool.AddLine(line);
-            AddLogLine(line);
-          }
-          ++count;
-          query.Next();
-          observer_.Pump();
-          if (AbortRequested()) break;
-        }
-        backup.Close();
-      }
-    } catch (const DbError& e) {
-      AddLogLine("Cannot read the records: " + std::string(e.what()));
-      failed = true;
-    } catch (const FileError& e) {
-      AddLogLine(e.what());
-      write_failed_ = true;
-      failed = true;
-    }
-    query.Close();
-  }
-
-  // The lines are safe on disk before anything is deleted on the server.
-  if (!failed) {
-    try {
-      spool.MakeDurable();
-    } catch (const FileError& e) {
-      AddLogLine(e.what());
-      write_failed_ = true;
-      failed = true;
-    }
-  }
-
-  if (count > 0 && outcome == 0 && !failed && !AbortRequested()) {
-    AddLogLine("Check whether to delete the records now!");
-    if (settings_.delete_recs) {
-      AddLogLine("Delete Records from SQL Server");
-      const Statement deletion =
-          BuildStatement(StatementKind::kDeletion, settings_, values, converter);
-      Show(deletion);
-      for (const std::string& line : deletion.lines) AddLogLine(line);
-      if (database_->Connected() && !deletion.lines.empty()) {
-        try {
-          if (hooks_.before_deletion) hooks_.before_deletion(*database_);
-          DbQuery remove(*database_);
-          for (const std::string& line : deletion.lines) remove.AddLine(line);
-          remove.Execute();
-        } catch (const DbError& e) {
-          failed = true;
-          outcome = 1;
-          AddLogLine("Delete Failed. Cannot Execute SQL Instructions. ");
-          AddLogLine(e.what());
-        }
-      } else {
-        failed = true;
-      }
-    }
-  } else if (AbortRequested()) {
-    failed = true;
-  }
-
-  if (!failed) {
-    // Where the next pass starts, worked out before the lines are owed to the destination so
-    // that a run killed from here on stores it with them.
-    std::optional<PendingStart> start;
-    double next_start = settings_.sql_new_rec_date;
-    if (mode == RetrievalMode::kNewRecordsOnly) {
-      if (settings_.sql_new_rec_date < selection.window_end && now - 60 > selection.window_end) {
-        next_start = selection.window_end;
-        passes_done_ = selection.increment == 0 || !settings_.poll_again;
-      } else {
-        if (count > 0) next_start = settings_.sql_new_rec_date + 1;
-        passes_done_ = true;
-      }
-      start = PendingStart{settings_.profile_path, FormatWhole(next_start)};
-    }
-    try {
-      spool.MarkReady(start);
-      marked = true;
-      if (transaction) {
-        try {
-          transaction->Commit();
-        } catch (const DbError& e) {
-          // Whether the server deleted the records is not known: keep the lines, a record
-          // written twice is better than one lost.
-          AddLogLine("The deletion could not be confirmed: " + std::string(e.what()));
-        }
-      }
-      spool.AppendToDestination();
-      if (start) {
-        settings_.sql_new_rec_date = next_start;
-        WriteProfileValue(settings_.profile_path, "Options", "SQLNewRecDate", start->value);
-      }
-      spool.Finish();
-    } catch (const FileError& e) {
-      AddLogLine(e.what());
-      write_failed_ = true;
-      failed = true;
-    } catch (const IniWriteError& e) {
-      AddLogLine(e.what());
-      write_failed_ = true;
-      failed = true;
-    }
-    if (!failed && mode == RetrievalMode::kByDate) {
-      range_start_ += selection.increment;
-      passes_done_ =
-          range_start_ >= range_end_ || selection.increment == 0 || !settings_.poll_again;
-    }
-  }
-  // Lines not yet owed to the destination go; owed ones stay for the next run.
-  if (failed && !marked) spool.Discard();
-
-  if (failed) {
-    // The next pass starts where this one did: its records were neither written nor deleted.
-    if (!marked) settings_.sql_new_rec_date = start_value;
-    AddLogLine("Aborted or Failed: " + std::to_string(count) + " records ignored.");
-  } else {
-    AddLogLine("Retrieved: " + std::to_string(count) + " records.");
-  }
-  pass_failed_ = failed;
-  observer_.Pump();
-  return failed || AbortRequested() ? 0 : count;
-}
-
 bool Engine::DeleteAllRecords(const ProfileSettings& settings,
                               const std::function<void(std::string_view)>& report) {
+  abort_requested_.store(false);
+  database_->ResetCancel();
+  summary_ = RunSummary();
+  summary_.started = clock_.Now();
+  summary_.profile_path = settings.profile_path;
+  summary_.profile_name = settings.profile_name;
+  summary_.destination = settings.destination_file;
+  summary_.status = RunStatus::kPassFailed;
   const auto say = [&](std::string_view line) {
     if (report) {
       report(line);
@@ -547,33 +437,40 @@ bool Engine::DeleteAllRecords(const ProfileSettings& settings,
   say("User Name:" + settings.login);
   say("Table Name:" + settings.sql_table_name);
   say("SQL Connection String:" + MaskConnectionPasswords(settings.sql_connection_string));
-  if (Blank(settings.login) || Blank(settings.sql_table_name) ||
-      Blank(settings.sql_connection_string)) {
-    say("Invalid Connection Information. Cannot Connect!");
-    return false;
-  }
   bool deleted = false;
-  database_->Disconnect();
-  try {
-    DbQuery remove(*database_);
-    remove.AddLine("DELETE FROM " + settings.sql_table_name);
-    database_->Connect(settings.sql_connection_string, settings.sql_database_name, settings.login,
-                       settings.password);
-    say("Open Connection " + settings.login);
-    if (database_->Connected()) {
-      try {
-        remove.Execute();
-        say("Deleted Records");
-        deleted = true;
-      } catch (const DbError&) {
-        say("Delete Failed");
+  if (TrimView(settings.login).empty() || TrimView(settings.sql_table_name).empty() ||
+      TrimView(settings.sql_connection_string).empty()) {
+    summary_.last_error = "Invalid Connection Information. Cannot Connect!";
+    summary_.status = RunStatus::kSettingsInvalid;
+    say(summary_.last_error);
+  } else {
+    database_->Disconnect();
+    try {
+      DbQuery remove(*database_);
+      remove.AddLine("DELETE FROM " + settings.sql_table_name);
+      database_->Connect(settings.sql_connection_string, settings.sql_database_name, settings.login,
+                         settings.password);
+      say("Open Connection " + settings.login);
+      if (database_->Connected()) {
+        try {
+          remove.Execute();
+          say("Deleted Records");
+          deleted = true;
+          summary_.status = RunStatus::kSuccess;
+        } catch (const DbError& e) {
+          summary_.last_error = e.what();
+          say("Delete Failed");
+        }
       }
+    } catch (const DbError& e) {
+      summary_.last_error = e.what();
+      summary_.status = RunStatus::kConnectionFailed;
+      say("Connection Failed for User Name:" + settings.login);
     }
-  } catch (const DbError&) {
-    say("Connection Failed for User Name:" + settings.login);
+    database_->Disconnect();
+    say("Done");
   }
-  database_->Disconnect();
-  say("Done");
+  summary_.ended = clock_.Now();
   return deleted;
 }
 

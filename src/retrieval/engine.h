@@ -1,12 +1,14 @@
-// The retrieval engine: one run of a profile, from connecting to the CDR database through the
-// passes of the poll cycle to the end of the run, and the command that deletes all records.
-// Synchronous and window-free; it reports through an EngineObserver.
+// The retrieval engine: one run of a profile, from taking the destination's lock and
+// connecting to the CDR database through the passes of the poll cycle to the end of the run,
+// and the command that deletes all records. Synchronous and window-free; it reports through
+// an EngineObserver on the thread that runs it. One engine runs many runs, one at a time.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -16,19 +18,16 @@
 #include "platform/dialup/dialer.h"
 #include "profile/profile_file.h"
 #include "profile/profile_settings.h"
+#include "retrieval/destination.h"
 #include "retrieval/engine_observer.h"
+#include "retrieval/pass_spool.h"
 #include "retrieval/run_status.h"
+#include "retrieval/transfer_pass.h"
 #include "util/clock.h"
 
 namespace remoteccm {
 
 class DbConnection;
-struct Statement;
-
-struct EngineHooks {
-  // Called between a pass's selection and its deletion (tests insert a row here).
-  std::function<void(DbConnection&)> before_deletion;
-};
 
 class Engine {
  public:
@@ -36,7 +35,8 @@ class Engine {
          CompanionLink* companion);
   ~Engine();
 
-  // Reloads the profile at profile_path, dials when it says so, runs the poll cycle.
+  // Reloads the profile at profile_path, takes its destination's lock, dials when it says so,
+  // runs the poll cycle. Never throws: anything unexpected ends the run as failed.
   RunStatus RunProfile(const std::string& profile_path);
 
   // Empties the profile's CDR table with one statement; reports through `report`
@@ -44,23 +44,31 @@ class Engine {
   bool DeleteAllRecords(const ProfileSettings& settings,
                         const std::function<void(std::string_view)>& report = nullptr);
 
-  // Safe from any thread and from a signal handler: the pass stops after its current record.
-  void RequestAbort() { abort_requested_.store(true); }
+  // Safe from any thread (not from a signal handler): the run stops as soon as it can; the
+  // database call, connect, lock wait or pause in progress is cancelled. Each run starts with
+  // the request cleared.
+  void RequestAbort();
   bool AbortRequested() const { return abort_requested_.load(); }
 
   void set_hooks(EngineHooks hooks) { hooks_ = std::move(hooks); }
+
+  // What the last run (or delete-all) did.
+  const RunSummary& LastRun() const { return summary_; }
 
   // The one routine that writes a log line: to the observer, and to the companion.
   void AddLogLine(std::string_view line);
 
  private:
+  RunStatus Run(const std::string& profile_path);
   RunStatus PollCycle();
   int OpenCdrDatabase();
-  std::int64_t TransferPass();
   bool PrepareDestination();
+  std::optional<std::vector<bool>> LookUpKeys(const ReadyNote& note,
+                                              const std::vector<std::string>& keys);
   void Pause(int seconds);
-  void Show(const Statement& statement);
   void UpdateProgress(double first, double span);
+  void LogError(std::string_view line);
+  void SetOtherConnection(DbConnection* connection);
 
   const ProfileEnvironment& env_;
   EngineObserver& observer_;
@@ -69,18 +77,21 @@ class Engine {
   CompanionLink* companion_;
   EngineHooks hooks_;
   std::atomic<bool> abort_requested_{false};
-
-  ProfileSettings settings_;
   std::unique_ptr<DbConnection> database_;
-  // Per run.
+  // A second connection (another profile's database, asked during recovery) that an abort
+  // must reach too.
+  std::mutex other_mutex_;
+  DbConnection* other_connection_ = nullptr;
+
+  // Per run, set afresh at its start.
+  ProfileSettings settings_;
+  std::optional<DestinationFiles> files_;
+  std::optional<LockFile> lock_;
+  RunSummary summary_;
   RunStatus connect_status_ = RunStatus::kSuccess;
-  bool destination_prepared_ = false;
-  bool write_failed_ = false;  // a file could not be written: the run ends
-  bool pass_failed_ = false;   // the last pass failed
   bool progress_shown_ = false;
   double range_start_ = 0;
   double range_end_ = 0;
-  bool passes_done_ = false;
 };
 
 }  // namespace remoteccm

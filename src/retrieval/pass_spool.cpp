@@ -1,227 +1,284 @@
 #include "retrieval/pass_spool.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
+#include <zlib.h>
 
 #include <cerrno>
-#include <fstream>
+#include <charconv>
 #include <sstream>
-
-#include "util/ini_file.h"
 
 namespace remoteccm {
 namespace {
 
 constexpr std::size_t kCopyBlock = 1 << 20;
-constexpr const char* kNoteHeader = "remoteccm spool 1";
+constexpr std::string_view kNoteHeader = "remoteccm spool 2";
+// The note of the first version: no table, no deletion flag, no keys.
+constexpr std::string_view kOldNoteHeader = "remoteccm spool 1";
 
-std::int64_t SizeOf(const std::filesystem::path& path) {
-  struct stat st {};
-  if (::stat(path.c_str(), &st) != 0) return -1;
-  return static_cast<std::int64_t>(st.st_size);
+// A path or name on one line of the note: "\" and line breaks escaped.
+std::string Escaped(std::string_view text) {
+  std::string out;
+  for (const char c : text) {
+    if (c == '\\') {
+      out += "\\\\";
+    } else if (c == '\n') {
+      out += "\\n";
+    } else if (c == '\r') {
+      out += "\\r";
+    } else {
+      out += c;
+    }
+  }
+  return out;
 }
 
-// The ready note: what the destination looked like before the append, and the start point
-// the pass stores once its lines are in.
-struct ReadyNote {
-  std::int64_t destination_size = -1;
-  std::uint64_t spool_bytes = 0;
-  std::uint64_t spool_lines = 0;
-  std::optional<PendingStart> start;
-};
+std::string Unescaped(std::string_view text) {
+  std::string out;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\\' && i + 1 < text.size()) {
+      const char next = text[++i];
+      out += next == 'n' ? '\n' : next == 'r' ? '\r' : next;
+    } else {
+      out += text[i];
+    }
+  }
+  return out;
+}
+
+template <typename Number>
+bool ParseNumber(std::string_view text, Number& value) {
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  return error == std::errc() && end == text.data() + text.size();
+}
 
 std::string NoteText(const ReadyNote& note) {
   std::ostringstream out;
   out << kNoteHeader << '\n'
+      << "profile " << Escaped(note.profile_path) << '\n'
+      << "table " << Escaped(note.table) << '\n'
+      << "deleted " << (note.deleted ? "yes" : "no") << '\n'
+      << "keys " << (note.has_keys ? "yes" : "no") << '\n'
       << "destination-size " << note.destination_size << '\n'
       << "spool-bytes " << note.spool_bytes << '\n'
       << "spool-lines " << note.spool_lines << '\n';
-  if (note.start) {
-    out << "profile " << note.start->profile_path << '\n' << "start " << note.start->value << '\n';
-  }
+  if (note.spool_crc) out << "spool-crc32 " << *note.spool_crc << '\n';
+  if (note.start) out << "start " << *note.start << '\n';
+  out << "end\n";
   return out.str();
 }
 
-std::optional<ReadyNote> ReadNote(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return std::nullopt;
-  ReadyNote note;
+}  // namespace
+
+NoteReading ReadReadyNote(const std::filesystem::path& path) {
+  NoteReading reading;
+  const std::optional<std::string> text = ReadWholeFile(path);
+  if (!text) {
+    if (FileSize(path) >= 0) reading.state = NoteReading::State::kDamaged;  // there, unreadable
+    return reading;
+  }
+  reading.state = NoteReading::State::kDamaged;
+  std::istringstream in(*text);
   std::string line;
-  if (!std::getline(in, line) || line != kNoteHeader) return note;
-  PendingStart start;
-  bool has_profile = false;
-  bool has_start = false;
+  if (!std::getline(in, line)) return reading;
+  ReadyNote& note = reading.note;
+  const bool old = line == kOldNoteHeader;
+  if (!old && line != kNoteHeader) return reading;
+  // The first version deleted whenever it wrote a note and kept no keys.
+  note.deleted = old;
+  bool complete = old;
+  bool sizes = false;
   while (std::getline(in, line)) {
-    const auto blank = line.find(' ');
-    if (blank == std::string::npos) continue;
-    const std::string key = line.substr(0, blank);
-    const std::string value = line.substr(blank + 1);
-    try {
-      if (key == "destination-size") note.destination_size = std::stoll(value);
-      if (key == "spool-bytes") note.spool_bytes = std::stoull(value);
-      if (key == "spool-lines") note.spool_lines = std::stoull(value);
-    } catch (const std::exception&) {
-      // An unreadable number keeps its default, which makes the recovery append.
+    if (line == "end") {
+      complete = true;
+      break;
     }
+    const std::size_t blank = line.find(' ');
+    if (blank == std::string::npos) return reading;
+    const std::string_view key = std::string_view(line).substr(0, blank);
+    const std::string_view value = std::string_view(line).substr(blank + 1);
+    bool ok = true;
     if (key == "profile") {
-      start.profile_path = value;
-      has_profile = true;
+      note.profile_path = Unescaped(value);
+    } else if (key == "table") {
+      note.table = Unescaped(value);
+    } else if (key == "deleted") {
+      note.deleted = value == "yes";
+    } else if (key == "keys") {
+      note.has_keys = value == "yes";
+    } else if (key == "destination-size") {
+      ok = ParseNumber(value, note.destination_size);
+    } else if (key == "spool-bytes") {
+      ok = ParseNumber(value, note.spool_bytes);
+      sizes = sizes || ok;
+    } else if (key == "spool-lines") {
+      ok = ParseNumber(value, note.spool_lines);
+    } else if (key == "spool-crc32") {
+      std::uint32_t crc = 0;
+      ok = ParseNumber(value, crc);
+      note.spool_crc = crc;
     } else if (key == "start") {
-      start.value = value;
-      has_start = true;
+      note.start = std::string(value);
     }
+    if (!ok) return reading;
   }
-  if (has_profile && has_start) note.start = start;
-  return note;
+  if (complete && sizes) reading.state = NoteReading::State::kRead;
+  return reading;
 }
 
-void WriteNoteAtomically(const std::filesystem::path& path, const ReadyNote& note) {
-  const std::filesystem::path temp = path.string() + ".new";
-  {
-    BufferedAppendFile file;
-    file.Open(temp, true, true);
-    std::string text = NoteText(note);
-    text.pop_back();  // WriteLine ends the last line
-    file.WriteLine(text);
-    file.Sync();
-    file.Close();
+std::optional<std::vector<SpoolKey>> ReadSpoolKeys(const std::filesystem::path& path) {
+  const std::optional<std::string> text = ReadWholeFile(path);
+  if (!text) return std::nullopt;
+  std::vector<SpoolKey> keys;
+  std::size_t at = 0;
+  while (at < text->size()) {
+    const std::size_t end = text->find('\n', at);
+    if (end == std::string::npos) return std::nullopt;  // cut off
+    const std::string_view line = std::string_view(*text).substr(at, end - at);
+    const std::size_t blank = line.find(' ');
+    SpoolKey key;
+    if (blank == std::string_view::npos || !ParseNumber(line.substr(0, blank), key.bytes)) {
+      return std::nullopt;
+    }
+    std::string_view value = line.substr(blank + 1);
+    if (!value.empty() && value.back() == '\r') value.remove_suffix(1);
+    key.key = std::string(value);
+    keys.push_back(std::move(key));
+    at = end + 1;
   }
-  if (::rename(temp.c_str(), path.c_str()) != 0) {
-    const int error = errno;
-    ::unlink(temp.c_str());
-    ThrowFileError("Cannot rename", temp, error);
-  }
-  SyncFolderOf(path);
+  return keys;
 }
 
-// Appends the spool to the destination and syncs it; cuts the destination back to its former
-// size when that fails part-way, so that a later append starts clean.
-void AppendSpoolTo(const std::filesystem::path& spool, const std::filesystem::path& destination) {
-  const int in = ::open(spool.c_str(), O_RDONLY | O_CLOEXEC);
-  if (in < 0) ThrowFileError("Cannot open", spool, errno);
-  const int out = ::open(destination.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-  if (out < 0) {
-    const int error = errno;
-    ::close(in);
-    ThrowFileError("Cannot open", destination, error);
+void PassSpool::Open(bool with_keys) {
+  spool_.Open(files_.spool, true, true);
+  keys_usable_ = with_keys;
+  if (with_keys) {
+    keys_.Open(files_.keys, true, true);
+  } else {
+    ::unlink(files_.keys.c_str());
   }
-  struct stat st {};
-  const off_t before = ::fstat(out, &st) == 0 ? st.st_size : -1;
+  line_count_ = 0;
+  bytes_ = 0;
+  crc_ = static_cast<std::uint32_t>(crc32(0, nullptr, 0));
+}
+
+void PassSpool::AddLine(std::string_view line, std::string_view key) {
+  spool_.WriteLine(line);
+  crc_ = static_cast<std::uint32_t>(
+      crc32_z(crc_, reinterpret_cast<const Bytef*>(line.data()), line.size()));
+  crc_ = static_cast<std::uint32_t>(crc32_z(crc_, reinterpret_cast<const Bytef*>("\r\n"), 2));
+  const std::uint64_t bytes = line.size() + 2;
+  bytes_ += bytes;
+  ++line_count_;
+  if (!keys_usable_) return;
+  if (key.empty() || key.find_first_of("\r\n") != std::string_view::npos) {
+    keys_usable_ = false;
+    keys_.Close();
+    ::unlink(files_.keys.c_str());
+    return;
+  }
+  char number[24];
+  const auto [end, error] = std::to_chars(number, number + sizeof number, bytes);
+  std::string entry(number, end);
+  entry.append(" ").append(key);
+  keys_.WriteLine(entry);  // CR LF ended, as every file of the program
+}
+
+void PassSpool::MakeDurable() {
+  spool_.Sync();
+  spool_.Close();
+  if (keys_usable_) {
+    keys_.Sync();
+    keys_.Close();
+  }
+  SyncFolderOf(files_.spool);
+}
+
+void PassSpool::MarkReady(ReadyNote note) {
+  note.destination_size = FileSize(files_.destination);
+  note.spool_bytes = bytes_;
+  note.spool_lines = line_count_;
+  note.spool_crc = crc_;
+  note.has_keys = keys_usable_;
+  note_ = note;
+  ReplaceFileContent(files_.note, NoteText(note), 0600);
+}
+
+void PassSpool::AppendToDestination(const std::function<void()>& midway) {
+  AppendSpool(files_.spool, files_.destination, -1, midway);
+}
+
+void PassSpool::Finish() { RemoveSpoolFiles(files_); }
+
+void PassSpool::Discard() {
+  try {
+    spool_.Close();
+    keys_.Close();
+  } catch (const FileError&) {
+    // The spool is dropped anyway.
+  }
+  RemoveSpoolFiles(files_);
+}
+
+void AppendSpool(const std::filesystem::path& spool, const std::filesystem::path& destination,
+                 std::int64_t cut_to, const std::function<void()>& midway) {
+  FileDescriptor in = OpenFile(spool, O_RDONLY);
+  FileDescriptor out = OpenFile(destination, O_WRONLY | O_CREAT | O_APPEND, 0644);
+  if (cut_to >= 0 && FileSize(destination) > cut_to && ::ftruncate(out.Get(), cut_to) != 0) {
+    ThrowFileError("Cannot cut back", destination, errno);
+  }
+  const std::int64_t before = FileSize(destination);
   std::string block(kCopyBlock, '\0');
+  bool first = true;
   try {
     for (;;) {
-      const ssize_t n = ::read(in, block.data(), block.size());
+      const ssize_t n = ::read(in.Get(), block.data(), block.size());
       if (n < 0) {
         if (errno == EINTR) continue;
         ThrowFileError("Cannot read", spool, errno);
       }
       if (n == 0) break;
-      WriteAll(out, std::string_view(block.data(), static_cast<std::size_t>(n)), destination);
+      std::string_view data(block.data(), static_cast<std::size_t>(n));
+      if (first && midway) {
+        WriteAll(out.Get(), data.substr(0, data.size() / 2), destination);
+        midway();
+        data.remove_prefix(data.size() / 2);
+      }
+      first = false;
+      WriteAll(out.Get(), data, destination);
     }
-    if (::fsync(out) != 0) ThrowFileError("Cannot sync", destination, errno);
+    SyncFile(out.Get(), destination);
+    out.Close(destination);
   } catch (...) {
-    if (before >= 0 && ::ftruncate(out, before) == 0) ::fsync(out);
-    ::close(in);
-    ::close(out);
+    if (out.IsOpen() && before >= 0 && ::ftruncate(out.Get(), before) == 0) ::fsync(out.Get());
     throw;
   }
-  ::close(in);
-  if (::close(out) != 0) ThrowFileError("Cannot close", destination, errno);
-}
-
-void StoreStart(const PendingStart& start) {
-  try {
-    WriteProfileValue(start.profile_path, "Options", "SQLNewRecDate", start.value);
-  } catch (const IniWriteError& e) {
-    throw FileError(e.what(), 0);
-  }
-}
-
-void RemoveSpoolFiles(const std::filesystem::path& destination) {
-  ::unlink(PassSpool::ReadyPath(destination).c_str());
-  ::unlink(PassSpool::SpoolPath(destination).c_str());
   SyncFolderOf(destination);
 }
 
-}  // namespace
-
-PassSpool::PassSpool(std::filesystem::path destination) : destination_(std::move(destination)) {}
-
-std::filesystem::path PassSpool::SpoolPath(const std::filesystem::path& destination) {
-  return destination.string() + ".spool";
-}
-
-std::filesystem::path PassSpool::ReadyPath(const std::filesystem::path& destination) {
-  return destination.string() + ".spool-ready";
-}
-
-void PassSpool::Open() {
-  file_.Open(SpoolPath(destination_), true, true);
-  line_count_ = 0;
-  bytes_ = 0;
-}
-
-void PassSpool::AddLine(std::string_view line) {
-  file_.WriteLine(line);
-  bytes_ += line.size() + 2;
-  ++line_count_;
-}
-
-void PassSpool::MakeDurable() {
-  file_.Sync();
-  file_.Close();
-  SyncFolderOf(destination_);
-}
-
-void PassSpool::MarkReady(const std::optional<PendingStart>& start) {
-  ReadyNote note;
-  note.destination_size = SizeOf(destination_);
-  note.spool_bytes = bytes_;
-  note.spool_lines = line_count_;
-  note.start = start;
-  WriteNoteAtomically(ReadyPath(destination_), note);
-}
-
-void PassSpool::AppendToDestination() { AppendSpoolTo(SpoolPath(destination_), destination_); }
-
-void PassSpool::Finish() { RemoveSpoolFiles(destination_); }
-
-void PassSpool::Discard() {
-  try {
-    file_.Close();
-  } catch (const FileError&) {
-    // The spool is dropped anyway.
-  }
-  RemoveSpoolFiles(destination_);
-}
-
-SpoolRecovery RecoverSpool(const std::filesystem::path& destination, bool force_append) {
-  SpoolRecovery result;
-  const std::filesystem::path spool = PassSpool::SpoolPath(destination);
-  const std::optional<ReadyNote> note = ReadNote(PassSpool::ReadyPath(destination));
-  const std::int64_t spool_size = SizeOf(spool);
-  if (!note) {
-    if (spool_size < 0) return result;
-    // Never marked: the pass deleted nothing, its records are still on the server.
-    RemoveSpoolFiles(destination);
-    result.kind = SpoolRecovery::Kind::kDiscarded;
-    return result;
-  }
-  result.line_count = note->spool_lines;
-  result.start = note->start;
-  result.kind = SpoolRecovery::Kind::kAlreadyAppended;
-  if (spool_size >= 0) {
-    const bool done = !force_append && note->destination_size >= 0 &&
-                      SizeOf(destination) == note->destination_size + spool_size;
-    if (!done) {
-      AppendSpoolTo(spool, destination);
-      result.kind = SpoolRecovery::Kind::kAppended;
+std::optional<std::uint32_t> FileCrc(const std::filesystem::path& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return std::nullopt;
+  FileDescriptor file(fd);
+  uLong crc = crc32(0, nullptr, 0);
+  std::string block(kCopyBlock, '\0');
+  for (;;) {
+    const ssize_t n = ::read(fd, block.data(), block.size());
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return std::nullopt;
     }
+    if (n == 0) return static_cast<std::uint32_t>(crc);
+    crc = crc32_z(crc, reinterpret_cast<const Bytef*>(block.data()), static_cast<std::size_t>(n));
   }
-  if (note->start) StoreStart(*note->start);
-  RemoveSpoolFiles(destination);
-  return result;
+}
+
+void RemoveSpoolFiles(const DestinationFiles& files) {
+  // The note goes first: without it, what is left is an unmarked spool, never owed lines.
+  ::unlink(files.note.c_str());
+  ::unlink(files.keys.c_str());
+  ::unlink(files.spool.c_str());
+  SyncFolderOf(files.spool);
 }
 
 }  // namespace remoteccm

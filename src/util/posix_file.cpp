@@ -143,6 +143,15 @@ void RemoveStaleTemporaries(const std::filesystem::path& folder) {
   if (!stale.empty()) SyncFolderOf(folder / ".");
 }
 
+void OpenMissingStandardDescriptors() {
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    // open returns the lowest free descriptor: the one that is missing.
+    const int opened = ::open("/dev/null", O_RDWR);
+    if (opened >= 0 && opened != fd) ::close(opened);
+  }
+}
+
 FolderLock::FolderLock(const std::filesystem::path& folder) {
   const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return;

@@ -81,6 +81,10 @@ void ReplaceFileContent(const std::filesystem::path& path, std::string_view cont
 // passwords), under the folder's lock so that no live replacement loses its file.
 void RemoveStaleTemporaries(const std::filesystem::path& folder);
 
+// Opens /dev/null on any of the descriptors 0, 1 and 2 that is closed, so that no file or
+// database socket opened later takes its place (and the log is never written into it).
+void OpenMissingStandardDescriptors();
+
 // An exclusive lock on a folder, held while a file in it is read, changed and replaced, so
 // that two processes changing the same file do not lose each other's changes. A folder that
 // cannot be opened gives no lock (the change still happens).

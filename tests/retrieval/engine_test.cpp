@@ -372,7 +372,7 @@ TEST_P(EngineTest, SpoolLeftByAKilledRunIsResolvedFirst) {
   ASSERT_EQ(Run(), RunStatus::kSuccess);
   EXPECT_EQ(DestinationLines(), std::vector<std::string>{"owed line"});
   EXPECT_EQ(Stored("SQLNewRecDate"), "12345");
-  EXPECT_EQ(observer_.Count("Appended 1 lines left by an earlier run"), 1);
+  EXPECT_EQ(observer_.Count("Appended 1 line left by an earlier run of profile SITE"), 1);
 
   // An unmarked one: nothing was deleted for it, so it is dropped.
   std::ofstream(destination_ + ".spool", std::ios::binary) << "unfinished\r\n";

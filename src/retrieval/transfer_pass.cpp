@@ -1,0 +1,429 @@
+#include "retrieval/transfer_pass.h"
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/db/db_error.h"
+#include "retrieval/field_list.h"
+#include "retrieval/line_layout.h"
+#include "retrieval/pass_spool.h"
+#include "retrieval/statement_builder.h"
+#include "util/ini_file.h"
+#include "util/text_routines.h"
+
+namespace remoteccm {
+namespace {
+
+// The unique key of the CDR table: it tells a deleted record from one still there.
+constexpr std::string_view kKeyColumn = "pkid";
+
+// A row of an open query as the line formatter reads it.
+class QueryRow : public ResultRow {
+ public:
+  explicit QueryRow(const DbQuery& query) : query_(query) {}
+  std::string_view Text(std::size_t column) const override {
+    return query_.AsString(static_cast<int>(column));
+  }
+
+ private:
+  const DbQuery& query_;
+};
+
+bool Blank(std::string_view text) { return TrimView(text).empty(); }
+
+std::string Joined(const std::vector<std::string>& names) {
+  std::string text;
+  for (const std::string& name : names) text += (text.empty() ? "" : ", ") + name;
+  return text;
+}
+
+class Pass {
+ public:
+  explicit Pass(PassContext& context)
+      : c_(context),
+        settings_(context.settings),
+        mode_(settings_.connect_sql_mode),
+        start_value_(settings_.sql_new_rec_date),
+        now_(context.clock.Now()),
+        converter_(ProfileTimeZone(settings_, context.env.computer_rule)),
+        spool_(context.files),
+        query_(context.database) {}
+
+  PassResult Run() {
+    if (!c_.database.Connected()) return Failed();
+    c_.log("Link to SQL Server");
+    fields_ = ReadFieldList(c_.env.program_home);
+    if (!fields_.source_log_line.empty()) c_.log(fields_.source_log_line);
+    if (fields_.width_capped) c_.log("Field widths above 255 are cut to 255.");
+
+    const PassValues values{start_value_, now_, c_.range_start, c_.range_end};
+    selection_ = BuildStatement(StatementKind::kSelection, settings_, values, converter_);
+    Show(selection_);
+
+    if (!Select()) return selected_nothing_ ? Deliver() : Failed();
+    if (!Read()) return Ended();
+    if (!MakeDurable()) return Ended();
+    if (!Delete(values)) return Ended();
+    return Deliver();
+  }
+
+ private:
+  void Show(const Statement& statement) {
+    if (statement.label1) c_.observer.SetStatus1(*statement.label1);
+    if (statement.label2) c_.observer.SetStatus2(*statement.label2);
+    for (const std::string& line : statement.log_lines) c_.log(line);
+    c_.observer.Pump();
+    for (const std::string& line : statement.lines) c_.log(line);
+  }
+
+  void At(PassPoint point) {
+    if (c_.hooks.at_point) c_.hooks.at_point(point);
+  }
+
+  // Opens the selection: inside the transaction of the deletion, so that the deletion removes
+  // only what was read.
+  bool Select() {
+    try {
+      if (selection_.lines.empty()) throw DbError("There is no selection statement.");
+      if (settings_.delete_recs) {
+        transaction_.emplace(c_.database, IsolationLevel::kSerializable);
+      }
+      for (const std::string& line : selection_.lines) query_.AddLine(line);
+      query_.Open();
+    } catch (const DbError& e) {
+      if (c_.aborted()) {
+        outcome_ = PassOutcome::kAborted;
+        return false;
+      }
+      c_.log(
+          "Cannot Execute SQL Instructions. SQL Query may be invalid or returning too many "
+          "records.");
+      c_.log("Please verify query or use a query which selects less records.");
+      // No selection statement at all is the "No Records" mode's normal pass.
+      if (mode_ == RetrievalMode::kNoRecords) {
+        selected_nothing_ = true;
+      } else {
+        c_.log_error(e.what());
+      }
+      return false;
+    }
+    c_.log("Read Records ");
+    if (query_.Eof()) {
+      c_.log("No Records in Table " + settings_.sql_table_name + " Selected by SQL");
+      selected_nothing_ = true;
+      return false;
+    }
+    return true;
+  }
+
+  // Reads every record into the spool (and the backup file).
+  bool Read() {
+    c_.log("Get the records");
+    std::vector<std::string> columns;
+    for (int i = 0; i < query_.FieldCount(); ++i) columns.push_back(query_.FieldName(i));
+    int date_column = -1;
+    if (mode_ == RetrievalMode::kNewRecordsOnly) {
+      date_column = FindColumn(columns, settings_.sql_date_time_fld_name);
+      if (date_column < 0) {
+        c_.log_error("Cannot read the records: Field '" + settings_.sql_date_time_fld_name +
+                     "' not found");
+        return false;
+      }
+    }
+    const LineFormatter formatter(fields_, columns, converter_);
+    if (!CheckFieldList(formatter, columns)) return false;
+    const int key_column = settings_.delete_recs ? FindColumn(columns, kKeyColumn) : -1;
+
+    BufferedAppendFile backup;
+    try {
+      spool_.Open(key_column >= 0);
+      if (settings_.sql_backup) {
+        const bool needs_header = FileSize(c_.files.backup) < 10;
+        backup.Open(c_.files.backup, false, false);
+        if (needs_header) {
+          const std::string header = BackupHeaderLine(columns);
+          backup.WriteLine(header);
+          c_.log("*backup fields>*: " + header);
+        }
+      }
+      if (!backup.IsOpen()) {
+        // Without a backup line only the columns the lines show are read: the drivers convert
+        // every column read of every row, most of a wide row's cost.
+        std::vector<int> read = formatter.ColumnsRead();
+        if (date_column >= 0) read.push_back(date_column);
+        if (key_column >= 0) read.push_back(key_column);
+        query_.ReadOnlyColumns(read);
+      }
+      const QueryRow row(query_);
+      std::string line;
+      std::string tagged;  // the backup log line, its buffer reused from record to record
+      std::int64_t blank = 0;
+      while (!query_.Eof()) {
+        if (backup.IsOpen()) {
+          FormatBackupLine(row, columns.size(), line);
+          backup.WriteLine(line);
+          tagged.assign("*backup>*: ").append(line);
+          c_.log(tagged);
+        }
+        // A comma line is the backup line itself.
+        if (!backup.IsOpen() || !formatter.IsCommaLayout()) formatter.Format(row, line);
+        if (!Blank(line)) {
+          if (date_column >= 0) {
+            const double value = ColumnNumber(query_.AsString(date_column));
+            if (value > settings_.sql_new_rec_date) settings_.sql_new_rec_date = value;
+          }
+          spool_.AddLine(line, key_column >= 0 ? query_.AsString(key_column) : std::string_view());
+          c_.log(line);
+        } else {
+          ++blank;
+        }
+        ++records_;
+        query_.Next();
+        c_.observer.Pump();
+        if (c_.aborted()) break;
+      }
+      backup.Close();
+      if (blank > 0) {
+        c_.log(std::to_string(blank) + (blank == 1 ? " record gave" : " records gave") +
+               " a blank line, which is not written.");
+      }
+    } catch (const DbError& e) {
+      KeepBackup(backup);
+      if (c_.aborted()) {
+        outcome_ = PassOutcome::kAborted;
+      } else {
+        c_.log_error("Cannot read the records: " + std::string(e.what()));
+      }
+      return false;
+    } catch (const FileError& e) {
+      KeepBackup(backup);
+      c_.log_error(e.what());
+      outcome_ = PassOutcome::kRunMustEnd;
+      return false;
+    }
+    query_.Close();
+    if (c_.aborted()) {
+      outcome_ = PassOutcome::kAborted;
+      return false;
+    }
+    return true;
+  }
+
+  // What was read before a failure stays in the backup file.
+  void KeepBackup(BufferedAppendFile& backup) {
+    try {
+      backup.Close();
+    } catch (const FileError& e) {
+      c_.log_error(e.what());
+    }
+  }
+
+  // A field list whose entries name no column of the selection would make every line blank:
+  // the records would be deleted, or passed over, with nothing written.
+  bool CheckFieldList(const LineFormatter& formatter, const std::vector<std::string>& columns) {
+    std::vector<std::string> missing;
+    for (const FieldEntry& entry : fields_.entries) {
+      if (FindColumn(columns, entry.name) < 0) missing.push_back(entry.name);
+    }
+    if (formatter.ColumnsRead().empty()) {
+      if (fields_.layout == LineLayout::kDefault) {
+        c_.log_error(
+            "None of the columns of the default line is in the selection: every line would be "
+            "blank. Nothing was deleted.");
+      } else {
+        c_.log_error("The field list names no column of the selection (" + Joined(missing) +
+                     "): every line would be blank. Nothing was deleted.");
+      }
+      return false;
+    }
+    if (!missing.empty() && fields_.layout != LineLayout::kComma) {
+      c_.log("Field list entries that name no column of the selection are left blank: " +
+             Joined(missing));
+    }
+    return true;
+  }
+
+  bool MakeDurable() {
+    try {
+      spool_.MakeDurable();
+    } catch (const FileError& e) {
+      c_.log_error(e.what());
+      outcome_ = PassOutcome::kRunMustEnd;
+      return false;
+    }
+    At(PassPoint::kSpoolDurable);
+    return true;
+  }
+
+  // Deletes on the server what the pass read, inside the transaction of the selection.
+  bool Delete(const PassValues& values) {
+    if (records_ == 0) return true;
+    c_.log("Check whether to delete the records now!");
+    if (!settings_.delete_recs) return true;
+    c_.log("Delete Records from SQL Server");
+    const Statement deletion =
+        BuildStatement(StatementKind::kDeletion, settings_, values, converter_);
+    Show(deletion);
+    if (!c_.database.Connected() || deletion.lines.empty()) return false;
+    // Nothing is deleted that could not then be written.
+    if (const std::string why = CheckAppendable(c_.files.destination); !why.empty()) {
+      c_.log_error(why + " Nothing was deleted.");
+      return false;
+    }
+    try {
+      if (c_.hooks.before_deletion) c_.hooks.before_deletion(c_.database);
+      DbQuery remove(c_.database);
+      for (const std::string& line : deletion.lines) remove.AddLine(line);
+      remove.Execute();
+    } catch (const DbError& e) {
+      if (c_.aborted()) {
+        outcome_ = PassOutcome::kAborted;
+        return false;
+      }
+      c_.log("Delete Failed. Cannot Execute SQL Instructions. ");
+      c_.log_error(e.what());
+      return false;
+    }
+    deleting_ = true;
+    At(PassPoint::kDeleted);
+    return true;
+  }
+
+  // Owes the lines to the destination, commits the deletion, appends, moves the start on.
+  PassResult Deliver() {
+    std::optional<std::string> start;
+    double next_start = settings_.sql_new_rec_date;
+    bool passes_done = false;
+    if (mode_ == RetrievalMode::kNewRecordsOnly) {
+      if (settings_.sql_new_rec_date < selection_.window_end && now_ - 60 > selection_.window_end) {
+        next_start = selection_.window_end;
+        passes_done = selection_.increment == 0 || !settings_.poll_again;
+      } else {
+        if (records_ > 0) next_start = settings_.sql_new_rec_date + 1;
+        passes_done = true;
+      }
+      start = FormatWhole(next_start);
+    }
+
+    ReadyNote note;
+    note.profile_path = settings_.profile_path;
+    note.table = settings_.sql_table_name;
+    note.deleted = deleting_;
+    note.start = start;
+    try {
+      if (records_ == 0) spool_.Open(false);  // nothing was selected: an empty spool
+      spool_.MarkReady(note);
+    } catch (const FileError& e) {
+      c_.log_error(e.what());
+      outcome_ = PassOutcome::kRunMustEnd;
+      return Ended();
+    }
+    marked_ = true;
+    At(PassPoint::kReadyNoted);
+
+    if (deleting_) {
+      try {
+        transaction_->Commit();
+      } catch (const DbError& e) {
+        c_.log_error("The deletion could not be confirmed: " + std::string(e.what()) +
+                     " The lines of " + std::to_string(records_) + " records are kept in " +
+                     c_.files.spool.string() +
+                     "; the next run asks the database whether they were deleted.");
+        return MustEnd();
+      }
+      At(PassPoint::kCommitted);
+    }
+    try {
+      spool_.AppendToDestination([this] { At(PassPoint::kMidAppend); });
+    } catch (const FileError& e) {
+      c_.log_error(std::string(e.what()) + ". The lines are kept in " + c_.files.spool.string() +
+                   " for the next run.");
+      return MustEnd();
+    }
+    At(PassPoint::kAppended);
+    if (start) {
+      try {
+        WriteProfileValue(settings_.profile_path, "Options", "SQLNewRecDate", *start);
+      } catch (const IniWriteError& e) {
+        c_.log_error(std::string(e.what()) + ": the lines are in " + c_.files.destination.string() +
+                     (deleting_ ? " and their records were deleted" : "") +
+                     ", but the new start point " + *start +
+                     " could not be stored. The next run stores it.");
+        return MustEnd();
+      }
+      settings_.sql_new_rec_date = next_start;
+    }
+    At(PassPoint::kStartStored);
+    spool_.Finish();
+
+    if (mode_ == RetrievalMode::kByDate) {
+      c_.range_start += selection_.increment;
+      passes_done =
+          c_.range_start >= c_.range_end || selection_.increment == 0 || !settings_.poll_again;
+    }
+    c_.log("Retrieved: " + std::to_string(records_) + " records.");
+    c_.observer.Pump();
+    PassResult result;
+    result.outcome = PassOutcome::kCompleted;
+    result.records = records_;
+    result.lines = static_cast<std::int64_t>(spool_.line_count());
+    result.deleted = deleting_;
+    result.passes_done = passes_done;
+    return result;
+  }
+
+  // The lines are owed and stay beside the destination; the run ends.
+  PassResult MustEnd() {
+    c_.log("The lines of this pass are kept for the next run.");
+    PassResult result;
+    result.outcome = PassOutcome::kRunMustEnd;
+    result.records = records_;
+    return result;
+  }
+
+  PassResult Failed() {
+    outcome_ = PassOutcome::kFailed;
+    return Ended();
+  }
+
+  // A pass that ends before its lines were owed: nothing was deleted, nothing is kept.
+  PassResult Ended() {
+    if (marked_) return MustEnd();
+    query_.Close();
+    transaction_.reset();  // rolls back
+    spool_.Discard();
+    // The next pass starts where this one did: its records were neither written nor deleted.
+    settings_.sql_new_rec_date = start_value_;
+    if (c_.aborted() && outcome_ == PassOutcome::kFailed) outcome_ = PassOutcome::kAborted;
+    c_.log("Aborted or Failed: " + std::to_string(records_) + " records ignored.");
+    c_.observer.Pump();
+    PassResult result;
+    result.outcome = outcome_;
+    result.records = records_;
+    return result;
+  }
+
+  PassContext& c_;
+  ProfileSettings& settings_;
+  const RetrievalMode mode_;
+  const double start_value_;
+  const double now_;
+  const TimeConverter converter_;
+  FieldList fields_;
+  Statement selection_;
+  PassSpool spool_;
+  std::optional<DbTransaction> transaction_;
+  DbQuery query_;
+  PassOutcome outcome_ = PassOutcome::kFailed;
+  std::int64_t records_ = 0;
+  bool selected_nothing_ = false;
+  bool deleting_ = false;
+  bool marked_ = false;
+};
+
+}  // namespace
+
+PassResult TransferPass(PassContext& context) { return Pass(context).Run(); }
+
+}  // namespace remoteccm

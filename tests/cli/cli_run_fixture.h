@@ -1,0 +1,149 @@
+// remoteccm-cli against a CDR table on a real driver (the SQLite ODBC driver on a scratch file,
+// or the test PostgreSQL server), with a profile in a scratch home: runs started, stopped and
+// killed as a process, and what they left in the destination and on the server.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/db/cdr_schema.h"
+#include "platform/db/database.h"
+#include "platform/db/db_error.h"
+
+namespace remoteccm {
+
+namespace fs = std::filesystem;
+
+constexpr std::int64_t kFirstDay = 1793491200;  // 2026-11-01 00:00 UTC
+
+class CliRunTest : public ::testing::TestWithParam<std::string> {
+ protected:
+  void SetUp() override {
+    std::string pattern = (fs::temp_directory_path() / "cli-run-XXXXXX").string();
+    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+    home_ = pattern;
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    table_ = "cli_" + std::to_string(::getpid()) + "_" + std::to_string(info->line());
+    if (GetParam() == "sqlite") {
+      std::ofstream(home_ / "cdr.db").close();
+      connection_ = "Provider=MSDASQL;Driver=SQLite3;Database=" + (home_ / "cdr.db").string();
+    } else {
+      const char* pg = std::getenv("REMOTECCM_TEST_PG");
+      if (pg == nullptr || *pg == '\0') {
+        if (std::getenv("REMOTECCM_REQUIRE_PG") != nullptr) FAIL() << "no REMOTECCM_TEST_PG";
+        GTEST_SKIP() << "no test PostgreSQL server (REMOTECCM_TEST_PG)";
+      }
+      connection_ = pg;
+    }
+    admin_.Connect(connection_, "CDR", "", "");
+    admin_.Execute("DROP TABLE IF EXISTS " + table_);
+    admin_.Execute(CdrCreateTableStatement(table_));
+    destination_ = (home_ / "CDR.TXT").string();
+  }
+  void TearDown() override {
+    if (admin_.Connected()) admin_.Execute("DROP TABLE IF EXISTS " + table_);
+    admin_.Disconnect();
+    std::error_code error;
+    fs::remove_all(home_, error);
+  }
+
+  // Calls with pkids 1..n, one every `step` seconds from the first day on.
+  void InsertCalls(int n, int step) {
+    for (int first = 1; first <= n; first += 200) {
+      std::string sql = "INSERT INTO " + table_ +
+                        " (pkid, dateTimeOrigination, dateTimeDisconnect, callingPartyNumber,"
+                        " originalCalledPartyNumber, duration) VALUES ";
+      for (int id = first; id < first + 200 && id <= n; ++id) {
+        const std::int64_t end = kFirstDay + static_cast<std::int64_t>(id) * step;
+        if (id != first) sql += ", ";
+        sql += "('" + std::to_string(id) + "', " + std::to_string(end - 60) + ", " +
+               std::to_string(end) + ", '2001', '0044123456789', 60)";
+      }
+      admin_.Execute(sql);
+    }
+  }
+
+  void WriteProfile(const std::string& extra) {
+    std::ofstream out(home_ / "SITE.CCM", std::ios::binary);
+    out << "[Options]\r\nDestinationFile=" << destination_
+        << "\r\nSQLConnectionString=" << connection_ << "\r\nSQLTableName=" << table_
+        << "\r\nSQLTimeZoneOption=3\r\nWaitBeforePollingAgain=0\r\n"
+        << extra;
+  }
+
+  // Starts remoteccm-cli with this home and the given variables; its output goes to a file.
+  pid_t Start(const std::vector<std::string>& args,
+              const std::map<std::string, std::string>& variables = {}) {
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+      for (const auto& [name, value] : variables) ::setenv(name.c_str(), value.c_str(), 1);
+      ::setenv("REMOTECCM_HOME", home_.c_str(), 1);
+      ::setenv("REMOTECCM_REGISTRY", (home_ / "install.ini").c_str(), 1);
+      const std::string log = (home_ / "run.log").string();
+      FILE* out = std::freopen(log.c_str(), "a", stdout);
+      FILE* err = std::freopen("/dev/null", "w", stderr);
+      (void)out;
+      (void)err;
+      std::vector<char*> argv;
+      argv.push_back(const_cast<char*>(REMOTECCM_CLI_PATH));
+      for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+      argv.push_back(nullptr);
+      ::execv(REMOTECCM_CLI_PATH, argv.data());
+      ::_exit(127);
+    }
+    return pid;
+  }
+  static int Wait(pid_t pid) {
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  }
+  int Run(const std::vector<std::string>& args,
+          const std::map<std::string, std::string>& variables = {}) {
+    return Wait(Start(args, variables));
+  }
+  std::string Log() {
+    std::ifstream in(home_ / "run.log", std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
+
+  // The pkid of every line of the destination (comma layout: pkid is a column).
+  std::map<std::string, int> CollectedPkids() {
+    std::map<std::string, int> seen;
+    std::ifstream in(destination_, std::ios::binary);
+    std::string line;
+    const int pkid = CdrColumnIndex("pkid");
+    while (std::getline(in, line)) {
+      std::size_t at = 0;
+      for (int i = 0; i < pkid; ++i) at = line.find(',', at) + 1;
+      ++seen[line.substr(at, line.find(',', at) - at)];
+    }
+    return seen;
+  }
+  std::set<std::string> ServerPkids() {
+    std::set<std::string> ids;
+    DbQuery query(admin_);
+    query.AddLine("SELECT pkid FROM " + table_);
+    query.Open();
+    for (; !query.Eof(); query.Next()) ids.emplace(query.AsString(0));
+    return ids;
+  }
+
+  fs::path home_;
+  std::string table_;
+  std::string connection_;
+  std::string destination_;
+  DbConnection admin_;
+};
+
+}  // namespace remoteccm

@@ -1,0 +1,219 @@
+// What a run finds beside the destination when an earlier run was killed or failed: each state
+// a kill or a damaged file can leave, resolved without losing, doubling or fusing a line.
+#include "retrieval/spool_recovery.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <fstream>
+#include <set>
+
+#include "util/ini_file.h"
+
+namespace remoteccm {
+namespace {
+
+namespace fs = std::filesystem;
+
+class RecoveryTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = (fs::temp_directory_path() / "recovery-XXXXXX").string();
+    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+    dir_ = pattern;
+    std::string error;
+    files_ = *ResolveDestination((dir_ / "CDR.TXT").string(), error);
+    owner_ = (dir_ / "A.CCM").string();
+    WriteProfileValue(owner_, "Options", "SQLNewRecDate", "100");
+    Put(files_.destination, "old\r\n");
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  static void Put(const fs::path& path, const std::string& text) {
+    std::ofstream(path, std::ios::binary) << text;
+  }
+  static std::string Get(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  }
+
+  // A marked spool of lines L1..Ln with keys K1..Kn, owed by profile A with start 500.
+  void LeaveOwedLines(int n, bool deleted, bool keys = true) {
+    PassSpool spool(files_);
+    spool.Open(keys);
+    for (int i = 1; i <= n; ++i) {
+      spool.AddLine("L" + std::to_string(i), "K" + std::to_string(i));
+    }
+    spool.MakeDurable();
+    ReadyNote note;
+    note.profile_path = owner_;
+    note.table = "CallDetailRecord";
+    note.deleted = deleted;
+    note.start = "500";
+    spool.MarkReady(note);
+  }
+
+  SpoolRecovery Recover(bool discarded = false) {
+    const KeyLookup lookup =
+        [this](const ReadyNote& note,
+               const std::vector<std::string>& keys) -> std::optional<std::vector<bool>> {
+      EXPECT_EQ(note.profile_path, owner_);
+      ++lookups_;
+      if (lookup_fails_) throw std::runtime_error("the server went away");
+      std::vector<bool> present;
+      for (const std::string& key : keys) present.push_back(table_.count(key) > 0);
+      return present;
+    };
+    return RecoverSpool(files_, discarded, lookup);
+  }
+
+  std::string Start() { return ReadProfileValue(owner_, "Options", "SQLNewRecDate"); }
+  bool Kept() { return fs::exists(files_.spool) && fs::exists(files_.note); }
+  bool Gone() {
+    return !fs::exists(files_.spool) && !fs::exists(files_.note) && !fs::exists(files_.keys);
+  }
+
+  fs::path dir_;
+  DestinationFiles files_;
+  std::string owner_;
+  std::set<std::string> table_;  // the keys still in the table
+  bool lookup_fails_ = false;
+  int lookups_ = 0;
+};
+
+TEST_F(RecoveryTest, UnmarkedSpoolIsDiscarded) {
+  PassSpool spool(files_);
+  spool.Open(true);
+  spool.AddLine("never owed", "K1");
+  spool.MakeDurable();
+  EXPECT_EQ(Recover().kind, SpoolRecovery::Kind::kDiscarded);
+  EXPECT_EQ(Get(files_.destination), "old\r\n");
+  EXPECT_TRUE(Gone());
+  EXPECT_EQ(Recover().kind, SpoolRecovery::Kind::kNone);
+}
+
+// Each state the destination can be in when the run was killed around its append.
+TEST_F(RecoveryTest, OwedLinesGoInExactlyOnce) {
+  const std::string lines = "L1\r\nL2\r\nL3\r\n";
+  struct Case {
+    const char* what;
+    std::string destination;  // before the recovery
+    SpoolRecovery::Kind kind;
+  };
+  const Case cases[] = {
+      {"nothing appended", "old\r\n", SpoolRecovery::Kind::kAppended},
+      {"cut mid-line", "old\r\nL1\r\nL", SpoolRecovery::Kind::kAppended},
+      {"all appended", "old\r\n" + lines, SpoolRecovery::Kind::kAlreadyThere},
+      {"appended, then more", "old\r\n" + lines + "later\r\n", SpoolRecovery::Kind::kAlreadyThere},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    WriteProfileValue(owner_, "Options", "SQLNewRecDate", "100");
+    Put(files_.destination, "old\r\n");
+    LeaveOwedLines(3, false);
+    Put(files_.destination, c.destination);
+    const SpoolRecovery result = Recover();
+    EXPECT_EQ(result.kind, c.kind);
+    const bool more = c.destination.ends_with("later\r\n");
+    EXPECT_EQ(Get(files_.destination), "old\r\n" + lines + (more ? "later\r\n" : ""));
+    EXPECT_EQ(Start(), "500");
+    EXPECT_TRUE(Gone());
+    EXPECT_EQ(lookups_, 0);  // nothing was deleted: the database is not asked
+  }
+}
+
+// Whether the killed run's deletion was committed is asked of the table by key.
+TEST_F(RecoveryTest, TheTableTellsWhetherTheDeletionWasCommitted) {
+  struct Case {
+    const char* what;
+    std::set<std::string> still_there;
+    SpoolRecovery::Kind kind;
+    std::string appended;
+    std::string start;
+  };
+  const Case cases[] = {
+      {"never committed", {"K1", "K2", "K3", "K4"}, SpoolRecovery::Kind::kDiscarded, "", "100"},
+      {"committed", {}, SpoolRecovery::Kind::kAppended, "L1\r\nL2\r\nL3\r\nL4\r\n", "500"},
+      {"some deleted by others",
+       {"K2", "K4"},
+       SpoolRecovery::Kind::kAppended,
+       "L1\r\nL3\r\n",
+       "500"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    WriteProfileValue(owner_, "Options", "SQLNewRecDate", "100");
+    Put(files_.destination, "old\r\n");
+    table_ = c.still_there;
+    LeaveOwedLines(4, true);
+    EXPECT_EQ(Recover().kind, c.kind);
+    EXPECT_EQ(Get(files_.destination), "old\r\n" + c.appended);
+    EXPECT_EQ(Start(), c.start);
+    EXPECT_TRUE(Gone());
+  }
+}
+
+TEST_F(RecoveryTest, WithoutKeysADuplicateIsPossibleAndSaidSo) {
+  LeaveOwedLines(2, true, false);
+  const SpoolRecovery result = Recover();
+  EXPECT_EQ(result.kind, SpoolRecovery::Kind::kAppended);
+  EXPECT_EQ(Get(files_.destination), "old\r\nL1\r\nL2\r\n");
+  EXPECT_NE(result.log_lines.front().find("a duplicate is possible"), std::string::npos);
+}
+
+// What cannot be resolved safely is kept and reported; it is never called appended.
+TEST_F(RecoveryTest, DamageIsReportedAndEverythingKept) {
+  struct Case {
+    const char* what;
+    std::function<void()> damage;
+  };
+  const Case cases[] = {
+      {"spool truncated", [this] { fs::resize_file(files_.spool, 5); }},
+      {"spool emptied", [this] { fs::resize_file(files_.spool, 0); }},
+      {"spool replaced", [this] { Put(files_.spool, "L1\r\nL2\r\nLX\r\n"); }},
+      {"spool removed", [this] { fs::remove(files_.spool); }},
+      {"note garbage", [this] { Put(files_.note, "\x01garbage"); }},
+      {"keys cut", [this] { fs::resize_file(files_.keys, 3); }},
+      {"destination changed", [this] { Put(files_.destination, "old\r\nXX"); }},
+      {"database unreachable", [this] { lookup_fails_ = true; }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    RemoveSpoolFiles(files_);
+    Put(files_.destination, "old\r\n");
+    lookup_fails_ = false;
+    LeaveOwedLines(3, true);
+    const std::string spool_before = fs::exists(files_.spool) ? Get(files_.spool) : "";
+    c.damage();
+    const std::string destination_before = Get(files_.destination);
+    const SpoolRecovery result = Recover();
+    EXPECT_EQ(result.kind, SpoolRecovery::Kind::kFailed);
+    EXPECT_EQ(Get(files_.destination), destination_before);
+    EXPECT_EQ(Start(), "100");
+    EXPECT_TRUE(fs::exists(files_.note));
+    for (const std::string& line : result.log_lines) {
+      EXPECT_EQ(line.find("Appended"), std::string::npos) << line;
+    }
+  }
+}
+
+TEST_F(RecoveryTest, TheStartGoesOnlyToTheProfileThatOwedTheLines) {
+  LeaveOwedLines(1, false);
+  fs::remove(owner_);  // the profile was removed meanwhile: its lines still go in
+  const SpoolRecovery result = Recover();
+  EXPECT_EQ(result.kind, SpoolRecovery::Kind::kAppended);
+  EXPECT_FALSE(result.stored_start.has_value());
+  EXPECT_FALSE(fs::exists(owner_));
+  EXPECT_EQ(Get(files_.destination), "old\r\nL1\r\n");
+}
+
+TEST_F(RecoveryTest, OverwriteStartsTheNewFileWithTheOwedLines) {
+  LeaveOwedLines(2, false);
+  Put(files_.destination, "old\r\nL1\r\nL2\r\nolder runs\r\n");
+  EXPECT_EQ(Recover(true).kind, SpoolRecovery::Kind::kAppended);
+  EXPECT_EQ(Get(files_.destination), "L1\r\nL2\r\n");
+}
+
+}  // namespace
+}  // namespace remoteccm
