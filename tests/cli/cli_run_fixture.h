@@ -8,10 +8,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <random>
 #include <set>
 #include <string>
 #include <vector>
@@ -57,9 +60,9 @@ class CliRunTest : public ::testing::TestWithParam<std::string> {
     fs::remove_all(home_, error);
   }
 
-  // Calls with pkids 1..n, one every `step` seconds from the first day on.
-  void InsertCalls(int n, int step) {
-    for (int first = 1; first <= n; first += 200) {
+  // Calls with pkids from..n, pkid i ending i * `step` seconds after the first day began.
+  void InsertCalls(int n, int step, int from = 1) {
+    for (int first = from; first <= n; first += 200) {
       std::string sql = "INSERT INTO " + table_ +
                         " (pkid, dateTimeOrigination, dateTimeDisconnect, callingPartyNumber,"
                         " originalCalledPartyNumber, duration) VALUES ";

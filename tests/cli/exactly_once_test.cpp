@@ -1,0 +1,193 @@
+// Every record exactly once, in the destination or still in the table, never both, never twice:
+// runs killed at each point of a pass, runs that overlap on one destination, and lines owed
+// by one profile found by another.
+#include <signal.h>
+
+#include <thread>
+
+#include "cli_run_fixture.h"
+
+namespace remoteccm {
+namespace {
+
+class ExactlyOnceTest : public CliRunTest {
+ protected:
+  // Each pkid of 1..n: in the destination once; with deletion, in the destination or in the
+  // table, not both.
+  void ExpectEachOnce(int n, bool deletion) {
+    const std::map<std::string, int> collected = CollectedPkids();
+    const std::set<std::string> on_server = ServerPkids();
+    for (int id = 1; id <= n; ++id) {
+      const std::string pkid = std::to_string(id);
+      const auto found = collected.find(pkid);
+      const int times = found == collected.end() ? 0 : found->second;
+      EXPECT_LE(times, 1) << pkid << " written twice";
+      if (deletion) {
+        EXPECT_EQ(times + static_cast<int>(on_server.count(pkid)), 1) << pkid;
+      } else {
+        EXPECT_EQ(times, 1) << pkid << " never written";
+      }
+    }
+  }
+};
+
+// A kill at each point of a pass, a newcomer inserted before the next run, which must finish
+// what the killed one left: with deletion (every record once, here or there) and without it
+// (every record written once, the start stored).
+TEST_P(ExactlyOnceTest, KilledAtEachPointOfAPass) {
+  const char* points[] = {"spool-durable", "deleted",  "ready-noted", "committed",
+                          "mid-append",    "appended", "start-stored"};
+  std::ofstream(home_ / "CCM_FIELDS.INF", std::ios::binary) << "[CCM_FIELDS]\r\nCSV=Y\r\n";
+  for (const bool deletion : {true, false}) {
+    for (const char* point : points) {
+      const std::string name = point;
+      if (!deletion && (name == "deleted" || name == "committed")) continue;  // no deletion
+      SCOPED_TRACE(std::string(point) + (deletion ? ", deleting" : ", keeping"));
+      admin_.Execute("DELETE FROM " + table_);
+      fs::remove(destination_);
+      InsertCalls(300, 8000);  // four weeks: two windows of 20 days, the second cut at now
+      WriteProfile(
+          "ConnectSQLMode=New Records Only\r\nSQLNewRecDate=" + std::to_string(kFirstDay) +
+          "\r\nSQLNewRecIncrValue=20\r\nSQLNewRecIncrMode=day(s)\r\nPollAgain=Y\r\nDeleteRecs=" +
+          (deletion ? "Y" : "N") + "\r\n");
+      // The second pass is killed: the first one's lines are in, the second one's owed.
+      EXPECT_EQ(Run({"SITE"}, {{"REMOTECCM_FAULT_POINT", std::string(point) + ":2"}}),
+                128 + SIGKILL);
+      InsertCalls(301, 8000, 301);  // pkid 301 arrives meanwhile
+      EXPECT_EQ(Run({"SITE"}), 0) << Log();
+      ExpectEachOnce(301, deletion);
+      EXPECT_FALSE(fs::exists(destination_ + ".spool"));
+      EXPECT_FALSE(fs::exists(destination_ + ".spool-ready"));
+    }
+  }
+}
+
+// Killed at random moments while a writer inserts records: the figures of a long series are
+// printed; REMOTECCM_KILL_ROUNDS sets how many kills (25 by default).
+TEST_P(ExactlyOnceTest, KilledAtRandomMomentsWhileRecordsArrive) {
+  const char* rounds_text = std::getenv("REMOTECCM_KILL_ROUNDS");
+  const int rounds = rounds_text != nullptr ? std::atoi(rounds_text) : 25;
+  const int first_calls = 3000;
+  InsertCalls(first_calls, 97);  // a little over three days, collected in 3-hour windows
+  WriteProfile(
+      "ConnectSQLMode=New Records Only\r\nSQLNewRecDate=" + std::to_string(kFirstDay) +
+      "\r\nSQLNewRecIncrValue=3\r\nSQLNewRecIncrMode=hour(s)\r\nDeleteRecs=Y\r\nPollAgain=Y\r\n");
+  std::ofstream(home_ / "CCM_FIELDS.INF", std::ios::binary) << "[CCM_FIELDS]\r\nCSV=Y\r\n";
+
+  // The writer adds a record now and then, numbered and timed on from the first ones.
+  std::atomic<bool> stop{false};
+  std::atomic<int> last_id{first_calls};
+  std::thread writer([&] {
+    DbConnection connection;
+    connection.Connect(connection_, "CDR", "", "");
+    while (!stop.load()) {
+      const int id = last_id.load() + 1;
+      try {
+        connection.Execute("INSERT INTO " + table_ +
+                           " (pkid, dateTimeOrigination, dateTimeDisconnect, callingPartyNumber) "
+                           "VALUES ('" +
+                           std::to_string(id) + "', " + std::to_string(kFirstDay) + ", " +
+                           std::to_string(kFirstDay + 60) + ", '2001')");
+        last_id.store(id);
+      } catch (const DbError&) {
+        // A busy database refused this one; the next try inserts it.
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+  });
+  std::mt19937 random(20261208);
+  std::uniform_int_distribution<int> delay_ms(0, 400);
+  int killed = 0;
+  for (int round = 0; round < rounds; ++round) {
+    const pid_t pid = Start({"SITE"});
+    std::this_thread::sleep_for(std::chrono::milliseconds(delay_ms(random)));
+    ::kill(pid, SIGKILL);
+    killed += Wait(pid) == 128 + SIGKILL ? 1 : 0;
+  }
+  stop.store(true);
+  writer.join();
+  ASSERT_EQ(Run({"SITE"}), 0) << Log();  // a last run to the end
+
+  ExpectEachOnce(last_id.load(), true);
+  std::printf("%d kills (%d during a run), %d records, %zu collected, %zu left on the server\n",
+              rounds, killed, last_id.load(), CollectedPkids().size(), ServerPkids().size());
+}
+
+// A second run on the same destination, whether by the same profile, another profile, a link
+// or a relative path, changes nothing while the first one holds it.
+TEST_P(ExactlyOnceTest, OverlappingRunsOnOneDestination) {
+  InsertCalls(200, 60);
+  WriteProfile("ConnectSQLMode=All Records\r\nDeleteRecs=Y\r\n");
+  std::ofstream(home_ / "CCM_FIELDS.INF", std::ios::binary) << "[CCM_FIELDS]\r\nCSV=Y\r\n";
+  fs::create_directories(home_ / "links");
+  fs::create_symlink(destination_, home_ / "links" / "CDR-LINK.TXT");
+  const std::string relative = fs::relative(destination_, fs::current_path()).string();
+  const std::string others[] = {destination_, (home_ / "links" / "CDR-LINK.TXT").string(),
+                                relative};
+  int round = 0;
+  for (const std::string& other : others) {
+    SCOPED_TRACE(other);
+    // The first run halts with its lines owed and its deletion not committed.
+    const pid_t first = Start(
+        {"SITE"}, {{"REMOTECCM_FAULT_POINT", "ready-noted"}, {"REMOTECCM_FAULT_ACTION", "stop"}});
+    int status = 0;
+    ASSERT_EQ(::waitpid(first, &status, WUNTRACED), first);
+    ASSERT_TRUE(WIFSTOPPED(status));
+    const std::string owed = destination_ + ".spool";
+    const std::string spool_before = fs::exists(owed) ? std::to_string(fs::file_size(owed)) : "";
+
+    std::ofstream(home_ / "OTHER.CCM", std::ios::binary)
+        << "[Options]\r\nDestinationFile=" << other << "\r\nSQLConnectionString=" << connection_
+        << "\r\nSQLTableName=" << table_ << "\r\nConnectSQLMode=All Records\r\nDeleteRecs=Y\r\n";
+    EXPECT_EQ(Run({round == 0 ? "SITE" : "OTHER"}), 75);
+    EXPECT_NE(Log().find("Another run is writing to " + destination_), std::string::npos);
+    EXPECT_EQ(fs::exists(owed) ? std::to_string(fs::file_size(owed)) : "", spool_before);
+
+    ::kill(first, SIGCONT);
+    EXPECT_EQ(Wait(first), 0);
+    ExpectEachOnce(200, true);
+    ++round;
+  }
+  // A lock file left by a killed run holds nothing.
+  InsertCalls(210, 60, 201);
+  EXPECT_EQ(Run({"SITE"}, {{"REMOTECCM_FAULT_POINT", "spool-durable"}}), 128 + SIGKILL);
+  EXPECT_TRUE(fs::exists(destination_ + ".lock"));
+  EXPECT_EQ(Run({"SITE"}), 0);
+  ExpectEachOnce(210, true);
+}
+
+// Profiles A and B share a destination: B finds what A owes, appends it, and stores A's start
+// in A, never in B.
+TEST_P(ExactlyOnceTest, OwedLinesAndTheirStartBelongToTheirProfile) {
+  InsertCalls(100, 600);
+  const std::string a_start = std::to_string(kFirstDay);
+  WriteProfile("ConnectSQLMode=New Records Only\r\nSQLNewRecDate=" + a_start +
+               "\r\nSQLNewRecIncrValue=365\r\nSQLNewRecIncrMode=day(s)\r\nPollAgain=N\r\n");
+  std::ofstream(home_ / "B.CCM", std::ios::binary)
+      << "[Options]\r\nDestinationFile=" << destination_
+      << "\r\nSQLConnectionString=" << connection_ << "\r\nSQLTableName=" << table_
+      << "\r\nConnectSQLMode=New Records Only\r\nSQLNewRecDate=" << kFirstDay - 86400
+      << "\r\nSQLTimeZoneOption=3\r\n"
+         "SQLNewRecIncrValue=365\r\nSQLNewRecIncrMode=day(s)\r\nPollAgain=N\r\n";
+  std::ofstream(home_ / "CCM_FIELDS.INF", std::ios::binary) << "[CCM_FIELDS]\r\nCSV=Y\r\n";
+  EXPECT_EQ(Run({"SITE"}, {{"REMOTECCM_FAULT_POINT", "appended"}}), 128 + SIGKILL);
+  EXPECT_EQ(Run({"B"}), 0) << Log();
+  EXPECT_NE(Log().find("left by an earlier run of profile SITE"), std::string::npos);
+  const auto start_of = [&](const std::string& name) {
+    std::ifstream in(home_ / (name + ".CCM"), std::ios::binary);
+    const std::string text{std::istreambuf_iterator<char>(in), {}};
+    const auto at = text.find("SQLNewRecDate=") + 14;
+    return text.substr(at, text.find('\r', at) - at);
+  };
+  EXPECT_EQ(start_of("SITE"), std::to_string(kFirstDay + 100 * 600 + 1));
+  // B collected from its own start: the same 100 records once more, after A's.
+  EXPECT_EQ(CollectedPkids().size(), 100u);
+  for (const auto& [pkid, times] : CollectedPkids()) EXPECT_EQ(times, 2) << pkid;
+  EXPECT_EQ(start_of("B"), std::to_string(kFirstDay + 100 * 600 + 1));
+}
+
+INSTANTIATE_TEST_SUITE_P(Drivers, ExactlyOnceTest, ::testing::Values("sqlite", "postgres"),
+                         [](const auto& info) { return info.param; });
+
+}  // namespace
+}  // namespace remoteccm
