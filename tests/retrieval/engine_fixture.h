@@ -202,7 +202,12 @@ class EngineTest : public ::testing::TestWithParam<std::string> {
     env_clock_.Set(static_cast<double>(now_));
     observer_ = RecordingObserver();
     engine_ = std::make_unique<Engine>(env_, observer_, *clock_, dialer_, nullptr);
-    if (hooks_.before_deletion) engine_->set_hooks(hooks_);
+    engine_->set_hooks(hooks_);
+    return engine_->RunProfile(profile_path_);
+  }
+  // Another run of the same engine.
+  RunStatus RunAgain() {
+    observer_ = RecordingObserver();
     return engine_->RunProfile(profile_path_);
   }
 

@@ -1,0 +1,279 @@
+// A run that meets a fault: a destination that cannot be written, a field list that names
+// nothing, an abort while the run waits on something, a failure while reading, a start that
+// cannot be stored, a commit whose outcome is unknown. Nothing is lost and nothing is
+// reported as a success.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/mount.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+
+#include <thread>
+
+#include "engine_fixture.h"
+
+namespace remoteccm::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::vector<Call> SomeCalls(int n) {
+  std::vector<Call> calls;
+  for (int id = 1; id <= n; ++id) {
+    const std::int64_t end = Utc(2026, 11, 2) + id * 60;
+    calls.push_back(Call{id, end - 30, end, "2001", "0044" + std::to_string(id), 30, ""});
+  }
+  return calls;
+}
+
+// Whatever makes the destination unwritable is found before anything is deleted.
+TEST_P(EngineTest, DestinationThatCannotBeWrittenIsRefusedBeforeDeleting) {
+  Insert(SomeCalls(5));
+  Set("ConnectSQLMode", "All Records");
+  Set("DeleteRecs", "Y");
+  const fs::path out = dir_ / "out";
+  struct Case {
+    const char* what;
+    fs::path destination;
+    std::function<bool()> make;  // false: this machine cannot make the case
+  };
+  const Case cases[] = {
+      {"a folder", out / "folder", [&] { return fs::create_directory(out / "folder"); }},
+      {"a link to nothing", out / "link",
+       [&] {
+         fs::create_symlink(out / "nowhere" / "CDR.TXT", out / "link");
+         return true;
+       }},
+      {"no such folder", out / "missing" / "CDR.TXT", [] { return true; }},
+      {"a pipe", out / "pipe", [&] { return ::mkfifo((out / "pipe").c_str(), 0644) == 0; }},
+      {"a read-only file system", out / "ro" / "CDR.TXT",
+       [&] {
+         fs::create_directory(out / "ro");
+         return ::mount("tmpfs", (out / "ro").c_str(), "tmpfs", MS_RDONLY, "size=64k") == 0;
+       }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    if (!c.make()) {
+      ADD_FAILURE() << "cannot make " << c.what << " here";
+      continue;
+    }
+    Set("DestinationFile", c.destination.string());
+    EXPECT_EQ(Run(), RunStatus::kPassFailed);
+    EXPECT_EQ(ServerCount(), 5);
+    EXPECT_FALSE(engine_->LastRun().last_error.empty());
+  }
+  ::umount((out / "ro").c_str());
+}
+
+// A typing error in the field list must never turn into a deletion with nothing written.
+TEST_P(EngineTest, FieldListNamingNothingFailsBeforeDeleting) {
+  Insert(SomeCalls(5));
+  Set("ConnectSQLMode", "All Records");
+  Set("DeleteRecs", "Y");
+  WriteFieldFile("CCM_FIELDS.INF", "[CCM_FIELDS]\r\ncallingPartyNumbr=10\r\ndurationn=5\r\n");
+  EXPECT_EQ(Run(), RunStatus::kPassFailed);
+  EXPECT_EQ(ServerCount(), 5);
+  EXPECT_EQ(observer_.Count("The field list names no column of the selection "
+                            "(callingPartyNumbr, durationn)"),
+            1);
+
+  // One mistyped entry among others: its cells stay blank and the run says which.
+  WriteFieldFile("CCM_FIELDS.INF", "[CCM_FIELDS]\r\ncallingPartyNumber=5\r\ndurationn=3\r\n");
+  EXPECT_EQ(Run(), RunStatus::kSuccess);
+  EXPECT_EQ(DestinationLines().size(), 5u);
+  EXPECT_EQ(DestinationLines().front(), " 2001     ");
+  EXPECT_EQ(observer_.Count("Field list entries that name no column of the selection are left "
+                            "blank: durationn"),
+            1);
+}
+
+// A server that accepts connections and never answers them.
+class SilentServer {
+ public:
+  SilentServer() {
+    fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    ::listen(fd_, 8);
+    socklen_t length = sizeof address;
+    ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length);
+    port_ = ntohs(address.sin_port);
+  }
+  ~SilentServer() { ::close(fd_); }
+  int port() const { return port_; }
+
+ private:
+  int fd_ = -1;
+  int port_ = 0;
+};
+
+// An abort from another thread reaches whatever the run waits on, and the engine runs again.
+TEST_P(EngineTest, AbortCancelsWhatTheRunWaitsOn) {
+  Insert(SomeCalls(5));
+  const std::string endless = IsSqlite() ? "WITH RECURSIVE c(x) AS (SELECT 1 UNION ALL SELECT "
+                                           "x + 1 FROM c) SELECT x FROM c WHERE x < 0"
+                                         : "SELECT pg_sleep(3600)";
+  SilentServer silent;
+  struct Case {
+    const char* what;
+    std::map<std::string, std::string> profile;
+    std::function<void()> before;  // what holds the run up
+  };
+  std::optional<DbConnection> holder;
+  std::optional<DbTransaction> holding;
+  const Case cases[] = {
+      {"a selection that never ends",
+       {{"ConnectSQLMode", "By SQL Query"}, {"ConnectSQL0", endless}, {"ConnectSQL1", "<end>"}},
+       [] {}},
+      {"a table locked by another writer",
+       {{"ConnectSQLMode", "All Records"}, {"DeleteRecs", "Y"}},
+       [&] {
+         holder.emplace();
+         holder->Connect(connection_string_, "CDR", "", "");
+         holding.emplace(*holder, IsolationLevel::kReadCommitted);
+         holder->Execute(IsSqlite() ? "DELETE FROM " + table_ + " WHERE pkid = 'none'"
+                                    : "LOCK TABLE " + table_ + " IN ACCESS EXCLUSIVE MODE");
+       }},
+      {"a long pause",
+       {{"ConnectSQLMode", "By SQL Query"},
+        {"ConnectSQL0", "SELECT * FROM " + table_},
+        {"ConnectSQL1", "<end>"},
+        {"PollAgain", "Y"},
+        {"WaitBeforePollingAgain", "3600"}},
+       [] {}},
+      {"a server that never answers",
+       {{"SQLConnectionString", "Driver=PostgreSQL Unicode;Server=127.0.0.1;Port=" +
+                                    std::to_string(silent.port()) + ";Database=CDR;UID=x;PWD=y"}},
+       [] {}},
+  };
+  SystemClock ticking;  // a pause that takes its time
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Set("SQLConnectionString", connection_string_);
+    Set("WaitBeforePollingAgain", "0");
+    Set("PollAgain", "N");
+    Set("DeleteRecs", "N");
+    for (const auto& [key, value] : c.profile) Set(key, value);
+    c.before();
+    observer_ = RecordingObserver();
+    Engine engine(env_, observer_, ticking, dialer_, nullptr);
+    std::thread stopper([&] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(300));
+      engine.RequestAbort();
+    });
+    EXPECT_EQ(engine.RunProfile(profile_path_), RunStatus::kAborted);
+    stopper.join();
+    EXPECT_TRUE(observer_.errors.empty());  // an abort is no connection error to show
+    holding.reset();
+    holder.reset();
+    EXPECT_EQ(ServerCount(), 5);
+    EXPECT_FALSE(fs::exists(destination_ + ".spool"));
+
+    // The same engine runs again, to its end.
+    Set("SQLConnectionString", connection_string_);
+    Set("ConnectSQLMode", "No Records");
+    EXPECT_EQ(engine.RunProfile(profile_path_), RunStatus::kSuccess);
+  }
+}
+
+// The backup lines of the records read before a failure stay in the backup file.
+TEST_P(EngineTest, BackupKeepsWhatWasReadWhenReadingFails) {
+  {
+    DbTransaction batch(admin_, IsolationLevel::kReadCommitted);
+    Insert(SomeCalls(2000));
+    batch.Commit();
+  }
+  // Row 1500 fails: past the first block the PostgreSQL driver fetches.
+  const std::string boom =
+      IsSqlite() ? "abs(-9223372036854775807 - (duration + 1 - duration) * (globalCallID_callId = "
+                   "1500))"
+                 : "1 / (globalCallID_callId - 1500)";
+  Set("ConnectSQLMode", "By SQL Query");
+  Set("ConnectSQL0", "SELECT *, " + boom + " AS boom FROM " + table_);
+  Set("ConnectSQL1", "<end>");
+  Set("SQLBackup", "Y");
+  EXPECT_EQ(Run(), RunStatus::kPassFailed);
+  const std::vector<std::string> backup = Lines((dir_ / "out" / "CDR.BAK").string());
+  ASSERT_GT(backup.size(), 1u);
+  EXPECT_EQ(backup.size() - 1, static_cast<std::size_t>(observer_.Count("*backup>*: ")));
+  if (IsSqlite()) {
+    EXPECT_EQ(backup.size() - 1, 1499u);
+  }
+  EXPECT_TRUE(!fs::exists(destination_) || DestinationLines().empty());
+}
+
+// Lines appended and records deleted, but the new start cannot be stored: the run says so and
+// fails, and the next run stores it without writing a line twice.
+TEST_P(EngineTest, StartThatCannotBeStoredFailsTheRunAndIsStoredNextTime) {
+  Insert(SomeCalls(5));
+  Set("ConnectSQLMode", "New Records Only");
+  Set("SQLNewRecDate", std::to_string(Utc(2026, 11, 1)));
+  Set("SQLNewRecIncrValue", "30");
+  Set("DeleteRecs", "Y");
+  Set("PollAgain", "N");
+  hooks_.at_point = [&](PassPoint point) {
+    if (point == PassPoint::kAppended) fs::permissions(profile_path_, fs::perms::owner_read);
+  };
+  EXPECT_EQ(Run(), RunStatus::kPassFailed);
+  EXPECT_EQ(observer_.Count("Unable to write to " + profile_path_ + ": the lines are in "), 1);
+  EXPECT_EQ(DestinationLines().size(), 5u);
+  EXPECT_EQ(ServerCount(), 0);
+
+  hooks_ = EngineHooks();
+  fs::permissions(profile_path_, fs::perms::owner_read | fs::perms::owner_write);
+  EXPECT_EQ(Run(), RunStatus::kSuccess);
+  EXPECT_EQ(DestinationLines().size(), 5u);
+  EXPECT_EQ(Stored("SQLNewRecDate"), std::to_string(SomeCalls(5).back().disconnect + 1));
+}
+
+// Something unexpected inside a run ends it as failed with one line; no exception escapes.
+TEST_P(EngineTest, AnUnexpectedErrorEndsTheRunAsFailed) {
+  Insert(SomeCalls(5));
+  Set("ConnectSQLMode", "All Records");
+  Set("DeleteRecs", "Y");
+  hooks_.at_point = [](PassPoint point) {
+    if (point == PassPoint::kSpoolDurable) throw std::bad_alloc();
+  };
+  EXPECT_EQ(Run(), RunStatus::kPassFailed);
+  EXPECT_EQ(observer_.Count("The run failed: std::bad_alloc"), 1);
+  EXPECT_FALSE(observer_.running);
+  EXPECT_EQ(ServerCount(), 5);
+  hooks_ = EngineHooks();
+  EXPECT_EQ(Run(), RunStatus::kSuccess);
+  EXPECT_EQ(DestinationLines().size(), 5u);
+}
+
+// The server goes away at the commit: the run fails, and the next one asks the table whether
+// the deletion happened before it collects again.
+TEST_P(EngineTest, UnconfirmedCommitFailsAndIsResolvedByTheNextRun) {
+  if (IsSqlite()) GTEST_SKIP() << "an embedded database cannot go away at the commit";
+  Insert(SomeCalls(5));
+  Set("ConnectSQLMode", "All Records");
+  Set("DeleteRecs", "Y");
+  hooks_.at_point = [&](PassPoint point) {
+    if (point != PassPoint::kReadyNoted) return;
+    // The engine's session holds the lock of its deletion on the table.
+    admin_.Execute(
+        "SELECT pg_terminate_backend(l.pid) FROM pg_locks l JOIN pg_class c ON "
+        "l.relation = c.oid WHERE c.relname = '" +
+        table_ + "' AND l.pid <> pg_backend_pid()");
+  };
+  EXPECT_EQ(Run(), RunStatus::kPassFailed);
+  EXPECT_EQ(observer_.Count("The deletion could not be confirmed"), 1);
+  EXPECT_TRUE(fs::exists(destination_ + ".spool-ready"));
+  EXPECT_EQ(ServerCount(), 5);
+
+  hooks_ = EngineHooks();
+  EXPECT_EQ(Run(), RunStatus::kSuccess);
+  EXPECT_EQ(observer_.Count("An earlier run of profile SITE stopped before its deletion was "
+                            "committed"),
+            1);
+  EXPECT_EQ(DestinationLines().size(), 5u);
+  EXPECT_EQ(ServerCount(), 0);
+}
+
+}  // namespace
+}  // namespace remoteccm::testing
