@@ -301,11 +301,12 @@ std::string FormatOdbcConnectionString(const ConnectionAttributes& attributes) {
   for (const ConnectionAttribute& a : attributes) {
     text += a.key;
     text += '=';
-    // Braces also keep a leading quote a plain character when the text is read back.
+    // Braces keep blanks and control characters at the ends, and a leading quote a plain
+    // character, when the text is read back.
     const bool needs_braces =
         a.value.find_first_of(";{}") != std::string::npos ||
-        (!a.value.empty() && (IsBlank(a.value.front()) || IsBlank(a.value.back()) ||
-                              a.value.front() == '\'' || a.value.front() == '"'));
+        TrimView(a.value).size() != a.value.size() ||
+        (!a.value.empty() && (a.value.front() == '\'' || a.value.front() == '"'));
     if (needs_braces) {
       text += '{';
       for (char c : a.value) {
