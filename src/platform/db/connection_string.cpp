@@ -29,12 +29,78 @@ struct Span {
 
 struct ParsedAttribute {
   ConnectionAttribute attribute;
-  Span value;  // where the value stands in the text, quotes and braces included
+  Span value;      // where the value stands in the text, quotes and braces included
+  char quote = 0;  // the opening brace or quote of the value, 0 for a plain value
 };
+
+// Words that make a key hold a secret (PWD, Password, "Jet OLEDB:Database Password", PASSWD,
+// NewPWD, KeyStoreSecret, token...), upper case.
+constexpr std::array<std::string_view, 4> kSecretWords = {"PWD", "PASS", "SECRET", "TOKEN"};
+
+// Where the first secret word starts (npos when there is none). A password stands after its
+// key, so nothing before this point can be part of one.
+std::size_t FirstSecretWord(std::string_view text) {
+  const std::string upper = UpperCase(text);
+  std::size_t first = std::string::npos;
+  for (std::string_view word : kSecretWords) first = std::min(first, upper.find(word));
+  return first;
+}
+
+bool IsSecretKey(std::string_view key) { return FirstSecretWord(key) != std::string::npos; }
+
+// Nested connection strings deeper than this are masked whole when they hold a secret word.
+constexpr int kMaxMaskDepth = 8;
 
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
-std::vector<ParsedAttribute> ParseWithSpans(std::string_view text) {
+bool IsPrintable(std::string_view text) {
+  return std::ranges::none_of(text, [](char c) {
+    const auto u = static_cast<unsigned char>(c);
+    return u < 0x20 || u == 0x7f;
+  });
+}
+
+// What a parse error may say about the text. It never quotes a value or a part without "=":
+// behind a password with an unbraced ";" those are pieces of the password. Keys are named only
+// when they stand before the first secret word; otherwise the error gives a position.
+class ParseErrors {
+ public:
+  ParseErrors(std::string_view text, std::string_view where, bool name_keys)
+      : where_(where), named_until_(name_keys ? FirstSecretWord(text) : 0), name_keys_(name_keys) {}
+
+  [[noreturn]] void NoEquals(std::size_t at) const {
+    throw DbError("There is a part without \"=\" " + At(at));
+  }
+  [[noreturn]] void NoName(std::size_t at) const {
+    throw DbError("There is a value without a name " + At(at));
+  }
+  [[noreturn]] void NotClosed(std::string_view key, std::size_t key_at, std::size_t at,
+                              char close) const {
+    throw DbError("The value" + Of(key, key_at) + " " + At(at) + " has no closing " +
+                  std::string(1, close));
+  }
+  [[noreturn]] void TextAfterQuote(std::string_view key, std::size_t key_at, std::size_t at) const {
+    throw DbError("There is text after the quoted value" + Of(key, key_at) + " " + At(at));
+  }
+
+ private:
+  std::string At(std::size_t at) const {
+    return "at character " + std::to_string(at + 1) + " of " + std::string(where_);
+  }
+  std::string Of(std::string_view key, std::size_t key_at) const {
+    if (!name_keys_ || key_at > named_until_ || !IsPrintable(key)) return {};
+    return " of \"" + std::string(key) + "\"";
+  }
+
+  std::string_view where_;
+  std::size_t named_until_;
+  bool name_keys_;
+};
+
+std::vector<ParsedAttribute> ParseWithSpans(std::string_view text,
+                                            std::string_view where = "the connection string",
+                                            bool name_keys = true) {
+  const ParseErrors errors(text, where, name_keys);
   std::vector<ParsedAttribute> result;
   std::size_t i = 0;
   const std::size_t n = text.size();
@@ -44,10 +110,8 @@ std::vector<ParsedAttribute> ParseWithSpans(std::string_view text) {
     const std::size_t key_begin = i;
     while (i < n && text[i] != '=' && text[i] != ';') ++i;
     const std::string key{TrimView(text.substr(key_begin, i - key_begin))};
-    if (i >= n || text[i] == ';') {
-      throw DbError("The connection string part \"" + key + "\" has no \"=\" and no value");
-    }
-    if (key.empty()) throw DbError("The connection string has a value without a name");
+    if (i >= n || text[i] == ';') errors.NoEquals(key_begin);
+    if (key.empty()) errors.NoName(key_begin);
     ++i;  // "="
     while (i < n && IsBlank(text[i])) ++i;
     ParsedAttribute parsed;
@@ -56,6 +120,7 @@ std::vector<ParsedAttribute> ParseWithSpans(std::string_view text) {
     if (i < n && (text[i] == '{' || text[i] == '\'' || text[i] == '"')) {
       const char open = text[i];
       const char close = open == '{' ? '}' : open;
+      parsed.quote = open;
       ++i;
       bool closed = false;
       while (i < n) {
@@ -71,23 +136,72 @@ std::vector<ParsedAttribute> ParseWithSpans(std::string_view text) {
         }
         parsed.attribute.value += text[i++];
       }
-      if (!closed) {
-        throw DbError("The value of \"" + key + "\" in the connection string has no closing " +
-                      std::string(1, close));
-      }
+      if (!closed) errors.NotClosed(key, key_begin, parsed.value.begin, close);
       parsed.value.end = i;
       while (i < n && IsBlank(text[i])) ++i;
-      if (i < n && text[i] != ';') {
-        throw DbError("The connection string has text after the quoted value of \"" + key + "\"");
-      }
+      if (i < n && text[i] != ';') errors.TextAfterQuote(key, key_begin, i);
     } else {
       while (i < n && text[i] != ';') ++i;
-      parsed.attribute.value = Trim(text.substr(parsed.value.begin, i - parsed.value.begin));
-      parsed.value.end = parsed.value.begin + parsed.attribute.value.size();
+      const std::string_view raw = text.substr(parsed.value.begin, i - parsed.value.begin);
+      const std::string_view value = TrimView(raw);
+      // The span covers the value as kept, not the control characters trimmed off it.
+      parsed.value.begin += value.empty() ? 0 : static_cast<std::size_t>(value.data() - raw.data());
+      parsed.value.end = parsed.value.begin + value.size();
+      parsed.attribute.value = std::string(value);
     }
     result.push_back(std::move(parsed));
   }
   return result;
+}
+
+// An unparseable text: everything after the first "=" that follows a secret word goes, since
+// any password stands there.
+std::string MaskAfterFirstSecret(std::string_view text) {
+  const std::size_t secret = FirstSecretWord(text);
+  if (secret == std::string::npos) return std::string(text);
+  const std::size_t equals = text.find('=', secret);
+  if (equals == std::string::npos) return std::string(text);
+  return std::string(text.substr(0, equals + 1)) + "***";
+}
+
+std::string MaskAtDepth(std::string_view text, int depth) {
+  std::vector<ParsedAttribute> parsed;
+  try {
+    parsed = ParseWithSpans(text);
+  } catch (const DbError&) {
+    return MaskAfterFirstSecret(text);
+  }
+  std::string masked(text);
+  // Replace from the back so the earlier spans stay valid.
+  for (auto it = parsed.rbegin(); it != parsed.rend(); ++it) {
+    const Span span = it->value;
+    const std::string& value = it->attribute.value;
+    std::string shown;
+    if (IsSecretKey(it->attribute.key)) {
+      shown = "***";
+    } else if (depth >= kMaxMaskDepth) {
+      if (FirstSecretWord(value) == std::string::npos) continue;
+      shown = "***";
+    } else {
+      // Any value may be a connection string of its own ("Extended Properties").
+      const std::string inner = MaskAtDepth(value, depth + 1);
+      if (inner == value) continue;
+      if (const char open = it->quote; open != 0) {
+        // Quoted again as it was written, so every byte but the password's stays.
+        const char close = open == '{' ? '}' : open;
+        shown += open;
+        for (char c : inner) {
+          shown += c;
+          if (c == close) shown += close;
+        }
+        shown += close;
+      } else {
+        shown = inner;
+      }
+    }
+    masked.replace(span.begin, span.end - span.begin, shown);
+  }
+  return masked;
 }
 
 bool IsPasswordKey(std::string_view key) {
@@ -161,7 +275,11 @@ std::string JoinNames(const std::vector<std::string>& names) {
 ConnectionAttributes FromMsdasql(const ConnectionAttributes& attributes) {
   ConnectionAttributes odbc;
   if (const std::string* extended = FindAttribute(attributes, "Extended Properties")) {
-    for (ParsedAttribute& p : ParseWithSpans(*extended)) odbc.push_back(std::move(p.attribute));
+    // Its keys may stand after a password of the outer string: errors give positions only.
+    for (ParsedAttribute& p :
+         ParseWithSpans(*extended, "Extended Properties in the connection string", false)) {
+      odbc.push_back(std::move(p.attribute));
+    }
   }
   for (const ConnectionAttribute& a : attributes) {
     if (IsOleDbOnlyKey(a.key)) continue;
@@ -225,7 +343,8 @@ ConnectionAttributes FromSqlServerProvider(const ConnectionAttributes& attribute
     int number = 0;
     const auto [end, error] = std::from_chars(port.data(), port.data() + port.size(), number);
     if (error != std::errc() || end != port.data() + port.size() || number < 1 || number > 65535) {
-      throw DbError("The port \"" + port + "\" of the Data Source is not a number from 1 to 65535");
+      throw DbError(
+          "The port of the Data Source (after its comma) is not a number from 1 to 65535");
     }
   }
   if (host == "." || SameText(host, "(local)")) host = "127.0.0.1";
@@ -301,11 +420,12 @@ std::string FormatOdbcConnectionString(const ConnectionAttributes& attributes) {
   for (const ConnectionAttribute& a : attributes) {
     text += a.key;
     text += '=';
-    // Braces also keep a leading quote a plain character when the text is read back.
+    // Braces keep blanks and control characters at the ends, and a leading quote a plain
+    // character, when the text is read back.
     const bool needs_braces =
         a.value.find_first_of(";{}") != std::string::npos ||
-        (!a.value.empty() && (IsBlank(a.value.front()) || IsBlank(a.value.back()) ||
-                              a.value.front() == '\'' || a.value.front() == '"'));
+        TrimView(a.value).size() != a.value.size() ||
+        (!a.value.empty() && (a.value.front() == '\'' || a.value.front() == '"'));
     if (needs_braces) {
       text += '{';
       for (char c : a.value) {
@@ -328,35 +448,7 @@ const std::string* FindAttribute(const ConnectionAttributes& attributes, std::st
   return nullptr;
 }
 
-std::string MaskConnectionPasswords(std::string_view text) {
-  std::string masked(text);
-  try {
-    std::vector<ParsedAttribute> parsed = ParseWithSpans(text);
-    // Replace from the back so the earlier spans stay valid.
-    for (auto it = parsed.rbegin(); it != parsed.rend(); ++it) {
-      if (IsPasswordKey(it->attribute.key)) {
-        masked.replace(it->value.begin, it->value.end - it->value.begin, "***");
-      }
-    }
-    return masked;
-  } catch (const DbError&) {
-    const std::string upper = UpperCase(text);
-    std::size_t cut = std::string::npos;
-    for (std::string_view key : {"PWD", "PASSWORD"}) {
-      for (std::size_t at = upper.find(key); at != std::string::npos;
-           at = upper.find(key, at + 1)) {
-        std::size_t j = at + key.size();
-        while (j < upper.size() && IsBlank(upper[j])) ++j;
-        if (j < upper.size() && upper[j] == '=') {
-          cut = std::min(cut, j + 1);
-          break;
-        }
-      }
-    }
-    if (cut != std::string::npos) masked = masked.substr(0, cut) + "***";
-    return masked;
-  }
-}
+std::string MaskConnectionPasswords(std::string_view text) { return MaskAtDepth(text, 0); }
 
 std::vector<std::string> InstalledOdbcDrivers() {
   std::vector<std::string> drivers;
@@ -392,9 +484,12 @@ OdbcConnectionRequest ResolveConnectionString(std::string_view text, std::string
     } else if (IsSqlServerProvider(name)) {
       odbc = FromSqlServerProvider(attributes, installed_drivers());
     } else {
-      throw DbError("The OLE DB provider \"" + *provider +
-                    "\" is not available on Linux: use an ODBC connection string "
-                    "(Driver=...; or DSN=...;), Provider=MSDASQL;... or Provider=SQLOLEDB;...");
+      // Errors name keys, not values: behind an unbraced ";" in a password a value is a piece of
+      // it (the masked string in the log shows what the values are).
+      throw DbError(
+          "The OLE DB provider named in Provider is not available on Linux: use an ODBC "
+          "connection string (Driver=...; or DSN=...;), Provider=MSDASQL;... or "
+          "Provider=SQLOLEDB;...");
     }
   } else {
     odbc = std::move(attributes);
@@ -418,8 +513,8 @@ OdbcConnectionRequest ResolveConnectionString(std::string_view text, std::string
       if (auto found = FindInstalled(installed_drivers(), Trim(*driver))) {
         driver_kind = *found;
       } else {
-        throw DbError("The ODBC driver \"" + *driver +
-                      "\" is not installed. Installed drivers: " + JoinNames(installed_drivers()));
+        throw DbError("The ODBC driver named in Driver is not installed. Installed drivers: " +
+                      JoinNames(installed_drivers()));
       }
     }
   } else if (dsn != nullptr) {

@@ -30,7 +30,8 @@ using ConnectionAttributes = std::vector<ConnectionAttribute>;
 // Splits "a=1;b={x;y};c='z''s'" into its pairs. Values may be in {braces} ("}}" is a brace
 // inside), 'single' or "double" quotes (doubled to escape); blanks around keys and values and
 // empty parts (";;") are dropped. Throws DbError on an unterminated quote or brace, or a part
-// without "=".
+// without "="; the message gives a position and names only keys that stand before any password,
+// never a value or a part (an unbraced ";" in a password makes its tail look like one).
 ConnectionAttributes ParseConnectionString(std::string_view text);
 
 // Writes the pairs back in ODBC syntax, bracing values that need it.
@@ -39,8 +40,11 @@ std::string FormatOdbcConnectionString(const ConnectionAttributes& attributes);
 // The value of the first key equal to key without regard to case, or nullptr.
 const std::string* FindAttribute(const ConnectionAttributes& attributes, std::string_view key);
 
-// The string with the value of every password key (PWD, Password) replaced by "***", for logs.
-// A string that cannot be parsed is masked from the first password key to its end.
+// The string with the value of every key that holds a secret (any key containing PWD, PASS,
+// SECRET or TOKEN: PWD, Password, "Jet OLEDB:Database Password"...) replaced by "***", for logs.
+// Connection strings nested in values (Extended Properties, quoted or braced, at any depth) are
+// masked the same way; every other byte stays. A string that cannot be parsed is cut after the
+// first "=" that follows such a word.
 std::string MaskConnectionPasswords(std::string_view text);
 
 // Names of the installed ODBC drivers; replaced in tests.
@@ -61,7 +65,7 @@ struct OdbcConnectionRequest {
 // that keep large results out of memory (SQLite: StepAPI=1; PostgreSQL: UseDeclareFetch=1 and a
 // Fetch size) and NoCreat=1 for SQLite, unless the string already sets them. Throws DbError with
 // a clear text for an OLE DB provider that has no ODBC counterpart here, Windows authentication,
-// or a driver that is not installed.
+// or a driver that is not installed; the text names keys, never a value of the string.
 OdbcConnectionRequest ResolveConnectionString(std::string_view text, std::string_view login,
                                               std::string_view password,
                                               const DriverLister& drivers = InstalledOdbcDrivers);

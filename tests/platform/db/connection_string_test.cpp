@@ -3,9 +3,11 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <random>
 
 #include "platform/db/db_error.h"
+#include "util/text_routines.h"
 
 namespace remoteccm {
 namespace {
@@ -44,12 +46,32 @@ TEST(ConnectionStringTest, ParsesQuotedBracedAndEmptyParts) {
   EXPECT_EQ(FindAttribute(a, "Server"), nullptr);
 }
 
-TEST(ConnectionStringTest, RefusesMalformedStrings) {
-  EXPECT_THROW(ParseConnectionString("Driver={SQLite3;Database=x"), DbError);
-  EXPECT_THROW(ParseConnectionString("Password='abc"), DbError);
-  EXPECT_THROW(ParseConnectionString("Driver=x;Database"), DbError);
-  EXPECT_THROW(ParseConnectionString("=value"), DbError);
-  EXPECT_THROW(ParseConnectionString("PWD={a}b"), DbError);
+TEST(ConnectionStringTest, RefusalsNamePositionsAndKeysNeverPasswords) {
+  const struct {
+    const char* text;
+    const char* error;
+  } cases[] = {
+      {"Driver={SQLite3;Database=x",
+       "The value of \"Driver\" at character 8 of the connection string has no closing }"},
+      {"Password='abc",
+       "The value of \"Password\" at character 10 of the connection string has no closing '"},
+      {"Driver=x;Database",
+       "There is a part without \"=\" at character 10 of the connection string"},
+      {"=value", "There is a value without a name at character 1 of the connection string"},
+      {"PWD={a}b",
+       "There is text after the quoted value of \"PWD\" at character 8 of the connection string"},
+      // An unbraced ";" in a password: its tail is neither quoted nor named.
+      {"PWD=abc;def;UID=x",
+       "There is a part without \"=\" at character 9 of the connection string"},
+      {"PWD=ab;c={d;UID=x", "The value at character 10 of the connection string has no closing }"},
+      {"Provider=MSDASQL;Extended Properties=\"Driver=SQLite3;PWD=ab;cd\"",
+       "There is a part without \"=\" at character 23 of Extended Properties in the connection "
+       "string"},
+      {"Provider=MSDASQL;Extended Properties={Driver={SQLite3}",
+       "The value at character 8 of Extended Properties in the connection string has no "
+       "closing }"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(ResolveError(c.text), c.error) << c.text;
   EXPECT_TRUE(ParseConnectionString("  ;; ").empty());
 }
 
@@ -63,13 +85,57 @@ TEST(ConnectionStringTest, FormattingBracesWhatNeedsItAndParsesBack) {
   for (std::size_t i = 0; i < back.size(); ++i) EXPECT_EQ(back[i].value, original[i].value);
 }
 
-TEST(ConnectionStringTest, AnyTextParsesOrFailsCleanly) {
+// A value as a connection string holds it: how 0 plain when it can be, 1 braced, 2 and 3 quoted.
+std::string Quoted(const std::string& value, int how) {
+  const bool plain = value.find(';') == std::string::npos && TrimView(value) == value &&
+                     value.find_first_of("{'\"") != 0;
+  if (how == 0 && plain) return value;
+  const char open = "{{'\""[how % 4];
+  const char close = open == '{' ? '}' : open;
+  std::string text(1, open);
+  for (char c : value) {
+    text += c;
+    if (c == close) text += close;
+  }
+  return text + close;
+}
+
+// Random text, most of it around a planted password (nested in Extended Properties up to three
+// deep, cut short now and then): it parses back as it formats or is refused, and neither the
+// mask nor any error shows the password.
+TEST(ConnectionStringTest, AnyTextParsesOrFailsCleanlyAndNeverShowsAPassword) {
   std::mt19937 random(20261108);
   const std::string alphabet = "=;{}'\" \tPWDpwdaZ\\\x01\xe9";
+  const std::string keys[] = {"PWD", "Password", "Jet OLEDB:Database Password", "NewPwd",
+                              "KeyStoreSecret"};
+  const auto noise = [&](std::size_t most) {
+    std::string text;
+    for (std::size_t i = random() % most; i > 0; --i) text += alphabet[random() % alphabet.size()];
+    return text;
+  };
+  const auto some_noise = [&](std::size_t most) { return random() % 2 ? noise(most) : ""; };
+  int masked_texts = 0;  // keeps the property from holding by masking nothing
   for (int n = 0; n < 20000; ++n) {
     std::string text;
-    const std::size_t length = random() % 40;
-    for (std::size_t i = 0; i < length; ++i) text += alphabet[random() % alphabet.size()];
+    std::string secret;
+    if (n % 4 == 0) {
+      text = noise(40);
+    } else {
+      // "#" stands nowhere else, so the secret cannot turn up by chance.
+      secret = noise(10) + noise(10);
+      secret.insert(random() % (secret.size() + 1), "#");
+      while (secret.size() < 4) secret += alphabet[random() % alphabet.size()];
+      std::string key = keys[random() % std::size(keys)];
+      for (char& c : key) c = random() % 2 ? static_cast<char>(std::toupper(c)) : c;
+      std::string planted = key + "=" + Quoted(secret, static_cast<int>(random() % 4));
+      for (int depth = static_cast<int>(random() % 4); depth > 0; --depth) {
+        planted = "Extended Properties=" +
+                  Quoted("UID=u;" + planted + ";" + some_noise(4), static_cast<int>(random() % 4));
+      }
+      text = (random() % 2 ? "Provider=MSDASQL;" : "") + some_noise(6) + ";" + planted + ";" +
+             some_noise(6);
+      if (random() % 4 == 0) text.resize(text.size() - random() % (text.size() - planted.size()));
+    }
     SCOPED_TRACE(text);
     try {
       const ConnectionAttributes parsed = ParseConnectionString(text);
@@ -79,21 +145,56 @@ TEST(ConnectionStringTest, AnyTextParsesOrFailsCleanly) {
         ASSERT_EQ(again[i].key, parsed[i].key);
         ASSERT_EQ(again[i].value, parsed[i].value);
       }
-    } catch (const DbError&) {
-      // refused with a message: fine
+    } catch (const DbError& error) {
+      if (!secret.empty()) {
+        ASSERT_THAT(error.what(), Not(HasSubstr(secret)));
+      }
     }
-    ASSERT_NO_THROW(MaskConnectionPasswords(text));
+    const std::string masked = MaskConnectionPasswords(text);
+    if (secret.empty()) continue;
+    ASSERT_THAT(masked, Not(HasSubstr(secret)));
+    if (masked.find("***") != std::string::npos) ++masked_texts;
+    ASSERT_THAT(ResolveError(text), Not(HasSubstr(secret)));
   }
+  EXPECT_GT(masked_texts, 10000);
 }
 
-TEST(ConnectionStringTest, MasksEveryPasswordAndKeepsTheRest) {
-  EXPECT_EQ(MaskConnectionPasswords("Driver=x;UID=sa;PWD=secret;Server=h"),
-            "Driver=x;UID=sa;PWD=***;Server=h");
-  EXPECT_EQ(MaskConnectionPasswords("Provider=SQLOLEDB;Password={a;b};pwd='c'"),
-            "Provider=SQLOLEDB;Password=***;pwd=***");
-  // Unparseable: everything after the first password key goes.
-  EXPECT_EQ(MaskConnectionPasswords("UID=sa;PWD={never closed;Server=h"), "UID=sa;PWD=***");
-  EXPECT_EQ(MaskConnectionPasswords("DSN=cdr"), "DSN=cdr");
+TEST(ConnectionStringTest, MasksEveryPasswordAtAnyDepthAndKeepsTheRest) {
+  const std::string deep = [] {
+    std::string text;
+    for (int i = 0; i < 100000; ++i) text += "a=";
+    return text + "pwd=secret";
+  }();
+  const std::string deep_masked = [] {
+    std::string text;
+    for (int i = 0; i < 9; ++i) text += "a=";
+    return text + "***";
+  }();
+  const struct {
+    std::string text;
+    std::string masked;
+  } cases[] = {
+      {"Driver=x;UID=sa;PWD=secret;Server=h", "Driver=x;UID=sa;PWD=***;Server=h"},
+      {"Provider=SQLOLEDB;Password={a;b};pwd='c'", "Provider=SQLOLEDB;Password=***;pwd=***"},
+      {"Provider=Microsoft.Jet.OLEDB.4.0;Jet OLEDB:Database Password=j3t;Data Source=c.mdb",
+       "Provider=Microsoft.Jet.OLEDB.4.0;Jet OLEDB:Database Password=***;Data Source=c.mdb"},
+      {" Driver = {SQLite3} ;;Database=/tmp/a b.db; PWD = \x01s\x01 ;",
+       " Driver = {SQLite3} ;;Database=/tmp/a b.db; PWD = \x01***\x01 ;"},
+      {"Provider=MSDASQL;Extended Properties=\"Driver=PostgreSQL Unicode;Server=h;PWD=s;UID=u\"",
+       "Provider=MSDASQL;Extended Properties=\"Driver=PostgreSQL Unicode;Server=h;PWD=***;UID=u\""},
+      {"Extended Properties={DSN=x;PWD={s}}}}e}};UID={a}}}}b}}}",
+       "Extended Properties={DSN=x;PWD=***;UID={a}}}}b}}}"},
+      {"A='B=\"C=1;pwd=''x''\";D=''2'''", "A='B=\"C=1;pwd=***\";D=''2'''"},
+      {"Extended Properties=PASSWORD=s", "Extended Properties=PASSWORD=***"},
+      // Unparseable, here or nested: everything after the first password key goes.
+      {"UID=sa;PWD={never closed;Server=h", "UID=sa;PWD=***"},
+      {"Extended Properties=\"UID=u;PWD={open\";DSN=d",
+       "Extended Properties=\"UID=u;PWD=***\";DSN=d"},
+      {"Driver={SQLite3;Database=x", "Driver={SQLite3;Database=x"},
+      {"DSN=cdr", "DSN=cdr"},
+      {deep, deep_masked},
+  };
+  for (const auto& c : cases) EXPECT_EQ(MaskConnectionPasswords(c.text), c.masked) << c.text;
 }
 
 TEST(ConnectionStringTest, OdbcStringsPassAndGainTheStreamingOptions) {
@@ -123,6 +224,9 @@ TEST(ConnectionStringTest, MsdasqlPassesItsOdbcPart) {
             "DSN=cdrdsn;UID=sa;PWD=pw;Database=CDR;");
   EXPECT_EQ(Resolve("Provider=MSDASQL;Extended Properties=\"DSN=cdrdsn;UID=u\""),
             "DSN=cdrdsn;UID=u;");
+  EXPECT_EQ(Resolve("Provider=MSDASQL;Extended Properties={Driver=SQLite3;Database=/c.db;"
+                    "PWD={p;w}}};User ID=x"),
+            "Driver=SQLite3;Database=/c.db;PWD={p;w};UID=x;StepAPI=1;NoCreat=1;Timeout=200;");
 }
 
 TEST(ConnectionStringTest, SqlServerProvidersBecomeFreeTds) {
@@ -146,13 +250,14 @@ TEST(ConnectionStringTest, ClearMessagesForWhatCannotWork) {
   EXPECT_THAT(ResolveError("Provider=SQLOLEDB;Integrated Security=SSPI;Data Source=h"),
               HasSubstr("not supported on Linux"));
   EXPECT_THAT(ResolveError("Provider=Microsoft.Jet.OLEDB.4.0;Data Source=c.mdb"),
-              HasSubstr("\"Microsoft.Jet.OLEDB.4.0\" is not available"));
+              HasSubstr("provider named in Provider is not available on Linux"));
   EXPECT_THAT(ResolveError("Driver={Nonexistent Driver};Database=x"),
-              HasSubstr("\"Nonexistent Driver\" is not installed. Installed drivers: SQLite3"));
+              HasSubstr("driver named in Driver is not installed. Installed drivers: SQLite3"));
   EXPECT_THAT(ResolveError("Provider=SQLOLEDB;Data Source=h",
                            [] { return std::vector<std::string>{"SQLite3"}; }),
               HasSubstr("install the package tdsodbc"));
-  EXPECT_THAT(ResolveError("Provider=SQLOLEDB;Data Source=h,99999"), HasSubstr("99999"));
+  EXPECT_THAT(ResolveError("Provider=SQLOLEDB;Data Source=h,99999"),
+              HasSubstr("port of the Data Source (after its comma) is not a number"));
   EXPECT_THAT(ResolveError("Provider=SQLOLEDB;Initial Catalog=CDR"), HasSubstr("names no server"));
   EXPECT_THAT(ResolveError("Database=/x.db;UID=u"), HasSubstr("neither an ODBC driver"));
 }

@@ -21,6 +21,7 @@ namespace remoteccm {
 namespace {
 
 using ::testing::HasSubstr;
+using ::testing::Not;
 
 enum class Backend { kSqlite, kPostgres };
 
@@ -316,7 +317,7 @@ TEST_P(DatabaseTest, FailuresCarryTheDriversDiagnostic) {
 
   DbConnection other;
   EXPECT_THAT(ErrorOf([&] { other.Connect("Driver=No Such Driver;Database=x", "", "", ""); }),
-              HasSubstr("\"No Such Driver\" is not installed"));
+              HasSubstr("driver named in Driver is not installed"));
   EXPECT_FALSE(other.Connected());
   if (Postgres()) {
     EXPECT_THAT(ErrorOf([&] { other.Connect(connection_string_, "CDR", "", "wrong password"); }),
@@ -338,6 +339,27 @@ TEST_P(DatabaseTest, FailuresCarryTheDriversDiagnostic) {
   DbQuery orphan(other);
   orphan.AddLine("SELECT 1");
   EXPECT_EQ(ErrorOf([&] { orphan.Open(); }), "The database is not connected");
+}
+
+// Provider=MSDASQL with the backend's ODBC string in Extended Properties, double-quoted or
+// braced: it connects, and what the log shows of it keeps the password out.
+TEST_P(DatabaseTest, ConnectsThroughExtendedPropertiesAndMasksItsPassword) {
+  const std::string inner = Postgres() ? connection_string_ : connection_string_ + ";PWD=n3sted";
+  const std::string password = *FindAttribute(ParseConnectionString(inner), "PWD");
+  for (const char open : {'"', '{'}) {
+    const char close = open == '{' ? '}' : open;
+    std::string nested = "Provider=MSDASQL;Extended Properties=" + std::string(1, open);
+    for (char c : inner) {
+      nested += c;
+      if (c == close) nested += close;
+    }
+    nested += close;
+    SCOPED_TRACE(MaskConnectionPasswords(nested));
+    DbConnection other;
+    EXPECT_EQ(ErrorOf([&] { other.Connect(nested, "CDR", "", ""); }), "(no error)");
+    EXPECT_EQ(other.DbmsName(), Postgres() ? "PostgreSQL" : "SQLite");
+    EXPECT_THAT(MaskConnectionPasswords(nested), Not(HasSubstr(password)));
+  }
 }
 
 TEST_P(DatabaseTest, DeletionInsideATransactionRollsBackUnlessCommitted) {

@@ -18,6 +18,7 @@ namespace remoteccm {
 namespace {
 
 namespace fs = std::filesystem;
+using ::testing::AnyOf;
 using ::testing::HasSubstr;
 using ::testing::Not;
 
@@ -96,7 +97,22 @@ TEST_F(DbCommandsTest, CheckSaysWhatIsReachable) {
   PutProfile("driver", "Driver={SQL Server};Server=ccm;Database=CDR");
   const CliResult driver = Run("--check driver");
   EXPECT_EQ(driver.status, 4);
-  EXPECT_THAT(driver.out, HasSubstr("\"SQL Server\" is not installed"));
+  EXPECT_THAT(driver.out, HasSubstr("driver named in Driver is not installed"));
+
+  // A password in Extended Properties, and one whose unbraced ";" breaks the string.
+  PutProfile("nested",
+             "Provider=MSDASQL;Extended Properties=\"Driver=SQLite3;PWD=n3sted;Database=" +
+                 database_ + "\"");
+  const CliResult nested = Run("--check nested");
+  EXPECT_EQ(nested.status, 0) << nested.out;
+  EXPECT_THAT(nested.out, HasSubstr("PWD=***;Database="));
+  PutProfile("tail", "Driver=SQLite3;PWD=abc;d3f;Database=" + database_);
+  const CliResult tail = Run("--check tail");
+  EXPECT_EQ(tail.status, 4);
+  EXPECT_THAT(tail.out, HasSubstr("There is a part without \"=\" at character 24"));
+  for (const CliResult& result : {nested, tail}) {
+    EXPECT_THAT(result.out, Not(AnyOf(HasSubstr("n3sted"), HasSubstr("d3f"))));
+  }
 
   PutProfile("blank", "");
   EXPECT_EQ(Run("--check blank").status, 3);
