@@ -1,6 +1,8 @@
 #include "profile/profile_file.h"
 
 #include <algorithm>
+#include <cctype>
+#include <charconv>
 #include <cmath>
 #include <system_error>
 #include <utility>
@@ -21,6 +23,18 @@ constexpr double kNewRecDateLookBack = 31536000.0;  // 365 days of 86400 seconds
 const ProfileKey& Key(std::string_view name) { return *FindProfileKey(name); }
 
 // One key of the profile file, read through its own open and close.
+// A whole number written as digits only, within the key's range; anything else (absent,
+// negative, too large, not a number) reads as the key's default.
+int StrictWhole(std::string_view text, const ProfileKey& key) {
+  const std::string_view digits = TrimView(text);
+  int value = 0;
+  const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
+  const bool valid = !digits.empty() && std::isdigit(static_cast<unsigned char>(digits[0])) &&
+                     error == std::errc() && end == digits.data() + digits.size() &&
+                     value >= key.min && value <= key.max;
+  return valid ? value : ParseWhole(key.fallback);
+}
+
 class ProfileReader {
  public:
   // Only a regular file is read: a folder, pipe or device at the path reads as no file (a
@@ -256,6 +270,7 @@ ProfileSettings LoadProfile(const std::string& profile_path, const ProfileEnviro
   s.delete_recs = read.Flag("DeleteRecs");
   s.poll_again = read.Flag("PollAgain");
   s.wait_before_polling_again = read.Whole("WaitBeforePollingAgain");
+  s.late_arrival_minutes = StrictWhole(read.Text("LateArrivalMinutes"), Key("LateArrivalMinutes"));
   s.use_dialup = read.Flag("UseDialup");
   s.phonebook_entry = read.Text("PhonebookEntry");
   s.connect_sql_mode = read.Choice<RetrievalMode>("ConnectSQLMode", kRetrievalModeItems);

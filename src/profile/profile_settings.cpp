@@ -36,6 +36,7 @@ constexpr ProfileKey kProfileKeys[] = {
     {"DeleteRecs", KeyKind::kFlag, &S::delete_recs, "N"},
     {"PollAgain", KeyKind::kFlag, &S::poll_again, "Y"},
     {"WaitBeforePollingAgain", KeyKind::kWhole, &S::wait_before_polling_again, "3"},
+    {"LateArrivalMinutes", KeyKind::kWhole, &S::late_arrival_minutes, "60", 0, 1440},
     {"SQLDisplayRecords", KeyKind::kFlag, &S::sql_display_records, "N"},
     {"UseDialup", KeyKind::kFlag, &S::use_dialup, "N"},
     {"DialUserName", KeyKind::kText, &S::dial_user_name},

@@ -74,6 +74,7 @@ struct ProfileSettings {
   bool delete_recs = false;
   bool poll_again = true;
   int wait_before_polling_again = 3;  // seconds, no range
+  int late_arrival_minutes = 60;      // "New Records Only" looks back this far (0 to 1440)
   bool use_dialup = false;
   std::string dial_user_name;
   std::string dial_password;

@@ -243,6 +243,34 @@ bool Engine::PrepareDestination() {
   return true;
 }
 
+// The memory of late arrivals for this run's passes; a fresh one, which looks back nothing,
+// when there is none to trust.
+LateArrivalMemory Engine::LoadLateArrivals(const std::filesystem::path& path) {
+  const double start = settings_.sql_new_rec_date;
+  const LateArrivalReading reading =
+      ReadLateArrivals(path, settings_.profile_path, settings_.sql_table_name);
+  std::string why;
+  switch (reading.state) {
+    case LateArrivalReading::State::kRead:
+      if (std::llround(reading.memory.stored_start) == std::llround(start)) return reading.memory;
+      why = "the start point was set anew since the last run";
+      break;
+    case LateArrivalReading::State::kMissing:
+      why = "there is no memory of earlier runs yet (" + path.string() + ")";
+      break;
+    case LateArrivalReading::State::kDamaged:
+      why = "the memory " + path.string() + " is damaged";
+      break;
+    case LateArrivalReading::State::kOtherProfile:
+      why = "the memory " + path.string() + " belongs to another profile or table";
+      break;
+  }
+  AddLogLine("Late arrivals: " + why + ", so this run looks back nothing before " +
+             StatusTime(TimeConverter(ProfileTimeZone(settings_, env_.computer_rule)), start) +
+             ".");
+  return FreshLateArrivals(settings_.profile_path, settings_.sql_table_name, start);
+}
+
 std::optional<std::vector<bool>> Engine::LookUpKeys(const ReadyNote& note,
                                                     const std::vector<std::string>& keys) {
   DbConnection* connection = database_.get();
@@ -358,6 +386,14 @@ RunStatus Engine::PollCycle() {
                         [this](std::string_view line) { LogError(line); },
                         range_start_,
                         range_end_};
+    std::optional<LateArrivalMemory> late;
+    if (mode == RetrievalMode::kNewRecordsOnly && settings_.late_arrival_minutes > 0) {
+      context.late_path = LateArrivalPath(settings_.profile_path);
+      late = LoadLateArrivals(context.late_path);
+      context.late = &*late;
+      context.look_back_seconds = settings_.late_arrival_minutes * 60.0;
+      context.late_remember = !settings_.delete_recs;
+    }
     std::int64_t total = 0;
     int failed_in_row = 0;
     bool done = false;

@@ -20,6 +20,7 @@
 #include "profile/profile_settings.h"
 #include "retrieval/destination.h"
 #include "retrieval/engine_observer.h"
+#include "retrieval/late_arrivals.h"
 #include "retrieval/pass_spool.h"
 #include "retrieval/run_status.h"
 #include "retrieval/transfer_pass.h"
@@ -63,6 +64,7 @@ class Engine {
   RunStatus PollCycle();
   int OpenCdrDatabase();
   bool PrepareDestination();
+  LateArrivalMemory LoadLateArrivals(const std::filesystem::path& path);
   std::optional<std::vector<bool>> LookUpKeys(const ReadyNote& note,
                                               const std::vector<std::string>& keys);
   void Pause(int seconds);

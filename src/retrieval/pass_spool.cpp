@@ -64,6 +64,11 @@ std::string NoteText(const ReadyNote& note) {
       << "spool-lines " << note.spool_lines << '\n';
   if (note.spool_crc) out << "spool-crc32 " << *note.spool_crc << '\n';
   if (note.start) out << "start " << *note.start << '\n';
+  if (!note.late_memory.empty()) {
+    out << "late-memory " << Escaped(note.late_memory) << '\n'
+        << "late-look-back " << note.late_look_back << '\n'
+        << "late-remember " << (note.late_remember ? "yes" : "no") << '\n';
+  }
   out << "end\n";
   return out.str();
 }
@@ -119,6 +124,12 @@ NoteReading ReadReadyNote(const std::filesystem::path& path) {
       note.spool_crc = crc;
     } else if (key == "start") {
       note.start = std::string(value);
+    } else if (key == "late-memory") {
+      note.late_memory = Unescaped(value);
+    } else if (key == "late-look-back") {
+      ok = ParseNumber(value, note.late_look_back);
+    } else if (key == "late-remember") {
+      note.late_remember = value == "yes";
     }
     if (!ok) return reading;
   }
@@ -136,11 +147,13 @@ std::optional<std::vector<SpoolKey>> ReadSpoolKeys(const std::filesystem::path& 
     if (end == std::string::npos) return std::nullopt;  // cut off
     const std::string_view line = std::string_view(*text).substr(at, end - at);
     const std::size_t blank = line.find(' ');
+    const std::size_t second = blank == std::string_view::npos ? blank : line.find(' ', blank + 1);
     SpoolKey key;
-    if (blank == std::string_view::npos || !ParseNumber(line.substr(0, blank), key.bytes)) {
+    if (second == std::string_view::npos || !ParseNumber(line.substr(0, blank), key.bytes) ||
+        !ParseNumber(line.substr(blank + 1, second - blank - 1), key.date)) {
       return std::nullopt;
     }
-    std::string_view value = line.substr(blank + 1);
+    std::string_view value = line.substr(second + 1);
     if (!value.empty() && value.back() == '\r') value.remove_suffix(1);
     key.key = std::string(value);
     keys.push_back(std::move(key));
@@ -162,7 +175,7 @@ void PassSpool::Open(bool with_keys) {
   crc_ = static_cast<std::uint32_t>(crc32(0, nullptr, 0));
 }
 
-void PassSpool::AddLine(std::string_view line, std::string_view key) {
+void PassSpool::AddLine(std::string_view line, std::string_view key, double date) {
   spool_.WriteLine(line);
   crc_ = static_cast<std::uint32_t>(
       crc32_z(crc_, reinterpret_cast<const Bytef*>(line.data()), line.size()));
@@ -177,10 +190,8 @@ void PassSpool::AddLine(std::string_view line, std::string_view key) {
     ::unlink(files_.keys.c_str());
     return;
   }
-  char number[24];
-  const auto [end, error] = std::to_chars(number, number + sizeof number, bytes);
-  std::string entry(number, end);
-  entry.append(" ").append(key);
+  std::string entry = std::to_string(bytes);
+  entry.append(" ").append(std::to_string(static_cast<std::int64_t>(date))).append(" ").append(key);
   keys_.WriteLine(entry);  // CR LF ended, as every file of the program
 }
 

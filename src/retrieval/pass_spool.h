@@ -29,6 +29,11 @@ struct ReadyNote {
   std::uint64_t spool_lines = 0;
   std::optional<std::uint32_t> spool_crc;  // CRC-32 of the spool's bytes
   std::optional<std::string> start;        // the SQLNewRecDate the profile stores once they are in
+  // The late-arrival memory of the profile, brought up to date with the lines' keys once they
+  // are in (empty: none).
+  std::string late_memory;
+  std::int64_t late_look_back = 0;  // seconds
+  bool late_remember = false;       // the keys go into the memory (deletion off)
 };
 
 struct NoteReading {
@@ -38,9 +43,11 @@ struct NoteReading {
 
 NoteReading ReadReadyNote(const std::filesystem::path& path);
 
-// One line of the keys file: the bytes of its spool line (CR LF included) and its record's key.
+// One line of the keys file: the bytes of its spool line (CR LF included), its record's date
+// (the column the windows compare) and its key.
 struct SpoolKey {
   std::uint64_t bytes = 0;
+  std::int64_t date = 0;
   std::string key;
 };
 
@@ -57,7 +64,7 @@ class PassSpool {
   void Open(bool with_keys);
   // Adds a line (CR LF is appended) and, with keys, the key of its record. A key that is
   // empty or holds a line break cannot name its record: the spool then has no usable keys.
-  void AddLine(std::string_view line, std::string_view key);
+  void AddLine(std::string_view line, std::string_view key, double date = 0);
   // Flushes and syncs the spool (and keys) to disk. Throws FileError.
   void MakeDurable();
   // Writes the ready note (atomically, synced): from now on the lines are owed to the

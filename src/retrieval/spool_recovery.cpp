@@ -8,7 +8,9 @@
 #include <cstring>
 
 #include "profile/profile_file.h"
+#include "retrieval/late_arrivals.h"
 #include "util/ini_file.h"
+#include "util/text_routines.h"
 
 namespace remoteccm {
 namespace {
@@ -152,6 +154,7 @@ class Recovery {
     }
     if (!Append(to_append, lines)) return result_;
     if (!gone_file.empty()) ::unlink(gone_file.c_str());
+    if (!UpdateLateArrivals()) return result_;
     if (!StoreStart()) return result_;
     RemoveSpoolFiles(files_);
     return result_;
@@ -265,6 +268,37 @@ class Recovery {
     result_.lines_appended = lines;
     Log("Appended " + Count(lines, "line") + " left by an earlier run of " + owner_ + " to " +
         dest + ".");
+    return true;
+  }
+
+  // The lines are in: the profile's memory of late arrivals learns their keys, as the pass
+  // would have done. A memory that cannot be read is left alone: its profile's next run then
+  // looks back nothing, which can miss a late record but never write one twice.
+  bool UpdateLateArrivals() {
+    if (note_.late_memory.empty() || !note_.start) return true;
+    LateArrivalReading reading =
+        ReadLateArrivals(note_.late_memory, note_.profile_path, note_.table);
+    if (reading.state != LateArrivalReading::State::kRead) return true;
+    std::vector<WrittenRecord> written;
+    // Without the keys of the lines the memory forgets everything rather than miss them.
+    bool remember = note_.late_remember && note_.has_keys;
+    if (remember) {
+      const std::optional<std::vector<SpoolKey>> keys = ReadSpoolKeys(files_.keys);
+      remember = keys.has_value();
+      for (const SpoolKey& key : keys.value_or(std::vector<SpoolKey>())) {
+        written.push_back(WrittenRecord{key.key, static_cast<double>(key.date)});
+      }
+    }
+    AfterLinesAreIn(reading.memory, written, ParseDecimal(*note_.start),
+                    static_cast<double>(note_.late_look_back), remember);
+    try {
+      WriteLateArrivals(note_.late_memory, reading.memory);
+    } catch (const FileError& e) {
+      Fail(std::string(e.what()) + ": the memory of late arrivals of " + owner_ +
+           " could not be written. The spool " + files_.spool.string() + " and its note " +
+           files_.note.string() + " are kept; the next run writes it.");
+      return false;
+    }
     return true;
   }
 

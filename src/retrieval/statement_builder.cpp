@@ -65,7 +65,8 @@ Statement BuildStatement(StatementKind kind, const ProfileSettings& settings,
       const double increment =
           IncrementSeconds(settings.new_rec_incr_value, settings.new_rec_incr_mode);
       const double end = MinFloat(pass.now - 60, start + increment);
-      return Windowed(kind, settings, start, end, increment, converter);
+      const double from = pass.select_from && *pass.select_from < start ? *pass.select_from : start;
+      return Windowed(kind, settings, from, end, increment, converter);
     }
     case RetrievalMode::kByDate: {
       const double start = pass.range_start;

@@ -19,6 +19,9 @@ struct PassValues {
   double now = 0;          // the pass's start moment (CDR seconds)
   double range_start = 0;  // By Date: start of the next window (CDR seconds)
   double range_end = 0;    // By Date: exclusive end of the range (CDR seconds)
+  // New Records Only: the selection reaches back to here (late arrivals); the window's end
+  // is still worked out from start_value.
+  std::optional<double> select_from;
 };
 
 struct Statement {

@@ -57,7 +57,11 @@ class Pass {
     if (!fields_.source_log_line.empty()) c_.log(fields_.source_log_line);
     if (fields_.width_capped) c_.log("Field widths above 255 are cut to 255.");
 
-    const PassValues values{start_value_, now_, c_.range_start, c_.range_end};
+    PassValues values{start_value_, now_, c_.range_start, c_.range_end};
+    if (mode_ == RetrievalMode::kNewRecordsOnly && c_.late != nullptr) {
+      values.select_from =
+          LookBackFrom(*c_.late, start_value_, c_.look_back_seconds, c_.late_remember);
+    }
     selection_ = BuildStatement(StatementKind::kSelection, settings_, values, converter_);
     Show(selection_);
 
@@ -133,11 +137,15 @@ class Pass {
     }
     const LineFormatter formatter(fields_, columns, converter_);
     if (!CheckFieldList(formatter, columns)) return false;
-    const int key_column = settings_.delete_recs ? FindColumn(columns, kKeyColumn) : -1;
+    // Keys name the records: for the deletion's recovery, and for the look-back's memory.
+    const bool remember = c_.late != nullptr && c_.late_remember;
+    const int key_column = settings_.delete_recs || remember ? FindColumn(columns, kKeyColumn) : -1;
+    // Without a pkid column a record is known by the text of the whole row.
+    const bool row_keys = remember && key_column < 0;
 
     BufferedAppendFile backup;
     try {
-      spool_.Open(key_column >= 0);
+      spool_.Open(key_column >= 0 || row_keys);
       if (settings_.sql_backup) {
         const bool needs_header = FileSize(c_.files.backup) < 10;
         backup.Open(c_.files.backup, false, false);
@@ -147,7 +155,7 @@ class Pass {
           c_.log("*backup fields>*: " + header);
         }
       }
-      if (!backup.IsOpen()) {
+      if (!backup.IsOpen() && !row_keys) {
         // Without a backup line only the columns the lines show are read: the drivers convert
         // every column read of every row, most of a wide row's cost.
         std::vector<int> read = formatter.ColumnsRead();
@@ -158,8 +166,26 @@ class Pass {
       const QueryRow row(query_);
       std::string line;
       std::string tagged;  // the backup log line, its buffer reused from record to record
+      std::string row_key;
       std::int64_t blank = 0;
+      std::int64_t known = 0;
       while (!query_.Eof()) {
+        std::string_view key;
+        if (key_column >= 0) {
+          key = query_.AsString(key_column);
+        } else if (row_keys) {
+          FormatBackupLine(row, columns.size(), row_key);
+          row_key = RowHashKey(row_key);
+          key = row_key;
+        }
+        if (remember && c_.late->seen.contains(std::string(key))) {
+          // Written by an earlier pass: the look-back selected it again.
+          ++known;
+          query_.Next();
+          c_.observer.Pump();
+          if (c_.aborted()) break;
+          continue;
+        }
         if (backup.IsOpen()) {
           FormatBackupLine(row, columns.size(), line);
           backup.WriteLine(line);
@@ -169,11 +195,15 @@ class Pass {
         // A comma line is the backup line itself.
         if (!backup.IsOpen() || !formatter.IsCommaLayout()) formatter.Format(row, line);
         if (!Blank(line)) {
+          double date = 0;
           if (date_column >= 0) {
-            const double value = ColumnNumber(query_.AsString(date_column));
-            if (value > settings_.sql_new_rec_date) settings_.sql_new_rec_date = value;
+            date = ColumnNumber(query_.AsString(date_column));
+            if (date > settings_.sql_new_rec_date) settings_.sql_new_rec_date = date;
+            // A late arrival from the look-back does not move the start.
+            if (date >= start_value_ && (!newest_ || date > *newest_)) newest_ = date;
           }
-          spool_.AddLine(line, key_column >= 0 ? query_.AsString(key_column) : std::string_view());
+          spool_.AddLine(line, key, date);
+          if (remember) written_.push_back(WrittenRecord{std::string(key), date});
           c_.log(line);
         } else {
           ++blank;
@@ -184,6 +214,11 @@ class Pass {
         if (c_.aborted()) break;
       }
       backup.Close();
+      if (known > 0) {
+        c_.log(std::to_string(known) + (known == 1 ? " record" : " records") +
+               " of the look-back for late arrivals had been written before and " +
+               (known == 1 ? "is" : "are") + " not written again.");
+      }
       if (blank > 0) {
         c_.log(std::to_string(blank) + (blank == 1 ? " record gave" : " records gave") +
                " a blank line, which is not written.");
@@ -300,7 +335,8 @@ class Pass {
         next_start = selection_.window_end;
         passes_done = selection_.increment == 0 || !settings_.poll_again;
       } else {
-        if (records_ > 0) next_start = settings_.sql_new_rec_date + 1;
+        // One second after the newest record of the window; late arrivals do not count.
+        if (newest_) next_start = *newest_ + 1;
         passes_done = true;
       }
       start = FormatWhole(next_start);
@@ -311,6 +347,11 @@ class Pass {
     note.table = settings_.sql_table_name;
     note.deleted = deleting_;
     note.start = start;
+    if (c_.late != nullptr) {
+      note.late_memory = c_.late_path.string();
+      note.late_look_back = static_cast<std::int64_t>(c_.look_back_seconds);
+      note.late_remember = c_.late_remember;
+    }
     try {
       if (records_ == 0) spool_.Open(false);  // nothing was selected: an empty spool
       spool_.MarkReady(note);
@@ -342,6 +383,21 @@ class Pass {
       return MustEnd();
     }
     At(PassPoint::kAppended);
+    if (c_.late != nullptr && start) {
+      // The memory matches the lines in the destination before the start moves on.
+      LateArrivalMemory updated = *c_.late;
+      AfterLinesAreIn(updated, written_, ParseDecimal(*start), c_.look_back_seconds,
+                      c_.late_remember);
+      try {
+        WriteLateArrivals(c_.late_path, updated);
+      } catch (const FileError& e) {
+        c_.log_error(std::string(e.what()) + ": the memory of late arrivals could not be " +
+                     "written. The lines are in " + c_.files.destination.string() +
+                     "; the next run brings the memory up to date.");
+        return MustEnd();
+      }
+      *c_.late = std::move(updated);
+    }
     if (start) {
       try {
         WriteProfileValue(settings_.profile_path, "Options", "SQLNewRecDate", *start);
@@ -417,6 +473,8 @@ class Pass {
   DbQuery query_;
   PassOutcome outcome_ = PassOutcome::kFailed;
   std::int64_t records_ = 0;
+  std::optional<double> newest_;        // the newest date of the window's records written
+  std::vector<WrittenRecord> written_;  // records written, for the look-back's memory
   bool selected_nothing_ = false;
   bool deleting_ = false;
   bool marked_ = false;

@@ -12,6 +12,7 @@
 #include "profile/profile_file.h"
 #include "retrieval/destination.h"
 #include "retrieval/engine_observer.h"
+#include "retrieval/late_arrivals.h"
 #include "util/clock.h"
 
 namespace remoteccm {
@@ -64,6 +65,12 @@ struct PassContext {
   std::function<void(std::string_view)> log_error;  // a line that tells of a failure
   double& range_start;                              // By Date: moved on by a completed pass
   double range_end;
+  // New Records Only with a look-back for late arrivals: the memory (nullptr: no look-back),
+  // where it is kept, how far back, and whether it remembers keys (deletion off).
+  LateArrivalMemory* late = nullptr;
+  std::filesystem::path late_path;
+  double look_back_seconds = 0;
+  bool late_remember = false;
 };
 
 PassResult TransferPass(PassContext& context);

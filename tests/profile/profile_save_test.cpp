@@ -39,7 +39,8 @@ TEST_F(SaveTest, NewFileHasEveryKeyInTableOrder) {
                 "SQLTimeZoneName=\r\nSQLTimeZoneOffset=0\r\nConnectSQL0=SELECT *\r\n"
                 "ConnectSQL1=\r\nConnectSQL2=FROM CallDetailRecord\r\nConnectSQL3=<end>\r\n"
                 "DisconnectSQL0=<end>\r\nDeleteRecs=N\r\nPollAgain=N\r\n"
-                "WaitBeforePollingAgain=3\r\nSQLDisplayRecords=N\r\nUseDialup=N\r\n"
+                "WaitBeforePollingAgain=3\r\nLateArrivalMinutes=60\r\nSQLDisplayRecords=N\r\n"
+      "UseDialup=N\r\n"
                 "DialUserName=\r\nDialPassword=\r\nDialDomain=\r\nPhonebookEntry=Office \r\n");
 }
 

@@ -133,6 +133,8 @@ class EngineTest : public ::testing::TestWithParam<std::string> {
     Set("SQLTimeZoneOption", "3");
     Set("SQLTimeZoneOffset", "0");
     Set("WaitBeforePollingAgain", "0");
+    // The windows exactly as the mode defines them; the look-back has tests of its own.
+    Set("LateArrivalMinutes", "0");
   }
 
   void TearDown() override {

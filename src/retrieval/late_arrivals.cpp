@@ -1,0 +1,167 @@
+#include "retrieval/late_arrivals.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cstdio>
+#include <sstream>
+
+#include "util/posix_file.h"
+
+namespace remoteccm {
+namespace {
+
+constexpr std::string_view kHeader = "remoteccm late-arrivals 1";
+
+// Paths and names on one line: "\" and line breaks escaped.
+std::string Escaped(std::string_view text) {
+  std::string out;
+  for (const char c : text) {
+    if (c == '\\' || c == '\n' || c == '\r') {
+      out += '\\';
+      out += c == '\n' ? 'n' : c == '\r' ? 'r' : '\\';
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+bool ParseSeconds(std::string_view text, double& value) {
+  std::int64_t whole = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), whole);
+  value = static_cast<double>(whole);
+  return error == std::errc() && end == text.data() + text.size();
+}
+
+std::string Seconds(double value) { return std::to_string(static_cast<std::int64_t>(value)); }
+
+}  // namespace
+
+std::filesystem::path LateArrivalPath(const std::filesystem::path& profile_path) {
+  std::filesystem::path path = profile_path;
+  path.replace_extension(".late");
+  return path;
+}
+
+LateArrivalReading ReadLateArrivals(const std::filesystem::path& path,
+                                    std::string_view profile_path, std::string_view table) {
+  LateArrivalReading reading;
+  const std::optional<std::string> text = ReadWholeFile(path);
+  if (!text) {
+    if (FileSize(path) >= 0) reading.state = LateArrivalReading::State::kDamaged;
+    return reading;
+  }
+  reading.state = LateArrivalReading::State::kDamaged;
+  LateArrivalMemory& memory = reading.memory;
+  std::istringstream in(*text);
+  std::string line;
+  if (!std::getline(in, line) || line != kHeader) return reading;
+  bool complete = false;
+  bool has_floor = false;
+  bool has_start = false;
+  while (std::getline(in, line)) {
+    if (line == "end") {
+      complete = true;
+      break;
+    }
+    const std::size_t blank = line.find(' ');
+    if (blank == std::string::npos) return reading;
+    const std::string_view key = std::string_view(line).substr(0, blank);
+    const std::string_view value = std::string_view(line).substr(blank + 1);
+    if (key == "profile") {
+      if (Escaped(profile_path) != value) {
+        reading.state = LateArrivalReading::State::kOtherProfile;
+        return reading;
+      }
+      memory.profile_path = std::string(profile_path);
+    } else if (key == "table") {
+      memory.table = std::string(table);
+      if (Escaped(table) != value) {
+        reading.state = LateArrivalReading::State::kOtherProfile;
+        return reading;
+      }
+    } else if (key == "floor") {
+      if (!ParseSeconds(value, memory.floor)) return reading;
+      has_floor = true;
+    } else if (key == "complete-from") {
+      if (!ParseSeconds(value, memory.complete_from)) return reading;
+    } else if (key == "stored-start") {
+      if (!ParseSeconds(value, memory.stored_start)) return reading;
+      has_start = true;
+    } else if (key == "seen") {
+      const std::size_t space = value.find(' ');
+      double date = 0;
+      if (space == std::string_view::npos || !ParseSeconds(value.substr(0, space), date)) {
+        return reading;
+      }
+      memory.seen[std::string(value.substr(space + 1))] = date;
+    } else {
+      return reading;
+    }
+  }
+  if (complete && has_floor && has_start && !memory.profile_path.empty()) {
+    reading.state = LateArrivalReading::State::kRead;
+  }
+  return reading;
+}
+
+void WriteLateArrivals(const std::filesystem::path& path, const LateArrivalMemory& memory) {
+  std::string text;
+  text.reserve(64 + memory.seen.size() * 64);
+  text.append(kHeader).append("\n");
+  text.append("profile ").append(Escaped(memory.profile_path)).append("\n");
+  text.append("table ").append(Escaped(memory.table)).append("\n");
+  text.append("floor ").append(Seconds(memory.floor)).append("\n");
+  text.append("complete-from ").append(Seconds(memory.complete_from)).append("\n");
+  text.append("stored-start ").append(Seconds(memory.stored_start)).append("\n");
+  for (const auto& [key, date] : memory.seen) {
+    text.append("seen ").append(Seconds(date)).append(" ").append(key).append("\n");
+  }
+  text.append("end\n");
+  ReplaceFileContent(path, text, 0600);
+}
+
+LateArrivalMemory FreshLateArrivals(std::string profile_path, std::string table, double start) {
+  LateArrivalMemory memory;
+  memory.profile_path = std::move(profile_path);
+  memory.table = std::move(table);
+  memory.floor = start;
+  memory.complete_from = start;
+  memory.stored_start = start;
+  return memory;
+}
+
+void AfterLinesAreIn(LateArrivalMemory& memory, const std::vector<WrittenRecord>& written,
+                     double stored_start, double look_back_seconds, bool remember) {
+  memory.stored_start = stored_start;
+  if (!remember) {
+    memory.seen.clear();
+    memory.complete_from = stored_start;
+    return;
+  }
+  for (const WrittenRecord& record : written) memory.seen[record.key] = record.date;
+  const double reach = stored_start - look_back_seconds;
+  std::erase_if(memory.seen, [reach](const auto& entry) { return entry.second < reach; });
+  memory.complete_from = std::max(memory.complete_from, reach);
+}
+
+double LookBackFrom(const LateArrivalMemory& memory, double start, double look_back_seconds,
+                    bool remember) {
+  double from = std::max(start - look_back_seconds, memory.floor);
+  if (remember) from = std::max(from, memory.complete_from);
+  return std::min(from, start);
+}
+
+std::string RowHashKey(std::string_view row_text) {
+  // 64-bit FNV-1a: stable across builds and machines, which std::hash is not.
+  std::uint64_t hash = 14695981039346656037ull;
+  for (const unsigned char c : row_text) {
+    hash ^= c;
+    hash *= 1099511628211ull;
+  }
+  char text[24];
+  std::snprintf(text, sizeof text, "#%016llx", static_cast<unsigned long long>(hash));
+  return text;
+}
+
+}  // namespace remoteccm
