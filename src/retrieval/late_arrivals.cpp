@@ -3,28 +3,14 @@
 #include <algorithm>
 #include <charconv>
 #include <cstdio>
-#include <sstream>
 
+#include "util/key_value_lines.h"
 #include "util/posix_file.h"
 
 namespace remoteccm {
 namespace {
 
 constexpr std::string_view kHeader = "remoteccm late-arrivals 1";
-
-// Paths and names on one line: "\" and line breaks escaped.
-std::string Escaped(std::string_view text) {
-  std::string out;
-  for (const char c : text) {
-    if (c == '\\' || c == '\n' || c == '\r') {
-      out += '\\';
-      out += c == '\n' ? 'n' : c == '\r' ? 'r' : '\\';
-    } else {
-      out += c;
-    }
-  }
-  return out;
-}
 
 bool ParseSeconds(std::string_view text, double& value) {
   std::int64_t whole = 0;
@@ -53,53 +39,42 @@ LateArrivalReading ReadLateArrivals(const std::filesystem::path& path,
   }
   reading.state = LateArrivalReading::State::kDamaged;
   LateArrivalMemory& memory = reading.memory;
-  std::istringstream in(*text);
-  std::string line;
-  if (!std::getline(in, line) || line != kHeader) return reading;
-  bool complete = false;
+  std::string_view body;
+  if (HeaderLine(*text, body) != kHeader) return reading;
+  bool other = false;
   bool has_floor = false;
   bool has_start = false;
-  while (std::getline(in, line)) {
-    if (line == "end") {
-      complete = true;
-      break;
-    }
-    const std::size_t blank = line.find(' ');
-    if (blank == std::string::npos) return reading;
-    const std::string_view key = std::string_view(line).substr(0, blank);
-    const std::string_view value = std::string_view(line).substr(blank + 1);
-    if (key == "profile") {
-      if (Escaped(profile_path) != value) {
-        reading.state = LateArrivalReading::State::kOtherProfile;
-        return reading;
-      }
-      memory.profile_path = std::string(profile_path);
-    } else if (key == "table") {
-      memory.table = std::string(table);
-      if (Escaped(table) != value) {
-        reading.state = LateArrivalReading::State::kOtherProfile;
-        return reading;
-      }
-    } else if (key == "floor") {
-      if (!ParseSeconds(value, memory.floor)) return reading;
-      has_floor = true;
-    } else if (key == "complete-from") {
-      if (!ParseSeconds(value, memory.complete_from)) return reading;
-    } else if (key == "stored-start") {
-      if (!ParseSeconds(value, memory.stored_start)) return reading;
-      has_start = true;
-    } else if (key == "seen") {
-      const std::size_t space = value.find(' ');
-      double date = 0;
-      if (space == std::string_view::npos || !ParseSeconds(value.substr(0, space), date)) {
-        return reading;
-      }
-      memory.seen[std::string(value.substr(space + 1))] = date;
-    } else {
-      return reading;
-    }
-  }
-  if (complete && has_floor && has_start && !memory.profile_path.empty()) {
+  const bool whole =
+      ReadKeyValueLines(body, false, [&](std::string_view key, std::string_view value) {
+        if (key == "profile") {
+          other = other || EscapeLineValue(profile_path) != value;
+          memory.profile_path = std::string(profile_path);
+        } else if (key == "table") {
+          other = other || EscapeLineValue(table) != value;
+          memory.table = std::string(table);
+        } else if (key == "floor") {
+          has_floor = ParseSeconds(value, memory.floor);
+          return has_floor;
+        } else if (key == "complete-from") {
+          return ParseSeconds(value, memory.complete_from);
+        } else if (key == "stored-start") {
+          has_start = ParseSeconds(value, memory.stored_start);
+          return has_start;
+        } else if (key == "seen") {
+          const std::size_t space = value.find(' ');
+          double date = 0;
+          if (space == std::string_view::npos || !ParseSeconds(value.substr(0, space), date)) {
+            return false;
+          }
+          memory.seen[std::string(value.substr(space + 1))] = date;
+        } else {
+          return false;
+        }
+        return true;
+      });
+  if (other) {
+    reading.state = LateArrivalReading::State::kOtherProfile;
+  } else if (whole && has_floor && has_start && !memory.profile_path.empty()) {
     reading.state = LateArrivalReading::State::kRead;
   }
   return reading;
@@ -109,8 +84,8 @@ void WriteLateArrivals(const std::filesystem::path& path, const LateArrivalMemor
   std::string text;
   text.reserve(64 + memory.seen.size() * 64);
   text.append(kHeader).append("\n");
-  text.append("profile ").append(Escaped(memory.profile_path)).append("\n");
-  text.append("table ").append(Escaped(memory.table)).append("\n");
+  text.append("profile ").append(EscapeLineValue(memory.profile_path)).append("\n");
+  text.append("table ").append(EscapeLineValue(memory.table)).append("\n");
   text.append("floor ").append(Seconds(memory.floor)).append("\n");
   text.append("complete-from ").append(Seconds(memory.complete_from)).append("\n");
   text.append("stored-start ").append(Seconds(memory.stored_start)).append("\n");

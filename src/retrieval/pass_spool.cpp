@@ -8,6 +8,8 @@
 #include <charconv>
 #include <sstream>
 
+#include "util/key_value_lines.h"
+
 namespace remoteccm {
 namespace {
 
@@ -15,36 +17,6 @@ constexpr std::size_t kCopyBlock = 1 << 20;
 constexpr std::string_view kNoteHeader = "remoteccm spool 2";
 // The note of the first version: no table, no deletion flag, no keys.
 constexpr std::string_view kOldNoteHeader = "remoteccm spool 1";
-
-// A path or name on one line of the note: "\" and line breaks escaped.
-std::string Escaped(std::string_view text) {
-  std::string out;
-  for (const char c : text) {
-    if (c == '\\') {
-      out += "\\\\";
-    } else if (c == '\n') {
-      out += "\\n";
-    } else if (c == '\r') {
-      out += "\\r";
-    } else {
-      out += c;
-    }
-  }
-  return out;
-}
-
-std::string Unescaped(std::string_view text) {
-  std::string out;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '\\' && i + 1 < text.size()) {
-      const char next = text[++i];
-      out += next == 'n' ? '\n' : next == 'r' ? '\r' : next;
-    } else {
-      out += text[i];
-    }
-  }
-  return out;
-}
 
 template <typename Number>
 bool ParseNumber(std::string_view text, Number& value) {
@@ -55,8 +27,8 @@ bool ParseNumber(std::string_view text, Number& value) {
 std::string NoteText(const ReadyNote& note) {
   std::ostringstream out;
   out << kNoteHeader << '\n'
-      << "profile " << Escaped(note.profile_path) << '\n'
-      << "table " << Escaped(note.table) << '\n'
+      << "profile " << EscapeLineValue(note.profile_path) << '\n'
+      << "table " << EscapeLineValue(note.table) << '\n'
       << "deleted " << (note.deleted ? "yes" : "no") << '\n'
       << "keys " << (note.has_keys ? "yes" : "no") << '\n'
       << "destination-size " << note.destination_size << '\n'
@@ -65,7 +37,7 @@ std::string NoteText(const ReadyNote& note) {
   if (note.spool_crc) out << "spool-crc32 " << *note.spool_crc << '\n';
   if (note.start) out << "start " << *note.start << '\n';
   if (!note.late_memory.empty()) {
-    out << "late-memory " << Escaped(note.late_memory) << '\n'
+    out << "late-memory " << EscapeLineValue(note.late_memory) << '\n'
         << "late-look-back " << note.late_look_back << '\n'
         << "late-remember " << (note.late_remember ? "yes" : "no") << '\n';
   }
@@ -83,57 +55,47 @@ NoteReading ReadReadyNote(const std::filesystem::path& path) {
     return reading;
   }
   reading.state = NoteReading::State::kDamaged;
-  std::istringstream in(*text);
-  std::string line;
-  if (!std::getline(in, line)) return reading;
+  std::string_view body;
+  const std::string_view header = HeaderLine(*text, body);
+  const bool old = header == kOldNoteHeader;
+  if (!old && header != kNoteHeader) return reading;
   ReadyNote& note = reading.note;
-  const bool old = line == kOldNoteHeader;
-  if (!old && line != kNoteHeader) return reading;
-  // The first version deleted whenever it wrote a note and kept no keys.
+  // The first version deleted whenever it wrote a note, kept no keys and wrote no "end".
   note.deleted = old;
-  bool complete = old;
   bool sizes = false;
-  while (std::getline(in, line)) {
-    if (line == "end") {
-      complete = true;
-      break;
-    }
-    const std::size_t blank = line.find(' ');
-    if (blank == std::string::npos) return reading;
-    const std::string_view key = std::string_view(line).substr(0, blank);
-    const std::string_view value = std::string_view(line).substr(blank + 1);
-    bool ok = true;
-    if (key == "profile") {
-      note.profile_path = Unescaped(value);
-    } else if (key == "table") {
-      note.table = Unescaped(value);
-    } else if (key == "deleted") {
-      note.deleted = value == "yes";
-    } else if (key == "keys") {
-      note.has_keys = value == "yes";
-    } else if (key == "destination-size") {
-      ok = ParseNumber(value, note.destination_size);
-    } else if (key == "spool-bytes") {
-      ok = ParseNumber(value, note.spool_bytes);
-      sizes = sizes || ok;
-    } else if (key == "spool-lines") {
-      ok = ParseNumber(value, note.spool_lines);
-    } else if (key == "spool-crc32") {
-      std::uint32_t crc = 0;
-      ok = ParseNumber(value, crc);
-      note.spool_crc = crc;
-    } else if (key == "start") {
-      note.start = std::string(value);
-    } else if (key == "late-memory") {
-      note.late_memory = Unescaped(value);
-    } else if (key == "late-look-back") {
-      ok = ParseNumber(value, note.late_look_back);
-    } else if (key == "late-remember") {
-      note.late_remember = value == "yes";
-    }
-    if (!ok) return reading;
-  }
-  if (complete && sizes) reading.state = NoteReading::State::kRead;
+  const bool whole =
+      ReadKeyValueLines(body, old, [&](std::string_view key, std::string_view value) {
+        if (key == "profile") {
+          note.profile_path = UnescapeLineValue(value);
+        } else if (key == "table") {
+          note.table = UnescapeLineValue(value);
+        } else if (key == "deleted") {
+          note.deleted = value == "yes";
+        } else if (key == "keys") {
+          note.has_keys = value == "yes";
+        } else if (key == "destination-size") {
+          return ParseNumber(value, note.destination_size);
+        } else if (key == "spool-bytes") {
+          sizes = ParseNumber(value, note.spool_bytes);
+          return sizes;
+        } else if (key == "spool-lines") {
+          return ParseNumber(value, note.spool_lines);
+        } else if (key == "spool-crc32") {
+          std::uint32_t crc = 0;
+          note.spool_crc = crc;
+          return ParseNumber(value, *note.spool_crc);
+        } else if (key == "start") {
+          note.start = std::string(value);
+        } else if (key == "late-memory") {
+          note.late_memory = UnescapeLineValue(value);
+        } else if (key == "late-look-back") {
+          return ParseNumber(value, note.late_look_back);
+        } else if (key == "late-remember") {
+          note.late_remember = value == "yes";
+        }
+        return true;
+      });
+  if (whole && sizes) reading.state = NoteReading::State::kRead;
   return reading;
 }
 
