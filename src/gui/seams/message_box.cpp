@@ -6,6 +6,7 @@ namespace remoteccm::gui {
 namespace {
 
 MessageBox::Button next_answer = QMessageBox::NoButton;
+std::function<void()> next_while_open;
 QString last_text;
 
 }  // namespace
@@ -16,6 +17,9 @@ MessageBox::Button MessageBox::Show(QWidget* parent, QMessageBox::Icon icon, con
   if (next_answer != QMessageBox::NoButton) {
     const Button answer = next_answer;
     next_answer = QMessageBox::NoButton;
+    const std::function<void()> while_open = std::move(next_while_open);
+    next_while_open = nullptr;
+    if (while_open) while_open();
     return answer;
   }
   QMessageBox box(icon, QApplication::applicationDisplayName(), text, buttons, parent);
@@ -36,7 +40,10 @@ void MessageBox::Information(QWidget* parent, const QString& text) {
   Show(parent, QMessageBox::Information, text, QMessageBox::Ok, QMessageBox::Ok);
 }
 
-void MessageBox::setNextAnswer(Button answer) { next_answer = answer; }
+void MessageBox::setNextAnswer(Button answer, std::function<void()> while_open) {
+  next_answer = answer;
+  next_while_open = std::move(while_open);
+}
 
 QString MessageBox::lastText() { return last_text; }
 

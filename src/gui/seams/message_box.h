@@ -4,6 +4,7 @@
 
 #include <QMessageBox>
 #include <QString>
+#include <functional>
 
 namespace remoteccm::gui {
 
@@ -18,8 +19,9 @@ class MessageBox {
   // A notice with OK and the information icon.
   static void Information(QWidget* parent, const QString& text);
 
-  // Tests: the next box is not shown; it returns `answer` at once.
-  static void setNextAnswer(Button answer);
+  // Tests: the next box is not shown; it returns `answer` at once, after calling while_open
+  // where the box would wait for the user. NoButton shows boxes again.
+  static void setNextAnswer(Button answer, std::function<void()> while_open = nullptr);
   // Tests: the text of the last box asked or shown, answered or not.
   static QString lastText();
 
