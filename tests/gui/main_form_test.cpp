@@ -313,6 +313,10 @@ class GuiTest : public QObject {
     QCOMPARE(Child<QComboBox>(window.get(), "Profilenamebox1")->currentText(),
              QStringLiteral("NEWSITE"));
     QVERIFY(DestinationLines().isEmpty());
+    QFocusEvent leave(QEvent::FocusOut, Qt::TabFocusReason);
+    QApplication::sendEvent(Child(window.get(), "Login1"), &leave);
+    QVERIFY(QFile::exists(home_ + QStringLiteral("/NEWSITE.CCM")));
+    QVERIFY(Child(window.get(), "ConnectBtn1")->isEnabled());
   }
 
   void interactiveConnectionErrorIsShownInABox() {

@@ -2,10 +2,7 @@
 
 namespace remoteccm::gui {
 
-LogBuffer::LogBuffer() {
-  pending_.reset = true;
-  pending_.lines.emplace_back();
-}
+LogBuffer::LogBuffer() : lines_(1), used_(1), reset_(true) {}
 
 bool LogBuffer::Append(std::string_view line) {
   // "\r\n" and a lone "\n" each start a new memo line.
@@ -14,7 +11,12 @@ bool LogBuffer::Append(std::string_view line) {
     const std::size_t end = line.find('\n', at);
     std::string_view part = line.substr(at, end == std::string_view::npos ? end : end - at);
     if (!part.empty() && part.back() == '\r') part.remove_suffix(1);
-    pending_.lines.emplace_back(part);
+    if (used_ < lines_.size()) {
+      lines_[used_].assign(part);
+    } else {
+      lines_.emplace_back(part);
+    }
+    ++used_;
     ++line_count_;
     if (end == std::string_view::npos) break;
     at = end + 1;
@@ -26,8 +28,8 @@ bool LogBuffer::Append(std::string_view line) {
 
 bool LogBuffer::Clear() {
   std::lock_guard lock(mutex_);
-  pending_.reset = true;
-  pending_.lines.clear();
+  reset_ = true;
+  used_ = 0;
   line_count_ = 0;
   const bool first = !notified_;
   notified_ = true;
@@ -37,8 +39,8 @@ bool LogBuffer::Clear() {
 bool LogBuffer::Add(std::string_view line) {
   std::lock_guard lock(mutex_);
   if (line_count_ > kMemoMaxLines) {
-    pending_.reset = true;
-    pending_.lines.clear();
+    reset_ = true;
+    used_ = 0;
     line_count_ = 0;
   }
   return Append(line);
@@ -51,8 +53,11 @@ bool LogBuffer::AddDirect(std::string_view line) {
 
 LogBuffer::Changes LogBuffer::Take() {
   std::lock_guard lock(mutex_);
-  Changes taken = std::move(pending_);
-  pending_ = Changes();
+  Changes taken;
+  taken.reset = reset_;
+  taken.lines.assign(lines_.begin(), lines_.begin() + static_cast<std::ptrdiff_t>(used_));
+  reset_ = false;
+  used_ = 0;
   notified_ = false;
   return taken;
 }

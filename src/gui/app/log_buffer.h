@@ -39,7 +39,11 @@ class LogBuffer {
   bool Append(std::string_view line);  // with mutex_ held
 
   mutable std::mutex mutex_;
-  Changes pending_;
+  // The lines added since the last Take are lines_[0, used_): the strings are reused, so a
+  // large pass allocates nothing per line.
+  std::vector<std::string> lines_;
+  std::size_t used_ = 0;
+  bool reset_ = false;
   int line_count_ = 1;
   bool notified_ = false;
 };

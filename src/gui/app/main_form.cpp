@@ -453,7 +453,10 @@ void TMainFrm::OpenCurrentProfile(const std::string& path) {
     ShowProfile();
     return;
   }
-  profilenamebox1_->setEditText(Q(ProfileNameOf(settings_.profile_path)));
+  // A profile still to be created keeps its name: leaving one of the edits creates its file.
+  const std::string name = ProfileNameOf(settings_.profile_path);
+  settings_.profile_name = name == kNoProfile ? std::string() : name;
+  profilenamebox1_->setEditText(Q(name));
   FillProfileList();
   connect_btn1_->setEnabled(false);
   properties_btn1_->setText(QStringLiteral("Create Profile"));
@@ -478,6 +481,7 @@ void TMainFrm::EditExit(QLineEdit* edit) {
     if (edit == login1_) settings_.login = text;
     if (edit == password1_) settings_.password = text;
     if (edit == server_name1_) settings_.server_name = text;
+    if (TrimView(settings_.profile_name).empty()) return;  // no profile: no file to write
     SaveProfile(settings_, env_);
     profilenamebox1_->setEditText(Q(Trim(ProfileNameOf(settings_.profile_path))));
     FillProfileList();
