@@ -485,6 +485,10 @@ void TMainFrm::EditExit(QLineEdit* edit) {
     SaveProfile(settings_, env_);
     profilenamebox1_->setEditText(Q(Trim(ProfileNameOf(settings_.profile_path))));
     FillProfileList();
+    // The file exists now: a profile that was still to be created can run.
+    properties_btn1_->setText(QStringLiteral("Properties"));
+    connect_btn1_->setEnabled(true);
+    setWindowTitle(Q(base_caption_ + " ") + profilenamebox1_->currentText());
   });
 }
 
