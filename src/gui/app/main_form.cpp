@@ -17,6 +17,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QScrollBar>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <exception>
@@ -418,8 +419,9 @@ void TMainFrm::DrainLog() {
   } else if (!changes.lines.empty()) {
     memo1_->appendPlainText(text);
   }
-  memo1_->moveCursor(QTextCursor::End);
-  memo1_->ensureCursorVisible();
+  // The newest line in view, from its first column.
+  memo1_->verticalScrollBar()->setValue(memo1_->verticalScrollBar()->maximum());
+  memo1_->horizontalScrollBar()->setValue(0);
 }
 
 // ---- The profile ---------------------------------------------------------------------------
