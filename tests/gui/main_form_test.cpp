@@ -268,6 +268,10 @@ class GuiTest : public QObject {
         << QStringList{QStringLiteral("DOWN")} << true << true << true << 4;
     QTest::newRow("unusable settings")
         << QStringList{QStringLiteral("BLANK")} << true << true << true << 3;
+    QTest::newRow("garbage profile")
+        << QStringList{QStringLiteral("JUNK")} << true << true << true << 3;
+    QTest::newRow("missing driver")
+        << QStringList{QStringLiteral("NODRIVER")} << true << true << true << 4;
   }
 
   void startUp() {
@@ -280,6 +284,11 @@ class GuiTest : public QObject {
                  {{"SQLConnectionString", "Provider=MSDASQL;Driver=SQLite3;Database=" +
                                               Path(QStringLiteral("no-such-folder/cdr.db"))}});
     WriteProfile("BLANK", {{"SQLConnectionString", "Database=nowhere"}});
+    WriteProfile("NODRIVER", {{"SQLConnectionString", "Driver=No Such Driver;Database=x"}});
+    QFile junk(home_ + QStringLiteral("/JUNK.CCM"));
+    QVERIFY(junk.open(QIODevice::WriteOnly));
+    junk.write(QByteArray("\xff\x00[Options\r\n=\x00\x01SQLConnectionString\n[[\r", 32));
+    junk.close();
     remoteccm::SaveLastProfile(env_.registry, home_.toStdString() + "/SITE.CCM");
     remoteccm::CommandLine line;
     for (const QString& p : params) line.push_back(p.toStdString());
@@ -459,7 +468,8 @@ class GuiTest : public QObject {
              QSysInfo::prettyProductName());
   }
 
-  // `remoteccm PROFILE` ends with remoteccm-cli's exit status for the same run.
+  // `remoteccm PROFILE` ends with remoteccm-cli's exit status for the same run, also where
+  // there is no display.
   void exitStatusIsTheCliStatus_data() {
     QTest::addColumn<QString>("profile");
     QTest::addColumn<int>("status");
@@ -477,7 +487,10 @@ class GuiTest : public QObject {
     for (const char* program : {REMOTECCM_GUI_PATH, REMOTECCM_CLI_PATH}) {
       QProcess process;
       QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-      env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+      // As from cron: no display at all.
+      for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"}) {
+        env.remove(QLatin1String(name));
+      }
       env.insert(QStringLiteral("REMOTECCM_HOME"), home_);
       env.insert(QStringLiteral("REMOTECCM_REGISTRY"),
                  QString::fromStdString(Path(QStringLiteral("install.ini"))));
