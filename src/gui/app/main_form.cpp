@@ -314,6 +314,10 @@ void TMainFrm::Guarded(Handler handler) {
 // ---- Start-up and closing ------------------------------------------------------------------
 
 void TMainFrm::ShowAtStart() {
+  // Centred on the desktop, as designed.
+  if (const QScreen* primary = QApplication::primaryScreen(); primary != nullptr) {
+    move(primary->availableGeometry().center() - rect().center());
+  }
   if (DecideStartup(params_).start_minimised) {
     showMinimized();
   } else {
