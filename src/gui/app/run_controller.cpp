@@ -1,0 +1,110 @@
+#include "gui/app/run_controller.h"
+
+namespace remoteccm::gui {
+namespace {
+
+QString Text(std::string_view text) {
+  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+}  // namespace
+
+// Called on the engine's thread: copies what it is given and signals the window.
+class RunController::Observer : public EngineObserver {
+ public:
+  explicit Observer(RunController& owner) : owner_(owner) {}
+
+  void ClearLog() override { Notify(owner_.log_.Clear()); }
+  void LogLine(std::string_view line) override { Notify(owner_.log_.Add(line)); }
+  void LogLineDirect(std::string_view line) override { Notify(owner_.log_.AddDirect(line)); }
+  void SetStatus1(std::string_view text) override { Q_EMIT owner_.Status1Changed(Text(text)); }
+  void SetStatus2(std::string_view text) override { Q_EMIT owner_.Status2Changed(Text(text)); }
+  void SetProgress(int position) override {
+    if (position == position_) return;
+    position_ = position;
+    Q_EMIT owner_.ProgressChanged(position);
+  }
+  void ShowProgress(bool shown) override { Q_EMIT owner_.ProgressShown(shown); }
+  void SetRunning(bool running) override {
+    position_ = -1;
+    Q_EMIT owner_.RunningChanged(running);
+  }
+  void ShowConnectionError(std::string_view message) override {
+    // Nobody may have to click a box before an unattended run can end.
+    if (unattended) {
+      LogLineDirect(message);
+    } else {
+      Q_EMIT owner_.ConnectionError(Text(message));
+    }
+  }
+
+  bool unattended = false;
+
+ private:
+  void Notify(bool first_change) {
+    if (first_change) Q_EMIT owner_.LogChanged();
+  }
+
+  RunController& owner_;
+  int position_ = -1;
+};
+
+RunController::RunController(const ProfileEnvironment& env, Clock& base_clock, LogBuffer& log,
+                             QObject* parent)
+    : QObject(parent),
+      log_(log),
+      pause_clock_(base_clock),
+      observer_(std::make_unique<Observer>(*this)),
+      engine_(std::make_unique<Engine>(env, *observer_, pause_clock_, dialer_, nullptr)) {}
+
+RunController::~RunController() {
+  if (thread_.joinable()) {
+    engine_->RequestAbort();
+    pause_clock_.Release();
+    thread_.join();
+  }
+}
+
+void RunController::Join() {
+  if (thread_.joinable()) thread_.join();
+}
+
+void RunController::Start(std::function<void()> work) {
+  Join();
+  busy_ = true;
+  thread_ = std::thread(std::move(work));
+}
+
+void RunController::StartRun(const std::string& profile_path, bool unattended) {
+  observer_->unattended = unattended;
+  Start([this, profile_path] {
+    const RunStatus status = engine_->RunProfile(profile_path);
+    QMetaObject::invokeMethod(
+        this,
+        [this, status] {
+          Join();
+          busy_ = false;
+          Q_EMIT RunFinished(static_cast<int>(status));
+        },
+        Qt::QueuedConnection);
+  });
+}
+
+void RunController::StartDeleteAll(const ProfileSettings& settings) {
+  observer_->unattended = false;
+  Start([this, settings] {
+    const bool deleted = engine_->DeleteAllRecords(settings);
+    QMetaObject::invokeMethod(
+        this,
+        [this, deleted] {
+          Join();
+          busy_ = false;
+          Q_EMIT DeleteAllFinished(deleted);
+        },
+        Qt::QueuedConnection);
+  });
+}
+
+void RunController::RequestAbort() { engine_->RequestAbort(); }
+
+}  // namespace remoteccm::gui

@@ -1,0 +1,67 @@
+// Runs the retrieval engine on a thread of its own and hands its reports to the window as
+// queued signals; log lines go into the LogBuffer, which the window takes in batches.
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <atomic>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "gui/app/log_buffer.h"
+#include "gui/app/pause_clock.h"
+#include "platform/dialup/dialer.h"
+#include "profile/profile_file.h"
+#include "retrieval/engine.h"
+
+namespace remoteccm::gui {
+
+class RunController : public QObject {
+  Q_OBJECT
+
+ public:
+  // env and base_clock must outlive the controller.
+  RunController(const ProfileEnvironment& env, Clock& base_clock, LogBuffer& log,
+                QObject* parent = nullptr);
+  ~RunController() override;
+
+  // Whether a run or a delete-all is going on (from its start until its finished signal).
+  bool Busy() const { return busy_; }
+
+  // Starts a run of the profile file. An unattended run logs the driver's message of a refused
+  // connection instead of asking for a message box.
+  void StartRun(const std::string& profile_path, bool unattended);
+  // Starts emptying the profile's CDR table.
+  void StartDeleteAll(const ProfileSettings& settings);
+  // Stops the run as soon as the engine can: safe at any time.
+  void RequestAbort();
+
+  PauseClock& pause_clock() { return pause_clock_; }
+
+ Q_SIGNALS:
+  void LogChanged();
+  void Status1Changed(const QString& text);
+  void Status2Changed(const QString& text);
+  void ProgressChanged(int position);
+  void ProgressShown(bool shown);
+  void RunningChanged(bool running);
+  void ConnectionError(const QString& message);
+  void RunFinished(int run_status);  // a RunStatus
+  void DeleteAllFinished(bool deleted);
+
+ private:
+  class Observer;
+  void Start(std::function<void()> work);
+  void Join();
+
+  LogBuffer& log_;
+  PauseClock pause_clock_;
+  UnavailableDialer dialer_;
+  std::unique_ptr<Observer> observer_;
+  std::unique_ptr<Engine> engine_;
+  std::thread thread_;
+  bool busy_ = false;
+};
+
+}  // namespace remoteccm::gui

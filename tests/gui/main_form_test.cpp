@@ -1,0 +1,508 @@
+// The desktop program driven through its real widgets on the offscreen platform, over the real
+// engine and the SQLite ODBC driver: runs, abort, start-up, profiles, delete-all, sizes.
+#include "gui/app/main_form.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QFocusEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QProcess>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QtTest>
+#include <condition_variable>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+
+#include "gui/about/about_box.h"
+#include "gui/app/log_buffer.h"
+#include "gui/seams/message_box.h"
+#include "platform/db/cdr_schema.h"
+#include "platform/db/database.h"
+#include "profile/profile_list.h"
+
+using remoteccm::gui::MessageBox;
+using remoteccm::gui::TMainFrm;
+
+namespace {
+
+// A clock that stands still; its ticks pass at once unless the gate is closed.
+class GateClock : public remoteccm::Clock {
+ public:
+  double Now() override { return 1'800'000'000; }
+  void Tick() override {
+    std::unique_lock lock(mutex_);
+    ++ticks_;
+    changed_.notify_all();
+    changed_.wait(lock, [this] { return open_; });
+  }
+  void SetOpen(bool open) {
+    std::lock_guard lock(mutex_);
+    open_ = open;
+    changed_.notify_all();
+  }
+  int Ticks() {
+    std::lock_guard lock(mutex_);
+    return ticks_;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  bool open_ = true;
+  int ticks_ = 0;
+};
+
+void WaitUntil(const std::function<bool()>& done) {
+  while (!done()) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 10);
+}
+
+template <typename W = QWidget>
+W* Child(QWidget* window, const char* name) {
+  W* child = window->findChild<W*>(QLatin1String(name));
+  if (child == nullptr) qFatal("no control %s", name);
+  return child;
+}
+
+QString Caption(QWidget* window, const char* button) {
+  return Child<QPushButton>(window, button)->text();
+}
+
+}  // namespace
+
+class GuiTest : public QObject {
+  Q_OBJECT
+
+ private:
+  QTemporaryDir dir_;
+  QString home_;
+  remoteccm::ProfileEnvironment env_;
+  std::unique_ptr<GateClock> clock_;
+  remoteccm::DbConnection db_;
+
+  std::string Path(const QString& relative) const {
+    return QDir(dir_.path()).filePath(relative).toStdString();
+  }
+  std::string Sqlite() const {
+    return "Provider=MSDASQL;Driver=SQLite3;Database=" + Path(QStringLiteral("cdr.db"));
+  }
+
+  void WriteProfile(const char* name, std::map<std::string, std::string> keys) {
+    std::map<std::string, std::string> all = {
+        {"Login", "cdr"},
+        {"ServerName", "ccm1"},
+        {"DestinationFile", Path(QStringLiteral("out/CDR.TXT"))},
+        {"ConnectSQLMode", "All Records"},
+        {"SQLConnectionString", Sqlite()},
+        {"SQLTimeZoneOption", "3"},
+        {"DeleteRecs", "N"},
+        {"PollAgain", "N"},
+        {"WaitBeforePollingAgain", "0"}};
+    for (auto& [key, value] : keys) all[key] = value;
+    QFile file(home_ + QLatin1Char('/') + QLatin1String(name) + QLatin1String(".CCM"));
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write("[Options]\r\n");
+    for (auto& [key, value] : all) file.write((key + "=" + value + "\r\n").c_str());
+  }
+
+  void InsertCalls(int count) {
+    for (int i = 1; i <= count; ++i) {
+      db_.Execute(
+          "INSERT INTO CallDetailRecord (pkid, cdrRecordType, globalCallID_callId,"
+          " dateTimeOrigination, dateTimeDisconnect, callingPartyNumber, duration)"
+          " VALUES ('" +
+          std::to_string(i) + "', 1, " + std::to_string(i) + ", " +
+          std::to_string(1'700'000'000 + i * 60) + ", " + std::to_string(1'700'000'030 + i * 60) +
+          ", '100" + std::to_string(i) + "', 30)");
+    }
+  }
+
+  int ServerRows() {
+    remoteccm::DbQuery query(db_);
+    query.AddLine("SELECT COUNT(*) FROM CallDetailRecord");
+    query.Open();
+    return static_cast<int>(query.AsFloat(0));
+  }
+
+  QStringList DestinationLines() {
+    QFile file(QString::fromStdString(Path(QStringLiteral("out/CDR.TXT"))));
+    if (!file.open(QIODevice::ReadOnly)) return {};
+    return QString::fromLatin1(file.readAll()).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
+  }
+
+  std::unique_ptr<TMainFrm> Open(remoteccm::CommandLine params) {
+    auto window = std::make_unique<TMainFrm>(env_, *clock_, std::move(params));
+    window->ShowAtStart();
+    WaitUntil([&] { return window->StartedUp(); });
+    return window;
+  }
+
+  static QString Memo(TMainFrm& window) {
+    window.DrainLog();
+    return Child<QPlainTextEdit>(&window, "Memo1")->toPlainText();
+  }
+
+  static void RunToEnd(TMainFrm& window) {
+    Child<QPushButton>(&window, "ConnectBtn1")->click();
+    WaitUntil([&] { return !window.Controller().Busy(); });
+  }
+
+ private Q_SLOTS:
+  void init() {
+    QVERIFY(dir_.isValid());
+    QDir(dir_.path()).removeRecursively();
+    QVERIFY(QDir().mkpath(dir_.path() + QStringLiteral("/home")));
+    QVERIFY(QDir().mkpath(dir_.path() + QStringLiteral("/out")));
+    home_ = dir_.path() + QStringLiteral("/home");
+    clock_ = std::make_unique<GateClock>();
+    env_ = remoteccm::ProfileEnvironment();
+    env_.program_home = home_.toStdString();
+    env_.registry = remoteccm::TRegAccess(Path(QStringLiteral("install.ini")));
+    env_.clock = clock_.get();
+    QFile(QString::fromStdString(Path(QStringLiteral("cdr.db")))).open(QIODevice::WriteOnly);
+    db_.Connect(Sqlite(), "CDR", "", "");
+    db_.Execute(remoteccm::CdrCreateTableStatement());
+    InsertCalls(3);
+    WriteProfile("SITE", {});
+  }
+
+  void cleanup() { db_.Disconnect(); }
+
+  void connectRunsTheProfile() {
+    auto window = Open({"/CONFIG", "SITE"});
+    QCOMPARE(window->windowTitle(), QStringLiteral("Quorvan Remote CCM  SITE"));
+    RunToEnd(*window);
+    QCOMPARE(DestinationLines().size(), 3);
+    const QString memo = Memo(*window);
+    QVERIFY2(memo.contains(QStringLiteral("Retrieved: 3 records.")), qPrintable(memo));
+    QVERIFY(memo.endsWith(QStringLiteral("Close")));
+    QCOMPARE(Child<QLabel>(window.get(), "DetailsLabel1")->text(),
+             QStringLiteral("Selected All Records"));
+    QCOMPARE(Child<QLabel>(window.get(), "DetailsLabel2")->text(),
+             QStringLiteral("Operation Completed."));
+    QCOMPARE(Caption(window.get(), "ConnectBtn1"), QStringLiteral("&Connect"));
+    QVERIFY(Child(window.get(), "ProfilePanel1")->isEnabled());
+    QVERIFY(Child(window.get(), "Close1")->isEnabled());
+    QCOMPARE(window->windowTitle(), QStringLiteral("Quorvan Remote CCM "));
+    QVERIFY(window->isVisible());
+  }
+
+  // The pause bar runs, the question holds the pause clock, Yes stops the run at once, and the
+  // next run starts afresh.
+  void abortStopsTheRun() {
+    WriteProfile("SITE", {{"ConnectSQLMode", "By SQL Query"},
+                          {"ConnectSQL0", "SELECT * FROM CallDetailRecord"},
+                          {"ConnectSQL1", "<end>"},
+                          {"PollAgain", "Y"},
+                          {"WaitBeforePollingAgain", "5"}});
+    auto window = Open({"/CONFIG", "SITE"});
+    clock_->SetOpen(false);
+    const auto open_gate = qScopeGuard([&] { clock_->SetOpen(true); });  // also on a failure
+    Child<QPushButton>(window.get(), "ConnectBtn1")->click();
+    WaitUntil([&] { return clock_->Ticks() == 1; });  // in the pause
+    auto* status2 = Child<QLabel>(window.get(), "DetailsLabel2");
+    WaitUntil([&] { return status2->text() == QStringLiteral("Pause: 5 Seconds"); });
+    QVERIFY(!Child(window.get(), "FileProgBar1")->isHidden());
+    QCOMPARE(Caption(window.get(), "ConnectBtn1"), QStringLiteral("Abort"));
+    QVERIFY(!Child(window.get(), "PropertiesBtn1")->isEnabled());
+
+    bool held_while_asking = false;
+    MessageBox::setNextAnswer(
+        QMessageBox::No, [&] { held_while_asking = window->Controller().pause_clock().Held(); });
+    Child<QPushButton>(window.get(), "ConnectBtn1")->click();
+    QVERIFY(held_while_asking);
+    QVERIFY(!window->Controller().pause_clock().Held());
+    QVERIFY(Child(window.get(), "ConnectBtn1")->isEnabled());
+
+    MessageBox::setNextAnswer(QMessageBox::Yes);
+    Child<QPushButton>(window.get(), "ConnectBtn1")->click();
+    QCOMPARE(MessageBox::lastText(),
+             QStringLiteral("Are you sure you want to abort the operation?"));
+    QVERIFY(!Child(window.get(), "ConnectBtn1")->isEnabled());
+    clock_->SetOpen(true);
+    WaitUntil([&] { return !window->Controller().Busy(); });
+    QCOMPARE(clock_->Ticks(), 1);
+    QVERIFY(Memo(*window).contains(QStringLiteral("Aborted...")));
+    QCOMPARE(status2->text(), QStringLiteral("Operation Aborted."));
+    QVERIFY(Child(window.get(), "ConnectBtn1")->isEnabled());
+
+    WriteProfile("SITE", {});
+    RunToEnd(*window);
+    QCOMPARE(status2->text(), QStringLiteral("Operation Completed."));
+  }
+
+  void startUp_data() {
+    QTest::addColumn<QStringList>("params");
+    QTest::addColumn<bool>("runs_at_once");
+    QTest::addColumn<bool>("minimised");
+    QTest::addColumn<bool>("connect_closes");  // a run started with Connect closes the window
+    QTest::addColumn<int>("exit_status");
+    const QString s = QStringLiteral("SITE");
+    QTest::newRow("none: the last profile") << QStringList() << false << false << false << 0;
+    QTest::newRow("SITE") << QStringList{s} << true << true << true << 0;
+    QTest::newRow("SITE /VISIBLE")
+        << QStringList{s, QStringLiteral("/VISIBLE")} << true << false << true << 0;
+    QTest::newRow("/CONFIG SITE") << QStringList{QStringLiteral("/CONFIG"), s} << false << false
+                                  << false << 0;
+    QTest::newRow("SITE /CONFIG") << QStringList{s, QStringLiteral("/CONFIG")} << false << false
+                                  << true << 0;
+    QTest::newRow("/config SITE") << QStringList{QStringLiteral("/config"), s} << false << false
+                                  << true << 0;
+    QTest::newRow("/DEFAULT") << QStringList{QStringLiteral("/DEFAULT")} << true << true << true
+                              << 0;
+    QTest::newRow("/CONFIG /DEFAULT: runs, stays open")
+        << QStringList{QStringLiteral("/CONFIG"), QStringLiteral("/DEFAULT")} << true << false
+        << false << 0;
+    QTest::newRow("/ENTITYX SITE")
+        << QStringList{QStringLiteral("/ENTITYX"), s} << true << true << true << 0;
+    QTest::newRow("refused connection: logged, no box")
+        << QStringList{QStringLiteral("DOWN")} << true << true << true << 4;
+    QTest::newRow("unusable settings")
+        << QStringList{QStringLiteral("BLANK")} << true << true << true << 3;
+    QTest::newRow("garbage profile")
+        << QStringList{QStringLiteral("JUNK")} << true << true << true << 3;
+    QTest::newRow("missing driver")
+        << QStringList{QStringLiteral("NODRIVER")} << true << true << true << 4;
+  }
+
+  void startUp() {
+    QFETCH(QStringList, params);
+    QFETCH(bool, runs_at_once);
+    QFETCH(bool, minimised);
+    QFETCH(bool, connect_closes);
+    QFETCH(int, exit_status);
+    WriteProfile("DOWN",
+                 {{"SQLConnectionString", "Provider=MSDASQL;Driver=SQLite3;Database=" +
+                                              Path(QStringLiteral("no-such-folder/cdr.db"))}});
+    WriteProfile("BLANK", {{"SQLConnectionString", "Database=nowhere"}});
+    WriteProfile("NODRIVER", {{"SQLConnectionString", "Driver=No Such Driver;Database=x"}});
+    QFile junk(home_ + QStringLiteral("/JUNK.CCM"));
+    QVERIFY(junk.open(QIODevice::WriteOnly));
+    junk.write(QByteArray("\xff\x00[Options\r\n=\x00\x01SQLConnectionString\n[[\r", 32));
+    junk.close();
+    remoteccm::SaveLastProfile(env_.registry, home_.toStdString() + "/SITE.CCM");
+    remoteccm::CommandLine line;
+    for (const QString& p : params) line.push_back(p.toStdString());
+    MessageBox::setNextAnswer(QMessageBox::NoButton);
+    const QString no_box = MessageBox::lastText();
+
+    auto window = std::make_unique<TMainFrm>(env_, *clock_, line);
+    window->ShowAtStart();
+    QCOMPARE(window->isMinimized(), minimised);
+    WaitUntil([&] { return window->StartedUp() && !window->Controller().Busy(); });
+    QCOMPARE(DestinationLines().isEmpty(), !runs_at_once || exit_status != 0);
+    QCOMPARE(window->isVisible(), !runs_at_once || !connect_closes);
+    QCOMPARE(window->ExitStatus(), exit_status);
+    QCOMPARE(MessageBox::lastText(), no_box);  // an unattended run asks nothing
+    if (runs_at_once && exit_status == 4) {
+      QVERIFY(Memo(*window).contains(QStringLiteral("Error: Connection Failed.")));
+    }
+    if (runs_at_once) return;
+    QVERIFY(!window->isMinimized());
+    RunToEnd(*window);
+    QCOMPARE(DestinationLines().size(), 3);
+    QCOMPARE(window->isVisible(), !connect_closes);
+    QCOMPARE(remoteccm::ReadLastProfile(env_.registry), home_.toStdString() + "/SITE.CCM");
+  }
+
+  void missingProfileOpensToBeCreated() {
+    auto window = Open({"NEWSITE"});
+    QVERIFY(window->isVisible());
+    QCOMPARE(Caption(window.get(), "PropertiesBtn1"), QStringLiteral("Create Profile"));
+    QVERIFY(!Child(window.get(), "ConnectBtn1")->isEnabled());
+    QCOMPARE(Child<QComboBox>(window.get(), "Profilenamebox1")->currentText(),
+             QStringLiteral("NEWSITE"));
+    QVERIFY(DestinationLines().isEmpty());
+    QFocusEvent leave(QEvent::FocusOut, Qt::TabFocusReason);
+    QApplication::sendEvent(Child(window.get(), "Login1"), &leave);
+    QVERIFY(QFile::exists(home_ + QStringLiteral("/NEWSITE.CCM")));
+    QVERIFY(Child(window.get(), "ConnectBtn1")->isEnabled());
+  }
+
+  void interactiveConnectionErrorIsShownInABox() {
+    WriteProfile("SITE", {{"SQLConnectionString", "Provider=MSDASQL;Driver=SQLite3;Database=" +
+                                                      Path(QStringLiteral("none/cdr.db"))}});
+    auto window = Open({"/CONFIG", "SITE"});
+    MessageBox::setNextAnswer(QMessageBox::Ok);
+    RunToEnd(*window);
+    QVERIFY(!MessageBox::lastText().isEmpty());
+    const QString memo = Memo(*window);
+    QVERIFY(memo.contains(QStringLiteral("Error: Connection Failed.")));
+    QVERIFY(memo.contains(QStringLiteral("Cannot Connect to CCM SQL Server!\nQuit\nClose")));
+  }
+
+  // The combo's clean-up, the edits that save, Remove with its question, Add cancelled, and a
+  // refused write shown in a box.
+  void profilesFromTheWindow() {
+    WriteProfile("BRANCH", {});
+    auto window = Open({"/CONFIG", "SITE"});
+    auto* combo = Child<QComboBox>(window.get(), "Profilenamebox1");
+    QCOMPARE(combo->count(), 2);
+
+    combo->setEditText(QStringLiteral("My.Site 2"));
+    QTest::keyClick(combo->lineEdit(), Qt::Key_Return);
+    QCOMPARE(combo->currentText(), QStringLiteral("MySite2"));
+    QCOMPARE(window->Settings().profile_path, home_.toStdString() + "/MySite2.CCM");
+    QVERIFY(Child(window.get(), "ConnectBtn1")->isEnabled());
+    auto* login = Child<QLineEdit>(window.get(), "Login1");
+    login->setText(QStringLiteral("alice"));
+    QFocusEvent leave(QEvent::FocusOut, Qt::TabFocusReason);
+    QApplication::sendEvent(login, &leave);
+    QVERIFY(QFile::exists(home_ + QStringLiteral("/MySite2.CCM")));
+    QCOMPARE(combo->count(), 3);
+    QCOMPARE(window->windowTitle(), QStringLiteral("Quorvan Remote CCM  MySite2"));
+
+    combo->setCurrentIndex(combo->findText(QStringLiteral("BRANCH")));
+    MessageBox::setNextAnswer(QMessageBox::No);
+    Child<QAction>(window.get(), "Remove1")->trigger();
+    QVERIFY(QFile::exists(home_ + QStringLiteral("/BRANCH.CCM")));
+    MessageBox::setNextAnswer(QMessageBox::Yes);
+    Child<QAction>(window.get(), "Remove1")->trigger();
+    QVERIFY(!QFile::exists(home_ + QStringLiteral("/BRANCH.CCM")));
+    QCOMPARE(combo->count(), 2);
+    QCOMPARE(combo->currentText(), combo->itemText(0));
+    QCOMPARE(window->Settings().profile_path, home_.toStdString() + "/MySite2.CCM");
+
+    QTimer::singleShot(0, [] { QApplication::activeModalWidget()->close(); });
+    Child<QAction>(window.get(), "Add1")->trigger();
+    QCOMPARE(window->Settings().profile_path, home_.toStdString() + "/MySite2.CCM");
+    QCOMPARE(combo->currentText(), QStringLiteral("MySite2"));
+
+    QVERIFY(QDir(home_).mkdir(QStringLiteral("LOCKED.CCM")));  // a folder: no file can go there
+    combo->setEditText(QStringLiteral("LOCKED"));
+    QTest::keyClick(combo->lineEdit(), Qt::Key_Return);
+    MessageBox::setNextAnswer(QMessageBox::Ok);
+    QApplication::sendEvent(login, &leave);
+    QVERIFY2(MessageBox::lastText().startsWith(QStringLiteral("Unable to write to")),
+             qPrintable(MessageBox::lastText()));
+    QVERIFY(Child(window.get(), "ConnectBtn1")->isEnabled());
+  }
+
+  void deleteAllAfterTheQuestion() {
+    auto window = Open({"/CONFIG", "SITE"});
+    auto* command = Child<QPushButton>(window.get(), "DeleteAllRecs1");
+    QVERIFY(command->isHidden());
+    Child<QPushButton>(window.get(), "DelFlagBtn1")->click();
+    QVERIFY(!command->isHidden());
+    QCOMPARE(Caption(window.get(), "DelFlagBtn1"), QStringLiteral(">"));
+    MessageBox::setNextAnswer(QMessageBox::No);
+    command->click();
+    QVERIFY(!window->Controller().Busy());
+    QCOMPARE(ServerRows(), 3);
+    MessageBox::setNextAnswer(QMessageBox::Yes);
+    command->click();
+    WaitUntil([&] { return !window->Controller().Busy(); });
+    QCOMPARE(ServerRows(), 0);
+    QVERIFY(Memo(*window).endsWith(QStringLiteral("Open Connection cdr\nDeleted Records\nDone")));
+  }
+
+  // Fixed sizes, and no caption cut off in either size or state.
+  void windowSizes() {
+    QCOMPARE(remoteccm::gui::ExpandedLeft(1024, 642), 282);
+    QCOMPARE(remoteccm::gui::ExpandedLeft(700, 642), 1);
+    QCOMPARE(remoteccm::gui::ExpandedLeft(600, 642), 0);
+    auto window = Open({"/CONFIG", "NOFILE"});
+    QCOMPARE(window->size(), QSize(301, 326));
+    const auto captions_fit = [&] {
+      for (QPushButton* button : window->findChildren<QPushButton*>()) {
+        if (!button->isVisibleTo(window.get())) continue;
+        const QString text = button->text().remove(QLatin1Char('&'));
+        QVERIFY2(button->width() >= button->fontMetrics().horizontalAdvance(text) + 4,
+                 qPrintable(text));
+        QVERIFY2(button->geometry().right() < button->parentWidget()->width(), qPrintable(text));
+      }
+    };
+    captions_fit();
+    Child<QPushButton>(window.get(), "TermBtn1")->click();
+    QCOMPARE(window->size(), QSize(642, 326));
+    QCOMPARE(Caption(window.get(), "TermBtn1"), QStringLiteral("<<"));
+    QVERIFY(Child(window.get(), "Memo1")->isVisible());
+    Child<QPushButton>(window.get(), "TermBtn1")->click();
+    QCOMPARE(window->size(), QSize(301, 326));
+    QCOMPARE(Caption(window.get(), "TermBtn1"), QStringLiteral(">>"));
+  }
+
+  void memoEmptiesPast100Lines() {
+    remoteccm::gui::LogBuffer log;
+    log.Clear();
+    for (int i = 1; i <= 100; ++i) log.Add("line " + std::to_string(i));
+    log.Add("two\r\nlines");
+    QCOMPARE(log.LineCount(), 102);
+    log.AddDirect("direct");
+    QCOMPARE(log.LineCount(), 103);
+    log.Take();
+    log.Add("fresh");
+    const auto changes = log.Take();
+    QVERIFY(changes.reset);
+    QCOMPARE(changes.lines, std::vector<std::string>{"fresh"});
+  }
+
+  void aboutBox_data() {
+    QTest::addColumn<QList<int>>("version");
+    QTest::addColumn<QString>("shown");
+    QTest::newRow("1.1.0.22") << QList<int>{1, 1, 0, 22} << QStringLiteral("1.1.0.022");
+    QTest::newRow("2.0.0.0") << QList<int>{2, 0, 0, 0} << QStringLiteral("2.0");
+    QTest::newRow("2.10.0.0") << QList<int>{2, 10, 0, 0} << QStringLiteral("2.1");
+  }
+
+  void aboutBox() {
+    QFETCH(QList<int>, version);
+    QFETCH(QString, shown);
+    QCOMPARE(remoteccm::gui::VersionText(version[0], version[1], version[2], version[3], true),
+             shown);
+    remoteccm::gui::TAboutBox box;
+    box.Refresh();
+    auto* facts = Child<QListWidget>(&box, "lbVerItems");
+    QCOMPARE(facts->item(0)->text(), QStringLiteral("Product Version"));
+    QCOMPARE(facts->currentItem()->text(), QStringLiteral("Operating System"));
+    QCOMPARE(Child<QPlainTextEdit>(&box, "memVerStr")->toPlainText(),
+             QSysInfo::prettyProductName());
+  }
+
+  // `remoteccm PROFILE` ends with remoteccm-cli's exit status for the same run, also where
+  // there is no display.
+  void exitStatusIsTheCliStatus_data() {
+    QTest::addColumn<QString>("profile");
+    QTest::addColumn<int>("status");
+    QTest::newRow("success") << QStringLiteral("SITE") << 0;
+    QTest::newRow("refused connection") << QStringLiteral("DOWN") << 4;
+    QTest::newRow("unusable settings") << QStringLiteral("BLANK") << 3;
+  }
+
+  void exitStatusIsTheCliStatus() {
+    QFETCH(QString, profile);
+    QFETCH(int, status);
+    WriteProfile("DOWN", {{"SQLConnectionString", "Provider=MSDASQL;Driver=SQLite3;Database=" +
+                                                      Path(QStringLiteral("none/cdr.db"))}});
+    WriteProfile("BLANK", {{"SQLConnectionString", "Database=nowhere"}});
+    for (const char* program : {REMOTECCM_GUI_PATH, REMOTECCM_CLI_PATH}) {
+      QProcess process;
+      QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+      // As from cron: no display at all.
+      for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"}) {
+        env.remove(QLatin1String(name));
+      }
+      env.insert(QStringLiteral("REMOTECCM_HOME"), home_);
+      env.insert(QStringLiteral("REMOTECCM_REGISTRY"),
+                 QString::fromStdString(Path(QStringLiteral("install.ini"))));
+      process.setProcessEnvironment(env);
+      process.setStandardOutputFile(QProcess::nullDevice());
+      process.start(QLatin1String(program), {profile});
+      QVERIFY(process.waitForFinished(-1));
+      QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+      QCOMPARE(process.exitCode(), status);
+    }
+  }
+};
+
+QTEST_MAIN(GuiTest)
+#include "main_form_test.moc"
