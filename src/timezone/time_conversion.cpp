@@ -61,38 +61,61 @@ TimeConverter::TimeConverter(const TimeZoneSettings& settings, std::time_t now)
   }
 }
 
-int TimeConverter::BiasAt(std::int64_t moment) const {
-  for (const CachedYear& slot : cache_) {
-    if (moment >= slot.first && moment < slot.past) {
-      return BiasOf(rule_, PeriodAt(slot.transitions, moment));
-    }
+namespace {
+
+// The cached year holding `year_moment`, filled by `transitions_of` when it is not there yet.
+template <typename Slots, typename TransitionsOf>
+const YearTransitions& CachedTransitions(Slots& cache, std::int64_t year_moment,
+                                         TransitionsOf transitions_of) {
+  for (const auto& slot : cache.slots) {
+    if (year_moment >= slot.first && year_moment < slot.past) return slot.transitions;
   }
-  const int year = YearOfMoment(moment);
-  CachedYear& slot = cache_[next_slot_];
-  next_slot_ = (next_slot_ + 1) % cache_.size();
+  const int year = YearOfMoment(year_moment);
+  auto& slot = cache.slots[cache.next_slot];
+  cache.next_slot = (cache.next_slot + 1) % cache.slots.size();
   slot.first = FirstMomentOfYear(year);
   slot.past = FirstMomentOfYear(year + 1);
-  slot.transitions = TransitionsOfYear(rule_, year);
-  return BiasOf(rule_, PeriodAt(slot.transitions, moment));
+  slot.transitions = transitions_of(year);
+  return slot.transitions;
 }
 
-// The period is looked up with the UTC moment itself, compared with the transition moments as
-// they stand in the rule.
+}  // namespace
+
+int TimeConverter::BiasAtLocal(std::int64_t local_moment) const {
+  const YearTransitions& transitions = CachedTransitions(
+      local_cache_, local_moment, [this](int year) { return TransitionsOfYear(rule_, year); });
+  return BiasOf(rule_, PeriodAt(transitions, local_moment));
+}
+
+int TimeConverter::BiasAtUtc(std::int64_t utc_moment) const {
+  const std::int64_t standard_clock = StandardClockOf(rule_, utc_moment);
+  if (standard_clock < kFirstRuleMoment || standard_clock >= kPastRuleMoment) return rule_.bias;
+  const YearTransitions& transitions = CachedTransitions(
+      utc_cache_, standard_clock, [this](int year) { return UtcTransitionsOfYear(rule_, year); });
+  return BiasOf(rule_, PeriodAt(transitions, utc_moment));
+}
+
+// A CDR time is a UTC instant: daylight time begins when the UTC moment reaches the daylight
+// start read on the standard clock, and ends when it reaches the standard start read on the
+// daylight clock.
 double TimeConverter::ToLocal(double cdr_seconds) const {
   if (manual_) return kUnixEpochDays + (cdr_seconds + offset_hours_ * 3600.0) / kSecondsPerDay;
   int bias = rule_.bias;
   if (has_rule_) {
-    if (const auto moment = RuleMoment(cdr_seconds)) bias = BiasAt(*moment);
+    if (const auto moment = RuleMoment(cdr_seconds)) bias = BiasAtUtc(*moment);
   }
   return kUnixEpochDays + (cdr_seconds - bias * 60.0) / kSecondsPerDay;
 }
 
+// A local time is compared with the transitions as the rule states them. The hour a daylight
+// start skips counts as daylight time (02:30 on a 02:00 start gives the instant of 01:30
+// standard time); the hour a standard start repeats counts as daylight time, its first pass.
 double TimeConverter::ToCdrSeconds(double local) const {
   const double local_seconds = (local - kUnixEpochDays) * kSecondsPerDay;
   if (manual_) return local_seconds - offset_hours_ * 3600.0;
   int bias = rule_.bias;
   if (has_rule_) {
-    if (const auto moment = RuleMoment(local_seconds)) bias = BiasAt(*moment);
+    if (const auto moment = RuleMoment(local_seconds)) bias = BiasAtLocal(*moment);
   }
   return local_seconds + bias * 60.0;
 }

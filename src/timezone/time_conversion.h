@@ -33,7 +33,10 @@ int EffectiveManualOffset(const TimeZoneSettings& settings, std::time_t now);
 // has no zone selected (a profile naming a zone this computer does not know).
 const ZoneRule& RuleInUse(const TimeZoneSettings& settings);
 
+// The local time of a CDR time value: daylight time by the transitions taken to UTC.
 double CdrSecondsToLocal(const TimeZoneSettings& settings, double seconds);
+// The CDR time value of a local time: daylight time by comparing local times, so a time in the
+// hour a daylight start skips, or in the hour a standard start repeats, counts as daylight time.
 double LocalToCdrSeconds(const TimeZoneSettings& settings, double local);
 
 // Converts many values by one profile's settings, as the two functions above do; the engine
@@ -49,22 +52,31 @@ class TimeConverter {
   const TimeZoneSettings& settings() const { return settings_; }
 
  private:
+  // The transitions of one year on one clock; `first` and `past` bound the year on the clock
+  // that picks the year (local time, or the standard-time clock for a UTC moment).
   struct CachedYear {
     std::int64_t first = 1;  // first moment of the year; first > past marks an empty slot
     std::int64_t past = 0;   // first moment of the next year
     YearTransitions transitions;
   };
+  struct YearCache {
+    std::array<CachedYear, 2> slots{};
+    std::size_t next_slot = 0;
+  };
 
-  // Bias in minutes for the rule at a wall-clock moment (milliseconds since 1970-01-01).
-  int BiasAt(std::int64_t moment) const;
+  // Bias in minutes at a moment (milliseconds since 1970-01-01) on the local clock, where the
+  // transitions are compared as the rule states them.
+  int BiasAtLocal(std::int64_t local_moment) const;
+  // Bias in minutes at a UTC moment, compared with the transitions taken to UTC.
+  int BiasAtUtc(std::int64_t utc_moment) const;
 
   TimeZoneSettings settings_;
   bool manual_ = false;
   bool has_rule_ = false;  // the rule has a daylight period to look up
   int offset_hours_ = 0;
   ZoneRule rule_;
-  mutable std::array<CachedYear, 2> cache_{};
-  mutable std::size_t next_slot_ = 0;
+  mutable YearCache local_cache_;
+  mutable YearCache utc_cache_;
 };
 
 }  // namespace remoteccm

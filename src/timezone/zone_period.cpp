@@ -79,17 +79,21 @@ ZonePeriod PeriodOfMoment(const ZoneRule& rule, std::int64_t moment) {
   return PeriodAt(TransitionsOfYear(rule, YearOfMoment(moment)), moment);
 }
 
-ZonePeriod PeriodAtUtc(const ZoneRule& rule, std::int64_t utc_moment) {
-  const std::int64_t standard_local = utc_moment - std::int64_t{rule.bias} * 60000;
-  if (!HasDaylightRule(rule) || standard_local < kFirstRuleMoment ||
-      standard_local >= kPastRuleMoment) {
-    return ZonePeriod::kNone;
-  }
-  YearTransitions t = TransitionsOfYear(rule, YearOfMoment(standard_local));
-  // Move both transitions onto the UTC clock, each by the bias in force just before it.
+YearTransitions UtcTransitionsOfYear(const ZoneRule& rule, int year) {
+  YearTransitions t = TransitionsOfYear(rule, year);
+  // Each transition moves by the bias in force just before it.
   t.daylight_start += std::int64_t{BiasOf(rule, ZonePeriod::kStandard)} * 60000;
   t.standard_start += std::int64_t{BiasOf(rule, ZonePeriod::kDaylight)} * 60000;
-  return PeriodAt(t, utc_moment);
+  return t;
+}
+
+ZonePeriod PeriodAtUtc(const ZoneRule& rule, std::int64_t utc_moment) {
+  const std::int64_t standard_clock = StandardClockOf(rule, utc_moment);
+  if (!HasDaylightRule(rule) || standard_clock < kFirstRuleMoment ||
+      standard_clock >= kPastRuleMoment) {
+    return ZonePeriod::kNone;
+  }
+  return PeriodAt(UtcTransitionsOfYear(rule, YearOfMoment(standard_clock)), utc_moment);
 }
 
 }  // namespace remoteccm

@@ -1,7 +1,7 @@
 // The arithmetic of a zone rule: the moments of its two transitions in a year, the period
 // (standard or daylight) a moment falls in, and the bias of that period. Moments are whole
-// milliseconds since 1970-01-01 00:00 read on a wall clock, so a transition given in local time
-// compares directly with a local (or, where the conversions ask for it, a UTC) moment.
+// milliseconds since 1970-01-01 00:00 read on a wall clock: a transition given in local time
+// compares directly with a local moment, and with a UTC one once taken to UTC.
 #pragma once
 
 #include <cstdint>
@@ -49,8 +49,17 @@ ZonePeriod PeriodAt(const YearTransitions& transitions, std::int64_t moment);
 // The period of `moment`, with the transitions of the year the moment itself falls in.
 ZonePeriod PeriodOfMoment(const ZoneRule& rule, std::int64_t moment);
 
-// The period in force at a UTC instant, each transition taken on the clock it is given in
-// (the daylight start in standard time, the standard start in daylight time).
+// The moment on the standard-time clock of a UTC instant: the year whose transitions apply.
+inline std::int64_t StandardClockOf(const ZoneRule& rule, std::int64_t utc_moment) {
+  return utc_moment - std::int64_t{rule.bias} * 60000;
+}
+
+// Both transitions of a year moved onto the UTC clock, each from the clock it is given in (the
+// daylight start in standard time, the standard start in daylight time).
+YearTransitions UtcTransitionsOfYear(const ZoneRule& rule, int year);
+
+// The period in force at a UTC instant, by the transitions of the year its standard-time clock
+// reading falls in, taken to UTC.
 ZonePeriod PeriodAtUtc(const ZoneRule& rule, std::int64_t utc_moment);
 
 // Minutes, UTC = local + bias.

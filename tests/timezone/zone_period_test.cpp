@@ -168,27 +168,79 @@ TEST(Conversions, ManualOffset) {
   EXPECT_NEAR(LocalToCdrSeconds(Manual(0), kUnixEpochDays + 0.5 / 86400), 0.5, 1e-6);
 }
 
-TEST(Conversions, ZoneRulesCompareTheUtcMomentWithTheTransitions) {
-  const TimeZoneSettings ny = Selected(kNewYork);
-  EXPECT_NEAR(CdrSecondsToLocal(ny, Seconds(2026, 1, 15, 12)), DateValue(2026, 1, 15, 7), kOneMs);
-  EXPECT_NEAR(CdrSecondsToLocal(ny, Seconds(2026, 7, 15, 12)), DateValue(2026, 7, 15, 8), kOneMs);
-  // 02:00 UTC on 8 March is 21:00 EST on the 7th, but the UTC moment has reached the 02:00
-  // transition, so it converts with the daylight bias.
-  EXPECT_NEAR(CdrSecondsToLocal(ny, Seconds(2026, 3, 8, 1, 59, 59)),
-              DateValue(2026, 3, 7, 20, 59, 59), kOneMs);
-  EXPECT_NEAR(CdrSecondsToLocal(ny, Seconds(2026, 3, 8, 2)), DateValue(2026, 3, 7, 22), kOneMs);
-  // The reverse conversion looks the period up with the local moment.
-  EXPECT_NEAR(LocalToCdrSeconds(ny, DateValue(2026, 3, 8, 1, 59, 59)),
-              Seconds(2026, 3, 8, 6, 59, 59), 1e-3);
-  EXPECT_NEAR(LocalToCdrSeconds(ny, DateValue(2026, 3, 8, 3)), Seconds(2026, 3, 8, 7), 1e-3);
-  // Southern hemisphere in daylight time in January; a zone without daylight time all year.
-  EXPECT_NEAR(CdrSecondsToLocal(Selected(kSydney), Seconds(2026, 1, 15, 12)),
-              DateValue(2026, 1, 15, 23), kOneMs);
-  EXPECT_NEAR(CdrSecondsToLocal(Selected(kSydney), Seconds(2026, 7, 15, 12)),
-              DateValue(2026, 7, 15, 22), kOneMs);
-  for (const int month : {1, 7}) {
-    EXPECT_NEAR(CdrSecondsToLocal(Selected(kKolkata), Seconds(2026, month, 1)),
-                DateValue(2026, month, 1, 5, 30), kOneMs);
+const ZoneRule kLondon = Rule(0, Yearly(3, 5, 0, 1), Yearly(10, 5, 0, 2));
+const ZoneRule kLordHowe = Rule(-630, Yearly(10, 1, 0, 2), Yearly(4, 1, 0, 2), -30);
+const ZoneRule kAuckland = Rule(-720, Yearly(9, 5, 0, 2), Yearly(4, 1, 0, 3));
+
+struct Moment {
+  int y, mo, d, h, mi, s;
+};
+double SecondsOf(const Moment& m) { return Seconds(m.y, m.mo, m.d, m.h, m.mi, m.s); }
+double DateValueOf(const Moment& m) { return DateValue(m.y, m.mo, m.d, m.h, m.mi, m.s); }
+
+TEST(Conversions, CdrTimesChangeToDaylightTimeAtTheUtcInstantOfEachChange) {
+  struct Case {
+    const char* zone;
+    const ZoneRule& rule;
+    Moment utc;
+    Moment local;
+  };
+  const Case cases[] = {
+      {"New York", kNewYork, {2026, 1, 15, 12, 0, 0}, {2026, 1, 15, 7, 0, 0}},
+      {"New York", kNewYork, {2026, 3, 8, 3, 0, 0}, {2026, 3, 7, 22, 0, 0}},
+      {"New York", kNewYork, {2026, 3, 8, 6, 59, 59}, {2026, 3, 8, 1, 59, 59}},
+      {"New York", kNewYork, {2026, 3, 8, 7, 0, 0}, {2026, 3, 8, 3, 0, 0}},
+      {"New York", kNewYork, {2026, 11, 1, 5, 59, 59}, {2026, 11, 1, 1, 59, 59}},
+      {"New York", kNewYork, {2026, 11, 1, 6, 0, 0}, {2026, 11, 1, 1, 0, 0}},
+      {"Sydney", kSydney, {2026, 1, 15, 12, 0, 0}, {2026, 1, 15, 23, 0, 0}},
+      {"Sydney", kSydney, {2026, 4, 4, 15, 59, 59}, {2026, 4, 5, 2, 59, 59}},
+      {"Sydney", kSydney, {2026, 4, 4, 16, 0, 0}, {2026, 4, 5, 2, 0, 0}},
+      {"Sydney", kSydney, {2026, 10, 3, 15, 59, 59}, {2026, 10, 4, 1, 59, 59}},
+      {"Sydney", kSydney, {2026, 10, 3, 16, 0, 0}, {2026, 10, 4, 3, 0, 0}},
+      {"Sydney", kSydney, {2026, 10, 3, 23, 0, 0}, {2026, 10, 4, 10, 0, 0}},
+      {"Sydney", kSydney, {2026, 12, 31, 20, 0, 0}, {2027, 1, 1, 7, 0, 0}},
+      {"London", kLondon, {2026, 3, 29, 0, 59, 59}, {2026, 3, 29, 0, 59, 59}},
+      {"London", kLondon, {2026, 3, 29, 1, 0, 0}, {2026, 3, 29, 2, 0, 0}},
+      {"London", kLondon, {2026, 10, 25, 0, 59, 59}, {2026, 10, 25, 1, 59, 59}},
+      {"London", kLondon, {2026, 10, 25, 1, 0, 0}, {2026, 10, 25, 1, 0, 0}},
+      {"Lord Howe", kLordHowe, {2026, 4, 4, 14, 59, 59}, {2026, 4, 5, 1, 59, 59}},
+      {"Lord Howe", kLordHowe, {2026, 4, 4, 15, 0, 0}, {2026, 4, 5, 1, 30, 0}},
+      {"Lord Howe", kLordHowe, {2026, 10, 3, 15, 29, 59}, {2026, 10, 4, 1, 59, 59}},
+      {"Lord Howe", kLordHowe, {2026, 10, 3, 15, 30, 0}, {2026, 10, 4, 2, 30, 0}},
+      {"Auckland", kAuckland, {2026, 4, 4, 13, 59, 59}, {2026, 4, 5, 2, 59, 59}},
+      {"Auckland", kAuckland, {2026, 4, 4, 14, 0, 0}, {2026, 4, 5, 2, 0, 0}},
+      {"Auckland", kAuckland, {2026, 9, 26, 13, 59, 59}, {2026, 9, 27, 1, 59, 59}},
+      {"Auckland", kAuckland, {2026, 9, 26, 14, 0, 0}, {2026, 9, 27, 3, 0, 0}},
+      {"Kolkata", kKolkata, {2026, 7, 1, 0, 0, 0}, {2026, 7, 1, 5, 30, 0}},
+  };
+  for (const Case& c : cases) {
+    EXPECT_NEAR(CdrSecondsToLocal(Selected(c.rule), SecondsOf(c.utc)), DateValueOf(c.local), kOneMs)
+        << c.zone << " " << c.utc.mo << "-" << c.utc.d << " " << c.utc.h << ":" << c.utc.mi;
+  }
+}
+
+TEST(Conversions, LocalTimesInTheSkippedOrRepeatedHourCountAsDaylightTime) {
+  struct Case {
+    const char* what;
+    const ZoneRule& rule;
+    Moment local;
+    Moment utc;
+  };
+  const Case cases[] = {
+      {"NY before the skip", kNewYork, {2026, 3, 8, 1, 59, 59}, {2026, 3, 8, 6, 59, 59}},
+      {"NY skipped hour", kNewYork, {2026, 3, 8, 2, 30, 0}, {2026, 3, 8, 6, 30, 0}},
+      {"NY after the skip", kNewYork, {2026, 3, 8, 3, 0, 0}, {2026, 3, 8, 7, 0, 0}},
+      {"NY repeated hour", kNewYork, {2026, 11, 1, 1, 30, 0}, {2026, 11, 1, 5, 30, 0}},
+      {"NY after the repeat", kNewYork, {2026, 11, 1, 2, 0, 0}, {2026, 11, 1, 7, 0, 0}},
+      {"Sydney skipped hour", kSydney, {2026, 10, 4, 2, 30, 0}, {2026, 10, 3, 15, 30, 0}},
+      {"Sydney repeated hour", kSydney, {2026, 4, 5, 2, 30, 0}, {2026, 4, 4, 15, 30, 0}},
+      {"Sydney after the repeat", kSydney, {2026, 4, 5, 3, 0, 0}, {2026, 4, 4, 17, 0, 0}},
+      {"Lord Howe skipped half hour", kLordHowe, {2026, 10, 4, 2, 15, 0}, {2026, 10, 3, 15, 15, 0}},
+      {"Lord Howe repeated half hour", kLordHowe, {2026, 4, 5, 1, 45, 0}, {2026, 4, 4, 14, 45, 0}},
+  };
+  for (const Case& c : cases) {
+    EXPECT_NEAR(LocalToCdrSeconds(Selected(c.rule), DateValueOf(c.local)), SecondsOf(c.utc), 1e-3)
+        << c.what;
   }
 }
 
