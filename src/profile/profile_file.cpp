@@ -22,7 +22,6 @@ constexpr double kNewRecDateLookBack = 31536000.0;  // 365 days of 86400 seconds
 
 const ProfileKey& Key(std::string_view name) { return *FindProfileKey(name); }
 
-// One key of the profile file, read through its own open and close.
 // A whole number written as digits only, within the key's range; anything else (absent,
 // negative, too large, not a number) reads as the key's default.
 int StrictWhole(std::string_view text, const ProfileKey& key) {
@@ -35,20 +34,12 @@ int StrictWhole(std::string_view text, const ProfileKey& key) {
   return valid ? value : ParseWhole(key.fallback);
 }
 
+// The keys of a profile file, all read from one reading of it.
 class ProfileReader {
  public:
-  // Only a regular file is read: a folder, pipe or device at the path reads as no file (a
-  // pipe would block the program on its first read).
-  explicit ProfileReader(std::filesystem::path file) : file_(std::move(file)) {
-    std::error_code ec;
-    const auto status = std::filesystem::status(file_, ec);
-    readable_ = !std::filesystem::exists(status) || std::filesystem::is_regular_file(status);
-  }
+  explicit ProfileReader(const std::filesystem::path& file) : profile_(IniContent::Read(file)) {}
 
-  std::string Text(std::string_view key) const {
-    if (!readable_) return {};
-    return ReadProfileValue(file_, kProfileSection, key);
-  }
+  std::string Text(std::string_view key) const { return profile_.Value(kProfileSection, key); }
 
   // The key's fallback when the stored value is blank after trimming.
   std::string TextOrFallback(std::string_view key) const {
@@ -85,13 +76,11 @@ class ProfileReader {
   }
 
   std::vector<std::string> LineList(std::string_view stem) const {
-    if (!readable_) return {};
-    return ReadLineList(file_, stem);
+    return ReadLineList(profile_, stem);
   }
 
  private:
-  std::filesystem::path file_;
-  bool readable_ = true;
+  IniContent profile_;
 };
 
 // A stored line may not break the file's own line structure: CR, LF and CR LF split it.
@@ -196,25 +185,14 @@ ProfileList ListProfiles(const std::filesystem::path& folder, std::string_view s
   return list;
 }
 
-std::vector<std::string> ReadLineList(const std::filesystem::path& file, std::string_view stem) {
+std::vector<std::string> ReadLineList(const IniContent& profile, std::string_view stem) {
   std::vector<std::string> lines;
   for (int i = 0; i <= kLineListMaxIndex; ++i) {
-    std::string value =
-        ReadProfileValue(file, kProfileSection, std::string(stem) + std::to_string(i));
+    std::string value = profile.Value(kProfileSection, std::string(stem) + std::to_string(i));
     if (value == kLineListEnd) break;
     if (!value.empty()) lines.push_back(std::move(value));
   }
   return lines;
-}
-
-void WriteLineList(const std::filesystem::path& file, std::string_view stem,
-                   const std::vector<std::string>& lines) {
-  const std::vector<std::string> split = SplitLines(lines);
-  for (std::size_t i = 0; i < split.size(); ++i) {
-    WriteProfileValue(file, kProfileSection, std::string(stem) + std::to_string(i), split[i]);
-  }
-  WriteProfileValue(file, kProfileSection, std::string(stem) + std::to_string(split.size()),
-                    kLineListEnd);
 }
 
 ProfileSettings LoadProfile(const std::string& profile_path, const ProfileEnvironment& env) {
@@ -312,11 +290,10 @@ bool OpenProfile(ProfileSettings& settings, const std::string& profile_path,
   return true;
 }
 
-void SaveProfile(ProfileSettings& settings, const ProfileEnvironment& env) {
-  settings.profile_path = ProfilePathFor(Trim(settings.profile_name), env.program_home);
-  const std::filesystem::path file = settings.profile_path;
+std::vector<std::pair<std::string, std::string>> SavedProfileValues(const ProfileSettings& settings,
+                                                                    const ProfileEnvironment& env) {
   const TimeZoneSettings zone = ProfileTimeZone(settings, env.computer_rule);
-
+  std::vector<std::pair<std::string, std::string>> values;
   for (const ProfileKey& key : ProfileKeys()) {
     if (!key.saved) continue;
     std::string value;
@@ -339,14 +316,28 @@ void SaveProfile(ProfileSettings& settings, const ProfileEnvironment& env) {
           } else if constexpr (std::is_same_v<Field, TimeZoneOption>) {
             value = FormatWhole(static_cast<int>(field));
           } else {
-            WriteLineList(file, key.name, field);
+            const std::vector<std::string> lines = SplitLines(field);
+            for (std::size_t i = 0; i < lines.size(); ++i) {
+              values.emplace_back(std::string(key.name) + std::to_string(i), lines[i]);
+            }
+            values.emplace_back(std::string(key.name) + std::to_string(lines.size()), kLineListEnd);
           }
         },
         key.field);
     if (key.kind == KeyKind::kLineList) continue;
     if (key.name == "PhonebookEntry") value += ' ';
-    WriteProfileValue(file, kProfileSection, key.name, value);
+    values.emplace_back(key.name, std::move(value));
   }
+  return values;
+}
+
+void SaveProfile(ProfileSettings& settings, const ProfileEnvironment& env) {
+  settings.profile_path = ProfilePathFor(Trim(settings.profile_name), env.program_home);
+  IniFileEdit edit(settings.profile_path);
+  for (const auto& [key, value] : SavedProfileValues(settings, env)) {
+    edit.Write(kProfileSection, key, value);
+  }
+  edit.Commit();
 }
 
 }  // namespace remoteccm

@@ -7,6 +7,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "platform/registry/reg_access.h"
@@ -14,6 +15,7 @@
 #include "timezone/zone_list.h"
 #include "timezone/zone_rule.h"
 #include "util/clock.h"
+#include "util/ini_file.h"
 
 namespace remoteccm {
 
@@ -79,16 +81,17 @@ bool OpenProfile(ProfileSettings& settings, const std::string& profile_path,
 
 // Writes every saved key into the file named by settings.profile_name (trimmed, the home in
 // front when it has no folder part, ".CCM" as extension) and makes that file the current
-// profile (settings.profile_path). Stops at the first refused key: IniWriteError
-// "Unable to write to <path>".
+// profile (settings.profile_path). All keys go into the file in one replacement: a refused
+// write (IniWriteError "Unable to write to <path>") or a crash leaves it wholly as it was.
 void SaveProfile(ProfileSettings& settings, const ProfileEnvironment& env);
+
+// The keys a save writes, in the order of the key table, with their values as stored: a line
+// list as one key per line, empty lines too, then "<end>" after the last.
+std::vector<std::pair<std::string, std::string>> SavedProfileValues(const ProfileSettings& settings,
+                                                                    const ProfileEnvironment& env);
 
 // The lines of a line list as stored: keys stem0, stem1 ... up to "<end>" or stem100, empty
 // ones left out.
-std::vector<std::string> ReadLineList(const std::filesystem::path& file, std::string_view stem);
-
-// Writes stem0 ... one key per line (empty lines too), then "<end>" after the last.
-void WriteLineList(const std::filesystem::path& file, std::string_view stem,
-                   const std::vector<std::string>& lines);
+std::vector<std::string> ReadLineList(const IniContent& profile, std::string_view stem);
 
 }  // namespace remoteccm

@@ -1,12 +1,11 @@
 #include "util/ini_file.h"
 
 #include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
+#include <cstdint>
 #include <string>
 #include <system_error>
 
@@ -18,7 +17,7 @@ namespace {
 constexpr const char* kLineEnd = "\r\n";
 // Profiles, field lists and the store are a few kilobytes; a file beyond this is not one of
 // them and is neither read nor replaced.
-constexpr off_t kIniFileMax = off_t{16} * 1024 * 1024;
+constexpr std::size_t kIniFileMax = std::size_t{16} * 1024 * 1024;
 
 // One physical line of the file: its text without the line end, and where it starts.
 struct IniLine {
@@ -82,36 +81,29 @@ std::string CleanValue(std::string_view raw) {
 
 enum class LoadResult { kLoaded, kMissing, kFailed };
 
-// Reads the whole file; a missing file is kMissing, anything else unreadable kFailed.
+// Reads the whole file; a missing file is kMissing, anything else unreadable kFailed. A pipe
+// or device at the path is refused unread (opened without blocking).
 LoadResult LoadFile(const std::filesystem::path& file, std::string& content) {
   content.clear();
-  const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return errno == ENOENT ? LoadResult::kMissing : LoadResult::kFailed;
+  FileDescriptor fd(::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+  if (!fd.IsOpen()) return errno == ENOENT ? LoadResult::kMissing : LoadResult::kFailed;
   struct stat info {};
-  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size > kIniFileMax) {
-    ::close(fd);
+  if (::fstat(fd.Get(), &info) != 0 || !S_ISREG(info.st_mode) ||
+      static_cast<std::uintmax_t>(info.st_size) > kIniFileMax) {
     return LoadResult::kFailed;
   }
   if (info.st_size > 0) content.reserve(static_cast<std::size_t>(info.st_size));
   char buffer[16384];
   for (;;) {
-    const ssize_t got = ::read(fd, buffer, sizeof buffer);
-    if (got < 0) {
-      if (errno == EINTR) continue;
-      ::close(fd);
+    const ssize_t got = ::read(fd.Get(), buffer, sizeof buffer);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0 || content.size() + static_cast<std::size_t>(got) > kIniFileMax) {
       content.clear();
       return LoadResult::kFailed;
     }
-    if (got == 0) break;
+    if (got == 0) return LoadResult::kLoaded;
     content.append(buffer, static_cast<std::size_t>(got));
-    if (content.size() > static_cast<std::size_t>(kIniFileMax)) {
-      ::close(fd);
-      content.clear();
-      return LoadResult::kFailed;
-    }
   }
-  ::close(fd);
-  return LoadResult::kLoaded;
 }
 
 // The bounds of the first section of that name: from the line after its header to the start
@@ -176,64 +168,6 @@ std::filesystem::path WriteTarget(const std::filesystem::path& file) {
   return file;
 }
 
-bool WriteAll(int fd, std::string_view data) {
-  std::size_t done = 0;
-  while (done < data.size()) {
-    const ssize_t put = ::write(fd, data.data() + done, data.size() - done);
-    if (put < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    done += static_cast<std::size_t>(put);
-  }
-  return true;
-}
-
-// Replaces file by content: a temporary file beside it, made durable, renamed over it.
-void ReplaceFile(const std::filesystem::path& shown, const std::filesystem::path& target,
-                 std::string_view content, mode_t mode) {
-  std::filesystem::path folder = target.parent_path();
-  if (folder.empty()) folder = ".";
-  std::string temp = (folder / ("." + target.filename().string() + ".XXXXXX")).string();
-  const int fd = ::mkstemp(temp.data());
-  if (fd < 0) ThrowWriteError(shown);
-  bool ok = ::fchmod(fd, mode) == 0 && WriteAll(fd, content) && ::fsync(fd) == 0;
-  ok = (::close(fd) == 0) && ok;
-  if (!ok || ::rename(temp.c_str(), target.c_str()) != 0) {
-    ::unlink(temp.c_str());
-    ThrowWriteError(shown);
-  }
-  const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dir >= 0) {
-    ::fsync(dir);
-    ::close(dir);
-  }
-}
-
-// Holds an exclusive lock on the file's folder while a change is read, made and renamed into
-// place, so two processes changing the same file (the engine moving the start point on while
-// the profile is saved) do not lose each other's keys. Without a readable folder, no lock.
-class FolderLock {
- public:
-  explicit FolderLock(const std::filesystem::path& target) {
-    std::filesystem::path folder = target.parent_path();
-    if (folder.empty()) folder = ".";
-    fd_ = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd_ >= 0) {
-      while (::flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
-      }
-    }
-  }
-  ~FolderLock() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  FolderLock(const FolderLock&) = delete;
-  FolderLock& operator=(const FolderLock&) = delete;
-
- private:
-  int fd_ = -1;
-};
-
 // Loads the file for a change: the content and the mode to keep. Throws when the existing file
 // cannot be read in full or may not be written, so it is never replaced by a guess.
 std::string LoadForWrite(const std::filesystem::path& shown, const std::filesystem::path& target,
@@ -258,16 +192,24 @@ std::string LoadForWrite(const std::filesystem::path& shown, const std::filesyst
   return content;
 }
 
+// The folder whose lock guards a change of file.
+std::filesystem::path FolderOf(const std::filesystem::path& file) {
+  return file.has_parent_path() ? file.parent_path() : std::filesystem::path(".");
+}
+
 }  // namespace
 
-std::string ReadProfileValue(const std::filesystem::path& file, std::string_view section,
-                             std::string_view key) {
+IniContent IniContent::Read(const std::filesystem::path& file) {
   std::string content;
-  if (LoadFile(file, content) != LoadResult::kLoaded) return {};
+  if (LoadFile(file, content) != LoadResult::kLoaded) content.clear();
+  return IniContent(std::move(content));
+}
+
+std::string IniContent::Value(std::string_view section, std::string_view key) const {
   std::string result;
   bool inside = false;
   bool seen_section = false;
-  ForEachLine(content, [&](const IniLine& line) {
+  ForEachLine(text_, [&](const IniLine& line) {
     std::string_view name;
     if (SectionName(line.text, name)) {
       if (inside) return false;
@@ -286,15 +228,13 @@ std::string ReadProfileValue(const std::filesystem::path& file, std::string_view
   return result;
 }
 
-std::vector<std::pair<std::string, std::string>> ReadProfileSection(
-    const std::filesystem::path& file, std::string_view section) {
+std::vector<std::pair<std::string, std::string>> IniContent::Section(
+    std::string_view section) const {
   std::vector<std::pair<std::string, std::string>> pairs;
-  std::string content;
-  if (LoadFile(file, content) != LoadResult::kLoaded) return pairs;
-  const SectionSpan span = FindSection(content, section);
+  const SectionSpan span = FindSection(text_, section);
   if (!span.found) return pairs;
   std::vector<std::string_view> seen;
-  ForEachLine(std::string_view(content).substr(span.body_begin, span.body_end - span.body_begin),
+  ForEachLine(std::string_view(text_).substr(span.body_begin, span.body_end - span.body_begin),
               [&](const IniLine& line) {
                 std::string_view key;
                 std::string_view raw;
@@ -310,70 +250,103 @@ std::vector<std::pair<std::string, std::string>> ReadProfileSection(
   return pairs;
 }
 
-void WriteProfileValue(const std::filesystem::path& file, std::string_view section,
-                       std::string_view key, std::string_view value) {
-  const std::filesystem::path target = WriteTarget(file);
-  const FolderLock lock(target);
-  mode_t mode = 0600;
-  std::string content = LoadForWrite(file, target, mode);
+IniFileEdit::IniFileEdit(const std::filesystem::path& file)
+    : shown_(file), target_(WriteTarget(file)), lock_(FolderOf(target_)) {
+  content_ = LoadForWrite(shown_, target_, mode_);
+}
+
+void IniFileEdit::Write(std::string_view section, std::string_view key, std::string_view value) {
   const std::string clean_section = OneLine(Trim(section));
   const std::string clean_key = OneLine(Trim(key));
   const std::string new_line = clean_key + "=" + OneLine(value) + kLineEnd;
+  changed_ = true;
 
-  const SectionSpan span = FindSection(content, clean_section);
+  const SectionSpan span = FindSection(content_, clean_section);
   if (!span.found) {
-    if (!content.empty() && content.back() != '\n' && content.back() != '\r') content += kLineEnd;
-    content += "[" + clean_section + "]" + kLineEnd + new_line;
-  } else {
-    // The first line of the section that holds the key is replaced, line end included.
-    bool replaced = false;
-    const std::string_view body =
-        std::string_view(content).substr(span.body_begin, span.body_end - span.body_begin);
-    std::size_t line_begin = 0;
-    std::size_t line_end = 0;
-    ForEachLine(body, [&](const IniLine& line) {
-      std::string_view line_key;
-      std::string_view raw;
-      if (KeyLine(line.text, line_key, raw) && SameText(line_key, clean_key)) {
-        replaced = true;
-        line_begin = span.body_begin + line.begin;
-        line_end = span.body_begin + line.end;
-        return false;
-      }
-      return true;
-    });
-    if (replaced) {
-      content.replace(line_begin, line_end - line_begin, new_line);
-    } else {
-      content.insert(span.insert_at,
-                     span.insert_needs_line_end ? std::string(kLineEnd) + new_line : new_line);
+    if (!content_.empty() && content_.back() != '\n' && content_.back() != '\r') {
+      content_ += kLineEnd;
     }
+    content_ += "[" + clean_section + "]" + kLineEnd + new_line;
+    return;
   }
-  ReplaceFile(file, target, content, mode);
+  // The first line of the section that holds the key is replaced, line end included.
+  bool replaced = false;
+  const std::string_view body =
+      std::string_view(content_).substr(span.body_begin, span.body_end - span.body_begin);
+  std::size_t line_begin = 0;
+  std::size_t line_end = 0;
+  ForEachLine(body, [&](const IniLine& line) {
+    std::string_view line_key;
+    std::string_view raw;
+    if (KeyLine(line.text, line_key, raw) && SameText(line_key, clean_key)) {
+      replaced = true;
+      line_begin = span.body_begin + line.begin;
+      line_end = span.body_begin + line.end;
+      return false;
+    }
+    return true;
+  });
+  if (replaced) {
+    content_.replace(line_begin, line_end - line_begin, new_line);
+  } else {
+    content_.insert(span.insert_at,
+                    span.insert_needs_line_end ? std::string(kLineEnd) + new_line : new_line);
+  }
 }
 
-void EraseProfileSection(const std::filesystem::path& file, std::string_view section) {
-  const std::filesystem::path target = WriteTarget(file);
-  const FolderLock lock(target);
-  std::string content;
-  if (LoadFile(target, content) == LoadResult::kMissing) return;
-  mode_t mode = 0600;
-  content = LoadForWrite(file, target, mode);
+void IniFileEdit::EraseSection(std::string_view section) {
   std::string kept;
-  kept.reserve(content.size());
+  kept.reserve(content_.size());
   bool erasing = false;
   bool erased = false;
-  ForEachLine(content, [&](const IniLine& line) {
+  ForEachLine(content_, [&](const IniLine& line) {
     std::string_view name;
     if (SectionName(line.text, name)) erasing = SameText(name, Trim(section));
     if (erasing) {
       erased = true;
     } else {
-      kept.append(content, line.begin, line.end - line.begin);
+      kept.append(content_, line.begin, line.end - line.begin);
     }
     return true;
   });
-  if (erased) ReplaceFile(file, target, kept, mode);
+  if (!erased) return;
+  content_ = std::move(kept);
+  changed_ = true;
+}
+
+void IniFileEdit::Commit() {
+  if (!changed_) return;
+  // A file this program could not read back is not written either.
+  if (content_.size() > kIniFileMax) ThrowWriteError(shown_);
+  try {
+    ReplaceFileContent(target_, content_, mode_);
+  } catch (const FileError&) {
+    ThrowWriteError(shown_);
+  }
+  changed_ = false;
+}
+
+std::string ReadProfileValue(const std::filesystem::path& file, std::string_view section,
+                             std::string_view key) {
+  return IniContent::Read(file).Value(section, key);
+}
+
+std::vector<std::pair<std::string, std::string>> ReadProfileSection(
+    const std::filesystem::path& file, std::string_view section) {
+  return IniContent::Read(file).Section(section);
+}
+
+void WriteProfileValue(const std::filesystem::path& file, std::string_view section,
+                       std::string_view key, std::string_view value) {
+  IniFileEdit edit(file);
+  edit.Write(section, key, value);
+  edit.Commit();
+}
+
+void EraseProfileSection(const std::filesystem::path& file, std::string_view section) {
+  IniFileEdit edit(file);
+  edit.EraseSection(section);
+  edit.Commit();
 }
 
 }  // namespace remoteccm

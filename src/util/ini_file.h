@@ -3,12 +3,16 @@
 // removed, 2047-character values, the first of two equal keys counts, CR LF lines, 8-bit text.
 #pragma once
 
+#include <sys/types.h>
+
 #include <filesystem>
 #include <stdexcept>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
+
+#include "util/posix_file.h"
 
 namespace remoteccm {
 
@@ -20,13 +24,54 @@ class IniWriteError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// The text of an INI file read once, looked up by the rules of ReadProfileValue: a whole
+// profile is read from one state of its file.
+class IniContent {
+ public:
+  IniContent() = default;
+  // A missing, unreadable or oversized file, or anything but a regular file, reads as empty.
+  static IniContent Read(const std::filesystem::path& file);
+
+  std::string Value(std::string_view section, std::string_view key) const;
+  // See ReadProfileSection.
+  std::vector<std::pair<std::string, std::string>> Section(std::string_view section) const;
+
+ private:
+  explicit IniContent(std::string text) : text_(std::move(text)) {}
+  std::string text_;
+};
+
+// One change of a whole file: read once under its folder's lock, any number of key writes
+// (the rules of WriteProfileValue) and section removals made in memory, then one replacement
+// of the file. Nobody sees the file half changed, and a crash leaves it wholly old or new.
+class IniFileEdit {
+ public:
+  // Locks the folder and reads the file (a missing one is created, mode 0600, by Commit).
+  // Throws IniWriteError when the file exists but cannot be read in full or may not be written.
+  explicit IniFileEdit(const std::filesystem::path& file);
+  IniFileEdit(const IniFileEdit&) = delete;
+  IniFileEdit& operator=(const IniFileEdit&) = delete;
+
+  void Write(std::string_view section, std::string_view key, std::string_view value);
+  void EraseSection(std::string_view section);
+  // Replaces the file by the changed text, nothing when nothing was changed. IniWriteError.
+  void Commit();
+
+ private:
+  std::filesystem::path shown_;   // the path the error message names
+  std::filesystem::path target_;  // the file replaced: a symbolic link's target
+  FolderLock lock_;
+  mode_t mode_ = 0600;
+  std::string content_;
+  bool changed_ = false;
+};
+
 // The value of key in section; empty when the file, section or key is missing or unreadable.
 std::string ReadProfileValue(const std::filesystem::path& file, std::string_view section,
                              std::string_view key);
 
 // Replaces the key's value in place, or appends the key at the end of its section (a missing
-// section is appended, a missing file created). Never leaves a half-written file: the new
-// content is written beside it and renamed over it. Throws IniWriteError.
+// section is appended, a missing file created): one IniFileEdit. Throws IniWriteError.
 void WriteProfileValue(const std::filesystem::path& file, std::string_view section,
                        std::string_view key, std::string_view value);
 

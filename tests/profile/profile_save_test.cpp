@@ -1,5 +1,11 @@
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <filesystem>
+#include <random>
+#include <set>
 #include <string>
 
 #include "profile/profile_file.h"
@@ -11,6 +17,7 @@ namespace remoteccm {
 namespace {
 
 using SaveTest = ProfileTest;
+using namespace std::string_literals;
 
 TEST_F(SaveTest, NewFileHasEveryKeyInTableOrder) {
   ProfileSettings s = Load();
@@ -139,7 +146,7 @@ TEST_F(SaveTest, PathFollowsTheProfileName) {
   EXPECT_NE(std::find(list.names.begin(), list.names.end(), ""), list.names.end());
 }
 
-TEST_F(SaveTest, RefusedWriteStopsWithItsMessageAndKeepsTheOldFile) {
+TEST_F(SaveTest, RefusedSaveNamesTheFileAndChangesNothing) {
   PutOptions("Login=old\r\n");
   ::chmod(path_.c_str(), 0444);
   ProfileSettings s = Load();
@@ -154,6 +161,91 @@ TEST_F(SaveTest, RefusedWriteStopsWithItsMessageAndKeepsTheOldFile) {
 
   s.profile_name = (home_ / "no-such-folder" / "SITE2").string();
   EXPECT_THROW(SaveProfile(s, env_), IniWriteError);
+}
+
+// The one replacement of a save gives exactly the bytes that writing the keys one by one, each
+// through its own read and replacement of the file, gives.
+TEST_F(SaveTest, OneReplacementGivesTheBytesOfKeyByKeyWrites) {
+  const std::string files[] = {
+      "",
+      "[Options]",
+      "[Options]\r\nLogin=old\r\n",
+      "; made by hand\r\n[Other]\r\nA=1\r\n\r\n[options]\r\n; comment\r\nUnknownKey=kept\r\n"
+      "PASSWORD=old\r\n\r\n\r\n[Third]\r\nB=2\r\n",
+      "[Options]\nServerName=lf only\nConnectSQL0=a\nConnectSQL1=b\nConnectSQL2=c\n"
+      "ConnectSQL3=d\nConnectSQL4=<end>\nSQLNewRecDate=1700000000",
+      "[Options]\rLogin=cr only\r[Options]\rLogin=second section\r",
+      "[Other]\r\nX=y",
+      "junk\0line\r\n[Options]\r\n  login = 'quoted'  \r\nlogin=twice\r\n"s,
+  };
+  int case_number = 0;
+  for (const std::string& file : files) {
+    SCOPED_TRACE(case_number++);
+    Put(path_, file);
+    ProfileSettings s = Load();
+    s.login = "new login";
+    s.connect_sql = {"x", "", "y"};
+    s.phonebook_entry = "Office";
+    const std::string by_keys = (home_ / "BYKEYS.CCM").string();
+    Put(by_keys, file);
+    for (const auto& [key, value] : SavedProfileValues(s, env_)) {
+      WriteProfileValue(by_keys, "Options", key, value);
+    }
+    SaveProfile(s, env_);
+    EXPECT_EQ(Get(path_), Get(by_keys));
+    std::filesystem::remove(by_keys);
+  }
+  std::filesystem::remove(path_);
+  ProfileSettings s = Load();
+  const std::string by_keys = (home_ / "BYKEYS.CCM").string();
+  for (const auto& [key, value] : SavedProfileValues(s, env_)) {
+    WriteProfileValue(by_keys, "Options", key, value);
+  }
+  SaveProfile(s, env_);
+  EXPECT_EQ(Get(path_), Get(by_keys));
+}
+
+// A save killed at any moment leaves the file wholly old or wholly new, and the temporary file
+// a killed save leaves behind is cleared away.
+TEST_F(SaveTest, ASaveKilledAtRandomMomentsLeavesTheOldOrTheNewFile) {
+  ProfileSettings a = Load();
+  a.password = "first";
+  ProfileSettings b = a;
+  b.password = "second";
+  b.connect_sql = {"SELECT *", "FROM CallDetailRecord"};
+  SaveProfile(b, env_);
+  const std::string new_file = Get(path_);
+  SaveProfile(a, env_);
+  const std::string old_file = Get(path_);
+  ASSERT_NE(old_file, new_file);
+
+  std::mt19937 random(20261208);
+  std::uniform_int_distribution<int> delay_us(0, 150000);
+  std::set<std::string> seen;
+  for (int round = 0; round < 30; ++round) {
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      for (int i = 0; i < 100000; ++i) SaveProfile(i % 2 == 0 ? b : a, env_);
+      ::_exit(0);
+    }
+    ::usleep(static_cast<useconds_t>(delay_us(random)));
+    ::kill(pid, SIGKILL);
+    ASSERT_EQ(::waitpid(pid, nullptr, 0), pid);
+    const std::string now = Get(path_);
+    EXPECT_TRUE(now == old_file || now == new_file) << "round " << round << ":\n" << now;
+    seen.insert(now);
+  }
+  int left = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(home_)) {
+    left += entry.path().filename().string().starts_with(".SITE1.CCM.") ? 1 : 0;
+  }
+  std::printf("%zu of 2 contents seen after the kills, %d temporaries left\n", seen.size(), left);
+  RemoveStaleTemporaries(home_);
+  for (const auto& entry : std::filesystem::directory_iterator(home_)) {
+    EXPECT_EQ(entry.path().filename().string().find(".SITE1.CCM."), std::string::npos)
+        << entry.path();
+  }
 }
 
 }  // namespace
