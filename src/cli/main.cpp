@@ -110,6 +110,9 @@ int CliMain(const std::vector<std::string>& args) {
     return UsageError("--yes goes with --delete-all only");
   }
   ctx.entity_name = EntityName(ctx.parameters);
+  if (command != Command::kHelp && command != Command::kVersion && command != Command::kListZones) {
+    RemoveStaleTemporaryFiles();
+  }
 
   switch (command) {
     case Command::kHelp:

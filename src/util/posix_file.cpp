@@ -6,9 +6,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <vector>
+
+#include "util/text_routines.h"
 
 namespace remoteccm {
 namespace {
@@ -20,13 +23,39 @@ std::filesystem::path FolderOf(const std::filesystem::path& path) {
   return path.has_parent_path() ? path.parent_path() : std::filesystem::path(".");
 }
 
+bool IsLetterOrDigit(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+}
+
 // ".NAME.tmp-XXXXXX": hidden, and recognisable as ours by RemoveStaleTemporaries.
 bool IsTemporaryName(std::string_view name) {
   if (name.size() < 2 + kTempInfix.size() + kTempRandomChars || name.front() != '.') {
     return false;
   }
-  const std::size_t infix = name.size() - kTempRandomChars - kTempInfix.size();
-  return name.substr(infix, kTempInfix.size()) == kTempInfix;
+  const std::size_t infix = name.size() - kTempInfix.size() - kTempRandomChars;
+  return name.substr(infix, kTempInfix.size()) == kTempInfix &&
+         std::all_of(name.end() - kTempRandomChars, name.end(), IsLetterOrDigit);
+}
+
+// ".NAME.XXXXXX" beside a profile (*.CCM) or INI file (*.ini) NAME of the folder, as earlier
+// versions of the INI writer named their temporaries: mkstemp's six letters and digits after
+// the file's own name. Six lower-case letters are taken for a word (".SITE1.CCM.backup") and
+// left alone.
+bool IsOldTemporaryName(const std::filesystem::path& folder, std::string_view name) {
+  constexpr std::size_t kExtension = 4;  // ".CCM", ".ini"
+  if (name.size() < 2 + kExtension + 1 + kTempRandomChars || name.front() != '.') return false;
+  const std::string_view random = name.substr(name.size() - kTempRandomChars);
+  const auto lower = [](char c) { return c >= 'a' && c <= 'z'; };
+  if (!std::all_of(random.begin(), random.end(), IsLetterOrDigit) ||
+      std::all_of(random.begin(), random.end(), lower) ||
+      name[name.size() - kTempRandomChars - 1] != '.') {
+    return false;
+  }
+  const std::string_view own = name.substr(1, name.size() - 2 - kTempRandomChars);
+  const std::string_view extension = own.substr(own.size() - kExtension);
+  struct stat st {};
+  return (SameText(extension, ".CCM") || SameText(extension, ".ini")) &&
+         ::lstat((folder / own).c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
 void LockExclusively(int fd) {
@@ -112,15 +141,28 @@ std::int64_t FileSize(const std::filesystem::path& path) {
 
 void ReplaceFileContent(const std::filesystem::path& path, std::string_view content, mode_t mode) {
   const std::filesystem::path folder = FolderOf(path);
-  std::string temp =
+  const std::string pattern =
       (folder / ("." + path.filename().string() + std::string(kTempInfix) + "XXXXXX")).string();
-  const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
-  if (fd < 0) ThrowFileError("Cannot create a file in", folder, errno);
-  FileDescriptor file(fd);
+  std::string temp;
+  FileDescriptor file;
+  // The temporary is locked from its creation until it is renamed, so that a clean-up never
+  // takes it for one a killed replacement left. One the clean-up removed before it was locked
+  // is made again.
+  for (;;) {
+    temp = pattern;
+    file = FileDescriptor(::mkostemp(temp.data(), O_CLOEXEC));
+    if (!file.IsOpen()) ThrowFileError("Cannot create a file in", folder, errno);
+    LockExclusively(file.Get());
+    struct stat st {};
+    if (::fstat(file.Get(), &st) == 0 && st.st_nlink > 0) break;
+  }
   try {
-    if (::fchmod(fd, mode) != 0) ThrowFileError("Cannot set the mode of", temp, errno);
-    WriteAll(fd, content, temp);
-    SyncFile(fd, temp);
+    // A second descriptor keeps the lock after the checked close, until the rename is done.
+    const FileDescriptor lock(::dup(file.Get()));
+    if (!lock.IsOpen()) ThrowFileError("Cannot open", temp, errno);
+    if (::fchmod(file.Get(), mode) != 0) ThrowFileError("Cannot set the mode of", temp, errno);
+    WriteAll(file.Get(), content, temp);
+    SyncFile(file.Get(), temp);
     file.Close(temp);
     if (::rename(temp.c_str(), path.c_str()) != 0) ThrowFileError("Cannot replace", path, errno);
   } catch (...) {
@@ -134,13 +176,32 @@ void RemoveStaleTemporaries(const std::filesystem::path& folder) {
   FolderLock lock(folder);
   DIR* dir = ::opendir(folder.c_str());
   if (dir == nullptr) return;
-  std::vector<std::string> stale;
+  std::vector<std::string> ours;
+  std::vector<std::string> old;
   while (const dirent* entry = ::readdir(dir)) {
-    if (IsTemporaryName(entry->d_name)) stale.emplace_back(entry->d_name);
+    if (IsTemporaryName(entry->d_name)) ours.emplace_back(entry->d_name);
+    if (IsOldTemporaryName(folder, entry->d_name)) old.emplace_back(entry->d_name);
   }
   ::closedir(dir);
-  for (const std::string& name : stale) ::unlink((folder / name).c_str());
-  if (!stale.empty()) SyncFolderOf(folder / ".");
+  bool removed = false;
+  // Earlier versions made theirs under the folder lock, which is held here.
+  for (const std::string& name : old) removed |= ::unlink((folder / name).c_str()) == 0;
+  // A temporary whose lock can be taken has no living writer: it is stale, unless it was
+  // renamed into place meanwhile (then its name is gone or names another file).
+  for (const std::string& name : ours) {
+    const std::filesystem::path path = folder / name;
+    const FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    struct stat held {};
+    struct stat named {};
+    if (!fd.IsOpen() || ::flock(fd.Get(), LOCK_EX | LOCK_NB) != 0 ||
+        ::fstat(fd.Get(), &held) != 0 || !S_ISREG(held.st_mode) ||
+        ::lstat(path.c_str(), &named) != 0 || named.st_ino != held.st_ino ||
+        named.st_dev != held.st_dev) {
+      continue;
+    }
+    removed |= ::unlink(path.c_str()) == 0;
+  }
+  if (removed) SyncFolderOf(folder / ".");
 }
 
 void OpenMissingStandardDescriptors() {

@@ -73,12 +73,14 @@ void SyncFolderOf(const std::filesystem::path& path);
 std::int64_t FileSize(const std::filesystem::path& path);
 
 // Replaces the file by content in one step: a temporary file beside it (".NAME.tmp-XXXXXX",
-// mode `mode`), written, synced, renamed over it, the folder synced. A crash at any moment
-// leaves the old file or the new one, never a mixture. Throws FileError.
+// mode `mode`, locked while it exists), written, synced, renamed over it, the folder synced. A
+// crash at any moment leaves the old file or the new one, never a mixture. Throws FileError.
 void ReplaceFileContent(const std::filesystem::path& path, std::string_view content, mode_t mode);
 
-// Removes the temporary files a killed ReplaceFileContent left in folder (they may hold
-// passwords), under the folder's lock so that no live replacement loses its file.
+// Removes the temporary files killed replacements left in folder (they may hold passwords):
+// ReplaceFileContent's whose lock nobody holds, and ".NAME.XXXXXX" beside a *.CCM or *.ini
+// file NAME, which earlier versions made under the folder's lock, taken here. Live
+// replacements keep theirs.
 void RemoveStaleTemporaries(const std::filesystem::path& folder);
 
 // Opens /dev/null on any of the descriptors 0, 1 and 2 that is closed, so that no file or

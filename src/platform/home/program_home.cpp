@@ -10,6 +10,8 @@
 #include <system_error>
 #include <vector>
 
+#include "util/posix_file.h"
+
 namespace remoteccm {
 namespace {
 
@@ -87,6 +89,12 @@ std::filesystem::path RegistryStorePath() {
   const std::string own = Environment("REMOTECCM_REGISTRY");
   if (!own.empty()) return own;
   return ConfigHome() / "velmor" / "install.ini";
+}
+
+void RemoveStaleTemporaryFiles() {
+  RemoveStaleTemporaries(ProgramHome());
+  const std::filesystem::path store = RegistryStorePath();
+  RemoveStaleTemporaries(store.has_parent_path() ? store.parent_path() : ".");
 }
 
 std::string OwnExecutableFileName() { return "remoteccm"; }

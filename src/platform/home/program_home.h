@@ -16,6 +16,11 @@ void SetProgramHome(const std::filesystem::path& home);
 // The install-area store file: $REMOTECCM_REGISTRY, else $XDG_CONFIG_HOME/velmor/install.ini.
 std::filesystem::path RegistryStorePath();
 
+// Removes the temporary files killed saves left (they may hold passwords) in the program
+// home and in the install-area store's folder (which it does not create); both programs call
+// it at start-up.
+void RemoveStaleTemporaryFiles();
+
 // The store section of this program, shared by remoteccm and remoteccm-cli: "remoteccm".
 std::string OwnExecutableFileName();
 

@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "util/ini_file.h"
+#include "util/posix_file.h"
 #include "util/text_routines.h"
 
 namespace remoteccm {
@@ -17,20 +18,22 @@ namespace {
 // when missing. False when that is not possible.
 bool OpenOrCreateStore(const std::filesystem::path& store_file) {
   std::error_code error;
-  const std::filesystem::path folder = store_file.parent_path();
-  if (!folder.empty() && !std::filesystem::is_directory(folder, error)) {
+  const std::filesystem::path folder =
+      store_file.has_parent_path() ? store_file.parent_path() : std::filesystem::path(".");
+  if (!std::filesystem::is_directory(folder, error)) {
     std::filesystem::create_directories(folder, error);
     if (error) return false;
   }
-  const int fd = ::open(store_file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-  if (fd < 0) return false;
-  // A store without any write permission, or in a folder that may not be written, does not
-  // open for full access, whoever asks.
-  struct stat info {};
-  const bool writable = ::fstat(fd, &info) == 0 && (info.st_mode & 0222) != 0 &&
-                        ::access(folder.empty() ? "." : folder.c_str(), W_OK) == 0;
-  ::close(fd);
-  return writable;
+  try {
+    const FileDescriptor store = OpenFile(store_file, O_RDWR | O_CREAT, 0600);
+    // A store without any write permission, or in a folder that may not be written, does not
+    // open for full access, whoever asks.
+    struct stat info {};
+    return ::fstat(store.Get(), &info) == 0 && (info.st_mode & 0222) != 0 &&
+           ::access(folder.c_str(), W_OK) == 0;
+  } catch (const FileError&) {
+    return false;
+  }
 }
 
 }  // namespace

@@ -1,11 +1,18 @@
 #include "platform/home/program_home.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <set>
 #include <string>
+
+#include "util/posix_file.h"
 
 namespace remoteccm {
 namespace {
@@ -70,6 +77,45 @@ TEST_F(ProgramHomeTest, CreatesTheFolderPrivateOnFirstUse) {
     std::fclose(f);
   }
   EXPECT_EQ(ProgramHome(), dir_ / "file");
+}
+
+// The temporaries of killed saves go, in the program home and beside the store; a live
+// replacement's (locked) temporary, and files that only look alike, stay.
+TEST_F(ProgramHomeTest, StartUpRemovesTheTemporariesKilledSavesLeft) {
+  const fs::path home = dir_ / "home";
+  const fs::path store_folder = dir_ / "velmor";
+  fs::create_directories(home);
+  fs::create_directories(store_folder);
+  ::setenv("REMOTECCM_HOME", home.c_str(), 1);
+  ::setenv("REMOTECCM_REGISTRY", (store_folder / "install.ini").c_str(), 1);
+  const auto put = [](const fs::path& file) { std::ofstream(file) << "Password=secret\r\n"; };
+  const std::set<std::string> stale = {".SITE1.CCM.tmp-a1B2c3", ".NEW.CCM.tmp-zzzzzz",
+                                       ".SITE1.CCM.Xy12Ab", ".site2.ccm.q9W8e7"};
+  const std::set<std::string> kept = {
+      "SITE1.CCM",         "site2.ccm",         ".SITE1.CCM.backup",     ".GONE.CCM.Xy12Ab",
+      ".notes.txt.Xy12Ab", ".SITE1.CCM.tmp-a1", ".SITE1.CCM.tmp-Live12", "SITE1.CCM.Xy12Ab"};
+  for (const std::string& name : stale) put(home / name);
+  for (const std::string& name : kept) put(home / name);
+  put(store_folder / "install.ini");
+  put(store_folder / ".install.ini.tmp-Q1w2E3");
+  put(store_folder / ".install.ini.Q1w2E3");
+  const FileDescriptor live(::open((home / ".SITE1.CCM.tmp-Live12").c_str(), O_RDONLY));
+  ASSERT_EQ(::flock(live.Get(), LOCK_EX), 0);
+
+  RemoveStaleTemporaryFiles();
+  std::set<std::string> left;
+  for (const auto& entry : fs::directory_iterator(home)) left.insert(entry.path().filename());
+  EXPECT_EQ(left, kept);
+  left.clear();
+  for (const auto& entry : fs::directory_iterator(store_folder)) {
+    left.insert(entry.path().filename());
+  }
+  EXPECT_EQ(left, std::set<std::string>{"install.ini"});
+
+  // A store whose folder is missing is not created.
+  ::setenv("REMOTECCM_REGISTRY", (dir_ / "none" / "install.ini").c_str(), 1);
+  RemoveStaleTemporaryFiles();
+  EXPECT_FALSE(fs::exists(dir_ / "none"));
 }
 
 }  // namespace
