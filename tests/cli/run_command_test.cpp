@@ -48,6 +48,25 @@ TEST_P(CliRunTest, ExitStatusTellsTheOutcome) {
   EXPECT_TRUE(ServerPkids().empty());
 }
 
+// A run whose connection string holds a password shows the string with the password masked.
+TEST_P(CliRunTest, ARunMasksThePasswordOfTheConnectionString) {
+  std::string password = "s3cret-sqlite";
+  const std::size_t pwd = connection_.find("PWD=");
+  if (pwd == std::string::npos) {
+    connection_ += ";PWD=" + password;
+  } else {
+    password = connection_.substr(pwd + 4, connection_.find(';', pwd) - pwd - 4);
+  }
+  ASSERT_FALSE(password.empty());
+  InsertCalls(3, 60);
+  WriteProfile("ConnectSQLMode=All Records\r\n");
+  ASSERT_EQ(Run({"SITE"}), 0) << Log();
+  const std::string log = Log();
+  EXPECT_NE(log.find("Connection to CCM SQL Server Successful!"), std::string::npos) << log;
+  EXPECT_NE(log.find("PWD=***"), std::string::npos) << log;
+  EXPECT_EQ(log.find(password), std::string::npos) << log;
+}
+
 TEST_P(CliRunTest, SigtermAbortsWithItsOwnStatus) {
   InsertCalls(50, 60);
   // By SQL Query with polling on and no deletion runs until it is stopped.

@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "support/unprivileged.h"
+
 namespace remoteccm {
 namespace {
 
@@ -146,18 +148,25 @@ TEST_F(IniFileTest, RefusedWritesThrowAndKeepTheOldFile) {
   EXPECT_THROW(WriteProfileValue(file_, "Options", "A", "2"), IniWriteError);
   EXPECT_EQ(Get(), "[Options]\r\nA=1\r\n");
 
-  if (::geteuid() == 0) GTEST_SKIP() << "the other permissions do not bind the superuser";
+  // A file nobody may read, then a folder nobody may write, as a user they bind.
+  ASSERT_EQ(::chmod(dir_.c_str(), 0755), 0);
   ASSERT_EQ(::chmod(file_.c_str(), 0000), 0);
-  EXPECT_EQ(ReadProfileValue(file_, "Options", "A"), "");
-  EXPECT_THROW(WriteProfileValue(file_, "Options", "A", "2"), IniWriteError);
-  ASSERT_EQ(::chmod(file_.c_str(), 0600), 0);
-  EXPECT_EQ(Get(), "[Options]\r\nA=1\r\n");
-
-  ASSERT_EQ(::chmod(dir_.c_str(), 0500), 0);
-  EXPECT_THROW(WriteProfileValue(file_, "Options", "A", "2"), IniWriteError);
-  EXPECT_THROW(EraseProfileSection(file_, "Options"), IniWriteError);
+  testing::AsUnprivilegedUser([&] {
+    ASSERT_EQ(::access(dir_.c_str(), R_OK | X_OK), 0);
+    EXPECT_EQ(ReadProfileValue(file_, "Options", "A"), "");
+    EXPECT_THROW(WriteProfileValue(file_, "Options", "A", "2"), IniWriteError);
+  });
+  ASSERT_EQ(::chmod(file_.c_str(), 0666), 0);
+  ASSERT_EQ(::chmod(dir_.c_str(), 0555), 0);
+  testing::AsUnprivilegedUser([&] {
+    ASSERT_EQ(::access(file_.c_str(), R_OK | W_OK), 0);
+    EXPECT_EQ(ReadProfileValue(file_, "Options", "A"), "1");
+    EXPECT_THROW(WriteProfileValue(file_, "Options", "A", "2"), IniWriteError);
+    EXPECT_THROW(EraseProfileSection(file_, "Options"), IniWriteError);
+  });
   ASSERT_EQ(::chmod(dir_.c_str(), 0700), 0);
   EXPECT_EQ(Get(), "[Options]\r\nA=1\r\n");
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 2);
 }
 
 TEST_F(IniFileTest, WritesThroughASymbolicLink) {

@@ -9,6 +9,8 @@
 #include <iterator>
 #include <string>
 
+#include "support/unprivileged.h"
+
 namespace remoteccm {
 namespace {
 
@@ -93,11 +95,19 @@ TEST_F(RegAccessTest, AStoreThatCannotBeCreatedIsLeftAloneAndARefusedWriteThrows
 TEST_F(RegAccessTest, WithoutWriteRightsReadsWorkAndWritesDoNothing) {
   const TRegAccess registry(store_);
   registry.SetRegistryItem("remoteccm", "LASTPROFILE", "old");
-  ASSERT_EQ(::chmod(store_.parent_path().c_str(), 0500), 0);
-  if (::geteuid() == 0) GTEST_SKIP() << "permissions do not bind the superuser";
-  EXPECT_NO_THROW(registry.SetRegistryItem("remoteccm", "LASTPROFILE", "new"));
-  EXPECT_EQ(registry.GetRegistryItem("remoteccm", "LASTPROFILE"), "old");
-  ::chmod(store_.parent_path().c_str(), 0700);
+  const std::string old_store = StoreText();
+  // A store and folder everyone may read and nobody but its owner, if anyone, may write.
+  ASSERT_EQ(::chmod(dir_.c_str(), 0755), 0);
+  ASSERT_EQ(::chmod(store_.c_str(), 0644), 0);
+  ASSERT_EQ(::chmod(store_.parent_path().c_str(), 0555), 0);
+  testing::AsUnprivilegedUser([&] {
+    EXPECT_EQ(registry.GetRegistryItem("remoteccm", "LASTPROFILE"), "old");
+    EXPECT_NO_THROW(registry.SetRegistryItem("remoteccm", "LASTPROFILE", "new"));
+    EXPECT_NO_THROW(registry.SetRegistryItem("TOLVA.EXE", "PATH", "/opt/tolva"));
+    EXPECT_EQ(registry.GetRegistryItem("remoteccm", "LASTPROFILE"), "old");
+  });
+  ASSERT_EQ(::chmod(store_.parent_path().c_str(), 0700), 0);
+  EXPECT_EQ(StoreText(), old_store);
 }
 
 }  // namespace
