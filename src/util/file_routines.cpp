@@ -32,37 +32,23 @@ FileIoError::FileIoError(int error_number)
     : std::runtime_error("I/O error " + std::to_string(error_number)),
       error_number_(error_number) {}
 
-FileHandle::~FileHandle() {
-  if (fd_ >= 0) ::close(fd_);
-}
-
-FileHandle::FileHandle(FileHandle&& other) noexcept
-    : fd_(std::exchange(other.fd_, -1)), pending_error_(std::exchange(other.pending_error_, 0)) {}
-
-FileHandle& FileHandle::operator=(FileHandle&& other) noexcept {
-  if (this != &other) {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = std::exchange(other.fd_, -1);
-    pending_error_ = std::exchange(other.pending_error_, 0);
-  }
-  return *this;
-}
-
 int OpenForAppend(FileHandle& file, FileAccess access, FileSharing sharing, int /*record_size*/,
                   const std::string& name) {
   CloseFileResult(file);
   if (name.empty()) return kFileAppendFailed;
   const int flags = AccessFlags(access) | O_CLOEXEC | (access == FileAccess::kRead ? 0 : O_APPEND);
-  int fd = ::open(name.c_str(), flags);
-  if (fd < 0) {
+  FileHandle opened;
+  opened.fd_ = FileDescriptor(::open(name.c_str(), flags));
+  if (!opened.IsOpen()) {
     // Only a file that is not there is created; an existing one is never cut short.
     if (errno != ENOENT) return kFileAppendFailed;
-    fd = ::open(name.c_str(), flags | O_CREAT | O_EXCL, 0666);
-    if (fd < 0 && errno == EEXIST) fd = ::open(name.c_str(), flags);  // created meanwhile
-    if (fd < 0) return kFileAppendFailed;
+    opened.fd_ = FileDescriptor(::open(name.c_str(), flags | O_CREAT | O_EXCL, 0666));
+    if (!opened.IsOpen() && errno == EEXIST) {
+      opened.fd_ = FileDescriptor(::open(name.c_str(), flags));  // created meanwhile
+    }
+    if (!opened.IsOpen()) return kFileAppendFailed;
   }
-  FileHandle opened;
-  opened.fd_ = fd;
+  const int fd = opened.Descriptor();
   struct stat info {};
   if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) return kFileAppendFailed;
   if (sharing == FileSharing::kDenyWrite && ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
@@ -74,10 +60,10 @@ int OpenForAppend(FileHandle& file, FileAccess access, FileSharing sharing, int 
 }
 
 int WriteBytes(FileHandle& file, std::string_view bytes) {
-  if (file.fd_ < 0) return file.pending_error_ = EBADF;
+  if (!file.IsOpen()) return file.pending_error_ = EBADF;
   std::size_t done = 0;
   while (done < bytes.size()) {
-    const ssize_t put = ::write(file.fd_, bytes.data() + done, bytes.size() - done);
+    const ssize_t put = ::write(file.Descriptor(), bytes.data() + done, bytes.size() - done);
     if (put < 0) {
       if (errno == EINTR) continue;
       const int error = LastError();
@@ -91,28 +77,25 @@ int WriteBytes(FileHandle& file, std::string_view bytes) {
 
 int CloseFileResult(FileHandle& file) {
   int result = std::exchange(file.pending_error_, 0);
-  if (file.fd_ < 0) return result;
-  const int fd = std::exchange(file.fd_, -1);
-  if (::close(fd) != 0 && result == 0) result = LastError();
+  if (!file.IsOpen()) return result;
+  if (::close(file.fd_.Release()) != 0 && result == 0) result = LastError();
   return result;
 }
 
 int DeleteFileByName(const std::string& name) {
   if (name.empty()) return kFileDeleteFailed;
-  const int fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return kFileDeleteFailed;
-  ::close(fd);
+  if (!FileDescriptor(::open(name.c_str(), O_RDONLY | O_CLOEXEC)).IsOpen()) {
+    return kFileDeleteFailed;
+  }
   return ::unlink(name.c_str()) == 0 ? kFileOk : kFileDeleteFailed;
 }
 
 std::int64_t FileSizeOf(const std::string& name) {
   if (name.empty()) return kNoFileSize;
-  const int fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return kNoFileSize;
+  const FileDescriptor fd(::open(name.c_str(), O_RDONLY | O_CLOEXEC));
   struct stat info {};
-  const bool ok = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
-  ::close(fd);
-  return ok ? static_cast<std::int64_t>(info.st_size) : kNoFileSize;
+  if (!fd.IsOpen() || ::fstat(fd.Get(), &info) != 0 || !S_ISREG(info.st_mode)) return kNoFileSize;
+  return static_cast<std::int64_t>(info.st_size);
 }
 
 void AppendToFile(const std::string& name, std::string_view text) {

@@ -6,6 +6,9 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <utility>
+
+#include "util/posix_file.h"
 
 namespace remoteccm {
 
@@ -36,20 +39,22 @@ class FileIoError : public std::runtime_error {
 class FileHandle {
  public:
   FileHandle() = default;
-  ~FileHandle();
-  FileHandle(FileHandle&& other) noexcept;
-  FileHandle& operator=(FileHandle&& other) noexcept;
-  FileHandle(const FileHandle&) = delete;
-  FileHandle& operator=(const FileHandle&) = delete;
+  FileHandle(FileHandle&& other) noexcept
+      : fd_(std::move(other.fd_)), pending_error_(std::exchange(other.pending_error_, 0)) {}
+  FileHandle& operator=(FileHandle&& other) noexcept {
+    fd_ = std::move(other.fd_);
+    pending_error_ = std::exchange(other.pending_error_, 0);
+    return *this;
+  }
 
-  bool IsOpen() const { return fd_ >= 0; }
-  int Descriptor() const { return fd_; }
+  bool IsOpen() const { return fd_.IsOpen(); }
+  int Descriptor() const { return fd_.Get(); }
 
  private:
   friend int OpenForAppend(FileHandle&, FileAccess, FileSharing, int, const std::string&);
   friend int WriteBytes(FileHandle&, std::string_view);
   friend int CloseFileResult(FileHandle&);
-  int fd_ = -1;
+  FileDescriptor fd_;
   int pending_error_ = 0;  // the first failed write since the last close
 };
 
