@@ -59,6 +59,7 @@ int main(int argc, char** argv) {
     }
     qputenv("QT_QPA_PLATFORM", "offscreen");
   }
+  remoteccm::RemoveStaleTemporaryFiles();
 
   int qt_argc = 1;
   QApplication app(qt_argc, argv);
