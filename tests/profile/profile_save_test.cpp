@@ -47,7 +47,7 @@ TEST_F(SaveTest, NewFileHasEveryKeyInTableOrder) {
                 "ConnectSQL1=\r\nConnectSQL2=FROM CallDetailRecord\r\nConnectSQL3=<end>\r\n"
                 "DisconnectSQL0=<end>\r\nDeleteRecs=N\r\nPollAgain=N\r\n"
                 "WaitBeforePollingAgain=3\r\nLateArrivalMinutes=60\r\nSQLDisplayRecords=N\r\n"
-      "UseDialup=N\r\n"
+                "UseDialup=N\r\n"
                 "DialUserName=\r\nDialPassword=\r\nDialDomain=\r\nPhonebookEntry=Office \r\n");
 }
 
