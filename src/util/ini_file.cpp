@@ -68,7 +68,9 @@ bool KeyLine(std::string_view line, std::string_view& key, std::string_view& raw
   return true;
 }
 
-// The value as the profile rules read it: trimmed, one enclosing pair of quotes removed, cut.
+// The value as the profile rules read it: trimmed, one enclosing pair of quotes removed, cut,
+// and ending at its first NUL byte (the platform's reading hands values out as C strings; a
+// path that went on after the NUL would name another file than the one opened).
 std::string CleanValue(std::string_view raw) {
   std::string_view value = TrimView(raw);
   if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
@@ -76,6 +78,7 @@ std::string CleanValue(std::string_view raw) {
     value = value.substr(1, value.size() - 2);
   }
   if (value.size() > kIniValueMax) value = value.substr(0, kIniValueMax);
+  value = value.substr(0, value.find('\0'));
   return std::string(value);
 }
 

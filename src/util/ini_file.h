@@ -1,6 +1,7 @@
 // INI files read and written with the Windows profile-file rules that profiles, field lists and
 // the install-area store rely on: case-insensitive names, trimmed values, one pair of quotes
-// removed, 2047-character values, the first of two equal keys counts, CR LF lines, 8-bit text.
+// removed, 2047-character values that end at their first NUL byte, the first of two equal keys
+// counts, CR LF lines, 8-bit text.
 #pragma once
 
 #include <sys/types.h>

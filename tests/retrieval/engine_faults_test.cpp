@@ -66,6 +66,22 @@ TEST_P(EngineTest, DestinationThatCannotBeWrittenIsRefusedBeforeDeleting) {
   ::umount((out / "ro").c_str());
 }
 
+// A NUL byte in the destination's name ends it, as the platform reads values: the spool, its
+// note and the destination stay three files.
+TEST_P(EngineTest, NulByteEndsTheDestinationName) {
+  Insert(SomeCalls(5));
+  Set("ConnectSQLMode", "All Records");
+  Set("DeleteRecs", "Y");
+  const std::string named = destination_ + std::string(1, '\0') + ".spool-ready";
+  Set("DestinationFile", named);
+  std::ifstream in(profile_path_, std::ios::binary);
+  ASSERT_NE(std::string(std::istreambuf_iterator<char>(in), {}).find(named), std::string::npos);
+  EXPECT_EQ(Run(), RunStatus::kSuccess);
+  EXPECT_EQ(DestinationLines().size(), 5u);
+  EXPECT_EQ(ServerCount(), 0);
+  EXPECT_FALSE(fs::exists(destination_ + ".spool-ready"));
+}
+
 // A typing error in the field list must never turn into a deletion with nothing written.
 TEST_P(EngineTest, FieldListNamingNothingFailsBeforeDeleting) {
   Insert(SomeCalls(5));
