@@ -78,6 +78,27 @@ TEST_P(CliRunTest, SigtermAbortsWithItsOwnStatus) {
   EXPECT_EQ(Wait(pid), 6);
 }
 
+// Started with standard output closed (as some schedulers do): the database connection must
+// not take descriptor 1, or the log would be written into it.
+TEST_P(CliRunTest, ClosedStandardOutputIsNeverTheDatabase) {
+  InsertCalls(20, 60);
+  WriteProfile("ConnectSQLMode=All Records\r\nDeleteRecs=Y\r\n");
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::setenv("REMOTECCM_HOME", home_.c_str(), 1);
+    ::setenv("REMOTECCM_REGISTRY", (home_ / "install.ini").c_str(), 1);
+    ::close(STDOUT_FILENO);
+    ::execl(REMOTECCM_CLI_PATH, REMOTECCM_CLI_PATH, "SITE", static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  EXPECT_EQ(Wait(pid), 0);
+  EXPECT_TRUE(ServerPkids().empty());
+  std::ifstream in(destination_, std::ios::binary);
+  int lines = 0;
+  for (std::string line; std::getline(in, line);) ++lines;
+  EXPECT_EQ(lines, 20);
+}
+
 // The destination's file system fills up after the server deleted the records: the run fails,
 // the lines wait in the spool, and the next run with room appends them.
 TEST_P(CliRunTest, FullFileSystemKeepsTheLinesForTheNextRun) {
