@@ -12,6 +12,7 @@
 #include "profile/profile_list.h"
 #include "retrieval/run_status.h"
 #include "timezone/zone_list.h"
+#include "util/posix_file.h"
 
 namespace {
 
@@ -35,6 +36,7 @@ bool UnattendedRun(const remoteccm::CommandLine& params) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  remoteccm::OpenMissingStandardDescriptors();
   // The program's own arguments: --home DIR, --version and the parameters of remoteccm-cli.
   remoteccm::CommandLine params;
   for (int i = 1; i < argc; ++i) {
