@@ -1,0 +1,34 @@
+#include "retrieval/run_report.h"
+
+#include "retrieval/metrics_file.h"
+#include "retrieval/status_file.h"
+
+namespace remoteccm {
+
+std::vector<std::string> ReportRun(const RunSummary& summary,
+                                   const std::filesystem::path& metrics_folder) {
+  std::vector<std::string> problems;
+  const std::filesystem::path status_path = StatusFilePath(summary.profile_path);
+  const StatusFileRead previous = ReadStatusFile(status_path);
+  std::optional<double> last_success;
+  if (previous.record) {
+    last_success = previous.record->last_success;
+  } else if (!metrics_folder.empty()) {
+    last_success = LastSuccessInMetricsFile(MetricsFilePath(metrics_folder, summary.profile_name));
+  }
+  const RunStatusRecord record = RecordOfRun(summary, last_success);
+
+  const std::string status_error = WriteStatusFile(status_path, record);
+  if (!status_error.empty()) {
+    problems.push_back("Status not written to " + status_path.string() + ": " + status_error);
+  }
+  if (!metrics_folder.empty()) {
+    const std::string metrics_error = WriteMetricsFile(metrics_folder, record);
+    if (!metrics_error.empty()) {
+      problems.push_back("No metrics written to " + metrics_folder.string() + ": " + metrics_error);
+    }
+  }
+  return problems;
+}
+
+}  // namespace remoteccm
