@@ -15,9 +15,6 @@
 #include "retrieval/engine.h"
 #include "retrieval/run_report.h"
 #include "startup/command_line.h"
-#include "util/calendar.h"
-#include "util/ini_file.h"
-#include "util/text_routines.h"
 
 namespace remoteccm {
 namespace {
@@ -154,32 +151,17 @@ std::string ChosenProfilePath(const CliContext& ctx, const ProfileEnvironment& e
   return ProfilePathFor(name, env.program_home);
 }
 
-// What the run (or delete-all) did, as the engine tells it, with what it leaves to its caller:
-// the kind of command, and the stored start (read back from the profile when the engine gives
-// none) with its local time in the profile's zone.
-RunSummary SummaryOfLastRun(const Engine& engine, RunKind kind, const ProfileEnvironment& env) {
-  RunSummary summary = engine.LastRun();
-  summary.kind = kind;
-  if (summary.profile_path.empty()) return summary;
-  const ProfileSettings settings = LoadProfile(summary.profile_path, env);
-  if (!summary.stored_start) {
-    const std::string stored =
-        ReadProfileValue(summary.profile_path, kProfileSection, "SQLNewRecDate");
-    if (!TrimView(stored).empty()) summary.stored_start = ParseDecimal(stored);
-  }
-  if (summary.stored_start) {
-    const TimeConverter converter(ProfileTimeZone(settings, env.computer_rule));
-    summary.stored_start_local = FormatDateTime(converter.ToLocal(*summary.stored_start));
-  }
-  return summary;
-}
-
-// The status file, and the metrics when a folder is given; what could not be written is logged.
-void ReportToMonitoring(Engine& engine, const RunSummary& summary, const CliContext& ctx) {
+// The status file of the engine's last run, and its metrics when a folder is given; what could
+// not be written is logged.
+void ReportToMonitoring(Engine& engine, RunKind kind, const ProfileEnvironment& env,
+                        const CliContext& ctx) {
   std::filesystem::path metrics_folder = ctx.metrics_folder;
   const char* from_environment = std::getenv("REMOTECCM_METRICS_DIR");
   if (metrics_folder.empty() && from_environment != nullptr) metrics_folder = from_environment;
-  for (const std::string& line : ReportRun(summary, metrics_folder)) engine.AddLogLine(line);
+  for (const std::string& line :
+       ReportRun(SummaryToReport(engine.LastRun(), kind, env), metrics_folder)) {
+    engine.AddLogLine(line);
+  }
 }
 
 }  // namespace
@@ -206,7 +188,7 @@ int RunProfileCommand(const CliContext& given) {
     StopSignalWatcher watcher(engine);
     status = engine.RunProfile(path);
   }
-  ReportToMonitoring(engine, SummaryOfLastRun(engine, RunKind::kRun, env), ctx);
+  ReportToMonitoring(engine, RunKind::kRun, env, ctx);
 
   // As the window's closing would, the run makes this the last used profile.
   try {
@@ -231,7 +213,7 @@ int DeleteAllCommand(const CliContext& ctx, const std::string& profile, bool con
   }
   CliEngine cli(env);
   cli.engine.DeleteAllRecords(LoadProfile(path, env));
-  ReportToMonitoring(cli.engine, SummaryOfLastRun(cli.engine, RunKind::kDeleteAll, env), ctx);
+  ReportToMonitoring(cli.engine, RunKind::kDeleteAll, env, ctx);
   if (std::fflush(stdout) != 0) return kExitIoError;
   // The exit status the status file records: 3 or 4 when the database was never reached.
   return ExitStatusOf(cli.engine.LastRun().status);

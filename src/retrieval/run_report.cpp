@@ -2,8 +2,29 @@
 
 #include "retrieval/metrics_file.h"
 #include "retrieval/status_file.h"
+#include "util/calendar.h"
+#include "util/ini_file.h"
+#include "util/text_routines.h"
 
 namespace remoteccm {
+
+RunSummary SummaryToReport(const RunSummary& last_run, RunKind kind,
+                           const ProfileEnvironment& env) {
+  RunSummary summary = last_run;
+  summary.kind = kind;
+  if (summary.profile_path.empty()) return summary;
+  if (!summary.stored_start) {
+    const std::string stored =
+        ReadProfileValue(summary.profile_path, kProfileSection, "SQLNewRecDate");
+    if (!TrimView(stored).empty()) summary.stored_start = ParseDecimal(stored);
+  }
+  if (summary.stored_start) {
+    const ProfileSettings settings = LoadProfile(summary.profile_path, env);
+    const TimeConverter converter(ProfileTimeZone(settings, env.computer_rule));
+    summary.stored_start_local = FormatDateTime(converter.ToLocal(*summary.stored_start));
+  }
+  return summary;
+}
 
 std::vector<std::string> ReportRun(const RunSummary& summary,
                                    const std::filesystem::path& metrics_folder) {

@@ -6,9 +6,15 @@
 #include <string>
 #include <vector>
 
+#include "profile/profile_file.h"
 #include "retrieval/run_status.h"
 
 namespace remoteccm {
+
+// The engine's summary of its last run with what it leaves to its caller: the kind of command,
+// and the stored start (read back from the profile when the summary has none) with its local
+// time in the profile's zone.
+RunSummary SummaryToReport(const RunSummary& last_run, RunKind kind, const ProfileEnvironment& env);
 
 // Writes the status file and, when metrics_folder is not empty, the metrics file; the time of
 // the last successful run is carried over from the previous status file (or metrics file).
