@@ -1,6 +1,8 @@
 // remoteccm-cli: runs a profile unattended, or one of the commands that inspect profiles,
 // time zones and the CDR database.
+#include <cstdint>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -15,11 +17,13 @@ namespace remoteccm {
 namespace {
 
 constexpr std::string_view kUsage =
-    "usage: remoteccm-cli [--home DIR] PROFILE|/DEFAULT [/CONFIG] [/VISIBLE] [/ENTITY:x]\n"
+    "usage: remoteccm-cli [--home DIR] [--metrics-dir DIR] PROFILE|/DEFAULT [/CONFIG] [/VISIBLE]\n"
+    "                     [/ENTITY:x]\n"
     "       remoteccm-cli [--home DIR] --print PROFILE\n"
     "       remoteccm-cli [--home DIR] --columns PROFILE\n"
     "       remoteccm-cli [--home DIR] --check PROFILE\n"
-    "       remoteccm-cli [--home DIR] --delete-all PROFILE --yes\n"
+    "       remoteccm-cli [--home DIR] [--metrics-dir DIR] --delete-all PROFILE --yes\n"
+    "       remoteccm-cli [--home DIR] --status [PROFILE] [--max-age DURATION]\n"
     "       remoteccm-cli --list-zones\n"
     "       remoteccm-cli --help | --version\n";
 
@@ -36,15 +40,27 @@ constexpr std::string_view kHelp =
     "  --check PROFILE   test the profile's database connection\n"
     "  --delete-all PROFILE --yes\n"
     "                    empty the profile's whole CDR table on the server\n"
+    "  --status [PROFILE]\n"
+    "                    the last run of PROFILE, or a table of every profile; exits 1 when\n"
+    "                    a last run failed, is older than --max-age, or its status file\n"
+    "                    cannot be read\n"
+    "  --max-age DURATION\n"
+    "                    with --status: how old a last run may be (90s, 15m, 2h, 1d, 1h30m)\n"
+    "  --metrics-dir DIR also write DIR/remoteccm_PROFILE.prom after a run or --delete-all,\n"
+    "                    for the node exporter's textfile collector (default:\n"
+    "                    $REMOTECCM_METRICS_DIR)\n"
     "  --list-zones      list the time zones a profile can name\n"
     "  --help            show this text\n"
     "  --version         show the version\n"
+    "\n"
+    "Every run and --delete-all writes PROFILE.status (JSON) beside the profile file.\n"
     "\n"
     "Exit status: 0 success (a run: the database was reached and every pass succeeded),\n"
     "2 no such profile file, 3 unusable connection settings, 4 dial-up or database\n"
     "connection failed, 5 a pass failed or a file could not be written, 6 aborted by\n"
     "SIGINT or SIGTERM, 64 wrong usage, 74 standard output could not be written, 75 another\n"
-    "run holds the destination (nothing was touched; try again later).\n";
+    "run holds the destination (nothing was touched; try again later); --status: 1 a\n"
+    "profile needs attention.\n";
 
 int UsageError(std::string_view message) {
   std::fprintf(stderr, "remoteccm-cli: %.*s\n%.*s", static_cast<int>(message.size()),
@@ -52,7 +68,17 @@ int UsageError(std::string_view message) {
   return kExitUsage;
 }
 
-enum class Command { kRun, kPrint, kColumns, kCheck, kDeleteAll, kListZones, kHelp, kVersion };
+enum class Command {
+  kRun,
+  kPrint,
+  kColumns,
+  kCheck,
+  kDeleteAll,
+  kStatus,
+  kListZones,
+  kHelp,
+  kVersion
+};
 
 }  // namespace
 
@@ -62,6 +88,8 @@ int CliMain(const std::vector<std::string>& args) {
   bool command_given = false;
   std::string profile;
   bool confirmed = false;
+  std::optional<std::int64_t> max_age;
+  bool metrics_given = false;
 
   auto set_command = [&](Command next) {
     if (command_given) return false;
@@ -73,7 +101,8 @@ int CliMain(const std::vector<std::string>& args) {
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
     const bool takes_value = arg == "--home" || arg == "--print" || arg == "--columns" ||
-                             arg == "--check" || arg == "--delete-all";
+                             arg == "--check" || arg == "--delete-all" || arg == "--max-age" ||
+                             arg == "--metrics-dir";
     if (takes_value && i + 1 >= args.size()) return UsageError(arg + " needs an argument");
     if (arg == "--home") {
       SetProgramHome(args[++i]);
@@ -86,6 +115,15 @@ int CliMain(const std::vector<std::string>& args) {
     } else if (arg == "--delete-all") {
       if (!set_command(Command::kDeleteAll)) return UsageError("only one command at a time");
       profile = args[++i];
+    } else if (arg == "--status") {
+      if (!set_command(Command::kStatus)) return UsageError("only one command at a time");
+      if (i + 1 < args.size() && !args[i + 1].starts_with("--")) profile = args[++i];
+    } else if (arg == "--max-age") {
+      max_age = ParseDuration(args[++i]);
+      if (!max_age) return UsageError("--max-age takes a duration such as 90s, 15m, 2h or 1d");
+    } else if (arg == "--metrics-dir") {
+      ctx.metrics_folder = args[++i];
+      metrics_given = true;
     } else if (arg == "--yes") {
       confirmed = true;
     } else if (arg == "--list-zones" || arg == "--help" || arg == "--version") {
@@ -109,6 +147,10 @@ int CliMain(const std::vector<std::string>& args) {
   if (confirmed && command != Command::kDeleteAll) {
     return UsageError("--yes goes with --delete-all only");
   }
+  if (max_age && command != Command::kStatus) return UsageError("--max-age goes with --status");
+  if (metrics_given && command != Command::kRun && command != Command::kDeleteAll) {
+    return UsageError("--metrics-dir goes with a run or --delete-all");
+  }
   ctx.entity_name = EntityName(ctx.parameters);
   if (command != Command::kHelp && command != Command::kVersion && command != Command::kListZones) {
     RemoveStaleTemporaryFiles();
@@ -130,6 +172,8 @@ int CliMain(const std::vector<std::string>& args) {
       return CheckCommand(ctx, profile);
     case Command::kDeleteAll:
       return DeleteAllCommand(ctx, profile, confirmed);
+    case Command::kStatus:
+      return StatusCommand(ctx, profile, max_age);
     case Command::kListZones:
       return ListZonesCommand(ctx);
     case Command::kRun:

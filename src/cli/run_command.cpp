@@ -13,6 +13,7 @@
 #include "cli/commands.h"
 #include "profile/profile_list.h"
 #include "retrieval/engine.h"
+#include "retrieval/run_report.h"
 #include "startup/command_line.h"
 
 namespace remoteccm {
@@ -150,6 +151,19 @@ std::string ChosenProfilePath(const CliContext& ctx, const ProfileEnvironment& e
   return ProfilePathFor(name, env.program_home);
 }
 
+// The status file of the engine's last run, and its metrics when a folder is given; what could
+// not be written is logged.
+void ReportToMonitoring(Engine& engine, RunKind kind, const ProfileEnvironment& env,
+                        const CliContext& ctx) {
+  std::filesystem::path metrics_folder = ctx.metrics_folder;
+  const char* from_environment = std::getenv("REMOTECCM_METRICS_DIR");
+  if (metrics_folder.empty() && from_environment != nullptr) metrics_folder = from_environment;
+  for (const std::string& line :
+       ReportRun(SummaryToReport(engine.LastRun(), kind, env), metrics_folder)) {
+    engine.AddLogLine(line);
+  }
+}
+
 }  // namespace
 
 int RunProfileCommand(const CliContext& given) {
@@ -174,6 +188,7 @@ int RunProfileCommand(const CliContext& given) {
     StopSignalWatcher watcher(engine);
     status = engine.RunProfile(path);
   }
+  ReportToMonitoring(engine, RunKind::kRun, env, ctx);
 
   // As the window's closing would, the run makes this the last used profile.
   try {
@@ -197,9 +212,11 @@ int DeleteAllCommand(const CliContext& ctx, const std::string& profile, bool con
     return kExitUsage;
   }
   CliEngine cli(env);
-  const bool deleted = cli.engine.DeleteAllRecords(LoadProfile(path, env));
+  cli.engine.DeleteAllRecords(LoadProfile(path, env));
+  ReportToMonitoring(cli.engine, RunKind::kDeleteAll, env, ctx);
   if (std::fflush(stdout) != 0) return kExitIoError;
-  return deleted ? kExitOk : kExitPassFailed;
+  // The exit status the status file records: 3 or 4 when the database was never reached.
+  return ExitStatusOf(cli.engine.LastRun().status);
 }
 
 }  // namespace remoteccm

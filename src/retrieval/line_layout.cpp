@@ -1,6 +1,9 @@
 #include "retrieval/line_layout.h"
 
+#include <algorithm>
 #include <charconv>
+#include <cstdint>
+#include <cstring>
 
 #include "util/calendar.h"
 #include "util/text_routines.h"
@@ -24,6 +27,55 @@ void AppendJustified(std::string& line, std::string_view text, int width, bool r
   } else {
     line.append(text).append(w - text.size(), ' ');
   }
+}
+
+// A value holding a comma, a double quote, CR or LF would split or end the comma-separated line:
+// such a value is enclosed in double quotes, its own quotes doubled.
+bool NeedsQuotes(std::string_view value) {
+  for (const char c : value) {
+    if (c == ',' || c == '"' || c == '\r' || c == '\n') return true;
+  }
+  return false;
+}
+
+// Appends the value as one comma-separated value, followed by ",".
+void AppendCommaValue(std::string& line, std::string_view value) {
+  if (!NeedsQuotes(value)) {
+    line.append(value).push_back(',');
+    return;
+  }
+  line.push_back('"');
+  for (const char c : value) {
+    if (c == '"') line.push_back('"');
+    line.push_back(c);
+  }
+  line.append("\",");
+}
+
+constexpr std::uint64_t EveryByte(unsigned char byte) { return 0x0101010101010101ULL * byte; }
+
+// How many bytes of text sort below "-" (0x2D), the comma, the double quote, CR and LF among
+// them. Eight bytes at a time: the top bit of (0xAC - the low seven bits of a byte) survives
+// exactly when the byte is below 0x2D and has no top bit of its own; the bits are summed per
+// byte lane for up to 255 words, then across the lanes.
+std::size_t CountBelowDash(std::string_view text) {
+  std::size_t count = 0;
+  std::size_t at = 0;
+  const std::size_t words_end = text.size() & ~std::size_t{7};
+  while (at < words_end) {
+    std::uint64_t lanes = 0;
+    const std::size_t stop = std::min(words_end, at + 8 * 255);
+    for (; at < stop; at += 8) {
+      std::uint64_t word = 0;
+      std::memcpy(&word, text.data() + at, sizeof word);
+      lanes += ((EveryByte(0x7F + 0x2D) - (word & EveryByte(0x7F))) & ~word & EveryByte(0x80)) >> 7;
+    }
+    // Pairs of byte lanes into 16-bit lanes first: eight lanes of 255 overflow one byte.
+    lanes = (lanes & 0x00FF00FF00FF00FFULL) + ((lanes >> 8) & 0x00FF00FF00FF00FFULL);
+    count += static_cast<std::size_t>((lanes * 0x0001000100010001ULL) >> 48);
+  }
+  for (; at < text.size(); ++at) count += static_cast<unsigned char>(text[at]) < 0x2D ? 1 : 0;
+  return count;
 }
 
 }  // namespace
@@ -142,13 +194,18 @@ std::vector<int> LineFormatter::ColumnsRead() const {
 
 std::string BackupHeaderLine(const std::vector<std::string>& result_columns) {
   std::string line;
-  for (const std::string& name : result_columns) line.append(name).push_back(',');
+  for (const std::string& name : result_columns) AppendCommaValue(line, name);
   return line;
 }
 
 void FormatBackupLine(const ResultRow& row, std::size_t column_count, std::string& line) {
+  // Values are joined first as they come; only when a byte below "-" other than the separators
+  // shows up is each value looked at. Records of numbers and names never take that way.
   line.clear();
   for (std::size_t i = 0; i < column_count; ++i) line.append(row.Text(i)).push_back(',');
+  if (CountBelowDash(line) == column_count) return;
+  line.clear();
+  for (std::size_t i = 0; i < column_count; ++i) AppendCommaValue(line, row.Text(i));
 }
 
 }  // namespace remoteccm

@@ -55,6 +55,9 @@ class LineFormatter {
 std::string BackupHeaderLine(const std::vector<std::string>& result_columns);
 
 // Replaces `line` with every value of the row followed by "," (no conversion, no justification).
+// Here and in the header, a value holding a comma, a double quote, CR or LF is enclosed in
+// double quotes with its quotes doubled, so that it stays one value; any other value is kept
+// as it is.
 void FormatBackupLine(const ResultRow& row, std::size_t column_count, std::string& line);
 
 // Index of the column named `name` (without regard to case), or -1.

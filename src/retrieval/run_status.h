@@ -16,8 +16,12 @@ enum class RunStatus {
   kLocked,            // another run holds the destination: nothing was touched
 };
 
+// What a summary is of: a run of the profile, or the command that deletes all records.
+enum class RunKind { kRun, kDeleteAll };
+
 // What one run (or delete-all) did, for the status file and the metrics that monitoring reads.
 struct RunSummary {
+  RunKind kind = RunKind::kRun;
   std::string profile_name;
   std::string profile_path;
   std::string destination;
@@ -29,6 +33,7 @@ struct RunSummary {
   int passes = 0;
   std::string last_error;              // the last log line that told of a failure
   std::optional<double> stored_start;  // SQLNewRecDate in the profile after the run
+  std::string stored_start_local;      // stored_start in local time, "yyyy/mm/dd hh:nn:ss"
 };
 
 // Exit statuses of remoteccm-cli and remoteccm.

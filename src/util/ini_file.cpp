@@ -236,16 +236,11 @@ std::vector<std::pair<std::string, std::string>> IniContent::Section(
   std::vector<std::pair<std::string, std::string>> pairs;
   const SectionSpan span = FindSection(text_, section);
   if (!span.found) return pairs;
-  std::vector<std::string_view> seen;
   ForEachLine(std::string_view(text_).substr(span.body_begin, span.body_end - span.body_begin),
               [&](const IniLine& line) {
                 std::string_view key;
                 std::string_view raw;
                 if (!KeyLine(line.text, key, raw)) return true;
-                for (const std::string_view other : seen) {
-                  if (SameText(other, key)) return true;
-                }
-                seen.push_back(key);
                 std::string value = CleanValue(raw);
                 if (!value.empty()) pairs.emplace_back(std::string(key), std::move(value));
                 return true;

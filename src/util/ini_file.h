@@ -1,7 +1,7 @@
 // INI files read and written with the Windows profile-file rules that profiles, field lists and
 // the install-area store rely on: case-insensitive names, trimmed values, one pair of quotes
 // removed, 2047-character values that end at their first NUL byte, the first of two equal keys
-// counts, CR LF lines, 8-bit text.
+// gives a key's value, CR LF lines, 8-bit text.
 #pragma once
 
 #include <sys/types.h>
@@ -76,8 +76,8 @@ std::string ReadProfileValue(const std::filesystem::path& file, std::string_view
 void WriteProfileValue(const std::filesystem::path& file, std::string_view section,
                        std::string_view key, std::string_view value);
 
-// The key=value pairs of a section in file order, read by the same rules; a key that occurs
-// twice counts once, keys with an empty value are left out.
+// The key=value pairs of a section, one for every key line in file order (a key named twice
+// gives two pairs), values read by the same rules; keys with an empty value are left out.
 std::vector<std::pair<std::string, std::string>> ReadProfileSection(
     const std::filesystem::path& file, std::string_view section);
 

@@ -61,8 +61,8 @@ double ParseDecimal(std::string_view text) {
   }
   if (!digit) return 0;
   double value = 0;
-  const auto [end, error] = std::from_chars(kept.data(), kept.data() + kept.size(), value,
-                                            std::chars_format::fixed);
+  const auto [end, error] =
+      std::from_chars(kept.data(), kept.data() + kept.size(), value, std::chars_format::fixed);
   if (error != std::errc() || end != kept.data() + kept.size() || !std::isfinite(value)) return 0;
   return value;
 }
@@ -170,6 +170,60 @@ bool SameText(std::string_view a, std::string_view b) {
     if (x != y) return false;
   }
   return true;
+}
+
+namespace {
+
+// The length of the well-formed UTF-8 sequence at the start of text, or 0.
+std::size_t Utf8SequenceLength(std::string_view text) {
+  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+  const unsigned char lead = byte(0);
+  if (lead < 0x80) return 1;
+  std::size_t length = 0;
+  unsigned char low = 0x80;   // bounds of the second byte, ruling out overlong forms,
+  unsigned char high = 0xBF;  // surrogates and code points above U+10FFFF
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3;
+    if (lead == 0xE0) low = 0xA0;
+    if (lead == 0xED) high = 0x9F;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4;
+    if (lead == 0xF0) low = 0x90;
+    if (lead == 0xF4) high = 0x8F;
+  } else {
+    return 0;
+  }
+  if (text.size() < length || byte(1) < low || byte(1) > high) return 0;
+  for (std::size_t i = 2; i < length; ++i) {
+    if (byte(i) < 0x80 || byte(i) > 0xBF) return 0;
+  }
+  return length;
+}
+
+}  // namespace
+
+std::string AsUtf8(std::string_view text) {
+  bool valid = true;
+  for (std::size_t i = 0; i < text.size() && valid;) {
+    const std::size_t length = Utf8SequenceLength(text.substr(i));
+    valid = length > 0;
+    i += length;
+  }
+  if (valid) return std::string(text);
+  std::string result;
+  result.reserve(text.size() * 2);
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x80) {
+      result.push_back(c);
+    } else {
+      result.push_back(static_cast<char>(0xC0 | (byte >> 6)));
+      result.push_back(static_cast<char>(0x80 | (byte & 0x3F)));
+    }
+  }
+  return result;
 }
 
 }  // namespace remoteccm

@@ -46,4 +46,8 @@ std::string UpperCase(std::string_view text);
 // Equality without regard to ASCII case.
 bool SameText(std::string_view a, std::string_view b);
 
+// 8-bit text for formats that must be UTF-8 (JSON, metrics): valid UTF-8 unchanged, any other
+// text read as Latin-1, so that no byte is lost or makes the whole file unreadable.
+std::string AsUtf8(std::string_view text);
+
 }  // namespace remoteccm

@@ -140,6 +140,76 @@ TEST_P(EngineTest, BackupFileHeaderRule) {
   EXPECT_EQ(lines[1], record);
 }
 
+// Comma lines read back by the common CSV rule: each field ends at ",", a quoted field may hold
+// anything and "" in it is one quote, a record ends at CR LF outside quotes.
+std::vector<std::vector<std::string>> ReadCsv(const std::string& text) {
+  std::vector<std::vector<std::string>> records(1);
+  std::string field;
+  bool quoted = false;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (quoted) {
+      if (c != '"') {
+        field += c;
+      } else if (i + 1 < text.size() && text[i + 1] == '"') {
+        field += '"';
+        ++i;
+      } else {
+        quoted = false;
+      }
+    } else if (c == '"') {
+      quoted = true;
+    } else if (c == ',') {
+      records.back().push_back(field);
+      field.clear();
+    } else if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') {
+      ++i;
+      records.emplace_back();
+    } else {
+      field += c;
+    }
+  }
+  if (records.back().empty()) records.pop_back();
+  return records;
+}
+
+// A value holding a comma, a quote or a line break stays one value of the comma line and of
+// the backup line: read back as CSV, each line gives the values the table holds.
+TEST_P(EngineTest, ValuesHoldingACommaStayOneValue) {
+  const std::vector<std::string> codes = {"a,b", "say \"hi\"",   "x\r\ny", "\r",
+                                          "\n",  ",\"\r\n\"\",", "plain"};
+  std::vector<Call> calls;
+  for (std::size_t i = 0; i < codes.size(); ++i) {
+    const int id = static_cast<int>(i) + 1;
+    calls.push_back(Call{id, Utc(2026, 11, 2, 8, id), Utc(2026, 11, 2, 8, id, 30), "2001", "3001",
+                         25, codes[i]});
+  }
+  Insert(calls);
+  Set("ConnectSQLMode", "All Records");
+  Set("SQLBackup", "Y");
+  WriteFieldFile("CCM_FIELDS.INF", "[CCM_FIELDS]\r\nCSV=Y\r\n");
+  ASSERT_EQ(Run(), RunStatus::kSuccess);
+
+  std::ifstream in(destination_, std::ios::binary);
+  const std::string destination((std::istreambuf_iterator<char>(in)),
+                                std::istreambuf_iterator<char>());
+  const auto records = ReadCsv(destination);
+  ASSERT_EQ(records.size(), calls.size());
+  const auto pkid = static_cast<std::size_t>(CdrColumnIndex("pkid"));
+  const auto code = static_cast<std::size_t>(CdrColumnIndex("clientMatterCode"));
+  for (const auto& record : records) {
+    ASSERT_EQ(record.size(), CdrColumns().size());
+    EXPECT_EQ(record[code], codes[std::stoul(record[pkid]) - 1]) << record[pkid];
+  }
+  // The backup holds the header and then the very same lines.
+  std::ifstream backup_in((dir_ / "out" / "CDR.BAK").string(), std::ios::binary);
+  const std::string backup((std::istreambuf_iterator<char>(backup_in)),
+                           std::istreambuf_iterator<char>());
+  const std::size_t header_end = backup.find("\r\n");
+  ASSERT_NE(header_end, std::string::npos);
+  EXPECT_EQ(backup.substr(header_end + 2), destination);
+}
+
 TEST_P(EngineTest, NewRecordsOnlyWalksFullDaysThenStopsAMinuteBeforeNow) {
   std::vector<Call> calls = ThreeDaysOfCalls();
   const Call late{99, now_ - 40, now_ - 30, "5000", "6000", 10, ""};  // after now - 60

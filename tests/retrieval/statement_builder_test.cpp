@@ -7,6 +7,7 @@
 #include <fstream>
 
 #include "retrieval/field_list.h"
+#include "retrieval/line_layout.h"
 
 namespace remoteccm {
 namespace {
@@ -124,6 +125,34 @@ TEST(FieldListTest, FilesAreTriedInOrderAndUnusableEntriesDropped) {
   std::ofstream(home / "CCM_FIELDS.INF") << "[CCM_FIELDS]\r\nCSV=y\r\n";
   EXPECT_EQ(ReadFieldList(home).layout, LineLayout::kComma);
   std::filesystem::remove_all(home);
+}
+
+// Every line of the section is an entry: a column named twice gives two cells, in file order.
+TEST(FieldListTest, AColumnNamedTwiceGivesTwoEntries) {
+  const auto home = std::filesystem::temp_directory_path() /
+                    ("remoteccm-fields-twice-" + std::to_string(::getpid()));
+  std::filesystem::create_directories(home);
+  std::ofstream(home / "CCM_FIELDS.INF", std::ios::binary)
+      << "[CCM_FIELDS]\r\nduration=4\r\ncallingPartyNumber=6\r\nDURATION=2\r\n"
+         "callingPartyNumber=0\r\nduration=3\r\n";
+  const FieldList list = ReadFieldList(home);
+  std::filesystem::remove_all(home);
+
+  const std::vector<std::pair<std::string, int>> expected = {
+      {"duration", 4}, {"callingPartyNumber", 6}, {"DURATION", 2}, {"duration", 3}};
+  ASSERT_EQ(list.entries.size(), expected.size());
+  for (std::size_t i = 0; i < expected.size(); ++i) {
+    EXPECT_EQ(list.entries[i].name, expected[i].first) << i;
+    EXPECT_EQ(list.entries[i].width, expected[i].second) << i;
+  }
+  class Row : public ResultRow {
+   public:
+    std::string_view Text(std::size_t column) const override { return column == 0 ? "2001" : "95"; }
+  };
+  const TimeConverter converter{TimeZoneSettings{}};
+  std::string line;
+  LineFormatter(list, {"callingPartyNumber", "duration"}, converter).Format(Row(), line);
+  EXPECT_EQ(line, "  95   2001 95  95 ");
 }
 
 }  // namespace

@@ -1,0 +1,215 @@
+// remoteccm-cli --status [PROFILE] [--max-age DURATION]: what the last run of one profile, or of
+// every profile of the program home, did, read from the status files. The exit status tells a
+// monitoring check whether all is well, so that it can call the command as it is.
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "cli/commands.h"
+#include "retrieval/status_file.h"
+#include "util/clock.h"
+
+namespace remoteccm {
+namespace {
+
+// Longer than any monitoring interval, short enough to stay far from overflow.
+constexpr std::int64_t kMaxDuration = std::int64_t{100} * 366 * 86400;
+
+// "45s", "12m", "2h05m", "3d04h".
+std::string AgeText(double seconds) {
+  const auto whole = static_cast<std::int64_t>(std::max(0.0, std::floor(seconds)));
+  char text[48];
+  if (whole < 60) {
+    std::snprintf(text, sizeof text, "%llds", static_cast<long long>(whole));
+  } else if (whole < 3600) {
+    std::snprintf(text, sizeof text, "%lldm", static_cast<long long>(whole / 60));
+  } else if (whole < 86400) {
+    std::snprintf(text, sizeof text, "%lldh%02lldm", static_cast<long long>(whole / 3600),
+                  static_cast<long long>(whole % 3600 / 60));
+  } else {
+    std::snprintf(text, sizeof text, "%lldd%02lldh", static_cast<long long>(whole / 86400),
+                  static_cast<long long>(whole % 86400 / 3600));
+  }
+  return text;
+}
+
+std::string Shortest(double value) {
+  char text[64];
+  const auto [end, error] = std::to_chars(text, text + sizeof text, value);
+  return error == std::errc() ? std::string(text, end) : std::string("?");
+}
+
+// One profile's status as --status judges it.
+struct ProfileStatus {
+  std::string name;
+  std::filesystem::path status_path;
+  StatusFileRead read;
+  std::string attention;  // why it needs attention; empty when all is well
+};
+
+ProfileStatus Judge(const std::string& name, const std::filesystem::path& profile_path, double now,
+                    std::optional<std::int64_t> max_age) {
+  ProfileStatus status;
+  status.name = name;
+  status.status_path = StatusFilePath(profile_path);
+  status.read = ReadStatusFile(status.status_path);
+  if (!status.read.error.empty()) {
+    status.attention = "status file unreadable: " + status.read.error;
+  } else if (status.read.missing) {
+    if (max_age) status.attention = "never run";
+  } else if (status.read.record->run.status != RunStatus::kSuccess) {
+    status.attention = "last run failed";
+  } else if (max_age && now - status.read.record->run.ended > static_cast<double>(*max_age)) {
+    status.attention = "last run older than " + AgeText(static_cast<double>(*max_age));
+  }
+  return status;
+}
+
+void PrintOne(const ProfileStatus& status, double now) {
+  if (!status.read.error.empty()) {
+    std::printf("%s: the status file %s cannot be read: %s\n", status.name.c_str(),
+                status.status_path.c_str(), status.read.error.c_str());
+    return;
+  }
+  if (status.read.missing) {
+    std::printf("%s: no status file yet: the profile has not run\n", status.name.c_str());
+    if (!status.attention.empty()) std::printf("Attention:    %s\n", status.attention.c_str());
+    return;
+  }
+  const RunStatusRecord& record = *status.read.record;
+  const RunSummary& run = record.run;
+  std::printf("Profile:      %s\n", status.name.c_str());
+  std::printf("Command:      %s\n", run.kind == RunKind::kDeleteAll ? "delete-all" : "run");
+  std::printf("Started:      %s\n", IsoUtcText(run.started).c_str());
+  std::printf("Ended:        %s (%s ago)\n", IsoUtcText(run.ended).c_str(),
+              AgeText(now - run.ended).c_str());
+  std::printf("Result:       %s (exit status %d)\n", std::string(RunStatusName(run.status)).c_str(),
+              record.exit_status);
+  std::printf("Records:      %lld collected, %lld deleted, %d passes\n",
+              static_cast<long long>(run.records_collected),
+              static_cast<long long>(run.records_deleted), run.passes);
+  if (run.stored_start) {
+    std::printf("Stored start: %s (%s)\n", Shortest(*run.stored_start).c_str(),
+                run.stored_start_local.c_str());
+  } else {
+    std::printf("Stored start: none\n");
+  }
+  std::printf("Destination:  %s\n", run.destination.c_str());
+  std::printf("Last error:   %s\n", run.last_error.empty() ? "none" : run.last_error.c_str());
+  std::printf("Last success: %s\n",
+              record.last_success ? IsoUtcText(*record.last_success).c_str() : "never");
+  if (!status.attention.empty()) std::printf("Attention:    %s\n", status.attention.c_str());
+}
+
+void PrintTable(const std::vector<ProfileStatus>& statuses, double now) {
+  std::vector<std::vector<std::string>> rows = {
+      {"PROFILE", "LAST RUN", "RESULT", "RECORDS", "AGE", "ATTENTION"}};
+  for (const ProfileStatus& status : statuses) {
+    if (status.read.record) {
+      const RunSummary& run = status.read.record->run;
+      std::string result(RunStatusName(run.status));
+      if (run.kind == RunKind::kDeleteAll) result += " (delete-all)";
+      rows.push_back({status.name, IsoUtcText(run.ended), result,
+                      std::to_string(run.records_collected), AgeText(now - run.ended),
+                      status.attention});
+    } else {
+      rows.push_back({status.name, "-", status.read.missing ? "never run" : "unreadable", "-", "-",
+                      status.attention});
+    }
+  }
+  std::vector<std::size_t> widths(rows.front().size(), 0);
+  for (const auto& row : rows) {
+    for (std::size_t i = 0; i < row.size(); ++i) widths[i] = std::max(widths[i], row[i].size());
+  }
+  for (const auto& row : rows) {
+    std::string line;
+    for (std::size_t i = 0; i < row.size(); ++i) {
+      const std::size_t pad = widths[i] - row[i].size();
+      if (i == 3) line.append(pad, ' ');  // counts are right-justified
+      line += row[i];
+      if (i + 1 < row.size()) line.append(i == 3 ? 2 : pad + 2, ' ');
+    }
+    while (!line.empty() && line.back() == ' ') line.pop_back();
+    std::printf("%s\n", line.c_str());
+  }
+}
+
+}  // namespace
+
+std::optional<std::int64_t> ParseDuration(std::string_view text) {
+  std::int64_t total = 0;
+  bool first = true;
+  std::string_view rest = text;
+  if (rest.empty()) return std::nullopt;
+  while (!rest.empty()) {
+    std::int64_t count = 0;
+    const auto [end, error] = std::from_chars(rest.data(), rest.data() + rest.size(), count);
+    if (error != std::errc() || end == rest.data() || count < 0 || count > kMaxDuration) {
+      return std::nullopt;
+    }
+    rest.remove_prefix(static_cast<std::size_t>(end - rest.data()));
+    std::int64_t unit = 0;
+    if (rest.empty()) {
+      // A bare number is seconds, but only alone: "1h30" is a mistake, not 1h and 30s.
+      if (!first) return std::nullopt;
+      unit = 1;
+    } else {
+      switch (rest.front()) {
+        case 's':
+          unit = 1;
+          break;
+        case 'm':
+          unit = 60;
+          break;
+        case 'h':
+          unit = 3600;
+          break;
+        case 'd':
+          unit = 86400;
+          break;
+        default:
+          return std::nullopt;
+      }
+      rest.remove_prefix(1);
+    }
+    if (count > (kMaxDuration - total) / unit) return std::nullopt;
+    total += count * unit;
+    first = false;
+  }
+  if (total <= 0) return std::nullopt;
+  return total;
+}
+
+int StatusCommand(const CliContext& ctx, const std::string& profile,
+                  std::optional<std::int64_t> max_age) {
+  const ProfileEnvironment env = CliProfileEnvironment(ctx);
+  const double now = TheSystemClock().Now();
+  std::vector<ProfileStatus> statuses;
+  if (!profile.empty()) {
+    const std::string path = ProfilePathFor(profile, env.program_home);
+    if (!ProfileFileExists(path)) {
+      std::fprintf(stderr, "remoteccm-cli: there is no profile file %s\n", path.c_str());
+      return kExitNoProfile;
+    }
+    statuses.push_back(Judge(ProfileNameOf(path), path, now, max_age));
+    PrintOne(statuses.front(), now);
+  } else {
+    for (const std::string& name : ListProfiles(env.program_home, "").names) {
+      statuses.push_back(Judge(name, ProfilePathFor(name, env.program_home), now, max_age));
+    }
+    if (statuses.empty()) {
+      std::printf("No profiles in %s\n", env.program_home.c_str());
+    } else {
+      PrintTable(statuses, now);
+    }
+  }
+  if (std::fflush(stdout) != 0) return kExitIoError;
+  const bool attention = std::any_of(statuses.begin(), statuses.end(),
+                                     [](const ProfileStatus& s) { return !s.attention.empty(); });
+  return attention ? kExitNeedsAttention : kExitOk;
+}
+
+}  // namespace remoteccm

@@ -1,0 +1,182 @@
+// remoteccm-cli --status, and the status and metrics files a run leaves for it: what a
+// monitoring check sees, and the exit status it acts on.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "platform/db/cdr_schema.h"
+#include "platform/db/database.h"
+#include "retrieval/metrics_file.h"
+#include "retrieval/status_file.h"
+#include "support/run_cli.h"
+#include "util/clock.h"
+
+namespace remoteccm {
+namespace {
+
+namespace fs = std::filesystem;
+
+using testing::CliResult;
+
+class CliStatusTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = (fs::temp_directory_path() / "cli-status-XXXXXX").string();
+    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+    home_ = pattern;
+  }
+  void TearDown() override {
+    std::error_code error;
+    fs::remove_all(home_, error);
+  }
+
+  CliResult Run(const std::string& args, const std::string& env = "") const {
+    return testing::RunCli("REMOTECCM_HOME='" + home_.string() + "' REMOTECCM_REGISTRY='" +
+                               (home_ / "install.ini").string() + "' " + env,
+                           args, true);
+  }
+  void Put(const fs::path& file, const std::string& content) const {
+    std::ofstream(file, std::ios::binary) << content;
+  }
+  // A profile whose last run ended `age` seconds ago with `status`.
+  void ProfileThatRan(const std::string& name, RunStatus status, double age) const {
+    Put(home_ / (name + ".CCM"), "[Options]\r\n");
+    RunSummary run;
+    run.profile_name = name;
+    run.profile_path = (home_ / (name + ".CCM")).string();
+    run.ended = TheSystemClock().Now() - age;
+    run.started = run.ended - 30;
+    run.status = status;
+    run.records_collected = 1200;
+    ASSERT_EQ(WriteStatusFile(home_ / (name + ".status"), RecordOfRun(run, std::nullopt)), "");
+  }
+  RunStatusRecord Status(const std::string& name) const {
+    const StatusFileRead read = ReadStatusFile(home_ / (name + ".status"));
+    EXPECT_TRUE(read.record) << read.error;
+    return read.record.value_or(RunStatusRecord{});
+  }
+
+  fs::path home_;
+};
+
+TEST_F(CliStatusTest, OneProfileOrAllAndTheExitStatusAMonitorActsOn) {
+  ProfileThatRan("OK", RunStatus::kSuccess, 3 * 3600);
+  ProfileThatRan("FAILED", RunStatus::kPassFailed, 60);
+  Put(home_ / "GARBAGE.CCM", "[Options]\r\n");
+  Put(home_ / "GARBAGE.status", "{\"profile\": ");
+  Put(home_ / "NEVER.CCM", "[Options]\r\n");
+
+  // The table goes on past the garbage file and fails.
+  const CliResult all = Run("--status");
+  EXPECT_EQ(all.status, 1) << all.out;
+  for (const char* row : {"FAILED ", "GARBAGE ", "NEVER ", "OK "}) {
+    EXPECT_NE(all.out.find(std::string("\n") + row), std::string::npos) << row << all.out;
+  }
+  EXPECT_NE(all.out.find("pass-failed"), std::string::npos);
+  EXPECT_NE(all.out.find("status file unreadable: "), std::string::npos);
+  EXPECT_NE(all.out.find("never run"), std::string::npos);
+
+  struct Case {
+    std::string args;
+    int status;
+    std::string shown;
+  };
+  const Case cases[] = {
+      {"--status OK", 0, "Result:       success (exit status 0)\n"},
+      {"--status OK", 0, "Records:      1200 collected, 0 deleted, 0 passes\n"},
+      {"--status OK --max-age 4h", 0, "Profile:      OK\n"},
+      {"--status OK --max-age 2h", 1, "Attention:    last run older than 2h00m\n"},
+      {"--status FAILED", 1, "Attention:    last run failed\n"},
+      {"--status GARBAGE", 1,
+       "GARBAGE: the status file " + (home_ / "GARBAGE.status").string() + " cannot be read: "},
+      {"--status NEVER", 0, "NEVER: no status file yet"},
+      {"--status NEVER --max-age 1d", 1, "Attention:    never run\n"},
+      {"--status NOSUCH", 2, "there is no profile file"},
+  };
+  for (const Case& c : cases) {
+    const CliResult result = Run(c.args);
+    EXPECT_EQ(result.status, c.status) << c.args << "\n" << result.out;
+    EXPECT_NE(result.out.find(c.shown), std::string::npos) << c.args << "\n" << result.out;
+  }
+}
+
+TEST_F(CliStatusTest, MaxAgeTakesDurationsAndRefusesGarbage) {
+  for (const char* good : {"90s", "15m", "2h", "1d", "1h30m", "3600", "36500d"}) {
+    EXPECT_EQ(Run(std::string("--status --max-age ") + good).status, 0) << good;
+  }
+  for (const char* bad : {"''", "abc", "0", "0s", "-5m", "2x", "1h30", "1.5h", "' 2h'", "2H",
+                          "99999999999999999999d", "40000d", "--status"}) {
+    EXPECT_EQ(Run(std::string("--status --max-age ") + bad).status, 64) << bad;
+  }
+  EXPECT_EQ(Run("--max-age 2h SITE").status, 64);
+  EXPECT_EQ(Run("--status --metrics-dir /tmp").status, 64);
+}
+
+// Real runs against the SQLite driver: each leaves its status file and metrics, a failed run
+// keeps the last success, and a metrics folder that is missing only costs a log line.
+TEST_F(CliStatusTest, RunsWriteTheirStatusAndMetrics) {
+  const fs::path db = home_ / "cdr.db";
+  Put(db, "");
+  const std::string connection = "Provider=MSDASQL;Driver=SQLite3;Database=" + db.string();
+  {
+    DbConnection admin;
+    admin.Connect(connection, "CDR", "", "");
+    admin.Execute(CdrCreateTableStatement("CallDetailRecord"));
+    admin.Execute(
+        "INSERT INTO CallDetailRecord (pkid, dateTimeDisconnect) VALUES ('1', 1793491300), "
+        "('2', 1793491400), ('3', 1793491500)");
+  }
+  const std::string good_profile = "[Options]\r\nDestinationFile=" + (home_ / "CDR.TXT").string() +
+                                   "\r\nSQLConnectionString=" + connection +
+                                   "\r\nConnectSQLMode=New Records Only\r\nSQLNewRecDate=" +
+                                   "1793491200\r\nSQLTimeZoneOption=3\r\nSQLTimeZoneOffset=-5\r\n"
+                                   "WaitBeforePollingAgain=0\r\nLogin=admin\r\n";
+  Put(home_ / "SITE.CCM", good_profile);
+  const fs::path metrics = home_ / "metrics";
+  fs::create_directory(metrics);
+  const fs::path prom = MetricsFilePath(metrics, "SITE");
+
+  CliResult result = Run("--metrics-dir '" + metrics.string() + "' SITE");
+  ASSERT_EQ(result.status, 0) << result.out;
+  const RunStatusRecord first = Status("SITE");
+  EXPECT_EQ(first.run.status, RunStatus::kSuccess);
+  EXPECT_EQ(first.run.records_collected, 3);
+  EXPECT_GE(first.run.passes, 1);
+  EXPECT_EQ(first.run.destination, (home_ / "CDR.TXT").string());
+  ASSERT_TRUE(first.run.stored_start);
+  EXPECT_EQ(first.run.stored_start_local.size(), 19u);
+  ASSERT_TRUE(first.last_success);
+  std::ifstream in(prom, std::ios::binary);
+  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_NE(text.find("remoteccm_last_run_result{profile=\"SITE\",result=\"success\"} 1\n"),
+            std::string::npos)
+      << text;
+
+  // Unusable settings: exit 3, told by both files; the last success stays.
+  Put(home_ / "SITE.CCM", "[Options]\r\nSQLConnectionString=nothing usable\r\n");
+  result = Run("SITE", "REMOTECCM_METRICS_DIR='" + metrics.string() + "'");
+  EXPECT_EQ(result.status, 3);
+  EXPECT_EQ(Status("SITE").run.status, RunStatus::kSettingsInvalid);
+  EXPECT_EQ(Status("SITE").run.last_error, "Error: Invalid ODBC Connection String");
+  EXPECT_EQ(Status("SITE").last_success, first.last_success);
+  EXPECT_EQ(LastSuccessInMetricsFile(prom), first.last_success);
+
+  // A metrics folder that does not exist: the run succeeds and says why there are no metrics.
+  Put(home_ / "SITE.CCM", good_profile);
+  result = Run("--metrics-dir '" + (home_ / "none").string() + "' SITE");
+  EXPECT_EQ(result.status, 0);
+  EXPECT_NE(result.out.find("No metrics written to " + (home_ / "none").string() + ": "),
+            std::string::npos)
+      << result.out;
+
+  result = Run("--delete-all SITE --yes --metrics-dir '" + metrics.string() + "'");
+  EXPECT_EQ(result.status, 0) << result.out;
+  EXPECT_EQ(Status("SITE").run.kind, RunKind::kDeleteAll);
+  EXPECT_EQ(Run("--status SITE").status, 0);
+}
+
+}  // namespace
+}  // namespace remoteccm
