@@ -155,11 +155,8 @@ std::string ChosenProfilePath(const CliContext& ctx, const ProfileEnvironment& e
 // not be written is logged.
 void ReportToMonitoring(Engine& engine, RunKind kind, const ProfileEnvironment& env,
                         const CliContext& ctx) {
-  std::filesystem::path metrics_folder = ctx.metrics_folder;
-  const char* from_environment = std::getenv("REMOTECCM_METRICS_DIR");
-  if (metrics_folder.empty() && from_environment != nullptr) metrics_folder = from_environment;
   for (const std::string& line :
-       ReportRun(SummaryToReport(engine.LastRun(), kind, env), metrics_folder)) {
+       ReportRun(SummaryToReport(engine.LastRun(), kind, env), MetricsFolder(ctx.metrics_folder))) {
     engine.AddLogLine(line);
   }
 }

@@ -1,5 +1,7 @@
 #include "retrieval/run_report.h"
 
+#include <cstdlib>
+
 #include "retrieval/metrics_file.h"
 #include "retrieval/status_file.h"
 #include "util/calendar.h"
@@ -50,6 +52,13 @@ std::vector<std::string> ReportRun(const RunSummary& summary,
     }
   }
   return problems;
+}
+
+std::filesystem::path MetricsFolder(const std::filesystem::path& given) {
+  if (!given.empty()) return given;
+  const char* from_environment = std::getenv("REMOTECCM_METRICS_DIR");
+  return from_environment != nullptr ? std::filesystem::path(from_environment)
+                                     : std::filesystem::path();
 }
 
 }  // namespace remoteccm

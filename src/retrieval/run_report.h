@@ -16,6 +16,9 @@ namespace remoteccm {
 // time in the profile's zone.
 RunSummary SummaryToReport(const RunSummary& last_run, RunKind kind, const ProfileEnvironment& env);
 
+// The metrics folder: the one given, else $REMOTECCM_METRICS_DIR, else none (empty).
+std::filesystem::path MetricsFolder(const std::filesystem::path& given);
+
 // Writes the status file and, when metrics_folder is not empty, the metrics file; the time of
 // the last successful run is carried over from the previous status file (or metrics file).
 // Returns the log lines that say what could not be written: none when everything was.

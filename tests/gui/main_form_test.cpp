@@ -29,6 +29,7 @@
 #include "platform/db/cdr_schema.h"
 #include "platform/db/database.h"
 #include "profile/profile_list.h"
+#include "retrieval/status_file.h"
 
 using remoteccm::gui::MessageBox;
 using remoteccm::gui::TMainFrm;
@@ -194,6 +195,12 @@ class GuiTest : public QObject {
     QVERIFY(Child(window.get(), "Close1")->isEnabled());
     QCOMPARE(window->windowTitle(), QStringLiteral("Quorvan Remote CCM "));
     QVERIFY(window->isVisible());
+    // Monitoring sees the run as it sees remoteccm-cli's.
+    const remoteccm::StatusFileRead status = remoteccm::ReadStatusFile(
+        remoteccm::StatusFilePath(QString(home_ + QStringLiteral("/SITE.CCM")).toStdString()));
+    QVERIFY2(status.record.has_value(), status.error.c_str());
+    QCOMPARE(status.record->run.records_collected, std::int64_t{3});
+    QCOMPARE(status.record->exit_status, 0);
   }
 
   // The pause bar runs, the question holds the pause clock, Yes stops the run at once, and the

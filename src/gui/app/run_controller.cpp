@@ -1,5 +1,7 @@
 #include "gui/app/run_controller.h"
 
+#include "retrieval/run_report.h"
+
 namespace remoteccm::gui {
 namespace {
 
@@ -52,6 +54,7 @@ class RunController::Observer : public EngineObserver {
 RunController::RunController(const ProfileEnvironment& env, Clock& base_clock, LogBuffer& log,
                              QObject* parent)
     : QObject(parent),
+      env_(env),
       log_(log),
       pause_clock_(base_clock),
       observer_(std::make_unique<Observer>(*this)),
@@ -79,6 +82,7 @@ void RunController::StartRun(const std::string& profile_path, bool unattended) {
   observer_->unattended = unattended;
   Start([this, profile_path] {
     const RunStatus status = engine_->RunProfile(profile_path);
+    ReportToMonitoring(RunKind::kRun);
     QMetaObject::invokeMethod(
         this,
         [this, status] {
@@ -94,6 +98,7 @@ void RunController::StartDeleteAll(const ProfileSettings& settings) {
   observer_->unattended = false;
   Start([this, settings] {
     const bool deleted = engine_->DeleteAllRecords(settings);
+    ReportToMonitoring(RunKind::kDeleteAll);
     QMetaObject::invokeMethod(
         this,
         [this, deleted] {
@@ -106,5 +111,12 @@ void RunController::StartDeleteAll(const ProfileSettings& settings) {
 }
 
 void RunController::RequestAbort() { engine_->RequestAbort(); }
+
+void RunController::ReportToMonitoring(RunKind kind) {
+  for (const std::string& line :
+       ReportRun(SummaryToReport(engine_->LastRun(), kind, env_), MetricsFolder({}))) {
+    engine_->AddLogLine(line);
+  }
+}
 
 }  // namespace remoteccm::gui

@@ -54,7 +54,10 @@ class RunController : public QObject {
   class Observer;
   void Start(std::function<void()> work);
   void Join();
+  // The status file (and metrics) of the run or delete-all that just ended; on the worker.
+  void ReportToMonitoring(RunKind kind);
 
+  const ProfileEnvironment& env_;
   LogBuffer& log_;
   PauseClock pause_clock_;
   UnavailableDialer dialer_;
