@@ -76,6 +76,15 @@ class CliRunTest : public ::testing::TestWithParam<std::string> {
     }
   }
 
+  // One call with pkid `id` that ended at `end`.
+  void InsertCallAt(int id, std::int64_t end) {
+    admin_.Execute("INSERT INTO " + table_ +
+                   " (pkid, dateTimeOrigination, dateTimeDisconnect, callingPartyNumber,"
+                   " originalCalledPartyNumber, duration) VALUES ('" +
+                   std::to_string(id) + "', " + std::to_string(end - 60) + ", " +
+                   std::to_string(end) + ", '2001', '0044123456789', 60)");
+  }
+
   void WriteProfile(const std::string& extra) {
     std::ofstream out(home_ / "SITE.CCM", std::ios::binary);
     out << "[Options]\r\nDestinationFile=" << destination_

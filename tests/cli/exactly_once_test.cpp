@@ -53,9 +53,10 @@ TEST_P(ExactlyOnceTest, KilledAtEachPointOfAPass) {
       // The second pass is killed: the first one's lines are in, the second one's owed.
       EXPECT_EQ(Run({"SITE"}, {{"REMOTECCM_FAULT_POINT", std::string(point) + ":2"}}),
                 128 + SIGKILL);
-      InsertCalls(301, 8000, 301);  // pkid 301 arrives meanwhile
+      InsertCalls(301, 8000, 301);  // pkid 301 arrives meanwhile, and 302 late: its time is
+      InsertCallAt(302, kFirstDay + 300 * 8000 - 600);  // before the newest record's
       EXPECT_EQ(Run({"SITE"}), 0) << Log();
-      ExpectEachOnce(301, deletion);
+      ExpectEachOnce(302, deletion);
       EXPECT_FALSE(fs::exists(destination_ + ".spool"));
       EXPECT_FALSE(fs::exists(destination_ + ".spool-ready"));
     }
