@@ -476,6 +476,14 @@ class AcceptingDialer : public Dialer {
   DialState State() override { return ++polls < 3 ? DialState::kPending : DialState::kConnected; }
   void HangUp() override { ++hang_ups; }
   std::string ErrorText(int code) override { return code == 0 ? "Success" : "Error"; }
+  int ListEntries(std::vector<std::string>& names) override {
+    names = {"Branch office"};
+    return 0;
+  }
+  int GetDialParams(const std::string&, DialParams&) override { return 0; }
+  int SetDialParams(const std::string&, const DialParams&) override { return 0; }
+  int CreateEntry() override { return 0; }
+  int EditEntry(const std::string&) override { return 0; }
   DialRequest dialed;
   int polls = 0;
   int hang_ups = 0;
