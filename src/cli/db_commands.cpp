@@ -5,7 +5,7 @@
 #include <string>
 
 #include "cli/commands.h"
-#include "platform/db/connection_string.h"
+#include "platform/db/connection_check.h"
 #include "platform/db/database.h"
 #include "platform/db/db_error.h"
 #include "profile/profile_file.h"
@@ -82,36 +82,21 @@ int ColumnsCommand(const CliContext& ctx, const std::string& profile) {
 int CheckCommand(const CliContext& ctx, const std::string& profile) {
   ProfileSettings settings;
   if (const int status = LoadForDatabase(ctx, profile, settings); status != kExitOk) return status;
-  std::printf("Connection string: %s\n",
-              MaskConnectionPasswords(settings.sql_connection_string).c_str());
-  std::printf("Database: %s  Table: %s  User: %s\n", settings.sql_database_name.c_str(),
-              settings.sql_table_name.c_str(), settings.login.c_str());
   DbConnection db;
-  try {
-    Connect(db, settings);
-  } catch (const DbError& error) {
-    std::printf("Database not reachable: %s\n", error.what());
-    return Flushed(kExitConnectionFailed);
+  const ConnectionCheckResult result =
+      CheckConnection(db, {settings.sql_connection_string, settings.sql_database_name,
+                           settings.sql_table_name, settings.login, settings.password});
+  for (const std::string& line : result.lines) std::printf("%s\n", line.c_str());
+  switch (result.outcome) {
+    case ConnectionCheckOutcome::kReachable:
+      return Flushed(kExitOk);
+    case ConnectionCheckOutcome::kNotConnected:
+      return Flushed(kExitConnectionFailed);
+    case ConnectionCheckOutcome::kTableMissing:
+    case ConnectionCheckOutcome::kTableUnreadable:
+      break;
   }
-  std::printf("Database reachable: %s through %s\n", db.DbmsName().c_str(),
-              db.DriverName().c_str());
-  try {
-    const std::vector<DbColumnInfo> columns = db.ListColumns(settings.sql_table_name);
-    if (columns.empty()) {
-      std::printf("Table %s not found\n", settings.sql_table_name.c_str());
-      return Flushed(kExitSettingsInvalid);
-    }
-    // The run selects with the name as written: it must be readable so, not only listed.
-    DbQuery query(db);
-    query.AddLine("SELECT * FROM " + settings.sql_table_name + " WHERE 1 = 0");
-    query.Open();
-    std::printf("Table %s reachable: %zu columns\n", settings.sql_table_name.c_str(),
-                columns.size());
-  } catch (const DbError& error) {
-    std::printf("Table %s not readable: %s\n", settings.sql_table_name.c_str(), error.what());
-    return Flushed(kExitSettingsInvalid);
-  }
-  return Flushed(kExitOk);
+  return Flushed(kExitSettingsInvalid);
 }
 
 }  // namespace remoteccm

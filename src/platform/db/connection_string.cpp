@@ -204,15 +204,6 @@ std::string MaskAtDepth(std::string_view text, int depth) {
   return masked;
 }
 
-bool IsPasswordKey(std::string_view key) {
-  return SameText(key, "PWD") || SameText(key, "Password");
-}
-
-bool IsUserKey(std::string_view key) {
-  return SameText(key, "UID") || SameText(key, "User ID") || SameText(key, "User") ||
-         SameText(key, "UserName") || SameText(key, "User Name");
-}
-
 void RemoveKeys(ConnectionAttributes& attributes, bool (*matches)(std::string_view)) {
   std::erase_if(attributes, [&](const ConnectionAttribute& a) { return matches(a.key); });
 }
@@ -450,6 +441,15 @@ const std::string* FindAttribute(const ConnectionAttributes& attributes, std::st
 
 std::string MaskConnectionPasswords(std::string_view text) { return MaskAtDepth(text, 0); }
 
+bool IsPasswordKey(std::string_view key) {
+  return SameText(key, "PWD") || SameText(key, "Password");
+}
+
+bool IsUserKey(std::string_view key) {
+  return SameText(key, "UID") || SameText(key, "User ID") || SameText(key, "User") ||
+         SameText(key, "UserName") || SameText(key, "User Name");
+}
+
 std::vector<std::string> InstalledOdbcDrivers() {
   std::vector<std::string> drivers;
   SQLHENV env = OdbcEnvironment();
@@ -466,34 +466,47 @@ std::vector<std::string> InstalledOdbcDrivers() {
   return drivers;
 }
 
+std::vector<OdbcDataSource> OdbcDataSources() {
+  std::vector<OdbcDataSource> sources;
+  SQLHENV env = OdbcEnvironment();
+  std::array<SQLCHAR, SQL_MAX_DSN_LENGTH + 1> name{};
+  std::array<SQLCHAR, 512> driver{};
+  SQLSMALLINT name_length = 0;
+  SQLSMALLINT driver_length = 0;
+  SQLUSMALLINT direction = SQL_FETCH_FIRST;
+  while (SQL_SUCCEEDED(SQLDataSources(env, direction, name.data(), name.size(), &name_length,
+                                      driver.data(), driver.size(), &driver_length))) {
+    sources.push_back(
+        {reinterpret_cast<const char*>(name.data()), reinterpret_cast<const char*>(driver.data())});
+    direction = SQL_FETCH_NEXT;
+  }
+  return sources;
+}
+
+ConnectionAttributes OdbcAttributesOf(std::string_view text, const DriverLister& drivers) {
+  ConnectionAttributes attributes = ParseConnectionString(text);
+  const std::string* provider = FindAttribute(attributes, "Provider");
+  if (provider == nullptr) return attributes;
+  const std::string name = UpperCase(TrimView(*provider));
+  if (name.starts_with("MSDASQL")) return FromMsdasql(attributes);
+  if (IsSqlServerProvider(name)) return FromSqlServerProvider(attributes, drivers());
+  // Errors name keys, not values: behind an unbraced ";" in a password a value is a piece of
+  // it (the masked string in the log shows what the values are).
+  throw DbError(
+      "The OLE DB provider named in Provider is not available on Linux: use an ODBC "
+      "connection string (Driver=...; or DSN=...;), Provider=MSDASQL;... or "
+      "Provider=SQLOLEDB;...");
+}
+
 OdbcConnectionRequest ResolveConnectionString(std::string_view text, std::string_view login,
                                               std::string_view password,
                                               const DriverLister& drivers) {
-  ConnectionAttributes attributes = ParseConnectionString(text);
   std::optional<std::vector<std::string>> installed;
   auto installed_drivers = [&]() -> const std::vector<std::string>& {
     if (!installed) installed = drivers();
     return *installed;
   };
-
-  ConnectionAttributes odbc;
-  if (const std::string* provider = FindAttribute(attributes, "Provider")) {
-    const std::string name = UpperCase(TrimView(*provider));
-    if (name.starts_with("MSDASQL")) {
-      odbc = FromMsdasql(attributes);
-    } else if (IsSqlServerProvider(name)) {
-      odbc = FromSqlServerProvider(attributes, installed_drivers());
-    } else {
-      // Errors name keys, not values: behind an unbraced ";" in a password a value is a piece of
-      // it (the masked string in the log shows what the values are).
-      throw DbError(
-          "The OLE DB provider named in Provider is not available on Linux: use an ODBC "
-          "connection string (Driver=...; or DSN=...;), Provider=MSDASQL;... or "
-          "Provider=SQLOLEDB;...");
-    }
-  } else {
-    odbc = std::move(attributes);
-  }
+  ConnectionAttributes odbc = OdbcAttributesOf(text, [&] { return installed_drivers(); });
 
   const std::string* driver = FindAttribute(odbc, "Driver");
   const std::string* dsn = FindAttribute(odbc, "DSN");

@@ -23,6 +23,7 @@ namespace remoteccm {
 struct ConnectionAttribute {
   std::string key;
   std::string value;
+  bool operator==(const ConnectionAttribute&) const = default;
 };
 
 using ConnectionAttributes = std::vector<ConnectionAttribute>;
@@ -47,11 +48,29 @@ const std::string* FindAttribute(const ConnectionAttributes& attributes, std::st
 // first "=" that follows such a word.
 std::string MaskConnectionPasswords(std::string_view text);
 
+// The keys that name the user and the password of a connection (UID, User ID, PWD, Password...).
+bool IsUserKey(std::string_view key);
+bool IsPasswordKey(std::string_view key);
+
 // Names of the installed ODBC drivers; replaced in tests.
 using DriverLister = std::function<std::vector<std::string>()>;
 
 // The ODBC drivers the driver manager knows (SQLDrivers).
 std::vector<std::string> InstalledOdbcDrivers();
+
+// A data source registered with the driver manager, user's and system's (SQLDataSources).
+struct OdbcDataSource {
+  std::string name;
+  std::string driver;  // the driver's description as odbc.ini gives it
+};
+std::vector<OdbcDataSource> OdbcDataSources();
+
+// The ODBC pairs a profile's string stands for: the OLE DB forms translated as
+// ResolveConnectionString translates them, nothing added for the driver. Throws DbError as
+// ResolveConnectionString does for a string that cannot be parsed or an unknown provider, or a
+// SQL Server provider without a SQL Server driver installed.
+ConnectionAttributes OdbcAttributesOf(std::string_view text,
+                                      const DriverLister& drivers = InstalledOdbcDrivers);
 
 struct OdbcConnectionRequest {
   std::string connection_string;  // what SQLDriverConnect gets
