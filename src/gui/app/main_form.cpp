@@ -24,7 +24,7 @@
 #include <filesystem>
 
 #include "gui/app/app_icon.h"
-#include "gui/app/properties_notice.h"
+#include "gui/options/opt_form.h"
 #include "gui/seams/message_box.h"
 #include "gui/tray/tray_icon.h"
 #include "profile/profile_list.h"
@@ -68,11 +68,16 @@ int ExpandedLeft(int screen_width, int width) {
 }
 
 TMainFrm::TMainFrm(const ProfileEnvironment& env, Clock& clock, CommandLine params, QWidget* parent)
-    : QWidget(parent), env_(env), params_(std::move(params)), controller_(env, clock, log_, this) {
+    : QWidget(parent),
+      env_(env),
+      params_(std::move(params)),
+      dialer_(std::make_unique<UnavailableDialer>()),
+      controller_(env, clock, log_, *dialer_, this) {
   setObjectName(QStringLiteral("TMainFrm"));
   setWindowTitle(QLatin1String(kDesignedCaption));
   setWindowIcon(AppIcon());
   BuildControls();
+  opt_frm_ = new TOptFrm(env_, *dialer_, controller_, this);
   Connect();
   drain_timer_.setSingleShot(true);
   drain_timer_.setInterval(kRepaintMs);
@@ -554,11 +559,14 @@ void TMainFrm::Remove1Click() {
 
 void TMainFrm::PropertiesBtn1Click() {
   Guarded([this] {
-    const bool creating = !ProfileFileExists(settings_.profile_path);
-    if (!settings_.profile_path.empty()) LoadCurrentProfile(settings_.profile_path);
-    PropertiesNotice notice(Q(settings_.profile_path), !creating, this);
-    notice.exec();
-    // Closed without OK: the profile as stored is shown again.
+    // A profile without a path (Add) opens with every setting at its default.
+    if (settings_.profile_path.empty()) {
+      settings_ = LoadProfile(std::string(), env_);
+    } else {
+      LoadCurrentProfile(settings_.profile_path);
+    }
+    opt_frm_->Edit(settings_);
+    // After OK the profile as saved, after Cancel as stored: loaded again either way.
     if (!settings_.profile_path.empty()) LoadCurrentProfile(settings_.profile_path);
   });
 }

@@ -26,6 +26,7 @@ class QPushButton;
 
 namespace remoteccm::gui {
 
+class TOptFrm;
 class TTrayIcon;
 
 // The compact and expanded window (the designed sizes).
@@ -55,6 +56,7 @@ class TMainFrm : public QWidget {
   // The start-up work (the first showing's) is done: the profile is open, a run may be going.
   bool StartedUp() const { return started_up_; }
   RunController& Controller() { return controller_; }
+  TOptFrm* OptFrm() const { return opt_frm_; }
   const ProfileSettings& Settings() const { return settings_; }
   TTrayIcon* TrayIcon() const { return tray_icon_.get(); }
   // Puts the lines that arrived since the last repaint into the memo now.
@@ -108,7 +110,10 @@ class TMainFrm : public QWidget {
   CommandLine params_;
   ProfileSettings settings_;
   LogBuffer log_;
+  // The dialer of dial-up runs and of the properties dialog's phone book.
+  std::unique_ptr<Dialer> dialer_;
   RunController controller_;
+  TOptFrm* opt_frm_ = nullptr;
   QTimer drain_timer_;
   std::unique_ptr<TTrayIcon> tray_icon_;
   std::string base_caption_;

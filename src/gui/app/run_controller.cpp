@@ -52,13 +52,13 @@ class RunController::Observer : public EngineObserver {
 };
 
 RunController::RunController(const ProfileEnvironment& env, Clock& base_clock, LogBuffer& log,
-                             QObject* parent)
+                             Dialer& dialer, QObject* parent)
     : QObject(parent),
       env_(env),
       log_(log),
       pause_clock_(base_clock),
       observer_(std::make_unique<Observer>(*this)),
-      engine_(std::make_unique<Engine>(env, *observer_, pause_clock_, dialer_, nullptr)) {}
+      engine_(std::make_unique<Engine>(env, *observer_, pause_clock_, dialer, nullptr)) {}
 
 RunController::~RunController() {
   if (thread_.joinable()) {
@@ -94,10 +94,14 @@ void RunController::StartRun(const std::string& profile_path, bool unattended) {
   });
 }
 
-void RunController::StartDeleteAll(const ProfileSettings& settings) {
+void RunController::StartDeleteAll(const ProfileSettings& settings, bool to_dialog) {
   observer_->unattended = false;
-  Start([this, settings] {
-    const bool deleted = engine_->DeleteAllRecords(settings);
+  Start([this, settings, to_dialog] {
+    std::function<void(std::string_view)> report;
+    if (to_dialog) {
+      report = [this](std::string_view line) { Q_EMIT DeleteAllLine(Text(line)); };
+    }
+    const bool deleted = engine_->DeleteAllRecords(settings, report);
     ReportToMonitoring(RunKind::kDeleteAll);
     QMetaObject::invokeMethod(
         this,

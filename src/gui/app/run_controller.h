@@ -21,8 +21,8 @@ class RunController : public QObject {
   Q_OBJECT
 
  public:
-  // env and base_clock must outlive the controller.
-  RunController(const ProfileEnvironment& env, Clock& base_clock, LogBuffer& log,
+  // env, base_clock and dialer must outlive the controller.
+  RunController(const ProfileEnvironment& env, Clock& base_clock, LogBuffer& log, Dialer& dialer,
                 QObject* parent = nullptr);
   ~RunController() override;
 
@@ -32,8 +32,9 @@ class RunController : public QObject {
   // Starts a run of the profile file. An unattended run logs the driver's message of a refused
   // connection instead of asking for a message box.
   void StartRun(const std::string& profile_path, bool unattended);
-  // Starts emptying the profile's CDR table.
-  void StartDeleteAll(const ProfileSettings& settings);
+  // Starts emptying the profile's CDR table; its lines go to the log, or with to_dialog only
+  // to DeleteAllLine (the properties dialog's memo).
+  void StartDeleteAll(const ProfileSettings& settings, bool to_dialog = false);
   // Stops the run as soon as the engine can: safe at any time.
   void RequestAbort();
 
@@ -49,6 +50,7 @@ class RunController : public QObject {
   void ConnectionError(const QString& message);
   void RunFinished(int run_status);  // a RunStatus
   void DeleteAllFinished(bool deleted);
+  void DeleteAllLine(const QString& line);
 
  private:
   class Observer;
@@ -60,7 +62,6 @@ class RunController : public QObject {
   const ProfileEnvironment& env_;
   LogBuffer& log_;
   PauseClock pause_clock_;
-  UnavailableDialer dialer_;
   std::unique_ptr<Observer> observer_;
   std::unique_ptr<Engine> engine_;
   std::thread thread_;
