@@ -1,14 +1,19 @@
 // remoteccm-screenshots OUTDIR [PROFILE]: takes pictures of the desktop program's windows
-// (compact and expanded, idle and during a run, the pop-up menu, the about box) into PNG files,
+// (compact and expanded, idle and during a run, the pop-up menu, the about box, every page of
+// the properties dialog and the connection-string builder) into PNG files,
 // on whatever display Qt is given (Xvfb or the offscreen platform). The profile (default DEMO)
 // must exist in the program home and pause between passes.
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QTabWidget>
+#include <QTimer>
 #include <cstdio>
 #include <functional>
 #include <vector>
@@ -16,6 +21,8 @@
 #include "gui/about/about_box.h"
 #include "gui/app/app_icon.h"
 #include "gui/app/main_form.h"
+#include "gui/options/conn_builder.h"
+#include "gui/options/opt_form.h"
 #include "timezone/zone_list.h"
 
 namespace {
@@ -38,6 +45,87 @@ bool Save(QWidget* widget, const QString& file) {
 template <typename W>
 W* Child(QWidget* window, const char* name) {
   return window->findChild<W*>(QLatin1String(name));
+}
+
+// Runs `act` once the next modal window (a dialog opened by a click) is up.
+void WhenModalOpens(std::function<void(QWidget*)> act) {
+  QTimer::singleShot(0, [act = std::move(act)] {
+    WaitUntil([] { return QApplication::activeModalWidget() != nullptr; });
+    act(QApplication::activeModalWidget());
+  });
+}
+
+// Every page of the properties dialog, the retrieval modes, both Advanced sub-pages (and the
+// page without a database), and the builder.
+bool PropertiesPictures(remoteccm::gui::TMainFrm& window, const QDir& out) {
+  bool ok = true;
+  WhenModalOpens([&](QWidget* dialog) {
+    auto* form = qobject_cast<remoteccm::gui::TOptFrm*>(dialog);
+    WaitUntil([&] { return !form->ReadingColumns(); });
+    auto* pages = Child<QTabWidget>(form, "PageControl1");
+    const auto page = [&](const char* name, const char* file) {
+      pages->setCurrentWidget(Child<QWidget>(form, name));
+      ok &= Save(form, out.filePath(QLatin1String(file)));
+    };
+    page("GeneralTabSheet1", "properties-general.png");
+    Child<QCheckBox>(form, "UseDialupCheckBox1")->setChecked(true);
+    page("ConnectTabSheet1", "properties-connect-dialup.png");
+    Child<QCheckBox>(form, "UseDialupCheckBox1")->setChecked(false);
+    page("LoginTabSheet1", "properties-login.png");
+    auto* mode = Child<QComboBox>(form, "RetrieveListBox1");
+    const int stored_mode = mode->currentIndex();
+    const struct {
+      int index;
+      const char* file;
+    } modes[] = {{2, "properties-retrieval-new-records.png"},
+                 {3, "properties-retrieval-by-date.png"},
+                 {4, "properties-retrieval-by-sql.png"},
+                 {1, "properties-retrieval-all-records.png"}};
+    for (const auto& m : modes) {
+      mode->setCurrentIndex(m.index);
+      page("RetrievalTabSheet1", m.file);
+    }
+    mode->setCurrentIndex(stored_mode);
+    auto* advanced = Child<QTabWidget>(form, "AdvancedPageControl1");
+    advanced->setCurrentIndex(0);
+    page("AdvancedTabSheet", "properties-advanced-cdr-fields.png");
+    advanced->setCurrentIndex(1);
+    page("AdvancedTabSheet", "properties-advanced-time-zone.png");
+    page("NoticeTabSheet1", "properties-notes.png");
+
+    // The builder, from the profile's SQLite string, then for a PostgreSQL server.
+    WhenModalOpens([&](QWidget* builder) {
+      ok &= Save(builder, out.filePath(QStringLiteral("builder-sqlite.png")));
+      auto* drivers = Child<QComboBox>(builder, "DriverComboBox1");
+      const int postgres = drivers->findText(QStringLiteral("PostgreSQL Unicode"));
+      if (postgres >= 0) {
+        drivers->setCurrentIndex(postgres);
+        Child<QLineEdit>(builder, "HostEdit1")->setText(QStringLiteral("cdr-db.example.com"));
+        Child<QLineEdit>(builder, "DatabaseEdit1")->setText(QStringLiteral("CDR"));
+        Child<QLineEdit>(builder, "UserEdit1")->setText(QStringLiteral("cdruser"));
+        Child<QLineEdit>(builder, "PasswordEdit1")->setText(QStringLiteral("secret"));
+      }
+      Child<QPushButton>(builder, "TestBtn1")->click();
+      WaitUntil([&] { return !qobject_cast<remoteccm::gui::TConnBuildFrm*>(builder)->Testing(); });
+      ok &= Save(builder, out.filePath(QStringLiteral("builder-postgres-tested.png")));
+      qobject_cast<QDialog*>(builder)->reject();
+    });
+    pages->setCurrentWidget(Child<QWidget>(form, "LoginTabSheet1"));
+    Child<QPushButton>(form, "Build1")->click();
+
+    // Without a database: the Advanced page says what is needed.
+    auto* string = Child<QLineEdit>(form, "SQLConnString");
+    const QString stored = string->text();
+    string->setText(QStringLiteral("Provider=MSDASQL;Driver=SQLite3;Database=/nonexistent/cdr.db"));
+    WaitUntil([&] { return !form->ReadingColumns(); });
+    page("AdvancedTabSheet", "properties-advanced-no-database.png");
+    string->setText(stored);
+    WaitUntil([&] { return !form->ReadingColumns(); });
+    pages->setCurrentWidget(Child<QWidget>(form, "GeneralTabSheet1"));
+    Child<QPushButton>(form, "Button2")->click();
+  });
+  Child<QPushButton>(&window, "PropertiesBtn1")->click();
+  return ok;
 }
 
 }  // namespace
@@ -97,6 +185,8 @@ int main(int argc, char** argv) {
 
   Child<QPushButton>(&window, "TermBtn1")->click();
   ok &= Save(&window, out.filePath(QStringLiteral("compact-after-run.png")));
+
+  ok &= PropertiesPictures(window, out);
 
   remoteccm::gui::TAboutBox about(&window);
   about.show();
