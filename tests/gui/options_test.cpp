@@ -1,0 +1,869 @@
+// The properties dialog driven through its real widgets on the offscreen platform, from the
+// main window's Properties button, over the SQLite ODBC driver (and the PostgreSQL test server
+// where REMOTECCM_TEST_PG names one): every page saved as the settings model saves it, Cancel,
+// the checks of OK, field selection, a database that cannot be reached or answers late, script
+// files, the connection-string builder, the dial-up page, the time there, texts that fit.
+#include <QAbstractButton>
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDateEdit>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSpinBox>
+#include <QTabWidget>
+#include <QTableWidget>
+#include <QTemporaryDir>
+#include <QTimeEdit>
+#include <QTimer>
+#include <QtTest>
+#include <condition_variable>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+
+#include "gui/app/main_form.h"
+#include "gui/options/conn_builder.h"
+#include "gui/options/connect_page.h"
+#include "gui/options/db_worker.h"
+#include "gui/options/opt_form.h"
+#include "gui/seams/file_dialog.h"
+#include "gui/seams/message_box.h"
+#include "platform/db/cdr_schema.h"
+#include "platform/db/connection_builder.h"
+#include "platform/db/database.h"
+#include "support/fake_clock.h"
+
+using remoteccm::gui::FileDialog;
+using remoteccm::gui::MessageBox;
+using remoteccm::gui::TMainFrm;
+using remoteccm::gui::TOptFrm;
+
+namespace {
+
+// 2027-01-15 08:00:00 UTC.
+constexpr double kNow = 1'800'000'000;
+
+void WaitUntil(const std::function<bool()>& done) {
+  while (!done()) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 10);
+}
+
+template <typename W = QWidget>
+W* Child(QWidget* window, const char* name) {
+  W* child = window->findChild<W*>(QLatin1String(name));
+  if (child == nullptr) qFatal("no control %s", name);
+  return child;
+}
+
+// Runs act on the next modal window once it is up; one still open afterwards is closed.
+void WhenModalOpens(const std::function<void(QWidget*)>& act) {
+  QTimer::singleShot(0, [act] {
+    WaitUntil([] { return QApplication::activeModalWidget() != nullptr; });
+    QWidget* modal = QApplication::activeModalWidget();
+    const QPointer<QWidget> guard(modal);
+    act(modal);
+    if (guard && guard->isVisible()) qobject_cast<QDialog*>(modal)->reject();
+  });
+}
+
+QByteArray Bytes(const QString& path) {
+  QFile file(path);
+  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(missing)");
+}
+
+void Put(const QString& path, const QByteArray& content) {
+  QFile file(path);
+  QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+  file.write(content);
+}
+
+int ZoneIndex(QComboBox* zones, const char* id) {
+  for (int i = 0; i < zones->count(); ++i) {
+    if (zones->itemText(i).endsWith(QLatin1String(id))) return i;
+  }
+  qFatal("no zone %s", id);
+}
+
+QStringList GridNames(QWidget* form) {
+  auto* grid = Child<QTableWidget>(form, "CCMFldStringGrid1");
+  QStringList names;
+  for (int row = 0; row < grid->rowCount(); ++row) {
+    names.append(grid->item(row, 0)->text() + QLatin1Char('=') + grid->item(row, 1)->text());
+  }
+  return names;
+}
+
+QString SelectedLabel(QWidget* form) { return Child<QLabel>(form, "SelectFldLabel")->text(); }
+
+void SelectField(QWidget* form, const char* name) {
+  auto* list = Child<QListWidget>(form, "CDRFieldsListBox1");
+  const auto found = list->findItems(QLatin1String(name), Qt::MatchExactly);
+  if (found.isEmpty()) qFatal("no column %s", name);
+  list->setCurrentItem(found.first());
+  Child<QPushButton>(form, "SelectFldBtn")->click();
+}
+
+void SetWidth(QWidget* form, int row, const QString& width) {
+  Child<QTableWidget>(form, "CCMFldStringGrid1")->item(row, 1)->setText(width);
+}
+
+// A phone book of two entries, each with its stored dial parameters.
+class PhoneBookDialer : public remoteccm::UnavailableDialer {
+ public:
+  int ListEntries(std::vector<std::string>& names) override {
+    names = {"Head office", "Branch"};
+    return 0;
+  }
+  int GetDialParams(const std::string& entry, remoteccm::DialParams& params) override {
+    if (stored.count(entry) == 0) return 1;
+    params = stored[entry];
+    return 0;
+  }
+  int SetDialParams(const std::string& entry, const remoteccm::DialParams& params) override {
+    stored[entry] = params;
+    return 0;
+  }
+  int EditEntry(const std::string&) override { return 0; }
+  std::map<std::string, remoteccm::DialParams> stored = {
+      {"Head office", {"555", "", "hq-user", "hq-pw", "HQ"}},
+      {"Branch", {"556", "", "br-user", "", "BR"}}};
+};
+
+}  // namespace
+
+class OptionsTest : public QObject {
+  Q_OBJECT
+
+ private:
+  QTemporaryDir dir_;
+  QString home_;
+  std::vector<remoteccm::TimeZoneEntry> zones_;
+  remoteccm::ProfileEnvironment env_;
+  remoteccm::testing::FakeClock clock_{kNow};
+  remoteccm::DbConnection db_;
+
+  std::string Path(const QString& relative) const {
+    return QDir(dir_.path()).filePath(relative).toStdString();
+  }
+  QString HomeFile(const char* name) const {
+    return home_ + QLatin1Char('/') + QLatin1String(name);
+  }
+  std::string Sqlite(const char* file = "cdr.db") const {
+    return "Provider=MSDASQL;Driver=SQLite3;Database=" + Path(QLatin1String(file));
+  }
+
+  void WriteProfile(const char* name, std::map<std::string, std::string> keys) {
+    std::map<std::string, std::string> all = {
+        {"Login", "cdr"},
+        {"ServerName", "ccm1"},
+        {"DestinationFile", Path(QStringLiteral("out/CDR.TXT"))},
+        {"ConnectSQLMode", "All Records"},
+        {"SQLConnectionString", Sqlite()},
+        {"SQLTimeZoneOption", "3"},
+        {"SQLTimeZoneOffset", "-5"},
+        {"PollAgain", "N"},
+        {"WaitBeforePollingAgain", "0"}};
+    for (auto& [key, value] : keys) all[key] = value;
+    QByteArray content("[Options]\r\n");
+    for (auto& [key, value] : all) content += QByteArray::fromStdString(key + "=" + value + "\r\n");
+    Put(HomeFile(name) + QStringLiteral(".CCM"), content);
+  }
+
+  std::unique_ptr<TMainFrm> Open(const char* profile = "SITE") {
+    auto window =
+        std::make_unique<TMainFrm>(env_, clock_, remoteccm::CommandLine{"/CONFIG", profile});
+    window->ShowAtStart();
+    WaitUntil([&] { return window->StartedUp(); });
+    return window;
+  }
+
+  // Properties, then act on the dialog once its columns are read.
+  static void InDialog(TMainFrm& window, const std::function<void(TOptFrm*)>& act) {
+    bool ran = false;
+    WhenModalOpens([&](QWidget* modal) {
+      auto* form = qobject_cast<TOptFrm*>(modal);
+      WaitUntil([&] { return !form->ReadingColumns(); });
+      ran = true;
+      act(form);
+    });
+    Child<QPushButton>(&window, "PropertiesBtn1")->click();
+    QVERIFY(ran);
+  }
+
+  static void Page(TOptFrm* form, const char* page) {
+    Child<QTabWidget>(form, "PageControl1")->setCurrentWidget(Child(form, page));
+  }
+
+ private Q_SLOTS:
+  void initTestCase() { zones_ = remoteccm::LoadTimeZones(remoteccm::DefaultZoneinfoDir()); }
+
+  void init() {
+    QVERIFY(dir_.isValid());
+    QDir(dir_.path()).removeRecursively();
+    QVERIFY(QDir().mkpath(dir_.path() + QStringLiteral("/home")));
+    QVERIFY(QDir().mkpath(dir_.path() + QStringLiteral("/out")));
+    home_ = dir_.path() + QStringLiteral("/home");
+    env_ = remoteccm::ProfileEnvironment();
+    env_.program_home = home_.toStdString();
+    env_.zones = &zones_;
+    env_.registry = remoteccm::TRegAccess(Path(QStringLiteral("install.ini")));
+    env_.clock = &clock_;
+    Put(QString::fromStdString(Path(QStringLiteral("cdr.db"))), QByteArray());
+    db_.Connect(Sqlite(), "", "", "");
+    db_.Execute(remoteccm::CdrCreateTableStatement());
+    db_.Execute(
+        "INSERT INTO CallDetailRecord (pkid, cdrRecordType, dateTimeOrigination,"
+        " dateTimeDisconnect, callingPartyNumber, duration) VALUES ('1', 1, 1700000000,"
+        " 1700000030, '1001', 30)");
+    WriteProfile("SITE", {});
+  }
+
+  void cleanup() {
+    db_.Disconnect();
+    MessageBox::setNextAnswer(QMessageBox::NoButton);
+  }
+
+  // A change on every page, then OK: the file is the one the settings model writes for the
+  // same settings; CCM_FIELDS.INF holds the default selection.
+  void everyPageSavedAsTheSettingsModelWritesIt() {
+    const QString expected_home = dir_.path() + QStringLiteral("/expected");
+    QVERIFY(QDir().mkpath(expected_home));
+    QVERIFY(QFile::copy(HomeFile("SITE.CCM"), expected_home + QStringLiteral("/SITE.CCM")));
+    auto window = Open();
+    InDialog(*window, [&](TOptFrm* form) {
+      Child<QLineEdit>(form, "ServerName1")->setText(QStringLiteral("ccm2.example.com"));
+      Child<QCheckBox>(form, "UseDialupCheckBox1")->setChecked(true);
+      Child<QLineEdit>(form, "UserNameEdit")->setText(QStringLiteral("dialer"));
+      Child<QLineEdit>(form, "PasswordEdit")->setText(QStringLiteral("dial pw"));
+      Child<QLineEdit>(form, "DomainEdit")->setText(QStringLiteral("CORP"));
+      Child<QLineEdit>(form, "Login1")->setText(QStringLiteral("alice"));
+      Child<QLineEdit>(form, "Password1")->setText(QStringLiteral("s3cret"));
+      Child<QLineEdit>(form, "DestFileName1")
+          ->setText(QString::fromStdString(Path(QStringLiteral("out/NEW.TXT"))));
+      Child<QCheckBox>(form, "Overwrite1")->setChecked(true);
+      Child<QCheckBox>(form, "SQLBackup1")->setChecked(true);
+      Child<QComboBox>(form, "RetrieveListBox1")->setCurrentIndex(4);
+      Child<QPlainTextEdit>(form, "ConnectSQL1")
+          ->setPlainText(QStringLiteral("SELECT * FROM CallDetailRecord\n  WHERE duration > 0"));
+      Child<QPlainTextEdit>(form, "DisconnectSQL1")
+          ->setPlainText(QStringLiteral("DELETE FROM CallDetailRecord"));
+      Child<QSpinBox>(form, "NewRecSpinEdit1")->setValue(5);
+      Child<QComboBox>(form, "NewRecComboBox1")->setCurrentIndex(1);
+      Child<QSpinBox>(form, "LateArrivalSpinEdit1")->setValue(90);
+      Child<QDateEdit>(form, "SQLFromDateTimePicker1")->setDate(QDate(2026, 1, 2));
+      Child<QDateEdit>(form, "SQLToDateTimePicker1")->setDate(QDate(2026, 1, 5));
+      Child<QSpinBox>(form, "SQLDateRangeSpinEdit1")->setValue(2);
+      Child<QComboBox>(form, "SQLDateRangeComboBox1")->setCurrentIndex(0);
+      Child<QCheckBox>(form, "SQLDeleteRecsChkBox1")->setChecked(true);
+      Child<QCheckBox>(form, "PollAgain1")->setChecked(false);
+      Child<QSpinBox>(form, "WaitBeforePollingAgain1")->setValue(7);
+      Child<QRadioButton>(form, "TZSelectedRadioButton1")->setChecked(true);
+      auto* zones = Child<QComboBox>(form, "TZComboBox1");
+      zones->setCurrentIndex(ZoneIndex(zones, "Europe/Berlin"));
+      Child<QPushButton>(form, "OkBtn")->click();
+      QVERIFY(!form->isVisible());
+    });
+
+    remoteccm::ProfileEnvironment expected_env = env_;
+    expected_env.program_home = expected_home.toStdString();
+    const std::string expected_path = expected_home.toStdString() + "/SITE.CCM";
+    remoteccm::ProfileSettings s = remoteccm::LoadProfile(expected_path, expected_env);
+    s.server_name = "ccm2.example.com";
+    s.use_dialup = true;
+    s.dial_user_name = "dialer";
+    s.dial_password = "dial pw";
+    s.dial_domain = "CORP";
+    s.login = "alice";
+    s.password = "s3cret";
+    s.destination_file = Path(QStringLiteral("out/NEW.TXT"));
+    s.overwrite = s.sql_backup = true;
+    s.connect_sql_mode = remoteccm::RetrievalMode::kBySqlQuery;
+    s.connect_sql = {"SELECT * FROM CallDetailRecord", "  WHERE duration > 0"};
+    s.disconnect_sql = {"DELETE FROM CallDetailRecord"};
+    s.new_rec_incr_value = 5;
+    s.new_rec_incr_mode = remoteccm::IncrementMode::kHours;
+    s.late_arrival_minutes = 90;
+    s.from_date_range = QDate(1899, 12, 30).daysTo(QDate(2026, 1, 2));
+    s.to_date_range = QDate(1899, 12, 30).daysTo(QDate(2026, 1, 5));
+    s.date_range_incr_value = 2;
+    s.date_range_incr_mode = remoteccm::IncrementMode::kMinutes;
+    s.delete_recs = true;
+    s.poll_again = false;
+    s.wait_before_polling_again = 7;
+    s.time_zone_option = remoteccm::TimeZoneOption::kSelected;
+    const int berlin = remoteccm::FindTimeZone(zones_, "Europe/Berlin");
+    s.time_zone_name = zones_[static_cast<std::size_t>(berlin)].display_name;
+    s.time_zone_rule = zones_[static_cast<std::size_t>(berlin)].rule;
+    s.sql_database_name = Path(QStringLiteral("cdr.db"));  // the string's Database=
+    remoteccm::SaveProfile(s, expected_env);
+    QCOMPARE(Bytes(HomeFile("SITE.CCM")), Bytes(QString::fromStdString(expected_path)));
+    QCOMPARE(Bytes(HomeFile("CCM_FIELDS.INF")),
+             QByteArray("[CCM_FIELDS]\r\ncdrRecordType=1\r\ndateTimeOrigination=22\r\n"
+                        "callingPartyNumber=22\r\noriginalCalledPartyNumber=24\r\nduration=8\r\n"
+                        "clientMatterCode=16\r\n"));
+  }
+
+  // Cancel after changes on every kind of page leaves both files byte for byte; the page that
+  // was current is current again at the next showing.
+  void cancelLeavesTheFilesUntouched() {
+    Put(HomeFile("CCM_FIELDS.INF"), "[CCM_FIELDS]\r\nduration = 8\r\nCSV=N\r\n");
+    const QByteArray profile = Bytes(HomeFile("SITE.CCM"));
+    auto window = Open();
+    InDialog(*window, [&](TOptFrm* form) {
+      QCOMPARE(GridNames(form), QStringList{QStringLiteral("duration=8")});
+      Child<QLineEdit>(form, "ProfileName1")->setText(QStringLiteral("OTHER"));
+      Child<QComboBox>(form, "RetrieveListBox1")->setCurrentIndex(3);
+      Child<QRadioButton>(form, "TZComputerRadioButton1")->setChecked(true);
+      SelectField(form, "pkid");
+      Page(form, "LoginTabSheet1");
+      Child<QPushButton>(form, "Button2")->click();
+    });
+    QCOMPARE(Bytes(HomeFile("SITE.CCM")), profile);
+    QCOMPARE(Bytes(HomeFile("CCM_FIELDS.INF")),
+             QByteArray("[CCM_FIELDS]\r\nduration = 8\r\nCSV=N\r\n"));
+    QVERIFY(!QFile::exists(HomeFile("OTHER.CCM")));
+    InDialog(*window, [&](TOptFrm* form) {
+      QCOMPARE(Child<QTabWidget>(form, "PageControl1")->currentWidget(),
+               Child(form, "LoginTabSheet1"));
+      QCOMPARE(Child<QLineEdit>(form, "ProfileName1")->text(), QStringLiteral("SITE"));
+    });
+  }
+
+  // Each check of OK keeps the dialog open with its message and writes nothing.
+  void okChecks_data() {
+    QTest::addColumn<QString>("change");
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<QString>("page");
+    QTest::newRow("selected zone, none chosen") << "zone"
+                                                << "Please select a time zone."
+                                                << "AdvancedTabSheet";
+    QTest::newRow("no field") << "clear"
+                              << "The Selected Fields list must contain at least one field."
+                              << "AdvancedTabSheet";
+    QTest::newRow("width 0, not the current row")
+        << "width 0"
+        << "Field Length cannot be zero nor greater than 40"
+        << "AdvancedTabSheet";
+    QTest::newRow("width 41") << "width 41"
+                              << "Field Length cannot be zero nor greater than 40"
+                              << "AdvancedTabSheet";
+    QTest::newRow("total 251") << "total 251"
+                               << "The total record length (251) must be 250 or less."
+                               << "AdvancedTabSheet";
+    QTest::newRow("start changed, No")
+        << "start"
+        << "The data collection retrieve records starting at values have been changed. These "
+           "changes will be lost unless the Update button is pressed. Proceed?"
+        << "RetrievalTabSheet1";
+    QTest::newRow("blank profile name") << "name  "
+                                        << "Please enter a profile name."
+                                        << "GeneralTabSheet1";
+    QTest::newRow("profile name with a slash") << "name a/b"
+                                               << "A profile name cannot contain \"/\""
+                                               << "GeneralTabSheet1";
+  }
+
+  void okChecks() {
+    QFETCH(QString, change);
+    QFETCH(QString, message);
+    QFETCH(QString, page);
+    const QByteArray profile = Bytes(HomeFile("SITE.CCM"));
+    auto window = Open();
+    InDialog(*window, [&](TOptFrm* form) {
+      auto* grid = Child<QTableWidget>(form, "CCMFldStringGrid1");
+      if (change == QLatin1String("zone")) {
+        Child<QRadioButton>(form, "TZSelectedRadioButton1")->setChecked(true);
+      } else if (change == QLatin1String("clear")) {
+        MessageBox::setNextAnswer(QMessageBox::Yes);
+        Child<QPushButton>(form, "ClearFldsBtn")->click();
+      } else if (change.startsWith(QLatin1String("width"))) {
+        SetWidth(form, 3, change.mid(6));
+        grid->setCurrentCell(0, 0);
+      } else if (change == QLatin1String("total 251")) {
+        for (int row = 1; row < 6; ++row) SetWidth(form, row, QStringLiteral("40"));  // 207
+        SelectField(form, "dateTimeConnect");                                         // 230
+        SetWidth(form, 6, QStringLiteral("40"));                                      // 248
+        SetWidth(form, 0, QStringLiteral("4"));                                       // 251
+      } else if (change == QLatin1String("start")) {
+        Page(form, "RetrievalTabSheet1");
+        Child<QComboBox>(form, "RetrieveListBox1")->setCurrentIndex(2);
+        MessageBox::setNextAnswer(QMessageBox::Ok);
+        Child<QPushButton>(form, "EditNewRecsBtn")->click();
+        Child<QTimeEdit>(form, "NewRecTimePicker1")->setTime(QTime(13, 14));
+        Page(form, "GeneralTabSheet1");
+        MessageBox::setNextAnswer(QMessageBox::No);
+      } else if (change.startsWith(QLatin1String("name"))) {
+        Child<QLineEdit>(form, "ProfileName1")->setText(change.mid(5));
+      }
+      MessageBox::setNextAnswer(change == QLatin1String("start") ? QMessageBox::No
+                                                                 : QMessageBox::Ok);
+      Child<QPushButton>(form, "OkBtn")->click();
+      QVERIFY2(MessageBox::lastText().startsWith(message), qPrintable(MessageBox::lastText()));
+      QVERIFY(form->isVisible());
+      QCOMPARE(Child<QTabWidget>(form, "PageControl1")->currentWidget()->objectName(), page);
+      if (change == QLatin1String("zone")) {
+        QVERIFY(Child<QTabWidget>(form, "AdvancedPageControl1")->currentWidget() ==
+                Child(form, "AdvTimeZoneTabSheet"));
+      }
+      if (change.startsWith(QLatin1String("width"))) QCOMPARE(grid->currentRow(), 3);
+      if (change == QLatin1String("start")) {
+        QCOMPARE(form->focusWidget(), Child(form, "EditNewRecsBtn"));
+      }
+    });
+    QCOMPARE(Bytes(HomeFile("SITE.CCM")), profile);
+    QVERIFY(!QFile::exists(HomeFile("CCM_FIELDS.INF")));
+  }
+
+  // Add, remove, reorder, widths and the 250-character record against the SQLite table; the
+  // grid as written to CCM_FIELDS.INF.
+  void fieldSelection() {
+    auto window = Open();
+    InDialog(*window, [&](TOptFrm* form) {
+      QCOMPARE(Child<QListWidget>(form, "CDRFieldsListBox1")->count(), 68);
+      QCOMPARE(SelectedLabel(form), QStringLiteral("Selected Fields (99 characters)"));
+      auto* grid = Child<QTableWidget>(form, "CCMFldStringGrid1");
+      SelectField(form, "dateTimeConnect");
+      QCOMPARE(SelectedLabel(form), QStringLiteral("Selected Fields (122 characters)"));
+      QCOMPARE(grid->currentRow(), 6);
+      SelectField(form, "dateTimeConnect");  // already there: nothing
+      QCOMPARE(grid->rowCount(), 7);
+      Child<QPushButton>(form, "UpBitBtn")->click();
+      Child<QPushButton>(form, "UpBitBtn")->click();
+      QCOMPARE(grid->item(4, 0)->text(), QStringLiteral("dateTimeConnect"));
+      Child<QPushButton>(form, "DownBitBtn")->click();
+      QCOMPARE(grid->currentRow(), 5);
+      grid->setCurrentCell(0, 0);
+      Child<QPushButton>(form, "RemoveFldBtn")->click();  // cdrRecordType
+      QCOMPARE(SelectedLabel(form), QStringLiteral("Selected Fields (120 characters)"));
+      // To exactly 250, then one field more is refused.
+      for (int row = 0; row < 6; ++row) SetWidth(form, row, QStringLiteral("40"));
+      QCOMPARE(SelectedLabel(form), QStringLiteral("Selected Fields (246 characters)"));
+      SetWidth(form, 5, QStringLiteral("21"));  // clientMatterCode: 227
+      MessageBox::setNextAnswer(QMessageBox::Ok);
+      SelectField(form, "origDeviceName");  // 129 wide: refused
+      QVERIFY(MessageBox::lastText().startsWith(QStringLiteral("Adding field origDeviceName")));
+      SelectField(form, "globalCallID_callId");  // 10 + 1: 238
+      SelectField(form, "origSpan");             // 249
+      QCOMPARE(SelectedLabel(form), QStringLiteral("Selected Fields (249 characters)"));
+      MessageBox::setNextAnswer(QMessageBox::Ok);
+      SelectField(form, "cdrRecordType");  // 1 + 1: 251
+      QCOMPARE(MessageBox::lastText(),
+               QStringLiteral("Adding field cdrRecordType will exceed the 250 record size limit. "
+                              "Field not added."));
+      SetWidth(form, 7, QStringLiteral("9"));
+      SelectField(form, "cdrRecordType");
+      QCOMPARE(SelectedLabel(form), QStringLiteral("Selected Fields (250 characters)"));
+      // Letters never reach a width; a name is never edited.
+      grid->setCurrentCell(1, 1);
+      QTest::keyClicks(grid, QStringLiteral("x"));
+      QCOMPARE(grid->item(1, 1)->text(), QStringLiteral("40"));
+      QVERIFY(!(grid->item(1, 0)->flags() & Qt::ItemIsEditable));
+      Child<QPushButton>(form, "OkBtn")->click();
+    });
+    QCOMPARE(Bytes(HomeFile("CCM_FIELDS.INF")),
+             QByteArray("[CCM_FIELDS]\r\ndateTimeOrigination=40\r\ncallingPartyNumber=40\r\n"
+                        "originalCalledPartyNumber=40\r\nduration=40\r\ndateTimeConnect=40\r\n"
+                        "clientMatterCode=21\r\nglobalCallID_callId=10\r\norigSpan=9\r\n"
+                        "cdrRecordType=1\r\n"));
+  }
+
+  // What CCM_FIELDS.INF may hold by mistake: unknown columns, widths of 0, -3, "abc" and 41, a
+  // column twice, 300 entries; default.inf for Default.
+  void fieldListWithBadEntries() {
+    QByteArray list(
+        "[CCM_FIELDS]\r\nnoSuchColumn=10\r\nduration=0\r\npkid=-3\r\n"
+        "origSpan=abc\r\nclientMatterCode=41\r\ncallingPartyNumber=20\r\n"
+        "callingPartyNumber=12\r\nCSV=Y\r\n[Other]\r\nkept=1\r\n");
+    Put(HomeFile("CCM_FIELDS.INF"), list);
+    Put(HomeFile("default.inf"), "[CCM_FIELDS]\r\nduration=0\r\npkid=5\r\nnothing=3\r\n");
+    auto window = Open();
+    InDialog(*window, [&](TOptFrm* form) {
+      QCOMPARE(GridNames(form), (QStringList{QStringLiteral("clientMatterCode=41"),
+                                             QStringLiteral("callingPartyNumber=20"),
+                                             QStringLiteral("callingPartyNumber=12")}));
+      MessageBox::setNextAnswer(QMessageBox::Ok);
+      Child<QPushButton>(form, "OkBtn")->click();
+      QVERIFY(form->isVisible());
+      MessageBox::setNextAnswer(QMessageBox::Yes);
+      Child<QPushButton>(form, "DefaultFldsBtn")->click();
+      QCOMPARE(GridNames(form),
+               (QStringList{QStringLiteral("duration=8"), QStringLiteral("pkid=5")}));
+      Child<QPushButton>(form, "OkBtn")->click();
+      QVERIFY(!form->isVisible());
+    });
+    QCOMPARE(Bytes(HomeFile("CCM_FIELDS.INF")),
+             QByteArray("[Other]\r\nkept=1\r\n[CCM_FIELDS]\r\nduration=8\r\npkid=5\r\nCSV=Y\r\n"));
+
+    QByteArray many("[CCM_FIELDS]\r\n");
+    for (int i = 0; i < 300; ++i) many += "duration=1\r\n";
+    Put(HomeFile("CCM_FIELDS.INF"), many);
+    InDialog(*window, [&](TOptFrm* form) {
+      QCOMPARE(SelectedLabel(form), QStringLiteral("Selected Fields (600 characters)"));
+      MessageBox::setNextAnswer(QMessageBox::Ok);
+      Child<QPushButton>(form, "OkBtn")->click();
+      QCOMPARE(MessageBox::lastText(),
+               QStringLiteral("The total record length (600) must be 250 or less."));
+    });
+  }
+
+  // A database that cannot be reached: the notice instead of the sub-pages, OK still saves
+  // and the stored selection stays. One that answers late: the dialog says it is reading, stays
+  // responsive, and Cancel closes it at once.
+  void unreachableOrLateDatabase() {
+    Put(HomeFile("CCM_FIELDS.INF"), "[CCM_FIELDS]\r\nduration=8\r\n");
+    WriteProfile("SITE", {{"SQLConnectionString", Sqlite("none/cdr.db")}});
+    auto window = Open();
+    InDialog(*window, [&](TOptFrm* form) {
+      Page(form, "AdvancedTabSheet");
+      QVERIFY(!Child(form, "AdvancedPageControl1")->isVisible());
+      QVERIFY(Child(form, "AdvancedPanelCaption1")->isVisible());
+      Child<QLineEdit>(form, "ServerName1")->setText(QStringLiteral("ccm9"));
+      Page(form, "GeneralTabSheet1");  // the field checks are skipped
+      Child<QPushButton>(form, "OkBtn")->click();
+      QVERIFY(!form->isVisible());
+    });
+    QCOMPARE(window->Settings().server_name, std::string("ccm9"));
+    QCOMPARE(Bytes(HomeFile("CCM_FIELDS.INF")), QByteArray("[CCM_FIELDS]\r\nduration=8\r\n"));
+
+    WriteProfile("SITE", {});
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool released = false;
+    remoteccm::gui::DbWorker::SetBeforeWork([&] {
+      std::unique_lock lock(mutex);
+      changed.wait(lock, [&] { return released; });
+    });
+    const auto release = qScopeGuard([&] {
+      {
+        std::lock_guard lock(mutex);
+        released = true;
+      }
+      changed.notify_all();
+      remoteccm::gui::DbWorker::SetBeforeWork(nullptr);
+    });
+    bool reading = false;
+    WhenModalOpens([&](QWidget* modal) {
+      auto* form = qobject_cast<TOptFrm*>(modal);
+      QTest::qWait(50);  // events flow while the query waits
+      reading = form->ReadingColumns() && !Child(form, "ReadingLabel1")->isHidden();
+      Child<QPushButton>(form, "Button2")->click();
+    });
+    Child<QPushButton>(window.get(), "PropertiesBtn1")->click();
+    QVERIFY(reading);
+    QVERIFY(!window->OptFrm()->isVisible());
+  }
+
+  // Browse loads a script into the two memos by its rules; a cancelled choice changes nothing.
+  void scriptFiles_data() {
+    QTest::addColumn<QByteArray>("script");
+    QTest::addColumn<QString>("selection");
+    QTest::addColumn<QString>("deletion");
+    const QString kept_selection = QStringLiteral("SELECT kept");
+    const QString kept_deletion = QStringLiteral("DELETE kept");
+    QTest::newRow("no sections") << QByteArray("ConnectSQL0=SELECT 1\r\n") << kept_selection
+                                 << kept_deletion;
+    QTest::newRow("cancelled") << QByteArray() << kept_selection << kept_deletion;
+    QTest::newRow("numbered from 1, <end> in the middle, blanks kept")
+        << QByteArray(
+               "[CONNECT_SQL]\r\nConnectSQL3=  WHERE x\r\nconnectsql1=SELECT *\r\n"
+               "ConnectSQL2=<end>\r\n[DISCONNECT_SQL]\r\nDisconnectSQL0=DELETE\r\n"
+               "DisconnectSQL1=   \r\n")
+        << QStringLiteral("SELECT *\n  WHERE x") << QStringLiteral("DELETE");
+    QTest::newRow("a gap hides what follows; no deletion section empties it")
+        << QByteArray("[CONNECT_SQL]\r\nConnectSQL0=A\r\nConnectSQL1=B\r\nConnectSQL5=C\r\n")
+        << QStringLiteral("A\nB") << QString();
+    QTest::newRow("only <end>") << QByteArray("[CONNECT_SQL]\r\nConnectSQL0=<end>\r\n") << QString()
+                                << QString();
+    QByteArray big("[CONNECT_SQL]\r\n");
+    for (int i = 0; i < 10000; ++i) big += "ConnectSQL" + QByteArray::number(i) + "=L\r\n";
+    QTest::newRow("10,000 lines") << big
+                                  << QStringList(10000, QStringLiteral("L")).join(QLatin1Char('\n'))
+                                  << QString();
+  }
+
+  void scriptFiles() {
+    QFETCH(QByteArray, script);
+    QFETCH(QString, selection);
+    QFETCH(QString, deletion);
+    const QString path = dir_.path() + QStringLiteral("/sample.ssq");
+    Put(path, script);
+    auto window = Open();
+    InDialog(*window, [&](TOptFrm* form) {
+      Page(form, "RetrievalTabSheet1");
+      Child<QComboBox>(form, "RetrieveListBox1")->setCurrentIndex(4);
+      Child<QPlainTextEdit>(form, "ConnectSQL1")->setPlainText(QStringLiteral("SELECT kept"));
+      Child<QPlainTextEdit>(form, "DisconnectSQL1")->setPlainText(QStringLiteral("DELETE kept"));
+      FileDialog::setNextFileName(script.isEmpty() ? QString() : path);
+      Child<QPushButton>(form, "Button7")->click();
+      QCOMPARE(FileDialog::lastRequest().filter,
+               QStringLiteral("Sample SQL Scripts (*.ssq);;All Files (*)"));
+      QCOMPARE(FileDialog::lastRequest().folder, dir_.path() + QStringLiteral("/out"));
+      QCOMPARE(Child<QPlainTextEdit>(form, "ConnectSQL1")->toPlainText(), selection);
+      QCOMPARE(Child<QPlainTextEdit>(form, "DisconnectSQL1")->toPlainText(), deletion);
+    });
+  }
+
+  // The builder shows the parts of the current string, tests the connection off the
+  // user-interface thread without showing the password, and returns the string; the login
+  // the string names becomes the profile's, and the columns are read from the new database.
+  void connectionBuilder_data() {
+    QTest::addColumn<bool>("postgres");
+    QTest::newRow("SQLite") << false;
+    QTest::newRow("PostgreSQL") << true;
+  }
+
+  void connectionBuilder() {
+    QFETCH(bool, postgres);
+    remoteccm::ConnectionParts server;
+    if (postgres) {
+      const char* pg = std::getenv("REMOTECCM_TEST_PG");
+      if (pg == nullptr) {
+        if (std::getenv("REMOTECCM_REQUIRE_PG") != nullptr) QFAIL("no REMOTECCM_TEST_PG");
+        QSKIP("no test PostgreSQL server (REMOTECCM_TEST_PG)");
+      }
+      server = remoteccm::SplitConnectionString(pg);
+      remoteccm::DbConnection pg_db;
+      pg_db.Connect(pg, "", "", "");
+      pg_db.Execute("DROP TABLE IF EXISTS CallDetailRecord");
+      pg_db.Execute(remoteccm::CdrCreateTableStatement());
+    }
+    const QString other_db = QString::fromStdString(Path(QStringLiteral("other.db")));
+    QVERIFY(QFile::copy(QString::fromStdString(Path(QStringLiteral("cdr.db"))), other_db));
+    auto window = Open();
+    InDialog(*window, [&](TOptFrm* form) {
+      Page(form, "LoginTabSheet1");
+      WhenModalOpens([&](QWidget* modal) {
+        auto* builder = qobject_cast<remoteccm::gui::TConnBuildFrm*>(modal);
+        QCOMPARE(Child<QComboBox>(builder, "DriverComboBox1")->currentText(),
+                 QStringLiteral("SQLite3"));
+        QCOMPARE(Child<QLineEdit>(builder, "FileNameEdit1")->text(),
+                 QString::fromStdString(Path(QStringLiteral("cdr.db"))));
+        if (postgres) {
+          auto* drivers = Child<QComboBox>(builder, "DriverComboBox1");
+          drivers->setCurrentIndex(drivers->findText(QString::fromStdString(server.driver)));
+          Child<QLineEdit>(builder, "HostEdit1")->setText(QString::fromStdString(server.host));
+          Child<QLineEdit>(builder, "PortEdit1")->setText(QString::fromStdString(server.port));
+          Child<QLineEdit>(builder, "DatabaseEdit1")
+              ->setText(QString::fromStdString(server.database));
+          Child<QLineEdit>(builder, "UserEdit1")->setText(QString::fromStdString(server.user));
+          Child<QLineEdit>(builder, "PasswordEdit1")
+              ->setText(QString::fromStdString(server.password));
+        } else {
+          Child<QLineEdit>(builder, "FileNameEdit1")->setText(other_db);
+        }
+        Child<QPushButton>(builder, "TestBtn1")->click();
+        WaitUntil([&] { return !builder->Testing(); });
+        const QString said = Child<QPlainTextEdit>(builder, "TestMemo1")->toPlainText();
+        QVERIFY2(said.contains(QStringLiteral("Table CallDetailRecord reachable: 68 columns")),
+                 qPrintable(said));
+        if (postgres) {
+          QVERIFY(!said.contains(QString::fromStdString(server.password)));
+          QVERIFY(said.contains(QStringLiteral("PWD=***")));
+        }
+        Child<QPushButton>(builder, "OkBtn1")->click();
+      });
+      Child<QPushButton>(form, "Build1")->click();
+      const QString expected =
+          postgres
+              ? QString::fromStdString("Driver=" + server.driver + ";Server=" + server.host +
+                                       ";Port=" + server.port + ";Database=" + server.database +
+                                       ";UID=" + server.user + ";PWD=" + server.password)
+              : QStringLiteral("Provider=MSDASQL;Driver=SQLite3;Database=") + other_db;
+      QCOMPARE(Child<QLineEdit>(form, "SQLConnString")->text(), expected);
+      QCOMPARE(Child<QLineEdit>(form, "Login1")->text(),
+               postgres ? QString::fromStdString(server.user) : QStringLiteral("cdr"));
+      QVERIFY(form->ReadingColumns());
+      WaitUntil([&] { return !form->ReadingColumns(); });
+      QCOMPARE(Child<QListWidget>(form, "CDRFieldsListBox1")->count(), 68);
+      Child<QPushButton>(form, "OkBtn")->click();
+    });
+    QCOMPARE(window->Settings().sql_database_name,
+             postgres ? server.database : other_db.toStdString());
+  }
+
+  // The dial-up page over a phone book: the profile's entry or else the first, the stored
+  // credentials shown, the edits stored as the entry's on save; without dial-up networking it
+  // says so.
+  void dialUpPage() {
+    PhoneBookDialer dialer;
+    remoteccm::gui::TConnectPage page(dialer);
+    remoteccm::ProfileSettings settings;
+    settings.use_dialup = true;
+    settings.phonebook_entry = "branch";
+    settings.dial_user_name = "profile-user";
+    page.Load(settings);
+    page.RefreshEntryListClick();
+    auto* entries = Child<QComboBox>(&page, "EntrySelect");
+    QCOMPARE(entries->currentText(), QStringLiteral("Branch"));
+    QCOMPARE(Child<QLineEdit>(&page, "UserNameEdit")->text(), QStringLiteral("br-user"));
+    QCOMPARE(Child<QLineEdit>(&page, "PasswordEdit")->text(), QString());
+    QCOMPARE(page.StatusText(), QStringLiteral("Branch"));
+    entries->setCurrentIndex(0);
+    Q_EMIT entries->activated(0);
+    QCOMPARE(Child<QLineEdit>(&page, "DomainEdit")->text(), QStringLiteral("HQ"));
+    Child<QLineEdit>(&page, "UserNameEdit")->setText(QStringLiteral("new-user"));
+    page.Collect(settings);
+    page.StoreDialParams();
+    QCOMPARE(settings.phonebook_entry, std::string("Head office"));
+    QCOMPARE(dialer.stored["Head office"].user_name, std::string("new-user"));
+    QCOMPARE(dialer.stored["Head office"].phone_number, std::string("555"));
+
+    auto window = Open();
+    InDialog(*window, [&](TOptFrm* form) {
+      auto* use = Child<QCheckBox>(form, "UseDialupCheckBox1");
+      use->setChecked(true);
+      QVERIFY(!Child(form, "DialParametersGrp1")->isHidden());
+      QCOMPARE(Child<QLabel>(form, "StatusPanel1")->text(),
+               QStringLiteral("Invalid or Blank Entry List"));
+      QCOMPARE(Child<QLabel>(form, "DialNoteLabel1")->text(),
+               QStringLiteral("Dial-up networking is not available on this system."));
+      Child<QPushButton>(form, "DialProperties1")->click();
+      QCOMPARE(Child<QLabel>(form, "StatusPanel1")->text(),
+               QStringLiteral("The phone book entry could not be found."));
+      Child<QPushButton>(form, "NewEntry1")->click();
+      QCOMPARE(Child<QLabel>(form, "StatusPanel1")->text(),
+               QStringLiteral("Dial-up networking is not available on this system."));
+      use->setChecked(false);
+      QVERIFY(Child(form, "DialParametersGrp1")->isHidden());
+      QCOMPARE(Child<QLabel>(form, "StatusPanel1")->text(), QString());
+    });
+  }
+
+  // The time there now, by the option chosen (the clock stands at 2027-01-15 08:00 UTC).
+  void timeThere_data() {
+    QTest::addColumn<QString>("radio");
+    QTest::addColumn<QString>("zone");
+    QTest::addColumn<QString>("shown");
+    QTest::newRow("manual -5") << "TZManualRadioButton1" << QString() << "2027-01-15 03:00";
+    QTest::newRow("New York") << "TZSelectedRadioButton1"
+                              << "America/New_York"
+                              << "2027-01-15 03:00";
+    QTest::newRow("Kolkata") << "TZSelectedRadioButton1"
+                             << "Asia/Kolkata"
+                             << "2027-01-15 13:30";
+    QTest::newRow("a zone no longer in the list") << "TZSelectedRadioButton1"
+                                                  << "Atlantis/Capital"
+                                                  << "Choose the time zone";
+  }
+
+  void timeThere() {
+    QFETCH(QString, radio);
+    QFETCH(QString, zone);
+    QFETCH(QString, shown);
+    WriteProfile("SITE",
+                 {{"SQLTimeZoneOption", radio.contains(QLatin1String("Manual")) ? "3" : "2"},
+                  {"SQLTimeZoneName", zone.toStdString()}});
+    auto window = Open();
+    InDialog(*window, [&](TOptFrm* form) {
+      QVERIFY(Child<QRadioButton>(form, radio.toLatin1().constData())->isChecked());
+      QVERIFY2(Child<QLabel>(form, "TZNowLabel1")->text().contains(shown),
+               qPrintable(Child<QLabel>(form, "TZNowLabel1")->text()));
+    });
+  }
+
+  // No text of any page is cut, in any retrieval mode, with the designed size or larger.
+  void textsFit() {
+    auto window = Open();
+    InDialog(*window, [&](TOptFrm* form) {
+      QVERIFY(form->width() >= 478 && form->height() >= 438);
+      auto* pages = Child<QTabWidget>(form, "PageControl1");
+      auto* advanced = Child<QTabWidget>(form, "AdvancedPageControl1");
+      const auto check = [&](const QString& where) {
+        for (QWidget* widget : form->findChildren<QWidget*>()) {
+          if (!widget->isVisible()) continue;
+          bool fits = true;
+          QString text;
+          if (auto* label = qobject_cast<QLabel*>(widget)) {
+            text = label->text();
+            fits = label->wordWrap() ? label->height() >= label->heightForWidth(label->width())
+                                     : label->width() >= label->sizeHint().width() &&
+                                           label->height() >= label->sizeHint().height();
+          } else if (auto* push = qobject_cast<QPushButton*>(widget)) {
+            text = push->text();
+            const int icon = push->icon().isNull() ? 0 : push->iconSize().width();
+            fits = push->width() >=
+                   push->fontMetrics().horizontalAdvance(QString(text).remove(QLatin1Char('&'))) +
+                       icon + 8;
+          } else if (auto* button = qobject_cast<QAbstractButton*>(widget)) {
+            text = button->text();
+            fits = button->width() >= button->sizeHint().width();
+          }
+          QVERIFY2(fits, qPrintable(where + QStringLiteral(": ") + text));
+        }
+      };
+      for (int i = 0; i < pages->count(); ++i) {
+        pages->setCurrentIndex(i);
+        for (int mode = 0; mode < 5 && i == 3; ++mode) {
+          Child<QComboBox>(form, "RetrieveListBox1")->setCurrentIndex(mode);
+          check(QStringLiteral("mode %1").arg(mode));
+        }
+        for (int sub = 0; sub < 2 && i == 4; ++sub) {
+          advanced->setCurrentIndex(sub);
+          check(advanced->tabText(sub));
+        }
+        check(pages->tabText(i));
+      }
+      QVERIFY(!pages->isTabVisible(pages->indexOf(Child(form, "DeleteRecsTabSheet1"))));
+    });
+  }
+
+  // The hidden Delete Recs page's command reports in its own memo.
+  void deleteRecsPage() {
+    auto window = Open();
+    InDialog(*window, [&](TOptFrm* form) {
+      Child<QPushButton>(form, "DeleteRecsBtn")->click();
+      WaitUntil([&] { return !window->Controller().Busy(); });
+      QVERIFY(Child<QPlainTextEdit>(form, "Memo2")
+                  ->toPlainText()
+                  .endsWith(QStringLiteral("Open Connection cdr\nDeleted Records\nDone")));
+    });
+    remoteccm::DbQuery count(db_);
+    count.AddLine("SELECT COUNT(*) FROM CallDetailRecord");
+    count.Open();
+    QCOMPARE(count.AsFloat(0), 0.0);
+  }
+
+  // A profile from nothing: Add, a name with dots and blanks, the connection built and tested,
+  // the mode, the destination, the fields and the zone; OK, Connect, and the lines are there.
+  void newProfileFromNothingRuns() {
+    QFile::remove(HomeFile("SITE.CCM"));
+    auto window = Open("<none>");
+    WhenModalOpens([&](QWidget* modal) {
+      auto* form = qobject_cast<TOptFrm*>(modal);
+      WaitUntil([&] { return !form->ReadingColumns(); });
+      QCOMPARE(Child<QLineEdit>(form, "ProfileName1")->text(), QString());
+      Child<QLineEdit>(form, "ProfileName1")->setText(QStringLiteral("New. Site"));
+      WhenModalOpens([&](QWidget* builder) {
+        Child<QLineEdit>(builder, "FileNameEdit1")
+            ->setText(QString::fromStdString(Path(QStringLiteral("cdr.db"))));
+        Child<QPushButton>(builder, "OkBtn1")->click();
+      });
+      Child<QPushButton>(form, "Build1")->click();
+      Child<QComboBox>(form, "RetrieveListBox1")->setCurrentIndex(1);
+      Child<QLineEdit>(form, "DestFileName1")
+          ->setText(QString::fromStdString(Path(QStringLiteral("out/NEW.TXT"))));
+      WaitUntil([&] { return !form->ReadingColumns(); });
+      Child<QRadioButton>(form, "TZManualRadioButton1")->setChecked(true);
+      Child<QSpinBox>(form, "TZOffSet1")->setValue(0);
+      Child<QPushButton>(form, "OkBtn")->click();
+    });
+    Child<QAction>(window.get(), "Add1")->trigger();
+    QVERIFY(QFile::exists(HomeFile("NewSite.CCM")));
+    QCOMPARE(Child<QComboBox>(window.get(), "Profilenamebox1")->currentText(),
+             QStringLiteral("NewSite"));
+    Child<QPushButton>(window.get(), "ConnectBtn1")->click();
+    WaitUntil([&] { return !window->Controller().Busy(); });
+    const QByteArray lines = Bytes(QString::fromStdString(Path(QStringLiteral("out/NEW.TXT"))));
+    QVERIFY2(lines.count('\n') == 1 && lines.contains(" 1001 "), lines.constData());
+  }
+};
+
+QTEST_MAIN(OptionsTest)
+#include "options_test.moc"
