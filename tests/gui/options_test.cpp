@@ -581,6 +581,14 @@ class OptionsTest : public QObject {
         << QStringLiteral("A\nB") << QString();
     QTest::newRow("only <end>") << QByteArray("[CONNECT_SQL]\r\nConnectSQL0=<end>\r\n") << QString()
                                 << QString();
+    QFile sample(QStringLiteral(REMOTECCM_SOURCE_DIR "/packaging/sql/last-day.ssq"));
+    QVERIFY(sample.open(QIODevice::ReadOnly));
+    const QString window = QStringLiteral(
+        "WHERE dateTimeDisconnect >=\n  (SELECT MAX(dateTimeDisconnect) FROM CallDetailRecord) - "
+        "86400");
+    QTest::newRow("the shipped last-day.ssq")
+        << sample.readAll() << QStringLiteral("SELECT * FROM CallDetailRecord\n") + window
+        << QStringLiteral("DELETE FROM CallDetailRecord\n") + window;
     QByteArray big("[CONNECT_SQL]\r\n");
     for (int i = 0; i < 10000; ++i) big += "ConnectSQL" + QByteArray::number(i) + "=L\r\n";
     QTest::newRow("10,000 lines") << big

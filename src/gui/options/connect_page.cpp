@@ -71,7 +71,7 @@ TConnectPage::TConnectPage(Dialer& dialer, QWidget* parent)
     return label;
   };
   form->addRow(row("&Phonebook entry", "Label17", entry_select_), entry_row);
-  form->addRow(row("User &name", "Label18", user_name_edit_), user_name_edit_);
+  form->addRow(row("User na&me", "Label18", user_name_edit_), user_name_edit_);
   form->addRow(row("Pass&word", "Label19", password_edit_), password_edit_);
   form->addRow(row("&Domain", "Label20", domain_edit_), domain_edit_);
   auto* group = new QVBoxLayout(dial_parameters_grp1_);

@@ -93,7 +93,7 @@ TFieldsPage::TFieldsPage(std::filesystem::path program_home, QWidget* parent)
                 "SelectFldLabel")),
       ccm_fld_string_grid1_(
           Named(new FieldGrid(1, 2, advanced_tab_group_box1_), "CCMFldStringGrid1")),
-      default_flds_btn_(Named(new QPushButton(QStringLiteral("De&fault"), advanced_tab_group_box1_),
+      default_flds_btn_(Named(new QPushButton(QStringLiteral("Defa&ult"), advanced_tab_group_box1_),
                               "DefaultFldsBtn")),
       up_bit_btn_(Named(new QPushButton(advanced_tab_group_box1_), "UpBitBtn")),
       down_bit_btn_(Named(new QPushButton(advanced_tab_group_box1_), "DownBitBtn")),

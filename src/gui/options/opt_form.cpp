@@ -319,6 +319,12 @@ bool TOptFrm::Edit(ProfileSettings& settings) {
 // ---- The Advanced page ---------------------------------------------------------------------
 
 void TOptFrm::LoadFieldSelection() {
+  // Where the sub-pages are hidden after a failed query, the notice says that it reads again.
+  if (advanced_page_control1_->isHidden()) {
+    advanced_error_label1_->setText(QStringLiteral("Reading the columns of %1 from the database...")
+                                        .arg(Q(settings_.sql_table_name)));
+    advanced_error_label1_->show();
+  }
   ProfileSettings source = settings_;
   source.sql_connection_string = S(sql_conn_string_->text());
   TakeDatabaseFromConnectionString(source);

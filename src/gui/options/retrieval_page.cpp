@@ -97,7 +97,7 @@ TRetrievalPage::TRetrievalPage(std::filesystem::path program_home, std::filesyst
   button3_ = Named(new QPushButton(QStringLiteral("&Browse"), destination), "Button3");
   button3_->setAutoDefault(false);
   overwrite1_ =
-      Named(new QCheckBox(QStringLiteral("&Overwrite existing file when merging new transfers"),
+      Named(new QCheckBox(QStringLiteral("Overwrite existing file when merging new transfers"),
                           destination),
             "Overwrite1");
   sql_backup1_ = Named(new QCheckBox(QStringLiteral("Make a backup copy of all data (.bak) "
@@ -125,7 +125,7 @@ TRetrievalPage::TRetrievalPage(std::filesystem::path program_home, std::filesyst
   panels_->addWidget(BuildDateQueryPanel());
   panels_->addWidget(BuildSqlPanel());
   sql_delete_recs_chk_box1_ =
-      Named(new QCheckBox(QStringLiteral("De&lete Selected Records"), collection),
+      Named(new QCheckBox(QStringLiteral("Delete Selecte&d Records"), collection),
             "SQLDeleteRecsChkBox1");
   poll_again1_ = Named(new QCheckBox(QStringLiteral("&Poll again until zero records returned. "
                                                     "Pause for"),
@@ -141,7 +141,7 @@ TRetrievalPage::TRetrievalPage(std::filesystem::path program_home, std::filesyst
                              "PollAgainLabel2");
   auto* mode_row = new QHBoxLayout;
   mode_row->addWidget(
-      Buddy("Connect to CCM and &Retrieve", "Label9", retrieve_list_box1_, collection));
+      Buddy("Connect to CCM and Retrie&ve", "Label9", retrieve_list_box1_, collection));
   mode_row->addWidget(retrieve_list_box1_, 1);
   auto* poll_row = new QHBoxLayout;
   poll_row->addWidget(poll_again1_);
@@ -220,7 +220,7 @@ QWidget* TRetrievalPage::BuildNewRecPanel() {
   increment_row->addStretch(1);
   grid->addLayout(increment_row, 1, 1);
   grid->addWidget(
-      Buddy("&Look back for late records", "LateArrivalLabel1", late_arrival_spin_edit1_, panel), 2,
+      Buddy("Loo&k back for late records", "LateArrivalLabel1", late_arrival_spin_edit1_, panel), 2,
       0);
   auto* late_row = new QHBoxLayout;
   late_row->addWidget(late_arrival_spin_edit1_);
@@ -284,7 +284,7 @@ QWidget* TRetrievalPage::BuildSqlPanel() {
   layout->setSpacing(2);
   layout->addLayout(top);
   layout->addWidget(connect_sql1_, 1);
-  layout->addWidget(Buddy("SQL Record &Deletion Statement(s)", "Label22", disconnect_sql1_, panel));
+  layout->addWidget(Buddy("SQL Record Deletion State&ment(s)", "Label22", disconnect_sql1_, panel));
   layout->addWidget(disconnect_sql1_, 1);
   return panel;
 }

@@ -47,7 +47,7 @@ TTimeZonePage::TTimeZonePage(const ProfileEnvironment& env, QWidget* parent)
                 "TZManualRadioButton1")),
       tz_label1_(Named(new QLabel(QStringLiteral("Time &Zone"), tz_group_box1_), "TZLabel1")),
       tz_combo_box1_(Named(new QComboBox(tz_group_box1_), "TZComboBox1")),
-      tz_off_set_label1_(Named(new QLabel(QStringLiteral("Time Zone &Offset:"), tz_group_box1_),
+      tz_off_set_label1_(Named(new QLabel(QStringLiteral("Time Zone Offs&et:"), tz_group_box1_),
                                "TZOffSetLabel1")),
       tz_off_set1_(Named(new QSpinBox(tz_group_box1_), "TZOffSet1")),
       tz_now_label1_(Named(new QLabel(tz_group_box1_), "TZNowLabel1")),
