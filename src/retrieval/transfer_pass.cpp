@@ -211,6 +211,7 @@ class Pass {
         }
         ++records_;
         query_.Next();
+        c_.observer.RecordsRead(records_);
         c_.observer.Pump();
         if (c_.aborted()) break;
       }
