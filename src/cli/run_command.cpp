@@ -1,7 +1,6 @@
 // The unattended run: opens the profile the parameters name, runs it through the retrieval
 // engine with every log line on standard output, and tells the outcome by the exit status.
 #include <signal.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <cstdio>
@@ -10,6 +9,7 @@
 #include <string>
 #include <thread>
 
+#include "cli/cli_observer.h"
 #include "cli/commands.h"
 #include "profile/profile_list.h"
 #include "retrieval/engine.h"
@@ -84,47 +84,6 @@ EngineHooks FaultPointHooks() {
   }
   return {};
 }
-
-// Log lines to standard output as they come; status texts and a progress bar to standard
-// error when it is a terminal, nowhere otherwise.
-class CliObserver : public EngineObserver {
- public:
-  CliObserver() : terminal_(::isatty(STDERR_FILENO) == 1) {}
-
-  void ClearLog() override {}
-  void LogLine(std::string_view line) override {
-    std::fwrite(line.data(), 1, line.size(), stdout);
-    std::fputc('\n', stdout);
-    if (terminal_) std::fflush(stdout);
-  }
-  void SetStatus1(std::string_view text) override { Status(text); }
-  void SetStatus2(std::string_view text) override { Status(text); }
-  void SetProgress(int position) override {
-    if (!terminal_ || !shown_ || position == position_) return;
-    position_ = position;
-    const int filled = position / 5;
-    std::fprintf(stderr, "\r[%-20.*s] %3d%%", filled, "####################", position);
-    std::fflush(stderr);
-  }
-  void ShowProgress(bool shown) override { shown_ = shown; }
-  void SetRunning(bool running) override {
-    if (terminal_ && !running) std::fputc('\n', stderr);
-  }
-  void ShowConnectionError(std::string_view message) override {
-    std::fprintf(stderr, "remoteccm-cli: %.*s\n", static_cast<int>(message.size()), message.data());
-  }
-
- private:
-  void Status(std::string_view text) {
-    if (!terminal_ || text.empty()) return;
-    std::fprintf(stderr, "\r%.*s\033[K\n", static_cast<int>(text.size()), text.data());
-    position_ = -1;
-  }
-
-  bool terminal_;
-  bool shown_ = false;
-  int position_ = -1;
-};
 
 // The engine with what the CLI gives it: the log on standard output, the system clock, no
 // dial-up networking, no companion window.
