@@ -65,7 +65,8 @@ constexpr const char* kSamplePrinted =
     "SQLConnectionString=Provider=MSDASQL;Driver=SQLite3;Database=/tmp/cdr.db\n"
     "SQLAuthOption=\nSQLDatabaseName=CDR\nSQLTableName=CallDetailRecord\nSQLODBCAlias=alias\n"
     "SQLTimeZoneOption=3\nSQLTimeZoneName=\nSQLTimeZoneOffset=-5\nConnectSQL0=SELECT *\n"
-    "ConnectSQL1=FROM CallDetailRecord\nDeleteRecs=Y\nPollAgain=Y\nWaitBeforePollingAgain=3\nLateArrivalMinutes=60\n"
+    "ConnectSQL1=FROM "
+    "CallDetailRecord\nDeleteRecs=Y\nPollAgain=Y\nWaitBeforePollingAgain=3\nLateArrivalMinutes=60\n"
     "SQLDisplayRecords=N\nUseDialup=N\nDialUserName=dialer\nDialPassword=\nDialDomain=WORK\n"
     "PhonebookEntry=Office\nSQLNewRecDate=1700000001 (2023/11/14 17:13:21)\n"
     "SQLDateTimeFldName=dateTimeDisconnect\n";
