@@ -3,6 +3,7 @@
 #include <signal.h>
 
 #include <atomic>
+#include <charconv>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -61,7 +62,7 @@ EngineHooks FaultPointHooks() {
   std::string name = given;
   int occurrence = 1;
   if (const auto colon = name.find(':'); colon != std::string::npos) {
-    occurrence = std::atoi(name.c_str() + colon + 1);
+    std::from_chars(name.data() + colon + 1, name.data() + name.size(), occurrence);
     name.resize(colon);
   }
   static constexpr std::pair<const char*, PassPoint> kPoints[] = {
@@ -74,8 +75,8 @@ EngineHooks FaultPointHooks() {
     EngineHooks hooks;
     const char* action = std::getenv("REMOTECCM_FAULT_ACTION");
     const int signal = action != nullptr && std::string(action) == "stop" ? SIGSTOP : SIGKILL;
-    hooks.at_point = [point, occurrence, signal, seen = 0](PassPoint reached) mutable {
-      if (reached == point && ++seen == occurrence) {
+    hooks.at_point = [wanted = point, occurrence, signal, seen = 0](PassPoint reached) mutable {
+      if (reached == wanted && ++seen == occurrence) {
         std::fflush(stdout);
         ::kill(::getpid(), signal);
       }
