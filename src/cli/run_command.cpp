@@ -1,15 +1,16 @@
 // The unattended run: opens the profile the parameters name, runs it through the retrieval
 // engine with every log line on standard output, and tells the outcome by the exit status.
 #include <signal.h>
-#include <unistd.h>
 
 #include <atomic>
+#include <charconv>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <string>
 #include <thread>
 
+#include "cli/cli_observer.h"
 #include "cli/commands.h"
 #include "profile/profile_list.h"
 #include "retrieval/engine.h"
@@ -61,7 +62,7 @@ EngineHooks FaultPointHooks() {
   std::string name = given;
   int occurrence = 1;
   if (const auto colon = name.find(':'); colon != std::string::npos) {
-    occurrence = std::atoi(name.c_str() + colon + 1);
+    std::from_chars(name.data() + colon + 1, name.data() + name.size(), occurrence);
     name.resize(colon);
   }
   static constexpr std::pair<const char*, PassPoint> kPoints[] = {
@@ -74,8 +75,8 @@ EngineHooks FaultPointHooks() {
     EngineHooks hooks;
     const char* action = std::getenv("REMOTECCM_FAULT_ACTION");
     const int signal = action != nullptr && std::string(action) == "stop" ? SIGSTOP : SIGKILL;
-    hooks.at_point = [point, occurrence, signal, seen = 0](PassPoint reached) mutable {
-      if (reached == point && ++seen == occurrence) {
+    hooks.at_point = [wanted = point, occurrence, signal, seen = 0](PassPoint reached) mutable {
+      if (reached == wanted && ++seen == occurrence) {
         std::fflush(stdout);
         ::kill(::getpid(), signal);
       }
@@ -84,47 +85,6 @@ EngineHooks FaultPointHooks() {
   }
   return {};
 }
-
-// Log lines to standard output as they come; status texts and a progress bar to standard
-// error when it is a terminal, nowhere otherwise.
-class CliObserver : public EngineObserver {
- public:
-  CliObserver() : terminal_(::isatty(STDERR_FILENO) == 1) {}
-
-  void ClearLog() override {}
-  void LogLine(std::string_view line) override {
-    std::fwrite(line.data(), 1, line.size(), stdout);
-    std::fputc('\n', stdout);
-    if (terminal_) std::fflush(stdout);
-  }
-  void SetStatus1(std::string_view text) override { Status(text); }
-  void SetStatus2(std::string_view text) override { Status(text); }
-  void SetProgress(int position) override {
-    if (!terminal_ || !shown_ || position == position_) return;
-    position_ = position;
-    const int filled = position / 5;
-    std::fprintf(stderr, "\r[%-20.*s] %3d%%", filled, "####################", position);
-    std::fflush(stderr);
-  }
-  void ShowProgress(bool shown) override { shown_ = shown; }
-  void SetRunning(bool running) override {
-    if (terminal_ && !running) std::fputc('\n', stderr);
-  }
-  void ShowConnectionError(std::string_view message) override {
-    std::fprintf(stderr, "remoteccm-cli: %.*s\n", static_cast<int>(message.size()), message.data());
-  }
-
- private:
-  void Status(std::string_view text) {
-    if (!terminal_ || text.empty()) return;
-    std::fprintf(stderr, "\r%.*s\033[K\n", static_cast<int>(text.size()), text.data());
-    position_ = -1;
-  }
-
-  bool terminal_;
-  bool shown_ = false;
-  int position_ = -1;
-};
 
 // The engine with what the CLI gives it: the log on standard output, the system clock, no
 // dial-up networking, no companion window.

@@ -298,7 +298,9 @@ std::optional<std::vector<bool>> Engine::LookUpKeys(const ReadyNote& note,
       list += (list.empty() ? "" : ",") + QuotedKey(keys[i]);
     }
     DbQuery query(*connection);
-    query.AddLine("SELECT pkid FROM " + table + " WHERE pkid IN (" + list + ")");
+    std::string statement = "SELECT pkid FROM ";
+    statement.append(table).append(" WHERE pkid IN (").append(list).append(")");
+    query.AddLine(statement);
     query.Open();
     for (; !query.Eof(); query.Next()) {
       const auto found = positions.find(NormalizedKey(query.AsString(0)));

@@ -8,6 +8,7 @@
 // second): an observer that shows them must batch its repaints.
 #pragma once
 
+#include <cstdint>
 #include <string_view>
 
 namespace remoteccm {
@@ -33,6 +34,8 @@ class EngineObserver {
   // The database refused the connection: the driver's message. Interactive programs show it
   // in a box; an unattended run must not wait for a user and logs it instead.
   virtual void ShowConnectionError(std::string_view message) = 0;
+  // The pass has read `count` records so far: once per record, before that record's Pump.
+  virtual void RecordsRead(std::int64_t count) { (void)count; }
   // Called once per record, per 100 ms of a pause and per dial poll: where a single-threaded
   // program would run its message pump. Never per column or output line.
   virtual void Pump() {}

@@ -74,7 +74,7 @@ std::filesystem::path KeepGoneLines(const DestinationFiles& files,
     if (!present[i]) kept.append(*text, at, keys[i].bytes);
     at += keys[i].bytes;
   }
-  const std::filesystem::path path = files.spool.string() + "-gone";
+  std::filesystem::path path = files.spool.string() + "-gone";
   ReplaceFileContent(path, kept, 0600);
   return path;
 }
@@ -212,6 +212,7 @@ class Recovery {
     for (std::size_t i = 0; i < n; i += step) sample.push_back(i);
     if (sample.back() != n - 1) sample.push_back(n - 1);
     std::vector<std::string> asked;
+    asked.reserve(sample.size());
     for (const std::size_t i : sample) asked.push_back(keys[i].key);
     const std::optional<std::vector<bool>> found = lookup_(note_, asked);
     if (!found) return std::nullopt;

@@ -125,6 +125,7 @@ class Pass {
   bool Read() {
     c_.log("Get the records");
     std::vector<std::string> columns;
+    columns.reserve(static_cast<std::size_t>(query_.FieldCount()));
     for (int i = 0; i < query_.FieldCount(); ++i) columns.push_back(query_.FieldName(i));
     int date_column = -1;
     if (mode_ == RetrievalMode::kNewRecordsOnly) {
@@ -210,6 +211,7 @@ class Pass {
         }
         ++records_;
         query_.Next();
+        c_.observer.RecordsRead(records_);
         c_.observer.Pump();
         if (c_.aborted()) break;
       }

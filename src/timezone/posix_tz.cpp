@@ -7,7 +7,7 @@ namespace remoteccm {
 namespace {
 
 constexpr std::int64_t kSecondsPerDay = 86400;
-constexpr std::int64_t kDefaultTransitionTime = 2 * 3600;
+constexpr std::int64_t kDefaultTransitionTime = std::int64_t{2} * 3600;
 
 class TzReader {
  public:

@@ -99,7 +99,7 @@ bool TzifTableAgreesWithRule(std::string_view bytes, const ZoneRule& rule, std::
   const std::size_t indices_at = times_at + transitions * 8;
   const std::size_t types_at = indices_at + transitions;
   // Far beyond the rule arithmetic's years a transition says nothing about the rule.
-  constexpr std::int64_t kLastChecked = kPastRuleMoment / 1000 - 2 * 86400;
+  constexpr std::int64_t kLastChecked = kPastRuleMoment / 1000 - std::int64_t{2} * 86400;
   for (std::size_t i = 0; i < transitions; ++i) {
     const std::int64_t at = Get64(bytes, times_at + i * 8);
     if (at < from || at > kLastChecked) continue;
@@ -136,7 +136,8 @@ std::optional<PosixZoneRule> ReadZoneFile(const std::filesystem::path& file, std
     Fail(error, "zone file rule footer is not a TZ string");
     return rule;
   }
-  const std::int64_t a_year_ago = static_cast<std::int64_t>(std::time(nullptr)) - 366 * 86400;
+  const std::int64_t a_year_ago =
+      static_cast<std::int64_t>(std::time(nullptr)) - std::int64_t{366} * 86400;
   if (!TzifTableAgreesWithRule(bytes, rule->rule, a_year_ago)) rule->approximated = true;
   return rule;
 }

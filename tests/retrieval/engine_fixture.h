@@ -68,6 +68,7 @@ class RecordingObserver : public EngineObserver {
   void ShowProgress(bool shown) override { progress_shown = shown; }
   void SetRunning(bool running) override { this->running = running; }
   void ShowConnectionError(std::string_view message) override { errors.emplace_back(message); }
+  void RecordsRead(std::int64_t count) override { records_read.push_back(count); }
   void Pump() override {
     if (on_pump) on_pump();
   }
@@ -81,6 +82,7 @@ class RecordingObserver : public EngineObserver {
   std::vector<std::string> log;
   std::vector<std::string> errors;
   std::vector<int> progress;
+  std::vector<std::int64_t> records_read;
   std::string status1;
   std::string status2;
   bool progress_shown = false;

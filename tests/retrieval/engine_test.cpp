@@ -59,6 +59,8 @@ TEST_P(EngineTest, AllRecordsFormattedLinesAndDeletion) {
   }
   EXPECT_EQ(ServerCount(), 0);
   EXPECT_EQ(observer_.Count("Retrieved: " + std::to_string(calls.size()) + " records."), 1);
+  ASSERT_EQ(observer_.records_read.size(), calls.size());
+  EXPECT_EQ(observer_.records_read.back(), static_cast<std::int64_t>(calls.size()));
   EXPECT_EQ(observer_.log.back(), "Close");
   EXPECT_EQ(observer_.status2, "Operation Completed.");
   EXPECT_FALSE(std::filesystem::exists(destination_ + ".spool"));

@@ -253,6 +253,14 @@ std::optional<std::string> FindInstalled(const std::vector<std::string>& install
   return std::nullopt;
 }
 
+// The Debian package that brings the driver of that name; empty for a driver we do not know.
+std::string_view DriverPackage(std::string_view driver) {
+  if (Contains(driver, "sqlite")) return "libsqliteodbc";
+  if (Contains(driver, "postgres")) return "odbc-postgresql";
+  if (Contains(driver, "freetds") || Contains(driver, "sql server")) return "tdsodbc";
+  return {};
+}
+
 std::string JoinNames(const std::vector<std::string>& names) {
   std::string text;
   for (const std::string& name : names) {
@@ -526,8 +534,10 @@ OdbcConnectionRequest ResolveConnectionString(std::string_view text, std::string
       if (auto found = FindInstalled(installed_drivers(), Trim(*driver))) {
         driver_kind = *found;
       } else {
-        throw DbError("The ODBC driver named in Driver is not installed. Installed drivers: " +
-                      JoinNames(installed_drivers()));
+        const std::string_view package = DriverPackage(*driver);
+        throw DbError("The ODBC driver named in Driver is not installed" +
+                      (package.empty() ? "" : "; install the package " + std::string(package)) +
+                      ". Installed drivers: " + JoinNames(installed_drivers()));
       }
     }
   } else if (dsn != nullptr) {

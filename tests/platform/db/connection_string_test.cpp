@@ -253,6 +253,10 @@ TEST(ConnectionStringTest, ClearMessagesForWhatCannotWork) {
               HasSubstr("provider named in Provider is not available on Linux"));
   EXPECT_THAT(ResolveError("Driver={Nonexistent Driver};Database=x"),
               HasSubstr("driver named in Driver is not installed. Installed drivers: SQLite3"));
+  EXPECT_THAT(ResolveError("Provider=MSDASQL;Driver=SQLite3;Database=/c.db",
+                           [] { return std::vector<std::string>{"PostgreSQL Unicode"}; }),
+              HasSubstr("not installed; install the package libsqliteodbc. "
+                        "Installed drivers: PostgreSQL Unicode"));
   EXPECT_THAT(ResolveError("Provider=SQLOLEDB;Data Source=h",
                            [] { return std::vector<std::string>{"SQLite3"}; }),
               HasSubstr("install the package tdsodbc"));

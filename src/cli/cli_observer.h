@@ -1,0 +1,76 @@
+// What remoteccm-cli shows of a run: every log line on standard output as it comes and, only
+// when standard error is a terminal, one progress line there (records read, their rate, the
+// pass and its window), redrawn at most ten times a second and cleared at the end. Cron mail
+// and the journal get the log alone.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "retrieval/engine_observer.h"
+
+namespace remoteccm {
+
+class CliObserver : public EngineObserver {
+ public:
+  using Clock = std::chrono::steady_clock;
+
+  // Where the observer writes and what it knows of its terminal; tests give their own.
+  struct Output {
+    std::FILE* out = stdout;       // the log
+    std::FILE* err = stderr;       // the progress line and error messages
+    bool err_is_terminal = false;  // draw the progress line at all
+    bool out_is_terminal = false;  // the log shares the screen: clear the line before a log line
+    int width = 0;                 // columns of the progress terminal; 0: ask it at each draw
+    std::function<Clock::time_point()> now = [] { return Clock::now(); };
+  };
+
+  // Standard output and standard error of this process.
+  CliObserver();
+  explicit CliObserver(Output output);
+  ~CliObserver() override;
+
+  CliObserver(const CliObserver&) = delete;
+  CliObserver& operator=(const CliObserver&) = delete;
+
+  void ClearLog() override {}
+  void LogLine(std::string_view line) override;
+  void SetStatus1(std::string_view text) override;
+  void SetStatus2(std::string_view text) override;
+  void SetProgress(int position) override;
+  void ShowProgress(bool shown) override;
+  void SetRunning(bool running) override;
+  void ShowConnectionError(std::string_view message) override;
+  void RecordsRead(std::int64_t count) override;
+  void Pump() override { Changed(); }
+
+  // The text of the progress line as it stands (before it is cut to the terminal's width).
+  std::string ProgressText() const;
+
+  static constexpr Clock::duration kRedrawInterval = std::chrono::milliseconds(100);
+
+ private:
+  void Changed();
+  void Draw(std::string text);
+  void Erase();
+  int Width() const;
+
+  Output out_;
+  bool drawn_ = false;       // the line is on the screen now
+  bool ever_drawn_ = false;  // the first change draws at once
+  Clock::time_point last_draw_{};
+
+  std::string status_;
+  int pass_ = 0;
+  std::int64_t earlier_passes_ = 0;  // records read by the passes before this one
+  std::int64_t pass_records_ = 0;
+  Clock::time_point pass_start_{};
+  bool percent_shown_ = false;
+  int percent_ = 0;
+};
+
+}  // namespace remoteccm
