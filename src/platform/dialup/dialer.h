@@ -1,8 +1,9 @@
-// Dialling a dial-up connection before a run: the interface the engine uses, and the stand-in
-// used where no dial-up networking is available.
+// Dialling a dial-up connection before a run: the interface the engine and the properties
+// dialog use, and the stand-in used where no dial-up networking is available.
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace remoteccm {
 
@@ -16,24 +17,69 @@ struct DialRequest {
   std::string domain;
 };
 
+// What an entry holds for dialling, as setting the entry name loads it.
+struct DialParams {
+  std::string entry_name;
+  std::string phone_number;
+  std::string callback_number;
+  std::string user_name;
+  std::string password;  // empty when none is stored
+  std::string domain;
+};
+
+// Every operation that returns an int returns a result code: 0 success, else a code that
+// ErrorText turns into words. The methods with bodies are those a system without dial-up
+// networking answers by refusing.
 class Dialer {
  public:
+  // The code of an operation this system cannot do.
+  static constexpr int kNotAvailable = 1;
+  // The code when an operation needs an entry name and none is given (or none is found).
+  static constexpr int kNoEntry = 623;
+
   virtual ~Dialer() = default;
   // The entry's phone number, for the log ("Dialing... " + number).
   virtual std::string PhoneNumber(const std::string& entry_name) = 0;
   // Starts dialling; 0 when the dial was accepted, else an error code.
   virtual int Dial(const DialRequest& request) = 0;
-  // Polled (with the message pump between calls) until it is no longer kPending.
+  // Polled (with the message pump between calls) until it is no longer kPending; after a
+  // connect it tells whether the link is still up.
   virtual DialState State() = 0;
+  // Ends the link this dialer brought up (or the dial in progress); a link that was up before
+  // the dial is left alone.
   virtual void HangUp() = 0;
   // The text of a result code (0 included).
   virtual std::string ErrorText(int code) = 0;
+
+  // The names of the entries that can be dialled.
+  virtual int ListEntries(std::vector<std::string>& names) {
+    names.clear();
+    return kNotAvailable;
+  }
+  // Makes entry_name the current entry and loads what is stored for it into loaded.
+  virtual int SetEntry(const std::string& entry_name, DialParams& loaded) {
+    loaded = DialParams{entry_name, "", "", "", "", ""};
+    return kNotAvailable;
+  }
+  // Stores the request's user name, password and domain with its entry, as far as the system
+  // keeps them.
+  virtual int StoreDialParams(const DialRequest&) { return kNotAvailable; }
+  // Open the system's own editor to create an entry, or to edit entry_name.
+  virtual int CreateEntry() { return kNotAvailable; }
+  virtual int EditEntry(const std::string&) { return kNotAvailable; }
+  // One line on how the dial in progress is going, for a status line ("" when idle).
+  virtual std::string ProgressText() { return ""; }
+  // Stops the dial in progress (the progress window's Cancel).
+  virtual void Cancel() { HangUp(); }
+  // The code of the error that ended the last accepted dial, 0 when none did.
+  virtual int LastError() { return 0; }
+  // Whether the last accepted dial found its link already up (and so leaves it up).
+  virtual bool FoundAlreadyUp() { return false; }
 };
 
 // Refuses every dial: this system has no dial-up networking.
 class UnavailableDialer : public Dialer {
  public:
-  static constexpr int kNotAvailable = 1;
   std::string PhoneNumber(const std::string&) override { return ""; }
   int Dial(const DialRequest&) override { return kNotAvailable; }
   DialState State() override { return DialState::kEnded; }
