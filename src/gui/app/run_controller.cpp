@@ -1,5 +1,7 @@
 #include "gui/app/run_controller.h"
 
+#include "companion/socket_companion.h"
+
 namespace remoteccm::gui {
 namespace {
 
@@ -54,8 +56,9 @@ RunController::RunController(const ProfileEnvironment& env, Clock& base_clock, L
     : QObject(parent),
       log_(log),
       pause_clock_(base_clock),
+      companion_(FindCompanionLink()),
       observer_(std::make_unique<Observer>(*this)),
-      engine_(std::make_unique<Engine>(env, *observer_, pause_clock_, dialer_, nullptr)) {}
+      engine_(std::make_unique<Engine>(env, *observer_, pause_clock_, dialer_, companion_.get())) {}
 
 RunController::~RunController() {
   if (thread_.joinable()) {

@@ -9,9 +9,10 @@
 #include <string>
 #include <thread>
 
+#include "companion/companion_link.h"
 #include "gui/app/log_buffer.h"
 #include "gui/app/pause_clock.h"
-#include "platform/dialup/dialer.h"
+#include "platform/dialup/nm_dialer.h"
 #include "profile/profile_file.h"
 #include "retrieval/engine.h"
 
@@ -38,6 +39,8 @@ class RunController : public QObject {
   void RequestAbort();
 
   PauseClock& pause_clock() { return pause_clock_; }
+  // The dialer runs use: NetworkManager's connections.
+  Dialer& dialer() { return dialer_; }
 
  Q_SIGNALS:
   void LogChanged();
@@ -57,7 +60,9 @@ class RunController : public QObject {
 
   LogBuffer& log_;
   PauseClock pause_clock_;
-  UnavailableDialer dialer_;
+  NetworkManagerDialer dialer_;
+  // The companion found as the window is made, which is the program's start.
+  std::unique_ptr<CompanionLink> companion_;
   std::unique_ptr<Observer> observer_;
   std::unique_ptr<Engine> engine_;
   std::thread thread_;
