@@ -73,17 +73,20 @@ int CompanionListenCommand(const std::string& given_path) {
       if (errno == EINTR) continue;
       break;
     }
-    if (fds[0].revents != 0) break;
-    if (fds[1].revents & POLLIN) {
+    // Asked to stop: what the collectors have sent is printed first.
+    const bool stopping = fds[0].revents != 0;
+    if (stopping) running = false;
+    if (!stopping && (fds[1].revents & POLLIN)) {
       const int fd = ::accept4(listener.Get(), nullptr, nullptr, SOCK_CLOEXEC);
       if (fd >= 0) clients.emplace_back(fd);
     }
     for (std::size_t i = 2; i < fds.size(); ++i) {
-      if (fds[i].revents == 0) continue;
+      if (fds[i].revents == 0 && !stopping) continue;
       const int fd = fds[i].fd;
       char buffer[65536];
-      const ssize_t got = ::read(fd, buffer, sizeof buffer);
-      if (got < 0 && errno == EINTR) continue;
+      const ssize_t got = ::recv(fd, buffer, sizeof buffer, MSG_DONTWAIT);
+      if (got < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+      if (stopping && got > 0) --i;  // read on until nothing is left
       std::string& text = partial[fd];
       if (got > 0) text.append(buffer, static_cast<std::size_t>(got));
       const std::size_t end = got > 0 ? text.rfind('\n') : text.size();
