@@ -2,30 +2,36 @@
 # Measures what the companion link costs a run: one pass of N records (default 1,000,000) from
 # SQLite through remoteccm-cli with no companion, with a companion that never reads (a listener
 # held stopped), and with the listener printing every line. Prints the median wall time of each.
-#   bench/companion.sh [--rows N] [--runs N]
+#   bench/companion.sh [--rows N] [--runs N] [--build DIR]
+# (--build: use the programs of that build folder instead of a Release build in build-bench/)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
 rows=1000000
 runs=3
+build=""
 while [ $# -gt 0 ]; do
   case "$1" in
     --rows) rows=$2; shift 2 ;;
     --runs) runs=$2; shift 2 ;;
+    --build) build=$(cd "$2" && pwd); shift 2 ;;
     *) echo "companion.sh: unknown argument $1" >&2; exit 64 ;;
   esac
 done
 
 work=$root/build-bench
 mkdir -p "$work/data" "$work/companion"
-cmake -S "$root" -B "$work" -G Ninja -DCMAKE_BUILD_TYPE=Release -DREMOTECCM_BUILD_TESTS=OFF \
-  -DREMOTECCM_BUILD_GUI=OFF >/dev/null
-ninja -C "$work" -j2 remoteccm-cli remoteccm-gen-cdr >/dev/null
-cli=$work/src/cli/remoteccm-cli
+if [ -z "$build" ]; then
+  build=$work
+  cmake -S "$root" -B "$work" -G Ninja -DCMAKE_BUILD_TYPE=Release -DREMOTECCM_BUILD_TESTS=OFF \
+    -DREMOTECCM_BUILD_GUI=OFF >/dev/null
+  ninja -C "$work" -j2 remoteccm-cli remoteccm-gen-cdr >/dev/null
+fi
+cli=$build/src/cli/remoteccm-cli
 db=$work/data/companion-r$rows.db
 if [ ! -f "$db.complete" ]; then
   rm -f "$db"
-  "$work/tools/remoteccm-gen-cdr" --sqlite "$db" --rows "$rows" --seed 1 --days 40 >&2
+  "$build/tools/remoteccm-gen-cdr" --sqlite "$db" --rows "$rows" --seed 1 --days 40 >&2
   touch "$db.complete"
 fi
 
