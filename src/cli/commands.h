@@ -59,4 +59,12 @@ int ListZonesCommand(const CliContext& ctx);
 int ColumnsCommand(const CliContext& ctx, const std::string& profile);
 int CheckCommand(const CliContext& ctx, const std::string& profile);
 
+// --list-links: the NetworkManager connections a profile's PhonebookEntry can name
+// (link_commands.cpp).
+int ListLinksCommand();
+
+// --companion-listen [PATH]: listens as the companion does and prints what arrives
+// (link_commands.cpp).
+int CompanionListenCommand(const std::string& path);
+
 }  // namespace remoteccm

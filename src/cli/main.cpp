@@ -25,6 +25,8 @@ constexpr std::string_view kUsage =
     "       remoteccm-cli [--home DIR] [--metrics-dir DIR] --delete-all PROFILE --yes\n"
     "       remoteccm-cli [--home DIR] --status [PROFILE] [--max-age DURATION]\n"
     "       remoteccm-cli --list-zones\n"
+    "       remoteccm-cli --list-links\n"
+    "       remoteccm-cli --companion-listen [PATH]\n"
     "       remoteccm-cli --help | --version\n";
 
 constexpr std::string_view kHelp =
@@ -50,6 +52,12 @@ constexpr std::string_view kHelp =
     "                    for the node exporter's textfile collector (default:\n"
     "                    $REMOTECCM_METRICS_DIR)\n"
     "  --list-zones      list the time zones a profile can name\n"
+    "  --list-links      list the NetworkManager connections a profile's PhonebookEntry\n"
+    "                    can name (UseDialup=Y brings it up before connecting)\n"
+    "  --companion-listen [PATH]\n"
+    "                    listen as the companion program does and print the log lines\n"
+    "                    that runs send (PATH: $REMOTECCM_COMPANION, else\n"
+    "                    $XDG_RUNTIME_DIR/velmor/companion.sock)\n"
     "  --help            show this text\n"
     "  --version         show the version\n"
     "\n"
@@ -76,6 +84,8 @@ enum class Command {
   kDeleteAll,
   kStatus,
   kListZones,
+  kListLinks,
+  kCompanionListen,
   kHelp,
   kVersion
 };
@@ -87,6 +97,7 @@ int CliMain(const std::vector<std::string>& args) {
   Command command = Command::kRun;
   bool command_given = false;
   std::string profile;
+  std::string socket_path;
   bool confirmed = false;
   std::optional<std::int64_t> max_age;
   bool metrics_given = false;
@@ -124,12 +135,18 @@ int CliMain(const std::vector<std::string>& args) {
     } else if (arg == "--metrics-dir") {
       ctx.metrics_folder = args[++i];
       metrics_given = true;
+    } else if (arg == "--companion-listen") {
+      if (!set_command(Command::kCompanionListen)) return UsageError("only one command at a time");
+      // The path is optional: a next argument that is not an option is it.
+      if (i + 1 < args.size() && !args[i + 1].starts_with("-")) socket_path = args[++i];
     } else if (arg == "--yes") {
       confirmed = true;
-    } else if (arg == "--list-zones" || arg == "--help" || arg == "--version") {
-      const Command next = arg == "--list-zones" ? Command::kListZones
-                           : arg == "--help"     ? Command::kHelp
-                                                 : Command::kVersion;
+    } else if (arg == "--list-zones" || arg == "--list-links" || arg == "--help" ||
+               arg == "--version") {
+      const Command next = arg == "--list-zones"   ? Command::kListZones
+                           : arg == "--list-links" ? Command::kListLinks
+                           : arg == "--help"       ? Command::kHelp
+                                                   : Command::kVersion;
       if (!set_command(next)) return UsageError("only one command at a time");
     } else if (arg.starts_with("--")) {
       return UsageError("unknown option " + arg);
@@ -176,6 +193,10 @@ int CliMain(const std::vector<std::string>& args) {
       return StatusCommand(ctx, profile, max_age);
     case Command::kListZones:
       return ListZonesCommand(ctx);
+    case Command::kListLinks:
+      return ListLinksCommand();
+    case Command::kCompanionListen:
+      return CompanionListenCommand(socket_path);
     case Command::kRun:
       break;
   }

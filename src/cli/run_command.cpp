@@ -7,11 +7,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <memory>
 #include <string>
 #include <thread>
 
 #include "cli/cli_observer.h"
 #include "cli/commands.h"
+#include "companion/socket_companion.h"
+#include "platform/dialup/nm_dialer.h"
 #include "profile/profile_list.h"
 #include "retrieval/engine.h"
 #include "retrieval/run_report.h"
@@ -86,14 +89,23 @@ EngineHooks FaultPointHooks() {
   return {};
 }
 
-// The engine with what the CLI gives it: the log on standard output, the system clock, no
-// dial-up networking, no companion window.
+// The companion, looked for once as the program starts; a path that cannot be one is said.
+std::unique_ptr<CompanionLink> FindCompanion() {
+  std::string problem;
+  std::unique_ptr<CompanionLink> link = FindCompanionLink(&problem);
+  if (!problem.empty()) std::fprintf(stderr, "remoteccm-cli: no companion: %s\n", problem.c_str());
+  return link;
+}
+
+// The engine with what the CLI gives it: the log on standard output (and to the companion),
+// the system clock, NetworkManager for dial-up links.
 struct CliEngine {
   explicit CliEngine(const ProfileEnvironment& env)
-      : engine(env, observer, clock, dialer, nullptr) {}
+      : companion(FindCompanion()), engine(env, observer, clock, dialer, companion.get()) {}
   CliObserver observer;
   SystemClock clock;
-  UnavailableDialer dialer;
+  NetworkManagerDialer dialer;
+  std::unique_ptr<CompanionLink> companion;
   Engine engine;
 };
 

@@ -148,15 +148,37 @@ RunStatus Engine::Run(const std::string& profile_path) {
 
   AddLogLine("Connect using " + settings_.phonebook_entry);
   AddLogLine("Dialing... " + dialer_.PhoneNumber(settings_.phonebook_entry));
-  const int code = dialer_.Dial(DialRequest{settings_.phonebook_entry, settings_.dial_user_name,
-                                            settings_.dial_password, settings_.dial_domain});
+  const DialRequest request{settings_.phonebook_entry, settings_.dial_user_name,
+                            settings_.dial_password, settings_.dial_domain};
+  DialParams params;
+  params.user_name = request.user_name;
+  params.password = request.password;
+  params.domain = request.domain;
+  dialer_.SetDialParams(request.entry_name, params);
+  const int code = dialer_.Dial(request);
   RunStatus status = RunStatus::kConnectionFailed;
   if (code == 0) {
-    while (dialer_.State() == DialState::kPending && !AbortRequested()) {
+    DialState state = DialState::kPending;
+    std::string progress;
+    while ((state = dialer_.State()) == DialState::kPending && !AbortRequested()) {
+      if (std::string now = dialer_.ProgressText(); now != progress) {
+        progress = std::move(now);
+        observer_.SetStatus1(progress);
+      }
       observer_.Pump();
       clock_.Tick();
     }
+    const std::string link = "The link " + settings_.phonebook_entry;
+    if (dialer_.FoundAlreadyUp()) {
+      AddLogLine(link + " was already up; it stays up after the run.");
+    } else if (state != DialState::kConnected && dialer_.LastError() != 0) {
+      AddLogLine(dialer_.ErrorText(dialer_.LastError()));
+    }
     status = AbortRequested() ? RunStatus::kAborted : PollCycle();
+    if (state == DialState::kConnected && !AbortRequested() &&
+        dialer_.State() != DialState::kConnected) {
+      AddLogLine(link + " went down during the run.");
+    }
   }
   AddLogLine("Done..." + dialer_.ErrorText(code));
   dialer_.HangUp();

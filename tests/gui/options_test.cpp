@@ -20,6 +20,7 @@
 #include <QTabWidget>
 #include <QTableWidget>
 #include <QTemporaryDir>
+#include <filesystem>
 #include <QTimeEdit>
 #include <QTimer>
 #include <QtTest>
@@ -143,6 +144,7 @@ class OptionsTest : public QObject {
 
  private:
   QTemporaryDir dir_;
+  QTemporaryDir nm_dir_;  // the stand-in NetworkManager, kept from test to test
   QString home_;
   std::vector<remoteccm::TimeZoneEntry> zones_;
   remoteccm::ProfileEnvironment env_;
@@ -202,7 +204,19 @@ class OptionsTest : public QObject {
   }
 
  private Q_SLOTS:
-  void initTestCase() { zones_ = remoteccm::LoadTimeZones(remoteccm::DefaultZoneinfoDir()); }
+  void initTestCase() {
+    zones_ = remoteccm::LoadTimeZones(remoteccm::DefaultZoneinfoDir());
+    // The window's dialer finds a stopped stand-in NetworkManager and an editor that fails,
+    // whatever this machine has.
+    const std::string bin = nm_dir_.filePath(QStringLiteral("bin")).toStdString();
+    std::filesystem::create_directories(bin);
+    std::filesystem::create_directories(nm_dir_.filePath(QStringLiteral("nm")).toStdString());
+    std::filesystem::create_symlink(REMOTECCM_SOURCE_DIR "/tests/platform/dialup/fake-nmcli",
+                                    bin + "/nmcli");
+    std::filesystem::create_symlink("/bin/false", bin + "/nm-connection-editor");
+    qputenv("FAKE_NM_DIR", nm_dir_.filePath(QStringLiteral("nm")).toUtf8());
+    qputenv("PATH", QByteArray::fromStdString(bin) + ':' + qgetenv("PATH"));
+  }
 
   void init() {
     QVERIFY(dir_.isValid());
@@ -730,14 +744,15 @@ class OptionsTest : public QObject {
       QVERIFY(!Child(form, "DialParametersGrp1")->isHidden());
       QCOMPARE(Child<QLabel>(form, "StatusPanel1")->text(),
                QStringLiteral("Invalid or Blank Entry List"));
+      // The window's own dialer, over a NetworkManager that does not run.
       QCOMPARE(Child<QLabel>(form, "DialNoteLabel1")->text(),
-               QStringLiteral("Dial-up networking is not available on this system."));
+               QStringLiteral("NetworkManager is not running."));
       Child<QPushButton>(form, "DialProperties1")->click();
       QCOMPARE(Child<QLabel>(form, "StatusPanel1")->text(),
-               QStringLiteral("The phone book entry could not be found."));
+               QStringLiteral("No NetworkManager connection is chosen."));
       Child<QPushButton>(form, "NewEntry1")->click();
       QCOMPARE(Child<QLabel>(form, "StatusPanel1")->text(),
-               QStringLiteral("Dial-up networking is not available on this system."));
+               QStringLiteral("The connection editor failed."));
       use->setChecked(false);
       QVERIFY(Child(form, "DialParametersGrp1")->isHidden());
       QCOMPARE(Child<QLabel>(form, "StatusPanel1")->text(), QString());

@@ -26,6 +26,7 @@
 #include "gui/app/app_icon.h"
 #include "gui/options/opt_form.h"
 #include "gui/seams/message_box.h"
+#include "platform/dialup/nm_dialer.h"
 #include "gui/tray/tray_icon.h"
 #include "profile/profile_list.h"
 #include "util/text_routines.h"
@@ -71,13 +72,14 @@ TMainFrm::TMainFrm(const ProfileEnvironment& env, Clock& clock, CommandLine para
     : QWidget(parent),
       env_(env),
       params_(std::move(params)),
-      dialer_(std::make_unique<UnavailableDialer>()),
-      controller_(env, clock, log_, *dialer_, this) {
+      run_dialer_(std::make_unique<NetworkManagerDialer>()),
+      phone_book_(std::make_unique<NetworkManagerDialer>()),
+      controller_(env, clock, log_, *run_dialer_, this) {
   setObjectName(QStringLiteral("TMainFrm"));
   setWindowTitle(QLatin1String(kDesignedCaption));
   setWindowIcon(AppIcon());
   BuildControls();
-  opt_frm_ = new TOptFrm(env_, *dialer_, controller_, this);
+  opt_frm_ = new TOptFrm(env_, *phone_book_, controller_, this);
   Connect();
   drain_timer_.setSingleShot(true);
   drain_timer_.setInterval(kRepaintMs);

@@ -110,8 +110,10 @@ class TMainFrm : public QWidget {
   CommandLine params_;
   ProfileSettings settings_;
   LogBuffer log_;
-  // The dialer of dial-up runs and of the properties dialog's phone book.
-  std::unique_ptr<Dialer> dialer_;
+  // The dialer of dial-up runs (used on the run's thread) and the one of the properties
+  // dialog's phone book (used on this thread): a dialer serves one thread.
+  std::unique_ptr<Dialer> run_dialer_;
+  std::unique_ptr<Dialer> phone_book_;
   RunController controller_;
   TOptFrm* opt_frm_ = nullptr;
   QTimer drain_timer_;

@@ -1,5 +1,6 @@
 #include "gui/app/run_controller.h"
 
+#include "companion/socket_companion.h"
 #include "retrieval/run_report.h"
 
 namespace remoteccm::gui {
@@ -57,8 +58,9 @@ RunController::RunController(const ProfileEnvironment& env, Clock& base_clock, L
       env_(env),
       log_(log),
       pause_clock_(base_clock),
+      companion_(FindCompanionLink()),
       observer_(std::make_unique<Observer>(*this)),
-      engine_(std::make_unique<Engine>(env, *observer_, pause_clock_, dialer, nullptr)) {}
+      engine_(std::make_unique<Engine>(env, *observer_, pause_clock_, dialer, companion_.get())) {}
 
 RunController::~RunController() {
   if (thread_.joinable()) {

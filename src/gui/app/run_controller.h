@@ -9,6 +9,7 @@
 #include <string>
 #include <thread>
 
+#include "companion/companion_link.h"
 #include "gui/app/log_buffer.h"
 #include "gui/app/pause_clock.h"
 #include "platform/dialup/dialer.h"
@@ -62,6 +63,8 @@ class RunController : public QObject {
   const ProfileEnvironment& env_;
   LogBuffer& log_;
   PauseClock pause_clock_;
+  // The companion found as the window is made, which is the program's start.
+  std::unique_ptr<CompanionLink> companion_;
   std::unique_ptr<Observer> observer_;
   std::unique_ptr<Engine> engine_;
   std::thread thread_;

@@ -220,7 +220,7 @@ void TConnectPage::DialProperties1Click() {
   dial_.user_name = S(user_name_edit_->text());
   dial_.password = S(password_edit_->text());
   dial_.domain = S(domain_edit_->text());
-  const int result = dial_.entry_name.empty() ? static_cast<int>(Dialer::kNoEntryName)
+  const int result = dial_.entry_name.empty() ? static_cast<int>(Dialer::kNoEntry)
                                               : dialer_.EditEntry(dial_.entry_name);
   if (result != 0) {
     SetStatus(Q(dialer_.ErrorText(result)));

@@ -1,6 +1,6 @@
-// Dialling a dial-up connection before a run, and the phone book of dial-up entries that the
-// properties dialog edits: the interface the engine and the dialog use, and the stand-in used
-// where no dial-up networking is available.
+// Dialling a dial-up connection before a run, and the phone book of entries that the properties
+// dialog edits: the interface the engine and the dialog use, and the stand-in used where no
+// dial-up networking is available.
 #pragma once
 
 #include <string>
@@ -18,70 +18,82 @@ struct DialRequest {
   std::string domain;
 };
 
-// What an entry keeps for dialling it; the password only when one is stored.
+// What an entry keeps for dialling, as reading its dial parameters loads it.
 struct DialParams {
   std::string phone_number;
   std::string callback_number;
   std::string user_name;
-  std::string password;
+  std::string password;  // empty when none is stored
   std::string domain;
+  std::string entry_name;  // the entry's own spelling of its name, once it is found
 };
 
+// Every operation that returns an int returns a result code: 0 success, else a code that
+// ErrorText turns into words. The methods with bodies are those a system without dial-up
+// networking answers by refusing.
 class Dialer {
  public:
-  // The result of an operation that needs an entry name and was given none.
-  static constexpr int kNoEntryName = 623;
+  // The code of an operation this system cannot do.
+  static constexpr int kNotAvailable = 1;
+  // The code when an operation needs an entry name and none is given (or none is found).
+  static constexpr int kNoEntry = 623;
 
   virtual ~Dialer() = default;
   // The entry's phone number, for the log ("Dialing... " + number).
   virtual std::string PhoneNumber(const std::string& entry_name) = 0;
   // Starts dialling; 0 when the dial was accepted, else an error code.
   virtual int Dial(const DialRequest& request) = 0;
-  // Polled (with the message pump between calls) until it is no longer kPending.
+  // Polled (with the message pump between calls) until it is no longer kPending; after a
+  // connect it tells whether the link is still up.
   virtual DialState State() = 0;
+  // Ends the link this dialer brought up (or the dial in progress); a link that was up before
+  // the dial is left alone.
   virtual void HangUp() = 0;
   // The text of a result code (0 included).
   virtual std::string ErrorText(int code) = 0;
 
-  // The phone book. Each returns 0 or an error code (kNoEntryName for an empty name).
-  // The names of the entries, in the phone book's order.
-  virtual int ListEntries(std::vector<std::string>& names) = 0;
-  // What the entry keeps for dialling (user name, domain, password when stored...).
-  virtual int GetDialParams(const std::string& entry_name, DialParams& params) = 0;
-  // Stores user name, password and domain (and the numbers) as the entry's dial parameters.
-  virtual int SetDialParams(const std::string& entry_name, const DialParams& params) = 0;
-  // Open the system's own editor for a new entry or for this one and return when it closes;
-  // what is changed there is changed at once.
-  virtual int CreateEntry() = 0;
-  virtual int EditEntry(const std::string& entry_name) = 0;
+  // The names of the entries that can be dialled, in the phone book's order.
+  virtual int ListEntries(std::vector<std::string>& names) {
+    names.clear();
+    return kNotAvailable;
+  }
+  // Makes entry_name the current entry and loads what it keeps for dialling into params.
+  virtual int GetDialParams(const std::string& entry_name, DialParams& params) {
+    params = DialParams{};
+    params.entry_name = entry_name;
+    return entry_name.empty() ? kNoEntry : kNotAvailable;
+  }
+  // Stores user name, password and domain with the entry, as far as the system keeps them.
+  virtual int SetDialParams(const std::string& entry_name, const DialParams&) {
+    return entry_name.empty() ? kNoEntry : kNotAvailable;
+  }
+  // Open the system's own editor to create an entry, or to edit entry_name, and return when it
+  // closes; what is changed there is changed at once.
+  virtual int CreateEntry() { return kNotAvailable; }
+  virtual int EditEntry(const std::string& entry_name) {
+    return entry_name.empty() ? kNoEntry : kNotAvailable;
+  }
+  // One line on how the dial in progress is going, for a status line ("" when idle).
+  virtual std::string ProgressText() { return ""; }
+  // Stops the dial in progress (the progress window's Cancel).
+  virtual void Cancel() { HangUp(); }
+  // The code of the error that ended the last accepted dial, 0 when none did.
+  virtual int LastError() { return 0; }
+  // Whether the last accepted dial found its link already up (and so leaves it up).
+  virtual bool FoundAlreadyUp() { return false; }
 };
 
 // Refuses every dial and has no phone book: this system has no dial-up networking.
 class UnavailableDialer : public Dialer {
  public:
-  static constexpr int kNotAvailable = 1;
   std::string PhoneNumber(const std::string&) override { return ""; }
   int Dial(const DialRequest&) override { return kNotAvailable; }
   DialState State() override { return DialState::kEnded; }
   void HangUp() override {}
   std::string ErrorText(int code) override {
     if (code == 0) return "Success";
-    if (code == kNoEntryName) return "The phone book entry could not be found.";
+    if (code == kNoEntry) return "The phone book entry could not be found.";
     return "Dial-up networking is not available on this system.";
-  }
-  int ListEntries(std::vector<std::string>& names) override {
-    names.clear();
-    return kNotAvailable;
-  }
-  int GetDialParams(const std::string& entry_name, DialParams&) override {
-    return entry_name.empty() ? kNoEntryName : kNotAvailable;
-  }
-  int SetDialParams(const std::string& entry_name, const DialParams&) override {
-    return entry_name.empty() ? kNoEntryName : kNotAvailable;
-  }
-  int CreateEntry() override { return kNotAvailable; }
-  int EditEntry(const std::string& entry_name) override {
-    return entry_name.empty() ? kNoEntryName : kNotAvailable;
   }
 };
 
