@@ -20,11 +20,11 @@
 #include <QTabWidget>
 #include <QTableWidget>
 #include <QTemporaryDir>
-#include <filesystem>
 #include <QTimeEdit>
 #include <QTimer>
 #include <QtTest>
 #include <condition_variable>
+#include <filesystem>
 #include <functional>
 #include <map>
 #include <memory>

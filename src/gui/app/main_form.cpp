@@ -26,8 +26,8 @@
 #include "gui/app/app_icon.h"
 #include "gui/options/opt_form.h"
 #include "gui/seams/message_box.h"
-#include "platform/dialup/nm_dialer.h"
 #include "gui/tray/tray_icon.h"
+#include "platform/dialup/nm_dialer.h"
 #include "profile/profile_list.h"
 #include "util/text_routines.h"
 

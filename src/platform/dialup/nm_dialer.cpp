@@ -139,7 +139,8 @@ int NetworkManagerDialer::Failure(const ProgramResult& result) {
   if (result.exit_code == kNotRunning - kNmcliFailed) return Fail(kNotRunning, "");
   // Without a system bus (a container, a server without D-Bus) nmcli cannot even ask and ends
   // with status 1: NetworkManager is not running there either.
-  if (result.exit_code == 1 && result.errors.find("Could not create NMClient") != std::string::npos) {
+  if (result.exit_code == 1 &&
+      result.errors.find("Could not create NMClient") != std::string::npos) {
     return Fail(kNotRunning, FirstLine(result.errors));
   }
   return Fail(kNmcliFailed + result.exit_code, FirstLine(result.errors + "\n" + result.output));

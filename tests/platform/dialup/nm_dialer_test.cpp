@@ -78,7 +78,8 @@ TEST_F(NmDialerTest, GetDialParamsLoadsWhatTheConnectionHoldsAndSetWritesOnlyACh
   NetworkManagerDialer dialer = MakeDialer();
 
   DialParams loaded;
-  ASSERT_EQ(dialer.GetDialParams(" mobile ", loaded), 0);  // as a profile keeps it: any case, trimmed
+  ASSERT_EQ(dialer.GetDialParams(" mobile ", loaded),
+            0);  // as a profile keeps it: any case, trimmed
   EXPECT_EQ(loaded.entry_name, "Mobile");
   EXPECT_EQ(loaded.phone_number, "*99#");
   EXPECT_EQ(loaded.user_name, "web");
@@ -126,7 +127,8 @@ TEST_F(NmDialerTest, FailuresGiveCodesAndPlainWords) {
       {"not running", [](auto& nm, auto&) { nm.Stop(); }, NetworkManagerDialer::kNotRunning,
        "NetworkManager is not running."},
       {"no system bus", [](auto& nm, auto&) { nm.RemoveSystemBus(); },
-       NetworkManagerDialer::kNotRunning, "NetworkManager is not running (Could not create NMClient"},
+       NetworkManagerDialer::kNotRunning,
+       "NetworkManager is not running (Could not create NMClient"},
       {"not installed", [](auto&, auto& programs) { programs.nmcli = "/nonexistent/nmcli"; },
        NetworkManagerDialer::kNotInstalled, "NetworkManager is not installed (there is no nmcli)."},
       {"another version", [](auto& nm, auto&) { nm.AnswerInOldFormat(); },
