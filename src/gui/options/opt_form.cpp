@@ -73,7 +73,12 @@ TOptFrm::TOptFrm(const ProfileEnvironment& env, Dialer& dialer, RunController& c
   setFixedSize(kDesignedSize.expandedTo(minimumSizeHint()));
 }
 
-TOptFrm::~TOptFrm() = default;
+TOptFrm::~TOptFrm() {
+  // The child widgets are deleted after this body, and while they go focus moves and the
+  // current page changes: nothing of this class, already gone by then, may answer.
+  qApp->disconnect(this);
+  page_control1_->disconnect(this);
+}
 
 // ---- The controls --------------------------------------------------------------------------
 
