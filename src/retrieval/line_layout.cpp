@@ -64,7 +64,7 @@ std::size_t CountBelowDash(std::string_view text) {
   const std::size_t words_end = text.size() & ~std::size_t{7};
   while (at < words_end) {
     std::uint64_t lanes = 0;
-    const std::size_t stop = std::min(words_end, at + 8 * 255);
+    const std::size_t stop = std::min(words_end, at + std::size_t{8} * 255);
     for (; at < stop; at += 8) {
       std::uint64_t word = 0;
       std::memcpy(&word, text.data() + at, sizeof word);

@@ -12,7 +12,7 @@ namespace remoteccm {
 namespace {
 
 constexpr std::string_view kLastSuccess = "remoteccm_last_success_timestamp_seconds";
-constexpr std::size_t kMetricsFileMax = 64 * 1024;
+constexpr std::size_t kMetricsFileMax = std::size_t{64} * 1024;
 
 constexpr RunStatus kAllStatuses[] = {RunStatus::kSuccess,          RunStatus::kSettingsInvalid,
                                       RunStatus::kConnectionFailed, RunStatus::kPassFailed,

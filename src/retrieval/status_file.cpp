@@ -17,7 +17,7 @@ namespace {
 using Json = nlohmann::json;
 
 // A status file is a few hundred bytes; anything much larger is not one.
-constexpr std::size_t kStatusFileMax = 64 * 1024;
+constexpr std::size_t kStatusFileMax = std::size_t{64} * 1024;
 
 struct StatusName {
   RunStatus status;

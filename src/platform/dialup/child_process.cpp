@@ -27,9 +27,11 @@ pid_t Spawn(const std::vector<std::string>& argv, const std::vector<std::string>
             int err_fd) {
   if (argv.empty()) return -EINVAL;
   std::vector<char*> args;
+  args.reserve(argv.size() + 1);
   for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
   args.push_back(nullptr);
   std::vector<char*> envp;
+  envp.reserve(env.size() + 1);
   for (const std::string& setting : env) envp.push_back(const_cast<char*>(setting.c_str()));
   envp.push_back(nullptr);
 
