@@ -170,7 +170,7 @@ void LineFormatter::Format(const ResultRow& row, std::string& line) const {
                         cell.right);
         break;
       case CellKind::kDateTime: {
-        const double seconds = ColumnNumber(row.Text(static_cast<std::size_t>(cell.column)));
+        const double seconds = row.Number(static_cast<std::size_t>(cell.column));
         const std::size_t n = FormatDateTimeTo(converter_.ToLocal(seconds), date_text);
         AppendJustified(line, std::string_view(date_text, n), cell.width, cell.right);
         break;

@@ -12,15 +12,18 @@
 
 namespace remoteccm {
 
+// The numeric value of a column's text: 0 for empty (null) or unreadable text.
+double ColumnNumber(std::string_view text);
+
 // One row of an open result, column by position; a null reads as empty text.
 class ResultRow {
  public:
   virtual ~ResultRow() = default;
   virtual std::string_view Text(std::size_t column) const = 0;
+  // The column's value as ColumnNumber reads its text; a row holding the value as a number
+  // gives it without the detour through text.
+  virtual double Number(std::size_t column) const { return ColumnNumber(Text(column)); }
 };
-
-// The numeric value of a column's text: 0 for empty (null) or unreadable text.
-double ColumnNumber(std::string_view text);
 
 class LineFormatter {
  public:

@@ -25,6 +25,13 @@ class QueryRow : public ResultRow {
   std::string_view Text(std::size_t column) const override {
     return query_.AsString(static_cast<int>(column));
   }
+  double Number(std::size_t column) const override {
+    // A whole number of up to 2^63 converts to the double its decimal text reads as.
+    if (const auto value = query_.AsInteger(static_cast<int>(column))) {
+      return static_cast<double>(*value);
+    }
+    return ColumnNumber(Text(column));
+  }
 
  private:
   const DbQuery& query_;
@@ -94,6 +101,7 @@ class Pass {
         transaction_.emplace(c_.database, IsolationLevel::kSerializable);
       }
       for (const std::string& line : selection_.lines) query_.AddLine(line);
+      query_.ReadIntegersAsText(c_.hooks.integers_as_text);
       query_.Open();
     } catch (const DbError& e) {
       if (c_.aborted()) {
@@ -198,7 +206,7 @@ class Pass {
         if (!Blank(line)) {
           double date = 0;
           if (date_column >= 0) {
-            date = ColumnNumber(query_.AsString(date_column));
+            date = row.Number(static_cast<std::size_t>(date_column));
             if (date > settings_.sql_new_rec_date) settings_.sql_new_rec_date = date;
             // A late arrival from the look-back does not move the start.
             if (date >= start_value_ && (!newest_ || date > *newest_)) newest_ = date;

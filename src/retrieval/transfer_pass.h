@@ -41,6 +41,8 @@ struct EngineHooks {
   std::function<void(DbConnection&)> before_deletion;
   // Called at each point of a pass.
   std::function<void(PassPoint)> at_point;
+  // Every column read as text, integers too (tests compare the lines of both ways).
+  bool integers_as_text = false;
 };
 
 struct PassResult {

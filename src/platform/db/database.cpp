@@ -67,6 +67,30 @@ long CatalogNumber(SQLHSTMT stmt, SQLUSMALLINT column) {
   return indicator == SQL_NULL_DATA ? 0 : value;
 }
 
+// Servers that refuse a value an integer column cannot hold, so that every value of such a
+// column reaches the driver as an integer.
+bool ServerKeepsIntegerTypes(std::string_view dbms) {
+  return dbms == "PostgreSQL" || dbms == "Microsoft SQL Server";
+}
+
+// Whether every value of the result column fits a signed 64-bit number.
+bool IsSignedIntegerColumn(SQLHSTMT stmt, SQLUSMALLINT column, SQLSMALLINT type) {
+  switch (type) {
+    case SQL_TINYINT:
+    case SQL_SMALLINT:
+    case SQL_INTEGER:
+      return true;
+    case SQL_BIGINT: {
+      SQLLEN is_unsigned = SQL_TRUE;
+      return SQL_SUCCEEDED(SQLColAttribute(stmt, column, SQL_DESC_UNSIGNED, nullptr, 0, nullptr,
+                                           &is_unsigned)) &&
+             is_unsigned == SQL_FALSE;
+    }
+    default:
+      return false;
+  }
+}
+
 bool IsCharacterType(SQLSMALLINT type) {
   switch (type) {
     case SQL_CHAR:
@@ -230,6 +254,7 @@ void DbConnection::Connect(std::string_view connection_string, std::string_view 
   const SQLUINTEGER get_data = GetInfoMask(dbc_, SQL_GETDATA_EXTENSIONS);
   bound_get_data_ = (get_data & SQL_GD_BOUND) != 0 && (get_data & SQL_GD_ANY_ORDER) != 0;
   block_get_data_ = bound_get_data_ && (get_data & SQL_GD_BLOCK) != 0;
+  keeps_integer_types_ = ServerKeepsIntegerTypes(DbmsName());
 
   const std::string database = Trim(default_database);
   if (!database.empty() && GetInfoText(dbc_, SQL_CATALOG_NAME) == "Y") {
@@ -618,6 +643,19 @@ void DbQuery::OpenOnce() {
                       : kBoundValueBytes;
       column.long_current = false;
       column.long_null = false;
+      column.integer = !unbound_ && !integers_as_text_ && connection_.KeepsIntegerTypes() &&
+                       IsSignedIntegerColumn(stmt_, i + 1, type);
+      if (column.integer) {
+        column.width = 0;
+        column.data.clear();
+        column.numbers.assign(rowset_, 0);
+        column.indicators.assign(rowset_, SQL_NULL_DATA);
+        CheckHandle(SQLBindCol(stmt_, i + 1, SQL_C_SBIGINT, column.numbers.data(),
+                               sizeof(SQLBIGINT), column.indicators.data()),
+                    "Cannot bind the result's columns");
+        continue;
+      }
+      column.numbers.clear();
       if (unbound_) {
         column.width = 0;
         column.data.clear();
@@ -671,7 +709,7 @@ void DbQuery::ReadLongValues() {
   for (std::size_t i = 0; i < columns_.size(); ++i) {
     Column& column = columns_[i];
     column.long_current = false;
-    if (column.skipped) continue;
+    if (column.skipped || column.integer) continue;
     if (!unbound_) {
       const SQLLEN indicator = column.indicators[row_];
       if (indicator != SQL_NO_TOTAL &&
@@ -718,6 +756,7 @@ void DbQuery::ReadOnlyColumns(const std::vector<int>& positions) {
     column.skipped = true;
     column.long_current = false;
     std::vector<char>().swap(column.data);
+    std::vector<SQLBIGINT>().swap(column.numbers);
     std::string().swap(column.long_value);
   }
 }
@@ -807,8 +846,20 @@ std::string_view DbQuery::AsString(int index) const {
   if (column.long_current) return column.long_value;
   const SQLLEN indicator = column.indicators[row_];
   if (indicator == SQL_NULL_DATA || indicator <= 0) return {};
+  if (column.integer) {
+    char* const begin = column.number_text.data();
+    const char* const end =
+        std::to_chars(begin, begin + column.number_text.size(), column.numbers[row_]).ptr;
+    return std::string_view(begin, static_cast<std::size_t>(end - begin));
+  }
   return std::string_view(column.data.data() + row_ * column.width,
                           static_cast<std::size_t>(indicator));
+}
+
+std::optional<std::int64_t> DbQuery::AsInteger(int index) const {
+  const Column& column = ReadColumn(index);
+  if (eof_ || !column.integer || column.indicators[row_] == SQL_NULL_DATA) return std::nullopt;
+  return column.numbers[row_];
 }
 
 double DbQuery::AsFloat(int index) const {

@@ -6,11 +6,14 @@
 
 #include <sql.h>
 
+#include <array>
 #include <atomic>
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -89,6 +92,11 @@ class DbConnection {
   bool ReadsLongValuesInBlocks() const { return block_get_data_; }
   // Whether the driver can read a long value of a bound column at all (SQL_GD_BOUND).
   bool ReadsLongBoundValues() const { return bound_get_data_; }
+  // Whether the server keeps every value of an integer column an integer, so that the cursor
+  // may read such a column as a number instead of text. The SQLite driver converts whatever a
+  // column declared INTEGER holds without a word ('abc' to null, '12x' to 12, 3.7 to 3): there
+  // every value stays text. Decided from the server's product name on connecting.
+  bool KeepsIntegerTypes() const { return keeps_integer_types_; }
 
   SQLHDBC Handle() const { return dbc_; }
 
@@ -106,6 +114,7 @@ class DbConnection {
   SQLHDBC dbc_ = SQL_NULL_HDBC;
   bool block_get_data_ = false;
   bool bound_get_data_ = false;
+  bool keeps_integer_types_ = false;
   bool in_transaction_ = false;
   bool retry_while_locked_ = false;
   // Queries with an open statement: closed before the connection goes.
@@ -186,6 +195,9 @@ class DbQuery {
   std::string_view AsString(int index) const;
   double AsFloat(int index) const;
   bool IsNull(int index) const;
+  // The value of a column read as a number (see ReadIntegersAsText); nullopt for a null, and
+  // for a column read as text, whose caller then reads AsString.
+  std::optional<std::int64_t> AsInteger(int index) const;
 
   // Narrows an open result to the columns at these positions: the driver converts no other
   // column of the rows still to come (most of the cost of a wide row), and reading any other
@@ -196,6 +208,11 @@ class DbQuery {
   // cannot read a bound column again (no SQL_GD_BOUND); from the next Open on.
   void ReadValuesSeparately(bool on) { values_separately_ = on; }
 
+  // Where the connection keeps integer types, integer columns are read as 64-bit numbers (no
+  // text conversion in the driver; AsString formats the value only when asked). On: every
+  // column is read as text, as on any other driver; from the next Open on.
+  void ReadIntegersAsText(bool on) { integers_as_text_ = on; }
+
   // Rows per fetch actually used for the open result (1 when the driver cannot read long
   // values of a block).
   std::size_t EffectiveRowsetSize() const { return rowset_; }
@@ -205,11 +222,14 @@ class DbQuery {
     std::string name;
     std::size_t width = 0;           // bytes per bound value, terminator included
     std::vector<char> data;          // rowset × width
-    std::vector<SQLLEN> indicators;  // rowset
-    std::string long_value;          // the current row's value when it did not fit
-    bool long_current = false;       // long_value holds the current row's value
-    bool long_null = false;          // ... and that value is null
-    bool skipped = false;            // not read (ReadOnlyColumns)
+    bool integer = false;            // read as a number into `numbers` instead of `data`
+    std::vector<SQLBIGINT> numbers;  // rowset
+    mutable std::array<char, 20> number_text{};  // the current number as text (AsString)
+    std::vector<SQLLEN> indicators;              // rowset
+    std::string long_value;                      // the current row's value when it did not fit
+    bool long_current = false;                   // long_value holds the current row's value
+    bool long_null = false;                      // ... and that value is null
+    bool skipped = false;                        // not read (ReadOnlyColumns)
   };
 
   void OpenOnce();
@@ -230,6 +250,7 @@ class DbQuery {
   SQLULEN rows_fetched_ = 0;
   std::size_t row_ = 0;
   bool values_separately_ = false;
+  bool integers_as_text_ = false;
   bool unbound_ = false;  // every value read with SQLGetData
   bool active_ = false;
   bool eof_ = true;
