@@ -1,8 +1,10 @@
 // bench-bare-read: reads every value of a table as text through the database layer's block
 // cursor and formats nothing, so a transfer's cost can be set against the bare cost of reading.
-//   bench-bare-read CONNECTION-STRING [TABLE] [ROWSET] [COLUMN,COLUMN...]
-// With columns named, only those are read (as a pass without a backup does). Prints the row
-// and byte counts on standard output.
+//   bench-bare-read [--typed] CONNECTION-STRING [TABLE] [ROWSET] [COLUMN,COLUMN...]
+// With columns named, only those are read (as a pass without a backup does). The driver
+// converts every value to text unless --typed: then integer columns are read as numbers where
+// the server keeps their type, as a transfer reads them, and turned into text here. Prints the
+// row and byte counts on standard output.
 #include <charconv>
 #include <cstdio>
 #include <string>
@@ -14,9 +16,16 @@
 
 int main(int argc, char** argv) {
   using namespace remoteccm;
+  const bool typed = argc > 1 && std::string_view(argv[1]) == "--typed";
+  if (typed) {
+    --argc;
+    ++argv;
+  }
   if (argc < 2 || argc > 5) {
-    std::fputs("usage: bench-bare-read CONNECTION-STRING [TABLE] [ROWSET] [COLUMN,COLUMN...]\n",
-               stderr);
+    std::fputs(
+        "usage: bench-bare-read [--typed] CONNECTION-STRING [TABLE] [ROWSET] "
+        "[COLUMN,COLUMN...]\n",
+        stderr);
     return 64;
   }
   const std::string table = argc > 2 ? argv[2] : "CallDetailRecord";
@@ -35,6 +44,7 @@ int main(int argc, char** argv) {
     db.Connect(argv[1], "CDR", "", "");
     DbQuery query(db, rowset);
     query.AddLine("SELECT * FROM " + table);
+    query.ReadIntegersAsText(!typed);
     query.Open();
     std::vector<int> columns;
     if (argc > 4) {
