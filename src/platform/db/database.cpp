@@ -68,10 +68,9 @@ long CatalogNumber(SQLHSTMT stmt, SQLUSMALLINT column) {
 }
 
 // Servers that refuse a value an integer column cannot hold, so that every value of such a
-// column reaches the driver as an integer.
-bool ServerKeepsIntegerTypes(std::string_view dbms) {
-  return dbms == "PostgreSQL" || dbms == "Microsoft SQL Server";
-}
+// column reaches the driver as an integer. Only those whose output was compared byte for byte
+// with the text path are named: SQL Server would qualify but has not been compared.
+bool ServerKeepsIntegerTypes(std::string_view dbms) { return dbms == "PostgreSQL"; }
 
 // Whether every value of the result column fits a signed 64-bit number.
 bool IsSignedIntegerColumn(SQLHSTMT stmt, SQLUSMALLINT column, SQLSMALLINT type) {
