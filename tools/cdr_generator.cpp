@@ -348,7 +348,7 @@ class Generator {
         leg.original_called_partition = "PSTN";
         leg.codec = random_.Chance(0.2) ? 11 : 4;
         if (random_.Chance(0.2))
-          leg.client_matter_code = Digits(random_, 4 + random_.Between(0, 2));
+          leg.client_matter_code = Digits(random_, 4 + static_cast<int>(random_.Between(0, 2)));
         break;
       }
       case CallKind::kIncoming: {

@@ -109,7 +109,8 @@ void CliObserver::Draw(std::string text) {
   if (out_.out_is_terminal) std::fflush(out_.out);
   // A line longer than the terminal would wrap, and "\r" would then redraw only its last part.
   const int width = Width();
-  if (width > 1 && text.size() >= static_cast<std::size_t>(width)) text.resize(width - 1);
+  if (width > 1 && text.size() >= static_cast<std::size_t>(width))
+    text.resize(static_cast<std::size_t>(width) - 1);
   std::string line(kEraseLine);
   line += text;
   std::fwrite(line.data(), 1, line.size(), out_.err);

@@ -29,7 +29,7 @@ constexpr std::string_view kUsage =
     "       remoteccm-cli --companion-listen [PATH]\n"
     "       remoteccm-cli --help | --version\n";
 
-constexpr std::string_view kHelp =
+constexpr std::string_view kHelpText =
     "\n"
     "Collects the call detail records of a Cisco CallManager into the destination file of a\n"
     "profile. A bare PROFILE is the file PROFILE.CCM in the program home; a path is taken as\n"
@@ -176,7 +176,7 @@ int CliMain(const std::vector<std::string>& args) {
   switch (command) {
     case Command::kHelp:
       std::fwrite(kUsage.data(), 1, kUsage.size(), stdout);
-      std::fwrite(kHelp.data(), 1, kHelp.size(), stdout);
+      std::fwrite(kHelpText.data(), 1, kHelpText.size(), stdout);
       return kExitOk;
     case Command::kVersion:
       std::puts("remoteccm-cli " REMOTECCM_VERSION);

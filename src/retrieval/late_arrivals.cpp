@@ -130,8 +130,8 @@ double LookBackFrom(const LateArrivalMemory& memory, double start, double look_b
 std::string RowHashKey(std::string_view row_text) {
   // 64-bit FNV-1a: stable across builds and machines, which std::hash is not.
   std::uint64_t hash = 14695981039346656037ull;
-  for (const unsigned char c : row_text) {
-    hash ^= c;
+  for (const char c : row_text) {
+    hash ^= static_cast<unsigned char>(c);
     hash *= 1099511628211ull;
   }
   char text[24];

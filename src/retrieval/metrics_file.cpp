@@ -125,8 +125,10 @@ std::optional<double> LastSuccessInMetricsFile(const std::filesystem::path& file
     }
     const std::string_view value = TrimView(line.substr(line.rfind(' ') + 1));
     double seconds = 0;
-    const auto [stop, error] = std::from_chars(value.data(), value.data() + value.size(), seconds);
-    if (error == std::errc() && stop == value.data() + value.size() && std::isfinite(seconds)) {
+    const auto [stop, parse_error] =
+        std::from_chars(value.data(), value.data() + value.size(), seconds);
+    if (parse_error == std::errc() && stop == value.data() + value.size() &&
+        std::isfinite(seconds)) {
       return seconds;
     }
   }

@@ -188,7 +188,7 @@ TEST_P(ExactlyOnceTest, OwedLinesAndTheirStartBelongToTheirProfile) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Drivers, ExactlyOnceTest, ::testing::Values("sqlite", "postgres"),
-                         [](const auto& info) { return info.param; });
+                         [](const auto& param_info) { return param_info.param; });
 
 }  // namespace
 }  // namespace remoteccm

@@ -78,7 +78,7 @@ TEST_P(CliLinksTest, ListLinksAndADialWhereNetworkManagerIsMissing) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Sqlite, CliLinksTest, ::testing::Values("sqlite"),
-                         [](const auto& info) { return info.param; });
+                         [](const auto& param_info) { return param_info.param; });
 
 }  // namespace
 }  // namespace remoteccm

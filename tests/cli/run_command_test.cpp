@@ -134,7 +134,7 @@ TEST_P(CliRunTest, FullFileSystemKeepsTheLinesForTheNextRun) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Drivers, CliRunTest, ::testing::Values("sqlite", "postgres"),
-                         [](const auto& info) { return info.param; });
+                         [](const auto& param_info) { return param_info.param; });
 
 }  // namespace
 }  // namespace remoteccm

@@ -33,7 +33,8 @@ class SocketCompanionTest : public ::testing::Test {
     std::string text;
     char buffer[65536];
     ssize_t got;
-    while ((got = ::recv(fd, buffer, sizeof buffer, MSG_DONTWAIT)) > 0) text.append(buffer, got);
+    while ((got = ::recv(fd, buffer, sizeof buffer, MSG_DONTWAIT)) > 0)
+      text.append(buffer, static_cast<std::size_t>(got));
     return text;
   }
 
@@ -66,7 +67,8 @@ TEST_F(SocketCompanionTest, ACompanionThatNeverReadsLosesWholeLinesOnly) {
   FileDescriptor companion(::accept(listener.Get(), nullptr, nullptr));
   constexpr int kLines = 200000;
   for (int i = 0; i < kLines; ++i) {
-    link->Send("line " + std::to_string(i) + " " + std::string(90 + i % 7, 'x') + "\n");
+    link->Send("line " + std::to_string(i) + " " +
+               std::string(90 + static_cast<std::size_t>(i % 7), 'x') + "\n");
   }
   EXPECT_GT(link->LostLines(), 0u);
   EXPECT_TRUE(link->Open());
@@ -81,7 +83,8 @@ TEST_F(SocketCompanionTest, ACompanionThatNeverReadsLosesWholeLinesOnly) {
     const std::string line = text.substr(at, end - at);
     const int n = std::stoi(line.substr(5));
     ASSERT_GT(n, previous);
-    ASSERT_EQ(line, "line " + std::to_string(n) + " " + std::string(90 + n % 7, 'x'));
+    ASSERT_EQ(line, "line " + std::to_string(n) + " " +
+                        std::string(90 + static_cast<std::size_t>(n % 7), 'x'));
     previous = n;
     ++count;
     at = end + 1;
@@ -177,7 +180,8 @@ TEST_F(SocketCompanionTest, TheListenerRefusesWhatItMustNotReplace) {
   std::string message;
   char buffer[512];
   ssize_t got;
-  while ((got = ::read(out[0], buffer, sizeof buffer)) > 0) message.append(buffer, got);
+  while ((got = ::read(out[0], buffer, sizeof buffer)) > 0)
+    message.append(buffer, static_cast<std::size_t>(got));
   ::close(out[0]);
   int status = 0;
   ::waitpid(child, &status, 0);

@@ -304,8 +304,8 @@ class OptionsTest : public QObject {
     s.new_rec_incr_value = 5;
     s.new_rec_incr_mode = remoteccm::IncrementMode::kHours;
     s.late_arrival_minutes = 90;
-    s.from_date_range = QDate(1899, 12, 30).daysTo(QDate(2026, 1, 2));
-    s.to_date_range = QDate(1899, 12, 30).daysTo(QDate(2026, 1, 5));
+    s.from_date_range = static_cast<double>(QDate(1899, 12, 30).daysTo(QDate(2026, 1, 2)));
+    s.to_date_range = static_cast<double>(QDate(1899, 12, 30).daysTo(QDate(2026, 1, 5)));
     s.date_range_incr_value = 2;
     s.date_range_incr_mode = remoteccm::IncrementMode::kMinutes;
     s.delete_recs = true;

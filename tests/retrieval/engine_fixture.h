@@ -66,7 +66,7 @@ class RecordingObserver : public EngineObserver {
   void SetStatus2(std::string_view text) override { status2 = text; }
   void SetProgress(int position) override { progress.push_back(position); }
   void ShowProgress(bool shown) override { progress_shown = shown; }
-  void SetRunning(bool running) override { this->running = running; }
+  void SetRunning(bool now_running) override { running = now_running; }
   void ShowConnectionError(std::string_view message) override { errors.emplace_back(message); }
   void RecordsRead(std::int64_t count) override { records_read.push_back(count); }
   void Pump() override {
@@ -96,7 +96,10 @@ class EngineTest : public ::testing::TestWithParam<std::string> {
   void SetUp() override {
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
     std::string name = std::string(info->name());
-    for (char& c : name) c = std::isalnum(static_cast<unsigned char>(c)) ? std::tolower(c) : '_';
+    for (char& c : name) {
+      const auto byte = static_cast<unsigned char>(c);
+      c = std::isalnum(byte) ? static_cast<char>(std::tolower(byte)) : '_';
+    }
     dir_ = std::filesystem::temp_directory_path() /
            ("remoteccm-engine-" + std::to_string(::getpid()) + "-" + name);
     std::filesystem::remove_all(dir_);

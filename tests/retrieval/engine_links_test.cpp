@@ -38,7 +38,7 @@ class EngineLinksTest : public EngineTest {
     char buffer[65536];
     ssize_t got;
     while ((got = ::recv(companion_.Get(), buffer, sizeof buffer, MSG_DONTWAIT)) > 0) {
-      text.append(buffer, got);
+      text.append(buffer, static_cast<std::size_t>(got));
     }
     return text;
   }
@@ -142,7 +142,7 @@ TEST_P(EngineLinksTest, RunsLeaveNoDescriptorBehind) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Sqlite, EngineLinksTest, ::testing::Values("sqlite"),
-                         [](const auto& info) { return info.param; });
+                         [](const auto& param_info) { return param_info.param; });
 
 }  // namespace
 }  // namespace remoteccm::testing

@@ -8,12 +8,12 @@
 namespace remoteccm::testing {
 namespace {
 
-std::string Right(const std::string& text, int width) {
-  if (static_cast<int>(text.size()) >= width) return text.substr(0, width);
+std::string Right(const std::string& text, std::size_t width) {
+  if (text.size() >= width) return text.substr(0, width);
   return std::string(width - text.size(), ' ') + text;
 }
-std::string Left(const std::string& text, int width) {
-  if (static_cast<int>(text.size()) >= width) return text.substr(0, width);
+std::string Left(const std::string& text, std::size_t width) {
+  if (text.size() >= width) return text.substr(0, width);
   return text + std::string(width - text.size(), ' ');
 }
 
@@ -518,7 +518,7 @@ TEST_P(EngineTest, DialUpComesFirstAndARefusedDialRunsNothing) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Drivers, EngineTest, ::testing::Values("sqlite", "postgres"),
-                         [](const auto& info) { return info.param; });
+                         [](const auto& param_info) { return param_info.param; });
 
 }  // namespace
 }  // namespace remoteccm::testing

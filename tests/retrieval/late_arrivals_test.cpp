@@ -116,7 +116,7 @@ TEST_P(LateArrivalsTest, MinutesOutOfRangeReadAsTheDefault) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Drivers, LateArrivalsTest, ::testing::Values("sqlite", "postgres"),
-                         [](const auto& info) { return info.param; });
+                         [](const auto& param_info) { return param_info.param; });
 
 }  // namespace
 }  // namespace remoteccm::testing

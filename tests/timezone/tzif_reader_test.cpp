@@ -22,7 +22,8 @@ std::string ReadAll(const fs::path& file) {
 }
 
 void Put32(std::string& b, std::size_t at, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) b[at + i] = static_cast<char>(v >> (24 - 8 * i));
+  for (int i = 0; i < 4; ++i)
+    b[at + static_cast<std::size_t>(i)] = static_cast<char>(v >> (24 - 8 * i));
 }
 
 // A minimal version 2 file: empty data blocks and the given footer.

@@ -403,7 +403,7 @@ std::string DriverOfDataSource(const std::string& dsn) {
   const int length = SQLGetPrivateProfileString(dsn.c_str(), "Driver", "", buffer.data(),
                                                 static_cast<int>(buffer.size()), "odbc.ini");
   if (length <= 0) return {};
-  return std::string(buffer.data(), std::min<std::size_t>(length, buffer.size() - 1));
+  return std::string(buffer.data(), std::min(static_cast<std::size_t>(length), buffer.size() - 1));
 }
 
 }  // namespace

@@ -389,12 +389,12 @@ std::vector<DbColumnInfo> DbConnection::ListColumns(std::string_view table_text)
       if (!SQL_SUCCEEDED(rc)) {
         ThrowOdbcError(SQL_HANDLE_STMT, stmt.get(), "Cannot read the column list");
       }
-      const std::string schema = CatalogText(stmt.get(), 2);
+      const std::string schema_found = CatalogText(stmt.get(), 2);
       const std::string table_found = CatalogText(stmt.get(), 3);
       if (columns.empty()) {
-        first_schema = schema;
+        first_schema = schema_found;
         first_table = table_found;
-      } else if (schema != first_schema || table_found != first_table) {
+      } else if (schema_found != first_schema || table_found != first_table) {
         continue;  // the same name in another schema
       }
       DbColumnInfo column;

@@ -197,7 +197,7 @@ TEST_P(DatabaseTest, LongTextIsNeverCut) {
   db_.Execute("CREATE TABLE " + table_ + " (id INTEGER, v VARCHAR(2048), t TEXT)");
   std::vector<std::string> values;
   DbTransaction filling(db_, IsolationLevel::kReadCommitted);
-  for (int i = 0; i < 230; ++i) {
+  for (std::size_t i = 0; i < 230; ++i) {
     // Mostly short values, a long one now and then, some at the bound buffer's edge.
     const std::size_t length = i % 37 == 5 ? 100000 : i % 11 == 3 ? 2000 : i % 5 == 0 ? 256 : i;
     std::string value;
@@ -504,8 +504,8 @@ TEST_P(DatabaseTest, ReadOnlyColumnsKeepsTheirValuesAndRefusesTheOthers) {
 
 INSTANTIATE_TEST_SUITE_P(Backends, DatabaseTest,
                          ::testing::Values(Backend::kSqlite, Backend::kPostgres),
-                         [](const ::testing::TestParamInfo<Backend>& info) {
-                           return info.param == Backend::kSqlite ? "SQLite" : "PostgreSQL";
+                         [](const ::testing::TestParamInfo<Backend>& param_info) {
+                           return param_info.param == Backend::kSqlite ? "SQLite" : "PostgreSQL";
                          });
 
 }  // namespace
