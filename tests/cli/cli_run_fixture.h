@@ -103,7 +103,9 @@ class CliRunTest : public ::testing::TestWithParam<std::string> {
       ::setenv("REMOTECCM_REGISTRY", (home_ / "install.ini").c_str(), 1);
       const std::string log = (home_ / "run.log").string();
       FILE* out = std::freopen(log.c_str(), "a", stdout);
-      FILE* err = std::freopen("/dev/null", "w", stderr);
+      // Standard error is kept: a sanitizer's report of a failed run is read from there.
+      const std::string errors = (home_ / "run.err").string();
+      FILE* err = std::freopen(errors.c_str(), "a", stderr);
       (void)out;
       (void)err;
       std::vector<char*> argv;
@@ -123,6 +125,11 @@ class CliRunTest : public ::testing::TestWithParam<std::string> {
   int Run(const std::vector<std::string>& args,
           const std::map<std::string, std::string>& variables = {}) {
     return Wait(Start(args, variables));
+  }
+  // What the runs wrote to standard error.
+  std::string Errors() {
+    std::ifstream in(home_ / "run.err", std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
   }
   std::string Log() {
     std::ifstream in(home_ / "run.log", std::ios::binary);

@@ -73,9 +73,14 @@ TEST_P(CliRunTest, SigtermAbortsWithItsOwnStatus) {
   WriteProfile("ConnectSQLMode=By SQL Query\r\nConnectSQL0=SELECT * FROM " + table_ +
                "\r\nConnectSQL1=<end>\r\nPollAgain=Y\r\nWaitBeforePollingAgain=1\r\n");
   const pid_t pid = Start({"SITE"});
-  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  // The signal comes once the run is collecting (it has read records), not at a guessed moment.
+  int status = 0;
+  while (Log().find("Retrieved: ") == std::string::npos) {
+    ASSERT_EQ(::waitpid(pid, &status, WNOHANG), 0) << "the run ended first:\n" << Log() << Errors();
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
   ::kill(pid, SIGTERM);
-  EXPECT_EQ(Wait(pid), 6);
+  EXPECT_EQ(Wait(pid), 6) << Log() << Errors();
 }
 
 // Started with standard output closed (as some schedulers do): the database connection must
