@@ -24,6 +24,7 @@
 #include <filesystem>
 
 #include "gui/app/app_icon.h"
+#include "gui/app/widget_text.h"
 #include "gui/options/opt_form.h"
 #include "gui/seams/message_box.h"
 #include "gui/tray/tray_icon.h"
@@ -38,9 +39,6 @@ namespace {
 constexpr int kRepaintMs = 50;
 constexpr int kLeftHalfWidth = kCompactWidth;  // Panel3
 
-QString Q(const std::string& text) { return QString::fromStdString(text); }
-std::string S(const QString& text) { return text.toStdString(); }
-
 const QString kAbortCaption = QStringLiteral("Abort");
 const QString kConnectCaption = QStringLiteral("&Connect");
 
@@ -50,12 +48,6 @@ QFrame* Panel(QWidget* parent, const char* name, QFrame::Shape shape, QFrame::Sh
   panel->setFrameShape(shape);
   panel->setFrameShadow(shadow);
   return panel;
-}
-
-template <typename W>
-W* Named(W* widget, const char* name) {
-  widget->setObjectName(QLatin1String(name));
-  return widget;
 }
 
 }  // namespace

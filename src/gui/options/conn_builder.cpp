@@ -13,6 +13,7 @@
 #include <QRadioButton>
 #include <QVBoxLayout>
 
+#include "gui/app/widget_text.h"
 #include "gui/options/db_worker.h"
 #include "gui/seams/file_dialog.h"
 #include "gui/seams/message_box.h"
@@ -22,19 +23,6 @@
 #include "util/text_routines.h"
 
 namespace remoteccm::gui {
-namespace {
-
-template <typename W>
-W* Named(W* widget, const char* name) {
-  widget->setObjectName(QLatin1String(name));
-  return widget;
-}
-
-QString Q(const std::string& text) { return QString::fromStdString(text); }
-std::string S(const QString& text) { return text.toStdString(); }
-
-}  // namespace
-
 TConnBuildFrm::TConnBuildFrm(const Start& start, std::vector<std::string> drivers,
                              std::vector<OdbcDataSource> sources, QWidget* parent)
     : QDialog(parent), start_(start), worker_(new DbWorker(this)) {

@@ -11,22 +11,10 @@
 #include <QStatusBar>
 #include <QVBoxLayout>
 
+#include "gui/app/widget_text.h"
 #include "util/text_routines.h"
 
 namespace remoteccm::gui {
-namespace {
-
-template <typename W>
-W* Named(W* widget, const char* name) {
-  widget->setObjectName(QLatin1String(name));
-  return widget;
-}
-
-QString Q(const std::string& text) { return QString::fromStdString(text); }
-std::string S(const QString& text) { return text.toStdString(); }
-
-}  // namespace
-
 TConnectPage::TConnectPage(Dialer& dialer, QWidget* parent)
     : QWidget(parent),
       dialer_(dialer),

@@ -15,6 +15,7 @@
 #include <QTableWidget>
 #include <QVBoxLayout>
 
+#include "gui/app/widget_text.h"
 #include "gui/options/db_worker.h"
 #include "gui/seams/message_box.h"
 #include "platform/db/database.h"
@@ -23,15 +24,6 @@
 
 namespace remoteccm::gui {
 namespace {
-
-template <typename W>
-W* Named(W* widget, const char* name) {
-  widget->setObjectName(QLatin1String(name));
-  return widget;
-}
-
-QString Q(const std::string& text) { return QString::fromStdString(text); }
-std::string S(const QString& text) { return text.toStdString(); }
 
 const QString kLimit = QString::number(kRecordLengthLimit);
 

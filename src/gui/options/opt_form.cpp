@@ -19,6 +19,7 @@
 
 #include "gui/about/about_box.h"
 #include "gui/app/run_controller.h"
+#include "gui/app/widget_text.h"
 #include "gui/options/conn_builder.h"
 #include "gui/options/connect_page.h"
 #include "gui/options/fields_page.h"
@@ -34,15 +35,6 @@
 
 namespace remoteccm::gui {
 namespace {
-
-template <typename W>
-W* Named(W* widget, const char* name) {
-  widget->setObjectName(QLatin1String(name));
-  return widget;
-}
-
-QString Q(const std::string& text) { return QString::fromStdString(text); }
-std::string S(const QString& text) { return text.toStdString(); }
 
 // The designed client area; larger when the fonts of this desktop need more room.
 constexpr QSize kDesignedSize(478, 438);

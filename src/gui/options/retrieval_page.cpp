@@ -22,6 +22,7 @@
 #include <exception>
 #include <limits>
 
+#include "gui/app/widget_text.h"
 #include "gui/options/local_time.h"
 #include "gui/seams/file_dialog.h"
 #include "gui/seams/message_box.h"
@@ -32,15 +33,6 @@
 
 namespace remoteccm::gui {
 namespace {
-
-template <typename W>
-W* Named(W* widget, const char* name) {
-  widget->setObjectName(QLatin1String(name));
-  return widget;
-}
-
-QString Q(const std::string& text) { return QString::fromStdString(text); }
-std::string S(const QString& text) { return text.toStdString(); }
 
 // The pages of the panel place, by retrieval mode.
 enum PanelPage { kNoPanel = 0, kNewRecPanel, kDateQueryPanel, kSqlPanel };

@@ -10,16 +10,11 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include "gui/app/widget_text.h"
 #include "gui/options/local_time.h"
 
 namespace remoteccm::gui {
 namespace {
-
-template <typename W>
-W* Named(W* widget, const char* name) {
-  widget->setObjectName(QLatin1String(name));
-  return widget;
-}
 
 constexpr int kNowRefreshMs = 20'000;
 
