@@ -13,6 +13,7 @@
 #include "platform/db/connection_string.h"
 #include "platform/db/db_error.h"
 #include "platform/db/odbc_environment.h"
+#include "platform/db/sqlite_library.h"
 #include "util/text_routines.h"
 
 namespace remoteccm {
@@ -154,6 +155,7 @@ SQLINTEGER IsolationCode(IsolationLevel level) {
 // A connect that runs on a thread of its own so that Cancel can give up waiting for it. The
 // thread owns the handle once the waiter has given up, and frees it when the driver returns.
 struct PendingConnect {
+  std::shared_ptr<const std::atomic<bool>> cancelled;
   std::mutex mutex;
   std::condition_variable finished_cv;
   bool finished = false;
@@ -165,6 +167,7 @@ struct PendingConnect {
   void Run() {
     std::array<SQLCHAR, 2048> completed{};
     SQLSMALLINT completed_length = 0;
+    const SqliteCancelWatch watch(*cancelled);
     const SQLRETURN result =
         SQLDriverConnect(dbc, nullptr, text.data(), SQL_NTS, completed.data(), completed.size(),
                          &completed_length, SQL_DRIVER_NOPROMPT);
@@ -193,7 +196,7 @@ class BusyCall {
  public:
   BusyCall(DbConnection& connection, SQLHSTMT stmt) : connection_(connection) {
     std::lock_guard lock(connection_.busy_mutex_);
-    if (connection_.cancelled_.load()) throw DbError("The operation was cancelled");
+    if (connection_.cancelled_->load()) throw DbError("The operation was cancelled");
     connection_.busy_stmt_ = stmt;
   }
   ~BusyCall() {
@@ -224,17 +227,18 @@ void DbConnection::Connect(std::string_view connection_string, std::string_view 
   SQLSetConnectAttr(dbc, SQL_ATTR_LOGIN_TIMEOUT,
                     reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(kLoginTimeoutSeconds)), 0);
   auto pending = std::make_shared<PendingConnect>();
+  pending->cancelled = cancelled_;
   pending->dbc = dbc;
   pending->text.assign(request.connection_string.begin(), request.connection_string.end());
   pending->text.push_back(0);
-  if (cancelled_.load()) {
+  if (cancelled_->load()) {
     SQLFreeHandle(SQL_HANDLE_DBC, dbc);
     throw DbError("The connection attempt was cancelled");
   }
   std::thread([pending] { pending->Run(); }).detach();
   std::unique_lock lock(pending->mutex);
   while (!pending->finished) {
-    if (cancelled_.load()) {
+    if (cancelled_->load()) {
       pending->abandoned = true;  // the thread frees the handle when the driver returns
       throw DbError("The connection attempt was cancelled");
     }
@@ -253,7 +257,12 @@ void DbConnection::Connect(std::string_view connection_string, std::string_view 
   const SQLUINTEGER get_data = GetInfoMask(dbc_, SQL_GETDATA_EXTENSIONS);
   bound_get_data_ = (get_data & SQL_GD_BOUND) != 0 && (get_data & SQL_GD_ANY_ORDER) != 0;
   block_get_data_ = bound_get_data_ && (get_data & SQL_GD_BLOCK) != 0;
-  keeps_integer_types_ = ServerKeepsIntegerTypes(DbmsName());
+  const std::string dbms = DbmsName();
+  keeps_integer_types_ = ServerKeepsIntegerTypes(dbms);
+  {
+    std::lock_guard busy_lock(busy_mutex_);
+    cancel_through_driver_ = dbms != "SQLite";
+  }
 
   const std::string database = Trim(default_database);
   if (!database.empty() && GetInfoText(dbc_, SQL_CATALOG_NAME) == "Y") {
@@ -297,7 +306,7 @@ void DbConnection::RetryWhileLocked(const std::function<void()>& call) {
       return;
     } catch (const DbError& e) {
       const bool locked = e.NativeCode() == kBusy || e.NativeCode() == kLocked;
-      if (!retry_while_locked_ || !locked || cancelled_.load() ||
+      if (!retry_while_locked_ || !locked || cancelled_->load() ||
           std::chrono::steady_clock::now() >= deadline) {
         throw;
       }
@@ -307,9 +316,9 @@ void DbConnection::RetryWhileLocked(const std::function<void()>& call) {
 
 void DbConnection::Cancel() noexcept {
   std::lock_guard lock(busy_mutex_);
-  cancelled_.store(true);
+  cancelled_->store(true);
   // Under the lock the statement cannot leave its driver call and be freed meanwhile.
-  if (busy_stmt_ != SQL_NULL_HSTMT) SQLCancel(busy_stmt_);
+  if (busy_stmt_ != SQL_NULL_HSTMT && cancel_through_driver_) SQLCancel(busy_stmt_);
 }
 
 std::string DbConnection::DriverName() const {

@@ -72,8 +72,8 @@ class DbConnection {
   // progress, whose caller then gets DbError, and refuses every later connect, statement and
   // fetch until ResetCancel. A connect that cannot be interrupted is left to finish on its own.
   void Cancel() noexcept;
-  void ResetCancel() noexcept { cancelled_.store(false); }
-  bool Cancelled() const { return cancelled_.load(); }
+  void ResetCancel() noexcept { cancelled_->store(false); }
+  bool Cancelled() const { return cancelled_->load(); }
   bool Connected() const { return dbc_ != SQL_NULL_HDBC; }
 
   // The driver's file name (SQL_DRIVER_NAME) and the server's product name (SQL_DBMS_NAME).
@@ -122,7 +122,13 @@ class DbConnection {
   // What Cancel reaches from another thread: the statement inside a driver call right now.
   std::mutex busy_mutex_;
   SQLHSTMT busy_stmt_ = SQL_NULL_HSTMT;
-  std::atomic<bool> cancelled_{false};
+  // Whether Cancel may call the driver's SQLCancel while another thread is inside a call. The
+  // SQLite driver's SQLCancel also closes the statement, freeing the row the other thread is
+  // filling: there the statement watches the flag itself (SqliteCancelWatch).
+  bool cancel_through_driver_ = true;
+  // Shared with a connect still running on its own thread, whose driver may read it after
+  // this connection has given up on it.
+  std::shared_ptr<std::atomic<bool>> cancelled_ = std::make_shared<std::atomic<bool>>(false);
 };
 
 // A transaction on a connection: autocommit off with the chosen isolation level until Commit;

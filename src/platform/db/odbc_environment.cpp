@@ -5,6 +5,7 @@
 #include <array>
 
 #include "platform/db/db_error.h"
+#include "platform/db/sqlite_library.h"
 
 namespace remoteccm {
 
@@ -15,6 +16,7 @@ SQLHENV OdbcEnvironment() {
       throw DbError("The ODBC driver manager could not be initialised");
     }
     SQLSetEnvAttr(handle, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
+    PrepareSqliteLibrary();
     return handle;
   }();
   return env;

@@ -1,0 +1,53 @@
+#include "platform/db/sqlite_library.h"
+
+#include <sqlite3.h>
+
+#include <mutex>
+
+namespace remoteccm {
+namespace {
+
+// The watch of the connect running on this thread.
+thread_local const std::atomic<bool>* t_cancelled = nullptr;
+thread_local bool* t_attached = nullptr;
+
+// SQLite asks this every kProgressSteps virtual-machine steps of a statement; a non-zero
+// answer ends the statement with SQLITE_INTERRUPT.
+constexpr int kProgressSteps = 10000;
+
+int StopWhenCancelled(void* flag) {
+  return static_cast<const std::atomic<bool>*>(flag)->load(std::memory_order_relaxed) ? 1 : 0;
+}
+
+// Runs for every connection SQLite opens in this process, on the opening thread.
+int WatchNewConnection(sqlite3* db, const char** /*error*/,
+                       const struct sqlite3_api_routines* /*api*/) {
+  if (t_cancelled != nullptr) {
+    // The flag is only read: SQLite's interface takes a plain pointer.
+    sqlite3_progress_handler(db, kProgressSteps, StopWhenCancelled,
+                             const_cast<std::atomic<bool>*>(t_cancelled));  // NOLINT
+    if (t_attached != nullptr) *t_attached = true;
+  }
+  return SQLITE_OK;
+}
+
+}  // namespace
+
+void PrepareSqliteLibrary() {
+  static std::once_flag once;
+  std::call_once(once,
+                 [] { sqlite3_auto_extension(reinterpret_cast<void (*)()>(&WatchNewConnection)); });
+}
+
+SqliteCancelWatch::SqliteCancelWatch(const std::atomic<bool>& cancelled)
+    : previous_flag_(t_cancelled), previous_attached_(t_attached) {
+  t_cancelled = &cancelled;
+  t_attached = &attached_;
+}
+
+SqliteCancelWatch::~SqliteCancelWatch() {
+  t_cancelled = previous_flag_;
+  t_attached = previous_attached_;
+}
+
+}  // namespace remoteccm

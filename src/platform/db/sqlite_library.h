@@ -1,0 +1,34 @@
+// The SQLite library that the SQLite ODBC driver runs on is the one this process links, so the
+// process can set it up: once, before the first connection, and for each connection the driver
+// opens.
+#pragma once
+
+#include <atomic>
+
+namespace remoteccm {
+
+// Call before the first connection (the ODBC environment does): from then on every connection
+// SQLite opens meets the watch below.
+void PrepareSqliteLibrary();
+
+// While one lives on a thread, every SQLite connection opened on that thread stops the
+// statement it runs (SQLITE_INTERRUPT) as soon as `cancelled` is true. The check runs on the
+// statement's own thread, so a cancel is a plain store into the flag. The flag must outlive the
+// connections opened under the watch.
+class SqliteCancelWatch {
+ public:
+  explicit SqliteCancelWatch(const std::atomic<bool>& cancelled);
+  ~SqliteCancelWatch();
+  SqliteCancelWatch(const SqliteCancelWatch&) = delete;
+  SqliteCancelWatch& operator=(const SqliteCancelWatch&) = delete;
+
+  // Whether a SQLite connection was opened under this watch.
+  bool Attached() const { return attached_; }
+
+ private:
+  const std::atomic<bool>* previous_flag_;
+  bool* previous_attached_;
+  bool attached_ = false;
+};
+
+}  // namespace remoteccm
