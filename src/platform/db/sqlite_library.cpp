@@ -35,8 +35,13 @@ int WatchNewConnection(sqlite3* db, const char** /*error*/,
 
 void PrepareSqliteLibrary() {
   static std::once_flag once;
-  std::call_once(once,
-                 [] { sqlite3_auto_extension(reinterpret_cast<void (*)()>(&WatchNewConnection)); });
+  std::call_once(once, [] {
+    // Both fail harmlessly (SQLITE_MISUSE) when the library is in use already. Without memory
+    // statistics no allocation takes the library's global lock; nothing here reads them.
+    sqlite3_config(SQLITE_CONFIG_MULTITHREAD);
+    sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0);
+    sqlite3_auto_extension(reinterpret_cast<void (*)()>(&WatchNewConnection));
+  });
 }
 
 SqliteCancelWatch::SqliteCancelWatch(const std::atomic<bool>& cancelled)

@@ -7,8 +7,11 @@
 
 namespace remoteccm {
 
-// Call before the first connection (the ODBC environment does): from then on every connection
-// SQLite opens meets the watch below.
+// Call before the first connection (the ODBC environment does). Switches SQLite to its
+// multi-thread mode and off its memory statistics, so that no call and no allocation takes a
+// lock (40 % of the time of reading wide rows went into those locks): each connection of ours
+// is used by one thread at a time, and a cancel from another thread never calls into SQLite
+// (the watch below). From then on every connection SQLite opens meets the watch.
 void PrepareSqliteLibrary();
 
 // While one lives on a thread, every SQLite connection opened on that thread stops the
