@@ -7,9 +7,8 @@
 namespace remoteccm {
 namespace {
 
-// The watch of the connect running on this thread.
+// The flag that connections opened on this thread watch.
 thread_local const std::atomic<bool>* t_cancelled = nullptr;
-thread_local bool* t_attached = nullptr;
 
 // SQLite asks this every kProgressSteps virtual-machine steps of a statement; a non-zero
 // answer ends the statement with SQLITE_INTERRUPT.
@@ -26,7 +25,6 @@ int WatchNewConnection(sqlite3* db, const char** /*error*/,
     // The flag is only read: SQLite's interface takes a plain pointer.
     sqlite3_progress_handler(db, kProgressSteps, StopWhenCancelled,
                              const_cast<std::atomic<bool>*>(t_cancelled));  // NOLINT
-    if (t_attached != nullptr) *t_attached = true;
   }
   return SQLITE_OK;
 }
@@ -45,14 +43,10 @@ void PrepareSqliteLibrary() {
 }
 
 SqliteCancelWatch::SqliteCancelWatch(const std::atomic<bool>& cancelled)
-    : previous_flag_(t_cancelled), previous_attached_(t_attached) {
+    : previous_flag_(t_cancelled) {
   t_cancelled = &cancelled;
-  t_attached = &attached_;
 }
 
-SqliteCancelWatch::~SqliteCancelWatch() {
-  t_cancelled = previous_flag_;
-  t_attached = previous_attached_;
-}
+SqliteCancelWatch::~SqliteCancelWatch() { t_cancelled = previous_flag_; }
 
 }  // namespace remoteccm

@@ -25,13 +25,8 @@ class SqliteCancelWatch {
   SqliteCancelWatch(const SqliteCancelWatch&) = delete;
   SqliteCancelWatch& operator=(const SqliteCancelWatch&) = delete;
 
-  // Whether a SQLite connection was opened under this watch.
-  bool Attached() const { return attached_; }
-
  private:
   const std::atomic<bool>* previous_flag_;
-  bool* previous_attached_;
-  bool attached_ = false;
 };
 
 }  // namespace remoteccm
