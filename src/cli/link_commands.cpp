@@ -65,43 +65,56 @@ int CompanionListenCommand(const std::string& given_path) {
   std::map<int, std::string> partial;
   std::vector<FileDescriptor> clients;
   int status = kExitOk;
-  bool running = true;
-  while (running) {
+  enum class Read { kSome, kNothing, kClosed };
+  // Prints the whole lines that arrived from fd, and once it closed, the rest.
+  auto read_from = [&](int fd) {
+    char buffer[65536];
+    const ssize_t got = ::recv(fd, buffer, sizeof buffer, MSG_DONTWAIT);
+    if (got < 0 && (errno == EINTR || errno == EAGAIN)) return Read::kNothing;
+    std::string& text = partial[fd];
+    if (got > 0) text.append(buffer, static_cast<std::size_t>(got));
+    const std::size_t end = got > 0 ? text.rfind('\n') : text.size();
+    if (end != std::string::npos && end > 0) {
+      const std::size_t take = got > 0 ? end + 1 : end;
+      if (std::fwrite(text.data(), 1, take, stdout) != take || std::fflush(stdout) != 0) {
+        status = kExitIoError;
+      }
+      text.erase(0, take);
+    }
+    if (got > 0) return Read::kSome;
+    partial.erase(fd);
+    return Read::kClosed;
+  };
+  while (status == kExitOk) {
     std::vector<pollfd> fds = {{signals.Get(), POLLIN, 0}, {listener.Get(), POLLIN, 0}};
     for (const FileDescriptor& client : clients) fds.push_back({client.Get(), POLLIN, 0});
     if (::poll(fds.data(), fds.size(), -1) < 0) {
       if (errno == EINTR) continue;
       break;
     }
-    // Asked to stop: what the collectors have sent is printed first.
-    const bool stopping = fds[0].revents != 0;
-    if (stopping) running = false;
-    if (!stopping && (fds[1].revents & POLLIN)) {
+    if (fds[0].revents != 0) break;
+    if (fds[1].revents & POLLIN) {
       const int fd = ::accept4(listener.Get(), nullptr, nullptr, SOCK_CLOEXEC);
       if (fd >= 0) clients.emplace_back(fd);
     }
     for (std::size_t i = 2; i < fds.size(); ++i) {
-      if (fds[i].revents == 0 && !stopping) continue;
       const int fd = fds[i].fd;
-      char buffer[65536];
-      const ssize_t got = ::recv(fd, buffer, sizeof buffer, MSG_DONTWAIT);
-      if (got < 0 && (errno == EINTR || errno == EAGAIN)) continue;
-      if (stopping && got > 0) --i;  // read on until nothing is left
-      std::string& text = partial[fd];
-      if (got > 0) text.append(buffer, static_cast<std::size_t>(got));
-      const std::size_t end = got > 0 ? text.rfind('\n') : text.size();
-      if (end != std::string::npos && end > 0) {
-        const std::size_t take = got > 0 ? end + 1 : end;
-        if (std::fwrite(text.data(), 1, take, stdout) != take || std::fflush(stdout) != 0) {
-          status = kExitIoError;
-          running = false;
-        }
-        text.erase(0, take);
-      }
-      if (got <= 0) {
-        partial.erase(fd);
+      if (fds[i].revents != 0 && read_from(fd) == Read::kClosed) {
         std::erase_if(clients, [fd](const FileDescriptor& client) { return client.Get() == fd; });
       }
+    }
+  }
+  // Asked to stop: what the collectors have sent is printed first, also from a collector that
+  // connected (and may have finished) after the last look at the listening socket.
+  while (true) {
+    pollfd waiting = {listener.Get(), POLLIN, 0};
+    if (::poll(&waiting, 1, 0) != 1) break;
+    const int fd = ::accept4(listener.Get(), nullptr, nullptr, SOCK_CLOEXEC);
+    if (fd < 0) break;
+    clients.emplace_back(fd);
+  }
+  for (const FileDescriptor& client : clients) {
+    while (status == kExitOk && read_from(client.Get()) == Read::kSome) {
     }
   }
   // The socket is removed only while it is still the one this listener made.
