@@ -20,7 +20,7 @@ void BufferedAppendFile::Open(const std::filesystem::path& path, bool truncate, 
   Close();
   path_ = path;
   const int flags = O_WRONLY | O_CREAT | O_APPEND | (truncate ? O_TRUNC : 0);
-  fd_ = OpenFile(path, flags, private_file ? 0600 : 0644);
+  fd_ = OpenRegularFile(path, flags, private_file ? 0600 : 0644);
   buffer_.clear();
   buffer_.reserve(kBlockSize);
 }

@@ -195,8 +195,8 @@ void PassSpool::Discard() {
 
 void AppendSpool(const std::filesystem::path& spool, const std::filesystem::path& destination,
                  std::int64_t cut_to, const std::function<void()>& midway) {
-  FileDescriptor in = OpenFile(spool, O_RDONLY);
-  FileDescriptor out = OpenFile(destination, O_WRONLY | O_CREAT | O_APPEND, 0644);
+  FileDescriptor in = OpenRegularFile(spool, O_RDONLY);
+  FileDescriptor out = OpenRegularFile(destination, O_WRONLY | O_CREAT | O_APPEND, 0644);
   if (cut_to >= 0 && FileSize(destination) > cut_to && ::ftruncate(out.Get(), cut_to) != 0) {
     ThrowFileError("Cannot cut back", destination, errno);
   }
@@ -230,9 +230,13 @@ void AppendSpool(const std::filesystem::path& spool, const std::filesystem::path
 }
 
 std::optional<std::uint32_t> FileCrc(const std::filesystem::path& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return std::nullopt;
-  FileDescriptor file(fd);
+  FileDescriptor file;
+  try {
+    file = OpenRegularFile(path, O_RDONLY);
+  } catch (const FileError&) {
+    return std::nullopt;
+  }
+  const int fd = file.Get();
   uLong crc = crc32(0, nullptr, 0);
   std::string block(kCopyBlock, '\0');
   for (;;) {

@@ -38,11 +38,16 @@ std::optional<std::uint64_t> CountLines(const std::filesystem::path& path) {
 // at most `limit` bytes.
 std::int64_t MatchingPrefix(const std::filesystem::path& destination, std::int64_t offset,
                             const std::filesystem::path& spool, std::int64_t limit) {
-  const int dest_fd = ::open(destination.c_str(), O_RDONLY | O_CLOEXEC);
-  const int spool_fd = ::open(spool.c_str(), O_RDONLY | O_CLOEXEC);
-  FileDescriptor dest(dest_fd);
-  FileDescriptor source(spool_fd);
-  if (dest_fd < 0 || spool_fd < 0) return 0;
+  FileDescriptor dest;
+  FileDescriptor source;
+  try {
+    dest = OpenRegularFile(destination, O_RDONLY);
+    source = OpenRegularFile(spool, O_RDONLY);
+  } catch (const FileError&) {
+    return 0;
+  }
+  const int dest_fd = dest.Get();
+  const int spool_fd = source.Get();
   std::string a(1 << 16, '\0');
   std::string b(1 << 16, '\0');
   std::int64_t matched = 0;

@@ -94,6 +94,19 @@ FileDescriptor OpenFile(const std::filesystem::path& path, int flags, mode_t mod
   return FileDescriptor(fd);
 }
 
+FileDescriptor OpenRegularFile(const std::filesystem::path& path, int flags, mode_t mode) {
+  // Non-blocking: opening a pipe waits for its other end, which may never come. A regular
+  // file ignores the flag.
+  FileDescriptor file(::open(path.c_str(), flags | O_NONBLOCK | O_CLOEXEC, mode));
+  // ENXIO: a pipe without a reader, or a device without its driver.
+  if (!file.IsOpen() && errno != ENXIO) ThrowFileError("Cannot open", path, errno);
+  struct stat st {};
+  if (!file.IsOpen() || ::fstat(file.Get(), &st) != 0 || !S_ISREG(st.st_mode)) {
+    throw FileError("Cannot open " + path.string() + ": it is not a regular file", EINVAL);
+  }
+  return file;
+}
+
 void WriteAll(int fd, std::string_view data, const std::filesystem::path& path) {
   while (!data.empty()) {
     const ssize_t n = ::write(fd, data.data(), data.size());
@@ -106,9 +119,13 @@ void WriteAll(int fd, std::string_view data, const std::filesystem::path& path) 
 }
 
 std::optional<std::string> ReadWholeFile(const std::filesystem::path& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return std::nullopt;
-  FileDescriptor file(fd);
+  FileDescriptor file;
+  try {
+    file = OpenRegularFile(path, O_RDONLY);
+  } catch (const FileError&) {
+    return std::nullopt;
+  }
+  const int fd = file.Get();
   std::string content;
   char block[65536];
   for (;;) {

@@ -57,10 +57,14 @@ class FileDescriptor {
 // open(2) with O_CLOEXEC; throws FileError "Cannot open <path>".
 FileDescriptor OpenFile(const std::filesystem::path& path, int flags, mode_t mode = 0644);
 
+// OpenFile for a file the program writes or reads as data: a pipe, device or folder in its
+// place is refused at once (FileError) instead of waited on until a partner opens it.
+FileDescriptor OpenRegularFile(const std::filesystem::path& path, int flags, mode_t mode = 0644);
+
 // Writes every byte, retrying short writes and EINTR; throws FileError "Cannot write to".
 void WriteAll(int fd, std::string_view data, const std::filesystem::path& path);
 
-// Reads the whole file; nullopt when it cannot be opened or read.
+// Reads the whole file; nullopt when it cannot be opened or read, or is not a regular file.
 std::optional<std::string> ReadWholeFile(const std::filesystem::path& path);
 
 // fsync of an open file; throws FileError "Cannot sync".

@@ -26,11 +26,13 @@ std::vector<Call> SomeCalls(int n) {
   return calls;
 }
 
-// Whatever makes the destination unwritable is found before anything is deleted.
+// Whatever makes the destination (or its backup file) unwritable is found before anything is
+// deleted.
 TEST_P(EngineTest, DestinationThatCannotBeWrittenIsRefusedBeforeDeleting) {
   Insert(SomeCalls(5));
   Set("ConnectSQLMode", "All Records");
   Set("DeleteRecs", "Y");
+  Set("SQLBackup", "Y");
   const fs::path out = dir_ / "out";
   struct Case {
     const char* what;
@@ -46,6 +48,11 @@ TEST_P(EngineTest, DestinationThatCannotBeWrittenIsRefusedBeforeDeleting) {
        }},
       {"no such folder", out / "missing" / "CDR.TXT", [] { return true; }},
       {"a pipe", out / "pipe", [&] { return ::mkfifo((out / "pipe").c_str(), 0644) == 0; }},
+      {"its backup file a pipe", out / "piped" / "CDR.TXT",
+       [&] {
+         fs::create_directory(out / "piped");
+         return ::mkfifo((out / "piped" / "CDR.BAK").c_str(), 0644) == 0;
+       }},
       {"a read-only file system", out / "ro" / "CDR.TXT",
        [&] {
          fs::create_directory(out / "ro");
