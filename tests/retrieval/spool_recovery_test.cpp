@@ -40,12 +40,14 @@ class RecoveryTest : public ::testing::Test {
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
   }
 
-  // A marked spool of lines L1..Ln with keys K1..Kn, owed by profile A with start 500.
-  void LeaveOwedLines(int n, bool deleted, bool keys = true) {
+  // A marked spool of lines L1..Ln (`first` in place of L1 when given) with keys K1..Kn, owed
+  // by profile A with start 500.
+  void LeaveOwedLines(int n, bool deleted, bool keys = true, const std::string& first = "") {
     PassSpool spool(files_);
     spool.Open(keys);
     for (int i = 1; i <= n; ++i) {
-      spool.AddLine("L" + std::to_string(i), "K" + std::to_string(i));
+      spool.AddLine(i == 1 && !first.empty() ? first : "L" + std::to_string(i),
+                    "K" + std::to_string(i));
     }
     spool.MakeDurable();
     ReadyNote note;
@@ -159,6 +161,15 @@ TEST_F(RecoveryTest, TheTableTellsWhetherTheDeletionWasCommitted) {
     EXPECT_EQ(Start(), c.start);
     EXPECT_TRUE(Gone());
   }
+}
+
+// A value holding CR LF makes its line look like two; the spool is still what was written.
+TEST_F(RecoveryTest, ALineHoldingCrLfGoesInWhole) {
+  LeaveOwedLines(2, true, true, "L1 a\r\nb");
+  EXPECT_EQ(Recover().kind, SpoolRecovery::Kind::kAppended);
+  EXPECT_EQ(Get(files_.destination), "old\r\nL1 a\r\nb\r\nL2\r\n");
+  EXPECT_EQ(Start(), "500");
+  EXPECT_TRUE(Gone());
 }
 
 TEST_F(RecoveryTest, WithoutKeysADuplicateIsPossibleAndSaidSo) {
