@@ -109,6 +109,17 @@ struct CliEngine {
   Engine engine;
 };
 
+// A log reader that goes away (a closed pipe) must not kill the run in the middle of a pass:
+// the writes fail instead, and the run ends with the status that says so.
+void SurviveLostOutput() { ::signal(SIGPIPE, SIG_IGN); }
+
+// Whether everything the run printed reached standard output.
+bool OutputWritten() {
+  if (std::fflush(stdout) == 0 && !std::ferror(stdout)) return true;
+  std::fputs("remoteccm-cli: could not write to standard output\n", stderr);
+  return false;
+}
+
 bool ProfileMissing(const std::string& path) {
   if (ProfileFileExists(path)) return false;
   std::fprintf(stderr, "remoteccm-cli: there is no profile file %s\n", path.c_str());
@@ -149,6 +160,7 @@ int RunProfileCommand(const CliContext& given) {
     return kExitUsage;
   }
 
+  SurviveLostOutput();
   CliEngine cli(env);
   Engine& engine = cli.engine;
   engine.set_hooks(FaultPointHooks());
@@ -165,7 +177,7 @@ int RunProfileCommand(const CliContext& given) {
   } catch (const RegistryError& e) {
     std::fprintf(stderr, "remoteccm-cli: %s\n", e.what());
   }
-  if (std::fflush(stdout) != 0) return kExitIoError;
+  if (!OutputWritten()) return kExitIoError;
   return ExitStatusOf(status);
 }
 
@@ -180,10 +192,11 @@ int DeleteAllCommand(const CliContext& ctx, const std::string& profile, bool con
         stderr);
     return kExitUsage;
   }
+  SurviveLostOutput();
   CliEngine cli(env);
   cli.engine.DeleteAllRecords(LoadProfile(path, env));
   ReportToMonitoring(cli.engine, RunKind::kDeleteAll, env, ctx);
-  if (std::fflush(stdout) != 0) return kExitIoError;
+  if (!OutputWritten()) return kExitIoError;
   // The exit status the status file records: 3 or 4 when the database was never reached.
   return ExitStatusOf(cli.engine.LastRun().status);
 }
