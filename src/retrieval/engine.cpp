@@ -238,7 +238,14 @@ int Engine::OpenCdrDatabase() {
 // proof that the destination can be written before anything is deleted.
 bool Engine::PrepareDestination() {
   const std::filesystem::path& destination = files_->destination;
+  const auto appendable = [&] {
+    const std::string why = CheckAppendable(destination);
+    if (!why.empty()) LogError(why + " Nothing was collected.");
+    return why.empty();
+  };
   if (settings_.overwrite) AddLogLine("Overwrite existing file: " + settings_.destination_file);
+  // Before anything beside it is touched: a pipe or device in its place would hold the run.
+  if (!appendable()) return false;
   const KeyLookup lookup = [this](const ReadyNote& note, const std::vector<std::string>& keys) {
     return LookUpKeys(note, keys);
   };
@@ -258,11 +265,7 @@ bool Engine::PrepareDestination() {
   // Owed lines put in just now are this run's start of the new file.
   const bool refilled = recovery.kind == SpoolRecovery::Kind::kAppended;
   if (settings_.overwrite && !refilled) DeleteFileByName(destination.string());
-  if (const std::string why = CheckAppendable(destination); !why.empty()) {
-    LogError(why + " Nothing was collected.");
-    return false;
-  }
-  return true;
+  return appendable();
 }
 
 // The memory of late arrivals for this run's passes; a fresh one, which looks back nothing,

@@ -38,6 +38,7 @@ TEST_P(EngineTest, DestinationThatCannotBeWrittenIsRefusedBeforeDeleting) {
     const char* what;
     fs::path destination;
     std::function<bool()> make;  // false: this machine cannot make the case
+    const char* overwrite = "N";
   };
   const Case cases[] = {
       {"a folder", out / "folder", [&] { return fs::create_directory(out / "folder"); }},
@@ -48,6 +49,8 @@ TEST_P(EngineTest, DestinationThatCannotBeWrittenIsRefusedBeforeDeleting) {
        }},
       {"no such folder", out / "missing" / "CDR.TXT", [] { return true; }},
       {"a pipe", out / "pipe", [&] { return ::mkfifo((out / "pipe").c_str(), 0644) == 0; }},
+      {"a pipe, to be overwritten", out / "pipe2",
+       [&] { return ::mkfifo((out / "pipe2").c_str(), 0644) == 0; }, "Y"},
       {"its backup file a pipe", out / "piped" / "CDR.TXT",
        [&] {
          fs::create_directory(out / "piped");
@@ -66,6 +69,7 @@ TEST_P(EngineTest, DestinationThatCannotBeWrittenIsRefusedBeforeDeleting) {
       continue;
     }
     Set("DestinationFile", c.destination.string());
+    Set("Overwrite", c.overwrite);
     EXPECT_EQ(Run(), RunStatus::kPassFailed);
     EXPECT_EQ(ServerCount(), 5);
     EXPECT_FALSE(engine_->LastRun().last_error.empty());
