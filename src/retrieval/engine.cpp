@@ -120,6 +120,10 @@ RunStatus Engine::RunProfile(const std::string& profile_path) {
 
 RunStatus Engine::Run(const std::string& profile_path) {
   observer_.ClearLog();
+  if (const std::string why = ProfileReadError(profile_path); !why.empty()) {
+    LogError("The profile file " + profile_path + " cannot be read: " + why + ".");
+    return RunStatus::kSettingsInvalid;
+  }
   settings_ = LoadProfile(profile_path, env_);
   summary_.profile_path = settings_.profile_path;
   summary_.destination = settings_.destination_file;

@@ -18,6 +18,8 @@
 #include <vector>
 
 #include "cli_run_fixture.h"
+#include "support/run_cli.h"
+#include "support/unprivileged.h"
 
 namespace remoteccm {
 namespace {
@@ -124,6 +126,25 @@ TEST_P(CliRunTest, StandardOutputClosedOrGoneLosesNothing) {
     EXPECT_EQ(CollectedPkids().size(), 200u);
     EXPECT_TRUE(fs::exists(home_ / "SITE.status"));
   }
+}
+
+// A profile its user cannot read must not run with the default of every key (a default
+// destination in the home, an invalid connection string): the run says why and touches nothing.
+TEST_P(CliRunTest, AProfileThatCannotBeReadIsSaid) {
+  InsertCalls(3, 60);
+  WriteProfile("ConnectSQLMode=All Records\r\nDeleteRecs=Y\r\n");
+  fs::permissions(home_, fs::perms::others_read | fs::perms::others_exec, fs::perm_options::add);
+  fs::permissions(home_ / "SITE.CCM", fs::perms::owner_read | fs::perms::owner_write);
+  const std::string env = "REMOTECCM_HOME='" + home_.string() + "' REMOTECCM_REGISTRY=/dev/null";
+  testing::AsUnprivilegedUser([&] {
+    const testing::CliResult result = testing::RunCli(env, "SITE", true);
+    EXPECT_EQ(result.status, 3) << result.out;
+    EXPECT_NE(result.out.find("The profile file " + (home_ / "SITE.CCM").string() +
+                              " cannot be read: Permission denied"),
+              std::string::npos)
+        << result.out;
+  });
+  EXPECT_EQ(ServerPkids().size(), 3u);
 }
 
 // The destination's file system fills up after the server deleted the records: the run fails,
