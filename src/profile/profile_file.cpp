@@ -1,8 +1,5 @@
 #include "profile/profile_file.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
@@ -16,7 +13,6 @@
 #include "platform/home/program_home.h"
 #include "timezone/local_zone.h"
 #include "util/ini_file.h"
-#include "util/posix_file.h"
 #include "util/text_routines.h"
 
 namespace remoteccm {
@@ -160,15 +156,6 @@ std::string ProfileNameOf(std::string_view path) {
 bool ProfileFileExists(const std::filesystem::path& path) {
   std::error_code ec;
   return std::filesystem::is_regular_file(path, ec);
-}
-
-std::string ProfileReadError(const std::filesystem::path& path) {
-  // Non-blocking: a pipe in its place is not waited on (the INI reader reads it as empty).
-  const FileDescriptor file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-  if (!file.IsOpen()) return errno == ENOENT ? std::string() : std::strerror(errno);
-  char byte = 0;
-  if (::read(file.Get(), &byte, 1) < 0) return std::strerror(errno);
-  return {};
 }
 
 ProfileList ListProfiles(const std::filesystem::path& folder, std::string_view select_name) {

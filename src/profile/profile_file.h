@@ -69,10 +69,6 @@ struct ProfileList {
 // to case; select_name is compared without regard to case. An unreadable folder lists nothing.
 ProfileList ListProfiles(const std::filesystem::path& folder, std::string_view select_name);
 
-// Why the existing profile file at path cannot be read (empty when it can, or is missing): its
-// keys would all read as their defaults.
-std::string ProfileReadError(const std::filesystem::path& path);
-
 // Every key of the file at profile_path (which need not exist) with defaults and ranges
 // applied, in the order of the load steps. Never throws for the file's content.
 ProfileSettings LoadProfile(const std::string& profile_path, const ProfileEnvironment& env);

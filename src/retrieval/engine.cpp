@@ -120,7 +120,7 @@ RunStatus Engine::RunProfile(const std::string& profile_path) {
 
 RunStatus Engine::Run(const std::string& profile_path) {
   observer_.ClearLog();
-  if (const std::string why = ProfileReadError(profile_path); !why.empty()) {
+  if (const std::string why = FileReadError(profile_path); !why.empty()) {
     LogError("The profile file " + profile_path + " cannot be read: " + why + ".");
     return RunStatus::kSettingsInvalid;
   }

@@ -1,6 +1,7 @@
 #include "retrieval/field_list.h"
 
 #include "util/ini_file.h"
+#include "util/posix_file.h"
 #include "util/text_routines.h"
 
 namespace remoteccm {
@@ -23,8 +24,13 @@ constexpr FieldFile kFieldFiles[] = {
 
 FieldList ReadFieldList(const std::filesystem::path& program_home) {
   for (const FieldFile& file : kFieldFiles) {
-    const auto pairs = ReadProfileSection(program_home / file.file_name, file.section);
+    const std::filesystem::path path = program_home / file.file_name;
     FieldList list;
+    if (const std::string why = FileReadError(path); !why.empty()) {
+      list.read_error = "The field list " + path.string() + " cannot be read: " + why + ".";
+      return list;
+    }
+    const auto pairs = ReadProfileSection(path, file.section);
     bool comma = false;
     for (const auto& [name, value] : pairs) {
       if (SameText(Trim(name), "CSV")) {

@@ -27,6 +27,9 @@ struct FieldList {
   std::vector<FieldEntry> entries;
   std::string source_log_line;  // "Using configured CCM_FIELDS" / "Using configured SQL_FIELDS"
   bool width_capped = false;    // an entry was wider than 255 and was cut to 255
+  // A field-list file that is there but cannot be read, and why: its lines must not be laid
+  // out by the next file or the default layout instead.
+  std::string read_error;
 };
 
 // A file whose entries are all unusable (no positive width) counts as yielding no lines, so

@@ -61,6 +61,10 @@ class Pass {
     if (!c_.database.Connected()) return Failed();
     c_.log("Link to SQL Server");
     fields_ = ReadFieldList(c_.env.program_home);
+    if (!fields_.read_error.empty()) {
+      c_.log_error(fields_.read_error + " Nothing was deleted.");
+      return Failed();
+    }
     if (!fields_.source_log_line.empty()) c_.log(fields_.source_log_line);
     if (fields_.width_capped) c_.log("Field widths above 255 are cut to 255.");
 

@@ -139,6 +139,19 @@ std::optional<std::string> ReadWholeFile(const std::filesystem::path& path) {
   }
 }
 
+std::string FileReadError(const std::filesystem::path& path) {
+  // Non-blocking: a pipe in its place is not waited on.
+  const FileDescriptor file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+  if (!file.IsOpen()) return errno == ENOENT ? std::string() : std::strerror(errno);
+  struct stat st {};
+  if (::fstat(file.Get(), &st) != 0) return std::strerror(errno);
+  if (!S_ISREG(st.st_mode))
+    return S_ISDIR(st.st_mode) ? std::strerror(EISDIR) : "not a regular file";
+  char byte = 0;
+  if (::read(file.Get(), &byte, 1) < 0) return std::strerror(errno);
+  return {};
+}
+
 void SyncFile(int fd, const std::filesystem::path& path) {
   if (::fsync(fd) != 0) ThrowFileError("Cannot sync", path, errno);
 }

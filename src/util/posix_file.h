@@ -67,6 +67,10 @@ void WriteAll(int fd, std::string_view data, const std::filesystem::path& path);
 // Reads the whole file; nullopt when it cannot be opened or read, or is not a regular file.
 std::optional<std::string> ReadWholeFile(const std::filesystem::path& path);
 
+// Why the file at path cannot be read: empty when it can, or when there is none. For files
+// that read as empty when they cannot be read (INI files), where that would go unnoticed.
+std::string FileReadError(const std::filesystem::path& path);
+
 // fsync of an open file; throws FileError "Cannot sync".
 void SyncFile(int fd, const std::filesystem::path& path);
 

@@ -93,7 +93,8 @@ TEST_P(EngineTest, NulByteEndsTheDestinationName) {
   EXPECT_FALSE(fs::exists(destination_ + ".spool-ready"));
 }
 
-// A typing error in the field list must never turn into a deletion with nothing written.
+// A typing error in the field list, or a field list that cannot be read, must never turn into a
+// deletion with nothing (or lines of another layout) written.
 TEST_P(EngineTest, FieldListNamingNothingFailsBeforeDeleting) {
   Insert(SomeCalls(5));
   Set("ConnectSQLMode", "All Records");
@@ -112,6 +113,17 @@ TEST_P(EngineTest, FieldListNamingNothingFailsBeforeDeleting) {
   EXPECT_EQ(DestinationLines().front(), " 2001     ");
   EXPECT_EQ(observer_.Count("Field list entries that name no column of the selection are left "
                             "blank: durationn"),
+            1);
+
+  // A field list that is there but cannot be read must not turn into the default layout.
+  Insert(SomeCalls(5));
+  fs::remove(home_ / "CCM_FIELDS.INF");
+  fs::create_directory(home_ / "CCM_FIELDS.INF");
+  EXPECT_EQ(Run(), RunStatus::kPassFailed);
+  EXPECT_EQ(ServerCount(), 5);
+  EXPECT_EQ(DestinationLines().size(), 5u);
+  EXPECT_EQ(observer_.Count("The field list " + (home_ / "CCM_FIELDS.INF").string() +
+                            " cannot be read: Is a directory. Nothing was deleted."),
             1);
 }
 
