@@ -125,13 +125,13 @@ std::optional<std::vector<SpoolKey>> ReadSpoolKeys(const std::filesystem::path& 
 }
 
 void PassSpool::Open(bool with_keys) {
+  // New files, whatever had their names: a link left there would send the lines elsewhere.
+  // Nothing beside the destination is owed when a pass starts (the run resolved it first).
+  ::unlink(files_.spool.c_str());
+  ::unlink(files_.keys.c_str());
   spool_.Open(files_.spool, true, true);
   keys_usable_ = with_keys;
-  if (with_keys) {
-    keys_.Open(files_.keys, true, true);
-  } else {
-    ::unlink(files_.keys.c_str());
-  }
+  if (with_keys) keys_.Open(files_.keys, true, true);
   line_count_ = 0;
   bytes_ = 0;
   crc_ = static_cast<std::uint32_t>(crc32(0, nullptr, 0));

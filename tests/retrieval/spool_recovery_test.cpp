@@ -102,6 +102,21 @@ TEST_F(RecoveryTest, UnmarkedSpoolIsDiscarded) {
   EXPECT_EQ(Recover().kind, SpoolRecovery::Kind::kNone);
 }
 
+// Links left in place of the spool and its keys must not send the lines elsewhere.
+TEST_F(RecoveryTest, ASpoolIsANewFileNeverALinkLeftInItsPlace) {
+  fs::create_symlink(dir_ / "elsewhere", files_.spool);
+  fs::create_symlink(dir_ / "elsewhere-keys", files_.keys);
+  EXPECT_EQ(Recover().kind, SpoolRecovery::Kind::kNone);
+  PassSpool spool(files_);
+  spool.Open(true);
+  spool.AddLine("L1", "K1");
+  spool.MakeDurable();
+  EXPECT_FALSE(fs::exists(dir_ / "elsewhere"));
+  EXPECT_FALSE(fs::exists(dir_ / "elsewhere-keys"));
+  EXPECT_EQ(Get(files_.spool), "L1\r\n");
+  EXPECT_FALSE(fs::is_symlink(files_.keys));
+}
+
 // Each state the destination can be in when the run was killed around its append.
 TEST_F(RecoveryTest, OwedLinesGoInExactlyOnce) {
   const std::string lines = "L1\r\nL2\r\nL3\r\n";
