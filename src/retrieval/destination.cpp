@@ -13,6 +13,9 @@
 namespace remoteccm {
 namespace {
 
+// The files beside a destination: its spool, the spool's keys and ready note, and its lock.
+constexpr std::string_view kWorkingSuffixes[] = {".spool", ".spool-keys", ".spool-ready", ".lock"};
+
 std::filesystem::path WithSuffix(const std::filesystem::path& path, std::string_view suffix) {
   return path.string() + std::string(suffix);
 }
@@ -55,12 +58,22 @@ std::optional<DestinationFiles> ResolveDestination(std::string_view configured,
     error = "The destination " + text + " names a folder, not a file.";
     return std::nullopt;
   }
+  // Another destination's working file would be taken for a spool left by a killed run, and
+  // discarded, by the runs writing to that destination.
+  const std::string name = path.filename().string();
+  for (const std::string_view suffix : kWorkingSuffixes) {
+    if (name.ends_with(suffix)) {
+      error = "The destination file " + text + " ends in " + std::string(suffix) +
+              ", which the files beside a destination end in: choose another name.";
+      return std::nullopt;
+    }
+  }
   DestinationFiles files;
   files.destination = path;
-  files.spool = WithSuffix(path, ".spool");
-  files.keys = WithSuffix(path, ".spool-keys");
-  files.note = WithSuffix(path, ".spool-ready");
-  files.lock = WithSuffix(path, ".lock");
+  files.spool = WithSuffix(path, kWorkingSuffixes[0]);
+  files.keys = WithSuffix(path, kWorkingSuffixes[1]);
+  files.note = WithSuffix(path, kWorkingSuffixes[2]);
+  files.lock = WithSuffix(path, kWorkingSuffixes[3]);
   files.backup = path;
   files.backup.replace_extension(".BAK");
   return files;

@@ -24,7 +24,7 @@ struct DestinationFiles {
 
 // The files of the destination named `configured` (a profile's DestinationFile). nullopt and
 // `error` set when it cannot be a destination: empty, holding a NUL byte, a link to nothing,
-// or in a folder that does not exist.
+// in a folder that does not exist, or named like the files beside a destination.
 std::optional<DestinationFiles> ResolveDestination(std::string_view configured, std::string& error);
 
 // Takes the run lock of the destination without waiting: nullopt when another run holds it.

@@ -136,6 +136,12 @@ RunStatus Engine::Run(const std::string& profile_path) {
     return RunStatus::kPassFailed;
   }
   summary_.destination = files_->destination.string();
+  if (settings_.sql_backup && files_->backup == files_->destination) {
+    // The backup's lines would go into the file the call-accounting program reads.
+    LogError("The destination file " + files_->destination.string() +
+             " would be its own backup file: name it with another extension than .BAK.");
+    return RunStatus::kPassFailed;
+  }
   try {
     lock_ = TakeDestinationLock(*files_);
   } catch (const FileError& e) {

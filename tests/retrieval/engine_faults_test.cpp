@@ -56,6 +56,8 @@ TEST_P(EngineTest, DestinationThatCannotBeWrittenIsRefusedBeforeDeleting) {
          fs::create_directory(out / "piped");
          return ::mkfifo((out / "piped" / "CDR.BAK").c_str(), 0644) == 0;
        }},
+      {"named like another destination's spool", out / "CDR.TXT.spool", [] { return true; }},
+      {"its own backup file", out / "CDR.BAK", [] { return true; }},
       {"a read-only file system", out / "ro" / "CDR.TXT",
        [&] {
          fs::create_directory(out / "ro");
