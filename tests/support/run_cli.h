@@ -16,9 +16,10 @@ struct CliResult {
 
 // env: "NAME='value' ..." for the child; args as on a command line; the output is standard
 // output, with standard error too when with_stderr is set.
-inline CliResult RunCli(const std::string& env, const std::string& args, bool with_stderr) {
-  const std::string command = "env " + env + " '" + REMOTECCM_CLI_PATH + "' " + args +
-                              (with_stderr ? " 2>&1" : " 2>/dev/null");
+inline CliResult RunCli(const std::string& env, const std::string& args, bool with_stderr,
+                        const std::string& program = REMOTECCM_CLI_PATH) {
+  const std::string command =
+      "env " + env + " '" + program + "' " + args + (with_stderr ? " 2>&1" : " 2>/dev/null");
   CliResult result;
   FILE* pipe = ::popen(command.c_str(), "r");
   if (pipe == nullptr) return result;
