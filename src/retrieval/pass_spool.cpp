@@ -100,28 +100,41 @@ NoteReading ReadReadyNote(const std::filesystem::path& path) {
 }
 
 std::optional<std::vector<SpoolKey>> ReadSpoolKeys(const std::filesystem::path& path) {
-  const std::optional<std::string> text = ReadWholeFile(path);
-  if (!text) return std::nullopt;
-  std::vector<SpoolKey> keys;
-  std::size_t at = 0;
-  while (at < text->size()) {
-    const std::size_t end = text->find('\n', at);
-    if (end == std::string::npos) return std::nullopt;  // cut off
-    const std::string_view line = std::string_view(*text).substr(at, end - at);
-    const std::size_t blank = line.find(' ');
-    const std::size_t second = blank == std::string_view::npos ? blank : line.find(' ', blank + 1);
-    SpoolKey key;
-    if (second == std::string_view::npos || !ParseNumber(line.substr(0, blank), key.bytes) ||
-        !ParseNumber(line.substr(blank + 1, second - blank - 1), key.date)) {
-      return std::nullopt;
-    }
-    std::string_view value = line.substr(second + 1);
-    if (!value.empty() && value.back() == '\r') value.remove_suffix(1);
-    key.key = std::string(value);
-    keys.push_back(std::move(key));
-    at = end + 1;
+  // Read a block at a time: the keys of a pass that read a whole table are many.
+  FileDescriptor file;
+  try {
+    file = OpenRegularFile(path, O_RDONLY);
+  } catch (const FileError&) {
+    return std::nullopt;
   }
-  return keys;
+  std::vector<SpoolKey> keys;
+  std::string text;  // the lines read and not yet taken
+  char block[1 << 16];
+  for (;;) {
+    const ssize_t got = ::read(file.Get(), block, sizeof block);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) return std::nullopt;
+    if (got == 0) return text.empty() ? std::optional(std::move(keys)) : std::nullopt;  // cut off
+    text.append(block, static_cast<std::size_t>(got));
+    std::size_t at = 0;
+    for (std::size_t end = text.find('\n'); end != std::string::npos;
+         at = end + 1, end = text.find('\n', at)) {
+      const std::string_view line = std::string_view(text).substr(at, end - at);
+      const std::size_t blank = line.find(' ');
+      const std::size_t second =
+          blank == std::string_view::npos ? blank : line.find(' ', blank + 1);
+      SpoolKey key;
+      if (second == std::string_view::npos || !ParseNumber(line.substr(0, blank), key.bytes) ||
+          !ParseNumber(line.substr(blank + 1, second - blank - 1), key.date)) {
+        return std::nullopt;
+      }
+      std::string_view value = line.substr(second + 1);
+      if (!value.empty() && value.back() == '\r') value.remove_suffix(1);
+      key.key = std::string(value);
+      keys.push_back(std::move(key));
+    }
+    text.erase(0, at);
+  }
 }
 
 void PassSpool::Open(bool with_keys) {

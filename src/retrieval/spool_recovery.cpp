@@ -22,16 +22,33 @@ std::string Count(std::uint64_t n, std::string_view thing) {
   return std::to_string(n) + " " + std::string(thing) + (n == 1 ? "" : "s");
 }
 
+// Spools can be gigabytes (a whole table in one pass): they are read a block at a time.
+constexpr std::size_t kBlock = 1 << 16;
+
 // The number of CR LF ended lines of a file's text, or nullopt when it cannot be read.
 std::optional<std::uint64_t> CountLines(const std::filesystem::path& path) {
-  const std::optional<std::string> text = ReadWholeFile(path);
-  if (!text) return std::nullopt;
-  std::uint64_t lines = 0;
-  for (std::size_t at = text->find("\r\n"); at != std::string::npos;
-       at = text->find("\r\n", at + 2)) {
-    ++lines;
+  FileDescriptor file;
+  try {
+    file = OpenRegularFile(path, O_RDONLY);
+  } catch (const FileError&) {
+    return std::nullopt;
   }
-  return lines;
+  std::string block(kBlock, '\0');
+  std::uint64_t lines = 0;
+  bool after_cr = false;  // the block before ended in CR
+  for (;;) {
+    const ssize_t got = ::read(file.Get(), block.data(), block.size());
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) return std::nullopt;
+    if (got == 0) return lines;
+    const std::string_view text(block.data(), static_cast<std::size_t>(got));
+    if (after_cr && text.front() == '\n') ++lines;
+    for (std::size_t at = text.find("\r\n"); at != std::string_view::npos;
+         at = text.find("\r\n", at + 2)) {
+      ++lines;
+    }
+    after_cr = text.back() == '\r';
+  }
 }
 
 // How many leading bytes of `spool` equal the destination's bytes from `offset` on, comparing
@@ -71,16 +88,25 @@ std::int64_t MatchingPrefix(const std::filesystem::path& destination, std::int64
 std::filesystem::path KeepGoneLines(const DestinationFiles& files,
                                     const std::vector<SpoolKey>& keys,
                                     const std::vector<bool>& present) {
-  const std::optional<std::string> text = ReadWholeFile(files.spool);
-  if (!text) ThrowFileError("Cannot read", files.spool, errno);
-  std::string kept;
-  std::size_t at = 0;
-  for (std::size_t i = 0; i < keys.size(); ++i) {
-    if (!present[i]) kept.append(*text, at, keys[i].bytes);
-    at += keys[i].bytes;
-  }
+  const FileDescriptor in = OpenRegularFile(files.spool, O_RDONLY);
   std::filesystem::path path = files.spool.string() + "-gone";
-  ReplaceFileContent(path, kept, 0600);
+  ::unlink(path.c_str());  // a new file, never a link left in its place
+  const FileDescriptor out = OpenRegularFile(path, O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  std::string block(kBlock, '\0');
+  std::uint64_t at = 0;
+  for (std::size_t i = 0; i < keys.size(); at += keys[i].bytes, ++i) {
+    if (present[i]) continue;
+    for (std::uint64_t done = 0; done < keys[i].bytes;) {
+      const std::size_t want =
+          static_cast<std::size_t>(std::min<std::uint64_t>(block.size(), keys[i].bytes - done));
+      const ssize_t got = ::pread(in.Get(), block.data(), want, static_cast<off_t>(at + done));
+      if (got < 0 && errno == EINTR) continue;
+      if (got < 0) ThrowFileError("Cannot read", files.spool, errno);
+      if (got == 0) ThrowFileError("Cannot read", files.spool, EIO);  // shorter than its keys
+      WriteAll(out.Get(), std::string_view(block.data(), static_cast<std::size_t>(got)), path);
+      done += static_cast<std::uint64_t>(got);
+    }
+  }
   return path;
 }
 
@@ -148,7 +174,12 @@ class Recovery {
           return result_;
         }
         if (still > 0) {
-          gone_file = KeepGoneLines(files_, keys, *present);
+          try {
+            gone_file = KeepGoneLines(files_, keys, *present);
+          } catch (const FileError& e) {
+            return Fail(std::string(e.what()) + ". The lines owed by an earlier run of " + owner_ +
+                        " are kept in " + files_.spool.string() + " for the next run.");
+          }
           to_append = gone_file;
           lines = present->size() - still;
           Log(Count(still, "record") + " of the lines owed by an earlier run of " + owner_ +

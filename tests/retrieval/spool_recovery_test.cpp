@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 
 #include <filesystem>
 #include <fstream>
@@ -184,6 +186,42 @@ TEST_F(RecoveryTest, ALineHoldingCrLfGoesInWhole) {
   EXPECT_EQ(Recover().kind, SpoolRecovery::Kind::kAppended);
   EXPECT_EQ(Get(files_.destination), "old\r\nL1 a\r\nb\r\nL2\r\n");
   EXPECT_EQ(Start(), "500");
+  EXPECT_TRUE(Gone());
+}
+
+// A pass can spool a whole table: its recovery reads the spool a block at a time. Measured in
+// a child process, by its peak resident memory.
+TEST_F(RecoveryTest, AHugeSpoolIsRecoveredInLittleMemory) {
+  constexpr int kLines = 65536;
+  const std::string text(4095, 'x');  // CR LF ends some lines across a read's block boundary
+  PassSpool spool(files_);
+  spool.Open(true);
+  for (int i = 1; i <= kLines; ++i) {
+    const std::string key = "K" + std::to_string(i);
+    spool.AddLine(text, key);
+    if (i % 2 == 1) table_.insert(key);  // half the records are still in the table
+  }
+  spool.MakeDurable();
+  ReadyNote note;
+  note.profile_path = owner_;
+  note.deleted = true;
+  note.start = "500";
+  spool.MarkReady(note);
+  const std::uintmax_t spool_bytes = fs::file_size(files_.spool);
+  ASSERT_EQ(spool_bytes, std::uintmax_t{kLines} * 4097);
+
+  const pid_t child = ::fork();
+  if (child == 0) {
+    const bool appended = Recover().kind == SpoolRecovery::Kind::kAppended &&
+                          fs::file_size(files_.destination) == 5 + spool_bytes / 2;
+    ::_exit(appended ? 0 : 1);
+  }
+  int status = 0;
+  rusage usage{};
+  ASSERT_EQ(::wait4(child, &status, 0, &usage), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_LT(static_cast<std::uintmax_t>(usage.ru_maxrss) * 1024, spool_bytes / 4)
+      << "peak " << usage.ru_maxrss / 1024 << " MiB";
   EXPECT_TRUE(Gone());
 }
 
