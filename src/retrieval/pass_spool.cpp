@@ -101,21 +101,10 @@ NoteReading ReadReadyNote(const std::filesystem::path& path) {
 
 std::optional<std::vector<SpoolKey>> ReadSpoolKeys(const std::filesystem::path& path) {
   // Read a block at a time: the keys of a pass that read a whole table are many.
-  FileDescriptor file;
-  try {
-    file = OpenRegularFile(path, O_RDONLY);
-  } catch (const FileError&) {
-    return std::nullopt;
-  }
   std::vector<SpoolKey> keys;
   std::string text;  // the lines read and not yet taken
-  char block[1 << 16];
-  for (;;) {
-    const ssize_t got = ::read(file.Get(), block, sizeof block);
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) return std::nullopt;
-    if (got == 0) return text.empty() ? std::optional(std::move(keys)) : std::nullopt;  // cut off
-    text.append(block, static_cast<std::size_t>(got));
+  const bool read = ReadInBlocks(path, [&](std::string_view block) {
+    text.append(block);
     std::size_t at = 0;
     for (std::size_t end = text.find('\n'); end != std::string::npos;
          at = end + 1, end = text.find('\n', at)) {
@@ -126,7 +115,7 @@ std::optional<std::vector<SpoolKey>> ReadSpoolKeys(const std::filesystem::path& 
       SpoolKey key;
       if (second == std::string_view::npos || !ParseNumber(line.substr(0, blank), key.bytes) ||
           !ParseNumber(line.substr(blank + 1, second - blank - 1), key.date)) {
-        return std::nullopt;
+        return false;
       }
       std::string_view value = line.substr(second + 1);
       if (!value.empty() && value.back() == '\r') value.remove_suffix(1);
@@ -134,7 +123,10 @@ std::optional<std::vector<SpoolKey>> ReadSpoolKeys(const std::filesystem::path& 
       keys.push_back(std::move(key));
     }
     text.erase(0, at);
-  }
+    return true;
+  });
+  if (!read || !text.empty()) return std::nullopt;  // unreadable, damaged or cut off
+  return keys;
 }
 
 void PassSpool::Open(bool with_keys) {
@@ -240,27 +232,6 @@ void AppendSpool(const std::filesystem::path& spool, const std::filesystem::path
     throw;
   }
   SyncFolderOf(destination);
-}
-
-std::optional<std::uint32_t> FileCrc(const std::filesystem::path& path) {
-  FileDescriptor file;
-  try {
-    file = OpenRegularFile(path, O_RDONLY);
-  } catch (const FileError&) {
-    return std::nullopt;
-  }
-  const int fd = file.Get();
-  uLong crc = crc32(0, nullptr, 0);
-  std::string block(kCopyBlock, '\0');
-  for (;;) {
-    const ssize_t n = ::read(fd, block.data(), block.size());
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return std::nullopt;
-    }
-    if (n == 0) return static_cast<std::uint32_t>(crc);
-    crc = crc32_z(crc, reinterpret_cast<const Bytef*>(block.data()), static_cast<std::size_t>(n));
-  }
 }
 
 void RemoveSpoolFiles(const DestinationFiles& files) {

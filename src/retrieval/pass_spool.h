@@ -99,9 +99,6 @@ class PassSpool {
 void AppendSpool(const std::filesystem::path& spool, const std::filesystem::path& destination,
                  std::int64_t cut_to, const std::function<void()>& midway = nullptr);
 
-// The CRC-32 of a whole file; nullopt when it cannot be read.
-std::optional<std::uint32_t> FileCrc(const std::filesystem::path& path);
-
 // Removes the spool, keys and note of the destination (whatever of them exists).
 void RemoveSpoolFiles(const DestinationFiles& files);
 

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <unistd.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -25,30 +26,30 @@ std::string Count(std::uint64_t n, std::string_view thing) {
 // Spools can be gigabytes (a whole table in one pass): they are read a block at a time.
 constexpr std::size_t kBlock = 1 << 16;
 
-// The number of CR LF ended lines of a file's text, or nullopt when it cannot be read.
-std::optional<std::uint64_t> CountLines(const std::filesystem::path& path) {
-  FileDescriptor file;
-  try {
-    file = OpenRegularFile(path, O_RDONLY);
-  } catch (const FileError&) {
-    return std::nullopt;
-  }
-  std::string block(kBlock, '\0');
+// What a spool holds: its CR LF ended lines and the CRC-32 of its bytes.
+struct SpoolContent {
   std::uint64_t lines = 0;
+  std::uint32_t crc = 0;
+};
+
+// Both in one reading (a spool can be gigabytes); nullopt when it cannot be read.
+std::optional<SpoolContent> ReadSpoolContent(const std::filesystem::path& path) {
+  SpoolContent content;
+  uLong crc = crc32(0, nullptr, 0);
   bool after_cr = false;  // the block before ended in CR
-  for (;;) {
-    const ssize_t got = ::read(file.Get(), block.data(), block.size());
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) return std::nullopt;
-    if (got == 0) return lines;
-    const std::string_view text(block.data(), static_cast<std::size_t>(got));
-    if (after_cr && text.front() == '\n') ++lines;
+  const bool read = ReadInBlocks(path, [&](std::string_view text) {
+    crc = crc32_z(crc, reinterpret_cast<const Bytef*>(text.data()), text.size());
+    if (after_cr && text.front() == '\n') ++content.lines;
     for (std::size_t at = text.find("\r\n"); at != std::string_view::npos;
          at = text.find("\r\n", at + 2)) {
-      ++lines;
+      ++content.lines;
     }
     after_cr = text.back() == '\r';
-  }
+    return true;
+  });
+  if (!read) return std::nullopt;
+  content.crc = static_cast<std::uint32_t>(crc);
+  return content;
 }
 
 // How many leading bytes of `spool` equal the destination's bytes from `offset` on, comparing
@@ -216,8 +217,10 @@ class Recovery {
            " is missing. Nothing was appended; the note " + files_.note.string() + " is kept.");
       return false;
     }
-    const std::optional<std::uint64_t> lines = CountLines(files_.spool);
-    const bool same_bytes = !note_.spool_crc || FileCrc(files_.spool) == note_.spool_crc;
+    const std::optional<SpoolContent> content = ReadSpoolContent(files_.spool);
+    const std::optional<std::uint64_t> lines =
+        content ? std::optional(content->lines) : std::nullopt;
+    const bool same_bytes = !note_.spool_crc || (content && content->crc == *note_.spool_crc);
     // A value holding CR LF makes one line of the spool look like two; where the note has the
     // spool's checksum, that proves the bytes, and the count only has to be readable.
     const bool same_lines = lines && (note_.spool_crc || *lines == note_.spool_lines);

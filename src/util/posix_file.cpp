@@ -118,25 +118,32 @@ void WriteAll(int fd, std::string_view data, const std::filesystem::path& path) 
   }
 }
 
-std::optional<std::string> ReadWholeFile(const std::filesystem::path& path) {
+bool ReadInBlocks(const std::filesystem::path& path,
+                  const std::function<bool(std::string_view)>& take) {
   FileDescriptor file;
   try {
     file = OpenRegularFile(path, O_RDONLY);
   } catch (const FileError&) {
-    return std::nullopt;
+    return false;
   }
-  const int fd = file.Get();
-  std::string content;
   char block[65536];
   for (;;) {
-    const ssize_t n = ::read(fd, block, sizeof block);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return std::nullopt;
-    }
-    if (n == 0) return content;
-    content.append(block, static_cast<std::size_t>(n));
+    const ssize_t n = ::read(file.Get(), block, sizeof block);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return n == 0;
+    if (!take(std::string_view(block, static_cast<std::size_t>(n)))) return false;
   }
+}
+
+std::optional<std::string> ReadWholeFile(const std::filesystem::path& path) {
+  std::string content;
+  if (!ReadInBlocks(path, [&content](std::string_view block) {
+        content.append(block);
+        return true;
+      })) {
+    return std::nullopt;
+  }
+  return content;
 }
 
 std::string FileReadError(const std::filesystem::path& path) {

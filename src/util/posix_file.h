@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -63,6 +64,12 @@ FileDescriptor OpenRegularFile(const std::filesystem::path& path, int flags, mod
 
 // Writes every byte, retrying short writes and EINTR; throws FileError "Cannot write to".
 void WriteAll(int fd, std::string_view data, const std::filesystem::path& path);
+
+// Hands a regular file's bytes to `take` a block at a time, so that files of any size are read
+// in little memory. False when the file cannot be opened or read, is not a regular file, or
+// `take` returned false (which ends the reading).
+bool ReadInBlocks(const std::filesystem::path& path,
+                  const std::function<bool(std::string_view)>& take);
 
 // Reads the whole file; nullopt when it cannot be opened or read, or is not a regular file.
 std::optional<std::string> ReadWholeFile(const std::filesystem::path& path);
