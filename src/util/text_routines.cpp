@@ -226,4 +226,22 @@ std::string AsUtf8(std::string_view text) {
   return result;
 }
 
+std::string EscapedForLog(std::string_view text) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::string escaped;
+  escaped.reserve(text.size());
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (c == '\\') {
+      escaped.append("\\\\");
+    } else if (byte < 0x20 || byte == 0x7f) {
+      escaped.append("\\x").push_back(kHex[byte >> 4]);
+      escaped.push_back(kHex[byte & 0xf]);
+    } else {
+      escaped.push_back(c);
+    }
+  }
+  return escaped;
+}
+
 }  // namespace remoteccm

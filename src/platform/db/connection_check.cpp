@@ -2,6 +2,7 @@
 
 #include "platform/db/connection_string.h"
 #include "platform/db/db_error.h"
+#include "platform/db/sql_names.h"
 
 namespace remoteccm {
 
@@ -19,6 +20,12 @@ ConnectionCheckResult CheckConnection(DbConnection& db, const ConnectionCheckReq
     return result;
   }
   say("Database reachable: " + db.DbmsName() + " through " + db.DriverName());
+  if (const std::string problem = SqlNameProblem("The table name", request.table_name);
+      !problem.empty()) {
+    say(problem);
+    result.outcome = ConnectionCheckOutcome::kTableUnreadable;
+    return result;
+  }
   try {
     const std::vector<DbColumnInfo> columns = db.ListColumns(request.table_name);
     if (columns.empty()) {

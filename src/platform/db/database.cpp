@@ -329,10 +329,10 @@ std::string DbConnection::DbmsName() const {
   return Connected() ? GetInfoText(dbc_, SQL_DBMS_NAME) : std::string();
 }
 
-void DbConnection::Execute(std::string_view statement) {
+std::int64_t DbConnection::Execute(std::string_view statement) {
   DbQuery query(*this);
   query.AddLine(statement);
-  query.Execute();
+  return query.Execute();
 }
 
 std::vector<DbColumnInfo> DbConnection::ListColumns(std::string_view table_text) {
@@ -769,27 +769,36 @@ void DbQuery::ReadOnlyColumns(const std::vector<int>& positions) {
   }
 }
 
-void DbQuery::Execute() {
+std::int64_t DbQuery::Execute() {
   Close();
   if (!connection_.Connected()) throw DbError("The database is not connected");
   if (lines_.empty()) throw DbError("The statement is empty");
   const std::string text = Text();
-  connection_.RetryWhileLocked([&] { ExecuteOnce(text); });
+  std::int64_t affected = -1;
+  connection_.RetryWhileLocked([&] { affected = ExecuteOnce(text); });
+  return affected;
 }
 
-void DbQuery::ExecuteOnce(const std::string& text) {
+std::int64_t DbQuery::ExecuteOnce(const std::string& text) {
   StatementHandle stmt(connection_.Handle());
   std::vector<SQLCHAR> statement(text.begin(), text.end());
   statement.push_back(0);
   BusyCall busy(connection_, stmt.get());
   SQLRETURN rc = SQLExecDirect(stmt.get(), statement.data(), SQL_NTS);
-  // Each statement of a batch reports its own failure.
+  // A searched deletion that affects no row returns SQL_NO_DATA at once.
+  std::int64_t affected = rc == SQL_NO_DATA ? 0 : -1;
+  // Each statement of a batch reports its own failure, and its own count.
   while (rc != SQL_NO_DATA) {
     if (!SQL_SUCCEEDED(rc)) {
       ThrowOdbcError(SQL_HANDLE_STMT, stmt.get(), "Cannot execute the statement");
     }
+    SQLLEN rows = -1;
+    if (SQL_SUCCEEDED(SQLRowCount(stmt.get(), &rows)) && rows >= 0) {
+      affected = std::max<std::int64_t>(affected, 0) + rows;
+    }
     rc = SQLMoreResults(stmt.get());
   }
+  return affected;
 }
 
 void DbQuery::Close() noexcept {

@@ -80,8 +80,9 @@ class DbConnection {
   std::string DriverName() const;
   std::string DbmsName() const;
 
-  // Runs a statement that returns no rows (a deletion); the rows-affected count is not read.
-  void Execute(std::string_view statement);
+  // Runs a statement that returns no rows (a deletion); returns the rows it affected (the sum
+  // over a batch), -1 when the driver cannot tell.
+  std::int64_t Execute(std::string_view statement);
 
   // The columns of a table through the ODBC catalog: the name as given first, then the table
   // whose name matches it without regard to case. The name may carry a schema
@@ -182,8 +183,9 @@ class DbQuery {
   // Runs the statement as a forward-only read-only selection positioned on its first row.
   // A failure leaves the query closed (Active false) and throws DbError.
   void Open();
-  // Runs the statement without reading a result (a deletion).
-  void Execute();
+  // Runs the statement without reading a result (a deletion); returns the rows it affected
+  // (the sum over a batch), -1 when the driver cannot tell.
+  std::int64_t Execute();
   void Close() noexcept;
 
   bool Active() const { return active_; }
@@ -239,7 +241,7 @@ class DbQuery {
   };
 
   void OpenOnce();
-  void ExecuteOnce(const std::string& text);
+  std::int64_t ExecuteOnce(const std::string& text);
   void CheckColumn(int index) const;
   const Column& ReadColumn(int index) const;
   void FetchBlock();
