@@ -62,6 +62,8 @@ constexpr std::string_view kHelpText =
     "  --version         show the version\n"
     "\n"
     "Every run and --delete-all writes PROFILE.status (JSON) beside the profile file.\n"
+    "Each record reaches the destination exactly once; the backup file (SQLBackup=Y,\n"
+    "DEST.BAK) holds every record read, possibly more than once.\n"
     "\n"
     "Exit status: 0 success (a run: the database was reached and every pass succeeded),\n"
     "2 no such profile file, 3 unusable connection settings, 4 dial-up or database\n"

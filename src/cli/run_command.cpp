@@ -70,9 +70,10 @@ EngineHooks FaultPointHooks() {
   }
   static constexpr std::pair<const char*, PassPoint> kPoints[] = {
       {"spool-durable", PassPoint::kSpoolDurable}, {"deleted", PassPoint::kDeleted},
-      {"ready-noted", PassPoint::kReadyNoted},     {"committed", PassPoint::kCommitted},
-      {"mid-append", PassPoint::kMidAppend},       {"appended", PassPoint::kAppended},
-      {"start-stored", PassPoint::kStartStored}};
+      {"owed-noted", PassPoint::kOwedNoted},       {"ready-noted", PassPoint::kReadyNoted},
+      {"committed", PassPoint::kCommitted},        {"mid-append", PassPoint::kMidAppend},
+      {"appended", PassPoint::kAppended},          {"start-stored", PassPoint::kStartStored},
+      {"unmarked", PassPoint::kUnmarked}};
   for (const auto& [point_name, point] : kPoints) {
     if (name != point_name) continue;
     EngineHooks hooks;

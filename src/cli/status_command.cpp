@@ -65,6 +65,18 @@ ProfileStatus Judge(const std::string& name, const std::filesystem::path& profil
   } else if (max_age && now - status.read.record->run.ended > static_cast<double>(*max_age)) {
     status.attention = "last run older than " + AgeText(static_cast<double>(*max_age));
   }
+  if (status.read.record) {
+    // Lines owed somewhere, or a start nothing is collected before, need someone whatever the
+    // result of the run said.
+    const RunSummary& run = status.read.record->run;
+    std::string also;
+    if (!run.owed_at.empty()) also = "owed lines at " + run.owed_at;
+    if (std::find(run.warnings.begin(), run.warnings.end(), "start-in-future") !=
+        run.warnings.end()) {
+      also += (also.empty() ? "" : "; ") + std::string("start point in the future");
+    }
+    if (!also.empty()) status.attention += (status.attention.empty() ? "" : "; ") + also;
+  }
   return status;
 }
 

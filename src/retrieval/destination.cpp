@@ -80,7 +80,11 @@ std::optional<DestinationFiles> ResolveDestination(std::string_view configured,
 }
 
 std::optional<LockFile> TakeDestinationLock(const DestinationFiles& files) {
-  return LockFile::TryTake(files.lock);
+  std::optional<LockFile> lock = LockFile::TryTake(files.lock);
+  // Two hard links of one file are two names with two lock files: the file's own lock is
+  // shared by both.
+  if (lock && !lock->AlsoLockIdentityOf(files.destination)) return std::nullopt;
+  return lock;
 }
 
 std::string CheckAppendable(const std::filesystem::path& destination) {

@@ -27,7 +27,8 @@ struct DestinationFiles {
 // in a folder that does not exist, or named like the files beside a destination.
 std::optional<DestinationFiles> ResolveDestination(std::string_view configured, std::string& error);
 
-// Takes the run lock of the destination without waiting: nullopt when another run holds it.
+// Takes the run lock of the destination (by its name, and by the file's identity when it
+// exists) without waiting: nullopt when another run holds it.
 // Throws FileError when the lock file cannot be created.
 std::optional<LockFile> TakeDestinationLock(const DestinationFiles& files);
 

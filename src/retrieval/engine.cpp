@@ -7,6 +7,8 @@
 #include "platform/db/connection_string.h"
 #include "platform/db/database.h"
 #include "platform/db/db_error.h"
+#include "platform/db/server_clock.h"
+#include "platform/db/sql_names.h"
 #include "retrieval/spool_recovery.h"
 #include "retrieval/statement_builder.h"
 #include "util/file_routines.h"
@@ -114,6 +116,8 @@ RunStatus Engine::RunProfile(const std::string& profile_path) {
     const std::string stored =
         ReadProfileValue(settings_.profile_path, kProfileSection, "SQLNewRecDate");
     if (!TrimView(stored).empty()) summary_.stored_start = ParseDecimal(stored);
+    const NoteReading owed = ReadReadyNote(OwedNotePath(settings_.profile_path));
+    if (owed.state == NoteReading::State::kRead) summary_.owed_at = owed.note.destination;
   }
   return status;
 }
@@ -207,7 +211,16 @@ int Engine::OpenCdrDatabase() {
   const bool usable = !TrimView(settings_.sql_database_name).empty() &&
                       !TrimView(settings_.sql_table_name).empty() &&
                       !TrimView(connection).empty() && names_source;
-  if (!usable) {
+  // The table and its date/time column go into every statement the run builds.
+  std::string name_problem = SqlNameProblem("The table name", settings_.sql_table_name);
+  if (name_problem.empty()) {
+    name_problem = SqlNameProblem("The date/time field name", settings_.sql_date_time_fld_name);
+  }
+  if (usable && !name_problem.empty()) {
+    connect_status_ = RunStatus::kSettingsInvalid;
+    LogError(name_problem);
+    AddLogLine("Connect Fail");
+  } else if (!usable) {
     connect_status_ = RunStatus::kSettingsInvalid;
     LogError("Error: Invalid ODBC Connection String");
     AddLogLine(shown);
@@ -243,8 +256,63 @@ int Engine::OpenCdrDatabase() {
   return result;
 }
 
-// Once per run, before the first pass: the destination discarded when the profile overwrites
-// it, the lines an earlier run owes put in (or discarded when they were never committed), and
+// Resolves what an earlier run left beside the destination of `files`, logging what happened;
+// false when it could not be resolved safely (everything is kept).
+bool Engine::Recover(const DestinationFiles& files, SpoolRecovery::Kind* kind) {
+  const RecoveryRequest request{
+      files, settings_.profile_path,
+      [this](const std::filesystem::path& path) { return ReadOwingProfile(path); },
+      [this](const std::filesystem::path& path, const std::vector<std::string>& keys) {
+        return LookUpKeys(path, keys);
+      }};
+  const SpoolRecovery recovery = RecoverSpool(request);
+  for (std::size_t i = 0; i < recovery.log_lines.size(); ++i) {
+    const bool last = i + 1 == recovery.log_lines.size();
+    if (last && recovery.kind == SpoolRecovery::Kind::kFailed) {
+      LogError(recovery.log_lines[i]);
+    } else {
+      AddLogLine(recovery.log_lines[i]);
+    }
+  }
+  if (kind != nullptr) *kind = recovery.kind;
+  if (recovery.kind == SpoolRecovery::Kind::kFailed) return false;
+  if (recovery.stored_start && SameProfile(recovery.profile_path, settings_.profile_path)) {
+    settings_.sql_new_rec_date = ParseDecimal(*recovery.stored_start);
+  }
+  return true;
+}
+
+// Lines this profile owes to the destination it had before: delivered there first, under that
+// destination's lock, since with deletion they exist nowhere else.
+bool Engine::RecoverEarlierDestination() {
+  const std::optional<std::string> elsewhere = OwedElsewhere(settings_.profile_path, *files_);
+  if (!elsewhere) return true;
+  AddLogLine("This profile owes lines to " + *elsewhere +
+             ", its destination before; they go there first.");
+  std::string error;
+  const std::optional<DestinationFiles> files = ResolveDestination(*elsewhere, error);
+  if (!files) {
+    LogError(error + " The lines owed there are kept (" +
+             OwedNotePath(settings_.profile_path).string() + ").");
+    return false;
+  }
+  std::optional<LockFile> lock;
+  try {
+    lock = TakeDestinationLock(*files);
+  } catch (const FileError& e) {
+    LogError(e.what());
+    return false;
+  }
+  if (!lock) {
+    LogError("Another run is writing to " + files->destination.string() +
+             ", where this profile owes lines: they stay owed for the next run.");
+    return false;
+  }
+  return Recover(*files, nullptr);
+}
+
+// Once per run, before the first pass: the lines an earlier run owes put in (or discarded when
+// they were never committed), the destination discarded when the profile overwrites it, and
 // proof that the destination can be written before anything is deleted.
 bool Engine::PrepareDestination() {
   const std::filesystem::path& destination = files_->destination;
@@ -256,40 +324,59 @@ bool Engine::PrepareDestination() {
   if (settings_.overwrite) AddLogLine("Overwrite existing file: " + settings_.destination_file);
   // Before anything beside it is touched: a pipe or device in its place would hold the run.
   if (!appendable()) return false;
-  const KeyLookup lookup = [this](const ReadyNote& note, const std::vector<std::string>& keys) {
-    return LookUpKeys(note, keys);
-  };
-  const SpoolRecovery recovery = RecoverSpool(*files_, settings_.overwrite, lookup);
-  for (std::size_t i = 0; i < recovery.log_lines.size(); ++i) {
-    const bool last = i + 1 == recovery.log_lines.size();
-    if (last && recovery.kind == SpoolRecovery::Kind::kFailed) {
-      LogError(recovery.log_lines[i]);
+  if (!RecoverEarlierDestination()) return false;
+  SpoolRecovery::Kind kind = SpoolRecovery::Kind::kNone;
+  if (!Recover(*files_, &kind)) return false;
+  // Lines an earlier run appended in full went with the file as it was then; lines put in just
+  // now complete that file, which is then kept for its reader instead of discarded.
+  if (settings_.overwrite) {
+    if (kind == SpoolRecovery::Kind::kAppended) {
+      AddLogLine("The lines left by an earlier run completed " + destination.string() +
+                 ", so it is not discarded this time.");
     } else {
-      AddLogLine(recovery.log_lines[i]);
+      DeleteFileByName(destination.string());
     }
   }
-  if (recovery.kind == SpoolRecovery::Kind::kFailed) return false;
-  if (recovery.stored_start && SameProfile(recovery.profile_path, settings_.profile_path)) {
-    settings_.sql_new_rec_date = ParseDecimal(*recovery.stored_start);
-  }
-  // Owed lines put in just now are this run's start of the new file.
-  const bool refilled = recovery.kind == SpoolRecovery::Kind::kAppended;
-  if (settings_.overwrite && !refilled) DeleteFileByName(destination.string());
   return appendable();
 }
 
-// The memory of late arrivals for this run's passes; a fresh one, which looks back nothing,
-// when there is none to trust.
-LateArrivalMemory Engine::LoadLateArrivals(const std::filesystem::path& path) {
+std::optional<OwingProfile> Engine::ReadOwingProfile(const std::filesystem::path& path) {
+  if (!ProfileFileExists(path) || !FileReadError(path).empty()) return std::nullopt;
+  const ProfileSettings owner =
+      SameProfile(path.string(), settings_.profile_path) ? settings_ : LoadProfile(path, env_);
+  std::string error;
+  const std::optional<DestinationFiles> files = ResolveDestination(owner.destination_file, error);
+  return OwingProfile{owner.sql_table_name, files ? files->destination.string() : std::string()};
+}
+
+// The memory of what this profile wrote, for this run's passes; a fresh one, which looks back
+// nothing, when there is none to trust.
+LateArrivalMemory Engine::LoadLateArrivals(const std::filesystem::path& path, double now) {
   const double start = settings_.sql_new_rec_date;
+  const TimeConverter converter(ProfileTimeZone(settings_, env_.computer_rule));
   const LateArrivalReading reading =
       ReadLateArrivals(path, settings_.profile_path, settings_.sql_table_name);
   std::string why;
   switch (reading.state) {
-    case LateArrivalReading::State::kRead:
-      if (std::llround(reading.memory.stored_start) == std::llround(start)) return reading.memory;
-      why = "the start point was set anew since the last run";
+    case LateArrivalReading::State::kRead: {
+      const double stored = reading.memory.stored_start;
+      if (std::llround(stored) == std::llround(start)) return reading.memory;
+      if (stored > start && stored <= now) {
+        // An old copy of the profile saved over the one this program updated: the start it
+        // stored last holds, or the records since would be written again.
+        AddLogLine("The start point " + StatusTime(converter, start) +
+                   " of the profile is older than the one this program stored last (" +
+                   StatusTime(converter, stored) +
+                   "), which is used: the profile was saved from an old copy. To collect again "
+                   "from an earlier point, remove " +
+                   path.string() + " with the start set.");
+        settings_.sql_new_rec_date = stored;
+        return reading.memory;
+      }
+      why = stored > now ? "the memory " + path.string() + " holds a start point in the future"
+                         : "the start point was set anew since the last run";
       break;
+    }
     case LateArrivalReading::State::kMissing:
       why = "there is no memory of earlier runs yet (" + path.string() + ")";
       break;
@@ -300,24 +387,31 @@ LateArrivalMemory Engine::LoadLateArrivals(const std::filesystem::path& path) {
       why = "the memory " + path.string() + " belongs to another profile or table";
       break;
   }
-  AddLogLine("Late arrivals: " + why + ", so this run looks back nothing before " +
-             StatusTime(TimeConverter(ProfileTimeZone(settings_, env_.computer_rule)), start) +
-             ".");
+  if (settings_.late_arrival_minutes > 0) {
+    AddLogLine("Late arrivals: " + why + ", so this run looks back nothing before " +
+               StatusTime(converter, start) + ".");
+  }
   return FreshLateArrivals(settings_.profile_path, settings_.sql_table_name, start);
 }
 
-std::optional<std::vector<bool>> Engine::LookUpKeys(const ReadyNote& note,
-                                                    const std::vector<std::string>& keys) {
+// Asked over the owing profile's own connection, of its own table: both come from its file,
+// never from a file beside the destination.
+std::vector<bool> Engine::LookUpKeys(const std::filesystem::path& owner_path,
+                                     const std::vector<std::string>& keys) {
   DbConnection* connection = database_.get();
-  std::string table = note.table.empty() ? settings_.sql_table_name : note.table;
+  std::string table = settings_.sql_table_name;
   std::unique_ptr<DbConnection> other;
   struct Forget {
     Engine* engine;
     ~Forget() { engine->SetOtherConnection(nullptr); }
   } forget{this};
-  if (!note.profile_path.empty() && !SameProfile(note.profile_path, settings_.profile_path)) {
-    if (!ProfileFileExists(note.profile_path)) return std::nullopt;
-    const ProfileSettings owner = LoadProfile(note.profile_path, env_);
+  if (!SameProfile(owner_path.string(), settings_.profile_path)) {
+    const ProfileSettings owner = LoadProfile(owner_path, env_);
+    if (const std::string problem = SqlNameProblem("The table name", owner.sql_table_name);
+        !problem.empty()) {
+      throw DbError(problem);
+    }
+    table = owner.sql_table_name;
     other = std::make_unique<DbConnection>();
     SetOtherConnection(other.get());
     other->Connect(owner.sql_connection_string, owner.sql_database_name, owner.login,
@@ -344,6 +438,21 @@ std::optional<std::vector<bool>> Engine::LookUpKeys(const ReadyNote& note,
     }
   }
   return present;
+}
+
+// How far the collector's clock is ahead of the database server's, asked once per run: the
+// windows then end where the server's time does (an NTP step or a restored virtual machine
+// would otherwise move the start ahead of every record for good).
+double Engine::ClockAheadOfServer() {
+  const std::optional<double> server = ServerUnixTime(*database_);
+  if (!server) return 0;
+  const double ahead = clock_.Now() - *server;
+  // A few seconds are the time between the two readings, not a wrong clock.
+  constexpr double kTolerance = 5;
+  if (ahead <= kTolerance) return 0;
+  AddLogLine("This computer's clock is " + std::to_string(std::llround(ahead)) +
+             " seconds ahead of the database server's: the windows end by the server's time.");
+  return ahead;
 }
 
 void Engine::Pause(int seconds) {
@@ -382,9 +491,25 @@ RunStatus Engine::PollCycle() {
     status = AbortRequested() ? RunStatus::kAborted : RunStatus::kPassFailed;
   } else {
     const RetrievalMode mode = settings_.connect_sql_mode;
+    const double clock_ahead = ClockAheadOfServer();
     const TimeConverter converter(ProfileTimeZone(settings_, env_.computer_rule));
     range_start_ = converter.ToCdrSeconds(std::trunc(settings_.from_date_range));
     range_end_ = converter.ToCdrSeconds(std::trunc(settings_.to_date_range)) + 86400;
+    const double now = clock_.Now() - clock_ahead;
+    std::optional<LateArrivalMemory> late;
+    const std::filesystem::path late_path = LateArrivalPath(settings_.profile_path);
+    if (mode == RetrievalMode::kNewRecordsOnly) {
+      // The memory keeps the start this program stored, with or without a look-back.
+      late = LoadLateArrivals(late_path, now);
+      if (settings_.sql_new_rec_date > now) {
+        // Nothing is collected until that moment: a typing error, or a clock that was ahead
+        // when it was stored.
+        summary_.warnings.emplace_back("start-in-future");
+        AddLogLine("The start point " + StatusTime(converter, settings_.sql_new_rec_date) +
+                   " lies in the future: nothing is collected until then. Set SQLNewRecDate to "
+                   "the first moment to collect.");
+      }
+    }
     observer_.SetStatus2("");
     observer_.SetProgress(0);
     observer_.ShowProgress(false);
@@ -395,7 +520,7 @@ RunStatus Engine::PollCycle() {
       observer_.SetStatus1("Selected All Records");
     } else if (mode == RetrievalMode::kNewRecordsOnly) {
       first = settings_.sql_new_rec_date;
-      last = clock_.Now() - 60;
+      last = now - 60;
       progress_shown_ = true;
       observer_.SetStatus1("Selected: " + StatusTime(converter, first) + " to " +
                            StatusTime(converter, last));
@@ -409,7 +534,6 @@ RunStatus Engine::PollCycle() {
       observer_.SetStatus1("Selected Records by SQL Statement");
     }
     observer_.ShowProgress(progress_shown_);
-    const double span = last - first;
 
     PassContext context{env_,
                         settings_,
@@ -417,20 +541,19 @@ RunStatus Engine::PollCycle() {
                         *files_,
                         observer_,
                         clock_,
+                        clock_ahead,
                         hooks_,
                         [this] { return AbortRequested(); },
                         [this](std::string_view line) { AddLogLine(line); },
                         [this](std::string_view line) { LogError(line); },
                         range_start_,
                         range_end_};
-    std::optional<LateArrivalMemory> late;
-    if (mode == RetrievalMode::kNewRecordsOnly && settings_.late_arrival_minutes > 0) {
-      context.late_path = LateArrivalPath(settings_.profile_path);
-      late = LoadLateArrivals(context.late_path);
+    if (late) {
+      context.late_path = late_path;
       context.late = &*late;
       context.look_back_seconds = settings_.late_arrival_minutes * 60.0;
-      context.late_remember = !settings_.delete_recs;
     }
+    const double span = last - first;
     std::int64_t total = 0;
     int failed_in_row = 0;
     bool done = false;
@@ -511,11 +634,16 @@ bool Engine::DeleteAllRecords(const ProfileSettings& settings,
   say("Table Name:" + settings.sql_table_name);
   say("SQL Connection String:" + MaskConnectionPasswords(settings.sql_connection_string));
   bool deleted = false;
+  const std::string name_problem = SqlNameProblem("The table name", settings.sql_table_name);
   if (TrimView(settings.login).empty() || TrimView(settings.sql_table_name).empty() ||
       TrimView(settings.sql_connection_string).empty()) {
     summary_.last_error = "Invalid Connection Information. Cannot Connect!";
     summary_.status = RunStatus::kSettingsInvalid;
     say(summary_.last_error);
+  } else if (!name_problem.empty()) {
+    summary_.last_error = name_problem;
+    summary_.status = RunStatus::kSettingsInvalid;
+    say(name_problem);
   } else {
     database_->Disconnect();
     try {

@@ -23,6 +23,7 @@
 #include "retrieval/late_arrivals.h"
 #include "retrieval/pass_spool.h"
 #include "retrieval/run_status.h"
+#include "retrieval/spool_recovery.h"
 #include "retrieval/transfer_pass.h"
 #include "util/clock.h"
 
@@ -63,10 +64,14 @@ class Engine {
   RunStatus Run(const std::string& profile_path);
   RunStatus PollCycle();
   int OpenCdrDatabase();
+  double ClockAheadOfServer();
   bool PrepareDestination();
-  LateArrivalMemory LoadLateArrivals(const std::filesystem::path& path);
-  std::optional<std::vector<bool>> LookUpKeys(const ReadyNote& note,
-                                              const std::vector<std::string>& keys);
+  bool RecoverEarlierDestination();
+  bool Recover(const DestinationFiles& files, SpoolRecovery::Kind* kind);
+  std::optional<OwingProfile> ReadOwingProfile(const std::filesystem::path& path);
+  LateArrivalMemory LoadLateArrivals(const std::filesystem::path& path, double now);
+  std::vector<bool> LookUpKeys(const std::filesystem::path& owner_path,
+                               const std::vector<std::string>& keys);
   void Pause(int seconds);
   void UpdateProgress(double first, double span);
   void LogError(std::string_view line);

@@ -60,6 +60,8 @@ LateArrivalReading ReadLateArrivals(const std::filesystem::path& path,
         } else if (key == "stored-start") {
           has_start = ParseSeconds(value, memory.stored_start);
           return has_start;
+        } else if (key == "key-column") {
+          memory.key_columns.push_back(UnescapeLineValue(value));
         } else if (key == "seen") {
           const std::size_t space = value.find(' ');
           double date = 0;
@@ -89,6 +91,9 @@ void WriteLateArrivals(const std::filesystem::path& path, const LateArrivalMemor
   text.append("floor ").append(Seconds(memory.floor)).append("\n");
   text.append("complete-from ").append(Seconds(memory.complete_from)).append("\n");
   text.append("stored-start ").append(Seconds(memory.stored_start)).append("\n");
+  for (const std::string& column : memory.key_columns) {
+    text.append("key-column ").append(EscapeLineValue(column)).append("\n");
+  }
   for (const auto& [key, date] : memory.seen) {
     text.append("seen ").append(Seconds(date)).append(" ").append(key).append("\n");
   }
@@ -107,9 +112,9 @@ LateArrivalMemory FreshLateArrivals(std::string profile_path, std::string table,
 }
 
 void AfterLinesAreIn(LateArrivalMemory& memory, const std::vector<WrittenRecord>& written,
-                     double stored_start, double look_back_seconds, bool remember) {
+                     double stored_start, double look_back_seconds, bool keys_known) {
   memory.stored_start = stored_start;
-  if (!remember) {
+  if (!keys_known) {
     memory.seen.clear();
     memory.complete_from = stored_start;
     return;
@@ -121,10 +126,27 @@ void AfterLinesAreIn(LateArrivalMemory& memory, const std::vector<WrittenRecord>
 }
 
 double LookBackFrom(const LateArrivalMemory& memory, double start, double look_back_seconds,
-                    bool remember) {
+                    bool deleting) {
   double from = std::max(start - look_back_seconds, memory.floor);
-  if (remember) from = std::max(from, memory.complete_from);
+  if (!deleting) from = std::max(from, memory.complete_from);
   return std::min(from, start);
+}
+
+void MoveLateArrivals(const std::filesystem::path& from_profile,
+                      const std::filesystem::path& to_profile, std::string_view table) {
+  const std::filesystem::path from = LateArrivalPath(from_profile);
+  const std::filesystem::path to = LateArrivalPath(to_profile);
+  if (FileSize(to) >= 0) return;
+  LateArrivalReading reading = ReadLateArrivals(from, from_profile.string(), table);
+  if (reading.state != LateArrivalReading::State::kRead) return;
+  reading.memory.profile_path = to_profile.string();
+  try {
+    WriteLateArrivals(to, reading.memory);
+  } catch (const FileError&) {
+    return;  // the new name then starts without a memory: it looks back nothing
+  }
+  std::error_code ignored;
+  std::filesystem::remove(from, ignored);
 }
 
 std::string RowHashKey(std::string_view row_text) {

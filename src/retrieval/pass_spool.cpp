@@ -1,9 +1,10 @@
 #include "retrieval/pass_spool.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
-#include <zlib.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <sstream>
@@ -14,9 +15,11 @@ namespace remoteccm {
 namespace {
 
 constexpr std::size_t kCopyBlock = 1 << 20;
-constexpr std::string_view kNoteHeader = "remoteccm spool 2";
-// The note of the first version: no table, no deletion flag, no keys.
-constexpr std::string_view kOldNoteHeader = "remoteccm spool 1";
+constexpr std::string_view kNoteHeader = "remoteccm spool 3";
+// The notes of earlier versions named the profile by its path, which anyone who may write the
+// destination's folder could point elsewhere: they are recognised, never believed.
+constexpr std::string_view kOldNoteHeaders[] = {"remoteccm spool 1", "remoteccm spool 2"};
+constexpr std::size_t kSha256HexDigits = 64;
 
 template <typename Number>
 bool ParseNumber(std::string_view text, Number& value) {
@@ -24,109 +27,185 @@ bool ParseNumber(std::string_view text, Number& value) {
   return error == std::errc() && end == text.data() + text.size();
 }
 
-std::string NoteText(const ReadyNote& note) {
-  std::ostringstream out;
-  out << kNoteHeader << '\n'
-      << "profile " << EscapeLineValue(note.profile_path) << '\n'
-      << "table " << EscapeLineValue(note.table) << '\n'
-      << "deleted " << (note.deleted ? "yes" : "no") << '\n'
-      << "keys " << (note.has_keys ? "yes" : "no") << '\n'
-      << "destination-size " << note.destination_size << '\n'
-      << "spool-bytes " << note.spool_bytes << '\n'
-      << "spool-lines " << note.spool_lines << '\n';
-  if (note.spool_crc) out << "spool-crc32 " << *note.spool_crc << '\n';
-  if (note.start) out << "start " << *note.start << '\n';
-  if (!note.late_memory.empty()) {
-    out << "late-memory " << EscapeLineValue(note.late_memory) << '\n'
-        << "late-look-back " << note.late_look_back << '\n'
-        << "late-remember " << (note.late_remember ? "yes" : "no") << '\n';
-  }
-  out << "end\n";
-  return out.str();
+bool HasControlCharacter(std::string_view text) {
+  return std::any_of(text.begin(), text.end(), [](char c) {
+    const auto byte = static_cast<unsigned char>(c);
+    return byte < 0x20 || byte == 0x7f;
+  });
+}
+
+// A profile's file name without its extension: no folder, nothing that leaves the folder.
+bool IsProfileName(std::string_view name) {
+  return !name.empty() && name != "." && name != ".." && name.find('/') == std::string_view::npos &&
+         !HasControlCharacter(name);
+}
+
+bool IsSha256(std::string_view text) {
+  return text.size() == kSha256HexDigits && std::all_of(text.begin(), text.end(), [](char c) {
+           return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
+         });
+}
+
+// A start point as the program stores it: a whole number of seconds.
+bool IsWholeNumber(std::string_view text) {
+  std::int64_t value = 0;
+  return ParseNumber(text, value);
+}
+
+bool ParseYesNo(std::string_view text, bool& value) {
+  value = text == "yes";
+  return value || text == "no";
 }
 
 }  // namespace
 
-NoteReading ReadReadyNote(const std::filesystem::path& path) {
+std::string NoteText(const ReadyNote& note) {
+  std::ostringstream out;
+  out << kNoteHeader << '\n'
+      << "profile " << EscapeLineValue(note.profile_name) << '\n'
+      << "profile-file " << note.profile_file << '\n'
+      << "table " << EscapeLineValue(note.table) << '\n'
+      << "destination " << EscapeLineValue(note.destination) << '\n'
+      << "deleted " << (note.deleted ? "yes" : "no") << '\n'
+      << "keys " << (note.has_keys ? "yes" : "no") << '\n'
+      << "destination-size " << note.destination_size << '\n'
+      << "spool-bytes " << note.spool_bytes << '\n'
+      << "spool-lines " << note.spool_lines << '\n'
+      << "spool-sha256 " << note.spool_sha256 << '\n';
+  if (note.has_keys) out << "keys-sha256 " << note.keys_sha256 << '\n';
+  if (note.start) out << "start " << *note.start << '\n';
+  if (note.late_memory) out << "late-look-back " << note.late_look_back << '\n';
+  out << "end\n";
+  return out.str();
+}
+
+NoteReading ParseReadyNote(std::string_view text) {
   NoteReading reading;
+  reading.state = NoteReading::State::kDamaged;
+  std::string_view body;
+  const std::string_view header = HeaderLine(text, body);
+  if (std::find(std::begin(kOldNoteHeaders), std::end(kOldNoteHeaders), header) !=
+      std::end(kOldNoteHeaders)) {
+    reading.state = NoteReading::State::kOldVersion;
+    return reading;
+  }
+  if (header != kNoteHeader) return reading;
+  ReadyNote& note = reading.note;
+  bool sizes = false;
+  bool digest = false;
+  const bool whole =
+      ReadKeyValueLines(body, false, [&](std::string_view key, std::string_view value) {
+        if (key == "profile") {
+          note.profile_name = UnescapeLineValue(value);
+          return IsProfileName(note.profile_name);
+        }
+        if (key == "profile-file") {
+          note.profile_file = std::string(value);
+          return !HasControlCharacter(value);
+        }
+        if (key == "table") {
+          note.table = UnescapeLineValue(value);
+          return !note.table.empty() && !HasControlCharacter(note.table);
+        }
+        if (key == "destination") {
+          note.destination = UnescapeLineValue(value);
+          return note.destination.starts_with('/') && !HasControlCharacter(note.destination);
+        }
+        if (key == "deleted") return ParseYesNo(value, note.deleted);
+        if (key == "keys") return ParseYesNo(value, note.has_keys);
+        if (key == "destination-size") {
+          return ParseNumber(value, note.destination_size) && note.destination_size >= -1;
+        }
+        if (key == "spool-bytes") return sizes = ParseNumber(value, note.spool_bytes);
+        if (key == "spool-lines") return ParseNumber(value, note.spool_lines);
+        if (key == "spool-sha256") {
+          note.spool_sha256 = std::string(value);
+          return digest = IsSha256(value);
+        }
+        if (key == "keys-sha256") {
+          note.keys_sha256 = std::string(value);
+          return IsSha256(value);
+        }
+        if (key == "start") {
+          note.start = std::string(value);
+          return IsWholeNumber(value);
+        }
+        if (key == "late-look-back") {
+          note.late_memory = true;
+          return ParseNumber(value, note.late_look_back) && note.late_look_back >= 0;
+        }
+        return false;  // a key this version never writes
+      });
+  const bool complete = sizes && digest && !note.profile_name.empty() && !note.table.empty() &&
+                        !note.destination.empty() && (!note.has_keys || !note.keys_sha256.empty());
+  if (whole && complete) reading.state = NoteReading::State::kRead;
+  return reading;
+}
+
+NoteReading ReadReadyNote(const std::filesystem::path& path) {
   const std::optional<std::string> text = ReadWholeFile(path);
   if (!text) {
+    NoteReading reading;
     if (FileSize(path) >= 0) reading.state = NoteReading::State::kDamaged;  // there, unreadable
     return reading;
   }
-  reading.state = NoteReading::State::kDamaged;
-  std::string_view body;
-  const std::string_view header = HeaderLine(*text, body);
-  const bool old = header == kOldNoteHeader;
-  if (!old && header != kNoteHeader) return reading;
-  ReadyNote& note = reading.note;
-  // The first version deleted whenever it wrote a note, kept no keys and wrote no "end".
-  note.deleted = old;
-  bool sizes = false;
-  const bool whole =
-      ReadKeyValueLines(body, old, [&](std::string_view key, std::string_view value) {
-        if (key == "profile") {
-          note.profile_path = UnescapeLineValue(value);
-        } else if (key == "table") {
-          note.table = UnescapeLineValue(value);
-        } else if (key == "deleted") {
-          note.deleted = value == "yes";
-        } else if (key == "keys") {
-          note.has_keys = value == "yes";
-        } else if (key == "destination-size") {
-          return ParseNumber(value, note.destination_size);
-        } else if (key == "spool-bytes") {
-          sizes = ParseNumber(value, note.spool_bytes);
-          return sizes;
-        } else if (key == "spool-lines") {
-          return ParseNumber(value, note.spool_lines);
-        } else if (key == "spool-crc32") {
-          std::uint32_t crc = 0;
-          note.spool_crc = crc;
-          return ParseNumber(value, *note.spool_crc);
-        } else if (key == "start") {
-          note.start = std::string(value);
-        } else if (key == "late-memory") {
-          note.late_memory = UnescapeLineValue(value);
-        } else if (key == "late-look-back") {
-          return ParseNumber(value, note.late_look_back);
-        } else if (key == "late-remember") {
-          note.late_remember = value == "yes";
-        }
-        return true;
-      });
-  if (whole && sizes) reading.state = NoteReading::State::kRead;
-  return reading;
+  return ParseReadyNote(*text);
+}
+
+std::filesystem::path OwedNotePath(const std::filesystem::path& profile_path) {
+  std::filesystem::path path = profile_path;
+  path.replace_extension(".owed");
+  return path;
+}
+
+std::string FileIdentity(const std::filesystem::path& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return {};
+  return std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino);
+}
+
+bool SpoolKeysParser::Feed(std::string_view block) {
+  if (damaged_) return false;
+  pending_.append(block);
+  std::size_t at = 0;
+  for (std::size_t end = pending_.find('\n'); end != std::string::npos;
+       at = end + 1, end = pending_.find('\n', at)) {
+    std::string_view line = std::string_view(pending_).substr(at, end - at);
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    const std::size_t blank = line.find(' ');
+    const std::size_t second = blank == std::string_view::npos ? blank : line.find(' ', blank + 1);
+    SpoolKey key;
+    if (second == std::string_view::npos || !ParseNumber(line.substr(0, blank), key.bytes) ||
+        !ParseNumber(line.substr(blank + 1, second - blank - 1), key.date)) {
+      damaged_ = true;
+      return false;
+    }
+    const std::string_view value = line.substr(second + 1);
+    if (value.empty() || value.size() > kMaxSpoolKeyLength || HasControlCharacter(value)) {
+      damaged_ = true;
+      return false;
+    }
+    key.key = std::string(value);
+    keys_.push_back(std::move(key));
+  }
+  pending_.erase(0, at);
+  // A line longer than any the program writes is not waited for to its end.
+  if (pending_.size() > 3 * kMaxSpoolKeyLength) damaged_ = true;
+  return !damaged_;
+}
+
+std::optional<std::vector<SpoolKey>> SpoolKeysParser::Finish() {
+  if (damaged_ || !pending_.empty()) return std::nullopt;  // damaged or cut off
+  return std::move(keys_);
 }
 
 std::optional<std::vector<SpoolKey>> ReadSpoolKeys(const std::filesystem::path& path) {
   // Read a block at a time: the keys of a pass that read a whole table are many.
-  std::vector<SpoolKey> keys;
-  std::string text;  // the lines read and not yet taken
-  const bool read = ReadInBlocks(path, [&](std::string_view block) {
-    text.append(block);
-    std::size_t at = 0;
-    for (std::size_t end = text.find('\n'); end != std::string::npos;
-         at = end + 1, end = text.find('\n', at)) {
-      const std::string_view line = std::string_view(text).substr(at, end - at);
-      const std::size_t blank = line.find(' ');
-      const std::size_t second =
-          blank == std::string_view::npos ? blank : line.find(' ', blank + 1);
-      SpoolKey key;
-      if (second == std::string_view::npos || !ParseNumber(line.substr(0, blank), key.bytes) ||
-          !ParseNumber(line.substr(blank + 1, second - blank - 1), key.date)) {
-        return false;
-      }
-      std::string_view value = line.substr(second + 1);
-      if (!value.empty() && value.back() == '\r') value.remove_suffix(1);
-      key.key = std::string(value);
-      keys.push_back(std::move(key));
-    }
-    text.erase(0, at);
-    return true;
-  });
-  if (!read || !text.empty()) return std::nullopt;  // unreadable, damaged or cut off
-  return keys;
+  SpoolKeysParser parser;
+  if (!ReadInBlocks(path, [&](std::string_view block) { return parser.Feed(block); })) {
+    return std::nullopt;
+  }
+  return parser.Finish();
 }
 
 void PassSpool::Open(bool with_keys) {
@@ -139,19 +218,19 @@ void PassSpool::Open(bool with_keys) {
   if (with_keys) keys_.Open(files_.keys, true, true);
   line_count_ = 0;
   bytes_ = 0;
-  crc_ = static_cast<std::uint32_t>(crc32(0, nullptr, 0));
+  spool_digest_.Reset();
+  keys_digest_.Reset();
 }
 
 void PassSpool::AddLine(std::string_view line, std::string_view key, double date) {
   spool_.WriteLine(line);
-  crc_ = static_cast<std::uint32_t>(
-      crc32_z(crc_, reinterpret_cast<const Bytef*>(line.data()), line.size()));
-  crc_ = static_cast<std::uint32_t>(crc32_z(crc_, reinterpret_cast<const Bytef*>("\r\n"), 2));
+  spool_digest_.Update(line);
+  spool_digest_.Update("\r\n");
   const std::uint64_t bytes = line.size() + 2;
   bytes_ += bytes;
   ++line_count_;
   if (!keys_usable_) return;
-  if (key.empty() || key.find_first_of("\r\n") != std::string_view::npos) {
+  if (key.empty() || key.size() > kMaxSpoolKeyLength || HasControlCharacter(key)) {
     keys_usable_ = false;
     keys_.Close();
     ::unlink(files_.keys.c_str());
@@ -160,6 +239,8 @@ void PassSpool::AddLine(std::string_view line, std::string_view key, double date
   std::string entry = std::to_string(bytes);
   entry.append(" ").append(std::to_string(static_cast<std::int64_t>(date))).append(" ").append(key);
   keys_.WriteLine(entry);  // CR LF ended, as every file of the program
+  keys_digest_.Update(entry);
+  keys_digest_.Update("\r\n");
 }
 
 void PassSpool::MakeDurable() {
@@ -172,21 +253,33 @@ void PassSpool::MakeDurable() {
   SyncFolderOf(files_.spool);
 }
 
-void PassSpool::MarkReady(ReadyNote note) {
+void PassSpool::MarkReady(ReadyNote note, const std::function<void()>& between) {
+  note.destination = files_.destination.string();
   note.destination_size = FileSize(files_.destination);
   note.spool_bytes = bytes_;
   note.spool_lines = line_count_;
-  note.spool_crc = crc_;
+  note.spool_sha256 = spool_digest_.HexDigest();
   note.has_keys = keys_usable_;
-  note_ = note;
-  ReplaceFileContent(files_.note, NoteText(note), 0600);
+  note.keys_sha256 = keys_usable_ ? keys_digest_.HexDigest() : std::string();
+  const std::string text = NoteText(note);
+  // Beside the profile first: that copy is the one believed, so a note beside the destination
+  // never stands without it.
+  ReplaceFileContent(owed_note_, text, 0600);
+  if (between) between();
+  ReplaceFileContent(files_.note, text, 0600);
 }
 
 void PassSpool::AppendToDestination(const std::function<void()>& midway) {
   AppendSpool(files_.spool, files_.destination, -1, midway);
 }
 
-void PassSpool::Finish() { RemoveSpoolFiles(files_); }
+void PassSpool::Finish(const std::function<void()>& unmarked) {
+  if (!RemoveOwedNote(owed_note_)) {
+    ThrowFileError("Cannot remove", owed_note_, errno);
+  }
+  if (unmarked) unmarked();
+  RemoveSpoolFiles(files_);
+}
 
 void PassSpool::Discard() {
   try {
@@ -240,6 +333,12 @@ void RemoveSpoolFiles(const DestinationFiles& files) {
   ::unlink(files.keys.c_str());
   ::unlink(files.spool.c_str());
   SyncFolderOf(files.spool);
+}
+
+bool RemoveOwedNote(const std::filesystem::path& owed_note) {
+  if (::unlink(owed_note.c_str()) != 0 && errno != ENOENT) return false;
+  SyncFolderOf(owed_note);
+  return true;
 }
 
 }  // namespace remoteccm

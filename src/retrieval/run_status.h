@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace remoteccm {
 
@@ -34,6 +35,10 @@ struct RunSummary {
   std::string last_error;              // the last log line that told of a failure
   std::optional<double> stored_start;  // SQLNewRecDate in the profile after the run
   std::string stored_start_local;      // stored_start in local time, "yyyy/mm/dd hh:nn:ss"
+  // Conditions that need an administrator although the run went on ("start-in-future").
+  std::vector<std::string> warnings;
+  // Where the profile still owes lines after the run (its note's destination), empty when none.
+  std::string owed_at;
 };
 
 // Exit statuses of remoteccm-cli and remoteccm.

@@ -1,8 +1,8 @@
 #include "retrieval/spool_recovery.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <unistd.h>
-#include <zlib.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -26,19 +26,19 @@ std::string Count(std::uint64_t n, std::string_view thing) {
 // Spools can be gigabytes (a whole table in one pass): they are read a block at a time.
 constexpr std::size_t kBlock = 1 << 16;
 
-// What a spool holds: its CR LF ended lines and the CRC-32 of its bytes.
+// What a spool holds: its CR LF ended lines and the fingerprint of its bytes.
 struct SpoolContent {
   std::uint64_t lines = 0;
-  std::uint32_t crc = 0;
+  std::string sha256;
 };
 
 // Both in one reading (a spool can be gigabytes); nullopt when it cannot be read.
 std::optional<SpoolContent> ReadSpoolContent(const std::filesystem::path& path) {
   SpoolContent content;
-  uLong crc = crc32(0, nullptr, 0);
+  Sha256 digest;
   bool after_cr = false;  // the block before ended in CR
   const bool read = ReadInBlocks(path, [&](std::string_view text) {
-    crc = crc32_z(crc, reinterpret_cast<const Bytef*>(text.data()), text.size());
+    digest.Update(text);
     if (after_cr && text.front() == '\n') ++content.lines;
     for (std::size_t at = text.find("\r\n"); at != std::string_view::npos;
          at = text.find("\r\n", at + 2)) {
@@ -48,8 +48,75 @@ std::optional<SpoolContent> ReadSpoolContent(const std::filesystem::path& path) 
     return true;
   });
   if (!read) return std::nullopt;
-  content.crc = static_cast<std::uint32_t>(crc);
+  content.sha256 = digest.HexDigest();
   return content;
+}
+
+// The keys file and the fingerprint of its bytes, in one reading; nullopt when it is missing or
+// damaged.
+std::optional<std::vector<SpoolKey>> ReadKeysWithDigest(const std::filesystem::path& path,
+                                                        std::string& sha256) {
+  SpoolKeysParser parser;
+  Sha256 digest;
+  if (!ReadInBlocks(path, [&](std::string_view block) {
+        digest.Update(block);
+        return parser.Feed(block);
+      })) {
+    return std::nullopt;
+  }
+  sha256 = digest.HexDigest();
+  return parser.Finish();
+}
+
+// The copy of a note beside a profile of the folder.
+struct OwedNote {
+  std::filesystem::path path;  // NAME.owed
+  std::string text;
+  ReadyNote note;
+};
+
+bool NamesDestination(const ReadyNote& note, const DestinationFiles& files) {
+  if (note.destination == files.destination.string()) return true;
+  // Another name of the same file (a hard link).
+  const std::string identity = FileIdentity(files.destination);
+  return !identity.empty() && identity == FileIdentity(note.destination);
+}
+
+// The copies of notes in `folder` that name the destination of `files`; the names of copies
+// that cannot be read go to `damaged`.
+std::vector<OwedNote> OwedNotesFor(const std::filesystem::path& folder,
+                                   const DestinationFiles& files,
+                                   std::vector<std::string>& damaged) {
+  std::vector<OwedNote> found;
+  DIR* dir = ::opendir(folder.c_str());
+  if (dir == nullptr) return found;
+  std::vector<std::string> names;
+  while (const dirent* entry = ::readdir(dir)) {
+    const std::string_view name = entry->d_name;
+    if (name.size() > 5 && name.ends_with(".owed") && name.front() != '.') names.emplace_back(name);
+  }
+  ::closedir(dir);
+  std::sort(names.begin(), names.end());
+  for (const std::string& name : names) {
+    OwedNote owed;
+    owed.path = folder / name;
+    std::optional<std::string> text = ReadWholeFile(owed.path);
+    NoteReading reading;
+    if (text) reading = ParseReadyNote(*text);
+    if (reading.state != NoteReading::State::kRead || reading.note.profile_name + ".owed" != name) {
+      damaged.push_back(owed.path.string());
+      continue;
+    }
+    if (!NamesDestination(reading.note, files)) continue;
+    owed.text = std::move(*text);
+    owed.note = std::move(reading.note);
+    found.push_back(std::move(owed));
+  }
+  return found;
+}
+
+std::filesystem::path FolderOf(const std::filesystem::path& path) {
+  return path.has_parent_path() ? path.parent_path() : std::filesystem::path(".");
 }
 
 // How many leading bytes of `spool` equal the destination's bytes from `offset` on, comparing
@@ -113,28 +180,36 @@ std::filesystem::path KeepGoneLines(const DestinationFiles& files,
 
 class Recovery {
  public:
-  Recovery(const DestinationFiles& files, bool discarded, const KeyLookup& lookup)
-      : files_(files), discarded_(discarded), lookup_(lookup) {}
+  explicit Recovery(const RecoveryRequest& request)
+      : files_(request.files), request_(request), folder_(FolderOf(request.profile_path)) {}
 
   SpoolRecovery Run() {
-    const NoteReading reading = ReadReadyNote(files_.note);
-    const bool spool_there = FileSize(files_.spool) >= 0;
-    if (reading.state == NoteReading::State::kNone) {
-      if (!spool_there && FileSize(files_.keys) < 0) return result_;
-      RemoveSpoolFiles(files_);
-      result_.kind = SpoolRecovery::Kind::kDiscarded;
-      Log("Discarded the unfinished lines of an earlier run (nothing was deleted).");
-      return result_;
+    std::vector<std::string> damaged;
+    std::vector<OwedNote> owed = OwedNotesFor(folder_, files_, damaged);
+    const std::filesystem::path own_copy = OwedNotePath(request_.profile_path);
+    for (const std::string& path : damaged) {
+      if (path == own_copy.string()) {
+        return Fail("The note " + path + " of the lines this profile owes cannot be read. " +
+                    "Nothing was appended or discarded; it is kept, and so is what lies beside " +
+                    files_.destination.string() + ".");
+      }
+      Log("The note " + path + " cannot be read; it is left alone.");
     }
-    if (reading.state == NoteReading::State::kDamaged) {
-      return Fail("The note " + files_.note.string() +
-                  " of an earlier run cannot be read. Nothing was appended to " +
-                  files_.destination.string() + "; the spool " + files_.spool.string() +
-                  " and the note are kept.");
+    if (owed.size() > 1) {
+      std::string names;
+      for (const OwedNote& one : owed) names += (names.empty() ? "" : ", ") + one.path.string();
+      return Fail("Several profiles owe lines to " + files_.destination.string() + " (" + names +
+                  "): nothing was appended or discarded.");
     }
-    note_ = reading.note;
-    result_.profile_path = note_.profile_path;
-    owner_ = "profile " + ProfileNameOf(note_.profile_path);
+    if (owed.empty()) return Unowned();
+    owed_ = std::move(owed.front());
+    note_ = owed_.note;
+    owner_path_ = folder_ / (note_.profile_name + std::string(kProfileExtension));
+    owner_ = "profile " + note_.profile_name;
+    result_.profile_path = owner_path_.string();
+    if (!ProfileFileExists(owner_path_) && !Renamed()) return result_;
+    if (!CheckOwner()) return result_;
+    CompareNoteBesideDestination();
     if (!CheckSpool()) return result_;
 
     std::filesystem::path to_append = files_.spool;
@@ -144,21 +219,25 @@ class Recovery {
       std::optional<std::vector<bool>> present;
       std::vector<SpoolKey> keys;
       if (note_.has_keys) {
-        std::optional<std::vector<SpoolKey>> read = ReadSpoolKeys(files_.keys);
-        if (!read || !KeysMatchSpool(*read)) {
+        std::string sha256;
+        std::optional<std::vector<SpoolKey>> read = ReadKeysWithDigest(files_.keys, sha256);
+        if (!read || sha256 != note_.keys_sha256 || !KeysMatchSpool(*read)) {
           return Fail("The keys " + files_.keys.string() + " of the lines owed to " +
                       files_.destination.string() + " by an earlier run of " + owner_ +
-                      " are damaged. Nothing was appended; the spool " + files_.spool.string() +
-                      ", its keys and its note " + files_.note.string() + " are kept.");
+                      " are damaged or not the ones written. Nothing was appended; the spool " +
+                      files_.spool.string() + ", its keys and its note " + owed_.path.string() +
+                      " are kept.");
         }
         keys = std::move(*read);
-        try {
-          present = AskPresence(keys);
-        } catch (const std::exception& e) {
-          return Fail("Cannot tell whether the deletion of an earlier run of " + owner_ +
-                      " was committed: " + e.what() + " Nothing was appended; the spool " +
-                      files_.spool.string() + " and its note " + files_.note.string() +
-                      " are kept.");
+        if (ProfileFileExists(owner_path_)) {
+          try {
+            present = AskPresence(keys);
+          } catch (const std::exception& e) {
+            return Fail("Cannot tell whether the deletion of an earlier run of " + owner_ +
+                        " was committed: " + e.what() + " Nothing was appended; the spool " +
+                        files_.spool.string() + " and its note " + owed_.path.string() +
+                        " are kept.");
+          }
         }
       }
       if (!present) {
@@ -168,6 +247,7 @@ class Recovery {
         const auto still =
             static_cast<std::uint64_t>(std::count(present->begin(), present->end(), true));
         if (still == present->size()) {
+          if (!Unmark()) return result_;
           RemoveSpoolFiles(files_);
           result_.kind = SpoolRecovery::Kind::kDiscarded;
           Log("An earlier run of " + owner_ + " stopped before its deletion was committed: its " +
@@ -193,6 +273,7 @@ class Recovery {
     if (!gone_file.empty()) ::unlink(gone_file.c_str());
     if (!UpdateLateArrivals()) return result_;
     if (!StoreStart()) return result_;
+    if (!Unmark()) return result_;
     RemoveSpoolFiles(files_);
     return result_;
   }
@@ -206,7 +287,123 @@ class Recovery {
     return result_;
   }
 
-  // The spool must be what the note says it is, byte for byte in size and line for line.
+  // No profile of the folder owes lines here: what lies beside the destination was never
+  // marked (nothing was deleted), or was delivered before its files were removed. A note that
+  // names a profile this folder does not hold is another program home's, or planted: kept.
+  SpoolRecovery Unowned() {
+    const NoteReading reading = ReadReadyNote(files_.note);
+    const std::string kept = " Nothing was appended or discarded; the spool " +
+                             files_.spool.string() + " and the note are kept.";
+    switch (reading.state) {
+      case NoteReading::State::kNone:
+        break;
+      case NoteReading::State::kDamaged:
+        return Fail("The note " + files_.note.string() + " of an earlier run cannot be read." +
+                    kept);
+      case NoteReading::State::kOldVersion:
+        return Fail("The note " + files_.note.string() +
+                    " was written by an earlier version of this program, whose notes named "
+                    "their profile by a path and cannot be checked." +
+                    kept + " Deliver the lines by hand if they are owed, then remove the note.");
+      case NoteReading::State::kRead: {
+        const ReadyNote& note = reading.note;
+        const std::filesystem::path named =
+            folder_ / (note.profile_name + std::string(kProfileExtension));
+        if (!ProfileFileExists(named)) {
+          return Fail("The lines owed to " + files_.destination.string() +
+                      " were written by profile " + note.profile_name + " for table " + note.table +
+                      ", which is not in " + folder_.string() + "; this run's profile is " +
+                      ProfileNameOf(request_.profile_path.string()) + "." + kept +
+                      " If no profile of this program owes them (the note was not written "
+                      "here), remove the note: the next run discards them.");
+        }
+        break;
+      }
+    }
+    if (reading.state == NoteReading::State::kNone && FileSize(files_.spool) < 0 &&
+        FileSize(files_.keys) < 0) {
+      return result_;
+    }
+    RemoveSpoolFiles(files_);
+    result_.kind = SpoolRecovery::Kind::kDiscarded;
+    Log("Discarded the unfinished lines of an earlier run (nothing was deleted).");
+    return result_;
+  }
+
+  // The owing profile's file is gone. When it is this run's profile under a new name (the same
+  // file, renamed), the lines and the memory of late arrivals become this profile's.
+  bool Renamed() {
+    const std::string identity = FileIdentity(request_.profile_path);
+    if (identity.empty() || identity != note_.profile_file) {
+      // Removed: the lines are still delivered (their records may be gone from the table), but
+      // nothing can be asked of its database and no start is stored.
+      Log("The profile " + note_.profile_name + " that owes lines to " +
+          files_.destination.string() + " is no longer in " + folder_.string() + ".");
+      return true;
+    }
+    const std::string name = request_.profile_path.stem().string();
+    const std::filesystem::path copy = OwedNotePath(request_.profile_path);
+    note_.profile_name = name;
+    const std::string text = NoteText(note_);
+    try {
+      ReplaceFileContent(copy, text, 0600);
+      if (FileSize(files_.note) >= 0) ReplaceFileContent(files_.note, text, 0600);
+    } catch (const FileError& e) {
+      Fail(std::string(e.what()) + ": the lines owed by profile " + owed_.note.profile_name +
+           ", now named " + name + ", are kept for the next run.");
+      return false;
+    }
+    RemoveOwedNote(owed_.path);
+    MoveLateArrivals(owner_path_, request_.profile_path, note_.table);
+    Log("The profile " + owed_.note.profile_name + " was renamed to " + name +
+        ": the lines it owes to " + files_.destination.string() + " are now " + name + "'s.");
+    owed_.path = copy;
+    owed_.text = text;
+    owner_path_ = request_.profile_path;
+    owner_ = "profile " + name;
+    result_.profile_path = owner_path_.string();
+    return true;
+  }
+
+  // The owing profile still reads the table the lines came from.
+  bool CheckOwner() {
+    if (!ProfileFileExists(owner_path_)) return true;
+    const std::optional<OwingProfile> owner = request_.read_profile(owner_path_);
+    if (!owner) {
+      Fail("The profile " + owner_path_.string() + " that owes lines to " +
+           files_.destination.string() + " cannot be read. Nothing was appended or discarded.");
+      return false;
+    }
+    if (Trim(owner->table) != Trim(note_.table)) {
+      Fail("The lines owed to " + files_.destination.string() + " were written by profile " +
+           note_.profile_name + " for table " + note_.table + "; that profile now reads table " +
+           owner->table +
+           ", so its records cannot be looked up. Nothing was appended or "
+           "discarded; the spool " +
+           files_.spool.string() + " and its note " + owed_.path.string() +
+           " are kept. Run profile " + note_.profile_name + " with its table set back to " +
+           note_.table + " once.");
+      return false;
+    }
+    if (owner->destination != files_.destination.string() &&
+        owner->destination != note_.destination) {
+      Log("The lines owed to " + files_.destination.string() + " by profile " + note_.profile_name +
+          " go there, although its destination is now " + owner->destination + ".");
+    }
+    return true;
+  }
+
+  // The note beside the destination is only a pointer to the profile; it should say what the
+  // copy beside that profile says.
+  void CompareNoteBesideDestination() {
+    const std::optional<std::string> text = ReadWholeFile(files_.note);
+    if (text && *text == owed_.text) return;
+    Log("The note " + files_.note.string() + (text ? " is not" : " is missing, not") +
+        " the one profile " + note_.profile_name + " keeps (" + owed_.path.string() +
+        "), which is the one used.");
+  }
+
+  // The spool must be what the note says it is, byte for byte.
   bool CheckSpool() {
     const std::int64_t size = FileSize(files_.spool);
     const std::string owed = " owed to " + files_.destination.string() + " by an earlier run of " +
@@ -214,22 +411,17 @@ class Recovery {
                              Count(note_.spool_bytes, "byte") + ")";
     if (size < 0) {
       Fail("The lines" + owed + " are lost: the spool " + files_.spool.string() +
-           " is missing. Nothing was appended; the note " + files_.note.string() + " is kept.");
+           " is missing. Nothing was appended; the note " + owed_.path.string() + " is kept.");
       return false;
     }
     const std::optional<SpoolContent> content = ReadSpoolContent(files_.spool);
-    const std::optional<std::uint64_t> lines =
-        content ? std::optional(content->lines) : std::nullopt;
-    const bool same_bytes = !note_.spool_crc || (content && content->crc == *note_.spool_crc);
-    // A value holding CR LF makes one line of the spool look like two; where the note has the
-    // spool's checksum, that proves the bytes, and the count only has to be readable.
-    const bool same_lines = lines && (note_.spool_crc || *lines == note_.spool_lines);
-    if (static_cast<std::uint64_t>(size) != note_.spool_bytes || !same_lines || !same_bytes) {
+    const bool same_bytes = content && content->sha256 == note_.spool_sha256;
+    if (static_cast<std::uint64_t>(size) != note_.spool_bytes || !same_bytes) {
       Fail("The lines" + owed + " cannot be appended: the spool " + files_.spool.string() +
            " holds " + Count(static_cast<std::uint64_t>(size), "byte") +
-           (lines ? " in " + Count(*lines, "line") : std::string(" that cannot be read")) +
-           (same_bytes ? "" : ", not the bytes it was written with") +
-           ". Nothing was appended; the spool and its note " + files_.note.string() + " are kept.");
+           (content ? " in " + Count(content->lines, "line") + ", not the bytes it was written with"
+                    : std::string(" that cannot be read")) +
+           ". Nothing was appended; the spool and its note " + owed_.path.string() + " are kept.");
       return false;
     }
     return true;
@@ -237,10 +429,7 @@ class Recovery {
 
   bool KeysMatchSpool(const std::vector<SpoolKey>& keys) const {
     std::uint64_t bytes = 0;
-    for (const SpoolKey& key : keys) {
-      if (key.key.empty()) return false;
-      bytes += key.bytes;
-    }
+    for (const SpoolKey& key : keys) bytes += key.bytes;
     return keys.size() == note_.spool_lines && bytes == note_.spool_bytes;
   }
 
@@ -255,15 +444,14 @@ class Recovery {
     std::vector<std::string> asked;
     asked.reserve(sample.size());
     for (const std::size_t i : sample) asked.push_back(keys[i].key);
-    const std::optional<std::vector<bool>> found = lookup_(note_, asked);
-    if (!found) return std::nullopt;
-    const auto still = std::count(found->begin(), found->end(), true);
+    const std::vector<bool> found = request_.lookup(owner_path_, asked);
+    const auto still = std::count(found.begin(), found.end(), true);
     if (still == 0) return std::vector<bool>(n, false);
-    if (static_cast<std::size_t>(still) == found->size()) return std::vector<bool>(n, true);
+    if (static_cast<std::size_t>(still) == found.size()) return std::vector<bool>(n, true);
     std::vector<std::string> all;
     all.reserve(n);
     for (const SpoolKey& key : keys) all.push_back(key.key);
-    return lookup_(note_, all);
+    return request_.lookup(owner_path_, all);
   }
 
   // Appends `spool` once: cut back a torn earlier append, skip a complete one.
@@ -272,15 +460,14 @@ class Recovery {
     const std::int64_t size = FileSize(spool);
     const std::int64_t current = std::max<std::int64_t>(FileSize(files_.destination), 0);
     const std::int64_t before = std::max<std::int64_t>(note_.destination_size, 0);
-    // Overwrite: the old content goes, the owed lines start the new file.
-    std::int64_t cut_to = discarded_ ? 0 : -1;
-    if (!discarded_ && current >= before) {
+    std::int64_t cut_to = -1;
+    if (current >= before) {
       const std::int64_t written = current - before;
       const std::int64_t compared = std::min(written, size);
       if (MatchingPrefix(files_.destination, before, spool, compared) < compared) {
         Fail(dest + " was changed after the lines of an earlier run of " + owner_ +
              " were owed to it: they are not appended. The spool " + files_.spool.string() +
-             " and its note " + files_.note.string() + " are kept.");
+             " and its note " + owed_.path.string() + " are kept.");
         return false;
       }
       if (written >= size) {
@@ -294,7 +481,7 @@ class Recovery {
         Log(dest + " was cut back to " + Count(static_cast<std::uint64_t>(before), "byte") +
             ": an earlier append of these lines was interrupted.");
       }
-    } else if (!discarded_) {
+    } else {
       Log(dest +
           " is shorter than when the lines of an earlier run were owed to it (it was "
           "emptied or replaced meanwhile): they are appended, a duplicate is possible.");
@@ -317,47 +504,48 @@ class Recovery {
   // would have done. A memory that cannot be read is left alone: its profile's next run then
   // looks back nothing, which can miss a late record but never write one twice.
   bool UpdateLateArrivals() {
-    if (note_.late_memory.empty() || !note_.start) return true;
-    LateArrivalReading reading =
-        ReadLateArrivals(note_.late_memory, note_.profile_path, note_.table);
+    if (!note_.late_memory || !note_.start || !ProfileFileExists(owner_path_)) return true;
+    const std::filesystem::path path = LateArrivalPath(owner_path_);
+    LateArrivalReading reading = ReadLateArrivals(path, owner_path_.string(), note_.table);
     if (reading.state != LateArrivalReading::State::kRead) return true;
     std::vector<WrittenRecord> written;
-    // Without the keys of the lines the memory forgets everything rather than miss them.
-    bool remember = note_.late_remember && note_.has_keys;
-    if (remember) {
+    // An empty pass has nothing to remember; lines without their keys make the memory forget
+    // everything rather than miss them.
+    bool known = note_.spool_lines == 0;
+    if (note_.has_keys) {
       const std::optional<std::vector<SpoolKey>> keys = ReadSpoolKeys(files_.keys);
-      remember = keys.has_value();
+      known = keys.has_value();
       for (const SpoolKey& key : keys.value_or(std::vector<SpoolKey>())) {
         written.push_back(WrittenRecord{key.key, static_cast<double>(key.date)});
       }
     }
     AfterLinesAreIn(reading.memory, written, ParseDecimal(*note_.start),
-                    static_cast<double>(note_.late_look_back), remember);
+                    static_cast<double>(note_.late_look_back), known);
     try {
-      WriteLateArrivals(note_.late_memory, reading.memory);
+      WriteLateArrivals(path, reading.memory);
     } catch (const FileError& e) {
       Fail(std::string(e.what()) + ": the memory of late arrivals of " + owner_ +
            " could not be written. The spool " + files_.spool.string() + " and its note " +
-           files_.note.string() + " are kept; the next run writes it.");
+           owed_.path.string() + " are kept; the next run writes it.");
       return false;
     }
     return true;
   }
 
-  // The owed start goes to the profile that wrote the note, never to another one.
+  // The owed start goes to the profile that owes the lines, never to another one.
   bool StoreStart() {
     if (!note_.start) return true;
-    if (!ProfileFileExists(note_.profile_path)) {
-      Log("The start point of " + owner_ + " was not stored: its file " + note_.profile_path +
+    if (!ProfileFileExists(owner_path_)) {
+      Log("The start point of " + owner_ + " was not stored: its file " + owner_path_.string() +
           " no longer exists.");
       return true;
     }
     try {
-      WriteProfileValue(note_.profile_path, "Options", "SQLNewRecDate", *note_.start);
+      WriteProfileValue(owner_path_, kProfileSection, "SQLNewRecDate", *note_.start);
     } catch (const IniWriteError& e) {
       Fail(std::string(e.what()) + ": the start point " + *note_.start + " of " + owner_ +
            " could not be stored. The spool " + files_.spool.string() + " and its note " +
-           files_.note.string() + " are kept; the next run stores it.");
+           owed_.path.string() + " are kept; the next run stores it.");
       return false;
     }
     result_.stored_start = note_.start;
@@ -365,19 +553,36 @@ class Recovery {
     return true;
   }
 
+  // The lines are no longer owed: the copy beside the profile goes first.
+  bool Unmark() {
+    if (RemoveOwedNote(owed_.path)) return true;
+    Fail("Cannot remove " + owed_.path.string() + ": " + std::strerror(errno) +
+         ". The lines it names are in " + files_.destination.string() +
+         "; the next run finds them there.");
+    return false;
+  }
+
   const DestinationFiles& files_;
-  bool discarded_;
-  const KeyLookup& lookup_;
+  const RecoveryRequest& request_;
+  const std::filesystem::path folder_;
+  OwedNote owed_;
   ReadyNote note_;
+  std::filesystem::path owner_path_;
   std::string owner_;
   SpoolRecovery result_;
 };
 
 }  // namespace
 
-SpoolRecovery RecoverSpool(const DestinationFiles& files, bool destination_discarded,
-                           const KeyLookup& lookup) {
-  return Recovery(files, destination_discarded, lookup).Run();
+SpoolRecovery RecoverSpool(const RecoveryRequest& request) { return Recovery(request).Run(); }
+
+std::optional<std::string> OwedElsewhere(const std::filesystem::path& profile_path,
+                                         const DestinationFiles& files) {
+  const NoteReading reading = ReadReadyNote(OwedNotePath(profile_path));
+  if (reading.state != NoteReading::State::kRead || NamesDestination(reading.note, files)) {
+    return std::nullopt;
+  }
+  return reading.note.destination;
 }
 
 }  // namespace remoteccm

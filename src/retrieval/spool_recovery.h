@@ -3,8 +3,14 @@
 // appended exactly once: not when the database still holds their records (the deletion was
 // never committed), not twice when an earlier append got through, never fused with a line
 // cut in half. Whatever cannot be resolved safely is kept and reported, never guessed.
+//
+// What is owed is believed only from the copy of the ready note beside the profile that owes
+// it (NAME.owed): the note beside the destination only says which profile to look at. Nothing
+// in a file beside the destination reaches a statement, names a path to write, or chooses the
+// connection the database is asked over: those come from the owing profile's own file.
 #pragma once
 
+#include <filesystem>
 #include <functional>
 #include <optional>
 #include <string>
@@ -15,10 +21,20 @@
 
 namespace remoteccm {
 
-// Which of `keys` are still in the table the note names (one flag per key). nullopt: the
-// note's profile is gone and its database cannot be asked. Throws when it cannot be asked now.
-using KeyLookup = std::function<std::optional<std::vector<bool>>(
-    const ReadyNote& note, const std::vector<std::string>& keys)>;
+// What recovery needs to know of the profile that owes lines.
+struct OwingProfile {
+  std::string table;        // its SQLTableName as it loads
+  std::string destination;  // its destination, resolved (empty when it cannot be)
+};
+
+// The profile file at path as it loads; nullopt when there is none.
+using OwingProfileReader =
+    std::function<std::optional<OwingProfile>(const std::filesystem::path& profile_path)>;
+
+// Which of `keys` are still in the table of the profile at profile_path, asked over that
+// profile's own connection (one flag per key). Throws when it cannot be asked now.
+using KeyLookup = std::function<std::vector<bool>(const std::filesystem::path& profile_path,
+                                                  const std::vector<std::string>& keys)>;
 
 struct SpoolRecovery {
   enum class Kind {
@@ -34,10 +50,21 @@ struct SpoolRecovery {
   std::uint64_t lines_appended = 0;
 };
 
-// Resolves what is left beside the destination. `destination_discarded`: the destination was
-// just discarded on purpose (Overwrite), so owed lines go into the new file whole. Stores the
-// owed start only in the profile that wrote the note, and only when its file still exists.
-SpoolRecovery RecoverSpool(const DestinationFiles& files, bool destination_discarded,
-                           const KeyLookup& lookup);
+struct RecoveryRequest {
+  const DestinationFiles& files;
+  // This run's profile: its folder holds the notes' copies of the profiles that may owe lines.
+  std::filesystem::path profile_path;
+  OwingProfileReader read_profile;
+  KeyLookup lookup;
+};
+
+// Resolves what is left beside the destination. Stores the owed start only in the profile that
+// owes the lines, and only when its file still exists.
+SpoolRecovery RecoverSpool(const RecoveryRequest& request);
+
+// The destination this profile owes lines to by the copy of the note beside it, when that is
+// another destination than `files` (its destination was changed while lines were owed).
+std::optional<std::string> OwedElsewhere(const std::filesystem::path& profile_path,
+                                         const DestinationFiles& files);
 
 }  // namespace remoteccm

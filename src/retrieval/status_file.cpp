@@ -78,6 +78,28 @@ class Fields {
     if (!seconds) Fail(key, "is not a time like 2026-11-01T10:00:05Z");
     return seconds;
   }
+  // Members that only a file with something to say holds.
+  std::string OptionalText(const char* key) {
+    if (!json_.contains(key)) return {};
+    return Text(key);
+  }
+  std::vector<std::string> OptionalTexts(const char* key) {
+    std::vector<std::string> texts;
+    if (!json_.contains(key) || !error_.empty()) return texts;
+    const Json& value = json_.at(key);
+    if (!value.is_array()) {
+      Fail(key, "is not a list of texts");
+      return texts;
+    }
+    for (const Json& item : value) {
+      if (!item.is_string()) {
+        Fail(key, "is not a list of texts");
+        return {};
+      }
+      texts.push_back(item.get<std::string>());
+    }
+    return texts;
+  }
   // The stored start: null, or {"seconds": number, "local": text}.
   void StoredStart(const char* key, RunSummary& run) {
     const Json* value = Find(key);
@@ -195,7 +217,7 @@ std::string StatusFileText(const RunStatusRecord& record) {
     stored_start = {{"seconds", *run.stored_start}, {"local", AsUtf8(run.stored_start_local)}};
   }
   // Keys in the order a reader looks for them; ordered_json keeps it.
-  const nlohmann::ordered_json json = {
+  nlohmann::ordered_json json = {
       {"profile", AsUtf8(run.profile_name)},
       {"profile_path", AsUtf8(run.profile_path)},
       {"command", std::string(run.kind == RunKind::kDeleteAll ? kDeleteAllCommand : kRunCommand)},
@@ -211,6 +233,12 @@ std::string StatusFileText(const RunStatusRecord& record) {
       {"destination", AsUtf8(run.destination)},
       {"last_success", IsoOrNull(record.last_success)},
   };
+  if (!run.warnings.empty()) {
+    nlohmann::ordered_json warnings = nlohmann::ordered_json::array();
+    for (const std::string& warning : run.warnings) warnings.push_back(AsUtf8(warning));
+    json["warnings"] = std::move(warnings);
+  }
+  if (!run.owed_at.empty()) json["owed_at"] = AsUtf8(run.owed_at);
   return json.dump(2) + "\n";
 }
 
@@ -258,6 +286,8 @@ StatusFileRead ReadStatusFile(const std::filesystem::path& path) {
   fields.StoredStart("stored_start", run);
   run.destination = fields.Text("destination");
   record.last_success = fields.Time("last_success", true);
+  run.warnings = fields.OptionalTexts("warnings");
+  run.owed_at = fields.OptionalText("owed_at");
   if (!fields.error().empty()) {
     read.error = fields.error();
     return read;

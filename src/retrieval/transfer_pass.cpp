@@ -1,5 +1,6 @@
 #include "retrieval/transfer_pass.h"
 
+#include <cmath>
 #include <optional>
 #include <string>
 #include <vector>
@@ -37,6 +38,26 @@ class QueryRow : public ResultRow {
   const DbQuery& query_;
 };
 
+// The columns of a row in another order, some missing (empty): the columns a memory's row keys
+// were made from, as they stand in the table now.
+class RemappedRow : public ResultRow {
+ public:
+  RemappedRow(const ResultRow& row, const std::vector<int>& positions)
+      : row_(row), positions_(positions) {}
+  std::string_view Text(std::size_t column) const override {
+    const int at = positions_[column];
+    return at < 0 ? std::string_view() : row_.Text(static_cast<std::size_t>(at));
+  }
+  double Number(std::size_t column) const override {
+    const int at = positions_[column];
+    return at < 0 ? 0 : row_.Number(static_cast<std::size_t>(at));
+  }
+
+ private:
+  const ResultRow& row_;
+  const std::vector<int>& positions_;
+};
+
 bool Blank(std::string_view text) { return TrimView(text).empty(); }
 
 std::string Joined(const std::vector<std::string>& names) {
@@ -52,9 +73,9 @@ class Pass {
         settings_(context.settings),
         mode_(settings_.connect_sql_mode),
         start_value_(settings_.sql_new_rec_date),
-        now_(context.clock.Now()),
+        now_(context.clock.Now() - context.clock_ahead),
         converter_(ProfileTimeZone(settings_, context.env.computer_rule)),
-        spool_(context.files),
+        spool_(context.files, OwedNotePath(settings_.profile_path)),
         query_(context.database) {}
 
   PassResult Run() {
@@ -71,7 +92,7 @@ class Pass {
     PassValues values{start_value_, now_, c_.range_start, c_.range_end};
     if (mode_ == RetrievalMode::kNewRecordsOnly && c_.late != nullptr) {
       values.select_from =
-          LookBackFrom(*c_.late, start_value_, c_.look_back_seconds, c_.late_remember);
+          LookBackFrom(*c_.late, start_value_, c_.look_back_seconds, settings_.delete_recs);
     }
     selection_ = BuildStatement(StatementKind::kSelection, settings_, values, converter_);
     Show(selection_);
@@ -151,10 +172,27 @@ class Pass {
     const LineFormatter formatter(fields_, columns, converter_);
     if (!CheckFieldList(formatter, columns)) return false;
     // Keys name the records: for the deletion's recovery, and for the look-back's memory.
-    const bool remember = c_.late != nullptr && c_.late_remember;
+    const bool remember = c_.late != nullptr && c_.look_back_seconds > 0;
     const int key_column = settings_.delete_recs || remember ? FindColumn(columns, kKeyColumn) : -1;
-    // Without a pkid column a record is known by the text of the whole row.
+    if (settings_.delete_recs && key_column < 0) {
+      // A run stopped at the commit could not tell whether the deletion went through: its lines
+      // would be written again, or lost.
+      c_.log_error(
+          "The selection holds no pkid column: with DeleteRecs=Y every record read must carry its "
+          "pkid, so that a run stopped at its commit can tell whether the records were deleted. "
+          "Select pkid too (SELECT pkid, ...), or switch deletion off. Nothing was deleted.");
+      return false;
+    }
+    // Without a pkid column a record is known by the text of the columns the memory's keys
+    // were made from.
     const bool row_keys = remember && key_column < 0;
+    std::vector<int> key_positions;
+    if (row_keys) {
+      if (c_.late->key_columns.empty()) key_columns_ = columns;
+      const std::vector<std::string>& from =
+          c_.late->key_columns.empty() ? columns : c_.late->key_columns;
+      for (const std::string& name : from) key_positions.push_back(FindColumn(columns, name));
+    }
 
     BufferedAppendFile backup;
     try {
@@ -181,19 +219,18 @@ class Pass {
       std::string tagged;  // the backup log line, its buffer reused from record to record
       std::string row_key;
       std::int64_t blank = 0;
-      std::int64_t known = 0;
       while (!query_.Eof()) {
         std::string_view key;
         if (key_column >= 0) {
           key = query_.AsString(key_column);
         } else if (row_keys) {
-          FormatBackupLine(row, columns.size(), row_key);
+          FormatBackupLine(RemappedRow(row, key_positions), key_positions.size(), row_key);
           row_key = RowHashKey(row_key);
           key = row_key;
         }
         if (remember && c_.late->seen.contains(std::string(key))) {
           // Written by an earlier pass: the look-back selected it again.
-          ++known;
+          ++known_;
           query_.Next();
           c_.observer.Pump();
           if (c_.aborted()) break;
@@ -228,10 +265,10 @@ class Pass {
         if (c_.aborted()) break;
       }
       backup.Close();
-      if (known > 0) {
-        c_.log(std::to_string(known) + (known == 1 ? " record" : " records") +
+      if (known_ > 0) {
+        c_.log(std::to_string(known_) + (known_ == 1 ? " record" : " records") +
                " of the look-back for late arrivals had been written before and " +
-               (known == 1 ? "is" : "are") + " not written again.");
+               (known_ == 1 ? "is" : "are") + " not written again.");
       }
       if (blank > 0) {
         c_.log(std::to_string(blank) + (blank == 1 ? " record gave" : " records gave") +
@@ -320,11 +357,12 @@ class Pass {
       c_.log_error(why + " Nothing was deleted.");
       return false;
     }
+    std::int64_t removed = -1;
     try {
       if (c_.hooks.before_deletion) c_.hooks.before_deletion(c_.database);
       DbQuery remove(c_.database);
       for (const std::string& line : deletion.lines) remove.AddLine(line);
-      remove.Execute();
+      removed = remove.Execute();
     } catch (const DbError& e) {
       if (c_.aborted()) {
         outcome_ = PassOutcome::kAborted;
@@ -332,6 +370,16 @@ class Pass {
       }
       c_.log("Delete Failed. Cannot Execute SQL Instructions. ");
       c_.log_error(e.what());
+      return false;
+    }
+    // The modes' own deletion covers exactly the rows of the selection; one that removes fewer
+    // (a trigger, a view, a right to select but not to delete) would leave records that the
+    // next pass writes again. The profile's own statements may delete by other rules.
+    const std::int64_t read = records_ + known_;
+    if (mode_ != RetrievalMode::kBySqlQuery && removed >= 0 && removed != read) {
+      c_.log_error("The deletion removed " + std::to_string(removed) + " of the " +
+                   std::to_string(read) +
+                   " records the pass read: it is rolled back and nothing is written.");
       return false;
     }
     deleting_ = true;
@@ -348,6 +396,7 @@ class Pass {
       if (settings_.sql_new_rec_date < selection_.window_end && now_ - 60 > selection_.window_end) {
         next_start = selection_.window_end;
         passes_done = selection_.increment == 0 || !settings_.poll_again;
+        if (!newest_) NextAfterEmptyWindow(next_start, passes_done);
       } else {
         // One second after the newest record of the window; late arrivals do not count.
         if (newest_) next_start = *newest_ + 1;
@@ -357,18 +406,18 @@ class Pass {
     }
 
     ReadyNote note;
-    note.profile_path = settings_.profile_path;
+    note.profile_name = std::filesystem::path(settings_.profile_path).stem().string();
+    note.profile_file = FileIdentity(settings_.profile_path);
     note.table = settings_.sql_table_name;
     note.deleted = deleting_;
     note.start = start;
     if (c_.late != nullptr) {
-      note.late_memory = c_.late_path.string();
+      note.late_memory = true;
       note.late_look_back = static_cast<std::int64_t>(c_.look_back_seconds);
-      note.late_remember = c_.late_remember;
     }
     try {
       if (records_ == 0) spool_.Open(false);  // nothing was selected: an empty spool
-      spool_.MarkReady(note);
+      spool_.MarkReady(note, [this] { At(PassPoint::kOwedNoted); });
     } catch (const FileError& e) {
       c_.log_error(e.what());
       outcome_ = PassOutcome::kRunMustEnd;
@@ -400,8 +449,9 @@ class Pass {
     if (c_.late != nullptr && start) {
       // The memory matches the lines in the destination before the start moves on.
       LateArrivalMemory updated = *c_.late;
+      if (!key_columns_.empty()) updated.key_columns = key_columns_;
       AfterLinesAreIn(updated, written_, ParseDecimal(*start), c_.look_back_seconds,
-                      c_.late_remember);
+                      spool_.line_count() == 0 || spool_.keys_usable());
       try {
         WriteLateArrivals(c_.late_path, updated);
       } catch (const FileError& e) {
@@ -425,7 +475,13 @@ class Pass {
       settings_.sql_new_rec_date = next_start;
     }
     At(PassPoint::kStartStored);
-    spool_.Finish();
+    try {
+      spool_.Finish([this] { At(PassPoint::kUnmarked); });
+    } catch (const FileError& e) {
+      c_.log_error(std::string(e.what()) + ": the lines are in " + c_.files.destination.string() +
+                   "; the next run finds them there.");
+      return MustEnd();
+    }
 
     if (mode_ == RetrievalMode::kByDate) {
       c_.range_start += selection_.increment;
@@ -441,6 +497,45 @@ class Pass {
     result.deleted = deleting_;
     result.passes_done = passes_done;
     return result;
+  }
+
+  // A full window without a record of its own: the start jumps to the window of the oldest record
+  // after it, so that a start far in the past does not walk years of empty windows one by one.
+  // When no record lies after it, the start stays where it is (it never moves ahead of the
+  // records, whatever the clock says) and the passes end.
+  void NextAfterEmptyWindow(double& next_start, bool& passes_done) {
+    const std::string& field = settings_.sql_date_time_fld_name;
+    const std::string statement = "SELECT MIN(" + field + ") FROM " + settings_.sql_table_name +
+                                  " WHERE " + field + " >= " + FormatWhole(selection_.window_end);
+    std::optional<double> oldest;
+    try {
+      DbQuery query(c_.database);
+      query.AddLine(statement);
+      query.Open();
+      if (!query.Eof() && !query.IsNull(0)) oldest = ColumnNumber(query.AsString(0));
+    } catch (const DbError& e) {
+      c_.log("Cannot look for the next record after the empty window (" + statement +
+             "): " + e.what());
+      return;
+    }
+    const double increment = selection_.increment;
+    if (!oldest) {
+      next_start = start_value_;
+      passes_done = true;
+      c_.log("No records from " + StatusTime(converter_, start_value_) + " on (" + statement +
+             "): the start point stays.");
+      return;
+    }
+    // The window of the oldest record, on the windows' own steps, never past the window that
+    // holds the last minute.
+    const auto window_of = [&](double moment) {
+      return start_value_ + std::floor((moment - start_value_) / increment) * increment;
+    };
+    const double jump = std::min(window_of(*oldest), window_of(now_ - 60));
+    if (jump <= next_start) return;
+    next_start = jump;
+    c_.log("No records from " + StatusTime(converter_, start_value_) + " to " +
+           StatusTime(converter_, jump) + " (" + statement + "): the next window starts there.");
   }
 
   // The lines are owed and stay beside the destination; the run ends.
@@ -487,8 +582,10 @@ class Pass {
   DbQuery query_;
   PassOutcome outcome_ = PassOutcome::kFailed;
   std::int64_t records_ = 0;
-  std::optional<double> newest_;        // the newest date of the window's records written
-  std::vector<WrittenRecord> written_;  // records written, for the look-back's memory
+  std::int64_t known_ = 0;  // records of the look-back written before, read and passed over
+  std::vector<std::string> key_columns_;  // the columns of new row keys, for the memory
+  std::optional<double> newest_;          // the newest date of the window's records written
+  std::vector<WrittenRecord> written_;    // records written, for the look-back's memory
   bool selected_nothing_ = false;
   bool deleting_ = false;
   bool marked_ = false;

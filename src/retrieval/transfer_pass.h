@@ -29,11 +29,13 @@ enum class PassOutcome {
 enum class PassPoint {
   kSpoolDurable,  // the lines are on disk, nothing deleted yet
   kDeleted,       // the deletion ran, not committed
+  kOwedNoted,     // the lines are owed (noted beside the profile, not yet beside the destination)
   kReadyNoted,    // the lines are owed to the destination, the deletion not committed
   kCommitted,     // the deletion is committed, nothing appended
   kMidAppend,     // part of the lines are appended
   kAppended,      // all lines are appended, the start not stored
   kStartStored,   // the start is stored, the spool not yet removed
+  kUnmarked,      // the lines are no longer owed, the spool not yet removed
 };
 
 struct EngineHooks {
@@ -61,18 +63,20 @@ struct PassContext {
   const DestinationFiles& files;
   EngineObserver& observer;
   Clock& clock;
+  // Seconds the collector's clock is ahead of the database server's (0 when it is not, or the
+  // server cannot tell): windows never reach past the server's own time.
+  double clock_ahead = 0;
   const EngineHooks& hooks;
   std::function<bool()> aborted;
   std::function<void(std::string_view)> log;        // a line of the log
   std::function<void(std::string_view)> log_error;  // a line that tells of a failure
   double& range_start;                              // By Date: moved on by a completed pass
   double range_end;
-  // New Records Only with a look-back for late arrivals: the memory (nullptr: no look-back),
-  // where it is kept, how far back, and whether it remembers keys (deletion off).
+  // New Records Only: the memory of what was written (nullptr: none), where it is kept, and
+  // how far back the look-back for late arrivals reaches (0: none).
   LateArrivalMemory* late = nullptr;
   std::filesystem::path late_path;
   double look_back_seconds = 0;
-  bool late_remember = false;
 };
 
 PassResult TransferPass(PassContext& context);

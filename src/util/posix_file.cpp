@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <limits>
 #include <vector>
 
 #include "util/text_routines.h"
@@ -258,11 +259,40 @@ FolderLock::FolderLock(const std::filesystem::path& folder) {
 }
 
 std::optional<LockFile> LockFile::TryTake(const std::filesystem::path& path) {
-  FileDescriptor fd = OpenFile(path, O_RDWR | O_CREAT, 0644);
+  FileDescriptor fd(
+      ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644));
+  if (!fd.IsOpen() && errno == ELOOP) {
+    throw FileError("Cannot lock " + path.string() + ": it is a link; remove it", ELOOP);
+  }
+  if (!fd.IsOpen()) ThrowFileError("Cannot open", path, errno);
+  struct stat st {};
+  if (::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode)) {
+    throw FileError("Cannot lock " + path.string() + ": it is not a regular file", EINVAL);
+  }
   for (;;) {
     if (::flock(fd.Get(), LOCK_EX | LOCK_NB) == 0) return LockFile(std::move(fd));
     if (errno == EWOULDBLOCK) return std::nullopt;
     if (errno != EINTR) ThrowFileError("Cannot lock", path, errno);
+  }
+}
+
+bool LockFile::AlsoLockIdentityOf(const std::filesystem::path& path) {
+  FileDescriptor fd(::open(path.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  struct stat st {};
+  if (!fd.IsOpen() || ::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode)) return true;
+  struct flock range {};
+  range.l_type = F_WRLCK;
+  range.l_whence = SEEK_SET;
+  range.l_start = std::numeric_limits<off_t>::max() - 1;
+  range.l_len = 1;
+  for (;;) {
+    if (::fcntl(fd.Get(), F_OFD_SETLK, &range) == 0) {
+      identity_ = std::move(fd);
+      return true;
+    }
+    if (errno == EINTR) continue;
+    // Another holder; a file system without such locks has no hard links to share them.
+    return errno != EAGAIN && errno != EACCES;
   }
 }
 

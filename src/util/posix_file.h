@@ -121,14 +121,22 @@ class FolderLock {
 class LockFile {
  public:
   // Takes the lock without waiting: nullopt when another holder has it. Throws FileError
-  // when the lock file cannot be created or opened.
+  // when the lock file cannot be created or opened, or is a link (whose target the lock would
+  // create, wherever it points).
   static std::optional<LockFile> TryTake(const std::filesystem::path& path);
   LockFile(LockFile&&) = default;
   LockFile& operator=(LockFile&&) = default;
 
+  // Also locks the file at `path` itself, by its identity, so that every name of it (hard
+  // links) shares one lock; false when another holder has that lock. A file that is not there,
+  // cannot be opened for writing or is not a regular file is left alone (true). The lock is a
+  // byte range far beyond any end of file, which no reader of the file locks.
+  bool AlsoLockIdentityOf(const std::filesystem::path& path);
+
  private:
   explicit LockFile(FileDescriptor fd) : fd_(std::move(fd)) {}
   FileDescriptor fd_;
+  FileDescriptor identity_;
 };
 
 }  // namespace remoteccm

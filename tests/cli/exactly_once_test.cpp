@@ -35,8 +35,8 @@ class ExactlyOnceTest : public CliRunTest {
 // what the killed one left: with deletion (every record once, here or there) and without it
 // (every record written once, the start stored).
 TEST_P(ExactlyOnceTest, KilledAtEachPointOfAPass) {
-  const char* points[] = {"spool-durable", "deleted",  "ready-noted", "committed",
-                          "mid-append",    "appended", "start-stored"};
+  const char* points[] = {"spool-durable", "deleted",  "owed-noted",   "ready-noted", "committed",
+                          "mid-append",    "appended", "start-stored", "unmarked"};
   std::ofstream(home_ / "CCM_FIELDS.INF", std::ios::binary) << "[CCM_FIELDS]\r\nCSV=Y\r\n";
   for (const bool deletion : {true, false}) {
     for (const char* point : points) {
@@ -45,7 +45,8 @@ TEST_P(ExactlyOnceTest, KilledAtEachPointOfAPass) {
       SCOPED_TRACE(std::string(point) + (deletion ? ", deleting" : ", keeping"));
       admin_.Execute("DELETE FROM " + table_);
       fs::remove(destination_);
-      InsertCalls(300, 8000);  // four weeks: two windows of 20 days, the second cut at now
+      fs::remove(home_ / "SITE.late");  // the start is set back on purpose
+      InsertCalls(300, 8000);           // four weeks: two windows of 20 days, the second cut at now
       WriteProfile(
           "ConnectSQLMode=New Records Only\r\nSQLNewRecDate=" + std::to_string(kFirstDay) +
           "\r\nSQLNewRecIncrValue=20\r\nSQLNewRecIncrMode=day(s)\r\nPollAgain=Y\r\nDeleteRecs=" +
@@ -185,6 +186,122 @@ TEST_P(ExactlyOnceTest, OwedLinesAndTheirStartBelongToTheirProfile) {
   EXPECT_EQ(CollectedPkids().size(), 100u);
   for (const auto& [pkid, times] : CollectedPkids()) EXPECT_EQ(times, 2) << pkid;
   EXPECT_EQ(start_of("B"), std::to_string(kFirstDay + 100 * 600 + 1));
+}
+
+// New Records Only without deletion, looking back an hour: a profile as most sites run it.
+std::string LookingBack(const std::string& extra = "") {
+  return "ConnectSQLMode=New Records Only\r\nSQLNewRecDate=" + std::to_string(kFirstDay) +
+         "\r\nSQLNewRecIncrValue=365\r\nSQLNewRecIncrMode=day(s)\r\nLateArrivalMinutes=60\r\n" +
+         extra;
+}
+
+// A poll that finds nothing new, killed while its (empty) lines were owed, forgot every key of
+// the look-back: the record that arrived late afterwards was never collected.
+TEST_P(ExactlyOnceTest, AKillDuringAnIdlePollKeepsTheMemory) {
+  std::ofstream(home_ / "CCM_FIELDS.INF", std::ios::binary) << "[CCM_FIELDS]\r\nCSV=Y\r\n";
+  int late_id = 50;
+  InsertCalls(50, 60);
+  WriteProfile(LookingBack());
+  ASSERT_EQ(Run({"SITE"}), 0);
+  for (const char* point : {"owed-noted", "ready-noted", "appended", "start-stored"}) {
+    SCOPED_TRACE(point);
+    EXPECT_EQ(Run({"SITE"}, {{"REMOTECCM_FAULT_POINT", point}}), 128 + SIGKILL);
+    // Late: its time lies inside the look-back, before the stored start.
+    InsertCallAt(++late_id, kFirstDay + 50 * 60 - 600);
+    EXPECT_EQ(Run({"SITE"}), 0) << Log();
+    ExpectEachOnce(late_id, false);
+  }
+}
+
+// After runs without deletion, the first run with it looked back on "what is still in the table
+// was never collected", and everything was: the last hour was written again.
+TEST_P(ExactlyOnceTest, SwitchingDeletionOnWritesNothingTwice) {
+  std::ofstream(home_ / "CCM_FIELDS.INF", std::ios::binary) << "[CCM_FIELDS]\r\nCSV=Y\r\n";
+  InsertCalls(50, 60);
+  WriteProfile(LookingBack());
+  ASSERT_EQ(Run({"SITE"}), 0);
+  std::ofstream(home_ / "SITE.CCM", std::ios::app | std::ios::binary) << "DeleteRecs=Y\r\n";
+  InsertCalls(55, 60, 51);
+  ASSERT_EQ(Run({"SITE"}), 0) << Log();
+  ExpectEachOnce(55, true);
+  EXPECT_TRUE(ServerPkids().empty());
+}
+
+// A deletion the server turns into nothing (a trigger, a rule, a right to select only) counted as
+// done: every run wrote the same records again.
+TEST_P(ExactlyOnceTest, ADeletionThatDeletesNothingFailsThePass) {
+  std::ofstream(home_ / "CCM_FIELDS.INF", std::ios::binary) << "[CCM_FIELDS]\r\nCSV=Y\r\n";
+  InsertCalls(30, 60);
+  if (GetParam() == "sqlite") {
+    admin_.Execute("CREATE TRIGGER keep_" + table_ + " BEFORE DELETE ON " + table_ +
+                   " BEGIN SELECT RAISE(IGNORE); END");
+  } else {
+    admin_.Execute("CREATE RULE keep_" + table_ + " AS ON DELETE TO " + table_ +
+                   " DO INSTEAD NOTHING");
+  }
+  WriteProfile("ConnectSQLMode=All Records\r\nDeleteRecs=Y\r\n");
+  for (int run = 0; run < 2; ++run) EXPECT_EQ(Run({"SITE"}), 5);
+  EXPECT_NE(Log().find("The deletion removed 0 of the 30 records the pass read"),
+            std::string::npos);
+  EXPECT_TRUE(CollectedPkids().empty());
+  EXPECT_EQ(ServerPkids().size(), 30u);
+}
+
+// Deleting what a selection without pkid read: a run stopped at the commit cannot tell whether
+// the records went, and each such stop wrote them all again.
+TEST_P(ExactlyOnceTest, DeletingWithoutPkidInTheSelectionIsRefused) {
+  InsertCalls(20, 60);
+  WriteProfile(
+      "ConnectSQLMode=By SQL Query\r\nConnectSQL0=SELECT callingPartyNumber, "
+      "dateTimeDisconnect FROM " +
+      table_ + "\r\nConnectSQL1=<end>\r\nDisconnectSQL0=DELETE FROM " + table_ +
+      "\r\nDisconnectSQL1=<end>\r\nDeleteRecs=Y\r\n");
+  EXPECT_EQ(Run({"SITE"}), 5);
+  EXPECT_NE(Log().find("Select pkid too"), std::string::npos) << Log();
+  EXPECT_EQ(ServerPkids().size(), 20u);
+  EXPECT_FALSE(fs::exists(destination_) && fs::file_size(destination_) > 0);
+}
+
+// A table without pkid: its records are known by their columns' values. A column added by an
+// upgrade changed every key, and the look-back wrote its records again.
+TEST_P(ExactlyOnceTest, AColumnAddedToATableWithoutPkidWritesNothingAgain) {
+  admin_.Execute("DROP TABLE " + table_);
+  admin_.Execute("CREATE TABLE " + table_ +
+                 " (dateTimeDisconnect INTEGER, callingPartyNumber VARCHAR(50))");
+  for (int i = 1; i <= 30; ++i) {
+    admin_.Execute("INSERT INTO " + table_ + " VALUES (" + std::to_string(kFirstDay + i * 60) +
+                   ", '20" + std::to_string(i) + "')");
+  }
+  std::ofstream(home_ / "CCM_FIELDS.INF", std::ios::binary) << "[CCM_FIELDS]\r\nCSV=Y\r\n";
+  WriteProfile(LookingBack());
+  ASSERT_EQ(Run({"SITE"}), 0) << Log();
+  admin_.Execute("ALTER TABLE " + table_ + " ADD COLUMN extra VARCHAR(10)");
+  ASSERT_EQ(Run({"SITE"}), 0) << Log();
+  std::ifstream in(destination_, std::ios::binary);
+  int lines = 0;
+  for (std::string line; std::getline(in, line);) ++lines;
+  EXPECT_EQ(lines, 30);
+}
+
+// Everyday acts of an administrator while the profile owes nothing, or owes lines: an editor
+// saving the copy it had open, and a rename.
+TEST_P(ExactlyOnceTest, AnOldCopyOrARenameOfTheProfileWritesNothingTwice) {
+  std::ofstream(home_ / "CCM_FIELDS.INF", std::ios::binary) << "[CCM_FIELDS]\r\nCSV=Y\r\n";
+  InsertCalls(40, 60);
+  WriteProfile(LookingBack());
+  fs::copy_file(home_ / "SITE.CCM", home_ / "copy");
+  ASSERT_EQ(Run({"SITE"}), 0);
+  fs::copy_file(home_ / "copy", home_ / "SITE.CCM", fs::copy_options::overwrite_existing);
+  ASSERT_EQ(Run({"SITE"}), 0);
+  EXPECT_NE(Log().find("older than the one this program stored last"), std::string::npos);
+  ExpectEachOnce(40, false);
+
+  InsertCalls(60, 60, 41);
+  EXPECT_EQ(Run({"SITE"}, {{"REMOTECCM_FAULT_POINT", "appended"}}), 128 + SIGKILL);
+  fs::rename(home_ / "SITE.CCM", home_ / "RENAMED.CCM");
+  EXPECT_EQ(Run({"RENAMED"}), 0) << Log();
+  EXPECT_NE(Log().find("was renamed to RENAMED"), std::string::npos);
+  ExpectEachOnce(60, false);
 }
 
 INSTANTIATE_TEST_SUITE_P(Drivers, ExactlyOnceTest, ::testing::Values("sqlite", "postgres"),

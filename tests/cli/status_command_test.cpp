@@ -62,6 +62,32 @@ class CliStatusTest : public ::testing::Test {
   fs::path home_;
 };
 
+// A run that succeeded may still leave something for a person: lines owed elsewhere, or a start
+// point nothing is collected before.
+TEST_F(CliStatusTest, OwedLinesAndAStartInTheFutureNeedAttention) {
+  const struct {
+    const char* name;
+    const char* warning;
+    const char* owed_at;
+    const char* said;
+  } cases[] = {{"AHEAD", "start-in-future", "", "start point in the future"},
+               {"OWING", "", "/srv/old/CDR.TXT", "owed lines at /srv/old/CDR.TXT"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ProfileThatRan(c.name, RunStatus::kSuccess, 60);
+    RunStatusRecord record = Status(c.name);
+    if (*c.warning != '\0') record.run.warnings.emplace_back(c.warning);
+    record.run.owed_at = c.owed_at;
+    ASSERT_EQ(WriteStatusFile(home_ / (std::string(c.name) + ".status"), record), "");
+    const RunStatusRecord back = Status(c.name);
+    EXPECT_EQ(back.run.warnings, record.run.warnings);
+    EXPECT_EQ(back.run.owed_at, record.run.owed_at);
+    const CliResult one = Run(std::string("--status ") + c.name);
+    EXPECT_EQ(one.status, 1) << one.out;
+    EXPECT_NE(one.out.find(c.said), std::string::npos) << one.out;
+  }
+}
+
 TEST_F(CliStatusTest, OneProfileOrAllAndTheExitStatusAMonitorActsOn) {
   ProfileThatRan("OK", RunStatus::kSuccess, 3 * 3600);
   ProfileThatRan("FAILED", RunStatus::kPassFailed, 60);

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "engine_fixture.h"
+#include "retrieval/pass_spool.h"
 #include "util/text_routines.h"
 
 namespace remoteccm::testing {
@@ -451,10 +452,17 @@ TEST_P(EngineTest, ManualOffsetShiftsTheDates) {
 TEST_P(EngineTest, SpoolLeftByAKilledRunIsResolvedFirst) {
   Set("ConnectSQLMode", "No Records");
   // A marked spool: its lines are owed to the destination, with the start they store.
-  std::ofstream(destination_ + ".spool", std::ios::binary) << "owed line\r\n";
-  std::ofstream(destination_ + ".spool-ready", std::ios::binary)
-      << "remoteccm spool 1\ndestination-size -1\nspool-bytes 11\nspool-lines 1\nprofile "
-      << profile_path_ << "\nstart 12345\n";
+  std::string error;
+  const DestinationFiles files = *ResolveDestination(destination_, error);
+  PassSpool spool(files, OwedNotePath(profile_path_));
+  spool.Open(false);
+  spool.AddLine("owed line", "");
+  spool.MakeDurable();
+  ReadyNote note;
+  note.profile_name = "SITE";
+  note.table = table_;
+  note.start = "12345";
+  spool.MarkReady(note);
   ASSERT_EQ(Run(), RunStatus::kSuccess);
   EXPECT_EQ(DestinationLines(), std::vector<std::string>{"owed line"});
   EXPECT_EQ(Stored("SQLNewRecDate"), "12345");

@@ -27,6 +27,7 @@ class RecoveryTest : public ::testing::Test {
     std::string error;
     files_ = *ResolveDestination((dir_ / "CDR.TXT").string(), error);
     owner_ = (dir_ / "A.CCM").string();
+    run_profile_ = owner_;
     WriteProfileValue(owner_, "Options", "SQLNewRecDate", "100");
     Put(files_.destination, "old\r\n");
   }
@@ -44,19 +45,24 @@ class RecoveryTest : public ::testing::Test {
   // A marked spool of lines L1..Ln (`first` in place of L1 when given) with keys K1..Kn, owed
   // by profile A with start 500.
   void LeaveOwedLines(int n, bool deleted, bool keys = true, const std::string& first = "") {
-    PassSpool spool(files_);
+    PassSpool spool(files_, OwedNotePath(owner_));
     spool.Open(keys);
     for (int i = 1; i <= n; ++i) {
       spool.AddLine(i == 1 && !first.empty() ? first : "L" + std::to_string(i),
                     "K" + std::to_string(i));
     }
     spool.MakeDurable();
+    spool.MarkReady(Note(deleted));
+  }
+
+  ReadyNote Note(bool deleted) const {
     ReadyNote note;
-    note.profile_path = owner_;
+    note.profile_name = "A";
+    note.profile_file = FileIdentity(owner_);
     note.table = "CallDetailRecord";
     note.deleted = deleted;
     note.start = "500";
-    spool.MarkReady(note);
+    return note;
   }
 
   static void ReplaceByPipe(const fs::path& path) {
@@ -64,18 +70,22 @@ class RecoveryTest : public ::testing::Test {
     ASSERT_EQ(::mkfifo(path.c_str(), 0644), 0);
   }
 
-  SpoolRecovery Recover(bool discarded = false) {
-    const KeyLookup lookup =
-        [this](const ReadyNote& note,
-               const std::vector<std::string>& keys) -> std::optional<std::vector<bool>> {
-      EXPECT_EQ(note.profile_path, owner_);
-      ++lookups_;
-      if (lookup_fails_) throw std::runtime_error("the server went away");
-      std::vector<bool> present;
-      for (const std::string& key : keys) present.push_back(table_.count(key) > 0);
-      return present;
-    };
-    return RecoverSpool(files_, discarded, lookup);
+  SpoolRecovery Recover() {
+    const RecoveryRequest request{
+        files_, run_profile_,
+        [this](const fs::path& path) -> std::optional<OwingProfile> {
+          if (!fs::exists(path)) return std::nullopt;
+          return OwingProfile{owner_table_, files_.destination.string()};
+        },
+        [this](const fs::path& path, const std::vector<std::string>& keys) {
+          asked_.push_back(path.string());
+          ++lookups_;
+          if (lookup_fails_) throw std::runtime_error("the server went away");
+          std::vector<bool> present;
+          for (const std::string& key : keys) present.push_back(table_.count(key) > 0);
+          return present;
+        }};
+    return RecoverSpool(request);
   }
 
   std::string Start() { return ReadProfileValue(owner_, "Options", "SQLNewRecDate"); }
@@ -87,13 +97,16 @@ class RecoveryTest : public ::testing::Test {
   fs::path dir_;
   DestinationFiles files_;
   std::string owner_;
-  std::set<std::string> table_;  // the keys still in the table
+  std::string run_profile_;                       // the profile of the recovering run
+  std::string owner_table_ = "CallDetailRecord";  // what the owing profile's file says
+  std::vector<std::string> asked_;                // the profiles whose databases were asked
+  std::set<std::string> table_;                   // the keys still in the table
   bool lookup_fails_ = false;
   int lookups_ = 0;
 };
 
 TEST_F(RecoveryTest, UnmarkedSpoolIsDiscarded) {
-  PassSpool spool(files_);
+  PassSpool spool(files_, OwedNotePath(owner_));
   spool.Open(true);
   spool.AddLine("never owed", "K1");
   spool.MakeDurable();
@@ -108,7 +121,7 @@ TEST_F(RecoveryTest, ASpoolIsANewFileNeverALinkLeftInItsPlace) {
   fs::create_symlink(dir_ / "elsewhere", files_.spool);
   fs::create_symlink(dir_ / "elsewhere-keys", files_.keys);
   EXPECT_EQ(Recover().kind, SpoolRecovery::Kind::kNone);
-  PassSpool spool(files_);
+  PassSpool spool(files_, OwedNotePath(owner_));
   spool.Open(true);
   spool.AddLine("L1", "K1");
   spool.MakeDurable();
@@ -202,7 +215,7 @@ std::uintmax_t StatusBytes(const std::string& field) {
 TEST_F(RecoveryTest, AHugeSpoolIsRecoveredInLittleMemory) {
   constexpr int kLines = 65536;
   const std::string text(4095, 'x');  // CR LF ends some lines across a read's block boundary
-  PassSpool spool(files_);
+  PassSpool spool(files_, OwedNotePath(owner_));
   spool.Open(true);
   for (int i = 1; i <= kLines; ++i) {
     const std::string key = "K" + std::to_string(i);
@@ -210,11 +223,7 @@ TEST_F(RecoveryTest, AHugeSpoolIsRecoveredInLittleMemory) {
     if (i % 2 == 1) table_.insert(key);  // half the records are still in the table
   }
   spool.MakeDurable();
-  ReadyNote note;
-  note.profile_path = owner_;
-  note.deleted = true;
-  note.start = "500";
-  spool.MarkReady(note);
+  spool.MarkReady(Note(true));
   const std::uintmax_t spool_bytes = fs::file_size(files_.spool);
   ASSERT_EQ(spool_bytes, std::uintmax_t{kLines} * 4097);
 
@@ -255,12 +264,12 @@ TEST_F(RecoveryTest, DamageIsReportedAndEverythingKept) {
       {"spool emptied", [this] { fs::resize_file(files_.spool, 0); }},
       {"spool replaced", [this] { Put(files_.spool, "L1\r\nL2\r\nLX\r\n"); }},
       {"spool removed", [this] { fs::remove(files_.spool); }},
-      {"note garbage", [this] { Put(files_.note, "\x01garbage"); }},
+      {"note garbage", [this] { Put(OwedNotePath(owner_), "\x01garbage"); }},
       {"keys cut", [this] { fs::resize_file(files_.keys, 3); }},
       {"destination changed", [this] { Put(files_.destination, "old\r\nXX"); }},
       {"database unreachable", [this] { lookup_fails_ = true; }},
       // A pipe left in place of a file must not hold the run until a writer comes.
-      {"note a pipe", [this] { ReplaceByPipe(files_.note); }},
+      {"note a pipe", [this] { ReplaceByPipe(OwedNotePath(owner_)); }},
       {"spool a pipe", [this] { ReplaceByPipe(files_.spool); }},
       {"keys a pipe", [this] { ReplaceByPipe(files_.keys); }},
       {"destination a pipe", [this] { ReplaceByPipe(files_.destination); }},
@@ -268,6 +277,7 @@ TEST_F(RecoveryTest, DamageIsReportedAndEverythingKept) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     RemoveSpoolFiles(files_);
+    fs::remove(OwedNotePath(owner_));
     Put(files_.destination, "old\r\n");
     lookup_fails_ = false;
     LeaveOwedLines(3, true);
@@ -295,11 +305,114 @@ TEST_F(RecoveryTest, TheStartGoesOnlyToTheProfileThatOwedTheLines) {
   EXPECT_EQ(Get(files_.destination), "old\r\nL1\r\n");
 }
 
-TEST_F(RecoveryTest, OverwriteStartsTheNewFileWithTheOwedLines) {
-  LeaveOwedLines(2, false);
-  Put(files_.destination, "old\r\nL1\r\nL2\r\nolder runs\r\n");
-  EXPECT_EQ(Recover(true).kind, SpoolRecovery::Kind::kAppended);
-  EXPECT_EQ(Get(files_.destination), "L1\r\nL2\r\n");
+// The note beside the destination lies in a folder others may write: whatever it, or the keys
+// beside it, say, the lines owed after a committed deletion go in, and the table is asked only
+// over the owing profile's own connection.
+TEST_F(RecoveryTest, NothingBesideTheDestinationSteersTheRecovery) {
+  struct Case {
+    const char* what;
+    std::function<void()> plant;
+    SpoolRecovery::Kind kind;
+  };
+  const auto edit_note = [this](const std::string& from, const std::string& to) {
+    std::string text = Get(files_.note);
+    text.replace(text.find(from), from.size(), to);
+    Put(files_.note, text);
+  };
+  const Case cases[] = {
+      {"another table", [&] { edit_note("table CallDetailRecord", "table Decoy"); },
+       SpoolRecovery::Kind::kAppended},
+      {"another profile", [&] { edit_note("profile A", "profile B"); },
+       SpoolRecovery::Kind::kAppended},
+      {"a note of the old version naming a path",
+       [this] { Put(files_.note, "remoteccm spool 2\nprofile /tmp/B.CCM\ntable Decoy\nend\n"); },
+       SpoolRecovery::Kind::kAppended},
+      {"the note removed", [this] { fs::remove(files_.note); }, SpoolRecovery::Kind::kAppended},
+      // Keys of records still in the table would make the lines look never committed.
+      {"keys of other records",
+       [this] {
+         std::string keys = Get(files_.keys);
+         for (char& c : keys) c = c == 'K' ? 'X' : c;
+         Put(files_.keys, keys);
+       },
+       SpoolRecovery::Kind::kFailed},
+  };
+  table_ = {"X1", "X2", "X3"};  // K1..K3 were deleted; X1..X3 are other records
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    WriteProfileValue(owner_, "Options", "SQLNewRecDate", "100");
+    Put(files_.destination, "old\r\n");
+    fs::remove(OwedNotePath(owner_));
+    asked_.clear();
+    LeaveOwedLines(3, true);
+    WriteProfileValue((dir_ / "B.CCM").string(), "Options", "SQLNewRecDate", "100");
+    c.plant();
+    const SpoolRecovery result = Recover();
+    EXPECT_EQ(result.kind, c.kind);
+    const bool appended = c.kind == SpoolRecovery::Kind::kAppended;
+    EXPECT_EQ(Get(files_.destination), appended ? "old\r\nL1\r\nL2\r\nL3\r\n" : "old\r\n");
+    EXPECT_EQ(Start(), appended ? "500" : "100");
+    EXPECT_EQ(fs::exists(OwedNotePath(owner_)), !appended);
+    for (const std::string& path : asked_) EXPECT_EQ(path, owner_);
+  }
+}
+
+// Without the copy beside a profile, nothing is owed; a note beside the destination that names
+// a profile this folder does not hold is kept and said, never taken for unmarked.
+TEST_F(RecoveryTest, ANoteWithoutItsCopyIsNeverBelieved) {
+  struct Case {
+    const char* what;
+    std::string note;
+    SpoolRecovery::Kind kind;
+  };
+  LeaveOwedLines(2, true);
+  const std::string text = Get(files_.note);
+  const Case cases[] = {
+      {"its profile's copy is gone: delivered, or never owed", text,
+       SpoolRecovery::Kind::kDiscarded},
+      {"a profile that is not here",
+       [&] {
+         std::string other = text;
+         other.replace(other.find("profile A"), 9, "profile ELSEWHERE");
+         return other;
+       }(),
+       SpoolRecovery::Kind::kFailed},
+      {"an earlier version's note", "remoteccm spool 2\nprofile " + owner_ + "\nend\n",
+       SpoolRecovery::Kind::kFailed},
+      {"garbage", "\x1b[2J", SpoolRecovery::Kind::kFailed},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    fs::remove(OwedNotePath(owner_));
+    Put(files_.spool, "L1\r\nL2\r\n");
+    Put(files_.note, c.note);
+    const SpoolRecovery result = Recover();
+    EXPECT_EQ(result.kind, c.kind);
+    EXPECT_EQ(Get(files_.destination), "old\r\n");
+    EXPECT_EQ(fs::exists(files_.spool), c.kind == SpoolRecovery::Kind::kFailed);
+    EXPECT_EQ(lookups_, 0);
+  }
+}
+
+// The owing profile decides: renamed, it keeps its lines under its new name; reading another
+// table now, its lines are kept until it reads theirs again.
+TEST_F(RecoveryTest, TheOwingProfileRenamedOrChanged) {
+  LeaveOwedLines(2, true);
+  owner_table_ = "OtherTable";
+  EXPECT_EQ(Recover().kind, SpoolRecovery::Kind::kFailed);
+  EXPECT_TRUE(Kept());
+  owner_table_ = "CallDetailRecord";
+
+  const std::string renamed = (dir_ / "RENAMED.CCM").string();
+  fs::rename(owner_, renamed);
+  run_profile_ = renamed;
+  const SpoolRecovery result = Recover();
+  EXPECT_EQ(result.kind, SpoolRecovery::Kind::kAppended);
+  EXPECT_EQ(result.profile_path, renamed);
+  EXPECT_EQ(ReadProfileValue(renamed, "Options", "SQLNewRecDate"), "500");
+  EXPECT_FALSE(fs::exists(OwedNotePath(owner_)));
+  EXPECT_FALSE(fs::exists(OwedNotePath(renamed)));
+  EXPECT_TRUE(Gone());
 }
 
 }  // namespace

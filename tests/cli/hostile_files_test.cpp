@@ -1,0 +1,157 @@
+// What a file beside the destination (a folder the call-accounting side may write too) can make
+// a run do when someone else wrote it: never lose a record, run other SQL or connect elsewhere.
+// And the edges of the destination itself: two names of one file, a lock that is a link, lines
+// owed to a destination the profile no longer names, Overwrite after a stop at the append.
+#include <signal.h>
+
+#include "cli_run_fixture.h"
+
+namespace remoteccm {
+namespace {
+
+class HostileFilesTest : public CliRunTest {
+ protected:
+  void SetUp() override {
+    CliRunTest::SetUp();
+    if (IsSkipped()) return;
+    std::ofstream(home_ / "CCM_FIELDS.INF", std::ios::binary) << "[CCM_FIELDS]\r\nCSV=Y\r\n";
+  }
+
+  static std::string Read(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+  }
+  static void Write(const fs::path& path, const std::string& text) {
+    std::ofstream(path, std::ios::binary) << text;
+  }
+  // The note beside the destination with one of its lines replaced.
+  void EditNote(const std::string& key, const std::string& value) {
+    const fs::path note = destination_ + ".spool-ready";
+    std::string text = Read(note);
+    const std::size_t at = text.find("\n" + key + " ") + 1;
+    ASSERT_NE(at, 0u) << text;
+    text.replace(at, text.find('\n', at) - at, key + " " + value);
+    Write(note, text);
+  }
+  void ExpectAllOnce(int n) {
+    const std::map<std::string, int> collected = CollectedPkids();
+    EXPECT_EQ(collected.size(), static_cast<std::size_t>(n));
+    for (const auto& [pkid, times] : collected) EXPECT_EQ(times, 1) << pkid;
+  }
+};
+
+// A run killed after its deletion was committed owes 200 lines, whose records exist nowhere
+// else. A decoy table holding the same pkids, named in the note, or a profile outside the home
+// with such a table, made the next run take the lines for never committed and discard them.
+TEST_P(HostileFilesTest, ANoteBesideTheDestinationCannotDiscardOwedLines) {
+  const std::string decoy = table_ + "_decoy";
+  admin_.Execute("DROP TABLE IF EXISTS " + decoy);
+  admin_.Execute(CdrCreateTableStatement(decoy));
+  const fs::path outside = home_ / "elsewhere";
+  fs::create_directories(outside);
+  Write(outside / "DECOY.CCM",
+        "[Options]\r\nSQLConnectionString=" + connection_ + "\r\nSQLTableName=" + decoy + "\r\n");
+  struct Case {
+    const char* what;
+    std::string key;
+    std::string value;
+  };
+  const Case cases[] = {
+      {"a table that holds the same keys", "table", decoy},
+      {"a profile outside the home", "profile", (outside / "DECOY.CCM").string()},
+      {"a profile name that is not in the home", "profile", "DECOY"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    admin_.Execute("DELETE FROM " + table_);
+    admin_.Execute("DELETE FROM " + decoy);
+    fs::remove(destination_);
+    InsertCalls(200, 60);
+    admin_.Execute("INSERT INTO " + decoy + " SELECT * FROM " + table_);
+    WriteProfile("ConnectSQLMode=All Records\r\nDeleteRecs=Y\r\n");
+    ASSERT_EQ(Run({"SITE"}, {{"REMOTECCM_FAULT_POINT", "committed"}}), 128 + SIGKILL);
+    ASSERT_TRUE(ServerPkids().empty());
+    EditNote(c.key, c.value);
+    EXPECT_EQ(Run({"SITE"}), 0) << Log();
+    ExpectAllOnce(200);
+    EXPECT_NE(Log().find("which is the one used"), std::string::npos);
+    EXPECT_FALSE(fs::exists(destination_ + ".spool"));
+  }
+  admin_.Execute("DROP TABLE IF EXISTS " + decoy);
+}
+
+// Two hard links of one destination share one lock; a lock file that is a link to nothing is
+// refused, its target never created.
+TEST_P(HostileFilesTest, TheLockHoldsEveryNameOfTheFileAndNoLink) {
+  InsertCalls(50, 60);
+  WriteProfile("ConnectSQLMode=All Records\r\nDeleteRecs=Y\r\n");
+  Write(destination_, "");
+  const std::string second = (home_ / "SECOND.TXT").string();
+  fs::create_hard_link(destination_, second);
+  Write(home_ / "OTHER.CCM",
+        "[Options]\r\nDestinationFile=" + second + "\r\nSQLConnectionString=" + connection_ +
+            "\r\nSQLTableName=" + table_ + "\r\nConnectSQLMode=All Records\r\nDeleteRecs=Y\r\n");
+  const pid_t first = Start(
+      {"SITE"}, {{"REMOTECCM_FAULT_POINT", "ready-noted"}, {"REMOTECCM_FAULT_ACTION", "stop"}});
+  int status = 0;
+  ASSERT_EQ(::waitpid(first, &status, WUNTRACED), first);
+  ASSERT_TRUE(WIFSTOPPED(status));
+  EXPECT_EQ(Run({"OTHER"}), 75);
+  ::kill(first, SIGCONT);
+  EXPECT_EQ(Wait(first), 0);
+  ExpectAllOnce(50);
+
+  fs::remove(destination_ + ".lock");
+  fs::create_symlink(home_ / "made-by-the-lock", destination_ + ".lock");
+  EXPECT_EQ(Run({"SITE"}), 5);
+  EXPECT_NE(Log().find("it is a link"), std::string::npos);
+  EXPECT_FALSE(fs::exists(home_ / "made-by-the-lock"));
+}
+
+// Lines owed when the destination was changed (after a full disk, say) are delivered to the
+// destination they are owed to, first; until then the status says where they are.
+TEST_P(HostileFilesTest, LinesOwedToAnEarlierDestinationAreDeliveredThere) {
+  InsertCalls(80, 60);
+  WriteProfile("ConnectSQLMode=All Records\r\nDeleteRecs=Y\r\n");
+  ASSERT_EQ(Run({"SITE"}, {{"REMOTECCM_FAULT_POINT", "committed"}}), 128 + SIGKILL);
+  const std::string earlier = destination_;
+  // The earlier destination cannot be written for now: a folder stands in its place.
+  fs::rename(earlier, earlier + ".aside");
+  fs::create_directory(earlier);
+  destination_ = (home_ / "NEW.TXT").string();
+  WriteProfile("ConnectSQLMode=All Records\r\nDeleteRecs=Y\r\n");
+  EXPECT_EQ(Run({"SITE"}), 5);
+  EXPECT_NE(Log().find("This profile owes lines to " + earlier), std::string::npos);
+  EXPECT_NE(Read(home_ / "SITE.status").find("\"owed_at\": \"" + earlier + "\""),
+            std::string::npos);
+  EXPECT_FALSE(fs::exists(destination_) && fs::file_size(destination_) > 0);
+
+  fs::remove(earlier);
+  fs::rename(earlier + ".aside", earlier);
+  EXPECT_EQ(Run({"SITE"}), 0) << Log();
+  const std::string now_there = destination_;
+  destination_ = earlier;
+  ExpectAllOnce(80);
+  EXPECT_EQ(Read(home_ / "SITE.status").find("owed_at"), std::string::npos);
+  EXPECT_EQ(fs::file_size(now_there), 0u);
+}
+
+// With Overwrite, lines appended in full before the stop went with that file: the next run's
+// file does not start with them again.
+TEST_P(HostileFilesTest, OverwriteAfterAStopAtTheAppendDoesNotRepeatTheLines) {
+  InsertCalls(40, 60);
+  WriteProfile("ConnectSQLMode=All Records\r\nDeleteRecs=Y\r\nOverwrite=Y\r\n");
+  ASSERT_EQ(Run({"SITE"}, {{"REMOTECCM_FAULT_POINT", "appended"}}), 128 + SIGKILL);
+  ExpectAllOnce(40);  // the reader takes this file
+  InsertCalls(45, 60, 41);
+  EXPECT_EQ(Run({"SITE"}), 0) << Log();
+  const std::map<std::string, int> collected = CollectedPkids();
+  EXPECT_EQ(collected.size(), 5u);
+  EXPECT_EQ(collected.count("1"), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Drivers, HostileFilesTest, ::testing::Values("sqlite", "postgres"),
+                         [](const auto& param_info) { return param_info.param; });
+
+}  // namespace
+}  // namespace remoteccm
