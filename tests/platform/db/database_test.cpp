@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -517,10 +518,19 @@ TEST_P(DatabaseTest, CancelWhileReadingStopsTheReadWheneverItArrives) {
     query.AddLine(wide);
     query.Open();
     std::thread canceller;
+    std::atomic<bool> sent{false};
     long rows = 0;
     const std::string error = ErrorOf([&] {
       for (; !query.Eof(); query.Next()) {
-        if (++rows == 50) canceller = std::thread([this] { db_.Cancel(); });
+        if (++rows == 50) {
+          canceller = std::thread([&] {
+            db_.Cancel();
+            sent.store(true);
+          });
+        }
+        // The cancel arrives wherever the reading is, but before its end: on a loaded machine
+        // the canceller may otherwise start only once every row was read.
+        while (rows == 2000 && !sent.load()) std::this_thread::yield();
       }
     });
     canceller.join();
