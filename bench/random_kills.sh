@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Runs killed at random moments while another process inserts records, on both drivers, in
 # every retrieval mode that promises exactly once, with deletion on and (where the mode allows
-# it) off, under a busy inserter (a record every 20 ms) and an idle-heavy one (every 2 s, so
+# it) off, under a busy inserter (a record every 10 ms) and an idle-heavy one (every 2 s, so
 # most polls find nothing). After the kills the inserter stops and one last run collects to the
 # end. Each record is then counted: lost (neither in the destination nor, with deletion, in the
 # table), twice (more than once in the destination), or written and left (with deletion: in the
@@ -26,21 +26,30 @@ sql() {  # driver statement
   fi
 }
 
-# Inserts records numbered from 1 until $work/stop appears; 1 in 4 arrives late (its time up to
-# half an hour before now), all others a little before now. The last number goes to $work/last.
-inserter() {  # driver pause
-  local id=0 now end
+# The statements of the inserter, one a line, until $work/stop appears: records numbered from 1,
+# one in four late (its time up to half an hour before now), the others a little before now. The
+# last number goes to $work/last.
+produce() {  # pause
+  local id=0 end
   while [ ! -e "$work/stop" ]; do
     id=$((id + 1))
-    now=$(date +%s)
-    end=$((now - 90))
-    [ $((RANDOM % 4)) -ne 0 ] || end=$((now - 90 - RANDOM % 1800))
-    until sql "$1" "INSERT INTO CallDetailRecord (pkid, dateTimeOrigination, dateTimeDisconnect, callingPartyNumber, duration) VALUES ('$id', $((end - 60)), $end, '2001', 60)" >/dev/null 2>&1; do
-      sleep 0.05
-    done
+    end=$((EPOCHSECONDS - 90))
+    [ $((RANDOM % 4)) -ne 0 ] || end=$((end - RANDOM % 1800))
+    printf "INSERT INTO CallDetailRecord (pkid, dateTimeOrigination, dateTimeDisconnect, callingPartyNumber, duration) VALUES ('%s', %s, %s, '2001', 60);\n" \
+      "$id" $((end - 60)) "$end"
     echo "$id" > "$work/last"
-    sleep "$2"
+    sleep "$1"
   done
+}
+
+# One client of the database takes every statement, each committed on its own (a run that holds
+# the table makes it wait).
+client() {  # driver
+  if [ "$1" = sqlite ]; then
+    sqlite3 -cmd ".timeout 60000" "$work/cdr.db" >/dev/null
+  else
+    psql -X -q -h 127.0.0.1 -p "$port" -U "$role" -d CDR >/dev/null
+  fi
 }
 
 printf '%-8s %-17s %-8s %-5s %5s %7s %6s %6s %6s %6s\n' driver mode deletion load kills records \
@@ -51,7 +60,7 @@ for driver in sqlite postgres; do
       # Without deletion, these modes collect their whole range on every run, by design.
       [ "$deletion" = Y ] || [ "$mode" = "New Records Only" ] || continue
       for load in busy idle; do
-        pause=0.02
+        pause=0.01
         [ "$load" = busy ] || pause=2
         rm -rf "$work/home" "$work/cdr.db" "$work/stop" "$work/last" "$work"/CDR.TXT*
         mkdir -p "$work/home"
@@ -61,7 +70,7 @@ for driver in sqlite postgres; do
         else
           conn=$pg
         fi
-        sql "$driver" "DROP TABLE IF EXISTS CallDetailRecord" >/dev/null
+        sql "$driver" "DROP TABLE IF EXISTS CallDetailRecord" >/dev/null 2>&1
         sql "$driver" "CREATE TABLE CallDetailRecord (pkid VARCHAR(50), dateTimeOrigination INTEGER, dateTimeDisconnect INTEGER, callingPartyNumber VARCHAR(50), duration INTEGER)" >/dev/null
         today=$(date -u -d "$(date -u +%F)" +%s)
         {
@@ -76,7 +85,7 @@ for driver in sqlite postgres; do
         } > "$work/home/SITE.CCM"
         printf '[CCM_FIELDS]\r\nCSV=Y\r\n' > "$work/home/CCM_FIELDS.INF"
         export REMOTECCM_HOME="$work/home" REMOTECCM_REGISTRY="$work/home/install.ini"
-        inserter "$driver" "$pause" & writer=$!
+        produce "$pause" | client "$driver" & writer=$!
         sleep 1
         for ((k = 0; k < kills; k++)); do
           (timeout -s KILL "0.$((RANDOM % 9 + 1))" "$cli" SITE >/dev/null 2>&1 || true) 2>/dev/null

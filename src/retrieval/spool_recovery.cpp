@@ -507,6 +507,15 @@ class Recovery {
     if (!note_.late_memory || !note_.start || !ProfileFileExists(owner_path_)) return true;
     const std::filesystem::path path = LateArrivalPath(owner_path_);
     LateArrivalReading reading = ReadLateArrivals(path, owner_path_.string(), note_.table);
+    if (reading.state == LateArrivalReading::State::kMissing) {
+      // The first pass of the profile was stopped before its memory was written: the memory
+      // starts from the start the profile had, which the owed start is about to replace, so that
+      // the look-back still reaches back to it.
+      const std::string before =
+          ReadProfileValue(owner_path_.string(), kProfileSection, "SQLNewRecDate");
+      reading.memory = FreshLateArrivals(owner_path_.string(), note_.table, ParseDecimal(before));
+      reading.state = LateArrivalReading::State::kRead;
+    }
     if (reading.state != LateArrivalReading::State::kRead) return true;
     std::vector<WrittenRecord> written;
     // An empty pass has nothing to remember; lines without their keys make the memory forget

@@ -213,6 +213,21 @@ TEST_P(ExactlyOnceTest, AKillDuringAnIdlePollKeepsTheMemory) {
   }
 }
 
+// The first run of a profile, stopped once its first (empty) window moved the start on but
+// before its memory existed, left the look-back unable to reach back past the new start.
+TEST_P(ExactlyOnceTest, AFirstRunStoppedBeforeItsMemoryKeepsItsLookBack) {
+  std::ofstream(home_ / "CCM_FIELDS.INF", std::ios::binary) << "[CCM_FIELDS]\r\nCSV=Y\r\n";
+  const std::int64_t later = kFirstDay + 20 * 86400;
+  for (int id = 1; id <= 10; ++id) InsertCallAt(id, later + id * 60);
+  WriteProfile("ConnectSQLMode=New Records Only\r\nSQLNewRecDate=" + std::to_string(kFirstDay) +
+               "\r\nSQLNewRecIncrValue=1\r\nSQLNewRecIncrMode=day(s)\r\nPollAgain=Y\r\n"
+               "LateArrivalMinutes=60\r\n");
+  EXPECT_EQ(Run({"SITE"}, {{"REMOTECCM_FAULT_POINT", "ready-noted"}}), 128 + SIGKILL);
+  InsertCallAt(11, later - 1800);  // late: before the start the stopped run owes
+  ASSERT_EQ(Run({"SITE"}), 0) << Log();
+  ExpectEachOnce(11, false);
+}
+
 // After runs without deletion, the first run with it looked back on "what is still in the table
 // was never collected", and everything was: the last hour was written again.
 TEST_P(ExactlyOnceTest, SwitchingDeletionOnWritesNothingTwice) {
