@@ -2,14 +2,12 @@
 // engine with every log line on standard output, and tells the outcome by the exit status.
 #include <signal.h>
 
-#include <atomic>
 #include <charconv>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <memory>
 #include <string>
-#include <thread>
 
 #include "cli/cli_observer.h"
 #include "cli/commands.h"
@@ -19,42 +17,10 @@
 #include "retrieval/engine.h"
 #include "retrieval/run_report.h"
 #include "startup/command_line.h"
+#include "util/stop_signals.h"
 
 namespace remoteccm {
 namespace {
-
-// SIGINT and SIGTERM are taken by a thread of their own, which asks the engine to abort: the
-// abort cancels database calls, which a signal handler may not do.
-class StopSignalWatcher {
- public:
-  explicit StopSignalWatcher(Engine& engine) : engine_(engine) {
-    sigemptyset(&signals_);
-    sigaddset(&signals_, SIGINT);
-    sigaddset(&signals_, SIGTERM);
-    // Blocked before any thread exists, so that every thread leaves them to the watcher.
-    pthread_sigmask(SIG_BLOCK, &signals_, nullptr);
-    thread_ = std::thread([this] { Watch(); });
-  }
-  ~StopSignalWatcher() {
-    done_.store(true);
-    thread_.join();
-  }
-  StopSignalWatcher(const StopSignalWatcher&) = delete;
-  StopSignalWatcher& operator=(const StopSignalWatcher&) = delete;
-
- private:
-  void Watch() {
-    const timespec poll{0, 100'000'000};
-    while (!done_.load()) {
-      if (sigtimedwait(&signals_, nullptr, &poll) > 0) engine_.RequestAbort();
-    }
-  }
-
-  Engine& engine_;
-  sigset_t signals_;
-  std::atomic<bool> done_{false};
-  std::thread thread_;
-};
 
 // Tests stop a run at a named point of a pass: REMOTECCM_FAULT_POINT names the point,
 // optionally with ":N" for its Nth occurrence; the process kills itself there, as a crash
@@ -161,12 +127,14 @@ int RunProfileCommand(const CliContext& given) {
   }
 
   SurviveLostOutput();
+  // Before the engine starts a thread: the stop signals reach the watcher only.
+  BlockStopSignals();
   CliEngine cli(env);
   Engine& engine = cli.engine;
   engine.set_hooks(FaultPointHooks());
   RunStatus status = RunStatus::kPassFailed;
   {
-    StopSignalWatcher watcher(engine);
+    const StopSignalWatcher watcher([&engine] { engine.RequestAbort(); });
     status = engine.RunProfile(path);
   }
   ReportToMonitoring(engine, RunKind::kRun, env, ctx);
