@@ -55,19 +55,22 @@ EngineHooks FaultPointHooks() {
   return {};
 }
 
-// The companion, looked for once as the program starts; a path that cannot be one is said.
-std::unique_ptr<CompanionLink> FindCompanion() {
-  std::string problem;
-  std::unique_ptr<CompanionLink> link = FindCompanionLink(&problem);
-  if (!problem.empty()) std::fprintf(stderr, "remoteccm-cli: no companion: %s\n", problem.c_str());
-  return link;
-}
-
-// The engine with what the CLI gives it: the log on standard output (and to the companion),
-// the system clock, NetworkManager for dial-up links.
+// The engine with what the CLI gives it: the log on standard output (and to the companion,
+// looked for once as the program starts; why none is used, when it says so, is the first line
+// of the log), the system clock, NetworkManager for dial-up links.
 struct CliEngine {
   explicit CliEngine(const ProfileEnvironment& env)
-      : companion(FindCompanion()), engine(env, observer, clock, dialer, companion.get()) {}
+      : companion(FindCompanionLink(&companion_problem)),
+        engine(env, observer, clock, dialer, companion.get()) {
+    if (!companion_problem.empty()) engine.AddLogLine(companion_problem);
+  }
+  // The end of the run for the companion: it is given a moment for the lines still waiting.
+  void FinishCompanion() {
+    if (const std::string line = FinishCompanionRun(companion.get()); !line.empty()) {
+      observer.LogLine(line);
+    }
+  }
+  std::string companion_problem;
   CliObserver observer;
   SystemClock clock;
   NetworkManagerDialer dialer;
@@ -127,7 +130,7 @@ int RunProfileCommand(const CliContext& given) {
   }
 
   SurviveLostOutput();
-  // Before the engine starts a thread: the stop signals reach the watcher only.
+  // Before the companion link starts its thread: the stop signals reach the watcher only.
   BlockStopSignals();
   CliEngine cli(env);
   Engine& engine = cli.engine;
@@ -138,6 +141,7 @@ int RunProfileCommand(const CliContext& given) {
     status = engine.RunProfile(path);
   }
   ReportToMonitoring(engine, RunKind::kRun, env, ctx);
+  cli.FinishCompanion();
 
   // As the window's closing would, the run makes this the last used profile.
   try {
@@ -164,6 +168,7 @@ int DeleteAllCommand(const CliContext& ctx, const std::string& profile, bool con
   CliEngine cli(env);
   cli.engine.DeleteAllRecords(LoadProfile(path, env));
   ReportToMonitoring(cli.engine, RunKind::kDeleteAll, env, ctx);
+  cli.FinishCompanion();
   if (!OutputWritten()) return kExitIoError;
   // The exit status the status file records: 3 or 4 when the database was never reached.
   return ExitStatusOf(cli.engine.LastRun().status);
