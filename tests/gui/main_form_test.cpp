@@ -43,6 +43,7 @@
 #include "profile/profile_list.h"
 #include "retrieval/status_file.h"
 #include "support/mnemonics.h"
+#include "support/scaled_font.h"
 
 using remoteccm::gui::MessageBox;
 using remoteccm::gui::TMainFrm;
@@ -470,11 +471,7 @@ class GuiTest : public QObject {
     QCOMPARE(remoteccm::gui::ExpandedLeft(1024, 642), 282);
     QCOMPARE(remoteccm::gui::ExpandedLeft(700, 642), 1);
     QCOMPARE(remoteccm::gui::ExpandedLeft(600, 642), 0);
-    const QFont desktop = QApplication::font();
-    const auto restore = qScopeGuard([&] { QApplication::setFont(desktop); });
-    QFont font = desktop;
-    font.setPointSizeF(desktop.pointSizeF() * scale);
-    QApplication::setFont(font);
+    const remoteccm::testing::ScaledAppFont font(scale);
     auto window = Open({"/CONFIG", "NOFILE"});
     const QSize compact = window->size();
     const auto check = [&](const char* state, int designed_width) {

@@ -47,6 +47,7 @@
 #include "profile/profile_file.h"
 #include "support/fake_clock.h"
 #include "support/mnemonics.h"
+#include "support/scaled_font.h"
 
 using remoteccm::gui::FileDialog;
 using remoteccm::gui::MessageBox;
@@ -829,11 +830,7 @@ class OptionsTest : public QObject {
 
   void textsAndKeysFit() {
     QFETCH(double, scale);
-    const QFont desktop = QApplication::font();
-    const auto restore = qScopeGuard([&] { QApplication::setFont(desktop); });
-    QFont font = desktop;
-    font.setPointSizeF(desktop.pointSizeF() * scale);
-    QApplication::setFont(font);
+    const remoteccm::testing::ScaledAppFont font(scale);
     const auto keys_apart = [](QWidget* window, const QString& where) {
       const QStringList collisions = remoteccm::testing::MnemonicCollisions(window);
       QVERIFY2(collisions.isEmpty(),
