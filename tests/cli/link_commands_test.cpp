@@ -1,12 +1,14 @@
 // remoteccm-cli with links: the companion listener fed by a run, --list-links over the
 // stand-in NetworkManager, and a dial-up run where NetworkManager is missing.
 #include <fcntl.h>
+#include <poll.h>
 
 #include <algorithm>
 #include <thread>
 #include <vector>
 
 #include "cli/cli_run_fixture.h"
+#include "companion/socket_companion.h"
 #include "support/fake_nm.h"
 
 namespace remoteccm {
@@ -126,6 +128,25 @@ TEST_P(CliLinksTest, TheCompanionListenerGetsEveryLineItReads) {
     }
     EXPECT_EQ(whole + missed, lines.size());
   }
+}
+
+// A companion socket in a folder others may write could be anyone's: the run leaves it alone
+// and says so once, as the first line of its log.
+TEST_P(CliLinksTest, ASocketOthersCouldHavePutThereIsRefusedAndSaid) {
+  InsertCalls(3, 60);
+  WriteProfile("ConnectSQLMode=All Records\r\n");
+  const fs::path open_folder = home_ / "open";
+  fs::create_directories(open_folder);
+  fs::permissions(open_folder, fs::perms::all);
+  const std::string socket = (open_folder / "companion.sock").string();
+  FileDescriptor listener = ListenOnCompanionSocket(socket);
+  EXPECT_EQ(Run({"SITE"}, {{"REMOTECCM_COMPANION", socket}}), 0) << Errors();
+  const std::string said = "No log line goes to a companion: the folder " + open_folder.string() +
+                           " of the companion socket may be written by other users.\n";
+  EXPECT_EQ(Log().substr(0, said.size()), said);
+  EXPECT_EQ(Log().find(said, 1), std::string::npos);
+  pollfd waiting{listener.Get(), POLLIN, 0};
+  EXPECT_EQ(::poll(&waiting, 1, 0), 0);  // nobody connected
 }
 
 TEST_P(CliLinksTest, ListLinksAndADialWhereNetworkManagerIsMissing) {
