@@ -1,12 +1,14 @@
-// remoteccm-screenshots OUTDIR [PROFILE]: takes pictures of the desktop program's windows
-// (compact and expanded, idle and during a run, the pop-up menu, the about box, every page of
-// the properties dialog and the connection-string builder) into PNG files,
-// on whatever display Qt is given (Xvfb or the offscreen platform). The profile (default DEMO)
-// must exist in the program home and pause between passes.
+// remoteccm-screenshots OUTDIR [PROFILE [FONT-SCALE]]: takes pictures of the desktop program's
+// windows (compact and expanded, idle and during a run, the pop-up menu, the about box, every page
+// of the properties dialog and the connection-string builder) into PNG files, on whatever display
+// Qt is given (Xvfb or the offscreen platform). The profile (default DEMO) must exist in the
+// program home and pause between passes; FONT-SCALE (default 1) enlarges the desktop's font, to see
+// that the windows grow with it.
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
+#include <QFont>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -132,11 +134,15 @@ bool PropertiesPictures(remoteccm::gui::TMainFrm& window, const QDir& out) {
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
-  QApplication::setApplicationDisplayName(QStringLiteral("Remote Access for CCM"));
   QApplication::setWindowIcon(remoteccm::gui::AppIcon());
   if (argc < 2) {
-    std::fputs("usage: remoteccm-screenshots OUTDIR [PROFILE]\n", stderr);
+    std::fputs("usage: remoteccm-screenshots OUTDIR [PROFILE [FONT-SCALE]]\n", stderr);
     return 64;
+  }
+  if (argc > 3) {
+    QFont font = QApplication::font();
+    font.setPointSizeF(font.pointSizeF() * QString::fromLocal8Bit(argv[3]).toDouble());
+    QApplication::setFont(font);
   }
   const QDir out(QString::fromLocal8Bit(argv[1]));
   const std::string profile = argc > 2 ? argv[2] : "DEMO";

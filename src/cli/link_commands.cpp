@@ -17,6 +17,7 @@
 #include "cli/commands.h"
 #include "companion/socket_companion.h"
 #include "platform/dialup/nm_dialer.h"
+#include "util/stop_signals.h"
 
 namespace remoteccm {
 
@@ -40,13 +41,9 @@ int CompanionListenCommand(const std::string& given_path) {
         stderr);
     return kExitUsage;
   }
-  // SIGINT and SIGTERM end the listening through the poll below, so the socket is removed.
-  sigset_t stops;
-  sigemptyset(&stops);
-  sigaddset(&stops, SIGINT);
-  sigaddset(&stops, SIGTERM);
-  sigaddset(&stops, SIGHUP);
-  pthread_sigmask(SIG_BLOCK, &stops, nullptr);
+  // The stop signals end the listening through the poll below, so the socket is removed.
+  const sigset_t stops = StopSignals();
+  BlockStopSignals();
   ::signal(SIGPIPE, SIG_IGN);  // an output that went away ends the listener with status 74
   FileDescriptor signals(::signalfd(-1, &stops, SFD_CLOEXEC));
 

@@ -68,9 +68,9 @@ constexpr std::string_view kHelpText =
     "Exit status: 0 success (a run: the database was reached and every pass succeeded),\n"
     "2 no such profile file, 3 unusable connection settings, 4 dial-up or database\n"
     "connection failed, 5 a pass failed or a file could not be written, 6 aborted by\n"
-    "SIGINT or SIGTERM, 64 wrong usage, 74 standard output could not be written, 75 another\n"
-    "run holds the destination (nothing was touched; try again later); --status: 1 a\n"
-    "profile needs attention.\n";
+    "SIGINT, SIGTERM or SIGHUP, 64 wrong usage, 74 standard output could not be written,\n"
+    "75 another run holds the destination (nothing was touched; try again later);\n"
+    "--status: 1 a profile needs attention.\n";
 
 int UsageError(std::string_view message) {
   std::fprintf(stderr, "remoteccm-cli: %.*s\n%.*s", static_cast<int>(message.size()),

@@ -2,14 +2,12 @@
 // engine with every log line on standard output, and tells the outcome by the exit status.
 #include <signal.h>
 
-#include <atomic>
 #include <charconv>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <memory>
 #include <string>
-#include <thread>
 
 #include "cli/cli_observer.h"
 #include "cli/commands.h"
@@ -19,42 +17,10 @@
 #include "retrieval/engine.h"
 #include "retrieval/run_report.h"
 #include "startup/command_line.h"
+#include "util/stop_signals.h"
 
 namespace remoteccm {
 namespace {
-
-// SIGINT and SIGTERM are taken by a thread of their own, which asks the engine to abort: the
-// abort cancels database calls, which a signal handler may not do.
-class StopSignalWatcher {
- public:
-  explicit StopSignalWatcher(Engine& engine) : engine_(engine) {
-    sigemptyset(&signals_);
-    sigaddset(&signals_, SIGINT);
-    sigaddset(&signals_, SIGTERM);
-    // Blocked before any thread exists, so that every thread leaves them to the watcher.
-    pthread_sigmask(SIG_BLOCK, &signals_, nullptr);
-    thread_ = std::thread([this] { Watch(); });
-  }
-  ~StopSignalWatcher() {
-    done_.store(true);
-    thread_.join();
-  }
-  StopSignalWatcher(const StopSignalWatcher&) = delete;
-  StopSignalWatcher& operator=(const StopSignalWatcher&) = delete;
-
- private:
-  void Watch() {
-    const timespec poll{0, 100'000'000};
-    while (!done_.load()) {
-      if (sigtimedwait(&signals_, nullptr, &poll) > 0) engine_.RequestAbort();
-    }
-  }
-
-  Engine& engine_;
-  sigset_t signals_;
-  std::atomic<bool> done_{false};
-  std::thread thread_;
-};
 
 // Tests stop a run at a named point of a pass: REMOTECCM_FAULT_POINT names the point,
 // optionally with ":N" for its Nth occurrence; the process kills itself there, as a crash
@@ -90,19 +56,22 @@ EngineHooks FaultPointHooks() {
   return {};
 }
 
-// The companion, looked for once as the program starts; a path that cannot be one is said.
-std::unique_ptr<CompanionLink> FindCompanion() {
-  std::string problem;
-  std::unique_ptr<CompanionLink> link = FindCompanionLink(&problem);
-  if (!problem.empty()) std::fprintf(stderr, "remoteccm-cli: no companion: %s\n", problem.c_str());
-  return link;
-}
-
-// The engine with what the CLI gives it: the log on standard output (and to the companion),
-// the system clock, NetworkManager for dial-up links.
+// The engine with what the CLI gives it: the log on standard output (and to the companion,
+// looked for once as the program starts; why none is used, when it says so, is the first line
+// of the log), the system clock, NetworkManager for dial-up links.
 struct CliEngine {
   explicit CliEngine(const ProfileEnvironment& env)
-      : companion(FindCompanion()), engine(env, observer, clock, dialer, companion.get()) {}
+      : companion(FindCompanionLink(&companion_problem)),
+        engine(env, observer, clock, dialer, companion.get()) {
+    if (!companion_problem.empty()) engine.AddLogLine(companion_problem);
+  }
+  // The end of the run for the companion: it is given a moment for the lines still waiting.
+  void FinishCompanion() {
+    if (const std::string line = FinishCompanionRun(companion.get()); !line.empty()) {
+      observer.LogLine(line);
+    }
+  }
+  std::string companion_problem;
   CliObserver observer;
   SystemClock clock;
   NetworkManagerDialer dialer;
@@ -162,15 +131,18 @@ int RunProfileCommand(const CliContext& given) {
   }
 
   SurviveLostOutput();
+  // Before the companion link starts its thread: the stop signals reach the watcher only.
+  BlockStopSignals();
   CliEngine cli(env);
   Engine& engine = cli.engine;
   engine.set_hooks(FaultPointHooks());
   RunStatus status = RunStatus::kPassFailed;
   {
-    StopSignalWatcher watcher(engine);
+    const StopSignalWatcher watcher([&engine] { engine.RequestAbort(); });
     status = engine.RunProfile(path);
   }
   ReportToMonitoring(engine, RunKind::kRun, env, ctx);
+  cli.FinishCompanion();
 
   // As the window's closing would, the run makes this the last used profile.
   try {
@@ -197,6 +169,7 @@ int DeleteAllCommand(const CliContext& ctx, const std::string& profile, bool con
   CliEngine cli(env);
   cli.engine.DeleteAllRecords(LoadProfile(path, env));
   ReportToMonitoring(cli.engine, RunKind::kDeleteAll, env, ctx);
+  cli.FinishCompanion();
   if (!OutputWritten()) return kExitIoError;
   // The exit status the status file records: 3 or 4 when the database was never reached.
   return ExitStatusOf(cli.engine.LastRun().status);

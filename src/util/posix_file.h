@@ -120,9 +120,10 @@ class FolderLock {
 // The system drops the lock when its holder dies, so a killed run leaves no stale lock.
 class LockFile {
  public:
-  // Takes the lock without waiting: nullopt when another holder has it. Throws FileError
-  // when the lock file cannot be created or opened, or is a link (whose target the lock would
-  // create, wherever it points).
+  // Takes the lock without waiting: nullopt when another holder has it. path is the lock file
+  // beside the file it guards (that file's path + ".lock"). Throws FileError, naming the
+  // guarded file, when the lock file cannot be created or opened, or is a link (whose target
+  // the lock would create, wherever it points).
   static std::optional<LockFile> TryTake(const std::filesystem::path& path);
   LockFile(LockFile&&) = default;
   LockFile& operator=(LockFile&&) = default;

@@ -1,8 +1,14 @@
 // remoteccm-cli with links: the companion listener fed by a run, --list-links over the
 // stand-in NetworkManager, and a dial-up run where NetworkManager is missing.
 #include <fcntl.h>
+#include <poll.h>
+
+#include <algorithm>
+#include <thread>
+#include <vector>
 
 #include "cli/cli_run_fixture.h"
+#include "companion/socket_companion.h"
 #include "support/fake_nm.h"
 
 namespace remoteccm {
@@ -21,43 +27,126 @@ std::string WithoutEmptyLines(const std::string& text) {
   return kept;
 }
 
-TEST_P(CliLinksTest, TheCompanionListenerPrintsEveryLineOfARun) {
-  // Few enough lines that the socket holds them all while nobody reads: the collector drops
-  // the lines a companion has no room for.
-  InsertCalls(40, 60);
+// The listener as the companion of a run of 20,000 records (more than a socket holds): one
+// that reads as fast as it can gets every line; one that reads slowly or not at all never slows
+// the run, gets whole lines in order, and the run's log says how many it missed.
+TEST_P(CliLinksTest, TheCompanionListenerGetsEveryLineItReads) {
+  constexpr int kCalls = 20000;
+  InsertCalls(kCalls, 6);
   WriteProfile("ConnectSQLMode=All Records\r\nDeleteRecs=N\r\n");
   const std::string socket = (home_ / "run" / "companion.sock").string();
-  const std::string printed = (home_ / "companion.out").string();
-  int ready[2];
-  ASSERT_EQ(::pipe(ready), 0);
-  const pid_t listener = ::fork();
-  if (listener == 0) {
+  enum class Reading { kFullSpeed, kSlowly, kNot };
+  for (const Reading reading : {Reading::kFullSpeed, Reading::kSlowly, Reading::kNot}) {
+    SCOPED_TRACE(static_cast<int>(reading));
+    fs::remove(home_ / "run.log");
+    fs::remove(destination_);
+    // Its output goes to a file, or to a pipe that this test empties a few bytes at a time.
+    const std::string printed = (home_ / "companion.out").string();
+    int out[2] = {-1, -1};
+    if (reading == Reading::kSlowly) {
+      ASSERT_EQ(::pipe(out), 0);
+    } else {
+      out[1] = ::open(printed.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    }
+    int ready[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    const pid_t listener = ::fork();
+    if (listener == 0) {
+      ::dup2(ready[1], STDERR_FILENO);
+      ::dup2(out[1], STDOUT_FILENO);
+      ::execl(REMOTECCM_CLI_PATH, REMOTECCM_CLI_PATH, "--companion-listen", socket.c_str(),
+              nullptr);
+      ::_exit(127);
+    }
+    ::close(ready[1]);
+    ::close(out[1]);
+    std::string got;
+    std::thread slow_reader;
+    if (reading == Reading::kSlowly) {
+      slow_reader = std::thread([&got, fd = out[0]] {
+        char buffer[64];
+        ssize_t n;
+        while ((n = ::read(fd, buffer, sizeof buffer)) > 0) got.append(buffer, std::size_t(n));
+        ::close(fd);
+      });
+    }
+    // The listener says where it listens once its socket is there.
+    std::string said;
+    char c;
+    while (said.find('\n') == std::string::npos && ::read(ready[0], &c, 1) == 1) said += c;
     ::close(ready[0]);
-    ::dup2(ready[1], STDERR_FILENO);
-    ::dup2(::open(printed.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), STDOUT_FILENO);
-    ::execl(REMOTECCM_CLI_PATH, REMOTECCM_CLI_PATH, "--companion-listen", socket.c_str(), nullptr);
-    ::_exit(127);
-  }
-  ::close(ready[1]);
-  // The listener says where it listens once its socket is there.
-  std::string said;
-  char c;
-  while (said.find('\n') == std::string::npos && ::read(ready[0], &c, 1) == 1) said += c;
-  ::close(ready[0]);
-  ASSERT_EQ(said, "remoteccm-cli: listening at " + socket + " (Ctrl-C ends)\n");
+    ASSERT_EQ(said, "remoteccm-cli: listening at " + socket + " (Ctrl-C ends)\n");
+    if (reading == Reading::kNot) ::kill(listener, SIGSTOP);
 
-  // The listener is held still through the run and told to stop before it resumes: the
-  // lines of a collector it has not even accepted yet are printed before it ends.
-  ::kill(listener, SIGSTOP);
-  EXPECT_EQ(Run({"SITE"}, {{"REMOTECCM_COMPANION", socket}}), 0);
-  ::kill(listener, SIGTERM);
-  ::kill(listener, SIGCONT);
-  EXPECT_EQ(Wait(listener), 0);
-  std::ifstream in(printed, std::ios::binary);
-  const std::string got((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  EXPECT_GT(got.size(), 40u * 20);
-  EXPECT_EQ(got, WithoutEmptyLines(Log()));
-  EXPECT_FALSE(fs::exists(socket));
+    EXPECT_EQ(Run({"SITE"}, {{"REMOTECCM_COMPANION", socket}}), 0) << Errors();
+    EXPECT_EQ(CollectedPkids().size(), std::size_t{kCalls});
+    // Told to stop before it resumes: what the collector sent is printed before it ends.
+    ::kill(listener, SIGTERM);
+    ::kill(listener, SIGCONT);
+    EXPECT_EQ(Wait(listener), 0);
+    if (slow_reader.joinable()) slow_reader.join();
+    if (reading != Reading::kSlowly) {
+      std::ifstream in(printed, std::ios::binary);
+      got.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    EXPECT_FALSE(fs::exists(socket));
+
+    std::string log = WithoutEmptyLines(Log());
+    std::uint64_t missed = 0;
+    const std::string said_missed = "The companion missed ";
+    if (const std::size_t at = log.find(said_missed); at != std::string::npos) {
+      missed = std::stoull(log.substr(at + said_missed.size()));
+      log.erase(at, log.find('\n', at) + 1 - at);  // the one line never sent
+    }
+    if (reading == Reading::kFullSpeed) {
+      EXPECT_EQ(missed, 0u);
+      EXPECT_EQ(got, log);
+      continue;
+    }
+    if (reading == Reading::kNot) {
+      EXPECT_GT(missed, 0u);
+    }
+    // Whole lines of the log in its order; a last line cut by the run's end counts as missed.
+    std::vector<std::string> lines;
+    for (std::size_t at = 0; at < log.size(); at = log.find('\n', at) + 1) {
+      lines.push_back(log.substr(at, log.find('\n', at) - at));
+    }
+    std::size_t next = 0;
+    std::size_t whole = 0;
+    for (std::size_t at = 0; at < got.size();) {
+      const std::size_t end = got.find('\n', at);
+      const std::string line = got.substr(at, end == std::string::npos ? end : end - at);
+      while (next < lines.size() &&
+             (end == std::string::npos ? lines[next].rfind(line, 0) != 0 : lines[next] != line)) {
+        ++next;
+      }
+      ASSERT_LT(next, lines.size()) << "not a line of the log, or out of its order: " << line;
+      ++next;
+      if (end == std::string::npos) break;
+      ++whole;
+      at = end + 1;
+    }
+    EXPECT_EQ(whole + missed, lines.size());
+  }
+}
+
+// A companion socket in a folder others may write could be anyone's: the run leaves it alone
+// and says so once, as the first line of its log.
+TEST_P(CliLinksTest, ASocketOthersCouldHavePutThereIsRefusedAndSaid) {
+  InsertCalls(3, 60);
+  WriteProfile("ConnectSQLMode=All Records\r\n");
+  const fs::path open_folder = home_ / "open";
+  fs::create_directories(open_folder);
+  fs::permissions(open_folder, fs::perms::all);
+  const std::string socket = (open_folder / "companion.sock").string();
+  FileDescriptor listener = ListenOnCompanionSocket(socket);
+  EXPECT_EQ(Run({"SITE"}, {{"REMOTECCM_COMPANION", socket}}), 0) << Errors();
+  const std::string said = "No log line goes to a companion: the folder " + open_folder.string() +
+                           " of the companion socket may be written by other users.\n";
+  EXPECT_EQ(Log().substr(0, said.size()), said);
+  EXPECT_EQ(Log().find(said, 1), std::string::npos);
+  pollfd waiting{listener.Get(), POLLIN, 0};
+  EXPECT_EQ(::poll(&waiting, 1, 0), 0);  // nobody connected
 }
 
 TEST_P(CliLinksTest, ListLinksAndADialWhereNetworkManagerIsMissing) {

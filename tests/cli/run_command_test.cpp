@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -18,6 +19,7 @@
 #include <vector>
 
 #include "cli_run_fixture.h"
+#include "retrieval/status_file.h"
 #include "support/run_cli.h"
 #include "support/unprivileged.h"
 
@@ -70,20 +72,32 @@ TEST_P(CliRunTest, ARunMasksThePasswordOfTheConnectionString) {
   EXPECT_EQ(log.find(password), std::string::npos) << log;
 }
 
-TEST_P(CliRunTest, SigtermAbortsWithItsOwnStatus) {
+// Each stop signal ends the run as an abort: exit status 6, the status file written.
+TEST_P(CliRunTest, AStopSignalAbortsWithItsOwnStatus) {
   InsertCalls(50, 60);
   // By SQL Query with polling on and no deletion runs until it is stopped.
   WriteProfile("ConnectSQLMode=By SQL Query\r\nConnectSQL0=SELECT * FROM " + table_ +
                "\r\nConnectSQL1=<end>\r\nPollAgain=Y\r\nWaitBeforePollingAgain=1\r\n");
-  const pid_t pid = Start({"SITE"});
-  // The signal comes once the run is collecting (it has read records), not at a guessed moment.
-  int status = 0;
-  while (Log().find("Retrieved: ") == std::string::npos) {
-    ASSERT_EQ(::waitpid(pid, &status, WNOHANG), 0) << "the run ended first:\n" << Log() << Errors();
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
+    SCOPED_TRACE(::strsignal(signal));
+    fs::remove(home_ / "run.log");
+    fs::remove(home_ / "SITE.status");
+    const pid_t pid = Start({"SITE"});
+    // The signal comes once the run is collecting (it has read records), not at a guessed
+    // moment.
+    int status = 0;
+    while (Log().find("Retrieved: ") == std::string::npos) {
+      ASSERT_EQ(::waitpid(pid, &status, WNOHANG), 0) << "the run ended first:\n"
+                                                     << Log() << Errors();
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    ::kill(pid, signal);
+    EXPECT_EQ(Wait(pid), 6) << Log() << Errors();
+    const StatusFileRead read = ReadStatusFile(home_ / "SITE.status");
+    ASSERT_TRUE(read.record.has_value()) << read.error;
+    EXPECT_EQ(read.record->run.status, RunStatus::kAborted);
+    EXPECT_EQ(read.record->exit_status, 6);
   }
-  ::kill(pid, SIGTERM);
-  EXPECT_EQ(Wait(pid), 6) << Log() << Errors();
 }
 
 // Standard output closed at the start (as some schedulers do: the database connection must not

@@ -1,105 +1,149 @@
-// The companion link over a Unix socket: what reaches a companion, and what a companion that
-// does not read, goes away or cannot be reached does to the sender.
+// The companion link over a Unix socket: what reaches a companion that reads, reads slowly or
+// not at all, or goes away; which sockets the link refuses; the listener's socket.
 #include "companion/socket_companion.h"
 
 #include <gtest/gtest.h>
-#include <pwd.h>
-#include <stdlib.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
+#include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <vector>
+
+#include "support/unprivileged.h"
 
 namespace remoteccm::testing {
 namespace {
 
+namespace fs = std::filesystem;
+
 class SocketCompanionTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = std::filesystem::temp_directory_path() /
+    dir_ = fs::temp_directory_path() /
            ("rccm-comp-" + std::to_string(::getpid()) + "-" +
             ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    std::filesystem::remove_all(dir_);
-    std::filesystem::create_directories(dir_);
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
     path_ = (dir_ / "companion.sock").string();
   }
-  void TearDown() override { std::filesystem::remove_all(dir_); }
+  void TearDown() override { fs::remove_all(dir_); }
 
-  // Everything the companion's end has received so far.
-  static std::string Received(int fd) {
+  // A link to a listener at path_, and the companion's end of it.
+  void Link(std::size_t queue_bytes = SocketCompanionLink::kQueueBytes) {
+    listener_ = ListenOnCompanionSocket(path_);
+    link_ = SocketCompanionLink::Connect(path_, nullptr, queue_bytes);
+    ASSERT_NE(link_, nullptr);
+    companion_ = FileDescriptor(::accept(listener_.Get(), nullptr, nullptr));
+  }
+
+  // What the companion's end holds now, without waiting.
+  std::string Received() {
     std::string text;
     char buffer[65536];
     ssize_t got;
-    while ((got = ::recv(fd, buffer, sizeof buffer, MSG_DONTWAIT)) > 0)
+    while ((got = ::recv(companion_.Get(), buffer, sizeof buffer, MSG_DONTWAIT)) > 0)
+      text.append(buffer, static_cast<std::size_t>(got));
+    return text;
+  }
+  // Everything the companion gets until the link closes.
+  std::string ReceivedToTheEnd(std::string text) {
+    char buffer[65536];
+    ssize_t got;
+    while ((got = ::recv(companion_.Get(), buffer, sizeof buffer, 0)) > 0)
       text.append(buffer, static_cast<std::size_t>(got));
     return text;
   }
 
-  std::filesystem::path dir_;
+  fs::path dir_;
   std::string path_;
+  FileDescriptor listener_;
+  std::unique_ptr<SocketCompanionLink> link_;
+  FileDescriptor companion_;
 };
 
-TEST_F(SocketCompanionTest, LinesArriveInOrderByteForByte) {
-  FileDescriptor listener = ListenOnCompanionSocket(path_);
-  auto link = SocketCompanionLink::Connect(path_, nullptr);
-  ASSERT_NE(link, nullptr);
-  FileDescriptor companion(::accept(listener.Get(), nullptr, nullptr));
-  const std::string lines[] = {"Connect using Office\n", "\r\nConnection Information:\n",
-                               std::string("a\0b\xff\n", 5), "last\n"};
-  std::string expected;
-  for (const std::string& line : lines) {
-    link->Send(line);
-    expected += line;
-  }
-  EXPECT_EQ(Received(companion.Get()), expected);
-  EXPECT_EQ(link->LostLines(), 0u);
+std::string Line(int n) {
+  return "line " + std::to_string(n) + " " + std::string(90 + static_cast<std::size_t>(n % 7), 'x');
 }
 
-// The run never waits: lines the companion has no room for are lost whole, the rest arrive
-// whole and in order.
-TEST_F(SocketCompanionTest, ACompanionThatNeverReadsLosesWholeLinesOnly) {
-  FileDescriptor listener = ListenOnCompanionSocket(path_);
-  auto link = SocketCompanionLink::Connect(path_, nullptr);
-  ASSERT_NE(link, nullptr);
-  FileDescriptor companion(::accept(listener.Get(), nullptr, nullptr));
-  constexpr int kLines = 200000;
-  for (int i = 0; i < kLines; ++i) {
-    link->Send("line " + std::to_string(i) + " " +
-               std::string(90 + static_cast<std::size_t>(i % 7), 'x') + "\n");
+TEST_F(SocketCompanionTest, LinesArriveInOrderByteForByte) {
+  Link();
+  const std::string lines[] = {"Connect using Office\n", "\r\nConnection Information:\n",
+                               std::string("a\0b\xff\n", 5), "last\n"};
+  // Two runs, each waited for at its end.
+  for (int run = 0; run < 2; ++run) {
+    std::string expected;
+    for (const std::string& line : lines) {
+      link_->Send(line);
+      expected += line;
+    }
+    EXPECT_EQ(link_->FinishRun(kCompanionFlushLimit), 0u);
+    EXPECT_EQ(Received(), expected);
   }
-  EXPECT_GT(link->LostLines(), 0u);
-  EXPECT_TRUE(link->Open());
+}
 
-  const std::string text = Received(companion.Get());
-  int previous = -1;
-  std::size_t at = 0;
-  std::size_t count = 0;
-  while (at < text.size()) {
-    const std::size_t end = text.find('\n', at);
-    if (end == std::string::npos) break;  // the rest of a line cut short is still owed
-    const std::string line = text.substr(at, end - at);
-    const int n = std::stoi(line.substr(5));
-    ASSERT_GT(n, previous);
-    ASSERT_EQ(line, "line " + std::to_string(n) + " " +
-                        std::string(90 + static_cast<std::size_t>(n % 7), 'x'));
-    previous = n;
-    ++count;
-    at = end + 1;
+// However the companion reads, the run never waits for it: what it gets are whole lines in
+// order, and what it misses is counted exactly at the end of the run.
+TEST_F(SocketCompanionTest, ACompanionThatReadsSlowlyOrNotAtAllMissesWholeLinesCounted) {
+  struct Case {
+    const char* name;
+    int read_every;  // lines sent between two reads of 1 KiB by the companion; 0: never reads
+  };
+  for (const Case c : {Case{"never reads", 0}, Case{"reads slowly", 50}}) {
+    SCOPED_TRACE(c.name);
+    Link(64 * 1024);
+    constexpr int kLines = 100000;
+    std::string text;
+    for (int i = 0; i < kLines; ++i) {
+      link_->Send(Line(i) + "\n");
+      if (c.read_every > 0 && i % c.read_every == 0) {
+        char buffer[1024];
+        const ssize_t got = ::recv(companion_.Get(), buffer, sizeof buffer, MSG_DONTWAIT);
+        if (got > 0) text.append(buffer, static_cast<std::size_t>(got));
+      }
+    }
+    // Not a moment more for one that never reads: the count must not depend on it. Then the
+    // program ends.
+    const std::uint64_t missed = link_->FinishRun(std::chrono::milliseconds(0));
+    EXPECT_GT(missed, 0u);
+    EXPECT_TRUE(link_->Open());
+    link_.reset();
+    text = ReceivedToTheEnd(text);
+    int previous = -1;
+    std::size_t count = 0;
+    for (std::size_t at = 0; at < text.size();) {
+      const std::size_t end = text.find('\n', at);
+      if (end == std::string::npos) {
+        // A line the end of the program cut short, counted as missed.
+        const std::string cut = text.substr(at);
+        EXPECT_TRUE(cut.rfind("line ", 0) == 0 || std::string("line ").rfind(cut, 0) == 0);
+        break;
+      }
+      const std::string line = text.substr(at, end - at);
+      const int n = std::stoi(line.substr(5));
+      ASSERT_GT(n, previous);
+      ASSERT_EQ(line, Line(n));
+      previous = n;
+      ++count;
+      at = end + 1;
+    }
+    EXPECT_EQ(count + missed, std::size_t{kLines});
+    fs::remove(path_);
   }
-  EXPECT_EQ(count + link->LostLines() + (at < text.size() ? 1 : 0), std::size_t{kLines});
 }
 
 TEST_F(SocketCompanionTest, ACompanionThatGoesAwayIsDroppedSilently) {
-  FileDescriptor listener = ListenOnCompanionSocket(path_);
-  auto link = SocketCompanionLink::Connect(path_, nullptr);
-  ASSERT_NE(link, nullptr);
-  { FileDescriptor companion(::accept(listener.Get(), nullptr, nullptr)); }
-  for (int i = 0; i < 3 && link->Open(); ++i) link->Send("after the companion closed\n");
-  EXPECT_FALSE(link->Open());  // no SIGPIPE either: the test is still running
-  link->Send("and later\n");
+  Link();
+  companion_ = FileDescriptor();
+  link_->Send("after the companion closed\n");
+  EXPECT_EQ(link_->FinishRun(kCompanionFlushLimit), 0u);  // nobody is left to miss them
+  EXPECT_FALSE(link_->Open());  // no SIGPIPE either: the test is still running
+  link_->Send("and later\n");
 }
 
 // Found once at start-up: nothing listening is no companion and no complaint; a path that can
@@ -111,14 +155,14 @@ TEST_F(SocketCompanionTest, StartUpFindsTheCompanionOrSaysWhyItCannot) {
   { FileDescriptor gone = ListenOnCompanionSocket(stale); }
   struct Case {
     std::string path;
-    bool found;
     std::string problem;
   };
   const Case cases[] = {
-      {path_, false, ""},
-      {stale, false, ""},
-      {(dir_ / "regular").string(), false, "is not a socket"},
-      {long_path, false, "is longer than a socket path may be (107 bytes)"},
+      {path_, ""},
+      {stale, ""},
+      {(dir_ / "regular").string(),
+       "No log line goes to a companion: " + (dir_ / "regular").string() + " is not a socket."},
+      {long_path, "is longer than a socket path may be (107 bytes)."},
   };
   ::unsetenv("REMOTECCM_COMPANION");
   ::setenv("XDG_RUNTIME_DIR", dir_.c_str(), 1);
@@ -127,7 +171,7 @@ TEST_F(SocketCompanionTest, StartUpFindsTheCompanionOrSaysWhyItCannot) {
     SCOPED_TRACE(c.path);
     ::setenv("REMOTECCM_COMPANION", c.path.c_str(), 1);
     std::string problem = "?";
-    EXPECT_EQ(FindCompanionLink(&problem) != nullptr, c.found);
+    EXPECT_EQ(FindCompanionLink(&problem), nullptr);
     EXPECT_NE(problem.find(c.problem), std::string::npos) << problem;
     EXPECT_EQ(problem.empty(), c.problem.empty()) << problem;
   }
@@ -135,59 +179,100 @@ TEST_F(SocketCompanionTest, StartUpFindsTheCompanionOrSaysWhyItCannot) {
   // start is, at the default place when nothing is set.
   ::unsetenv("REMOTECCM_COMPANION");
   FileDescriptor listener = ListenOnCompanionSocket(CompanionSocketPath());
-  EXPECT_EQ(std::filesystem::status(dir_ / "velmor").permissions() & std::filesystem::perms::all,
-            std::filesystem::perms::owner_all);
+  EXPECT_EQ(fs::status(dir_ / "velmor").permissions() & fs::perms::all, fs::perms::owner_all);
   EXPECT_NE(FindCompanionLink(), nullptr);
   ::unsetenv("XDG_RUNTIME_DIR");
   EXPECT_EQ(CompanionSocketPath(), "");
   EXPECT_EQ(FindCompanionLink(), nullptr);
 }
 
-TEST_F(SocketCompanionTest, TheListenerRefusesWhatItMustNotReplace) {
+// Every log line is a billing line: the link connects only to a socket of the user running it
+// (or root) in a folder nobody else may write. Tried as an unprivileged user, whose own and
+// root's sockets count, and whose neighbours' do not.
+TEST_F(SocketCompanionTest, OnlyASocketOfThisUserOrRootInTheirOwnFolderIsUsed) {
+  const uid_t user = UnprivilegedUid();
+  fs::permissions(dir_, fs::perms::owner_all | fs::perms::group_exec | fs::perms::others_exec);
+  struct Case {
+    const char* name;
+    uid_t folder_owner;
+    fs::perms folder_mode;
+    uid_t socket_owner;
+    std::string problem;  // "" : used
+  };
+  std::vector<Case> cases = {
+      {"own socket, own folder", user, fs::perms::owner_all, user, ""},
+      {"own socket, a folder others may write", user, fs::perms::all, user,
+       "of the companion socket may be written by other users"},
+  };
+  if (::geteuid() == 0) {
+    // Only root can make a socket of another user for the test.
+    const auto world = fs::perms::owner_all | fs::perms::group_exec | fs::perms::others_exec;
+    cases.push_back({"root's socket in root's folder", 0, world, 0, ""});
+    cases.push_back({"another user's socket", user, fs::perms::owner_all, 12345,
+                     "belongs to another user (uid 12345)"});
+    cases.push_back({"own socket in another user's folder", 12345, world, user,
+                     "of the companion socket belongs to another user (uid 12345)"});
+  }
+  for (std::size_t i = 0; i < cases.size(); ++i) {
+    const Case& c = cases[i];
+    SCOPED_TRACE(c.name);
+    const fs::path folder = dir_ / std::to_string(i);
+    fs::create_directories(folder);
+    const std::string socket = (folder / "companion.sock").string();
+    FileDescriptor listener = ListenOnCompanionSocket(socket);
+    if (::geteuid() == 0) {
+      ASSERT_EQ(::chown(socket.c_str(), c.socket_owner, c.socket_owner), 0);
+      ASSERT_EQ(::chown(folder.c_str(), c.folder_owner, c.folder_owner), 0);
+    }
+    ASSERT_EQ(::chmod(socket.c_str(), 0666), 0);  // left open to all: only the check refuses it
+    fs::permissions(folder, c.folder_mode);
+    AsUnprivilegedUser([&] {
+      std::string problem = "?";
+      const auto link = SocketCompanionLink::Connect(socket, &problem);
+      EXPECT_EQ(link != nullptr, c.problem.empty()) << problem;
+      EXPECT_NE(problem.find(c.problem), std::string::npos) << problem;
+    });
+  }
+}
+
+// The listener makes its socket for its user alone whatever the umask, and never takes the
+// place of what it must not replace.
+TEST_F(SocketCompanionTest, TheListenersSocketIsItsUsersAlone) {
   std::ofstream(dir_ / "regular") << "keep me";
   EXPECT_THROW(ListenOnCompanionSocket((dir_ / "regular").string()), FileError);
   EXPECT_EQ(std::ifstream(dir_ / "regular").get(), 'k');
+  const mode_t umask_before = ::umask(0);
   FileDescriptor first = ListenOnCompanionSocket(path_);
+  ::umask(umask_before);
+  struct stat info {};
+  ASSERT_EQ(::stat(path_.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 07777, 0600u);
   EXPECT_THROW(ListenOnCompanionSocket(path_), FileError);
 
-  // A folder the user may not write: tried by an unprivileged child, as root may write anywhere.
-  const std::filesystem::path locked = dir_ / "locked";
-  std::filesystem::create_directories(locked);
-  std::filesystem::permissions(locked, std::filesystem::perms::owner_all |
-                                           std::filesystem::perms::group_exec |
-                                           std::filesystem::perms::others_exec);
-  std::filesystem::permissions(dir_, std::filesystem::perms::others_exec,
-                               std::filesystem::perm_options::add);
-  const passwd* nobody = ::getpwnam("nobody");
-  ASSERT_NE(nobody, nullptr);
-  int out[2];
-  ASSERT_EQ(::pipe(out), 0);
-  const pid_t child = ::fork();
-  if (child == 0) {
-    ::close(out[0]);
-    if (::getuid() == 0 && (::setgid(nobody->pw_gid) != 0 || ::setuid(nobody->pw_uid) != 0)) {
-      ::_exit(2);
-    }
+  // A folder the user may not write, and the listener's socket from another user's side.
+  const fs::path locked = dir_ / "locked";
+  fs::create_directories(locked);
+  fs::permissions(locked, fs::perms::owner_all | fs::perms::group_exec | fs::perms::others_exec);
+  fs::permissions(dir_, fs::perms::others_exec, fs::perm_options::add);
+  const bool root = ::geteuid() == 0;
+  AsUnprivilegedUser([&] {
     try {
       ListenOnCompanionSocket((locked / "companion.sock").string());
+      ADD_FAILURE() << "listened in a folder it may not write";
     } catch (const FileError& e) {
-      [[maybe_unused]] const ssize_t sent = ::write(out[1], e.what(), std::strlen(e.what()));
-      ::_exit(0);
+      EXPECT_EQ(std::string(e.what()), "Cannot create the companion socket " +
+                                           (locked / "companion.sock").string() +
+                                           ": Permission denied");
     }
-    ::_exit(1);
-  }
-  ::close(out[1]);
-  std::string message;
-  char buffer[512];
-  ssize_t got;
-  while ((got = ::read(out[0], buffer, sizeof buffer)) > 0)
-    message.append(buffer, static_cast<std::size_t>(got));
-  ::close(out[0]);
-  int status = 0;
-  ::waitpid(child, &status, 0);
-  EXPECT_EQ(WEXITSTATUS(status), 0);
-  EXPECT_EQ(message, "Cannot create the companion socket " + (locked / "companion.sock").string() +
-                         ": Permission denied");
+    if (!root) return;  // the socket is this user's own
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::memcpy(address.sun_path, path_.data(), path_.size());
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    EXPECT_NE(::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+    EXPECT_EQ(errno, EACCES);
+    ::close(fd);
+  });
 }
 
 }  // namespace

@@ -2,34 +2,48 @@
 // engine and the SQLite ODBC driver: runs, abort, start-up, profiles, delete-all, sizes.
 #include "gui/app/main_form.h"
 
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <QAction>
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
 #include <QFocusEvent>
+#include <QHelpEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMenu>
 #include <QPlainTextEdit>
 #include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTemporaryDir>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextDocument>
 #include <QTimer>
+#include <QToolTip>
 #include <QtTest>
 #include <condition_variable>
+#include <csignal>
 #include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
 
+#include "companion/socket_companion.h"
 #include "gui/about/about_box.h"
 #include "gui/app/log_buffer.h"
 #include "gui/seams/message_box.h"
 #include "platform/db/cdr_schema.h"
 #include "platform/db/database.h"
+#include "profile/profile_file.h"
 #include "profile/profile_list.h"
 #include "retrieval/status_file.h"
+#include "support/mnemonics.h"
+#include "support/scaled_font.h"
 
 using remoteccm::gui::MessageBox;
 using remoteccm::gui::TMainFrm;
@@ -134,6 +148,11 @@ class GuiTest : public QObject {
     return static_cast<int>(query.AsFloat(0));
   }
 
+  static QByteArray Bytes(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+  }
+
   QStringList DestinationLines() {
     QFile file(QString::fromStdString(Path(QStringLiteral("out/CDR.TXT"))));
     if (!file.open(QIODevice::ReadOnly)) return {};
@@ -150,6 +169,23 @@ class GuiTest : public QObject {
   static QString Memo(TMainFrm& window) {
     window.DrainLog();
     return Child<QPlainTextEdit>(&window, "Memo1")->toPlainText();
+  }
+
+  // Starts program with this home, as from cron (no display at all); standard output goes to
+  // `out` (nowhere when empty).
+  void Start(QProcess& process, const char* program, const QStringList& args,
+             const QString& companion = QString(), const QString& out = QString()) {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"}) {
+      env.remove(QLatin1String(name));
+    }
+    env.insert(QStringLiteral("REMOTECCM_HOME"), home_);
+    env.insert(QStringLiteral("REMOTECCM_REGISTRY"),
+               QString::fromStdString(Path(QStringLiteral("install.ini"))));
+    if (!companion.isEmpty()) env.insert(QStringLiteral("REMOTECCM_COMPANION"), companion);
+    process.setProcessEnvironment(env);
+    process.setStandardOutputFile(out.isEmpty() ? QProcess::nullDevice() : out);
+    process.start(QLatin1String(program), args);
   }
 
   static void RunToEnd(TMainFrm& window) {
@@ -181,7 +217,17 @@ class GuiTest : public QObject {
   void connectRunsTheProfile() {
     auto window = Open({"/CONFIG", "SITE"});
     QCOMPARE(window->windowTitle(), QStringLiteral("Quorvan Remote CCM  SITE"));
-    RunToEnd(*window);
+    // Alt+C presses Connect (and only Connect).
+    window->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(window.get()));
+    auto* connect = Child<QPushButton>(window.get(), "ConnectBtn1");
+    bool finished = false;
+    QObject::connect(&window->Controller(), &remoteccm::gui::RunController::RunFinished,
+                     window.get(), [&] { finished = true; });
+    QTest::keyClick(window->windowHandle(), Qt::Key_C, Qt::AltModifier);
+    // A mnemonic that two controls share would only move the focus between them.
+    QVERIFY(connect->isDown());
+    WaitUntil([&] { return finished; });
     QCOMPARE(DestinationLines().size(), 3);
     const QString memo = Memo(*window);
     QVERIFY2(memo.contains(QStringLiteral("Retrieved: 3 records.")), qPrintable(memo));
@@ -412,30 +458,117 @@ class GuiTest : public QObject {
     QVERIFY(Memo(*window).endsWith(QStringLiteral("Open Connection cdr\nDeleted Records\nDone")));
   }
 
-  // Fixed sizes, and no caption cut off in either size or state.
-  void windowSizes() {
+  // The designed sizes less the frame, growing with the font: nothing cut, no strip left empty
+  // under the buttons, and in every state of the window one control for each mnemonic.
+  void windowSizesAndKeys_data() {
+    QTest::addColumn<double>("scale");
+    QTest::newRow("the desktop's font") << 1.0;
+    QTest::newRow("1.5 times as large") << 1.5;
+  }
+
+  void windowSizesAndKeys() {
+    QFETCH(double, scale);
     QCOMPARE(remoteccm::gui::ExpandedLeft(1024, 642), 282);
     QCOMPARE(remoteccm::gui::ExpandedLeft(700, 642), 1);
     QCOMPARE(remoteccm::gui::ExpandedLeft(600, 642), 0);
+    const remoteccm::testing::ScaledAppFont font(scale);
     auto window = Open({"/CONFIG", "NOFILE"});
-    QCOMPARE(window->size(), QSize(301, 326));
-    const auto captions_fit = [&] {
-      for (QPushButton* button : window->findChildren<QPushButton*>()) {
-        if (!button->isVisibleTo(window.get())) continue;
-        const QString text = button->text().remove(QLatin1Char('&'));
-        QVERIFY2(button->width() >= button->fontMetrics().horizontalAdvance(text) + 4,
-                 qPrintable(text));
-        QVERIFY2(button->geometry().right() < button->parentWidget()->width(), qPrintable(text));
+    const QSize compact = window->size();
+    const auto check = [&](const char* state, int designed_width) {
+      QVERIFY2(window->width() >= qRound(designed_width * scale), state);
+      for (QWidget* widget : window->findChildren<QWidget*>()) {
+        if (!widget->isVisibleTo(window.get())) continue;
+        const QString what = QLatin1String(state) + QLatin1Char(' ') + widget->objectName();
+        QVERIFY2(widget->parentWidget()->rect().contains(widget->geometry()), qPrintable(what));
+        if (auto* button = qobject_cast<QPushButton*>(widget)) {
+          const QString text = button->text().remove(QLatin1Char('&'));
+          QVERIFY2(button->width() >= button->fontMetrics().horizontalAdvance(text) + 4,
+                   qPrintable(what));
+        } else if (auto* label = qobject_cast<QLabel*>(widget); label && !label->wordWrap()) {
+          QVERIFY2(label->width() >= label->sizeHint().width(), qPrintable(what));
+        }
       }
+      const QWidget* connect = Child(window.get(), "ConnectBtn1");
+      const int below =
+          window->height() - connect->mapTo(window.get(), QPoint(0, 0)).y() - connect->height();
+      QVERIFY2(
+          below <= 12,
+          qPrintable(
+              QStringLiteral("%1: %2 px under the buttons").arg(QLatin1String(state)).arg(below)));
+      const QStringList collisions = remoteccm::testing::MnemonicCollisions(window.get());
+      QVERIFY2(collisions.isEmpty(), qPrintable(collisions.join(QLatin1Char('\n'))));
     };
-    captions_fit();
+    check("compact", remoteccm::gui::kCompactWidth - 8);
+    Child<QPushButton>(window.get(), "DelFlagBtn1")->click();
+    check("delete-all shown", remoteccm::gui::kCompactWidth - 8);
+    Child<QPushButton>(window.get(), "DelFlagBtn1")->click();
     Child<QPushButton>(window.get(), "TermBtn1")->click();
-    QCOMPARE(window->size(), QSize(642, 326));
+    QCOMPARE(window->height(), compact.height());
     QCOMPARE(Caption(window.get(), "TermBtn1"), QStringLiteral("<<"));
     QVERIFY(Child(window.get(), "Memo1")->isVisible());
+    check("expanded", remoteccm::gui::kExpandedWidth - 8);
     Child<QPushButton>(window.get(), "TermBtn1")->click();
-    QCOMPARE(window->size(), QSize(301, 326));
+    QCOMPARE(window->size(), compact);
     QCOMPARE(Caption(window.get(), "TermBtn1"), QStringLiteral(">>"));
+    auto* menu = Child<QMenu>(window.get(), "PopupMenu1");
+    QVERIFY2(remoteccm::testing::MnemonicCollisions(menu).isEmpty(),
+             qPrintable(remoteccm::testing::MnemonicCollisions(menu).join(QLatin1Char('\n'))));
+  }
+
+  // Leaving the box after typing a name opens that profile (one without a file yet, to be
+  // created), as Enter does; a value typed afterwards goes to the profile the box shows.
+  void leavingTheProfileBoxOpensTheNameTyped() {
+    WriteProfile("WATCH", {{"Login", "watcher"}});
+    auto window = Open({"/CONFIG", "WATCH"});
+    window->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(window.get()));
+    auto* combo = Child<QComboBox>(window.get(), "Profilenamebox1");
+    auto* login = Child<QLineEdit>(window.get(), "Login1");
+    combo->setFocus();
+    combo->lineEdit()->selectAll();
+    QTest::keyClicks(combo, QStringLiteral("NEW.TWO"));
+    QTest::keyClick(combo, Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget(), login);
+    QCOMPARE(combo->currentText(), QStringLiteral("NEWTWO"));
+    QCOMPARE(window->Settings().profile_path, home_.toStdString() + "/NEWTWO.CCM");
+    login->selectAll();
+    QTest::keyClicks(login, QStringLiteral("newlogin"));
+    QTest::keyClick(login, Qt::Key_Tab);
+    QCOMPARE(combo->currentText(), QStringLiteral("NEWTWO"));
+    const std::string home = home_.toStdString();
+    QCOMPARE(remoteccm::ReadProfileValue(home + "/NEWTWO.CCM", remoteccm::kProfileSection, "Login"),
+             std::string("newlogin"));
+    QCOMPARE(remoteccm::ReadProfileValue(home + "/WATCH.CCM", remoteccm::kProfileSection, "Login"),
+             std::string("watcher"));
+  }
+
+  // A run that fails says what failed in the status area, not what the run before said; a log
+  // line wider than the memo reads whole as the tooltip where it stands.
+  void aFailedRunSaysWhatFailed() {
+    auto window = Open({"/CONFIG", "SITE"});
+    RunToEnd(*window);
+    auto* status2 = Child<QLabel>(window.get(), "DetailsLabel2");
+    QCOMPARE(status2->text(), QStringLiteral("Operation Completed."));
+    const std::string destination = Path(QStringLiteral("gone/CDR.TXT"));
+    WriteProfile("SITE", {{"DestinationFile", destination}});
+    RunToEnd(*window);
+    const QString failed = QString::fromStdString("The folder of the destination file " +
+                                                  destination + " does not exist.");
+    QCOMPARE(status2->text(), QStringLiteral("Operation Failed: ") + failed);
+    QCOMPARE(status2->toolTip(), status2->text());
+    QCOMPARE(Child<QLabel>(window.get(), "DetailsLabel1")->text(),
+             QStringLiteral("Selection: Idle"));
+
+    Child<QPushButton>(window.get(), "TermBtn1")->click();
+    auto* memo = Child<QPlainTextEdit>(window.get(), "Memo1");
+    window->DrainLog();
+    const QTextBlock line = memo->document()->find(failed).block();
+    QVERIFY(line.isValid());
+    QTextCursor at(line);
+    const QPoint where = memo->cursorRect(at).center();
+    QHelpEvent ask(QEvent::ToolTip, where, memo->viewport()->mapToGlobal(where));
+    QApplication::sendEvent(memo->viewport(), &ask);
+    QCOMPARE(QToolTip::text(), failed);
   }
 
   void memoEmptiesPast100Lines() {
@@ -493,21 +626,91 @@ class GuiTest : public QObject {
     WriteProfile("BLANK", {{"SQLConnectionString", "Database=nowhere"}});
     for (const char* program : {REMOTECCM_GUI_PATH, REMOTECCM_CLI_PATH}) {
       QProcess process;
-      QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-      // As from cron: no display at all.
-      for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"}) {
-        env.remove(QLatin1String(name));
-      }
-      env.insert(QStringLiteral("REMOTECCM_HOME"), home_);
-      env.insert(QStringLiteral("REMOTECCM_REGISTRY"),
-                 QString::fromStdString(Path(QStringLiteral("install.ini"))));
-      process.setProcessEnvironment(env);
-      process.setStandardOutputFile(QProcess::nullDevice());
-      process.start(QLatin1String(program), {profile});
+      Start(process, program, {profile});
       QVERIFY(process.waitForFinished(-1));
       QCOMPARE(process.exitStatus(), QProcess::NormalExit);
       QCOMPARE(process.exitCode(), status);
     }
+  }
+
+  // A stop signal ends the desktop program's unattended run as an abort (exit status 6, the
+  // status file written), as it ends remoteccm-cli's; the companion gets the run's end. The
+  // signal comes once the run is in its pause between polls, as the companion is told.
+  void aStopSignalAbortsTheRun_data() {
+    QTest::addColumn<int>("signal");
+    QTest::newRow("SIGTERM") << SIGTERM;
+    QTest::newRow("SIGINT") << SIGINT;
+    QTest::newRow("SIGHUP") << SIGHUP;
+  }
+
+  void aStopSignalAbortsTheRun() {
+    QFETCH(int, signal);
+    WriteProfile("SITE", {{"ConnectSQLMode", "By SQL Query"},
+                          {"ConnectSQL0", "SELECT * FROM CallDetailRecord"},
+                          {"ConnectSQL1", "<end>"},
+                          {"PollAgain", "Y"},
+                          {"WaitBeforePollingAgain", "3600"}});
+    const std::string socket = Path(QStringLiteral("companion.sock"));
+    remoteccm::FileDescriptor listener = remoteccm::ListenOnCompanionSocket(socket);
+    QProcess program;
+    Start(program, REMOTECCM_GUI_PATH, {QStringLiteral("SITE")}, QString::fromStdString(socket));
+    remoteccm::FileDescriptor companion(::accept(listener.Get(), nullptr, nullptr));
+    std::string heard;
+    char buffer[4096];
+    ssize_t got = 0;
+    while (heard.find("Total Records Retrieved: 3\n") == std::string::npos &&
+           (got = ::recv(companion.Get(), buffer, sizeof buffer, 0)) > 0) {
+      heard.append(buffer, static_cast<std::size_t>(got));
+    }
+    ::kill(static_cast<pid_t>(program.processId()), signal);
+    QVERIFY(program.waitForFinished(-1));
+    QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(program.exitCode(), 6);
+    while ((got = ::recv(companion.Get(), buffer, sizeof buffer, 0)) > 0) {
+      heard.append(buffer, static_cast<std::size_t>(got));
+    }
+    QVERIFY2(QByteArray::fromStdString(heard).endsWith("Aborted...\nClose\n"), heard.c_str());
+    const remoteccm::StatusFileRead status = remoteccm::ReadStatusFile(
+        remoteccm::StatusFilePath(QString(home_ + QStringLiteral("/SITE.CCM")).toStdString()));
+    QVERIFY2(status.record.has_value(), status.error.c_str());
+    QCOMPARE(status.record->run.status, remoteccm::RunStatus::kAborted);
+    QCOMPARE(status.record->exit_status, 6);
+  }
+
+  // The companion listener gets every line of a run of 20,000 records from both programs, the
+  // end of each run included: the desktop program's lines are those remoteccm-cli logs.
+  void theCompanionGetsEveryLineFromBothPrograms() {
+    db_.Execute(
+        "INSERT INTO CallDetailRecord (pkid, cdrRecordType, globalCallID_callId,"
+        " dateTimeOrigination, dateTimeDisconnect, callingPartyNumber, duration)"
+        " WITH RECURSIVE n(i) AS (SELECT 4 UNION ALL SELECT i + 1 FROM n WHERE i < 20003)"
+        " SELECT i, 1, i, 1700000000 + i * 60, 1700000030 + i * 60, '100' || i, 30 FROM n");
+    const QString socket = QString::fromStdString(Path(QStringLiteral("companion.sock")));
+    const QString heard = QString::fromStdString(Path(QStringLiteral("companion.out")));
+    QProcess listener;
+    listener.setStandardOutputFile(heard);
+    listener.setReadChannel(QProcess::StandardError);
+    listener.start(QLatin1String(REMOTECCM_CLI_PATH),
+                   {QStringLiteral("--companion-listen"), socket});
+    QByteArray said;
+    while (!said.contains('\n') && listener.waitForReadyRead(-1)) said += listener.readAll();
+    QVERIFY2(said.startsWith("remoteccm-cli: listening at"), said.constData());
+    const QString log = QString::fromStdString(Path(QStringLiteral("cli.log")));
+    for (const char* program : {REMOTECCM_CLI_PATH, REMOTECCM_GUI_PATH}) {
+      QProcess run;
+      Start(run, program, {QStringLiteral("SITE")}, socket,
+            program == std::string(REMOTECCM_CLI_PATH) ? log : QString());
+      QVERIFY(run.waitForFinished(-1));
+      QCOMPARE(run.exitCode(), 0);
+    }
+    listener.terminate();
+    QVERIFY(listener.waitForFinished(-1));
+    QByteArray one_run;
+    for (const QByteArray& line : Bytes(log).split('\n')) {
+      if (!line.isEmpty()) one_run += line + '\n';
+    }
+    QVERIFY(one_run.count('\n') > 20000);
+    QVERIFY(Bytes(heard) == one_run + one_run);
   }
 };
 

@@ -4,6 +4,8 @@
 // the checks of OK, field selection, a database that cannot be reached or answers late, script
 // files, the connection-string builder, the dial-up page, the time there, texts that fit.
 #include <QAbstractButton>
+#include <QAbstractItemView>
+#include <QAbstractSpinBox>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -30,8 +32,10 @@
 #include <memory>
 #include <mutex>
 
+#include "gui/about/about_box.h"
 #include "gui/app/main_form.h"
 #include "gui/options/conn_builder.h"
+#include "gui/options/conn_string_edit.h"
 #include "gui/options/connect_page.h"
 #include "gui/options/db_worker.h"
 #include "gui/options/opt_form.h"
@@ -40,7 +44,10 @@
 #include "platform/db/cdr_schema.h"
 #include "platform/db/connection_builder.h"
 #include "platform/db/database.h"
+#include "profile/profile_file.h"
 #include "support/fake_clock.h"
+#include "support/mnemonics.h"
+#include "support/scaled_font.h"
 
 using remoteccm::gui::FileDialog;
 using remoteccm::gui::MessageBox;
@@ -131,7 +138,16 @@ class PhoneBookDialer : public remoteccm::UnavailableDialer {
     stored[entry] = params;
     return 0;
   }
-  int EditEntry(const std::string&) override { return 0; }
+  int EditEntry(const std::string&) override { return edit_result; }
+  std::string ErrorText(int code) override {
+    if (code == kLongError) {
+      return "NetworkManager: Connection activation failed: the VPN service stopped "
+             "unexpectedly while the secrets of the connection were asked for";
+    }
+    return UnavailableDialer::ErrorText(code);
+  }
+  static constexpr int kLongError = 77;
+  int edit_result = 0;
   std::map<std::string, remoteccm::DialParams> stored = {
       {"Head office", {"555", "", "hq-user", "hq-pw", "HQ"}},
       {"Branch", {"556", "", "br-user", "", "BR"}}};
@@ -736,6 +752,18 @@ class OptionsTest : public QObject {
     QCOMPARE(settings.phonebook_entry, std::string("Head office"));
     QCOMPARE(dialer.stored["Head office"].user_name, std::string("new-user"));
     QCOMPARE(dialer.stored["Head office"].phone_number, std::string("555"));
+    // A long error text wraps in the status bar instead of being cut.
+    dialer.edit_result = PhoneBookDialer::kLongError;
+    page.setFixedWidth(360);
+    page.show();
+    Child<QPushButton>(&page, "DialProperties1")->click();
+    auto* status = Child<QLabel>(&page, "StatusPanel1");
+    QCOMPARE(status->text(), QString::fromStdString(dialer.ErrorText(PhoneBookDialer::kLongError)));
+    QApplication::processEvents();
+    QVERIFY(status->width() < status->fontMetrics().horizontalAdvance(status->text()));
+    QVERIFY(status->height() >= status->heightForWidth(status->width()));
+    QVERIFY(Child(&page, "StatusBar1")->rect().contains(status->geometry()));
+    page.hide();
 
     auto window = Open();
     InDialog(*window, [&](TOptFrm* form) {
@@ -791,11 +819,27 @@ class OptionsTest : public QObject {
     });
   }
 
-  // No text of any page is cut, in any retrieval mode, with the designed size or larger.
-  void textsFit() {
+  // At the desktop's font and at 1.5 times its size, no text of any page is cut in any
+  // retrieval mode, and each control has its own mnemonic on every page (the tabs and the
+  // buttons under them count on every page), in the builder and the about box too.
+  void textsAndKeysFit_data() {
+    QTest::addColumn<double>("scale");
+    QTest::newRow("the desktop's font") << 1.0;
+    QTest::newRow("1.5 times as large") << 1.5;
+  }
+
+  void textsAndKeysFit() {
+    QFETCH(double, scale);
+    const remoteccm::testing::ScaledAppFont font(scale);
+    const auto keys_apart = [](QWidget* window, const QString& where) {
+      const QStringList collisions = remoteccm::testing::MnemonicCollisions(window);
+      QVERIFY2(collisions.isEmpty(),
+               qPrintable(where + QStringLiteral(": ") + collisions.join(QStringLiteral("; "))));
+    };
     auto window = Open();
     InDialog(*window, [&](TOptFrm* form) {
-      QVERIFY(form->width() >= 478 && form->height() >= 438);
+      // The designed size less the frame, grown with the font.
+      QVERIFY(form->width() >= qRound(470 * scale) && form->height() >= qRound(410 * scale));
       auto* pages = Child<QTabWidget>(form, "PageControl1");
       auto* advanced = Child<QTabWidget>(form, "AdvancedPageControl1");
       const auto check = [&](const QString& where) {
@@ -820,6 +864,7 @@ class OptionsTest : public QObject {
           }
           QVERIFY2(fits, qPrintable(where + QStringLiteral(": ") + text));
         }
+        keys_apart(form, where);
       };
       for (int i = 0; i < pages->count(); ++i) {
         pages->setCurrentIndex(i);
@@ -831,10 +876,111 @@ class OptionsTest : public QObject {
           advanced->setCurrentIndex(sub);
           check(advanced->tabText(sub));
         }
+        if (i == 1) {
+          Child<QCheckBox>(form, "UseDialupCheckBox1")->setChecked(true);
+          check(QStringLiteral("dial-up"));
+          Child<QCheckBox>(form, "UseDialupCheckBox1")->setChecked(false);
+        }
         check(pages->tabText(i));
       }
       QVERIFY(!pages->isTabVisible(pages->indexOf(Child(form, "DeleteRecsTabSheet1"))));
+
+      WhenModalOpens([&](QWidget* builder) {
+        keys_apart(builder, QStringLiteral("builder, a file"));
+        auto* drivers = Child<QComboBox>(builder, "DriverComboBox1");
+        drivers->setCurrentIndex(drivers->findText(QStringLiteral("PostgreSQL Unicode")));
+        keys_apart(builder, QStringLiteral("builder, a server"));
+      });
+      pages->setCurrentWidget(Child(form, "LoginTabSheet1"));
+      Child<QPushButton>(form, "Build1")->click();
+      remoteccm::gui::TAboutBox about(form);
+      keys_apart(&about, QStringLiteral("about box"));
     });
+  }
+
+  // Enter in a list, grid, spin box, date field or drop-down list of any page acts on that
+  // control only: it never presses OK (which would save every edit of the dialog).
+  void enterActsOnItsControlOnly() {
+    const QByteArray profile = Bytes(HomeFile("SITE.CCM"));
+    auto window = Open();
+    InDialog(*window, [&](TOptFrm* form) {
+      auto* pages = Child<QTabWidget>(form, "PageControl1");
+      const auto press_enter = [&](const QString& where) {
+        for (QWidget* widget : form->findChildren<QWidget*>()) {
+          const bool takes_enter = qobject_cast<QAbstractItemView*>(widget) != nullptr ||
+                                   qobject_cast<QAbstractSpinBox*>(widget) != nullptr ||
+                                   qobject_cast<QComboBox*>(widget) != nullptr;
+          if (!takes_enter || !widget->isVisible() || !widget->isEnabled()) continue;
+          widget->setFocus();
+          QTest::keyClick(widget, Qt::Key_Return);
+          if (auto* combo = qobject_cast<QComboBox*>(widget)) combo->hidePopup();
+          QVERIFY2(form->isVisible(), qPrintable(where + QLatin1Char(' ') + widget->objectName()));
+        }
+      };
+      for (int i = 0; i < pages->count(); ++i) {
+        pages->setCurrentIndex(i);
+        for (int mode = 1; mode < 5 && i == 3; ++mode) {
+          Child<QComboBox>(form, "RetrieveListBox1")->setCurrentIndex(mode);
+          press_enter(QStringLiteral("mode %1").arg(mode));
+        }
+        if (i == 1) Child<QCheckBox>(form, "UseDialupCheckBox1")->setChecked(true);
+        if (i == 4) Child<QTabWidget>(form, "AdvancedPageControl1")->setCurrentIndex(1);
+        press_enter(pages->tabText(i));
+      }
+      // In the fields: Enter adds the field chosen; in the grid's editor it ends the edit.
+      pages->setCurrentWidget(Child(form, "AdvancedTabSheet"));
+      Child<QTabWidget>(form, "AdvancedPageControl1")->setCurrentIndex(0);
+      auto* list = Child<QListWidget>(form, "CDRFieldsListBox1");
+      list->setCurrentItem(list->findItems(QStringLiteral("pkid"), Qt::MatchExactly).first());
+      list->setFocus();
+      QTest::keyClick(list, Qt::Key_Return);
+      QVERIFY2(GridNames(form).last().startsWith(QStringLiteral("pkid=")),
+               qPrintable(GridNames(form).join(QLatin1Char(' '))));
+      auto* grid = Child<QTableWidget>(form, "CCMFldStringGrid1");
+      grid->setFocus();
+      grid->setCurrentCell(0, 1);
+      grid->editItem(grid->item(0, 1));
+      QWidget* editor = QApplication::focusWidget();
+      QVERIFY(editor != nullptr && grid->isAncestorOf(editor));
+      QTest::keyClicks(editor, QStringLiteral("12"));  // over the width, which is selected
+      QTest::keyClick(editor, Qt::Key_Return);
+      QApplication::processEvents();
+      QVERIFY(form->isVisible());
+      QCOMPARE(grid->item(0, 1)->text(), QStringLiteral("12"));
+      Child<QPushButton>(form, "Button2")->click();
+    });
+    QCOMPARE(Bytes(HomeFile("SITE.CCM")), profile);
+    QVERIFY(!QFile::exists(HomeFile("CCM_FIELDS.INF")));
+  }
+
+  // The password parts of the connection string are masked while its edit has no focus; the
+  // string saved is the one typed.
+  void theConnectionStringsPasswordIsMasked() {
+    WriteProfile("SITE", {{"SQLConnectionString", Sqlite() + ";PWD=secret123"}});
+    auto window = Open();
+    InDialog(*window, [&](TOptFrm* form) {
+      Page(form, "LoginTabSheet1");
+      auto* edit = Child<remoteccm::gui::ConnectionStringEdit>(form, "SQLConnString");
+      auto* masked = Child<QLabel>(edit, "MaskedText");
+      QVERIFY(!edit->hasFocus());
+      QCOMPARE(edit->ShownText(), QString::fromStdString(Sqlite() + ";PWD=***"));
+      QVERIFY(masked->isVisible() && edit->rect().contains(masked->geometry()));
+      QCOMPARE(edit->text(), QString::fromStdString(Sqlite() + ";PWD=secret123"));
+      form->activateWindow();
+      edit->setFocus();
+      QVERIFY(edit->hasFocus());
+      QVERIFY(!masked->isVisible());
+      QCOMPARE(edit->ShownText(), edit->text());
+      edit->end(false);
+      QTest::keyClicks(edit, QStringLiteral("4"));
+      Child<QLineEdit>(form, "Login1")->setFocus();
+      QCOMPARE(edit->ShownText(), QString::fromStdString(Sqlite() + ";PWD=***"));
+      WaitUntil([&] { return !form->ReadingColumns(); });
+      Child<QPushButton>(form, "OkBtn")->click();
+    });
+    QCOMPARE(remoteccm::ReadProfileValue(HomeFile("SITE.CCM").toStdString(),
+                                         remoteccm::kProfileSection, "SQLConnectionString"),
+             Sqlite() + ";PWD=secret1234");
   }
 
   // The hidden Delete Recs page's command reports in its own memo.

@@ -33,7 +33,9 @@ class EngineLinksTest : public EngineTest {
     engine_ = std::make_unique<Engine>(env_, observer_, *clock_, *dialer_nm_, link_.get());
   }
 
+  // What reached the companion by the end of the run.
   std::string Received() {
+    EXPECT_EQ(link_->FinishRun(kCompanionFlushLimit), 0u);
     std::string text;
     char buffer[65536];
     ssize_t got;

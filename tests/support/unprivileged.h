@@ -12,6 +12,13 @@
 
 namespace remoteccm::testing {
 
+// The user AsUnprivilegedUser runs its body as: "nobody" for the superuser, else this user.
+inline uid_t UnprivilegedUid() {
+  if (::geteuid() != 0) return ::geteuid();
+  const passwd* nobody = ::getpwnam("nobody");
+  return nobody != nullptr ? nobody->pw_uid : 65534;
+}
+
 // As the superuser: body runs in a child process that has dropped to the user "nobody" (its
 // failed expectations are printed by the child and fail the test). Otherwise body runs here,
 // as the user the tests run as. The files body works on must be reachable by "nobody".
@@ -20,12 +27,9 @@ inline void AsUnprivilegedUser(const std::function<void()>& body) {
     body();
     return;
   }
-  uid_t uid = 65534;
+  const uid_t uid = UnprivilegedUid();
   gid_t gid = 65534;
-  if (const passwd* nobody = ::getpwnam("nobody")) {
-    uid = nobody->pw_uid;
-    gid = nobody->pw_gid;
-  }
+  if (const passwd* nobody = ::getpwnam("nobody")) gid = nobody->pw_gid;
   const pid_t pid = ::fork();
   ASSERT_GE(pid, 0);
   if (pid == 0) {

@@ -14,6 +14,7 @@
 #include <QVBoxLayout>
 
 #include "gui/app/app_icon.h"
+#include "gui/app/designed_size.h"
 #include "platform/home/program_home.h"
 
 namespace remoteccm::gui {
@@ -74,7 +75,9 @@ TAboutBox::TAboutBox(QWidget* parent)
 
   connect(ok_button_, &QPushButton::clicked, this, &QDialog::accept);
   connect(lb_ver_items_, &QListWidget::currentRowChanged, this, &TAboutBox::ShowFact);
-  setFixedSize(460, 340);
+  // A fixed size, grown with the font and never smaller than its contents.
+  setFixedSize(
+      DesignedClientSize(this, QSize(460, 340) + kWindowFrame).expandedTo(minimumSizeHint()));
 }
 
 void TAboutBox::Refresh() {

@@ -13,6 +13,7 @@
 #include "retrieval/run_status.h"
 #include "timezone/zone_list.h"
 #include "util/posix_file.h"
+#include "util/stop_signals.h"
 
 namespace {
 
@@ -37,6 +38,8 @@ bool UnattendedRun(const remoteccm::CommandLine& params) {
 
 int main(int argc, char** argv) {
   remoteccm::OpenMissingStandardDescriptors();
+  // Before Qt starts a thread: a stop signal then reaches the watcher below only.
+  remoteccm::BlockStopSignals();
   // The program's own arguments: --home DIR, --version and the parameters of remoteccm-cli.
   remoteccm::CommandLine params;
   for (int i = 1; i < argc; ++i) {
@@ -67,7 +70,6 @@ int main(int argc, char** argv) {
   QApplication app(qt_argc, argv);
   QApplication::setApplicationName(QStringLiteral("remoteccm"));
   QApplication::setApplicationVersion(QStringLiteral(REMOTECCM_VERSION));
-  QApplication::setApplicationDisplayName(QStringLiteral("Remote Access for CCM"));
   QApplication::setWindowIcon(remoteccm::gui::AppIcon());
 
   const std::vector<remoteccm::TimeZoneEntry> zones =
@@ -75,6 +77,10 @@ int main(int argc, char** argv) {
   const remoteccm::ProfileEnvironment env =
       remoteccm::SystemProfileEnvironment(&zones, remoteccm::EntityName(params));
   remoteccm::gui::TMainFrm window(env, remoteccm::TheSystemClock(), params);
+  const remoteccm::StopSignalWatcher stop_signals([&window] {
+    QMetaObject::invokeMethod(
+        &window, [&window] { window.StopBySignal(); }, Qt::QueuedConnection);
+  });
   window.ShowAtStart();
   QApplication::exec();
   return window.ExitStatus();

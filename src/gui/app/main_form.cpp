@@ -18,12 +18,15 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollBar>
+#include <QTextBlock>
+#include <QToolTip>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <exception>
 #include <filesystem>
 
 #include "gui/app/app_icon.h"
+#include "gui/app/designed_size.h"
 #include "gui/app/widget_text.h"
 #include "gui/options/opt_form.h"
 #include "gui/seams/message_box.h"
@@ -37,7 +40,6 @@ namespace {
 
 // The memo is repainted with what arrived at most this often during a run.
 constexpr int kRepaintMs = 50;
-constexpr int kLeftHalfWidth = kCompactWidth;  // Panel3
 
 const QString kAbortCaption = QStringLiteral("Abort");
 const QString kConnectCaption = QStringLiteral("&Connect");
@@ -76,8 +78,9 @@ TMainFrm::TMainFrm(const ProfileEnvironment& env, Clock& clock, CommandLine para
   drain_timer_.setSingleShot(true);
   drain_timer_.setInterval(kRepaintMs);
   // FormCreate: the compact window.
-  setFixedSize(kCompactWidth, kWindowHeight);
+  ArrangeSizes();
   settings_.profile_path = std::string(kNoProfile);
+  if (!controller_.CompanionProblem().empty()) AddLogLine(controller_.CompanionProblem());
   DrainLog();
 }
 
@@ -86,15 +89,42 @@ TMainFrm::~TMainFrm() = default;
 void TMainFrm::BuildControls() {
   panel3_ = BuildLeftHalf();
   panel4_ = BuildRightHalf();
-  panel3_->setGeometry(0, 0, kLeftHalfWidth, kWindowHeight);
-  panel4_->setGeometry(kLeftHalfWidth, 0, kExpandedWidth - kLeftHalfWidth, kWindowHeight);
   panel4_->hide();  // only the left half shows in the compact window
 
   popup_menu1_ = Named(new QMenu(this), "PopupMenu1");
   add1_ = Named(popup_menu1_->addAction(QStringLiteral("&Add")), "Add1");
   remove1_ = Named(popup_menu1_->addAction(QStringLiteral("&Remove")), "Remove1");
   close2_ = Named(popup_menu1_->addAction(QStringLiteral("&Connect")), "Close2");
-  close3_ = Named(popup_menu1_->addAction(QStringLiteral("&Close")), "Close3");
+  // "C&lose", not "&Close": Alt+C is Connect's.
+  close3_ = Named(popup_menu1_->addAction(QStringLiteral("C&lose")), "Close3");
+}
+
+void TMainFrm::ArrangeSizes() {
+  // The small buttons as designed, or as large as their captions at this font.
+  const auto small = [](QPushButton* button, QSize designed) {
+    const QSize needed(button->fontMetrics().horizontalAdvance(button->text()) + 10,
+                       button->sizeHint().height());
+    button->setFixedSize(designed.expandedTo(needed));
+  };
+  small(term_btn1_, {25, 25});
+  small(del_flag_btn1_, {16, 20});
+  QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+  fixed.setPointSizeF(fixed.pointSizeF() * FontScale(this));
+  memo1_->setFont(fixed);
+  // The designed widths, or what the contents need; the height is what the contents need, so
+  // that nothing is cut and no strip is left empty.
+  const int designed_left = DesignedClientSize(this, {kCompactWidth, kWindowHeight}).width();
+  const int designed_all = DesignedClientSize(this, {kExpandedWidth, kWindowHeight}).width();
+  const int left = std::max(designed_left, panel3_->minimumSizeHint().width());
+  const int right = std::max(designed_all - designed_left, panel4_->minimumSizeHint().width());
+  const int left_height =
+      panel3_->hasHeightForWidth() ? panel3_->heightForWidth(left) : panel3_->sizeHint().height();
+  const int height = std::max(left_height, panel4_->minimumSizeHint().height());
+  compact_size_ = QSize(left, height);
+  expanded_size_ = QSize(left + right, height);
+  panel3_->setGeometry(0, 0, left, height);
+  panel4_->setGeometry(left, 0, right, height);
+  setFixedSize(panel4_->isHidden() ? compact_size_ : expanded_size_);
 }
 
 QWidget* TMainFrm::BuildLeftHalf() {
@@ -106,7 +136,7 @@ QWidget* TMainFrm::BuildLeftHalf() {
   white.setColor(QPalette::Window, Qt::white);
   white.setColor(QPalette::WindowText, Qt::black);
   panel2_->setPalette(white);
-  panel2_->setFixedHeight(73);
+  panel2_->setMinimumHeight(73);
   auto* image3 = Named(new QLabel(panel2_), "Image3");
   image3->setPixmap(AppIcon().pixmap(48, 48));
   image3->setFixedSize(52, 52);
@@ -159,7 +189,6 @@ QWidget* TMainFrm::BuildLeftHalf() {
       new QPushButton(QStringLiteral("&Delete All Records "), profile_panel1_), "DeleteAllRecs1");
   delete_all_recs1_->hide();
   del_flag_btn1_ = Named(new QPushButton(QStringLiteral("<"), profile_panel1_), "DelFlagBtn1");
-  del_flag_btn1_->setFixedSize(16, 20);
   del_flag_btn1_->setToolTip(QStringLiteral("Show or hide the command that deletes all records"));
   auto* delete_row = new QHBoxLayout;
   // The row keeps its height whether the command is shown or not.
@@ -172,10 +201,9 @@ QWidget* TMainFrm::BuildLeftHalf() {
   grid->addLayout(delete_row, row, 0, 1, 2);
 
   connect_btn1_ = Named(new QPushButton(kConnectCaption, half), "ConnectBtn1");
-  close1_ = Named(new QPushButton(QStringLiteral("&Close"), half), "Close1");
+  close1_ = Named(new QPushButton(QStringLiteral("C&lose"), half), "Close1");
   properties_btn1_ = Named(new QPushButton(QStringLiteral("&Properties"), half), "PropertiesBtn1");
   term_btn1_ = Named(new QPushButton(QStringLiteral(">>"), half), "TermBtn1");
-  term_btn1_->setFixedSize(25, 25);
   term_btn1_->setToolTip(QStringLiteral("Show or hide the status and the log"));
   connect_btn1_->setDefault(true);
   auto* buttons = new QHBoxLayout;
@@ -206,7 +234,6 @@ QWidget* TMainFrm::BuildLeftHalf() {
   layout->addWidget(profile_panel1_);
   layout->addSpacing(6);
   layout->addLayout(buttons);
-  layout->addStretch(1);
   return half;
 }
 
@@ -215,7 +242,11 @@ QWidget* TMainFrm::BuildRightHalf() {
   details_group_box1_ = Named(new QGroupBox(QStringLiteral("Status"), half), "DetailsGroupBox1");
   details_label1_ =
       Named(new QLabel(QStringLiteral("Selection: Idle"), details_group_box1_), "DetailsLabel1");
+  details_label1_->setWordWrap(true);
   details_label2_ = Named(new QLabel(details_group_box1_), "DetailsLabel2");
+  // What failed can be long: it wraps, and the whole of it is also its tooltip.
+  details_label2_->setWordWrap(true);
+  details_label2_->setTextInteractionFlags(Qt::TextSelectableByMouse);
   details_complete_label1_ = Named(new QLabel(QStringLiteral("% Complete:"), details_group_box1_),
                                    "DetailsCompleteLabel1");
   file_prog_bar1_ = Named(new QProgressBar(details_group_box1_), "FileProgBar1");
@@ -244,8 +275,9 @@ QWidget* TMainFrm::BuildRightHalf() {
   memo1_->setLineWrapMode(QPlainTextEdit::NoWrap);
   memo1_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   memo1_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-  memo1_->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
   memo1_->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+  // A line wider than the memo shows whole as the tooltip of the place it is at.
+  memo1_->viewport()->installEventFilter(this);
 
   auto* layout = new QVBoxLayout(half);
   layout->setContentsMargins(0, 8, 8, 8);
@@ -277,7 +309,9 @@ void TMainFrm::Connect() {
     connect(widget, &QWidget::customContextMenuRequested, this,
             [this, widget](QPoint at) { popup_menu1_->popup(widget->mapToGlobal(at)); });
   }
-  profilenamebox1_->lineEdit()->installEventFilter(this);
+  // The combo itself, not its edit, sees the focus leave: the combo forwards focus events to
+  // its edit by a direct call, past any event filter.
+  profilenamebox1_->installEventFilter(this);
   for (QLineEdit* edit : {login1_, password1_, server_name1_}) edit->installEventFilter(this);
 
   connect(&drain_timer_, &QTimer::timeout, this, &TMainFrm::DrainLog);
@@ -355,7 +389,7 @@ void TMainFrm::StartUp() {
 void TMainFrm::CreateTrayIcon() {
   tray_icon_ = TTrayIcon::Create(this);
   if (!tray_icon_) return;
-  tray_icon_->SetHint(QStringLiteral("Remote Access for CCM"));
+  tray_icon_->SetHint(QLatin1String(kApplicationTitle));
   tray_icon_->SetIcon(AppIcon());
   connect(tray_icon_.get(), &TTrayIcon::Click, this, &TMainFrm::RestoreFromTray);
   connect(tray_icon_.get(), &TTrayIcon::DblClick, this, &TMainFrm::RestoreFromTray);
@@ -369,6 +403,7 @@ void TMainFrm::RestoreFromTray() {
 
 void TMainFrm::changeEvent(QEvent* event) {
   QWidget::changeEvent(event);
+  if (event->type() == QEvent::FontChange) ArrangeSizes();
   // With an icon in the notification area, a minimised window leaves the taskbar.
   if (event->type() == QEvent::WindowStateChange && tray_icon_ && isMinimized()) {
     QTimer::singleShot(0, this, [this] {
@@ -400,8 +435,19 @@ void TMainFrm::closeEvent(QCloseEvent* event) {
 
 // ---- The log -------------------------------------------------------------------------------
 
-void TMainFrm::AddLogLine(const std::string& line) {
-  if (log_.Add(line)) ScheduleDrain();
+void TMainFrm::AddLogLine(const std::string& line) { controller_.AddLogLine(line); }
+
+bool TMainFrm::ShowLogLineTip(QHelpEvent* event) {
+  const QTextBlock block = memo1_->cursorForPosition(event->pos()).block();
+  const QString line = block.text();
+  // Only a line the memo cuts needs one.
+  if (!block.isValid() ||
+      memo1_->fontMetrics().horizontalAdvance(line) + 8 <= memo1_->viewport()->width()) {
+    QToolTip::hideText();
+    return true;
+  }
+  QToolTip::showText(event->globalPos(), line.toHtmlEscaped(), memo1_->viewport());
+  return true;
 }
 
 void TMainFrm::ScheduleDrain() {
@@ -498,12 +544,15 @@ void TMainFrm::EditExit(QLineEdit* edit) {
 }
 
 bool TMainFrm::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::ToolTip && watched == memo1_->viewport()) {
+    return ShowLogLineTip(static_cast<QHelpEvent*>(event));
+  }
   if (event->type() == QEvent::FocusOut) {
     // Leaving the box for another control counts; a pop-up or another window taking the
     // focus does not.
     const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
     if (reason != Qt::PopupFocusReason && reason != Qt::ActiveWindowFocusReason && isVisible()) {
-      if (watched == profilenamebox1_->lineEdit()) {
+      if (watched == profilenamebox1_) {
         Profilenamebox1Exit();
       } else if (auto* edit = qobject_cast<QLineEdit*>(watched)) {
         EditExit(edit);
@@ -577,6 +626,10 @@ void TMainFrm::RunProfile(bool unattended) {
   if (controller_.Busy()) return;
   // A run uses the profile as stored.
   LoadCurrentProfile(settings_.profile_path);
+  // Nothing of the run before stays in the status area.
+  details_label1_->setText(QStringLiteral("Selection: Idle"));
+  details_label2_->clear();
+  details_label2_->setToolTip(QString());
   unattended_run_ = unattended;
   controller_.StartRun(settings_.profile_path, unattended);
 }
@@ -613,14 +666,36 @@ void TMainFrm::SetRunning(bool running) {
   SetControlsEnabled(true);
 }
 
-void TMainFrm::RunEnded(int run_status) {
+void TMainFrm::RunEnded(int run_status, const QString& last_error) {
   DrainLog();
-  if (ClosesAfterRun(params_, connect_btn1_->isEnabled())) {
-    exit_status_ = ExitStatusOf(static_cast<RunStatus>(run_status));
+  const auto status = static_cast<RunStatus>(run_status);
+  if (status == RunStatus::kAborted) {
+    details_label2_->setText(QStringLiteral("Operation Aborted."));
+  } else if (status != RunStatus::kSuccess) {
+    // What failed, not what the run before said.
+    const QString failed = QStringLiteral("Operation Failed: ") +
+                           (last_error.isEmpty() ? QStringLiteral("see the log.") : last_error);
+    details_label2_->setText(failed);
+    details_label2_->setToolTip(failed);
+  }
+  if (stopped_by_signal_ || ClosesAfterRun(params_, connect_btn1_->isEnabled())) {
+    exit_status_ = ExitStatusOf(status);
     close();
   } else if (close_after_run_) {
     close();
   }
+}
+
+void TMainFrm::StopBySignal() {
+  stopped_by_signal_ = true;
+  if (!controller_.Busy()) {
+    close();
+    return;
+  }
+  controller_.RequestAbort();
+  if (running_) AddLogLine("Aborted...");
+  connect_btn1_->setEnabled(false);
+  close_after_run_ = true;
 }
 
 void TMainFrm::ShowConnectionError(const QString& message) {
@@ -632,16 +707,16 @@ void TMainFrm::ShowConnectionError(const QString& message) {
 
 void TMainFrm::TermBtn1Click() {
   if (term_btn1_->text() == QLatin1String(">>")) {
-    setFixedSize(kExpandedWidth, kWindowHeight);
+    setFixedSize(expanded_size_);
     const QScreen* shown_on = screen() != nullptr ? screen() : QApplication::primaryScreen();
     if (shown_on != nullptr) {
-      move(ExpandedLeft(shown_on->geometry().width(), kExpandedWidth), y());
+      move(ExpandedLeft(shown_on->geometry().width(), frameGeometry().width()), y());
     }
     term_btn1_->setText(QStringLiteral("<<"));
     panel4_->show();
   } else {
     panel4_->hide();
-    setFixedSize(kCompactWidth, kWindowHeight);
+    setFixedSize(compact_size_);
     term_btn1_->setText(QStringLiteral(">>"));
   }
 }

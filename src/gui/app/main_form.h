@@ -15,6 +15,7 @@
 
 class QComboBox;
 class QFrame;
+class QHelpEvent;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
@@ -29,7 +30,8 @@ namespace remoteccm::gui {
 class TOptFrm;
 class TTrayIcon;
 
-// The compact and expanded window (the designed sizes).
+// The compact and expanded window as designed, frame included: the window is as wide as this
+// less the frame, or wider where its contents need it, and as high as its contents.
 inline constexpr int kCompactWidth = 301;
 inline constexpr int kExpandedWidth = 642;
 inline constexpr int kWindowHeight = 326;
@@ -61,6 +63,13 @@ class TMainFrm : public QWidget {
   TTrayIcon* TrayIcon() const { return tray_icon_.get(); }
   // Puts the lines that arrived since the last repaint into the memo now.
   void DrainLog();
+  // A stop signal (SIGTERM, SIGINT, SIGHUP), on the window's thread: a run going on is aborted
+  // and the program ends with its exit status (6) once it has wound down; else the window
+  // closes as Close closes it.
+  void StopBySignal();
+  // The sizes the window takes, compact and expanded, at its current font.
+  QSize CompactSize() const { return compact_size_; }
+  QSize ExpandedSize() const { return expanded_size_; }
 
  protected:
   void showEvent(QShowEvent* event) override;
@@ -70,6 +79,7 @@ class TMainFrm : public QWidget {
 
  private:
   void BuildControls();
+  void ArrangeSizes();
   QWidget* BuildLeftHalf();
   QWidget* BuildRightHalf();
   void Connect();
@@ -99,7 +109,8 @@ class TMainFrm : public QWidget {
   void DelFlagBtn1Click();
   void DeleteAllRecs1Click();
   void SetRunning(bool running);
-  void RunEnded(int run_status);
+  void RunEnded(int run_status, const QString& last_error);
+  bool ShowLogLineTip(QHelpEvent* event);
   void ShowConnectionError(const QString& message);
 
   // Runs a handler; an error it raises is shown in a box and the window stays usable.
@@ -124,7 +135,10 @@ class TMainFrm : public QWidget {
   bool running_ = false;
   bool unattended_run_ = false;
   bool close_after_run_ = false;
+  bool stopped_by_signal_ = false;
   int exit_status_ = 0;
+  QSize compact_size_;
+  QSize expanded_size_;
 
   // Controls; their objectName is the designed control name.
   QFrame* panel2_ = nullptr;

@@ -58,7 +58,7 @@ RunController::RunController(const ProfileEnvironment& env, Clock& base_clock, L
       env_(env),
       log_(log),
       pause_clock_(base_clock),
-      companion_(FindCompanionLink()),
+      companion_(FindCompanionLink(&companion_problem_)),
       observer_(std::make_unique<Observer>(*this)),
       engine_(std::make_unique<Engine>(env, *observer_, pause_clock_, dialer, companion_.get())) {}
 
@@ -84,13 +84,14 @@ void RunController::StartRun(const std::string& profile_path, bool unattended) {
   observer_->unattended = unattended;
   Start([this, profile_path] {
     const RunStatus status = engine_->RunProfile(profile_path);
-    ReportToMonitoring(RunKind::kRun);
+    const QString last_error = Text(engine_->LastRun().last_error);
+    ReportEnd(RunKind::kRun);
     QMetaObject::invokeMethod(
         this,
-        [this, status] {
+        [this, status, last_error] {
           Join();
           busy_ = false;
-          Q_EMIT RunFinished(static_cast<int>(status));
+          Q_EMIT RunFinished(static_cast<int>(status), last_error);
         },
         Qt::QueuedConnection);
   });
@@ -104,7 +105,7 @@ void RunController::StartDeleteAll(const ProfileSettings& settings, bool to_dial
       report = [this](std::string_view line) { Q_EMIT DeleteAllLine(Text(line)); };
     }
     const bool deleted = engine_->DeleteAllRecords(settings, report);
-    ReportToMonitoring(RunKind::kDeleteAll);
+    ReportEnd(RunKind::kDeleteAll);
     QMetaObject::invokeMethod(
         this,
         [this, deleted] {
@@ -118,10 +119,18 @@ void RunController::StartDeleteAll(const ProfileSettings& settings, bool to_dial
 
 void RunController::RequestAbort() { engine_->RequestAbort(); }
 
-void RunController::ReportToMonitoring(RunKind kind) {
+void RunController::AddLogLine(const std::string& line) {
+  if (log_.Add(line)) Q_EMIT LogChanged();
+  if (companion_ && !line.empty()) companion_->Send(line + "\n");
+}
+
+void RunController::ReportEnd(RunKind kind) {
   for (const std::string& line :
        ReportRun(SummaryToReport(engine_->LastRun(), kind, env_), MetricsFolder({}))) {
     engine_->AddLogLine(line);
+  }
+  if (const std::string line = FinishCompanionRun(companion_.get()); !line.empty()) {
+    observer_->LogLine(line);
   }
 }
 

@@ -38,6 +38,11 @@ class RunController : public QObject {
   void StartDeleteAll(const ProfileSettings& settings, bool to_dialog = false);
   // Stops the run as soon as the engine can: safe at any time.
   void RequestAbort();
+  // A line the window itself adds to the run's log ("Aborted..."): to the memo and the
+  // companion, as the engine's lines go.
+  void AddLogLine(const std::string& line);
+  // Why no companion gets the log, when one was there but could not be used; "" otherwise.
+  const std::string& CompanionProblem() const { return companion_problem_; }
 
   PauseClock& pause_clock() { return pause_clock_; }
 
@@ -49,7 +54,8 @@ class RunController : public QObject {
   void ProgressShown(bool shown);
   void RunningChanged(bool running);
   void ConnectionError(const QString& message);
-  void RunFinished(int run_status);  // a RunStatus
+  // A RunStatus, and the error line that says why a run failed ("" when none was logged).
+  void RunFinished(int run_status, const QString& last_error);
   void DeleteAllFinished(bool deleted);
   void DeleteAllLine(const QString& line);
 
@@ -57,13 +63,15 @@ class RunController : public QObject {
   class Observer;
   void Start(std::function<void()> work);
   void Join();
-  // The status file (and metrics) of the run or delete-all that just ended; on the worker.
-  void ReportToMonitoring(RunKind kind);
+  // The status file (and metrics) of the run or delete-all that just ended, then the
+  // companion's moment for the lines still waiting; on the worker.
+  void ReportEnd(RunKind kind);
 
   const ProfileEnvironment& env_;
   LogBuffer& log_;
   PauseClock pause_clock_;
   // The companion found as the window is made, which is the program's start.
+  std::string companion_problem_;
   std::unique_ptr<CompanionLink> companion_;
   std::unique_ptr<Observer> observer_;
   std::unique_ptr<Engine> engine_;

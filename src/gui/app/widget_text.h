@@ -8,6 +8,10 @@
 
 namespace remoteccm::gui {
 
+// The program's title (message boxes, the notification-area icon). Window titles are the
+// designed captions alone: it is not appended to them.
+inline constexpr char kApplicationTitle[] = "Remote Access for CCM";
+
 template <typename W>
 W* Named(W* widget, const char* name) {
   widget->setObjectName(QLatin1String(name));

@@ -30,7 +30,7 @@ TConnBuildFrm::TConnBuildFrm(const Start& start, std::vector<std::string> driver
   setWindowTitle(QStringLiteral("Build Connection String"));
 
   driver_radio_button1_ =
-      Named(new QRadioButton(QStringLiteral("ODBC d&river:"), this), "DriverRadioButton1");
+      Named(new QRadioButton(QStringLiteral("ODBC dri&ver:"), this), "DriverRadioButton1");
   data_source_radio_button1_ = Named(new QRadioButton(QStringLiteral("Data &source (DSN):"), this),
                                      "DataSourceRadioButton1");
   driver_combo_box1_ = Named(new QComboBox(this), "DriverComboBox1");
@@ -93,7 +93,7 @@ TConnBuildFrm::TConnBuildFrm(const Start& start, std::vector<std::string> driver
   file_rows_ = {add_row("Database &file:", "Label1", file_name_edit1_, browse_btn1_),
                 file_name_edit1_, browse_btn1_};
   server_rows_ = {add_row("S&erver:", "Label2", host_edit1_),       host_edit1_,
-                  add_row("P&ort:", "Label3", port_edit1_),         port_edit1_,
+                  add_row("Po&rt:", "Label3", port_edit1_),         port_edit1_,
                   add_row("Data&base:", "Label4", database_edit1_), database_edit1_};
   // A SQLite file has no user.
   server_rows_.push_back(add_row("&User name:", "Label5", user_edit1_));

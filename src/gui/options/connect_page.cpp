@@ -3,12 +3,12 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFormLayout>
+#include <QFrame>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QStatusBar>
 #include <QVBoxLayout>
 
 #include "gui/app/widget_text.h"
@@ -33,7 +33,7 @@ TConnectPage::TConnectPage(Dialer& dialer, QWidget* parent)
           Named(new QPushButton(QStringLiteral("&Edit Dial Properties"), dial_parameters_grp1_),
                 "DialProperties1")),
       dial_note_label1_(Named(new QLabel(dial_parameters_grp1_), "DialNoteLabel1")),
-      status_bar1_(Named(new QStatusBar(this), "StatusBar1")),
+      status_bar1_(Named(new QFrame(this), "StatusBar1")),
       status_panel_(Named(new QLabel(status_bar1_), "StatusPanel1")) {
   auto* server_label =
       Named(new QLabel(QStringLiteral("Enter &IP Address (or Name):"), this), "Label3");
@@ -45,9 +45,15 @@ TConnectPage::TConnectPage(Dialer& dialer, QWidget* parent)
   dial_note_label1_->setWordWrap(true);
   dial_note_label1_->hide();
   dial_parameters_grp1_->hide();
-  status_bar1_->setSizeGripEnabled(false);
+  // The status bar's one panel: a dial-up error text wraps in it rather than being cut.
+  status_bar1_->setFrameShape(QFrame::StyledPanel);
+  status_bar1_->setFrameShadow(QFrame::Sunken);
   status_panel_->setMinimumWidth(50);
-  status_bar1_->addWidget(status_panel_, 1);
+  status_panel_->setWordWrap(true);
+  status_panel_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  auto* status_layout = new QVBoxLayout(status_bar1_);
+  status_layout->setContentsMargins(4, 2, 4, 2);
+  status_layout->addWidget(status_panel_);
 
   auto* entry_row = new QHBoxLayout;
   entry_row->addWidget(entry_select_, 1);

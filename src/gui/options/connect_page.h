@@ -15,7 +15,7 @@ class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
-class QStatusBar;
+class QFrame;
 
 namespace remoteccm::gui {
 
@@ -64,7 +64,7 @@ class TConnectPage : public QWidget {
   QLineEdit* domain_edit_;
   QPushButton* dial_properties1_;
   QLabel* dial_note_label1_;
-  QStatusBar* status_bar1_;
+  QFrame* status_bar1_;
   QLabel* status_panel_;
 };
 

@@ -1,5 +1,7 @@
 #include "gui/options/opt_form.h"
 
+#include <QAbstractItemView>
+#include <QAbstractSpinBox>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -9,6 +11,7 @@
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -18,9 +21,11 @@
 #include <exception>
 
 #include "gui/about/about_box.h"
+#include "gui/app/designed_size.h"
 #include "gui/app/run_controller.h"
 #include "gui/app/widget_text.h"
 #include "gui/options/conn_builder.h"
+#include "gui/options/conn_string_edit.h"
 #include "gui/options/connect_page.h"
 #include "gui/options/fields_page.h"
 #include "gui/options/retrieval_page.h"
@@ -36,7 +41,7 @@
 namespace remoteccm::gui {
 namespace {
 
-// The designed client area; larger when the fonts of this desktop need more room.
+// The designed size, frame included.
 constexpr QSize kDesignedSize(478, 438);
 
 bool Within(const QWidget* widget, const QWidget* area) {
@@ -62,7 +67,7 @@ TOptFrm::TOptFrm(const ProfileEnvironment& env, Dialer& dialer, RunController& c
   page_control1_->setCurrentWidget(general_tab_sheet1_);
   advanced_page_control1_->setCurrentIndex(0);
   page_control1_->setTabVisible(page_control1_->indexOf(delete_recs_tab_sheet1_), false);
-  setFixedSize(kDesignedSize.expandedTo(minimumSizeHint()));
+  setFixedSize(DesignedClientSize(this, kDesignedSize).expandedTo(minimumSizeHint()));
 }
 
 TOptFrm::~TOptFrm() {
@@ -95,11 +100,12 @@ void TOptFrm::BuildControls() {
   page_control1_->addTab(retrieval_tab_sheet1_, QStringLiteral("&Retrieval"));
   page_control1_->addTab(advanced_tab_sheet_, QStringLiteral("&Advanced"));
   page_control1_->addTab(delete_recs_tab_sheet1_, QStringLiteral("&Delete Recs"));
-  page_control1_->addTab(notice_tab_sheet1_, QStringLiteral("&Notes"));
+  page_control1_->addTab(notice_tab_sheet1_, QStringLiteral("&Help"));
 
   ok_btn_ = Named(new QPushButton(QStringLiteral("&OK"), this), "OkBtn");
   ok_btn_->setDefault(true);
-  button2_ = Named(new QPushButton(QStringLiteral("&Cancel"), this), "Button2");
+  // No mnemonic: Alt+C is the Connect page's, and Escape is Cancel's key.
+  button2_ = Named(new QPushButton(QStringLiteral("Cancel"), this), "Button2");
   button2_->setAutoDefault(false);
   auto* buttons = new QHBoxLayout;
   buttons->addStretch(1);
@@ -148,7 +154,7 @@ QWidget* TOptFrm::BuildLoginPage() {
   hint->setWordWrap(true);
   build1_ = Named(new QPushButton(QStringLiteral("&Build..."), database), "Build1");
   build1_->setAutoDefault(false);
-  sql_conn_string_ = Named(new QLineEdit(database), "SQLConnString");
+  sql_conn_string_ = Named(new ConnectionStringEdit(database), "SQLConnString");
   auto* string_label = Named(new QLabel(QStringLiteral("Connection &String:"), database), "Label8");
   string_label->setBuddy(sql_conn_string_);
   display_check1_ =
@@ -360,6 +366,23 @@ void TOptFrm::showEvent(QShowEvent* event) {
   LoadFieldSelection();
   retrieval_page_->ClearStartValuesChanged();
   previous_page_ = page_control1_->currentIndex();
+}
+
+void TOptFrm::keyPressEvent(QKeyEvent* event) {
+  const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+  if (enter) {
+    // The control had the key first (a list adds its field, a grid ends its edit, a spin box
+    // takes its value) and let it go on to the dialog.
+    for (QWidget* on = focusWidget(); on != nullptr && on != this; on = on->parentWidget()) {
+      if (qobject_cast<QAbstractItemView*>(on) != nullptr ||
+          qobject_cast<QAbstractSpinBox*>(on) != nullptr ||
+          qobject_cast<QComboBox*>(on) != nullptr) {
+        event->accept();
+        return;
+      }
+    }
+  }
+  QDialog::keyPressEvent(event);
 }
 
 void TOptFrm::done(int result) {

@@ -14,6 +14,7 @@
 #include <QPushButton>
 #include <QSpinBox>
 #include <QStackedWidget>
+#include <QStyle>
 #include <QTimeEdit>
 #include <QTimeZone>
 #include <QUrl>
@@ -135,11 +136,17 @@ TRetrievalPage::TRetrievalPage(std::filesystem::path program_home, std::filesyst
   mode_row->addWidget(
       Buddy("Connect to CCM and Retrie&ve", "Label9", retrieve_list_box1_, collection));
   mode_row->addWidget(retrieve_list_box1_, 1);
-  auto* poll_row = new QHBoxLayout;
+  // The pause goes under the check box's caption: on one line they would widen the dialog.
+  auto* pause_row = new QHBoxLayout;
+  pause_row->addSpacing(poll_again1_->style()->pixelMetric(QStyle::PM_IndicatorWidth) +
+                        poll_again1_->style()->pixelMetric(QStyle::PM_CheckBoxLabelSpacing));
+  pause_row->addWidget(wait_before_polling_again1_);
+  pause_row->addWidget(poll_again_label2_);
+  pause_row->addStretch(1);
+  auto* poll_row = new QVBoxLayout;
+  poll_row->setSpacing(2);
   poll_row->addWidget(poll_again1_);
-  poll_row->addWidget(wait_before_polling_again1_);
-  poll_row->addWidget(poll_again_label2_);
-  poll_row->addStretch(1);
+  poll_row->addLayout(pause_row);
   auto* collection_layout = new QVBoxLayout(collection);
   collection_layout->setSpacing(4);
   collection_layout->addLayout(mode_row);

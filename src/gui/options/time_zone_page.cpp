@@ -12,6 +12,7 @@
 
 #include "gui/app/widget_text.h"
 #include "gui/options/local_time.h"
+#include "gui/options/wrapped_caption.h"
 
 namespace remoteccm::gui {
 namespace {
@@ -57,11 +58,6 @@ TTimeZonePage::TTimeZonePage(const ProfileEnvironment& env, QWidget* parent)
                  tz_group_box1_),
       "Label16");
   label16->setWordWrap(true);
-  for (QRadioButton* radio :
-       {tz_computer_radio_button1_, tz_selected_radio_button1_, tz_manual_radio_button1_}) {
-    // Long captions wrap in a label beside the button rather than being cut.
-    radio->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
-  }
   auto* group = new QButtonGroup(this);
   group->addButton(tz_computer_radio_button1_);
   group->addButton(tz_selected_radio_button1_);
@@ -95,10 +91,14 @@ TTimeZonePage::TTimeZonePage(const ProfileEnvironment& env, QWidget* parent)
   auto* layout = new QVBoxLayout(tz_group_box1_);
   layout->addWidget(label16);
   layout->addSpacing(4);
-  layout->addWidget(tz_computer_radio_button1_);
-  layout->addWidget(tz_selected_radio_button1_);
+  // The long captions wrap rather than widen the dialog.
+  const auto radio_row = [](QRadioButton* radio, const char* name) {
+    return WithWrappingCaption(radio, radio->text(), name);
+  };
+  layout->addLayout(radio_row(tz_computer_radio_button1_, "TZComputerLabel1"));
+  layout->addLayout(radio_row(tz_selected_radio_button1_, "TZSelectedLabel1"));
   layout->addLayout(grid);
-  layout->addWidget(tz_manual_radio_button1_);
+  layout->addLayout(radio_row(tz_manual_radio_button1_, "TZManualLabel1"));
   auto* indented = new QHBoxLayout;
   indented->addSpacing(18);
   indented->addLayout(offset_row, 1);

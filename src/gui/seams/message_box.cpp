@@ -2,6 +2,8 @@
 
 #include <QApplication>
 
+#include "gui/app/widget_text.h"
+
 namespace remoteccm::gui {
 namespace {
 
@@ -22,7 +24,7 @@ MessageBox::Button MessageBox::Show(QWidget* parent, QMessageBox::Icon icon, con
     if (while_open) while_open();
     return answer;
   }
-  QMessageBox box(icon, QApplication::applicationDisplayName(), text, buttons, parent);
+  QMessageBox box(icon, QLatin1String(kApplicationTitle), text, buttons, parent);
   box.setDefaultButton(default_button);
   return static_cast<Button>(box.exec());
 }

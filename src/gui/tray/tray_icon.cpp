@@ -3,6 +3,8 @@
 #include <QApplication>
 #include <QSystemTrayIcon>
 
+#include "gui/app/widget_text.h"
+
 namespace remoteccm::gui {
 
 std::unique_ptr<TTrayIcon> TTrayIcon::Create(QObject* owner) {
@@ -12,7 +14,7 @@ std::unique_ptr<TTrayIcon> TTrayIcon::Create(QObject* owner) {
 
 TTrayIcon::TTrayIcon(QObject* owner) : QObject(owner), icon_(new QSystemTrayIcon(this)) {
   icon_->setIcon(QApplication::windowIcon());
-  icon_->setToolTip(QApplication::applicationDisplayName());
+  icon_->setToolTip(QLatin1String(kApplicationTitle));
   connect(icon_, &QSystemTrayIcon::activated, this,
           [this](QSystemTrayIcon::ActivationReason reason) {
             if (reason == QSystemTrayIcon::Trigger) Q_EMIT Click();

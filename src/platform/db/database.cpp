@@ -12,6 +12,7 @@
 
 #include "platform/db/connection_string.h"
 #include "platform/db/db_error.h"
+#include "platform/db/driver_words.h"
 #include "platform/db/odbc_environment.h"
 #include "platform/db/sqlite_library.h"
 #include "util/text_routines.h"
@@ -246,7 +247,8 @@ void DbConnection::Connect(std::string_view connection_string, std::string_view 
   }
   lock.unlock();
   if (!SQL_SUCCEEDED(pending->rc)) {
-    DbError error = OdbcError(SQL_HANDLE_DBC, dbc, "Cannot connect to the database");
+    DbError error = ExplainConnectError(
+        request, OdbcError(SQL_HANDLE_DBC, dbc, "Cannot connect to the database"));
     SQLFreeHandle(SQL_HANDLE_DBC, dbc);
     throw error;
   }

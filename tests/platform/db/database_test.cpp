@@ -10,6 +10,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -17,6 +18,7 @@
 #include "platform/db/cdr_schema.h"
 #include "platform/db/connection_string.h"
 #include "platform/db/db_error.h"
+#include "support/unprivileged.h"
 #include "util/text_routines.h"
 
 namespace remoteccm {
@@ -331,10 +333,38 @@ TEST_P(DatabaseTest, FailuresCarryTheDriversDiagnostic) {
     EXPECT_THAT(ErrorOf([&] { other.Connect(FormatOdbcConnectionString(refused), "", "", ""); }),
                 HasSubstr("Cannot connect to the database: [08001]"));
   } else {
+    // SQLite says "connect failed (native 14)" whatever is wrong with the file: the layer says
+    // what it is, the driver's text after it.
     const std::string missing = (scratch_ / "missing.db").string();
-    EXPECT_THAT(
-        ErrorOf([&] { other.Connect("Driver=SQLite3;Database=" + missing, "CDR", "", ""); }),
-        HasSubstr("Cannot connect to the database: ["));
+    const std::string in_nowhere = (scratch_ / "nowhere" / "cdr.db").string();
+    const std::string locked = (scratch_ / "locked.db").string();
+    std::ofstream(locked).close();
+    std::filesystem::permissions(
+        locked, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+    std::filesystem::permissions(scratch_, std::filesystem::perms::others_exec,
+                                 std::filesystem::perm_options::add);
+    const struct {
+      std::string file;
+      std::string said;
+    } cases[] = {
+        {missing, "the database file " + missing + " does not exist"},
+        {in_nowhere, "the folder " + (scratch_ / "nowhere").string() + " of the database file " +
+                         in_nowhere + " does not exist"},
+        {scratch_.string(), scratch_.string() + " is a folder, not a database file"},
+        {locked, "the database file " + locked +
+                     " cannot be opened for reading and writing: Permission denied"},
+    };
+    for (const auto& c : cases) {
+      SCOPED_TRACE(c.file);
+      // As a user whom the file's permissions bind.
+      testing::AsUnprivilegedUser([&] {
+        DbConnection attempt;
+        EXPECT_EQ(
+            ErrorOf([&] { attempt.Connect("Driver=SQLite3;Database=" + c.file, "", "", ""); }),
+            "Cannot connect to the database: " + c.said +
+                " ([HY000] [SQLite]connect failed (native 14))");
+      });
+    }
     EXPECT_FALSE(std::filesystem::exists(missing));
   }
   EXPECT_FALSE(other.Connected());

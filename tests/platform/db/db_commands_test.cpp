@@ -89,7 +89,9 @@ TEST_F(DbCommandsTest, CheckSaysWhatIsReachable) {
   PutProfile("file", "Provider=MSDASQL;Driver=SQLite3;PWD=hidden;Database=" + typo);
   const CliResult file = Run("--check file");
   EXPECT_EQ(file.status, 4);
-  EXPECT_THAT(file.out, HasSubstr("Database not reachable: Cannot connect to the database: ["));
+  EXPECT_THAT(file.out, HasSubstr("Database not reachable: Cannot connect to the database: the "
+                                  "database file " +
+                                  typo + " does not exist ("));
   EXPECT_THAT(file.out, HasSubstr("PWD=***"));
   EXPECT_THAT(file.out, Not(HasSubstr("hidden")));
   EXPECT_FALSE(fs::exists(typo));

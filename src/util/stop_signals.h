@@ -1,0 +1,38 @@
+// The signals that stop a run, and the watcher that turns them into a request to stop: both
+// programs end a run stopped so as an aborted run, with its status written.
+#pragma once
+
+#include <signal.h>
+
+#include <atomic>
+#include <functional>
+#include <thread>
+
+namespace remoteccm {
+
+// SIGINT (Ctrl-C), SIGTERM (a service manager's stop) and SIGHUP (the terminal went away).
+sigset_t StopSignals();
+
+// Blocks the stop signals in the calling thread and so in every thread it starts afterwards:
+// call it before the program starts any thread, so that only the watcher takes them.
+void BlockStopSignals();
+
+// Takes the stop signals on a thread of its own and calls on_stop there for each one; the
+// signals must be blocked in every thread (BlockStopSignals) before it is made. Stopping a run
+// cancels database calls, which a signal handler may not do.
+class StopSignalWatcher {
+ public:
+  explicit StopSignalWatcher(std::function<void()> on_stop);
+  ~StopSignalWatcher();
+  StopSignalWatcher(const StopSignalWatcher&) = delete;
+  StopSignalWatcher& operator=(const StopSignalWatcher&) = delete;
+
+ private:
+  void Watch();
+
+  std::function<void()> on_stop_;
+  std::atomic<bool> done_{false};
+  std::thread thread_;
+};
+
+}  // namespace remoteccm
