@@ -39,7 +39,7 @@ std::string Sha256::HexDigest() const {
   if (!done) throw std::bad_alloc();
   static constexpr char kHex[] = "0123456789abcdef";
   std::string text;
-  text.reserve(length * 2);
+  text.reserve(static_cast<std::size_t>(length) * 2);
   for (unsigned int i = 0; i < length; ++i) {
     text.push_back(kHex[digest[i] >> 4]);
     text.push_back(kHex[digest[i] & 0xf]);
