@@ -114,7 +114,7 @@ RunStatus Engine::RunProfile(const std::string& profile_path) {
   summary_.ended = clock_.Now();
   if (!settings_.profile_path.empty()) {
     const std::string stored =
-        ReadProfileValue(settings_.profile_path, kProfileSection, "SQLNewRecDate");
+        ReadProfileValue(settings_.profile_path, kProfileSection, kStartKey);
     if (!TrimView(stored).empty()) summary_.stored_start = ParseDecimal(stored);
     const NoteReading owed = ReadReadyNote(OwedNotePath(settings_.profile_path));
     if (owed.state == NoteReading::State::kRead) summary_.owed_at = owed.note.destination;
@@ -232,6 +232,7 @@ int Engine::OpenCdrDatabase() {
     try {
       database_->Connect(connection, settings_.sql_database_name, settings_.login,
                          settings_.password);
+      if (hooks_.connected) hooks_.connected(*database_);
       result = 1;
     } catch (const DbError& e) {
       observer_.LogLineDirect("Error: Connection Failed.");
@@ -520,7 +521,7 @@ RunStatus Engine::PollCycle() {
       observer_.SetStatus1("Selected All Records");
     } else if (mode == RetrievalMode::kNewRecordsOnly) {
       first = settings_.sql_new_rec_date;
-      last = now - 60;
+      last = now - kUnsettledSeconds;
       progress_shown_ = true;
       observer_.SetStatus1("Selected: " + StatusTime(converter, first) + " to " +
                            StatusTime(converter, last));

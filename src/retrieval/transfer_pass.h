@@ -41,6 +41,8 @@ enum class PassPoint {
 struct EngineHooks {
   // Called between a pass's selection and its deletion (tests insert a row here).
   std::function<void(DbConnection&)> before_deletion;
+  // Called once the run's connection to the CDR database is open (tests watch its calls).
+  std::function<void(DbConnection&)> connected;
   // Called at each point of a pass.
   std::function<void(PassPoint)> at_point;
   // Every column read as text, integers too (tests compare the lines of both ways).

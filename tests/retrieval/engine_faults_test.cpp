@@ -4,10 +4,13 @@
 // reported as a success.
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/mount.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 
+#include <atomic>
+#include <functional>
 #include <thread>
 
 #include "engine_fixture.h"
@@ -145,30 +148,50 @@ class SilentServer {
   }
   ~SilentServer() { ::close(fd_); }
   int port() const { return port_; }
+  // Blocks until a client has connected: it then waits for an answer that never comes.
+  void WaitForClient() const {
+    pollfd pending{fd_, POLLIN, 0};
+    while (::poll(&pending, 1, -1) != 1) {
+    }
+  }
 
  private:
   int fd_ = -1;
   int port_ = 0;
 };
 
+// Waits, polling, until the predicate holds: the state a test waits on lies in another process
+// or deep inside a driver call, where nothing can signal it.
+void WaitUntil(const std::function<bool()>& holds) {
+  while (!holds()) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+}
+
 // An abort from another thread reaches whatever the run waits on, and the engine runs again.
+// Each abort is sent only once the run is seen waiting.
 TEST_P(EngineTest, AbortCancelsWhatTheRunWaitsOn) {
   Insert(SomeCalls(5));
   const std::string endless = IsSqlite() ? "WITH RECURSIVE c(x) AS (SELECT 1 UNION ALL SELECT "
                                            "x + 1 FROM c) SELECT x FROM c WHERE x < 0"
                                          : "SELECT pg_sleep(3600)";
   SilentServer silent;
+  std::atomic<DbConnection*> run_database{nullptr};
+  const auto inside_a_call = [&] {
+    DbConnection* database = run_database.load();
+    return database != nullptr && database->InsideCall();
+  };
   struct Case {
     const char* what;
     std::map<std::string, std::string> profile;
-    std::function<void()> before;  // what holds the run up
+    std::function<void()> before;   // what holds the run up
+    std::function<void()> waiting;  // returns once the run waits on it
   };
   std::optional<DbConnection> holder;
   std::optional<DbTransaction> holding;
   const Case cases[] = {
       {"a selection that never ends",
        {{"ConnectSQLMode", "By SQL Query"}, {"ConnectSQL0", endless}, {"ConnectSQL1", "<end>"}},
-       [] {}},
+       [] {},
+       [&] { WaitUntil(inside_a_call); }},
       {"a table locked by another writer",
        {{"ConnectSQLMode", "All Records"}, {"DeleteRecs", "Y"}},
        [&] {
@@ -177,18 +200,22 @@ TEST_P(EngineTest, AbortCancelsWhatTheRunWaitsOn) {
          holding.emplace(*holder, IsolationLevel::kReadCommitted);
          holder->Execute(IsSqlite() ? "DELETE FROM " + table_ + " WHERE pkid = 'none'"
                                     : "LOCK TABLE " + table_ + " IN ACCESS EXCLUSIVE MODE");
-       }},
+       },
+       [&] { WaitUntil(inside_a_call); }},
       {"a long pause",
        {{"ConnectSQLMode", "By SQL Query"},
         {"ConnectSQL0", "SELECT * FROM " + table_},
         {"ConnectSQL1", "<end>"},
         {"PollAgain", "Y"},
         {"WaitBeforePollingAgain", "3600"}},
-       [] {}},
+       [] {},
+       // The pass has delivered: what follows is the pause.
+       [&] { WaitUntil([&] { return DestinationLines().size() == 5; }); }},
       {"a server that never answers",
        {{"SQLConnectionString", "Driver=PostgreSQL Unicode;Server=127.0.0.1;Port=" +
                                     std::to_string(silent.port()) + ";Database=CDR;UID=x;PWD=y"}},
-       [] {}},
+       [] {},
+       [&] { silent.WaitForClient(); }},
   };
   SystemClock ticking;  // a pause that takes its time
   for (const Case& c : cases) {
@@ -200,9 +227,14 @@ TEST_P(EngineTest, AbortCancelsWhatTheRunWaitsOn) {
     for (const auto& [key, value] : c.profile) Set(key, value);
     c.before();
     observer_ = RecordingObserver();
+    fs::remove(destination_);
+    run_database = nullptr;
     Engine engine(env_, observer_, ticking, dialer_, nullptr);
+    EngineHooks hooks;
+    hooks.connected = [&](DbConnection& database) { run_database = &database; };
+    engine.set_hooks(hooks);
     std::thread stopper([&] {
-      std::this_thread::sleep_for(std::chrono::milliseconds(300));
+      c.waiting();
       engine.RequestAbort();
     });
     EXPECT_EQ(engine.RunProfile(profile_path_), RunStatus::kAborted);

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
+#include <system_error>
 #include <thread>
 
 #include "platform/db/connection_string.h"
@@ -201,8 +202,14 @@ class BusyCall {
     connection_.busy_stmt_ = stmt;
   }
   ~BusyCall() {
-    std::lock_guard lock(connection_.busy_mutex_);
-    connection_.busy_stmt_ = SQL_NULL_HSTMT;
+    std::thread canceller;
+    {
+      std::lock_guard lock(connection_.busy_mutex_);
+      connection_.busy_stmt_ = SQL_NULL_HSTMT;
+      canceller = std::move(connection_.canceller_);
+    }
+    connection_.call_ended_.notify_all();
+    if (canceller.joinable()) canceller.join();
   }
   BusyCall(const BusyCall&) = delete;
   BusyCall& operator=(const BusyCall&) = delete;
@@ -297,6 +304,11 @@ void DbConnection::Disconnect() noexcept {
   dbc_ = SQL_NULL_HDBC;
 }
 
+bool DbConnection::InsideCall() {
+  std::lock_guard lock(busy_mutex_);
+  return busy_stmt_ != SQL_NULL_HSTMT;
+}
+
 void DbConnection::RetryWhileLocked(const std::function<void()>& call) {
   // SQLITE_BUSY and SQLITE_LOCKED.
   constexpr long kBusy = 5;
@@ -320,7 +332,20 @@ void DbConnection::Cancel() noexcept {
   std::lock_guard lock(busy_mutex_);
   cancelled_->store(true);
   // Under the lock the statement cannot leave its driver call and be freed meanwhile.
-  if (busy_stmt_ != SQL_NULL_HSTMT && cancel_through_driver_) SQLCancel(busy_stmt_);
+  if (busy_stmt_ == SQL_NULL_HSTMT || !cancel_through_driver_) return;
+  SQLCancel(busy_stmt_);
+  if (canceller_.joinable()) return;
+  try {
+    canceller_ = std::thread([this, stmt = busy_stmt_] {
+      constexpr auto kRepeat = std::chrono::milliseconds(100);
+      std::unique_lock held(busy_mutex_);
+      while (!call_ended_.wait_for(held, kRepeat, [&] { return busy_stmt_ != stmt; })) {
+        SQLCancel(stmt);
+      }
+    });
+  } catch (const std::system_error&) {
+    // No thread to spare: the one cancel above has been sent.
+  }
 }
 
 std::string DbConnection::DriverName() const {

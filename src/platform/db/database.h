@@ -8,6 +8,7 @@
 
 #include <array>
 #include <atomic>
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -16,6 +17,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 namespace remoteccm {
@@ -75,6 +77,8 @@ class DbConnection {
   void ResetCancel() noexcept { cancelled_->store(false); }
   bool Cancelled() const { return cancelled_->load(); }
   bool Connected() const { return dbc_ != SQL_NULL_HDBC; }
+  // Whether a thread is inside a statement's driver call right now: what Cancel would reach.
+  bool InsideCall();
 
   // The driver's file name (SQL_DRIVER_NAME) and the server's product name (SQL_DBMS_NAME).
   std::string DriverName() const;
@@ -123,6 +127,11 @@ class DbConnection {
   // What Cancel reaches from another thread: the statement inside a driver call right now.
   std::mutex busy_mutex_;
   SQLHSTMT busy_stmt_ = SQL_NULL_HSTMT;
+  // A cancel that reaches the server before the statement does is lost there (PostgreSQL
+  // cancels only what runs): this thread sends it again until the call has ended, and the call
+  // joins it on its way out.
+  std::condition_variable call_ended_;
+  std::thread canceller_;
   // Whether Cancel may call the driver's SQLCancel while another thread is inside a call. The
   // SQLite driver's SQLCancel also closes the statement, freeing the row the other thread is
   // filling: there the statement watches the flag itself (SqliteCancelWatch).
