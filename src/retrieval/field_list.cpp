@@ -30,32 +30,37 @@ FieldList ReadFieldList(const std::filesystem::path& program_home) {
       list.read_error = "The field list " + path.string() + " cannot be read: " + why + ".";
       return list;
     }
-    const auto pairs = ReadProfileSection(path, file.section);
-    bool comma = false;
-    for (const auto& [name, value] : pairs) {
-      if (SameText(Trim(name), "CSV")) {
-        if (SameText(value, "Y")) comma = true;
-        continue;
-      }
-      int width = ParseWhole(value);
-      if (width <= 0) continue;
-      if (width > kMaxFieldWidth) {
-        width = kMaxFieldWidth;
-        list.width_capped = true;
-      }
-      list.entries.push_back(FieldEntry{Trim(name), width});
-    }
-    if (comma) {
-      list.layout = LineLayout::kComma;
-    } else if (!list.entries.empty()) {
-      list.layout = file.layout;
-    } else {
-      continue;
-    }
+    list = FieldListOfSection(ReadProfileSection(path, file.section), file.layout);
+    if (list.layout == LineLayout::kDefault) continue;
     list.source_log_line = file.log_line;
     return list;
   }
   return FieldList{};
+}
+
+FieldList FieldListOfSection(const std::vector<std::pair<std::string, std::string>>& pairs,
+                             LineLayout layout) {
+  FieldList list;
+  bool comma = false;
+  for (const auto& [name, value] : pairs) {
+    if (SameText(Trim(name), "CSV")) {
+      if (SameText(value, "Y")) comma = true;
+      continue;
+    }
+    int width = ParseWhole(value);
+    if (width <= 0) continue;
+    if (width > kMaxFieldWidth) {
+      width = kMaxFieldWidth;
+      list.width_capped = true;
+    }
+    list.entries.push_back(FieldEntry{Trim(name), width});
+  }
+  if (comma) {
+    list.layout = LineLayout::kComma;
+  } else if (!list.entries.empty()) {
+    list.layout = layout;
+  }
+  return list;
 }
 
 }  // namespace remoteccm

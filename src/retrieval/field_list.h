@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace remoteccm {
@@ -35,5 +36,10 @@ struct FieldList {
 // A file whose entries are all unusable (no positive width) counts as yielding no lines, so
 // that the next file, or the default layout, applies instead of lines left blank.
 FieldList ReadFieldList(const std::filesystem::path& program_home);
+
+// The list of one field-list file's section (its key=value pairs in file order), laid out as
+// `layout` unless it says "CSV=Y"; an empty list (layout kDefault) when no entry is usable.
+FieldList FieldListOfSection(const std::vector<std::pair<std::string, std::string>>& pairs,
+                             LineLayout layout);
 
 }  // namespace remoteccm

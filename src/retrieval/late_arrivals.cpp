@@ -31,16 +31,22 @@ std::filesystem::path LateArrivalPath(const std::filesystem::path& profile_path)
 
 LateArrivalReading ReadLateArrivals(const std::filesystem::path& path,
                                     std::string_view profile_path, std::string_view table) {
-  LateArrivalReading reading;
   const std::optional<std::string> text = ReadWholeFile(path);
   if (!text) {
+    LateArrivalReading reading;
     if (FileSize(path) >= 0) reading.state = LateArrivalReading::State::kDamaged;
     return reading;
   }
+  return ParseLateArrivals(*text, profile_path, table);
+}
+
+LateArrivalReading ParseLateArrivals(std::string_view text, std::string_view profile_path,
+                                     std::string_view table) {
+  LateArrivalReading reading;
   reading.state = LateArrivalReading::State::kDamaged;
   LateArrivalMemory& memory = reading.memory;
   std::string_view body;
-  if (HeaderLine(*text, body) != kHeader) return reading;
+  if (HeaderLine(text, body) != kHeader) return reading;
   bool other = false;
   bool has_floor = false;
   bool has_start = false;
@@ -83,6 +89,10 @@ LateArrivalReading ReadLateArrivals(const std::filesystem::path& path,
 }
 
 void WriteLateArrivals(const std::filesystem::path& path, const LateArrivalMemory& memory) {
+  ReplaceFileContent(path, LateArrivalText(memory), 0600);
+}
+
+std::string LateArrivalText(const LateArrivalMemory& memory) {
   std::string text;
   text.reserve(64 + memory.seen.size() * 64);
   text.append(kHeader).append("\n");
@@ -98,7 +108,7 @@ void WriteLateArrivals(const std::filesystem::path& path, const LateArrivalMemor
     text.append("seen ").append(Seconds(date)).append(" ").append(key).append("\n");
   }
   text.append("end\n");
-  ReplaceFileContent(path, text, 0600);
+  return text;
 }
 
 LateArrivalMemory FreshLateArrivals(std::string profile_path, std::string table, double start) {

@@ -48,6 +48,13 @@ std::filesystem::path LateArrivalPath(const std::filesystem::path& profile_path)
 LateArrivalReading ReadLateArrivals(const std::filesystem::path& path,
                                     std::string_view profile_path, std::string_view table);
 
+// The memory held by a file's text (the state says whether the text holds one, for this profile
+// and table).
+LateArrivalReading ParseLateArrivals(std::string_view text, std::string_view profile_path,
+                                     std::string_view table);
+// The text of the memory's file.
+std::string LateArrivalText(const LateArrivalMemory& memory);
+
 // Writes the memory in one step (atomically, synced). Throws FileError.
 void WriteLateArrivals(const std::filesystem::path& path, const LateArrivalMemory& memory);
 

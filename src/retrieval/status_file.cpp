@@ -264,7 +264,12 @@ StatusFileRead ReadStatusFile(const std::filesystem::path& path) {
     read.error = "cannot be read";
     return read;
   }
-  const Json json = Json::parse(*content, nullptr, false);
+  return ParseStatusFile(*content);
+}
+
+StatusFileRead ParseStatusFile(std::string_view content) {
+  StatusFileRead read;
+  const Json json = Json::parse(content, nullptr, false);
   if (json.is_discarded() || !json.is_object()) {
     read.error = "not a JSON object";
     return read;

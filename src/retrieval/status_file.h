@@ -48,6 +48,8 @@ struct StatusFileRead {
 };
 
 StatusFileRead ReadStatusFile(const std::filesystem::path& path);
+// The record a status file's text holds, or why it holds none.
+StatusFileRead ParseStatusFile(std::string_view content);
 
 // Replaces the file with the record (temporary file, sync, rename, folder sync). Returns ""
 // or the reason nothing was written.

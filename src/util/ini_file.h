@@ -32,6 +32,8 @@ class IniContent {
   IniContent() = default;
   // A missing, unreadable or oversized file, or anything but a regular file, reads as empty.
   static IniContent Read(const std::filesystem::path& file);
+  // The content of a file that holds text.
+  static IniContent FromText(std::string text) { return IniContent(std::move(text)); }
 
   std::string Value(std::string_view section, std::string_view key) const;
   // See ReadProfileSection.
