@@ -255,7 +255,7 @@ ProfileSettings LoadProfile(const std::string& profile_path, const ProfileEnviro
 
   const TimeZoneSettings zone = ProfileTimeZone(s, env.computer_rule);
   const double today = ComputerToday(env);
-  s.sql_new_rec_date = ParseDecimal(read.Text("SQLNewRecDate"));
+  s.sql_new_rec_date = ParseDecimal(read.Text(kStartKey));
   if (s.sql_new_rec_date == 0) {
     s.sql_new_rec_date = LocalToCdrSeconds(zone, today) - kNewRecDateLookBack;
   }

@@ -20,6 +20,8 @@
 namespace remoteccm {
 
 inline constexpr std::string_view kProfileSection = "Options";
+// The key of the start of "New Records Only", which every pass moves on (CDR seconds).
+inline constexpr std::string_view kStartKey = "SQLNewRecDate";
 inline constexpr std::string_view kProfileExtension = ".CCM";
 inline constexpr std::string_view kLineListEnd = "<end>";
 inline constexpr int kLineListMaxIndex = 100;  // a line list reads back keys 0 to 100 at most

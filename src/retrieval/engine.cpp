@@ -113,8 +113,7 @@ RunStatus Engine::RunProfile(const std::string& profile_path) {
   summary_.status = status;
   summary_.ended = clock_.Now();
   if (!settings_.profile_path.empty()) {
-    const std::string stored =
-        ReadProfileValue(settings_.profile_path, kProfileSection, kStartKey);
+    const std::string stored = ReadProfileValue(settings_.profile_path, kProfileSection, kStartKey);
     if (!TrimView(stored).empty()) summary_.stored_start = ParseDecimal(stored);
     const NoteReading owed = ReadReadyNote(OwedNotePath(settings_.profile_path));
     if (owed.state == NoteReading::State::kRead) summary_.owed_at = owed.note.destination;

@@ -16,8 +16,7 @@ RunSummary SummaryToReport(const RunSummary& last_run, RunKind kind,
   summary.kind = kind;
   if (summary.profile_path.empty()) return summary;
   if (!summary.stored_start) {
-    const std::string stored =
-        ReadProfileValue(summary.profile_path, kProfileSection, "SQLNewRecDate");
+    const std::string stored = ReadProfileValue(summary.profile_path, kProfileSection, kStartKey);
     if (!TrimView(stored).empty()) summary.stored_start = ParseDecimal(stored);
   }
   if (summary.stored_start) {

@@ -511,8 +511,7 @@ class Recovery {
       // The first pass of the profile was stopped before its memory was written: the memory
       // starts from the start the profile had, which the owed start is about to replace, so that
       // the look-back still reaches back to it.
-      const std::string before =
-          ReadProfileValue(owner_path_.string(), kProfileSection, "SQLNewRecDate");
+      const std::string before = ReadProfileValue(owner_path_.string(), kProfileSection, kStartKey);
       reading.memory = FreshLateArrivals(owner_path_.string(), note_.table, ParseDecimal(before));
       reading.state = LateArrivalReading::State::kRead;
     }
@@ -550,7 +549,7 @@ class Recovery {
       return true;
     }
     try {
-      WriteProfileValue(owner_path_, kProfileSection, "SQLNewRecDate", *note_.start);
+      WriteProfileValue(owner_path_, kProfileSection, kStartKey, *note_.start);
     } catch (const IniWriteError& e) {
       Fail(std::string(e.what()) + ": the start point " + *note_.start + " of " + owner_ +
            " could not be stored. The spool " + files_.spool.string() + " and its note " +

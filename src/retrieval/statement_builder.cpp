@@ -64,7 +64,7 @@ Statement BuildStatement(StatementKind kind, const ProfileSettings& settings,
       const double start = pass.start_value;
       const double increment =
           IncrementSeconds(settings.new_rec_incr_value, settings.new_rec_incr_mode);
-      const double end = MinFloat(pass.now - 60, start + increment);
+      const double end = MinFloat(pass.now - kUnsettledSeconds, start + increment);
       const double from = pass.select_from && *pass.select_from < start ? *pass.select_from : start;
       return Windowed(kind, settings, from, end, increment, converter);
     }

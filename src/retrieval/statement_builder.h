@@ -11,6 +11,10 @@
 
 namespace remoteccm {
 
+// "New Records Only" never selects the last minute: CallManager may still be writing records
+// dated in it, and a window that ended there would pass over them for good.
+inline constexpr double kUnsettledSeconds = 60;
+
 enum class StatementKind { kSelection = 0, kDeletion = 1 };
 
 // The values of the pass a statement is built from.

@@ -393,7 +393,8 @@ class Pass {
     double next_start = settings_.sql_new_rec_date;
     bool passes_done = false;
     if (mode_ == RetrievalMode::kNewRecordsOnly) {
-      if (settings_.sql_new_rec_date < selection_.window_end && now_ - 60 > selection_.window_end) {
+      if (settings_.sql_new_rec_date < selection_.window_end &&
+          now_ - kUnsettledSeconds > selection_.window_end) {
         next_start = selection_.window_end;
         passes_done = selection_.increment == 0 || !settings_.poll_again;
         if (!newest_) NextAfterEmptyWindow(next_start, passes_done);
@@ -464,7 +465,7 @@ class Pass {
     }
     if (start) {
       try {
-        WriteProfileValue(settings_.profile_path, "Options", "SQLNewRecDate", *start);
+        WriteProfileValue(settings_.profile_path, kProfileSection, kStartKey, *start);
       } catch (const IniWriteError& e) {
         c_.log_error(std::string(e.what()) + ": the lines are in " + c_.files.destination.string() +
                      (deleting_ ? " and their records were deleted" : "") +
@@ -531,7 +532,7 @@ class Pass {
     const auto window_of = [&](double moment) {
       return start_value_ + std::floor((moment - start_value_) / increment) * increment;
     };
-    const double jump = std::min(window_of(*oldest), window_of(now_ - 60));
+    const double jump = std::min(window_of(*oldest), window_of(now_ - kUnsettledSeconds));
     if (jump <= next_start) return;
     next_start = jump;
     c_.log("No records from " + StatusTime(converter_, start_value_) + " to " +

@@ -467,7 +467,7 @@ void TOptFrm::OkBtnClick() {
     SaveProfile(settings, env_);
     connect_page_->StoreDialParams();
     if (retrieval_page_->StartUnwritten()) {
-      WriteProfileValue(settings.profile_path, kProfileSection, "SQLNewRecDate",
+      WriteProfileValue(settings.profile_path, kProfileSection, kStartKey,
                         FormatWhole(settings.sql_new_rec_date));
     }
     fields_page_->SaveFieldSelection();

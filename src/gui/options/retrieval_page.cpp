@@ -403,7 +403,7 @@ void TRetrievalPage::EditNewRecsBtnClick() {
     start_unwritten_ = profile_path_.empty();
     if (!profile_path_.empty()) {
       try {
-        WriteProfileValue(profile_path_, kProfileSection, "SQLNewRecDate", FormatWhole(seconds));
+        WriteProfileValue(profile_path_, kProfileSection, kStartKey, FormatWhole(seconds));
       } catch (const std::exception& e) {
         MessageBox::Critical(this, QString::fromLocal8Bit(e.what()));
       }
