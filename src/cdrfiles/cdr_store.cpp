@@ -53,8 +53,13 @@ std::optional<CdrStore> CdrStore::Open(const std::filesystem::path& path, std::s
   sqlite3_busy_timeout(db, kBusyMilliseconds);
   // The CDR table exists from the start, with the columns CallManager 4.x has, so that a run
   // before the first file finds it empty instead of missing.
-  std::string create = CdrCreateTableStatement(kCdrFileTable);
-  create.insert(13, "IF NOT EXISTS ");
+  std::vector<CdrFileField> columns;
+  for (const CdrColumn& column : CdrColumns()) {
+    columns.push_back({std::string(column.name), "",
+                       column.kind == CdrColumnKind::kInteger ? CdrFieldType::kInteger
+                                                              : CdrFieldType::kText,
+                       column.length});
+  }
   if (!store.Exec("PRAGMA synchronous=FULL", why) ||
       !store.Exec("CREATE TABLE IF NOT EXISTS CdrFileImport (file_name TEXT NOT NULL, "
                   "file_size INTEGER NOT NULL, sha256 TEXT NOT NULL, table_name TEXT NOT NULL, "
@@ -67,12 +72,14 @@ std::optional<CdrStore> CdrStore::Open(const std::filesystem::path& path, std::s
                   "record_key TEXT NOT NULL, imported_at INTEGER NOT NULL, "
                   "PRIMARY KEY (table_name, record_key)) WITHOUT ROWID",
                   why) ||
-      !store.Exec(create, why)) {
+      !store.EnsureColumns(kCdrFileTable, columns, why)) {
     return std::nullopt;
   }
-  for (const std::string& index : CdrCreateIndexStatements(kCdrFileTable)) {
-    std::string statement = index;
-    statement.insert(13, "IF NOT EXISTS ");
+  std::vector<std::string> indexes = CdrCreateIndexStatements(kCdrFileTable);
+  // The key the engine asks for when it resolves what a killed run left.
+  indexes.push_back("CREATE INDEX ix_CallDetailRecord_pkid ON CallDetailRecord (pkid)");
+  for (std::string& statement : indexes) {
+    statement.insert(std::string_view("CREATE INDEX ").size(), "IF NOT EXISTS ");
     if (!store.Exec(statement, why)) return std::nullopt;
   }
   return store;
