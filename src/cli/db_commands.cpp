@@ -1,7 +1,6 @@
 // --columns PROFILE and --check PROFILE: the profile's CDR table seen through its own
 // connection settings (SQLConnectionString, Login, Password, SQLDatabaseName, SQLTableName).
 #include <cstdio>
-#include <ctime>
 #include <fstream>
 #include <string>
 
@@ -11,6 +10,7 @@
 #include "platform/db/database.h"
 #include "platform/db/db_error.h"
 #include "profile/profile_file.h"
+#include "util/clock.h"
 #include "util/text_routines.h"
 
 namespace remoteccm {
@@ -88,7 +88,7 @@ int CheckCommand(const CliContext& ctx, const std::string& profile) {
   // A profile of CDR files checks its folder by importing what waits there.
   if (UsesCdrFiles(settings)) {
     const CdrImportOutcome imported = ImportProfileCdrFiles(
-        settings, static_cast<double>(std::time(nullptr)), nullptr,
+        settings, SystemClock().Now(), nullptr,
         [](std::string_view line) { std::printf("%.*s\n", static_cast<int>(line.size()), line.data()); });
     if (!imported.usable) return Flushed(kExitConnectionFailed);
   }
