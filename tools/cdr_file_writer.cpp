@@ -83,9 +83,10 @@ std::vector<GeneratedCdrField> GeneratedCdrFieldsOf(int release) {
   for (std::size_t i = 0; i < columns.size(); ++i) {
     const CdrColumn& column = columns[i];
     const bool integer = column.kind == CdrColumnKind::kInteger;
-    const std::string type = integer                  ? "INTEGER"
-                             : column.name == "pkid" ? "UNIQUEIDENTIFIER"
-                                                      : "VARCHAR(" + std::to_string(column.length) + ")";
+    const std::string type = integer ? "INTEGER"
+                             : column.name == "pkid"
+                                 ? "UNIQUEIDENTIFIER"
+                                 : "VARCHAR(" + std::to_string(column.length) + ")";
     fields.push_back({std::string(column.name), type, static_cast<int>(i), integer});
   }
   for (const ExtraField& extra : kExtraFields) {

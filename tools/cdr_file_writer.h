@@ -19,8 +19,8 @@ inline constexpr int kCdrFileReleases[] = {5, 8, 12, 15};
 
 struct GeneratedCdrField {
   std::string name;
-  std::string type;    // as the types line gives it
-  int column = -1;     // the generated row's value (CdrColumns() position); -1: an empty value
+  std::string type;  // as the types line gives it
+  int column = -1;   // the generated row's value (CdrColumns() position); -1: an empty value
   bool integer = false;
 };
 

@@ -27,8 +27,9 @@ class FolderImport {
     std::string why;
     std::optional<CdrFileImported> imported;
     if (reader.state() == CdrFileReader::State::kReading) {
-      imported = store_.ImportFile(file.management ? kCmrFileTable : kCdrFileTable, file.name,
-                                   reader, [this] { At(CdrImportPoint::kRowsWritten); }, why);
+      imported = store_.ImportFile(
+          file.management ? kCmrFileTable : kCdrFileTable, file.name, reader,
+          [this] { At(CdrImportPoint::kRowsWritten); }, why);
     }
     if (!imported) {
       if (!why.empty()) {
@@ -51,8 +52,8 @@ class FolderImport {
     ++outcome_.files;
     outcome_.records += imported->records;
     outcome_.duplicates += imported->duplicates;
-    std::string line = "Imported the CDR file " + shown + ": " +
-                       Count(imported->records, "record", "records");
+    std::string line =
+        "Imported the CDR file " + shown + ": " + Count(imported->records, "record", "records");
     if (imported->duplicates > 0) {
       line += " (" + Count(imported->duplicates, "record was", "records were") +
               " imported before" + (imported->same_file_before ? ": the file was sent again" : "") +
@@ -69,14 +70,14 @@ class FolderImport {
 
  private:
   void Reject(const CdrFolderFile& file, const std::string& shown, const CdrFileReader& reader) {
-    const std::string where = "line " + std::to_string(reader.problem_line()) + ": " +
-                              reader.problem();
+    const std::string where =
+        "line " + std::to_string(reader.problem_line()) + ": " + reader.problem();
     outcome_.rejected.push_back(shown + " " + where);
     const std::string problem = MoveToRejected(file);
     Log("The CDR file " + shown + " is damaged (" + where + "); nothing of it was imported. " +
-        (problem.empty() ? "It was moved to " + std::string(kRejectedFolder) + "/."
-                         : "It could not be moved to " + std::string(kRejectedFolder) +
-                               "/: " + problem + "."));
+        (problem.empty()
+             ? "It was moved to " + std::string(kRejectedFolder) + "/."
+             : "It could not be moved to " + std::string(kRejectedFolder) + "/: " + problem + "."));
   }
   void At(CdrImportPoint point) {
     if (request_.at_point) request_.at_point(point);

@@ -201,8 +201,8 @@ CdrFileReader::LineRead CdrFileReader::ReadLine(std::string& line) {
       if (!line.empty() && line.back() == '\r') line.pop_back();
       ++line_number_;
       if (line.size() > kCdrFileLineMax) {
-        Fail(State::kDamaged, "the line is longer than " + std::to_string(kCdrFileLineMax) +
-                                  " characters");
+        Fail(State::kDamaged,
+             "the line is longer than " + std::to_string(kCdrFileLineMax) + " characters");
         return LineRead::kTooLong;
       }
       return LineRead::kLine;

@@ -13,8 +13,7 @@ namespace {
 namespace fs = std::filesystem;
 
 double ModifiedSeconds(const struct stat& info) {
-  return static_cast<double>(info.st_mtim.tv_sec) +
-         static_cast<double>(info.st_mtim.tv_nsec) / 1e9;
+  return static_cast<double>(info.st_mtim.tv_sec) + static_cast<double>(info.st_mtim.tv_nsec) / 1e9;
 }
 
 std::string MakeFolder(const fs::path& folder) {

@@ -18,7 +18,7 @@ struct CdrFolderFile {
   std::filesystem::path path;
   std::string name;
   std::int64_t size = 0;
-  double modified = 0;  // seconds since 1970
+  double modified = 0;      // seconds since 1970
   bool management = false;  // a cmr_ file (call management records)
 };
 

@@ -41,10 +41,9 @@ std::string RecordKey(int pkid, const std::vector<CdrFileValue>& values, const s
 
 std::optional<CdrStore> CdrStore::Open(const std::filesystem::path& path, std::string& why) {
   sqlite3* db = nullptr;
-  const int opened = sqlite3_open_v2(path.c_str(), &db,
-                                     SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE |
-                                         SQLITE_OPEN_NOFOLLOW,
-                                     nullptr);
+  const int opened =
+      sqlite3_open_v2(path.c_str(), &db,
+                      SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOFOLLOW, nullptr);
   CdrStore store(db);
   if (opened != SQLITE_OK) {
     why = db != nullptr ? sqlite3_errmsg(db) : "out of memory";
@@ -55,10 +54,10 @@ std::optional<CdrStore> CdrStore::Open(const std::filesystem::path& path, std::s
   // before the first file finds it empty instead of missing.
   std::vector<CdrFileField> columns;
   for (const CdrColumn& column : CdrColumns()) {
-    columns.push_back({std::string(column.name), "",
-                       column.kind == CdrColumnKind::kInteger ? CdrFieldType::kInteger
-                                                              : CdrFieldType::kText,
-                       column.length});
+    columns.push_back(
+        {std::string(column.name), "",
+         column.kind == CdrColumnKind::kInteger ? CdrFieldType::kInteger : CdrFieldType::kText,
+         column.length});
   }
   if (!store.Exec("PRAGMA synchronous=FULL", why) ||
       !store.Exec("CREATE TABLE IF NOT EXISTS CdrFileImport (file_name TEXT NOT NULL, "
@@ -127,10 +126,10 @@ bool CdrStore::EnsureColumns(std::string_view table, const std::vector<CdrFileFi
 }
 
 std::optional<CdrFileImported> CdrStore::ImportFile(std::string_view table,
-                                                     std::string_view file_name,
-                                                     CdrFileReader& reader,
-                                                     const std::function<void()>& before_commit,
-                                                     std::string& why) {
+                                                    std::string_view file_name,
+                                                    CdrFileReader& reader,
+                                                    const std::function<void()>& before_commit,
+                                                    std::string& why) {
   sqlite3* db = db_.get();
   if (!Exec("BEGIN IMMEDIATE", why)) return std::nullopt;
   struct Rollback {
@@ -153,9 +152,10 @@ std::optional<CdrFileImported> CdrStore::ImportFile(std::string_view table,
     if (SameText(fields[i].name, "pkid")) pkid = static_cast<int>(i);
   }
   const Statement insert_row = Prepare(db, insert + ") VALUES (" + places + ")");
-  const Statement insert_key = Prepare(
-      db, "INSERT OR IGNORE INTO CdrFileRecordKey (table_name, record_key, imported_at) "
-          "VALUES (?1, ?2, ?3)");
+  const Statement insert_key =
+      Prepare(db,
+              "INSERT OR IGNORE INTO CdrFileRecordKey (table_name, record_key, imported_at) "
+              "VALUES (?1, ?2, ?3)");
   if (!insert_row || !insert_key) {
     why = sqlite3_errmsg(db);
     return std::nullopt;
@@ -171,8 +171,7 @@ std::optional<CdrFileImported> CdrStore::ImportFile(std::string_view table,
   std::string line;
   while (reader.Next(values, line)) {
     const std::string key = RecordKey(pkid, values, line);
-    sqlite3_bind_text(insert_key.get(), 2, key.data(), static_cast<int>(key.size()),
-                      SQLITE_STATIC);
+    sqlite3_bind_text(insert_key.get(), 2, key.data(), static_cast<int>(key.size()), SQLITE_STATIC);
     if (sqlite3_step(insert_key.get()) != SQLITE_DONE) {
       why = sqlite3_errmsg(db);
       return std::nullopt;
@@ -207,9 +206,10 @@ std::optional<CdrFileImported> CdrStore::ImportFile(std::string_view table,
 
   const std::string sha = reader.Sha256Hex();
   const Statement earlier = Prepare(db, "SELECT 1 FROM CdrFileImport WHERE sha256 = ?1");
-  const Statement note = Prepare(
-      db, "INSERT INTO CdrFileImport (file_name, file_size, sha256, table_name, imported_at, "
-          "records, duplicates) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7)");
+  const Statement note =
+      Prepare(db,
+              "INSERT INTO CdrFileImport (file_name, file_size, sha256, table_name, imported_at, "
+              "records, duplicates) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7)");
   if (!earlier || !note) {
     why = sqlite3_errmsg(db);
     return std::nullopt;

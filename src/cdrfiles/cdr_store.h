@@ -24,8 +24,8 @@ inline constexpr std::string_view kCmrFileTable = "CallManagementRecord";
 
 // What one file brought.
 struct CdrFileImported {
-  std::int64_t records = 0;     // rows added
-  std::int64_t duplicates = 0;  // rows whose key an earlier file already brought
+  std::int64_t records = 0;       // rows added
+  std::int64_t duplicates = 0;    // rows whose key an earlier file already brought
   bool same_file_before = false;  // a file with the same content was imported before
 };
 

@@ -4,8 +4,8 @@
 #include <fstream>
 #include <string>
 
-#include "cli/commands.h"
 #include "cdrfiles/cdr_file_source.h"
+#include "cli/commands.h"
 #include "platform/db/connection_check.h"
 #include "platform/db/database.h"
 #include "platform/db/db_error.h"
@@ -87,9 +87,10 @@ int CheckCommand(const CliContext& ctx, const std::string& profile) {
   if (const int status = LoadForDatabase(ctx, profile, settings); status != kExitOk) return status;
   // A profile of CDR files checks its folder by importing what waits there.
   if (UsesCdrFiles(settings)) {
-    const CdrImportOutcome imported = ImportProfileCdrFiles(
-        settings, SystemClock().Now(), nullptr,
-        [](std::string_view line) { std::printf("%.*s\n", static_cast<int>(line.size()), line.data()); });
+    const CdrImportOutcome imported =
+        ImportProfileCdrFiles(settings, SystemClock().Now(), nullptr, [](std::string_view line) {
+          std::printf("%.*s\n", static_cast<int>(line.size()), line.data());
+        });
     if (!imported.usable) return Flushed(kExitConnectionFailed);
   }
   DbConnection db;

@@ -205,9 +205,9 @@ RunStatus Engine::Run(const std::string& profile_path) {
 // The complete files of the profile's folder into its embedded database, before the passes
 // read it; false when the folder or the database cannot be used.
 bool Engine::ImportCdrFiles() {
-  const CdrImportOutcome outcome = ImportProfileCdrFiles(
-      settings_, clock_.Now(), hooks_.at_import_point,
-      [this](std::string_view line) { AddLogLine(line); });
+  const CdrImportOutcome outcome =
+      ImportProfileCdrFiles(settings_, clock_.Now(), hooks_.at_import_point,
+                            [this](std::string_view line) { AddLogLine(line); });
   summary_.rejected_files = outcome.rejected;
   if (!outcome.usable) summary_.last_error = outcome.error;
   return outcome.usable;

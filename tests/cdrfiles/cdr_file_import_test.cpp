@@ -3,9 +3,9 @@
 // the others, newer fields added as columns, one import at a time.
 #include "cdrfiles/cdr_file_import.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sqlite3.h>
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -135,9 +135,10 @@ TEST_F(CdrFileImportTest, DamagedFilesSetAsideTheOthersImported) {
 }
 
 TEST_F(CdrFileImportTest, OnlyCompleteFilesAreTaken) {
-  Put(".cdr_C_01_202611010000_1", Records(1, 1));   // an upload under a hidden name
+  Put(".cdr_C_01_202611010000_1", Records(1, 1));  // an upload under a hidden name
   Put("_cdr_C_01_202611010000_2", Records(2, 2));
-  Put("cdr_C_01_202611010000_3", Records(3, 3).substr(0, Records(3, 3).size() - 1));  // last line not ended
+  Put("cdr_C_01_202611010000_3",
+      Records(3, 3).substr(0, Records(3, 3).size() - 1));  // last line not ended
   Put("cdr_C_01_202611010000_4", Records(4, 4));
   // Still being written: changed after the moment the import looks.
   const struct timespec later[2] = {{std::time(nullptr) + 60, 0}, {std::time(nullptr) + 60, 0}};

@@ -23,9 +23,7 @@ class CdrFileReaderTest : public ::testing::Test {
     path_ = fs::temp_directory_path() / ("reader-" + std::to_string(::getpid()));
   }
   void TearDown() override { fs::remove(path_); }
-  void Write(std::string_view content) {
-    std::ofstream(path_, std::ios::binary) << content;
-  }
+  void Write(std::string_view content) { std::ofstream(path_, std::ios::binary) << content; }
   // Reads every record; the values of the last one read.
   int ReadAll(CdrFileReader& reader, std::vector<CdrFileValue>& last) {
     int records = 0;

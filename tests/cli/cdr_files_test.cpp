@@ -26,7 +26,8 @@ class CdrFilesCliTest : public CliRunTest {
   }
   void WriteFilesProfile(bool deletion) {
     std::ofstream out(home_ / "SITE.CCM", std::ios::binary);
-    out << "[Options]\r\nDestinationFile=" << destination_ << "\r\nCdrFileFolder=" << Folder().string()
+    out << "[Options]\r\nDestinationFile=" << destination_
+        << "\r\nCdrFileFolder=" << Folder().string()
         << "\r\nCdrFileSettleSeconds=0\r\nSQLTimeZoneOption=3\r\nWaitBeforePollingAgain=0\r\n"
         << "PollAgain=Y\r\nSQLNewRecDate=" << kFirstDay
         << "\r\nSQLNewRecIncrValue=10\r\nSQLNewRecIncrMode=day(s)\r\n"
@@ -55,7 +56,7 @@ TEST_P(CdrFilesCliTest, KilledAtEachPointOfAnImport) {
       PutFile("cdr_C_02_202611010080_1", 81, 120);
       EXPECT_EQ(Run({"SITE"}, {{"REMOTECCM_FAULT_POINT", std::string(point) + ":2"}}),
                 128 + SIGKILL);
-      PutFile("cdr_C_01_202611010000_1", 1, 40);      // the Repository's resend
+      PutFile("cdr_C_01_202611010000_1", 1, 40);     // the Repository's resend
       PutFile("cdr_C_02_202611010100_2", 100, 150);  // records again, and new ones
       PutFile("cdr_C_01_202611010150_3", 151, 160);
       EXPECT_EQ(Run({"SITE"}), 0) << Log();
@@ -83,7 +84,8 @@ TEST_P(CdrFilesCliTest, DamagedFileNamedInStatusAndCheckImports) {
       << Log();
   EXPECT_TRUE(fs::exists(Folder() / "rejected" / "cdr_C_01_202611010005_2"));
   PutFile("cdr_C_01_202611010010_3", 10, 12);
-  std::ofstream(Folder() / "cdr_C_01_202611010013_4", std::ios::binary) << "\"pkid\"\nINTEGER\n\"x\"\n";
+  std::ofstream(Folder() / "cdr_C_01_202611010013_4", std::ios::binary)
+      << "\"pkid\"\nINTEGER\n\"x\"\n";
   EXPECT_EQ(Run({"SITE"}), 0) << Log();
   EXPECT_EQ(CollectedPkids().size(), 8u);
   std::ifstream in(home_ / "SITE.status", std::ios::binary);
