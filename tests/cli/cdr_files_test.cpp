@@ -3,6 +3,8 @@
 // destination once; a damaged file is named in the status file; --check imports too.
 #include <signal.h>
 
+#include <thread>
+
 #include "cli_run_fixture.h"
 
 namespace remoteccm {
@@ -23,6 +25,11 @@ class CdrFilesCliTest : public CliRunTest {
       const std::int64_t end = kFirstDay + static_cast<std::int64_t>(id) * 60;
       out << "1,\"" << id << "\"," << end - 30 << "," << end << ",\"2001\",30\n";
     }
+  }
+  // As the Repository's upload ends: the file appears under its name complete.
+  void ArriveFile(const std::string& name, int from, int to) {
+    PutFile("." + name, from, to);
+    fs::rename(Folder() / ("." + name), Folder() / name);
   }
   void WriteFilesProfile(bool deletion) {
     std::ofstream out(home_ / "SITE.CCM", std::ios::binary);
@@ -69,6 +76,47 @@ TEST_P(CdrFilesCliTest, KilledAtEachPointOfAnImport) {
       EXPECT_EQ(std::distance(fs::directory_iterator(Folder()), {}), 1);  // collected/ only
     }
   }
+}
+
+// Killed at random moments while files arrive (every third one a resend of the one before):
+// the figures of a long series are printed; REMOTECCM_KILL_ROUNDS sets how many kills.
+TEST_P(CdrFilesCliTest, KilledAtRandomMomentsWhileFilesArrive) {
+  const char* rounds_text = std::getenv("REMOTECCM_KILL_ROUNDS");
+  const int rounds = rounds_text != nullptr ? std::atoi(rounds_text) : 15;
+  std::ofstream(home_ / "CCM_FIELDS.INF", std::ios::binary) << "[CCM_FIELDS]\r\nCSV=Y\r\n";
+  WriteFilesProfile(true);
+  std::atomic<bool> stop{false};
+  std::atomic<int> last_id{0};
+  std::thread writer([&] {
+    for (int file = 1; !stop.load(); ++file) {
+      const int from = last_id.load() + 1;
+      const int to = from + 24;
+      ArriveFile("cdr_C_01_" + std::to_string(202611010000 + file) + "_" + std::to_string(file),
+                 from, to);
+      if (file % 3 == 0) ArriveFile("cdr_C_02_" + std::to_string(file) + "_1", from - 10, to);
+      last_id.store(to);
+      std::this_thread::sleep_for(std::chrono::milliseconds(15));
+    }
+  });
+  std::mt19937 random(20261209);
+  std::uniform_int_distribution<int> delay_ms(0, 300);
+  int killed = 0;
+  for (int round = 0; round < rounds; ++round) {
+    const pid_t pid = Start({"SITE"});
+    std::this_thread::sleep_for(std::chrono::milliseconds(delay_ms(random)));
+    ::kill(pid, SIGKILL);
+    killed += Wait(pid) == 128 + SIGKILL ? 1 : 0;
+  }
+  stop.store(true);
+  writer.join();
+  ASSERT_EQ(Run({"SITE"}), 0) << Log();
+  const std::map<std::string, int> collected = CollectedPkids();
+  for (int id = 1; id <= last_id.load(); ++id) {
+    const auto found = collected.find(std::to_string(id));
+    EXPECT_EQ(found == collected.end() ? 0 : found->second, 1) << "pkid " << id;
+  }
+  std::printf("%d kills (%d during a run), %d records, %zu collected\n", rounds, killed,
+              last_id.load(), collected.size());
 }
 
 TEST_P(CdrFilesCliTest, DamagedFileNamedInStatusAndCheckImports) {
