@@ -72,7 +72,7 @@ left=$(sqlite3 "$home/FILES.cdr.sqlite" "SELECT COUNT(*) FROM CallDetailRecord")
 # The sqlite3 shell: the table from the first file's header, then each file without its two
 # header lines, one .import a file.
 plain=$home/sqlite3-import.db
-first=$(find "$source_files" -maxdepth 1 -name 'cdr_*' | sort | head -n 1)
+first=$(find "$source_files" -maxdepth 1 -name 'cdr_*' | sort | sed -n 1p)
 columns=$(head -n 1 "$first" | tr -d '"')
 {
   echo "CREATE TABLE CallDetailRecord ($columns);"

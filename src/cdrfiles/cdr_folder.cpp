@@ -26,10 +26,9 @@ std::string MakeFolder(const fs::path& folder) {
 std::string Move(const fs::path& from, const fs::path& to) {
   std::error_code error;
   fs::rename(from, to, error);
-  if (error) return error.message();
-  SyncFolderOf(from);
-  SyncFolderOf(to);
-  return "";
+  // Not synced: a move lost in a crash leaves the file to be seen again, and its records,
+  // already committed, are not imported twice.
+  return error ? error.message() : "";
 }
 
 }  // namespace
@@ -64,9 +63,7 @@ std::string DisposeImported(const CdrFolderFile& file, int keep_days) {
   if (keep_days <= 0) {
     std::error_code error;
     fs::remove(file.path, error);
-    if (error) return error.message();
-    SyncFolderOf(file.path);
-    return "";
+    return error ? error.message() : "";
   }
   const fs::path collected = file.path.parent_path() / kCollectedFolder;
   if (std::string why = MakeFolder(collected); !why.empty()) return why;

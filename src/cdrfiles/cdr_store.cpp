@@ -59,7 +59,8 @@ std::optional<CdrStore> CdrStore::Open(const std::filesystem::path& path, std::s
          column.kind == CdrColumnKind::kInteger ? CdrFieldType::kInteger : CdrFieldType::kText,
          column.length});
   }
-  if (!store.Exec("PRAGMA synchronous=FULL", why) ||
+  // One sync a commit (the log), and readers never wait for the import.
+  if (!store.Exec("PRAGMA journal_mode=WAL", why) || !store.Exec("PRAGMA synchronous=FULL", why) ||
       !store.Exec("CREATE TABLE IF NOT EXISTS CdrFileImport (file_name TEXT NOT NULL, "
                   "file_size INTEGER NOT NULL, sha256 TEXT NOT NULL, table_name TEXT NOT NULL, "
                   "imported_at INTEGER NOT NULL, records INTEGER NOT NULL, "
