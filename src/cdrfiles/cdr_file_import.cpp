@@ -105,13 +105,21 @@ CdrImportOutcome ImportCdrFiles(const CdrImportRequest& request) {
     return outcome;
   };
   const std::string folder_shown = EscapedForLog(request.folder.string());
-  std::optional<LockFile> lock;
+  // One import into the database, and one out of the folder (two profiles may name it).
+  std::optional<LockFile> database_lock;
+  std::optional<LockFile> folder_lock;
+  std::error_code missing;
+  if (!std::filesystem::is_directory(request.folder, missing)) {
+    return fail("The CDR file folder " + folder_shown +
+                " cannot be read: " + (missing ? missing.message() : "it is not a folder") + ".");
+  }
   try {
-    lock = LockFile::TryTake(request.database.string() + ".lock");
+    database_lock = LockFile::TryTake(request.database.string() + ".lock");
+    if (database_lock) folder_lock = LockFile::TryTake(request.folder / kFolderLockName);
   } catch (const FileError& e) {
     return fail(e.what());
   }
-  if (!lock) {
+  if (!database_lock || !folder_lock) {
     log("Another run is importing the CDR files of " + folder_shown +
         ": this run leaves them to it.");
     return outcome;

@@ -13,6 +13,8 @@ namespace remoteccm {
 
 inline constexpr std::string_view kCollectedFolder = "collected";
 inline constexpr std::string_view kRejectedFolder = "rejected";
+// Held while a run imports from the folder; hidden, so never taken for a CDR file.
+inline constexpr std::string_view kFolderLockName = ".remoteccm-import.lock";
 
 struct CdrFolderFile {
   std::filesystem::path path;
