@@ -14,6 +14,7 @@ namespace remoteccm {
 namespace {
 
 constexpr std::size_t kFieldNameMax = 128;
+constexpr std::size_t kReadBlock = std::size_t{64} * 1024;
 
 bool IsFieldName(std::string_view name) {
   if (name.empty() || name.size() > kFieldNameMax) return false;
@@ -222,7 +223,7 @@ CdrFileReader::LineRead CdrFileReader::ReadLine(std::string& line) {
       Fail(State::kIncomplete, "its last line is not ended");
       return LineRead::kUnended;
     }
-    s.buffer.resize(64 * 1024);
+    s.buffer.resize(kReadBlock);
     const ssize_t got = ::read(s.fd.Get(), s.buffer.data(), s.buffer.size());
     if (got < 0) {
       if (errno == EINTR) {

@@ -31,7 +31,7 @@ struct CdrFileValue {
 };
 
 // Longest line read; a longer one is a fault (no real record comes near it).
-inline constexpr std::size_t kCdrFileLineMax = 64 * 1024;
+inline constexpr std::size_t kCdrFileLineMax = std::size_t{64} * 1024;
 
 // Splits one line into its values: quoted or bare, comma separated. False (with why) when a
 // quote is not closed or text follows a closing quote.
