@@ -1,19 +1,21 @@
 #!/usr/bin/env bash
 # A day of a busy cluster as CDR files: N records (default 1,000,000) in one file per minute
 # (1,440 files), collected by a profile with CdrFileFolder. Measures the import alone
-# (remoteccm-cli --check), the transfer of the imported records (a run, All Records with
-# deletion), and the peak memory of each; beside it, loading the same files into SQLite with
-# the sqlite3 shell's .import. Prints one table.
-#   bench/cdr_files.sh [--rows N] [--build DIR]
+# (remoteccm-cli --check), the transfer of the imported records (a run, All Records; with
+# --delete the records also leave the embedded database), and the peak memory of each; beside
+# it, loading the same files into SQLite with the sqlite3 shell's .import. Prints one table.
+#   bench/cdr_files.sh [--rows N] [--delete] [--build DIR]
 # (--build: use the programs of that build folder instead of a Release build in build-bench/)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
 rows=1000000
+delete=N
 build=""
 while [ $# -gt 0 ]; do
   case "$1" in
     --rows) rows=$2; shift 2 ;;
+    --delete) delete=Y; shift ;;
     --build) build=$(cd "$2" && pwd); shift 2 ;;
     *) echo "cdr_files.sh: unknown argument $1" >&2; exit 64 ;;
   esac
@@ -47,7 +49,7 @@ ConnectSQLMode=All Records
 CdrFileFolder=$home/incoming
 CdrFileKeepDays=1
 SQLTimeZoneOption=3
-DeleteRecs=Y
+DeleteRecs=$delete
 PollAgain=N
 WaitBeforePollingAgain=0
 EOF2
@@ -87,7 +89,7 @@ echo "CDR files: $rows records in $files files"
 printf '%-46s %10s %12s %12s\n' "step" "seconds" "peak MiB" "records"
 printf '%-46s %10.1f %12.1f %12s\n' "remoteccm-cli --check (import, exactly once)" "$import_s" \
   "$(echo "$import_kib / 1024" | bc -l)" "$imported"
-printf '%-46s %10.1f %12.1f %12s\n' "remoteccm-cli run (transfer, delete)" "$run_s" \
+printf '%-46s %10.1f %12.1f %12s\n' "remoteccm-cli run (transfer, DeleteRecs=$delete)" "$run_s" \
   "$(echo "$run_kib / 1024" | bc -l)" "$lines"
 printf '%-46s %10.1f %12.1f %12s\n' "sqlite3 .import (no dedupe, no checks)" "$shell_s" \
   "$(echo "$shell_kib / 1024" | bc -l)" "$shell_rows"
