@@ -13,6 +13,7 @@
 #include <string_view>
 #include <vector>
 
+#include "cdr_file_writer.h"
 #include "cdr_generator.h"
 #include "platform/db/cdr_schema.h"
 #include "platform/db/connection_string.h"
@@ -23,9 +24,15 @@ namespace remoteccm {
 namespace {
 
 constexpr std::string_view kUsage =
-    "usage: remoteccm-gen-cdr (--sqlite FILE | --postgres CONNINFO) [--rows N | --calls N]\n"
-    "                         [--from YYYY-MM-DD] [--days N] [--seed S] [--table NAME] [--append]\n"
+    "usage: remoteccm-gen-cdr (--sqlite FILE | --postgres CONNINFO | --files FOLDER)\n"
+    "                         [--rows N | --calls N] [--from YYYY-MM-DD] [--days N] [--seed S]\n"
+    "                         [--table NAME] [--append] [--release R] [--nodes N] [--cluster C]\n"
     "  --sqlite FILE        write to this SQLite database file (created when missing)\n"
+    "  --files FOLDER       write CDR files as CallManager 5 and later push them: one per node\n"
+    "                       and minute, cdr_<cluster>_<node>_<yyyymmddhhmm>_<sequence>\n"
+    "  --release R          the field set of the files: 5, 8, 12 or 15 (default 12)\n"
+    "  --nodes N            the nodes that write files (default 2)\n"
+    "  --cluster C          the cluster name in the file names (default StandAloneCluster)\n"
     "  --postgres CONNINFO  write to PostgreSQL: a libpq string (\"host=... dbname=...\") or an\n"
     "                       ODBC string (\"Driver=...;Server=...;Port=...;Database=...;UID=...\")\n"
     "  --rows N             exactly N rows (default 1000)\n"
@@ -39,6 +46,7 @@ constexpr std::string_view kUsage =
 
 struct Options {
   std::string sqlite;
+  CdrFileWriterOptions files;
   std::string postgres;
   CdrGeneratorOptions generator;
   std::string table{kCdrTableName};
@@ -101,6 +109,20 @@ Options ParseOptions(int argc, char** argv) {
     };
     if (option == "--sqlite") {
       options.sqlite = value();
+    } else if (option == "--files") {
+      options.files.folder = std::string(value());
+    } else if (option == "--release") {
+      options.files.release = static_cast<int>(ParseCount(option, value(), 5, 15));
+      if (GeneratedCdrFieldsOf(options.files.release).empty()) {
+        throw UsageError("--release needs 5, 8, 12 or 15");
+      }
+    } else if (option == "--nodes") {
+      options.files.nodes = static_cast<int>(ParseCount(option, value(), 1, 99));
+    } else if (option == "--cluster") {
+      options.files.cluster = value();
+      if (!IsIdentifier(options.files.cluster)) {
+        throw UsageError("--cluster needs a plain name (letters, digits, _)");
+      }
     } else if (option == "--postgres") {
       options.postgres = value();
     } else if (option == "--rows") {
@@ -130,8 +152,11 @@ Options ParseOptions(int argc, char** argv) {
       throw UsageError("unknown option \"" + std::string(option) + "\"");
     }
   }
-  if (options.sqlite.empty() == options.postgres.empty()) {
-    throw UsageError("give exactly one of --sqlite FILE and --postgres CONNINFO");
+  const int targets = static_cast<int>(!options.sqlite.empty()) +
+                      static_cast<int>(!options.postgres.empty()) +
+                      static_cast<int>(!options.files.folder.empty());
+  if (targets != 1) {
+    throw UsageError("give exactly one of --sqlite FILE, --postgres CONNINFO and --files FOLDER");
   }
   if (options.generator.first_second + options.generator.days * 86400 > INT32_MAX) {
     throw UsageError("the period must end before 2038-01-19 (the columns hold 32-bit seconds)");
@@ -346,6 +371,18 @@ class PostgresWriter {
   bool create_indexes_ = false;
 };
 
+// --- CDR files ------------------------------------------------------------------------------
+
+class FilesWriter {
+ public:
+  explicit FilesWriter(const Options& options) : writer_(options.files) {}
+  void Write(const CdrRow& row) { writer_.Write(row); }
+  void Finish() { writer_.Finish(); }
+
+ private:
+  CdrFileWriter writer_;
+};
+
 template <typename Writer>
 CdrGeneratorTotals Fill(const Options& options) {
   Writer writer(options);
@@ -359,15 +396,19 @@ int Main(int argc, char** argv) {
   try {
     const Options options = ParseOptions(argc, argv);
     const auto started = std::chrono::steady_clock::now();
-    const CdrGeneratorTotals totals =
-        options.sqlite.empty() ? Fill<PostgresWriter>(options) : Fill<SqliteWriter>(options);
+    const CdrGeneratorTotals totals = !options.files.folder.empty() ? Fill<FilesWriter>(options)
+                                      : options.sqlite.empty()      ? Fill<PostgresWriter>(options)
+                                                                    : Fill<SqliteWriter>(options);
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     std::printf(
         "%lld rows (%lld calls, %lld transfers, %lld not connected) written to %s in %.1f s\n",
         static_cast<long long>(totals.rows), static_cast<long long>(totals.calls),
         static_cast<long long>(totals.transfers), static_cast<long long>(totals.unconnected),
-        options.sqlite.empty() ? "PostgreSQL" : options.sqlite.c_str(), seconds);
+        !options.files.folder.empty() ? options.files.folder.c_str()
+        : options.sqlite.empty()      ? "PostgreSQL"
+                                      : options.sqlite.c_str(),
+        seconds);
     return 0;
   } catch (const UsageError& error) {
     std::fprintf(stderr, "remoteccm-gen-cdr: %s\n%s", error.what(), kUsage.data());

@@ -4,11 +4,13 @@
 #include <fstream>
 #include <string>
 
+#include "cdrfiles/cdr_file_source.h"
 #include "cli/commands.h"
 #include "platform/db/connection_check.h"
 #include "platform/db/database.h"
 #include "platform/db/db_error.h"
 #include "profile/profile_file.h"
+#include "util/clock.h"
 #include "util/text_routines.h"
 
 namespace remoteccm {
@@ -23,6 +25,7 @@ int LoadForDatabase(const CliContext& ctx, const std::string& profile, ProfileSe
     return kExitNoProfile;
   }
   settings = LoadProfile(path, env);
+  UseCdrDatabase(settings);
   if (TrimView(settings.sql_connection_string).empty() ||
       TrimView(settings.sql_database_name).empty() || TrimView(settings.sql_table_name).empty()) {
     std::fprintf(stderr,
@@ -82,6 +85,14 @@ int ColumnsCommand(const CliContext& ctx, const std::string& profile) {
 int CheckCommand(const CliContext& ctx, const std::string& profile) {
   ProfileSettings settings;
   if (const int status = LoadForDatabase(ctx, profile, settings); status != kExitOk) return status;
+  // A profile of CDR files checks its folder by importing what waits there.
+  if (UsesCdrFiles(settings)) {
+    const CdrImportOutcome imported =
+        ImportProfileCdrFiles(settings, SystemClock().Now(), nullptr, [](std::string_view line) {
+          std::printf("%.*s\n", static_cast<int>(line.size()), line.data());
+        });
+    if (!imported.usable) return Flushed(kExitConnectionFailed);
+  }
   DbConnection db;
   const ConnectionCheckResult result =
       CheckConnection(db, {settings.sql_connection_string, settings.sql_database_name,

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -22,9 +23,23 @@
 namespace remoteccm {
 namespace {
 
-// Tests stop a run at a named point of a pass: REMOTECCM_FAULT_POINT names the point,
-// optionally with ":N" for its Nth occurrence; the process kills itself there, as a crash
-// would, or with REMOTECCM_FAULT_ACTION=stop halts (SIGSTOP) until the test lets it go on.
+// The action at a fault point: the process kills itself there, as a crash would, or halts
+// (SIGSTOP) until the test lets it go on; at the Nth time the point is reached.
+template <typename Point>
+std::function<void(Point)> StopAt(Point wanted, int occurrence) {
+  const char* action = std::getenv("REMOTECCM_FAULT_ACTION");
+  const int signal = action != nullptr && std::string(action) == "stop" ? SIGSTOP : SIGKILL;
+  return [wanted, occurrence, signal, seen = 0](Point reached) mutable {
+    if (reached == wanted && ++seen == occurrence) {
+      std::fflush(stdout);
+      ::kill(::getpid(), signal);
+    }
+  };
+}
+
+// Tests stop a run at a named point of a pass or of a CDR file's import: REMOTECCM_FAULT_POINT
+// names the point, optionally with ":N" for its Nth occurrence; REMOTECCM_FAULT_ACTION=stop
+// halts there instead of killing.
 EngineHooks FaultPointHooks() {
   const char* given = std::getenv("REMOTECCM_FAULT_POINT");
   if (given == nullptr || *given == '\0') return {};
@@ -40,20 +55,18 @@ EngineHooks FaultPointHooks() {
       {"committed", PassPoint::kCommitted},        {"mid-append", PassPoint::kMidAppend},
       {"appended", PassPoint::kAppended},          {"start-stored", PassPoint::kStartStored},
       {"unmarked", PassPoint::kUnmarked}};
+  static constexpr std::pair<const char*, CdrImportPoint> kImportPoints[] = {
+      {"import-rows", CdrImportPoint::kRowsWritten},
+      {"import-committed", CdrImportPoint::kCommitted},
+      {"import-disposed", CdrImportPoint::kDisposed}};
+  EngineHooks hooks;
   for (const auto& [point_name, point] : kPoints) {
-    if (name != point_name) continue;
-    EngineHooks hooks;
-    const char* action = std::getenv("REMOTECCM_FAULT_ACTION");
-    const int signal = action != nullptr && std::string(action) == "stop" ? SIGSTOP : SIGKILL;
-    hooks.at_point = [wanted = point, occurrence, signal, seen = 0](PassPoint reached) mutable {
-      if (reached == wanted && ++seen == occurrence) {
-        std::fflush(stdout);
-        ::kill(::getpid(), signal);
-      }
-    };
-    return hooks;
+    if (name == point_name) hooks.at_point = StopAt(point, occurrence);
   }
-  return {};
+  for (const auto& [point_name, point] : kImportPoints) {
+    if (name == point_name) hooks.at_import_point = StopAt(point, occurrence);
+  }
+  return hooks;
 }
 
 // The engine with what the CLI gives it: the log on standard output (and to the companion,

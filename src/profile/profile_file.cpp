@@ -276,6 +276,10 @@ ProfileSettings LoadProfile(const std::string& profile_path, const ProfileEnviro
   s.dial_user_name = read.Text("DialUserName");
   s.dial_password = read.Text("DialPassword");
   s.dial_domain = read.Text("DialDomain");
+  s.cdr_file_folder = read.Text("CdrFileFolder");
+  s.cdr_file_settle_seconds =
+      StrictWhole(read.Text("CdrFileSettleSeconds"), Key("CdrFileSettleSeconds"));
+  s.cdr_file_keep_days = StrictWhole(read.Text("CdrFileKeepDays"), Key("CdrFileKeepDays"));
   return s;
 }
 
@@ -295,7 +299,7 @@ std::vector<std::pair<std::string, std::string>> SavedProfileValues(const Profil
   const TimeZoneSettings zone = ProfileTimeZone(settings, env.computer_rule);
   std::vector<std::pair<std::string, std::string>> values;
   for (const ProfileKey& key : ProfileKeys()) {
-    if (!key.saved) continue;
+    if (!key.saved || (key.file_source && settings.cdr_file_folder.empty())) continue;
     std::string value;
     std::visit(
         [&](auto member) {
@@ -336,6 +340,11 @@ void SaveProfile(ProfileSettings& settings, const ProfileEnvironment& env) {
   IniFileEdit edit(settings.profile_path);
   for (const auto& [key, value] : SavedProfileValues(settings, env)) {
     edit.Write(kProfileSection, key, value);
+  }
+  // A folder cleared in the dialog: the profile goes back to its database.
+  if (settings.cdr_file_folder.empty() &&
+      !ReadProfileValue(settings.profile_path, kProfileSection, "CdrFileFolder").empty()) {
+    edit.Write(kProfileSection, "CdrFileFolder", "");
   }
   edit.Commit();
 }

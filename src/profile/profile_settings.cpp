@@ -8,7 +8,7 @@ namespace {
 
 using S = ProfileSettings;
 
-// name, kind, field, fallback, min, max, saved
+// name, kind, field, fallback, min, max, saved, file_source
 constexpr ProfileKey kProfileKeys[] = {
     {"Login", KeyKind::kText, &S::login},
     {"Password", KeyKind::kText, &S::password},
@@ -43,6 +43,10 @@ constexpr ProfileKey kProfileKeys[] = {
     {"DialPassword", KeyKind::kText, &S::dial_password},
     {"DialDomain", KeyKind::kText, &S::dial_domain},
     {"PhonebookEntry", KeyKind::kText, &S::phonebook_entry},
+    {"CdrFileFolder", KeyKind::kText, &S::cdr_file_folder, "", 0, -1, true, true},
+    {"CdrFileSettleSeconds", KeyKind::kWhole, &S::cdr_file_settle_seconds, "30", 0, 86400, true,
+     true},
+    {"CdrFileKeepDays", KeyKind::kWhole, &S::cdr_file_keep_days, "7", 0, 3650, true, true},
     {"SQLNewRecDate", KeyKind::kCdrSeconds, &S::sql_new_rec_date, "", 0, -1, false},
     {"SQLDateTimeFldName", KeyKind::kText, &S::sql_date_time_fld_name, kDefaultDateTimeFieldName, 0,
      -1, false},

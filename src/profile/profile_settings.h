@@ -80,6 +80,10 @@ struct ProfileSettings {
   std::string dial_password;
   std::string dial_domain;
   std::string phonebook_entry;
+  // The folder CallManager 5 and later push CDR files to; empty: the CDR database above.
+  std::string cdr_file_folder;
+  int cdr_file_settle_seconds = 30;  // a file unchanged this long is complete
+  int cdr_file_keep_days = 7;        // imported files kept in collected/; 0: removed at once
 
   // NewRecDatePicker1 / NewRecTimePicker1: SQLNewRecDate as local date/time, shown only.
   double new_rec_date_local = 0;
@@ -137,6 +141,9 @@ struct ProfileKey {
   std::int32_t min = 0;  // whole numbers: the range; min > max means no range
   std::int32_t max = -1;
   bool saved = true;  // written by SaveProfile
+  // A key of the CDR file folder: written and printed only for a profile that names one, so
+  // that every other profile's file stays as it was.
+  bool file_source = false;
 };
 
 // Every key of the profile file, in the order SaveProfile writes them; the last two are

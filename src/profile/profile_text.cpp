@@ -21,6 +21,7 @@ std::vector<std::string> ProfileSettingsLines(const ProfileSettings& settings,
   const TimeZoneSettings zone = ProfileTimeZone(settings, computer_rule);
   std::vector<std::string> lines;
   for (const ProfileKey& key : ProfileKeys()) {
+    if (key.file_source && settings.cdr_file_folder.empty()) continue;
     const std::string prefix = std::string(key.name) + "=";
     std::visit(
         [&](auto member) {

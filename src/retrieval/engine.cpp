@@ -4,6 +4,7 @@
 #include <optional>
 #include <unordered_map>
 
+#include "cdrfiles/cdr_file_source.h"
 #include "platform/db/connection_string.h"
 #include "platform/db/database.h"
 #include "platform/db/db_error.h"
@@ -128,6 +129,7 @@ RunStatus Engine::Run(const std::string& profile_path) {
     return RunStatus::kSettingsInvalid;
   }
   settings_ = LoadProfile(profile_path, env_);
+  UseCdrDatabase(settings_);
   summary_.profile_path = settings_.profile_path;
   summary_.destination = settings_.destination_file;
 
@@ -156,6 +158,7 @@ RunStatus Engine::Run(const std::string& profile_path) {
              ": this run changed nothing.");
     return RunStatus::kLocked;
   }
+  if (UsesCdrFiles(settings_) && !ImportCdrFiles()) return RunStatus::kConnectionFailed;
 
   if (!settings_.use_dialup) return PollCycle();
 
@@ -196,6 +199,17 @@ RunStatus Engine::Run(const std::string& profile_path) {
   AddLogLine("Done..." + dialer_.ErrorText(code));
   dialer_.HangUp();
   return status;
+}
+
+// The complete files of the profile's folder into its embedded database, before the passes
+// read it; false when the folder or the database cannot be used.
+bool Engine::ImportCdrFiles() {
+  const CdrImportOutcome outcome =
+      ImportProfileCdrFiles(settings_, clock_.Now(), hooks_.at_import_point,
+                            [this](std::string_view line) { AddLogLine(line); });
+  summary_.rejected_files = outcome.rejected;
+  if (!outcome.usable) summary_.last_error = outcome.error;
+  return outcome.usable;
 }
 
 int Engine::OpenCdrDatabase() {
@@ -340,10 +354,16 @@ bool Engine::PrepareDestination() {
   return appendable();
 }
 
+ProfileSettings Engine::LoadSourceProfile(const std::filesystem::path& path) const {
+  ProfileSettings settings = LoadProfile(path, env_);
+  UseCdrDatabase(settings);
+  return settings;
+}
+
 std::optional<OwingProfile> Engine::ReadOwingProfile(const std::filesystem::path& path) {
   if (!ProfileFileExists(path) || !FileReadError(path).empty()) return std::nullopt;
   const ProfileSettings owner =
-      SameProfile(path.string(), settings_.profile_path) ? settings_ : LoadProfile(path, env_);
+      SameProfile(path.string(), settings_.profile_path) ? settings_ : LoadSourceProfile(path);
   std::string error;
   const std::optional<DestinationFiles> files = ResolveDestination(owner.destination_file, error);
   return OwingProfile{owner.sql_table_name, files ? files->destination.string() : std::string()};
@@ -406,7 +426,7 @@ std::vector<bool> Engine::LookUpKeys(const std::filesystem::path& owner_path,
     ~Forget() { engine->SetOtherConnection(nullptr); }
   } forget{this};
   if (!SameProfile(owner_path.string(), settings_.profile_path)) {
-    const ProfileSettings owner = LoadProfile(owner_path, env_);
+    const ProfileSettings owner = LoadSourceProfile(owner_path);
     if (const std::string problem = SqlNameProblem("The table name", owner.sql_table_name);
         !problem.empty()) {
       throw DbError(problem);
@@ -613,8 +633,10 @@ RunStatus Engine::PollCycle() {
   return status;
 }
 
-bool Engine::DeleteAllRecords(const ProfileSettings& settings,
+bool Engine::DeleteAllRecords(const ProfileSettings& given,
                               const std::function<void(std::string_view)>& report) {
+  ProfileSettings settings = given;
+  UseCdrDatabase(settings);
   abort_requested_.store(false);
   database_->ResetCancel();
   summary_ = RunSummary();
@@ -635,7 +657,8 @@ bool Engine::DeleteAllRecords(const ProfileSettings& settings,
   say("SQL Connection String:" + MaskConnectionPasswords(settings.sql_connection_string));
   bool deleted = false;
   const std::string name_problem = SqlNameProblem("The table name", settings.sql_table_name);
-  if (TrimView(settings.login).empty() || TrimView(settings.sql_table_name).empty() ||
+  if ((TrimView(settings.login).empty() && !UsesCdrFiles(settings)) ||
+      TrimView(settings.sql_table_name).empty() ||
       TrimView(settings.sql_connection_string).empty()) {
     summary_.last_error = "Invalid Connection Information. Cannot Connect!";
     summary_.status = RunStatus::kSettingsInvalid;

@@ -63,7 +63,9 @@ class Engine {
  private:
   RunStatus Run(const std::string& profile_path);
   RunStatus PollCycle();
+  bool ImportCdrFiles();
   int OpenCdrDatabase();
+  ProfileSettings LoadSourceProfile(const std::filesystem::path& path) const;
   double ClockAheadOfServer();
   bool PrepareDestination();
   bool RecoverEarlierDestination();

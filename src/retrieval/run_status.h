@@ -37,6 +37,8 @@ struct RunSummary {
   std::string stored_start_local;      // stored_start in local time, "yyyy/mm/dd hh:nn:ss"
   // Conditions that need an administrator although the run went on ("start-in-future").
   std::vector<std::string> warnings;
+  // CDR files moved to rejected/: "NAME line N: why", the names escaped.
+  std::vector<std::string> rejected_files;
   // Where the profile still owes lines after the run (its note's destination), empty when none.
   std::string owed_at;
 };

@@ -239,6 +239,11 @@ std::string StatusFileText(const RunStatusRecord& record) {
     json["warnings"] = std::move(warnings);
   }
   if (!run.owed_at.empty()) json["owed_at"] = AsUtf8(run.owed_at);
+  if (!run.rejected_files.empty()) {
+    nlohmann::ordered_json rejected = nlohmann::ordered_json::array();
+    for (const std::string& file : run.rejected_files) rejected.push_back(AsUtf8(file));
+    json["rejected_files"] = std::move(rejected);
+  }
   return json.dump(2) + "\n";
 }
 
@@ -293,6 +298,7 @@ StatusFileRead ParseStatusFile(std::string_view content) {
   record.last_success = fields.Time("last_success", true);
   run.warnings = fields.OptionalTexts("warnings");
   run.owed_at = fields.OptionalText("owed_at");
+  run.rejected_files = fields.OptionalTexts("rejected_files");
   if (!fields.error().empty()) {
     read.error = fields.error();
     return read;

@@ -8,6 +8,7 @@
 #include <functional>
 #include <string_view>
 
+#include "cdrfiles/cdr_file_import.h"
 #include "platform/db/database.h"
 #include "profile/profile_file.h"
 #include "retrieval/destination.h"
@@ -45,6 +46,8 @@ struct EngineHooks {
   std::function<void(DbConnection&)> connected;
   // Called at each point of a pass.
   std::function<void(PassPoint)> at_point;
+  // Called at each point of a CDR file's import.
+  std::function<void(CdrImportPoint)> at_import_point;
   // Every column read as text, integers too (tests compare the lines of both ways).
   bool integers_as_text = false;
 };

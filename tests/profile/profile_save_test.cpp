@@ -88,6 +88,25 @@ TEST_F(SaveTest, SaveThenLoadGivesTheSameSettings) {
   EXPECT_EQ(back.sql_date_time_fld_name, "dateTimeOrigination");
 }
 
+// The CDR file keys are written for a profile that names a folder (out-of-range numbers read as
+// their defaults), and a folder cleared is cleared in the file too.
+TEST_F(SaveTest, CdrFileKeysOnlyWithAFolderAndClearedWithIt) {
+  PutOptions("CdrFileSettleSeconds=-4\r\nCdrFileKeepDays=9999\r\n");
+  ProfileSettings s = Load();
+  EXPECT_EQ(s.cdr_file_settle_seconds, 30);
+  EXPECT_EQ(s.cdr_file_keep_days, 7);
+  s.cdr_file_folder = "/var/spool/remoteccm/SITE1/incoming";
+  s.cdr_file_keep_days = 0;
+  SaveProfile(s, env_);
+  EXPECT_EQ(ReadProfileValue(path_, "Options", "CdrFileSettleSeconds"), "30");
+  const ProfileSettings back = Load();
+  EXPECT_EQ(back.cdr_file_folder, s.cdr_file_folder);
+  EXPECT_EQ(back.cdr_file_keep_days, 0);
+  s.cdr_file_folder.clear();
+  SaveProfile(s, env_);
+  EXPECT_TRUE(Load().cdr_file_folder.empty());
+}
+
 TEST_F(SaveTest, ShorterListLeavesOldKeysBehindEndAndLongListReadsBack101) {
   ProfileSettings s = Load();
   s.connect_sql = {"a", "b", "c", "d", "e"};

@@ -1,0 +1,153 @@
+#include "cdrfiles/cdr_file_import.h"
+
+#include <optional>
+
+#include "cdrfiles/cdr_file_reader.h"
+#include "cdrfiles/cdr_folder.h"
+#include "cdrfiles/cdr_store.h"
+#include "util/posix_file.h"
+#include "util/text_routines.h"
+
+namespace remoteccm {
+namespace {
+
+std::string Count(std::int64_t n, std::string_view one, std::string_view many) {
+  return std::to_string(n) + " " + std::string(n == 1 ? one : many);
+}
+
+class FolderImport {
+ public:
+  FolderImport(const CdrImportRequest& request, CdrStore& store, CdrImportOutcome& outcome)
+      : request_(request), store_(store), outcome_(outcome) {}
+
+  // False when the database failed: the files after it stay for the next run.
+  bool Import(const CdrFolderFile& file) {
+    const std::string shown = EscapedForLog(file.name);
+    CdrFileReader reader(file.path);
+    std::string why;
+    std::optional<CdrFileImported> imported;
+    if (reader.state() == CdrFileReader::State::kReading) {
+      imported = store_.ImportFile(
+          file.management ? kCmrFileTable : kCdrFileTable, file.name, reader,
+          [this] { At(CdrImportPoint::kRowsWritten); }, why);
+    }
+    if (!imported) {
+      if (!why.empty()) {
+        outcome_.usable = false;
+        outcome_.error = "The CDR file " + shown + " could not be imported: " + why +
+                         ". It stays for the next run.";
+        Log(outcome_.error);
+        return false;
+      }
+      if (reader.state() == CdrFileReader::State::kDamaged) {
+        Reject(file, shown, reader);
+      } else {
+        ++outcome_.incomplete;
+        Log("The CDR file " + shown + " is not complete yet (" + reader.problem() +
+            "): it stays for a later run.");
+      }
+      return true;
+    }
+    At(CdrImportPoint::kCommitted);
+    ++outcome_.files;
+    outcome_.records += imported->records;
+    outcome_.duplicates += imported->duplicates;
+    std::string line =
+        "Imported the CDR file " + shown + ": " + Count(imported->records, "record", "records");
+    if (imported->duplicates > 0) {
+      line += " (" + Count(imported->duplicates, "record was", "records were") +
+              " imported before" + (imported->same_file_before ? ": the file was sent again" : "") +
+              ")";
+    }
+    Log(line + ".");
+    if (const std::string problem = DisposeImported(file, request_.keep_days); !problem.empty()) {
+      Log("The CDR file " + shown + " is imported but could not leave the folder: " + problem +
+          ". Its records are not imported again.");
+    }
+    At(CdrImportPoint::kDisposed);
+    return true;
+  }
+
+ private:
+  void Reject(const CdrFolderFile& file, const std::string& shown, const CdrFileReader& reader) {
+    const std::string where =
+        "line " + std::to_string(reader.problem_line()) + ": " + reader.problem();
+    outcome_.rejected.push_back(shown + " " + where);
+    const std::string problem = MoveToRejected(file);
+    Log("The CDR file " + shown + " is damaged (" + where + "); nothing of it was imported. " +
+        (problem.empty()
+             ? "It was moved to " + std::string(kRejectedFolder) + "/."
+             : "It could not be moved to " + std::string(kRejectedFolder) + "/: " + problem + "."));
+  }
+  void At(CdrImportPoint point) {
+    if (request_.at_point) request_.at_point(point);
+  }
+  void Log(const std::string& line) {
+    if (request_.log) request_.log(line);
+  }
+
+  const CdrImportRequest& request_;
+  CdrStore& store_;
+  CdrImportOutcome& outcome_;
+};
+
+}  // namespace
+
+CdrImportOutcome ImportCdrFiles(const CdrImportRequest& request) {
+  CdrImportOutcome outcome;
+  const auto log = [&](const std::string& line) {
+    if (request.log) request.log(line);
+  };
+  const auto fail = [&](std::string line) {
+    outcome.usable = false;
+    outcome.error = std::move(line);
+    log(outcome.error);
+    return outcome;
+  };
+  const std::string folder_shown = EscapedForLog(request.folder.string());
+  // One import into the database, and one out of the folder (two profiles may name it).
+  std::optional<LockFile> database_lock;
+  std::optional<LockFile> folder_lock;
+  std::error_code missing;
+  if (!std::filesystem::is_directory(request.folder, missing)) {
+    return fail("The CDR file folder " + folder_shown +
+                " cannot be read: " + (missing ? missing.message() : "it is not a folder") + ".");
+  }
+  try {
+    database_lock = LockFile::TryTake(request.database.string() + ".lock");
+    if (database_lock) folder_lock = LockFile::TryTake(request.folder / kFolderLockName);
+  } catch (const FileError& e) {
+    return fail(e.what());
+  }
+  if (!database_lock || !folder_lock) {
+    log("Another run is importing the CDR files of " + folder_shown +
+        ": this run leaves them to it.");
+    return outcome;
+  }
+  std::string why;
+  std::optional<CdrStore> store = CdrStore::Open(request.database, why);
+  if (!store) {
+    return fail("The CDR database " + EscapedForLog(request.database.string()) +
+                " cannot be used: " + why + ".");
+  }
+  const std::optional<std::vector<CdrFolderFile>> files =
+      CompleteCdrFiles(request.folder, request.now, request.settle_seconds, why);
+  if (!files) return fail("The CDR file folder " + folder_shown + " cannot be read: " + why + ".");
+  FolderImport import(request, *store, outcome);
+  for (const CdrFolderFile& file : *files) {
+    if (!import.Import(file)) break;
+  }
+  PruneCollected(request.folder, request.now, request.keep_days);
+  if (!files->empty()) {
+    std::string line = "CDR files: " + Count(outcome.files, "file", "files") + " imported with " +
+                       Count(outcome.records, "new record", "new records");
+    if (!outcome.rejected.empty()) {
+      line += ", " + std::to_string(outcome.rejected.size()) + " rejected";
+    }
+    if (outcome.incomplete > 0) line += ", " + std::to_string(outcome.incomplete) + " left";
+    log(line + ".");
+  }
+  return outcome;
+}
+
+}  // namespace remoteccm

@@ -1,0 +1,45 @@
+// The import of a CDR file folder into the embedded CDR database, file by file and exactly
+// once: a file's records and the note of the file are committed together, and the file leaves
+// the folder only after that. A damaged file goes to rejected/, a file still being written is
+// left for a later run. One import per database at a time (a lock file beside it).
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace remoteccm {
+
+// The points of a file's import where a run may be killed; tests stop a run at each.
+enum class CdrImportPoint {
+  kRowsWritten,  // the file's records are written, not committed
+  kCommitted,    // committed, the file still in the folder
+  kDisposed,     // the file has left the folder
+};
+
+struct CdrImportRequest {
+  std::filesystem::path folder;
+  std::filesystem::path database;
+  double now = 0;  // seconds since 1970
+  int settle_seconds = 30;
+  int keep_days = 7;
+  std::function<void(CdrImportPoint)> at_point;
+  std::function<void(std::string_view)> log;
+};
+
+struct CdrImportOutcome {
+  bool usable = true;  // false: the folder or the database could not be used (see error)
+  std::string error;
+  int files = 0;  // files imported
+  std::int64_t records = 0;
+  std::int64_t duplicates = 0;
+  int incomplete = 0;                 // files left for a later run
+  std::vector<std::string> rejected;  // "NAME line N: why", names escaped
+};
+
+CdrImportOutcome ImportCdrFiles(const CdrImportRequest& request);
+
+}  // namespace remoteccm

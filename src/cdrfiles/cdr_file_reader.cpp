@@ -1,0 +1,285 @@
+#include "cdrfiles/cdr_file_reader.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <charconv>
+
+#include "util/posix_file.h"
+#include "util/sha256.h"
+#include "util/text_routines.h"
+
+namespace remoteccm {
+namespace {
+
+constexpr std::size_t kFieldNameMax = 128;
+constexpr std::size_t kReadBlock = std::size_t{64} * 1024;
+
+bool IsFieldName(std::string_view name) {
+  if (name.empty() || name.size() > kFieldNameMax) return false;
+  for (std::size_t i = 0; i < name.size(); ++i) {
+    const char c = name[i];
+    const bool letter = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_';
+    if (!letter && !(i > 0 && c >= '0' && c <= '9')) return false;
+  }
+  return true;
+}
+
+bool IsWholeNumber(std::string_view text) {
+  std::int64_t value = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  return error == std::errc() && end == text.data() + text.size();
+}
+
+// Control characters other than tab: the file is not text.
+bool HoldsBinary(std::string_view line) {
+  for (const char c : line) {
+    const auto byte = static_cast<unsigned char>(c);
+    if ((byte < 0x20 && c != '\t') || byte == 0x7f) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+bool SplitCdrLine(std::string_view line, std::vector<CdrFileValue>& values, std::string& why) {
+  values.clear();
+  std::size_t at = 0;
+  while (true) {
+    CdrFileValue value;
+    if (at < line.size() && line[at] == '"') {
+      value.quoted = true;
+      ++at;
+      while (true) {
+        const std::size_t quote = line.find('"', at);
+        if (quote == std::string_view::npos) {
+          why = "a quote is not closed";
+          return false;
+        }
+        value.text.append(line.substr(at, quote - at));
+        at = quote + 1;
+        if (at < line.size() && line[at] == '"') {
+          value.text.push_back('"');
+          ++at;
+          continue;
+        }
+        break;
+      }
+      if (at < line.size() && line[at] != ',') {
+        why = "text follows a closing quote";
+        return false;
+      }
+    } else {
+      const std::size_t comma = std::min(line.find(',', at), line.size());
+      value.text = std::string(line.substr(at, comma - at));
+      if (value.text.find('"') != std::string::npos) {
+        why = "a quote inside a bare value";
+        return false;
+      }
+      at = comma;
+    }
+    values.push_back(std::move(value));
+    if (at >= line.size()) return true;
+    ++at;  // the comma
+  }
+}
+
+bool ParseCdrFieldType(std::string_view text, CdrFileField& field) {
+  const std::string_view trimmed = TrimView(text);
+  const std::size_t open = trimmed.find('(');
+  const std::string_view name = trimmed.substr(0, open);
+  if (name.empty()) return false;
+  for (const char c : name) {
+    if (!((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'))) return false;
+  }
+  field.type_text = std::string(trimmed);
+  field.length = 0;
+  if (open != std::string_view::npos) {
+    if (trimmed.back() != ')') return false;
+    const std::string_view digits = trimmed.substr(open + 1, trimmed.size() - open - 2);
+    int length = 0;
+    const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), length);
+    if (error != std::errc() || end != digits.data() + digits.size() || length <= 0 ||
+        length > 65535) {
+      return false;
+    }
+    field.length = length;
+  }
+  const std::string upper = UpperCase(std::string(name));
+  const bool integer = upper == "INTEGER" || upper == "INT" || upper == "BIGINT" ||
+                       upper == "SMALLINT" || upper == "TINYINT";
+  field.type = integer ? CdrFieldType::kInteger : CdrFieldType::kText;
+  if (upper == "UNIQUEIDENTIFIER" && field.length == 0) field.length = 36;
+  return true;
+}
+
+struct CdrFileReader::Stream {
+  FileDescriptor fd;
+  Sha256 sha;
+  std::string buffer;
+  std::size_t used = 0;  // bytes of buffer already handed out
+  bool at_end = false;
+};
+
+CdrFileReader::CdrFileReader(const std::filesystem::path& path) : stream_(new Stream) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+  if (fd < 0) {
+    Fail(State::kIncomplete, "it cannot be opened");
+    return;
+  }
+  stream_->fd = FileDescriptor(fd);
+  struct stat info {};
+  char last = 0;
+  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    Fail(State::kIncomplete, "it is not a regular file");
+    return;
+  }
+  if (info.st_size == 0 || ::pread(fd, &last, 1, info.st_size - 1) != 1 || last != '\n') {
+    Fail(State::kIncomplete, "its last line is not ended");
+    return;
+  }
+  std::string header;
+  std::string types;
+  if (ReadLine(header) != LineRead::kLine || ReadLine(types) != LineRead::kLine) {
+    if (state_ == State::kReading) Fail(State::kIncomplete, "it has no types line yet");
+    return;
+  }
+  std::vector<CdrFileValue> names;
+  std::vector<CdrFileValue> type_values;
+  std::string why;
+  line_number_ = 1;
+  if (HoldsBinary(header) || !SplitCdrLine(header, names, why)) {
+    Fail(State::kDamaged, "the header line cannot be read" + (why.empty() ? "" : ": " + why));
+    return;
+  }
+  for (const CdrFileValue& name : names) {
+    if (!name.quoted || !IsFieldName(name.text)) {
+      Fail(State::kDamaged, "the header names a field \"" + EscapedForLog(name.text) +
+                                "\" that is not a quoted plain name");
+      return;
+    }
+    for (const CdrFileField& earlier : fields_) {
+      if (SameText(earlier.name, name.text)) {
+        Fail(State::kDamaged, "the header names the field " + name.text + " twice");
+        return;
+      }
+    }
+    fields_.push_back({name.text, "", CdrFieldType::kText, 0});
+  }
+  line_number_ = 2;
+  if (HoldsBinary(types) || !SplitCdrLine(types, type_values, why) ||
+      type_values.size() != fields_.size()) {
+    Fail(State::kDamaged, "the types line does not give one type per field of the header");
+    return;
+  }
+  for (std::size_t i = 0; i < fields_.size(); ++i) {
+    if (!ParseCdrFieldType(type_values[i].text, fields_[i])) {
+      Fail(State::kDamaged, "the type \"" + EscapedForLog(type_values[i].text) + "\" of " +
+                                fields_[i].name + " is not a type");
+      return;
+    }
+  }
+  header_line_ = std::move(header);
+}
+
+CdrFileReader::~CdrFileReader() = default;
+
+void CdrFileReader::Fail(State state, std::string why) {
+  state_ = state;
+  problem_ = std::move(why);
+  problem_line_ = line_number_;
+}
+
+CdrFileReader::LineRead CdrFileReader::ReadLine(std::string& line) {
+  line.clear();
+  Stream& s = *stream_;
+  while (true) {
+    const std::size_t newline = s.buffer.find('\n', s.used);
+    if (newline != std::string::npos) {
+      line.append(s.buffer, s.used, newline - s.used);
+      s.used = newline + 1;
+      if (!line.empty() && line.back() == '\r') line.pop_back();
+      ++line_number_;
+      if (line.size() > kCdrFileLineMax) {
+        Fail(State::kDamaged,
+             "the line is longer than " + std::to_string(kCdrFileLineMax) + " characters");
+        return LineRead::kTooLong;
+      }
+      return LineRead::kLine;
+    }
+    line.append(s.buffer, s.used, std::string::npos);
+    s.buffer.clear();
+    s.used = 0;
+    if (line.size() > kCdrFileLineMax) {
+      ++line_number_;
+      Fail(State::kDamaged,
+           "the line is longer than " + std::to_string(kCdrFileLineMax) + " characters");
+      return LineRead::kTooLong;
+    }
+    if (s.at_end) {
+      if (line.empty()) return LineRead::kEnd;
+      ++line_number_;
+      Fail(State::kIncomplete, "its last line is not ended");
+      return LineRead::kUnended;
+    }
+    s.buffer.resize(kReadBlock);
+    const ssize_t got = ::read(s.fd.Get(), s.buffer.data(), s.buffer.size());
+    if (got < 0) {
+      if (errno == EINTR) {
+        s.buffer.clear();
+        continue;
+      }
+      s.buffer.clear();
+      Fail(State::kIncomplete, "it cannot be read");
+      return LineRead::kError;
+    }
+    s.buffer.resize(static_cast<std::size_t>(got));
+    if (got == 0) s.at_end = true;
+    s.sha.Update(s.buffer);
+    bytes_read_ += got;
+  }
+}
+
+bool CdrFileReader::Next(std::vector<CdrFileValue>& values, std::string& line) {
+  if (state_ != State::kReading) return false;
+  const LineRead read = ReadLine(line);
+  if (read == LineRead::kEnd) {
+    state_ = State::kEnd;
+    return false;
+  }
+  if (read != LineRead::kLine) return false;
+  if (HoldsBinary(line)) {
+    Fail(State::kDamaged, "the line holds binary content");
+    return false;
+  }
+  std::string why;
+  if (!SplitCdrLine(line, values, why)) {
+    Fail(State::kDamaged, "the line cannot be read: " + why);
+    return false;
+  }
+  if (!values.empty() && values[0].quoted && SameText(values[0].text, fields_[0].name)) {
+    Fail(State::kDamaged, line == header_line_ ? "the header repeats within the file"
+                                               : "the header changes within the file");
+    return false;
+  }
+  if (values.size() != fields_.size()) {
+    Fail(State::kDamaged, (values.size() < fields_.size() ? "a short line: " : "a long line: ") +
+                              std::to_string(values.size()) + " values, the header has " +
+                              std::to_string(fields_.size()));
+    return false;
+  }
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    if (fields_[i].type != CdrFieldType::kInteger || values[i].text.empty()) continue;
+    if (!IsWholeNumber(values[i].text)) {
+      Fail(State::kDamaged, "the value \"" + EscapedForLog(values[i].text) + "\" of " +
+                                fields_[i].name + " is not a whole number");
+      return false;
+    }
+  }
+  return true;
+}
+
+std::string CdrFileReader::Sha256Hex() const { return stream_->sha.HexDigest(); }
+
+}  // namespace remoteccm
