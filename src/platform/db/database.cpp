@@ -268,6 +268,7 @@ void DbConnection::Connect(std::string_view connection_string, std::string_view 
   block_get_data_ = bound_get_data_ && (get_data & SQL_GD_BLOCK) != 0;
   const std::string dbms = DbmsName();
   keeps_integer_types_ = ServerKeepsIntegerTypes(dbms);
+  statement_transactions_ = dbms == "SQLite";
   {
     std::lock_guard busy_lock(busy_mutex_);
     cancel_through_driver_ = dbms != "SQLite";
@@ -296,7 +297,8 @@ void DbConnection::Disconnect() noexcept {
   if (dbc_ == SQL_NULL_HDBC) return;
   while (!open_queries_.empty()) open_queries_.back()->Close();
   if (in_transaction_) {
-    SQLEndTran(SQL_HANDLE_DBC, dbc_, SQL_ROLLBACK);
+    // A transaction begun by statement ends when the database is closed.
+    if (!statement_transactions_) SQLEndTran(SQL_HANDLE_DBC, dbc_, SQL_ROLLBACK);
     in_transaction_ = false;
   }
   SQLDisconnect(dbc_);
@@ -477,6 +479,10 @@ std::vector<DbColumnInfo> DbConnection::ListColumns(std::string_view table_text)
 }
 
 void DbConnection::SetAutoCommit(bool on) {
+  if (statement_transactions_) {
+    if (!on) Execute("BEGIN");
+    return;
+  }
   const SQLRETURN rc = SQLSetConnectAttr(dbc_, SQL_ATTR_AUTOCOMMIT,
                                          reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(
                                              on ? SQL_AUTOCOMMIT_ON : SQL_AUTOCOMMIT_OFF)),
@@ -502,6 +508,10 @@ void DbConnection::SetIsolation(IsolationLevel level) {
 }
 
 void DbConnection::EndTransaction(bool commit) {
+  if (statement_transactions_) {
+    Execute(commit ? "COMMIT" : "ROLLBACK");
+    return;
+  }
   RetryWhileLocked([&] {
     const SQLRETURN rc = SQLEndTran(SQL_HANDLE_DBC, dbc_, commit ? SQL_COMMIT : SQL_ROLLBACK);
     if (!SQL_SUCCEEDED(rc)) {

@@ -122,6 +122,10 @@ class DbConnection {
   bool keeps_integer_types_ = false;
   bool in_transaction_ = false;
   bool retry_while_locked_ = false;
+  // The SQLite driver reads a whole result into memory before the first row whenever
+  // autocommit is off (its step-by-step reading is for autocommit only): there a transaction is
+  // begun and ended by statements, and the driver stays in autocommit.
+  bool statement_transactions_ = false;
   // Queries with an open statement: closed before the connection goes.
   std::vector<DbQuery*> open_queries_;
   // What Cancel reaches from another thread: the statement inside a driver call right now.
