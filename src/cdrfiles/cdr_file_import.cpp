@@ -23,12 +23,20 @@ class FolderImport {
   // False when the database failed: the files after it stay for the next run.
   bool Import(const CdrFolderFile& file) {
     const std::string shown = EscapedForLog(file.name);
+    if (SentAgain(file)) {
+      ++outcome_.files;
+      Log("The CDR file " + shown +
+          " was imported before: the file was sent again, and nothing of it is imported again.");
+      Dispose(file, shown);
+      return true;
+    }
     CdrFileReader reader(file.path);
     std::string why;
     std::optional<CdrFileImported> imported;
     if (reader.state() == CdrFileReader::State::kReading) {
       imported = store_.ImportFile(
-          file.management ? kCmrFileTable : kCdrFileTable, file.name, reader,
+          file.management ? kCmrFileTable : kCdrFileTable, file.name,
+          static_cast<std::int64_t>(request_.now), reader,
           [this] { At(CdrImportPoint::kRowsWritten); }, why);
     }
     if (!imported) {
@@ -60,15 +68,29 @@ class FolderImport {
               ")";
     }
     Log(line + ".");
+    Dispose(file, shown);
+    return true;
+  }
+
+ private:
+  // A file whose name, size and bytes an earlier import had: the Repository's resend. Known by
+  // its note, so that it is known after the keys of its records are forgotten.
+  bool SentAgain(const CdrFolderFile& file) {
+    if (!store_.KnowsFile(file.name, file.size)) return false;
+    CdrFileReader reader(file.path);
+    std::vector<CdrFileValue> values;
+    std::string line;
+    while (reader.Next(values, line)) {
+    }
+    return reader.state() == CdrFileReader::State::kEnd && store_.KnowsContent(reader.Sha256Hex());
+  }
+  void Dispose(const CdrFolderFile& file, const std::string& shown) {
     if (const std::string problem = DisposeImported(file, request_.keep_days); !problem.empty()) {
       Log("The CDR file " + shown + " is imported but could not leave the folder: " + problem +
           ". Its records are not imported again.");
     }
     At(CdrImportPoint::kDisposed);
-    return true;
   }
-
- private:
   void Reject(const CdrFolderFile& file, const std::string& shown, const CdrFileReader& reader) {
     const std::string where =
         "line " + std::to_string(reader.problem_line()) + ": " + reader.problem();
@@ -133,6 +155,12 @@ CdrImportOutcome ImportCdrFiles(const CdrImportRequest& request) {
   const std::optional<std::vector<CdrFolderFile>> files =
       CompleteCdrFiles(request.folder, request.now, request.settle_seconds, why);
   if (!files) return fail("The CDR file folder " + folder_shown + " cannot be read: " + why + ".");
+  const auto now = static_cast<std::int64_t>(request.now);
+  if (!store->ForgetImportsBefore(now - kCdrRecordKeyDays * 86400, now - kCdrFileNoteDays * 86400,
+                                  why)) {
+    return fail("The CDR database " + EscapedForLog(request.database.string()) +
+                " cannot be used: " + why + ".");
+  }
   FolderImport import(request, *store, outcome);
   for (const CdrFolderFile& file : *files) {
     if (!import.Import(file)) break;

@@ -20,6 +20,12 @@ enum class CdrImportPoint {
   kDisposed,     // the file has left the folder
 };
 
+// How long the keys of imported records, and the notes of imported files, are kept. The CDR
+// Repository keeps a file at most 30 days and resends only what it keeps, and a resend is
+// known by its note alone; the keys catch records that come again in another file.
+inline constexpr std::int64_t kCdrRecordKeyDays = 90;
+inline constexpr std::int64_t kCdrFileNoteDays = 400;
+
 struct CdrImportRequest {
   std::filesystem::path folder;
   std::filesystem::path database;

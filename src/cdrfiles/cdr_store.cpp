@@ -75,6 +75,13 @@ std::optional<CdrStore> CdrStore::Open(const std::filesystem::path& path, std::s
       !store.EnsureColumns(kCdrFileTable, columns, why)) {
     return std::nullopt;
   }
+  if (!store.Exec("CREATE INDEX IF NOT EXISTS CdrFileImport_name ON CdrFileImport (file_name)",
+                  why) ||
+      !store.Exec("CREATE INDEX IF NOT EXISTS CdrFileRecordKey_imported ON CdrFileRecordKey "
+                  "(imported_at)",
+                  why)) {
+    return std::nullopt;
+  }
   std::vector<std::string> indexes = CdrCreateIndexStatements(kCdrFileTable);
   // The key the engine asks for when it resolves what a killed run left.
   indexes.push_back("CREATE INDEX ix_CallDetailRecord_pkid ON CallDetailRecord (pkid)");
@@ -91,6 +98,30 @@ bool CdrStore::Exec(const std::string& sql, std::string& why) {
   why = message != nullptr ? message : sqlite3_errmsg(db_.get());
   sqlite3_free(message);
   return false;
+}
+
+bool CdrStore::KnowsFile(std::string_view file_name, std::int64_t size) {
+  const Statement known =
+      Prepare(db_.get(), "SELECT 1 FROM CdrFileImport WHERE file_name = ?1 AND file_size = ?2");
+  if (!known) return false;
+  sqlite3_bind_text(known.get(), 1, file_name.data(), static_cast<int>(file_name.size()),
+                    SQLITE_STATIC);
+  sqlite3_bind_int64(known.get(), 2, size);
+  return sqlite3_step(known.get()) == SQLITE_ROW;
+}
+
+bool CdrStore::KnowsContent(std::string_view sha256) {
+  const Statement known = Prepare(db_.get(), "SELECT 1 FROM CdrFileImport WHERE sha256 = ?1");
+  if (!known) return false;
+  sqlite3_bind_text(known.get(), 1, sha256.data(), static_cast<int>(sha256.size()), SQLITE_STATIC);
+  return sqlite3_step(known.get()) == SQLITE_ROW;
+}
+
+bool CdrStore::ForgetImportsBefore(std::int64_t keys_before, std::int64_t notes_before,
+                                   std::string& why) {
+  return Exec("DELETE FROM CdrFileRecordKey WHERE imported_at < " + std::to_string(keys_before),
+              why) &&
+         Exec("DELETE FROM CdrFileImport WHERE imported_at < " + std::to_string(notes_before), why);
 }
 
 std::vector<std::string> CdrStore::Columns(std::string_view table) {
@@ -127,7 +158,7 @@ bool CdrStore::EnsureColumns(std::string_view table, const std::vector<CdrFileFi
 }
 
 std::optional<CdrFileImported> CdrStore::ImportFile(std::string_view table,
-                                                    std::string_view file_name,
+                                                    std::string_view file_name, std::int64_t now,
                                                     CdrFileReader& reader,
                                                     const std::function<void()>& before_commit,
                                                     std::string& why) {
@@ -162,7 +193,6 @@ std::optional<CdrFileImported> CdrStore::ImportFile(std::string_view table,
     return std::nullopt;
   }
   const std::string table_name(table);
-  const auto now = static_cast<std::int64_t>(std::time(nullptr));
   sqlite3_bind_text(insert_key.get(), 1, table_name.data(), static_cast<int>(table_name.size()),
                     SQLITE_STATIC);
   sqlite3_bind_int64(insert_key.get(), 3, now);

@@ -40,10 +40,19 @@ class CdrStore {
   // (name, size, SHA-256): committed only when the whole file was read without a fault, else
   // nothing of it stays. before_commit runs with everything written but not committed.
   // nullopt when the file was not (fully) read: see reader.state(); why tells a database error.
+  // `now` (seconds since 1970) is kept as the moment of the import.
   std::optional<CdrFileImported> ImportFile(std::string_view table, std::string_view file_name,
-                                            CdrFileReader& reader,
+                                            std::int64_t now, CdrFileReader& reader,
                                             const std::function<void()>& before_commit,
                                             std::string& why);
+
+  // Whether a file of this name and size was imported: a resend keeps both.
+  bool KnowsFile(std::string_view file_name, std::int64_t size);
+  // Whether a file with these bytes was imported.
+  bool KnowsContent(std::string_view sha256);
+  // Forgets the keys of records imported before keys_before and the notes of files imported
+  // before notes_before: the key table would otherwise grow by every record ever imported.
+  bool ForgetImportsBefore(std::int64_t keys_before, std::int64_t notes_before, std::string& why);
 
   // The columns of a table in order (empty when it does not exist).
   std::vector<std::string> Columns(std::string_view table);

@@ -52,11 +52,11 @@ class CdrFileImportTest : public ::testing::Test {
   void Put(const std::string& name, const std::string& content) {
     std::ofstream(folder_ / name, std::ios::binary) << content;
   }
-  CdrImportOutcome Import(int keep_days = 7) {
+  CdrImportOutcome Import(int keep_days = 7, double days_later = 0) {
     CdrImportRequest request;
     request.folder = folder_;
     request.database = home_ / "SITE.cdr.sqlite";
-    request.now = static_cast<double>(std::time(nullptr)) + 1;
+    request.now = static_cast<double>(std::time(nullptr)) + 1 + days_later * 86400;
     request.settle_seconds = 0;
     request.keep_days = keep_days;
     request.log = [this](std::string_view line) { log_ += std::string(line) + "\n"; };
@@ -99,16 +99,34 @@ TEST_F(CdrFileImportTest, EachRecordOnceWhateverIsSentAgain) {
   const CdrImportOutcome again = Import(0);
   EXPECT_EQ(again.files, 4);
   EXPECT_EQ(again.records, 4);
-  EXPECT_EQ(again.duplicates, 8);
+  EXPECT_EQ(again.duplicates, 3);  // the resend is known as a whole, not record by record
   EXPECT_EQ(Rows(), 9);
   EXPECT_EQ(Ask("SELECT COUNT(DISTINCT pkid) FROM CallDetailRecord WHERE pkid <> ''"), 8);
-  EXPECT_EQ(Ask("SELECT COUNT(*) FROM CdrFileImport"), 5);
+  EXPECT_EQ(Ask("SELECT COUNT(*) FROM CdrFileImport"), 4);
   EXPECT_NE(log_.find("the file was sent again"), std::string::npos) << log_;
   // Kept for no days: removed once imported; collected/ holds the first file only.
   for (const fs::directory_entry& entry : fs::directory_iterator(folder_)) {
     EXPECT_FALSE(entry.path().filename().string().starts_with("cdr_")) << entry.path();
   }
   EXPECT_EQ(std::distance(fs::directory_iterator(folder_ / "collected"), {}), 1);
+}
+
+// The keys of records are forgotten after a season, so that their table does not grow forever;
+// a file the Repository sends again is still known by its note.
+TEST_F(CdrFileImportTest, AResendIsKnownAfterTheKeysAreForgotten) {
+  Put("cdr_C_01_202611010000_1", Records(1, 5));
+  EXPECT_EQ(Import().records, 5);
+  EXPECT_EQ(Ask("SELECT COUNT(*) FROM CdrFileRecordKey"), 5);
+  Put("cdr_C_01_202611010000_1", Records(1, 5));
+  const CdrImportOutcome resent = Import(7, kCdrRecordKeyDays + 1);
+  EXPECT_EQ(resent.records, 0);
+  EXPECT_EQ(resent.files, 1);
+  EXPECT_EQ(Rows(), 5);
+  EXPECT_EQ(Ask("SELECT COUNT(*) FROM CdrFileRecordKey"), 0);
+  // Another file of the same name but other bytes is no resend.
+  Put("cdr_C_01_202611010000_1", Records(6, 10));
+  EXPECT_EQ(Import(7, kCdrRecordKeyDays + 2).records, 5);
+  EXPECT_EQ(Rows(), 10);
 }
 
 TEST_F(CdrFileImportTest, DamagedFilesSetAsideTheOthersImported) {
