@@ -1032,6 +1032,55 @@ class OptionsTest : public QObject {
     const QByteArray lines = Bytes(QString::fromStdString(Path(QStringLiteral("out/NEW.TXT"))));
     QVERIFY2(lines.count('\n') == 1 && lines.contains(" 1001 "), lines.constData());
   }
+
+  // A CallManager 5 or later: the Login page takes the folder its CDR files arrive in, the test
+  // counts the complete files waiting, CDR Fields lists the fields of their header (a newer
+  // release's too), and OK saves the folder; the database's login is not used meanwhile.
+  void cdrFileFolderTestedAndItsFieldsListed() {
+    const QString folder = dir_.path() + QStringLiteral("/incoming");
+    QVERIFY(QDir().mkpath(folder));
+    Put(folder + QStringLiteral("/cdr_C_01_202611010000_1"),
+        "\"cdrRecordType\",\"pkid\",\"dateTimeDisconnect\",\"callingPartyNumber\","
+        "\"outpulsedCallingPartyNumber\"\nINTEGER,UNIQUEIDENTIFIER,INTEGER,VARCHAR(50),"
+        "VARCHAR(50)\n1,\"PK-1\",1793491260,\"2001\",\"+492001\"\n");
+    Put(folder + QStringLiteral("/.cdr_C_01_202611010001_2"), "still being written");
+    auto window = Open();
+    InDialog(*window, [&](TOptFrm* form) {
+      Page(form, "LoginTabSheet1");
+      Child<QRadioButton>(form, "CdrFilesRadioButton1")->setChecked(true);
+      QVERIFY(!Child<QGroupBox>(form, "GroupBox1")->isEnabled());
+      Child<QLineEdit>(form, "CdrFileFolderEdit1")->setText(folder);
+      Child<QPushButton>(form, "CdrFolderTestBtn1")->click();
+      auto* result = Child<QLabel>(form, "CdrFolderResultLabel1");
+      WaitUntil([&] { return Child<QPushButton>(form, "CdrFolderTestBtn1")->isEnabled(); });
+      QVERIFY2(result->text().contains(QStringLiteral("1 complete CDR file waits in it")),
+               qPrintable(result->text()));
+      WaitUntil([&] { return !form->ReadingColumns(); });
+      auto* fields = Child<QListWidget>(form, "CDRFieldsListBox1");
+      QVERIFY(!fields->findItems(QStringLiteral("outpulsedCallingPartyNumber"), Qt::MatchExactly)
+                   .isEmpty());
+      QCOMPARE(fields->count(), 5);
+      // REMOTECCM_SCREENSHOTS=DIR keeps a picture of the pages, to look at them.
+      if (const QString shots = qEnvironmentVariable("REMOTECCM_SCREENSHOTS"); !shots.isEmpty()) {
+        form->grab().save(shots + QStringLiteral("/properties-cdr-files-login.png"));
+        Page(form, "AdvancedTabSheet");
+        QCoreApplication::processEvents();
+        form->grab().save(shots + QStringLiteral("/properties-cdr-files-fields.png"));
+      }
+      Child<QPushButton>(form, "OkBtn")->click();
+    });
+    const QByteArray profile = Bytes(HomeFile("SITE.CCM"));
+    QVERIFY2(profile.contains(QByteArray(QByteArray("CdrFileFolder=") + folder.toUtf8())),
+             profile.constData());
+    InDialog(*window, [&](TOptFrm* form) {
+      QVERIFY(Child<QRadioButton>(form, "CdrFilesRadioButton1")->isChecked());
+      QCOMPARE(Child<QLineEdit>(form, "CdrFileFolderEdit1")->text(), folder);
+      Child<QRadioButton>(form, "DatabaseRadioButton1")->setChecked(true);
+      Child<QPushButton>(form, "OkBtn")->click();
+    });
+    // Back to the database: the folder is cleared in the file.
+    QVERIFY(!Bytes(HomeFile("SITE.CCM")).contains(folder.toUtf8()));
+  }
 };
 
 QTEST_MAIN(OptionsTest)

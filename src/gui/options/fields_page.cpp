@@ -15,9 +15,11 @@
 #include <QTableWidget>
 #include <QVBoxLayout>
 
+#include "cdrfiles/cdr_file_source.h"
 #include "gui/app/widget_text.h"
 #include "gui/options/db_worker.h"
 #include "gui/seams/message_box.h"
+#include "platform/db/cdr_schema.h"
 #include "platform/db/database.h"
 #include "platform/db/db_error.h"
 #include "util/text_routines.h"
@@ -193,6 +195,35 @@ void TFieldsPage::LoadFieldSelection(const ColumnSource& source) {
         } catch (const DbError& error) {
           return [this, message = std::string(error.what())] { ColumnsFailed(message); };
         }
+      },
+      [this](const std::string& message) { ColumnsFailed(message); });
+}
+
+void TFieldsPage::LoadCdrFileFields(const ProfileSettings& settings, double now) {
+  const std::string folder = Trim(settings.cdr_file_folder);
+  reading_label1_->setText(
+      QStringLiteral("Reading the fields of the CDR files in %1...").arg(Q(folder)));
+  reading_label1_->show();
+  advanced_tab_group_box1_->setEnabled(false);
+  setCursor(Qt::BusyCursor);
+  worker_->Start(
+      [this, settings, now, folder](DbConnection&) -> DbWorker::Delivery {
+        std::vector<DbColumnInfo> columns;
+        for (const std::string& name : CdrFileFieldNames(settings, now)) {
+          // A field the 4.x table has keeps its width there; a newer one is sized by its name.
+          long length = 0;
+          for (const CdrColumn& known : CdrColumns()) {
+            if (SameText(known.name, name)) length = known.length;
+          }
+          columns.push_back({name, "", 0, length});
+        }
+        if (columns.empty()) {
+          return [this, folder] {
+            ColumnsFailed("No complete CDR file waits in " + folder +
+                          " yet, and none was imported: its fields are not known.");
+          };
+        }
+        return [this, available = AvailableFieldsOf(columns)] { ColumnsRead(available); };
       },
       [this](const std::string& message) { ColumnsFailed(message); });
 }

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "profile/profile_settings.h"
 #include "retrieval/field_selection.h"
 
 class QGroupBox;
@@ -43,6 +44,9 @@ class TFieldsPage : public QWidget {
   // LoadFieldSelection: reads the columns on a worker thread (a request still running is
   // cancelled); when they come, the grid is made from CCM_FIELDS.INF or the defaults.
   void LoadFieldSelection(const ColumnSource& source);
+  // The fields of the newest complete CDR file of the profile's folder (or, when none waits,
+  // the columns its embedded database has), read as LoadFieldSelection reads a table's.
+  void LoadCdrFileFields(const ProfileSettings& settings, double now);
   void CancelReading();
   bool Reading() const;
   // The grid holds a selection made from the table's columns, so it may be checked and saved.

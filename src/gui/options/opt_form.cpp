@@ -16,6 +16,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QTabWidget>
 #include <QVBoxLayout>
 #include <exception>
@@ -24,6 +25,7 @@
 #include "gui/app/designed_size.h"
 #include "gui/app/run_controller.h"
 #include "gui/app/widget_text.h"
+#include "gui/options/cdr_folder_box.h"
 #include "gui/options/conn_builder.h"
 #include "gui/options/conn_string_edit.h"
 #include "gui/options/connect_page.h"
@@ -133,6 +135,7 @@ QWidget* TOptFrm::BuildGeneralPage() {
 QWidget* TOptFrm::BuildLoginPage() {
   auto* page = Named(new QWidget(page_control1_), "LoginTabSheet1");
   auto* authentication = Named(new QGroupBox(QStringLiteral("Authentication"), page), "GroupBox1");
+  authentication_ = authentication;
   login1_ = Named(new QLineEdit(QStringLiteral("CiscoCCMCDR"), authentication), "Login1");
   password1_ = Named(new QLineEdit(authentication), "Password1");
   password1_->setEchoMode(QLineEdit::Password);
@@ -147,6 +150,7 @@ QWidget* TOptFrm::BuildLoginPage() {
   auth_grid->addWidget(password1_, 1, 1);
 
   auto* database = Named(new QGroupBox(QStringLiteral("Database"), page), "GroupBox2");
+  database_ = database;
   auto* hint = Named(new QLabel(QStringLiteral("You may build a connection string or select "
                                                "from a predefined ODBC connection."),
                                 database),
@@ -168,12 +172,37 @@ QWidget* TOptFrm::BuildLoginPage() {
   database_layout->addWidget(string_label);
   database_layout->addWidget(sql_conn_string_);
 
+  // A CallManager 3.x or 4.x keeps its records in a table; 5 and later push files.
+  database_radio_ =
+      Named(new QRadioButton(
+                QStringLiteral("The CDR database &in CallManager 3.x and 4.x, through ODBC"), page),
+            "DatabaseRadioButton1");
+  cdr_files_radio_ =
+      Named(new QRadioButton(QStringLiteral("CDR &files pushed by CallManager 5 or later"), page),
+            "CdrFilesRadioButton1");
+  database_radio_->setChecked(true);
+  cdr_folder_box_ =
+      Named(new TCdrFolderBox([this] { return Collect(); },
+                              [this] { return static_cast<double>(CurrentMoment(env_)); }, page),
+            "CdrFolderBox1");
+
   auto* layout = new QVBoxLayout(page);
   layout->setContentsMargins(8, 8, 8, 8);
+  layout->addWidget(database_radio_);
   layout->addWidget(authentication);
   layout->addWidget(database);
+  layout->addWidget(cdr_files_radio_);
+  layout->addWidget(cdr_folder_box_);
   layout->addStretch(1);
   return page;
+}
+
+void TOptFrm::SourceChanged() {
+  const bool files = cdr_files_radio_->isChecked();
+  authentication_->setEnabled(!files);
+  database_->setEnabled(!files);
+  cdr_folder_box_->setEnabled(files);
+  if (isVisible()) LoadFieldSelection();
 }
 
 QWidget* TOptFrm::BuildAdvancedPage() {
@@ -276,6 +305,10 @@ void TOptFrm::ConnectHandlers() {
   connect(sql_conn_string_, &QLineEdit::textChanged, this, [this] {
     if (isVisible()) LoadFieldSelection();
   });
+  connect(cdr_files_radio_, &QRadioButton::toggled, this, &TOptFrm::SourceChanged);
+  connect(cdr_folder_box_, &TCdrFolderBox::FolderChanged, this, [this] {
+    if (isVisible()) LoadFieldSelection();
+  });
   connect(fields_page_, &TFieldsPage::ReadingFinished, this, &TOptFrm::ShowFieldsReadingResult);
   connect(fields_page_, &TFieldsPage::ShowRequested, this,
           [this] { ShowAdvancedPage(fields_page_); });
@@ -293,6 +326,10 @@ void TOptFrm::Load(const ProfileSettings& settings) {
   time_zone_page_->Load(settings);
   retrieval_page_->Load(settings);
   sql_conn_string_->setText(Q(settings.sql_connection_string));
+  cdr_folder_box_->SetFolder(Q(settings.cdr_file_folder));
+  const bool files = !Trim(settings.cdr_file_folder).empty();
+  (files ? cdr_files_radio_ : database_radio_)->setChecked(true);
+  SourceChanged();
 }
 
 ProfileSettings TOptFrm::Collect() const {
@@ -305,6 +342,7 @@ ProfileSettings TOptFrm::Collect() const {
   time_zone_page_->Collect(settings);
   retrieval_page_->Collect(settings);
   settings.sql_connection_string = S(sql_conn_string_->text());
+  settings.cdr_file_folder = cdr_files_radio_->isChecked() ? S(cdr_folder_box_->Folder()) : "";
   return settings;
 }
 
@@ -327,6 +365,10 @@ void TOptFrm::LoadFieldSelection() {
     advanced_error_label1_->setText(QStringLiteral("Reading the columns of %1 from the database...")
                                         .arg(Q(settings_.sql_table_name)));
     advanced_error_label1_->show();
+  }
+  if (cdr_files_radio_->isChecked()) {
+    fields_page_->LoadCdrFileFields(Collect(), static_cast<double>(CurrentMoment(env_)));
+    return;
   }
   ProfileSettings source = settings_;
   source.sql_connection_string = S(sql_conn_string_->text());
@@ -387,6 +429,7 @@ void TOptFrm::keyPressEvent(QKeyEvent* event) {
 
 void TOptFrm::done(int result) {
   fields_page_->CancelReading();
+  cdr_folder_box_->CancelTest();
   QDialog::done(result);
 }
 

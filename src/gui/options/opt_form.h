@@ -12,10 +12,12 @@
 
 class QCheckBox;
 class QFrame;
+class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
 class QPushButton;
+class QRadioButton;
 class QTabWidget;
 
 namespace remoteccm {
@@ -25,6 +27,7 @@ class Dialer;
 namespace remoteccm::gui {
 
 class RunController;
+class TCdrFolderBox;
 class TConnectPage;
 class TFieldsPage;
 class TRetrievalPage;
@@ -77,6 +80,8 @@ class TOptFrm : public QDialog {
   void PageControl1Change(int index);
   void FocusChanged(QWidget* old, QWidget* now);
   void Build1Click();
+  // The Login page's choice between the CDR database and a folder of CDR files.
+  void SourceChanged();
   void About1Click();
   void DeleteRecsBtnClick();
 
@@ -102,6 +107,11 @@ class TOptFrm : public QDialog {
   QPushButton* build1_;
   QLineEdit* sql_conn_string_;
   QCheckBox* display_check1_;
+  QGroupBox* authentication_;
+  QGroupBox* database_;
+  QRadioButton* database_radio_;
+  QRadioButton* cdr_files_radio_;
+  TCdrFolderBox* cdr_folder_box_;
   TRetrievalPage* retrieval_page_;
   QFrame* advanced_panel_;
   QLabel* advanced_error_label1_;

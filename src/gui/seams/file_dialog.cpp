@@ -21,7 +21,10 @@ QString FileDialog::GetOpenFileName(QWidget* parent, const Request& request) {
   }
   QFileDialog dialog(parent, request.caption, request.folder, request.filter);
   dialog.setAcceptMode(QFileDialog::AcceptOpen);
-  dialog.setFileMode(request.must_exist ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
+  dialog.setFileMode(request.folder_only  ? QFileDialog::Directory
+                     : request.must_exist ? QFileDialog::ExistingFile
+                                          : QFileDialog::AnyFile);
+  if (request.folder_only) dialog.setOption(QFileDialog::ShowDirsOnly);
   dialog.setDefaultSuffix(request.default_suffix);
   if (!request.file_name.isEmpty()) dialog.selectFile(request.file_name);
   if (!request.places.isEmpty()) dialog.setSidebarUrls(dialog.sidebarUrls() + request.places);

@@ -15,12 +15,13 @@ class FileDialog {
  public:
   struct Request {
     QString caption;
-    QString folder;          // where the dialog starts
-    QString file_name;       // the name it starts with ("*.raw" shows that kind of file)
-    QString filter;          // "Name (*.x);;All Files (*)"
-    QString default_suffix;  // added to a typed name without one
-    QList<QUrl> places;      // extra folders in the dialog's side bar
-    bool must_exist = true;  // false: a new file may be named (a destination)
+    QString folder;            // where the dialog starts
+    QString file_name;         // the name it starts with ("*.raw" shows that kind of file)
+    QString filter;            // "Name (*.x);;All Files (*)"
+    QString default_suffix;    // added to a typed name without one
+    QList<QUrl> places;        // extra folders in the dialog's side bar
+    bool must_exist = true;    // false: a new file may be named (a destination)
+    bool folder_only = false;  // a folder is chosen, not a file
   };
 
   // The chosen path, empty when the user cancels.

@@ -1,0 +1,49 @@
+// The part of the Login page for a CallManager 5 or later, which pushes CDR files instead of
+// keeping a table: the folder they arrive in, and a test that tells how many complete files
+// wait there and when the newest came.
+#pragma once
+
+#include <QGroupBox>
+#include <functional>
+
+#include "profile/profile_settings.h"
+
+class QLabel;
+class QLineEdit;
+class QPushButton;
+
+namespace remoteccm::gui {
+
+class DbWorker;
+
+class TCdrFolderBox : public QGroupBox {
+  Q_OBJECT
+
+ public:
+  // settings gives the profile as the dialog would save it now (folder and settle time);
+  // now gives the current moment (seconds since 1970).
+  TCdrFolderBox(std::function<ProfileSettings()> settings, std::function<double()> now,
+                QWidget* parent = nullptr);
+
+  QString Folder() const;
+  void SetFolder(const QString& folder);
+  // A test still running is stopped and its answer forgotten.
+  void CancelTest();
+
+ Q_SIGNALS:
+  void FolderChanged();
+
+ private:
+  void BrowseClick();
+  void TestClick();
+
+  std::function<ProfileSettings()> settings_;
+  std::function<double()> now_;
+  QLineEdit* folder_edit_;
+  QPushButton* browse_btn_;
+  QPushButton* test_btn_;
+  QLabel* result_label_;
+  DbWorker* worker_;
+};
+
+}  // namespace remoteccm::gui
