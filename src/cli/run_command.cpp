@@ -1,6 +1,7 @@
 // The unattended run: opens the profile the parameters name, runs it through the retrieval
 // engine with every log line on standard output, and tells the outcome by the exit status.
 #include <signal.h>
+#include <unistd.h>
 
 #include <charconv>
 #include <cstdio>
@@ -60,10 +61,19 @@ EngineHooks FaultPointHooks() {
 // looked for once as the program starts; why none is used, when it says so, is the first line
 // of the log), the system clock, NetworkManager for dial-up links.
 struct CliEngine {
-  explicit CliEngine(const ProfileEnvironment& env)
-      : companion(FindCompanionLink(&companion_problem)),
+  CliEngine(const ProfileEnvironment& env, const CliContext& ctx)
+      : observer(LogOutput(ctx)),
+        companion(FindCompanionLink(&companion_problem)),
         engine(env, observer, clock, dialer, companion.get()) {
-    if (!companion_problem.empty()) engine.AddLogLine(companion_problem);
+    observer.set_record_lines_wanted([this] { return engine.Settings().log_record_lines; });
+    if (!companion_problem.empty()) engine.AddLogLine(companion_problem, LogPriority::kWarning);
+  }
+  static CliObserver::Output LogOutput(const CliContext& ctx) {
+    CliObserver::Output output{.err_is_terminal = ::isatty(STDERR_FILENO) == 1,
+                               .out_is_terminal = ::isatty(STDOUT_FILENO) == 1};
+    output.priority_prefixes = ctx.log_level.has_value() || StandardOutputIsJournal();
+    if (ctx.log_level) output.least_priority = *ctx.log_level;
+    return output;
   }
   // The end of the run for the companion: it is given a moment for the lines still waiting.
   void FinishCompanion() {
@@ -122,6 +132,7 @@ int RunProfileCommand(const CliContext& given) {
   const ProfileEnvironment env = CliProfileEnvironment(ctx);
   const std::string path = ChosenProfilePath(ctx, env);
   if (ProfileMissing(path)) return kExitNoProfile;
+  if (RefusedAsRootForOwner(ctx, env.program_home, path)) return kExitUsage;
   if (!RunsAtOnce(ctx.parameters, true)) {
     std::fputs(
         "remoteccm-cli: /CONFIG opens the profile for editing in the desktop program; "
@@ -133,7 +144,7 @@ int RunProfileCommand(const CliContext& given) {
   SurviveLostOutput();
   // Before the companion link starts its thread: the stop signals reach the watcher only.
   BlockStopSignals();
-  CliEngine cli(env);
+  CliEngine cli(env, ctx);
   Engine& engine = cli.engine;
   engine.set_hooks(FaultPointHooks());
   RunStatus status = RunStatus::kPassFailed;
@@ -165,8 +176,9 @@ int DeleteAllCommand(const CliContext& ctx, const std::string& profile, bool con
         stderr);
     return kExitUsage;
   }
+  if (RefusedAsRootForOwner(ctx, env.program_home, path)) return kExitUsage;
   SurviveLostOutput();
-  CliEngine cli(env);
+  CliEngine cli(env, ctx);
   cli.engine.DeleteAllRecords(LoadProfile(path, env));
   ReportToMonitoring(cli.engine, RunKind::kDeleteAll, env, ctx);
   cli.FinishCompanion();

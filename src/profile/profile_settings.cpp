@@ -43,6 +43,7 @@ constexpr ProfileKey kProfileKeys[] = {
     {"DialPassword", KeyKind::kText, &S::dial_password},
     {"DialDomain", KeyKind::kText, &S::dial_domain},
     {"PhonebookEntry", KeyKind::kText, &S::phonebook_entry},
+    {"LogRecordLines", KeyKind::kFlag, &S::log_record_lines, "Y", 0, -1, false},
     {"SQLNewRecDate", KeyKind::kCdrSeconds, &S::sql_new_rec_date, "", 0, -1, false},
     {"SQLDateTimeFldName", KeyKind::kText, &S::sql_date_time_fld_name, kDefaultDateTimeFieldName, 0,
      -1, false},

@@ -80,6 +80,9 @@ struct ProfileSettings {
   std::string dial_password;
   std::string dial_domain;
   std::string phonebook_entry;
+  // LogRecordLines: the unattended run's log shows each record's line (the count per pass is
+  // logged either way); an administrator's key, left alone by SaveProfile.
+  bool log_record_lines = true;
 
   // NewRecDatePicker1 / NewRecTimePicker1: SQLNewRecDate as local date/time, shown only.
   double new_rec_date_local = 0;
@@ -139,8 +142,8 @@ struct ProfileKey {
   bool saved = true;  // written by SaveProfile
 };
 
-// Every key of the profile file, in the order SaveProfile writes them; the last two are
-// never written by SaveProfile.
+// Every key of the profile file, in the order SaveProfile writes them; the ones not `saved`
+// (the last three) are never written by SaveProfile.
 std::span<const ProfileKey> ProfileKeys();
 
 // The entry of a key (name compared without regard to case), nullptr when none.
