@@ -22,14 +22,20 @@ bool StartsWith(std::string_view text, std::string_view prefix) {
 
 }  // namespace
 
-bool StandardOutputIsJournal() {
+bool IsJournalStream(int fd) {
   const char* stream = std::getenv("JOURNAL_STREAM");
   if (stream == nullptr) return false;
   unsigned long long device = 0;
   unsigned long long inode = 0;
   if (std::sscanf(stream, "%llu:%llu", &device, &inode) != 2) return false;
   struct stat st {};
-  return ::fstat(STDOUT_FILENO, &st) == 0 && st.st_dev == device && st.st_ino == inode;
+  return ::fstat(fd, &st) == 0 && st.st_dev == device && st.st_ino == inode;
+}
+
+void PrintError(std::string_view message) {
+  static const bool journal = IsJournalStream(STDERR_FILENO);
+  std::fprintf(stderr, "%sremoteccm-cli: %.*s\n", journal ? "<3>" : "",
+               static_cast<int>(message.size()), message.data());
 }
 
 std::optional<LogPriority> ParseLogPriority(std::string_view text) {
@@ -110,7 +116,8 @@ void CliObserver::SetRunning(bool running) {
 
 void CliObserver::ShowConnectionError(std::string_view message) {
   Erase();
-  std::fprintf(out_.err, "remoteccm-cli: %.*s\n", static_cast<int>(message.size()), message.data());
+  std::fprintf(out_.err, "%sremoteccm-cli: %.*s\n", out_.priority_prefixes ? "<3>" : "",
+               static_cast<int>(message.size()), message.data());
 }
 
 void CliObserver::RecordsRead(std::int64_t count) {

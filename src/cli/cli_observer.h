@@ -88,8 +88,11 @@ class CliObserver : public EngineObserver {
   int percent_ = 0;
 };
 
-// Whether standard output is the journal's stream: JOURNAL_STREAM names its device and inode.
-bool StandardOutputIsJournal();
+// Whether the descriptor is the journal's stream: JOURNAL_STREAM names its device and inode.
+bool IsJournalStream(int fd);
+
+// "remoteccm-cli: MESSAGE" on standard error, as an error ("<3>") when that is the journal.
+void PrintError(std::string_view message);
 
 // A priority by its syslog name ("err", "warning", "info", "debug"...) or number (0 to 7);
 // nothing for another text.

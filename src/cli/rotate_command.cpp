@@ -10,6 +10,7 @@
 #include <ctime>
 #include <string>
 
+#include "cli/cli_observer.h"
 #include "cli/commands.h"
 #include "retrieval/destination.h"
 #include "util/posix_file.h"
@@ -31,7 +32,7 @@ int RotateBackupCommand(const CliContext& ctx, const std::string& profile) {
   const ProfileEnvironment env = CliProfileEnvironment(ctx);
   const std::string path = ProfilePathFor(profile, env.program_home);
   if (!ProfileFileExists(path)) {
-    std::fprintf(stderr, "remoteccm-cli: there is no profile file %s\n", path.c_str());
+    PrintError("there is no profile file " + path);
     return kExitNoProfile;
   }
   if (RefusedAsRootForOwner(ctx, env.program_home, path)) return kExitUsage;
@@ -40,16 +41,14 @@ int RotateBackupCommand(const CliContext& ctx, const std::string& profile) {
   const std::optional<DestinationFiles> files =
       ResolveDestination(settings.destination_file, error);
   if (!files) {
-    std::fprintf(stderr, "remoteccm-cli: %s\n", error.c_str());
+    PrintError(error);
     return kExitSettingsInvalid;
   }
   try {
     const std::optional<LockFile> lock = TakeDestinationLock(*files);
     if (!lock) {
-      std::fprintf(stderr,
-                   "remoteccm-cli: another run is writing to %s; nothing was rotated (try again "
-                   "later)\n",
-                   files->destination.c_str());
+      PrintError("another run is writing to " + files->destination.string() +
+                 "; nothing was rotated (try again later)");
       return kExitLocked;
     }
     if (FileSize(files->backup) < 0) {
@@ -65,7 +64,7 @@ int RotateBackupCommand(const CliContext& ctx, const std::string& profile) {
     SyncFolderOf(files->backup);
     std::printf("Backup file %s rotated to %s\n", files->backup.c_str(), rotated.c_str());
   } catch (const FileError& e) {
-    std::fprintf(stderr, "remoteccm-cli: %s\n", e.what());
+    PrintError(e.what());
     return kExitPassFailed;
   }
   return std::fflush(stdout) != 0 ? kExitIoError : kExitOk;

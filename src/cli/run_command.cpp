@@ -71,7 +71,7 @@ struct CliEngine {
   static CliObserver::Output LogOutput(const CliContext& ctx) {
     CliObserver::Output output{.err_is_terminal = ::isatty(STDERR_FILENO) == 1,
                                .out_is_terminal = ::isatty(STDOUT_FILENO) == 1};
-    output.priority_prefixes = ctx.log_level.has_value() || StandardOutputIsJournal();
+    output.priority_prefixes = ctx.log_level.has_value() || IsJournalStream(STDOUT_FILENO);
     if (ctx.log_level) output.least_priority = *ctx.log_level;
     return output;
   }
@@ -96,13 +96,13 @@ void SurviveLostOutput() { ::signal(SIGPIPE, SIG_IGN); }
 // Whether everything the run printed reached standard output.
 bool OutputWritten() {
   if (std::fflush(stdout) == 0 && !std::ferror(stdout)) return true;
-  std::fputs("remoteccm-cli: could not write to standard output\n", stderr);
+  PrintError("could not write to standard output");
   return false;
 }
 
 bool ProfileMissing(const std::string& path) {
   if (ProfileFileExists(path)) return false;
-  std::fprintf(stderr, "remoteccm-cli: there is no profile file %s\n", path.c_str());
+  PrintError("there is no profile file " + path);
   return true;
 }
 
@@ -159,7 +159,7 @@ int RunProfileCommand(const CliContext& given) {
   try {
     SaveLastProfile(env.registry, path);
   } catch (const RegistryError& e) {
-    std::fprintf(stderr, "remoteccm-cli: %s\n", e.what());
+    PrintError(e.what());
   }
   if (!OutputWritten()) return kExitIoError;
   return ExitStatusOf(status);

@@ -110,6 +110,15 @@ TEST_P(CliRunTest, TheJournalGetsEachLineWithItsPriority) {
   EXPECT_EQ(Run({"SITE", "--log-level", "err"}), 5);
   EXPECT_GE(count("\n<3>"), 1) << Log();
   EXPECT_EQ(count("\n<6>"), 0) << Log();
+
+  // The program's own error on a standard error that is the journal.
+  std::ofstream(home_ / "run.err").close();
+  ASSERT_EQ(::stat((home_ / "run.err").c_str(), &log), 0);
+  EXPECT_EQ(Run({"NOSUCH"}, {{"JOURNAL_STREAM",
+                              std::to_string(log.st_dev) + ":" + std::to_string(log.st_ino)}}),
+            2);
+  EXPECT_NE(Errors().find("<3>remoteccm-cli: there is no profile file "), std::string::npos)
+      << Errors();
 }
 
 // Each stop signal ends the run as an abort: exit status 6, the status file written.
