@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <charconv>
 #include <cstdlib>
 #include <string>
 #include <utility>
@@ -25,9 +26,16 @@ bool StartsWith(std::string_view text, std::string_view prefix) {
 bool IsJournalStream(int fd) {
   const char* stream = std::getenv("JOURNAL_STREAM");
   if (stream == nullptr) return false;
+  const std::string_view text(stream);
+  const std::size_t colon = text.find(':');
   unsigned long long device = 0;
   unsigned long long inode = 0;
-  if (std::sscanf(stream, "%llu:%llu", &device, &inode) != 2) return false;
+  if (colon == std::string_view::npos ||
+      std::from_chars(text.data(), text.data() + colon, device).ptr != text.data() + colon ||
+      std::from_chars(text.data() + colon + 1, text.data() + text.size(), inode).ptr !=
+          text.data() + text.size()) {
+    return false;
+  }
   struct stat st {};
   return ::fstat(fd, &st) == 0 && st.st_dev == device && st.st_ino == inode;
 }

@@ -170,8 +170,8 @@ std::string ProfileProblem(const std::string& path) {
 std::string CheckAgeText(double seconds) {
   const auto whole = static_cast<long long>(std::max(0.0, std::floor(seconds)));
   if (whole < 60) return std::to_string(whole) + " s";
-  if (whole < 2 * 3600) return std::to_string(whole / 60) + " min";
-  if (whole < 2 * 86400) return std::to_string(whole / 3600) + " h";
+  if (whole < 2LL * 3600) return std::to_string(whole / 60) + " min";
+  if (whole < 2LL * 86400) return std::to_string(whole / 3600) + " h";
   return std::to_string(whole / 86400) + " d";
 }
 
