@@ -124,6 +124,9 @@ TEST_P(CliSyscallFilterTest, ARunWorksUnderTheUnitsFilter) {
     ::setenv("REMOTECCM_HOME", home_.c_str(), 1);
     ::setenv("REMOTECCM_REGISTRY", (home_ / "install.ini").c_str(), 1);
     ::setenv("PATH", ((home_ / "bin").string() + ":" + std::getenv("PATH")).c_str(), 1);
+    // The leak checker of a sanitizer build stops the process with ptrace at its end, which no
+    // service filter allows; the program's own calls are what is tested.
+    ::setenv("ASAN_OPTIONS", "detect_leaks=0", 1);
     if (std::freopen((home_ / "run.log").c_str(), "w", stdout) == nullptr) ::_exit(126);
     if (!LoadFilter(calls)) ::_exit(125);
     ::execl(REMOTECCM_CLI_PATH, REMOTECCM_CLI_PATH, "SITE", static_cast<char*>(nullptr));
