@@ -1,8 +1,13 @@
 #include "cli/cli_observer.h"
 
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <charconv>
+#include <cstdlib>
+#include <string>
 #include <utility>
 
 namespace remoteccm {
@@ -18,6 +23,45 @@ bool StartsWith(std::string_view text, std::string_view prefix) {
 
 }  // namespace
 
+bool IsJournalStream(int fd) {
+  const char* stream = std::getenv("JOURNAL_STREAM");
+  if (stream == nullptr) return false;
+  const std::string_view text(stream);
+  const std::size_t colon = text.find(':');
+  unsigned long long device = 0;
+  unsigned long long inode = 0;
+  if (colon == std::string_view::npos ||
+      std::from_chars(text.data(), text.data() + colon, device).ptr != text.data() + colon ||
+      std::from_chars(text.data() + colon + 1, text.data() + text.size(), inode).ptr !=
+          text.data() + text.size()) {
+    return false;
+  }
+  struct stat st {};
+  return ::fstat(fd, &st) == 0 && st.st_dev == device && st.st_ino == inode;
+}
+
+void PrintError(std::string_view message) {
+  static const bool journal = IsJournalStream(STDERR_FILENO);
+  std::fprintf(stderr, "%sremoteccm-cli: %.*s\n", journal ? "<3>" : "",
+               static_cast<int>(message.size()), message.data());
+}
+
+std::optional<LogPriority> ParseLogPriority(std::string_view text) {
+  static constexpr std::pair<std::string_view, int> kNames[] = {
+      {"emerg", 0},   {"alert", 1}, {"crit", 2},   {"err", 3},  {"error", 3},
+      {"warning", 4}, {"warn", 4},  {"notice", 5}, {"info", 6}, {"debug", 7}};
+  for (const auto& [name, number] : kNames) {
+    const bool digit = text.size() == 1 && text[0] == static_cast<char>('0' + number);
+    if (text == name || digit) {
+      // The log's own priorities: what lies between them counts as the one above.
+      if (number <= 3) return LogPriority::kError;
+      if (number <= 5) return LogPriority::kWarning;
+      return number == 7 ? LogPriority::kRecord : LogPriority::kInfo;
+    }
+  }
+  return std::nullopt;
+}
+
 CliObserver::CliObserver()
     : CliObserver(
           Output{.err_is_terminal = IsTerminal(stderr), .out_is_terminal = IsTerminal(stdout)}) {}
@@ -26,10 +70,25 @@ CliObserver::CliObserver(Output output) : out_(std::move(output)) {}
 
 CliObserver::~CliObserver() { Erase(); }
 
-void CliObserver::LogLine(std::string_view line) {
+void CliObserver::LogLineAt(LogPriority priority, std::string_view line) {
+  if (priority > out_.least_priority) return;
+  if (priority == LogPriority::kRecord && record_lines_wanted_ && !record_lines_wanted_()) return;
   if (out_.out_is_terminal) Erase();
-  std::fwrite(line.data(), 1, line.size(), out_.out);
-  std::fputc('\n', out_.out);
+  if (out_.priority_prefixes) {
+    // The journal reads a prefix at the start of each of its lines.
+    const std::string prefix = "<" + std::to_string(static_cast<int>(priority)) + ">";
+    std::size_t at = 0;
+    do {
+      const std::size_t end = std::min(line.find('\n', at), line.size());
+      std::fputs(prefix.c_str(), out_.out);
+      std::fwrite(line.data() + at, 1, end - at, out_.out);
+      std::fputc('\n', out_.out);
+      at = end + 1;
+    } while (at < line.size());
+  } else {
+    std::fwrite(line.data(), 1, line.size(), out_.out);
+    std::fputc('\n', out_.out);
+  }
   Changed();
 }
 
@@ -65,7 +124,8 @@ void CliObserver::SetRunning(bool running) {
 
 void CliObserver::ShowConnectionError(std::string_view message) {
   Erase();
-  std::fprintf(out_.err, "remoteccm-cli: %.*s\n", static_cast<int>(message.size()), message.data());
+  std::fprintf(out_.err, "%sremoteccm-cli: %.*s\n", out_.priority_prefixes ? "<3>" : "",
+               static_cast<int>(message.size()), message.data());
 }
 
 void CliObserver::RecordsRead(std::int64_t count) {

@@ -1,15 +1,18 @@
 // What remoteccm-cli shows of a run: every log line on standard output as it comes and, only
 // when standard error is a terminal, one progress line there (records read, their rate, the
 // pass and its window), redrawn at most ten times a second and cleared at the end. Cron mail
-// and the journal get the log alone.
+// and the journal get the log alone. Under systemd (or with --log-level) each log line starts
+// with its priority ("<3>" an error ... "<7>" a record's line), which the journal files it by.
 #pragma once
 
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "retrieval/engine_observer.h"
 
@@ -21,11 +24,13 @@ class CliObserver : public EngineObserver {
 
   // Where the observer writes and what it knows of its terminal; tests give their own.
   struct Output {
-    std::FILE* out = stdout;       // the log
-    std::FILE* err = stderr;       // the progress line and error messages
-    bool err_is_terminal = false;  // draw the progress line at all
-    bool out_is_terminal = false;  // the log shares the screen: clear the line before a log line
-    int width = 0;                 // columns of the progress terminal; 0: ask it at each draw
+    std::FILE* out = stdout;         // the log
+    std::FILE* err = stderr;         // the progress line and error messages
+    bool err_is_terminal = false;    // draw the progress line at all
+    bool out_is_terminal = false;    // the log shares the screen: clear the line before a log line
+    int width = 0;                   // columns of the progress terminal; 0: ask it at each draw
+    bool priority_prefixes = false;  // each log line starts with "<N>", its priority
+    LogPriority least_priority = LogPriority::kRecord;  // less important lines are left out
     std::function<Clock::time_point()> now = [] { return Clock::now(); };
   };
 
@@ -38,7 +43,10 @@ class CliObserver : public EngineObserver {
   CliObserver& operator=(const CliObserver&) = delete;
 
   void ClearLog() override {}
-  void LogLine(std::string_view line) override;
+  void LogLine(std::string_view line) override { LogLineAt(LogPriority::kInfo, line); }
+  void LogLineAt(LogPriority priority, std::string_view line) override;
+  // The engine's one direct line tells that the database refused the connection.
+  void LogLineDirect(std::string_view line) override { LogLineAt(LogPriority::kError, line); }
   void SetStatus1(std::string_view text) override;
   void SetStatus2(std::string_view text) override;
   void SetProgress(int position) override;
@@ -47,6 +55,12 @@ class CliObserver : public EngineObserver {
   void ShowConnectionError(std::string_view message) override;
   void RecordsRead(std::int64_t count) override;
   void Pump() override { Changed(); }
+
+  // Whether the run in progress wants its record lines in the log (LogRecordLines); asked at
+  // each record line. Unset: it does.
+  void set_record_lines_wanted(std::function<bool()> wanted) {
+    record_lines_wanted_ = std::move(wanted);
+  }
 
   // The text of the progress line as it stands (before it is cut to the terminal's width).
   std::string ProgressText() const;
@@ -60,6 +74,7 @@ class CliObserver : public EngineObserver {
   int Width() const;
 
   Output out_;
+  std::function<bool()> record_lines_wanted_;
   bool drawn_ = false;       // the line is on the screen now
   bool ever_drawn_ = false;  // the first change draws at once
   Clock::time_point last_draw_{};
@@ -72,5 +87,15 @@ class CliObserver : public EngineObserver {
   bool percent_shown_ = false;
   int percent_ = 0;
 };
+
+// Whether the descriptor is the journal's stream: JOURNAL_STREAM names its device and inode.
+bool IsJournalStream(int fd);
+
+// "remoteccm-cli: MESSAGE" on standard error, as an error ("<3>") when that is the journal.
+void PrintError(std::string_view message);
+
+// A priority by its syslog name ("err", "warning", "info", "debug"...) or number (0 to 7);
+// nothing for another text.
+std::optional<LogPriority> ParseLogPriority(std::string_view text);
 
 }  // namespace remoteccm

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "profile/profile_file.h"
+#include "retrieval/engine_observer.h"
 #include "retrieval/run_status.h"
 #include "timezone/zone_list.h"
 
@@ -20,6 +21,10 @@ struct CliContext {
   std::vector<std::string> parameters;
   std::string entity_name;               // the text given with "/ENTITY:"
   std::filesystem::path metrics_folder;  // --metrics-dir; empty: $REMOTECCM_METRICS_DIR or none
+  // --log-level: the least important lines the log shows, each with its "<N>" priority;
+  // unset: every line, with priorities only when standard output is the journal.
+  std::optional<LogPriority> log_level;
+  std::vector<std::string> arguments;  // the command line as given, for lines that repeat it
 };
 
 // Exit status of --status when a last run failed, is older than --max-age, or its status file
@@ -30,6 +35,12 @@ inline constexpr int kExitNeedsAttention = 1;
 // (read once), this computer's zone, the system clock and the install-area store.
 ProfileEnvironment CliProfileEnvironment(const CliContext& ctx);
 
+// As root, when the profile file belongs to another user: prints that it must run as that
+// user, with the command for it (home given as `home`), and returns true; nothing has been
+// touched (owner_check.cpp).
+bool RefusedAsRootForOwner(const CliContext& ctx, const std::filesystem::path& home,
+                           const std::string& profile_path);
+
 // The zone list of this process, read from tzdata on first use.
 const std::vector<TimeZoneEntry>& CliTimeZones();
 
@@ -39,10 +50,26 @@ int RunProfileCommand(const CliContext& ctx);
 // --delete-all PROFILE --yes: empties the profile's CDR table (run_command.cpp).
 int DeleteAllCommand(const CliContext& ctx, const std::string& profile, bool confirmed);
 
-// --status [PROFILE] [--max-age SECONDS]: the last run of one profile, or a table of every
-// profile of the program home (status_command.cpp); profile empty: every profile.
-int StatusCommand(const CliContext& ctx, const std::string& profile,
-                  std::optional<std::int64_t> max_age);
+// What --status judges by and how it answers.
+struct StatusChecks {
+  std::optional<std::int64_t> max_age;       // --max-age: older needs attention (WARNING)
+  std::optional<std::int64_t> critical_age;  // --critical-age: older is CRITICAL
+  bool nagios = false;                       // --check-format nagios: one line, exit 0 to 3
+};
+
+// Exit statuses of --status --check-format nagios, as monitoring plugins give them.
+inline constexpr int kCheckOk = 0;
+inline constexpr int kCheckWarning = 1;
+inline constexpr int kCheckCritical = 2;
+inline constexpr int kCheckUnknown = 3;
+
+// --status [PROFILE]: the last run of one profile, or a table of every profile of the program
+// home (status_command.cpp); profile empty: every profile.
+int StatusCommand(const CliContext& ctx, const std::string& profile, const StatusChecks& checks);
+
+// --rotate-backup PROFILE: renames the backup file aside under the destination's lock
+// (rotate_command.cpp).
+int RotateBackupCommand(const CliContext& ctx, const std::string& profile);
 
 // A duration such as 90s, 15m, 2h, 1d or 1h30m (a bare number counts seconds), in seconds;
 // nothing for any other text, and for zero.

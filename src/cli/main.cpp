@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "cli/cli_observer.h"
 #include "cli/commands.h"
 #include "platform/home/program_home.h"
 #include "startup/command_line.h"
@@ -17,13 +18,16 @@ namespace remoteccm {
 namespace {
 
 constexpr std::string_view kUsage =
-    "usage: remoteccm-cli [--home DIR] [--metrics-dir DIR] PROFILE|/DEFAULT [/CONFIG] [/VISIBLE]\n"
-    "                     [/ENTITY:x]\n"
+    "usage: remoteccm-cli [--home DIR] [--metrics-dir DIR] [--log-level LEVEL]\n"
+    "                     PROFILE|/DEFAULT [/CONFIG] [/VISIBLE] [/ENTITY:x]\n"
     "       remoteccm-cli [--home DIR] --print PROFILE\n"
     "       remoteccm-cli [--home DIR] --columns PROFILE\n"
     "       remoteccm-cli [--home DIR] --check PROFILE\n"
-    "       remoteccm-cli [--home DIR] [--metrics-dir DIR] --delete-all PROFILE --yes\n"
+    "       remoteccm-cli [--home DIR] [--metrics-dir DIR] [--log-level LEVEL]\n"
+    "                     --delete-all PROFILE --yes\n"
     "       remoteccm-cli [--home DIR] --status [PROFILE] [--max-age DURATION]\n"
+    "                     [--critical-age DURATION] [--check-format nagios]\n"
+    "       remoteccm-cli [--home DIR] --rotate-backup PROFILE\n"
     "       remoteccm-cli --list-zones\n"
     "       remoteccm-cli --list-links\n"
     "       remoteccm-cli --companion-listen [PATH]\n"
@@ -48,9 +52,25 @@ constexpr std::string_view kHelpText =
     "                    cannot be read\n"
     "  --max-age DURATION\n"
     "                    with --status: how old a last run may be (90s, 15m, 2h, 1d, 1h30m)\n"
+    "  --critical-age DURATION\n"
+    "                    with --status: an older last run is critical\n"
+    "  --check-format nagios, --nagios\n"
+    "                    with --status PROFILE: one line as monitoring plugins print it,\n"
+    "                    \"REMOTECCM OK - PROFILE: ... | records=N age=Ns;WARN;CRIT\"; exit\n"
+    "                    0 OK, 1 WARNING (older than --max-age, another run held the\n"
+    "                    destination, owed lines), 2 CRITICAL (the last run failed, older than\n"
+    "                    --critical-age), 3 UNKNOWN (never run, a file that cannot be read)\n"
+    "  --rotate-backup PROFILE\n"
+    "                    rename the backup file DEST.BAK to DEST.BAK.<UTC time> while holding\n"
+    "                    the destination's lock, so that no run is appending to it; exits 75\n"
+    "                    when a run holds it\n"
     "  --metrics-dir DIR also write DIR/remoteccm_PROFILE.prom after a run or --delete-all,\n"
     "                    for the node exporter's textfile collector (default:\n"
     "                    $REMOTECCM_METRICS_DIR)\n"
+    "  --log-level LEVEL with a run or --delete-all: show the log's lines down to LEVEL (err,\n"
+    "                    warning, info, debug: debug adds each record's line), each line\n"
+    "                    starting with its priority as <3>, <4>, <6> or <7>; under systemd the\n"
+    "                    priorities are given without the option\n"
     "  --list-zones      list the time zones a profile can name\n"
     "  --list-links      list the NetworkManager connections a profile's PhonebookEntry\n"
     "                    can name (UseDialup=Y brings it up before connecting)\n"
@@ -58,7 +78,7 @@ constexpr std::string_view kHelpText =
     "                    listen as the companion program does and print the log lines\n"
     "                    that runs send (PATH: $REMOTECCM_COMPANION, else\n"
     "                    $XDG_RUNTIME_DIR/velmor/companion.sock)\n"
-    "  --help            show this text\n"
+    "  -h, --help        show this text\n"
     "  --version         show the version\n"
     "\n"
     "Every run and --delete-all writes PROFILE.status (JSON) beside the profile file.\n"
@@ -70,7 +90,12 @@ constexpr std::string_view kHelpText =
     "connection failed, 5 a pass failed or a file could not be written, 6 aborted by\n"
     "SIGINT, SIGTERM or SIGHUP, 64 wrong usage, 74 standard output could not be written,\n"
     "75 another run holds the destination (nothing was touched; try again later);\n"
-    "--status: 1 a profile needs attention.\n";
+    "--status: 1 a profile needs attention.\n"
+    "\n"
+    "Environment: REMOTECCM_HOME (the program home), REMOTECCM_REGISTRY (the install-area\n"
+    "store file), REMOTECCM_METRICS_DIR (the metrics folder), REMOTECCM_COMPANION (the\n"
+    "companion's socket), XDG_CONFIG_HOME, XDG_RUNTIME_DIR, JOURNAL_STREAM (set by systemd:\n"
+    "the log's lines carry their priorities).\n";
 
 int UsageError(std::string_view message) {
   std::fprintf(stderr, "remoteccm-cli: %.*s\n%.*s", static_cast<int>(message.size()),
@@ -85,6 +110,7 @@ enum class Command {
   kCheck,
   kDeleteAll,
   kStatus,
+  kRotateBackup,
   kListZones,
   kListLinks,
   kCompanionListen,
@@ -96,12 +122,14 @@ enum class Command {
 
 int CliMain(const std::vector<std::string>& args) {
   CliContext ctx;
+  ctx.arguments = args;
   Command command = Command::kRun;
   bool command_given = false;
   std::string profile;
   std::string socket_path;
   bool confirmed = false;
-  std::optional<std::int64_t> max_age;
+  StatusChecks checks;
+  std::string status_option;  // the last option that goes with --status only
   bool metrics_given = false;
 
   auto set_command = [&](Command next) {
@@ -115,7 +143,9 @@ int CliMain(const std::vector<std::string>& args) {
     const std::string& arg = args[i];
     const bool takes_value = arg == "--home" || arg == "--print" || arg == "--columns" ||
                              arg == "--check" || arg == "--delete-all" || arg == "--max-age" ||
-                             arg == "--metrics-dir";
+                             arg == "--metrics-dir" || arg == "--log-level" ||
+                             arg == "--critical-age" || arg == "--check-format" ||
+                             arg == "--rotate-backup";
     if (takes_value && i + 1 >= args.size()) return UsageError(arg + " needs an argument");
     if (arg == "--home") {
       SetProgramHome(args[++i]);
@@ -125,29 +155,42 @@ int CliMain(const std::vector<std::string>& args) {
                                                 : Command::kCheck;
       if (!set_command(next)) return UsageError("only one command at a time");
       profile = args[++i];
-    } else if (arg == "--delete-all") {
-      if (!set_command(Command::kDeleteAll)) return UsageError("only one command at a time");
+    } else if (arg == "--delete-all" || arg == "--rotate-backup") {
+      if (!set_command(arg == "--delete-all" ? Command::kDeleteAll : Command::kRotateBackup)) {
+        return UsageError("only one command at a time");
+      }
       profile = args[++i];
     } else if (arg == "--status") {
       if (!set_command(Command::kStatus)) return UsageError("only one command at a time");
       if (i + 1 < args.size() && !args[i + 1].starts_with("--")) profile = args[++i];
-    } else if (arg == "--max-age") {
-      max_age = ParseDuration(args[++i]);
-      if (!max_age) return UsageError("--max-age takes a duration such as 90s, 15m, 2h or 1d");
+    } else if (arg == "--max-age" || arg == "--critical-age") {
+      std::optional<std::int64_t>& age = arg == "--max-age" ? checks.max_age : checks.critical_age;
+      age = ParseDuration(args[++i]);
+      if (!age) return UsageError(arg + " takes a duration such as 90s, 15m, 2h or 1d");
+      status_option = arg;
+    } else if (arg == "--check-format" || arg == "--nagios") {
+      if (arg == "--check-format" && args[++i] != "nagios") {
+        return UsageError("--check-format takes nagios");
+      }
+      checks.nagios = true;
+      status_option = arg;
     } else if (arg == "--metrics-dir") {
       ctx.metrics_folder = args[++i];
       metrics_given = true;
+    } else if (arg == "--log-level") {
+      ctx.log_level = ParseLogPriority(args[++i]);
+      if (!ctx.log_level) return UsageError("--log-level takes err, warning, info or debug");
     } else if (arg == "--companion-listen") {
       if (!set_command(Command::kCompanionListen)) return UsageError("only one command at a time");
       // The path is optional: a next argument that is not an option is it.
       if (i + 1 < args.size() && !args[i + 1].starts_with("-")) socket_path = args[++i];
     } else if (arg == "--yes") {
       confirmed = true;
-    } else if (arg == "--list-zones" || arg == "--list-links" || arg == "--help" ||
+    } else if (arg == "--list-zones" || arg == "--list-links" || arg == "--help" || arg == "-h" ||
                arg == "--version") {
       const Command next = arg == "--list-zones"   ? Command::kListZones
                            : arg == "--list-links" ? Command::kListLinks
-                           : arg == "--help"       ? Command::kHelp
+                           : arg != "--version"    ? Command::kHelp
                                                    : Command::kVersion;
       if (!set_command(next)) return UsageError("only one command at a time");
     } else if (arg.starts_with("--")) {
@@ -166,9 +209,15 @@ int CliMain(const std::vector<std::string>& args) {
   if (confirmed && command != Command::kDeleteAll) {
     return UsageError("--yes goes with --delete-all only");
   }
-  if (max_age && command != Command::kStatus) return UsageError("--max-age goes with --status");
+  if (!status_option.empty() && command != Command::kStatus) {
+    return UsageError(status_option + " goes with --status");
+  }
+  if (checks.nagios && profile.empty()) return UsageError("--check-format needs a PROFILE");
   if (metrics_given && command != Command::kRun && command != Command::kDeleteAll) {
     return UsageError("--metrics-dir goes with a run or --delete-all");
+  }
+  if (ctx.log_level && command != Command::kRun && command != Command::kDeleteAll) {
+    return UsageError("--log-level goes with a run or --delete-all");
   }
   ctx.entity_name = EntityName(ctx.parameters);
   if (command != Command::kHelp && command != Command::kVersion && command != Command::kListZones) {
@@ -192,7 +241,9 @@ int CliMain(const std::vector<std::string>& args) {
     case Command::kDeleteAll:
       return DeleteAllCommand(ctx, profile, confirmed);
     case Command::kStatus:
-      return StatusCommand(ctx, profile, max_age);
+      return StatusCommand(ctx, profile, checks);
+    case Command::kRotateBackup:
+      return RotateBackupCommand(ctx, profile);
     case Command::kListZones:
       return ListZonesCommand(ctx);
     case Command::kListLinks:

@@ -1,6 +1,7 @@
 // The unattended run: opens the profile the parameters name, runs it through the retrieval
 // engine with every log line on standard output, and tells the outcome by the exit status.
 #include <signal.h>
+#include <unistd.h>
 
 #include <charconv>
 #include <cstdio>
@@ -73,10 +74,19 @@ EngineHooks FaultPointHooks() {
 // looked for once as the program starts; why none is used, when it says so, is the first line
 // of the log), the system clock, NetworkManager for dial-up links.
 struct CliEngine {
-  explicit CliEngine(const ProfileEnvironment& env)
-      : companion(FindCompanionLink(&companion_problem)),
+  CliEngine(const ProfileEnvironment& env, const CliContext& ctx)
+      : observer(LogOutput(ctx)),
+        companion(FindCompanionLink(&companion_problem)),
         engine(env, observer, clock, dialer, companion.get()) {
-    if (!companion_problem.empty()) engine.AddLogLine(companion_problem);
+    observer.set_record_lines_wanted([this] { return engine.Settings().log_record_lines; });
+    if (!companion_problem.empty()) engine.AddLogLine(companion_problem, LogPriority::kWarning);
+  }
+  static CliObserver::Output LogOutput(const CliContext& ctx) {
+    CliObserver::Output output{.err_is_terminal = ::isatty(STDERR_FILENO) == 1,
+                               .out_is_terminal = ::isatty(STDOUT_FILENO) == 1};
+    output.priority_prefixes = ctx.log_level.has_value() || IsJournalStream(STDOUT_FILENO);
+    if (ctx.log_level) output.least_priority = *ctx.log_level;
+    return output;
   }
   // The end of the run for the companion: it is given a moment for the lines still waiting.
   void FinishCompanion() {
@@ -99,13 +109,13 @@ void SurviveLostOutput() { ::signal(SIGPIPE, SIG_IGN); }
 // Whether everything the run printed reached standard output.
 bool OutputWritten() {
   if (std::fflush(stdout) == 0 && !std::ferror(stdout)) return true;
-  std::fputs("remoteccm-cli: could not write to standard output\n", stderr);
+  PrintError("could not write to standard output");
   return false;
 }
 
 bool ProfileMissing(const std::string& path) {
   if (ProfileFileExists(path)) return false;
-  std::fprintf(stderr, "remoteccm-cli: there is no profile file %s\n", path.c_str());
+  PrintError("there is no profile file " + path);
   return true;
 }
 
@@ -135,6 +145,7 @@ int RunProfileCommand(const CliContext& given) {
   const ProfileEnvironment env = CliProfileEnvironment(ctx);
   const std::string path = ChosenProfilePath(ctx, env);
   if (ProfileMissing(path)) return kExitNoProfile;
+  if (RefusedAsRootForOwner(ctx, env.program_home, path)) return kExitUsage;
   if (!RunsAtOnce(ctx.parameters, true)) {
     std::fputs(
         "remoteccm-cli: /CONFIG opens the profile for editing in the desktop program; "
@@ -146,7 +157,7 @@ int RunProfileCommand(const CliContext& given) {
   SurviveLostOutput();
   // Before the companion link starts its thread: the stop signals reach the watcher only.
   BlockStopSignals();
-  CliEngine cli(env);
+  CliEngine cli(env, ctx);
   Engine& engine = cli.engine;
   engine.set_hooks(FaultPointHooks());
   RunStatus status = RunStatus::kPassFailed;
@@ -161,7 +172,7 @@ int RunProfileCommand(const CliContext& given) {
   try {
     SaveLastProfile(env.registry, path);
   } catch (const RegistryError& e) {
-    std::fprintf(stderr, "remoteccm-cli: %s\n", e.what());
+    PrintError(e.what());
   }
   if (!OutputWritten()) return kExitIoError;
   return ExitStatusOf(status);
@@ -178,8 +189,9 @@ int DeleteAllCommand(const CliContext& ctx, const std::string& profile, bool con
         stderr);
     return kExitUsage;
   }
+  if (RefusedAsRootForOwner(ctx, env.program_home, path)) return kExitUsage;
   SurviveLostOutput();
-  CliEngine cli(env);
+  CliEngine cli(env, ctx);
   cli.engine.DeleteAllRecords(LoadProfile(path, env));
   ReportToMonitoring(cli.engine, RunKind::kDeleteAll, env, ctx);
   cli.FinishCompanion();

@@ -1,4 +1,5 @@
-// remoteccm-cli --status [PROFILE] [--max-age DURATION]: what the last run of one profile, or of
+// remoteccm-cli --status [PROFILE] [--max-age DURATION] [--critical-age DURATION]
+// [--check-format nagios]: what the last run of one profile, or of
 // every profile of the program home, did, read from the status files. The exit status tells a
 // monitoring check whether all is well, so that it can call the command as it is.
 #include <algorithm>
@@ -51,7 +52,12 @@ struct ProfileStatus {
 };
 
 ProfileStatus Judge(const std::string& name, const std::filesystem::path& profile_path, double now,
-                    std::optional<std::int64_t> max_age) {
+                    const StatusChecks& checks) {
+  // Either age makes an old run one that needs attention.
+  std::optional<std::int64_t> max_age = checks.max_age;
+  if (!max_age || (checks.critical_age && *checks.critical_age < *max_age)) {
+    max_age = checks.critical_age;
+  }
   ProfileStatus status;
   status.name = name;
   status.status_path = StatusFilePath(profile_path);
@@ -149,6 +155,92 @@ void PrintTable(const std::vector<ProfileStatus>& statuses, double now) {
   }
 }
 
+// Why the profile file cannot be used for --status: empty when it is there.
+std::string ProfileProblem(const std::string& path) {
+  std::error_code error;
+  const std::filesystem::file_status state = std::filesystem::status(path, error);
+  if (state.type() == std::filesystem::file_type::regular) return {};
+  if (state.type() == std::filesystem::file_type::none && error) {
+    return "the profile file " + path + " cannot be looked at: " + error.message();
+  }
+  return "there is no profile file " + path;
+}
+
+// "45 s", "3 min", "5 h", "2 d": as a monitoring line says an age.
+std::string CheckAgeText(double seconds) {
+  const auto whole = static_cast<long long>(std::max(0.0, std::floor(seconds)));
+  if (whole < 60) return std::to_string(whole) + " s";
+  if (whole < 2LL * 3600) return std::to_string(whole / 60) + " min";
+  if (whole < 2LL * 86400) return std::to_string(whole / 3600) + " h";
+  return std::to_string(whole / 86400) + " d";
+}
+
+// The one line of a monitoring plugin, "REMOTECCM OK - SITE1: 1234 records, last run 3 min ago
+// | records=1234 age=180s;7200;14400", and its exit status.
+int PrintCheckLine(const std::string& name, const std::string& profile_problem,
+                   const ProfileStatus& status, double now, const StatusChecks& checks) {
+  static constexpr const char* kStateNames[] = {"OK", "WARNING", "CRITICAL", "UNKNOWN"};
+  int state = kCheckOk;
+  std::string text;
+  std::string performance;
+  if (!profile_problem.empty()) {
+    state = kCheckUnknown;
+    text = profile_problem;
+  } else if (!status.read.error.empty()) {
+    state = kCheckUnknown;
+    text =
+        "the status file " + status.status_path.string() + " cannot be read: " + status.read.error;
+  } else if (status.read.missing) {
+    state = kCheckUnknown;
+    text = "no status file yet: the profile has not run";
+  } else {
+    const RunStatusRecord& record = *status.read.record;
+    const RunSummary& run = record.run;
+    const double age = std::max(0.0, now - run.ended);
+    std::vector<std::string> reasons;
+    const auto raise = [&state](int to) { state = std::max(state, to); };
+    if (run.status == RunStatus::kLocked) {
+      raise(kCheckWarning);
+      reasons.emplace_back("another run held the destination");
+    } else if (run.status != RunStatus::kSuccess) {
+      raise(kCheckCritical);
+      reasons.push_back("last run " + std::string(RunStatusName(run.status)) + " (exit status " +
+                        std::to_string(record.exit_status) + ")");
+    }
+    if (checks.critical_age && age > static_cast<double>(*checks.critical_age)) {
+      raise(kCheckCritical);
+      reasons.push_back("older than " + AgeText(static_cast<double>(*checks.critical_age)));
+    } else if (checks.max_age && age > static_cast<double>(*checks.max_age)) {
+      raise(kCheckWarning);
+      reasons.push_back("older than " + AgeText(static_cast<double>(*checks.max_age)));
+    }
+    if (!run.owed_at.empty()) {
+      raise(kCheckWarning);
+      reasons.push_back("owed lines at " + run.owed_at);
+    }
+    if (std::find(run.warnings.begin(), run.warnings.end(), "start-in-future") !=
+        run.warnings.end()) {
+      raise(kCheckWarning);
+      reasons.emplace_back("start point in the future");
+    }
+    text =
+        std::to_string(run.records_collected) + " records, last run " + CheckAgeText(age) + " ago";
+    for (const std::string& reason : reasons) text += "; " + reason;
+    const auto threshold = [](const std::optional<std::int64_t>& seconds) {
+      return seconds ? std::to_string(*seconds) : std::string();
+    };
+    performance = " | records=" + std::to_string(run.records_collected) +
+                  " age=" + std::to_string(static_cast<long long>(std::floor(age))) + "s;" +
+                  threshold(checks.max_age) + ";" + threshold(checks.critical_age);
+  }
+  // The plugin line has no room for line ends, and "|" starts the performance data.
+  std::string line = "REMOTECCM " + std::string(kStateNames[state]) + " - " + name + ": " + text;
+  std::replace(line.begin(), line.end(), '\n', ' ');
+  std::replace(line.begin(), line.end(), '|', '/');
+  std::printf("%s%s\n", line.c_str(), performance.c_str());
+  return state;
+}
+
 }  // namespace
 
 std::optional<std::int64_t> ParseDuration(std::string_view text) {
@@ -195,22 +287,28 @@ std::optional<std::int64_t> ParseDuration(std::string_view text) {
   return total;
 }
 
-int StatusCommand(const CliContext& ctx, const std::string& profile,
-                  std::optional<std::int64_t> max_age) {
+int StatusCommand(const CliContext& ctx, const std::string& profile, const StatusChecks& checks) {
   const ProfileEnvironment env = CliProfileEnvironment(ctx);
   const double now = TheSystemClock().Now();
   std::vector<ProfileStatus> statuses;
+  if (checks.nagios) {
+    const std::string path = ProfilePathFor(profile, env.program_home);
+    const std::string problem = ProfileProblem(path);
+    const ProfileStatus status = Judge(ProfileNameOf(path), path, now, checks);
+    const int state = PrintCheckLine(ProfileNameOf(path), problem, status, now, checks);
+    return std::fflush(stdout) != 0 ? kCheckUnknown : state;
+  }
   if (!profile.empty()) {
     const std::string path = ProfilePathFor(profile, env.program_home);
-    if (!ProfileFileExists(path)) {
-      std::fprintf(stderr, "remoteccm-cli: there is no profile file %s\n", path.c_str());
+    if (const std::string problem = ProfileProblem(path); !problem.empty()) {
+      std::fprintf(stderr, "remoteccm-cli: %s\n", problem.c_str());
       return kExitNoProfile;
     }
-    statuses.push_back(Judge(ProfileNameOf(path), path, now, max_age));
+    statuses.push_back(Judge(ProfileNameOf(path), path, now, checks));
     PrintOne(statuses.front(), now);
   } else {
     for (const std::string& name : ListProfiles(env.program_home, "").names) {
-      statuses.push_back(Judge(name, ProfilePathFor(name, env.program_home), now, max_age));
+      statuses.push_back(Judge(name, ProfilePathFor(name, env.program_home), now, checks));
     }
     if (statuses.empty()) {
       std::printf("No profiles in %s\n", env.program_home.c_str());

@@ -251,6 +251,7 @@ ProfileSettings LoadProfile(const std::string& profile_path, const ProfileEnviro
   s.late_arrival_minutes = StrictWhole(read.Text("LateArrivalMinutes"), Key("LateArrivalMinutes"));
   s.use_dialup = read.Flag("UseDialup");
   s.phonebook_entry = read.Text("PhonebookEntry");
+  s.log_record_lines = read.Flag("LogRecordLines");
   s.connect_sql_mode = read.Choice<RetrievalMode>("ConnectSQLMode", kRetrievalModeItems);
 
   const TimeZoneSettings zone = ProfileTimeZone(s, env.computer_rule);

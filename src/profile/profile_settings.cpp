@@ -47,6 +47,7 @@ constexpr ProfileKey kProfileKeys[] = {
     {"CdrFileSettleSeconds", KeyKind::kWhole, &S::cdr_file_settle_seconds, "30", 0, 86400, true,
      true},
     {"CdrFileKeepDays", KeyKind::kWhole, &S::cdr_file_keep_days, "7", 0, 3650, true, true},
+    {"LogRecordLines", KeyKind::kFlag, &S::log_record_lines, "Y", 0, -1, false},
     {"SQLNewRecDate", KeyKind::kCdrSeconds, &S::sql_new_rec_date, "", 0, -1, false},
     {"SQLDateTimeFldName", KeyKind::kText, &S::sql_date_time_fld_name, kDefaultDateTimeFieldName, 0,
      -1, false},

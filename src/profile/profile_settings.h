@@ -84,6 +84,9 @@ struct ProfileSettings {
   std::string cdr_file_folder;
   int cdr_file_settle_seconds = 30;  // a file unchanged this long is complete
   int cdr_file_keep_days = 7;        // imported files kept in collected/; 0: removed at once
+  // LogRecordLines: the unattended run's log shows each record's line (the count per pass is
+  // logged either way); an administrator's key, left alone by SaveProfile.
+  bool log_record_lines = true;
 
   // NewRecDatePicker1 / NewRecTimePicker1: SQLNewRecDate as local date/time, shown only.
   double new_rec_date_local = 0;
@@ -146,8 +149,8 @@ struct ProfileKey {
   bool file_source = false;
 };
 
-// Every key of the profile file, in the order SaveProfile writes them; the last two are
-// never written by SaveProfile.
+// Every key of the profile file, in the order SaveProfile writes them; the ones not `saved`
+// (the last three) are never written by SaveProfile.
 std::span<const ProfileKey> ProfileKeys();
 
 // The entry of a key (name compared without regard to case), nullptr when none.

@@ -62,8 +62,8 @@ Engine::Engine(const ProfileEnvironment& env, EngineObserver& observer, Clock& c
 
 Engine::~Engine() = default;
 
-void Engine::AddLogLine(std::string_view line) {
-  observer_.LogLine(line);
+void Engine::AddLogLine(std::string_view line, LogPriority priority) {
+  observer_.LogLineAt(priority, line);
   if (companion_ != nullptr && !line.empty()) {
     std::string text(line);
     text.push_back('\n');
@@ -73,7 +73,7 @@ void Engine::AddLogLine(std::string_view line) {
 
 void Engine::LogError(std::string_view line) {
   summary_.last_error = std::string(line);
-  AddLogLine(line);
+  AddLogLine(line, LogPriority::kError);
 }
 
 void Engine::RequestAbort() {
@@ -188,12 +188,12 @@ RunStatus Engine::Run(const std::string& profile_path) {
     if (dialer_.FoundAlreadyUp()) {
       AddLogLine(link + " was already up; it stays up after the run.");
     } else if (state != DialState::kConnected && dialer_.LastError() != 0) {
-      AddLogLine(dialer_.ErrorText(dialer_.LastError()));
+      AddLogLine(dialer_.ErrorText(dialer_.LastError()), LogPriority::kWarning);
     }
     status = AbortRequested() ? RunStatus::kAborted : PollCycle();
     if (state == DialState::kConnected && !AbortRequested() &&
         dialer_.State() != DialState::kConnected) {
-      AddLogLine(link + " went down during the run.");
+      AddLogLine(link + " went down during the run.", LogPriority::kWarning);
     }
   }
   AddLogLine("Done..." + dialer_.ErrorText(code));
@@ -232,12 +232,12 @@ int Engine::OpenCdrDatabase() {
   if (usable && !name_problem.empty()) {
     connect_status_ = RunStatus::kSettingsInvalid;
     LogError(name_problem);
-    AddLogLine("Connect Fail");
+    AddLogLine("Connect Fail", LogPriority::kError);
   } else if (!usable) {
     connect_status_ = RunStatus::kSettingsInvalid;
     LogError("Error: Invalid ODBC Connection String");
     AddLogLine(shown);
-    AddLogLine("Connect Fail");
+    AddLogLine("Connect Fail", LogPriority::kError);
     AddLogLine("D:" + settings_.sql_database_name + " T:" + settings_.sql_table_name);
     AddLogLine("U:" + settings_.login + " S:" + settings_.profile_name);
     AddLogLine("C:" + shown);
@@ -263,7 +263,7 @@ int Engine::OpenCdrDatabase() {
   if (result < 0) {
     AddLogLine("\r\nConnection Information:");
     AddLogLine(shown);
-    AddLogLine("Cannot Connect to CCM SQL Server!");
+    AddLogLine("Cannot Connect to CCM SQL Server!", LogPriority::kError);
   } else {
     AddLogLine("Connection to CCM SQL Server Successful!");
   }
@@ -385,11 +385,12 @@ LateArrivalMemory Engine::LoadLateArrivals(const std::filesystem::path& path, do
         // An old copy of the profile saved over the one this program updated: the start it
         // stored last holds, or the records since would be written again.
         AddLogLine("The start point " + StatusTime(converter, start) +
-                   " of the profile is older than the one this program stored last (" +
-                   StatusTime(converter, stored) +
-                   "), which is used: the profile was saved from an old copy. To collect again "
-                   "from an earlier point, remove " +
-                   path.string() + " with the start set.");
+                       " of the profile is older than the one this program stored last (" +
+                       StatusTime(converter, stored) +
+                       "), which is used: the profile was saved from an old copy. To collect again "
+                       "from an earlier point, remove " +
+                       path.string() + " with the start set.",
+                   LogPriority::kWarning);
         settings_.sql_new_rec_date = stored;
         return reading.memory;
       }
@@ -409,7 +410,8 @@ LateArrivalMemory Engine::LoadLateArrivals(const std::filesystem::path& path, do
   }
   if (settings_.late_arrival_minutes > 0) {
     AddLogLine("Late arrivals: " + why + ", so this run looks back nothing before " +
-               StatusTime(converter, start) + ".");
+                   StatusTime(converter, start) + ".",
+               LogPriority::kWarning);
   }
   return FreshLateArrivals(settings_.profile_path, settings_.sql_table_name, start);
 }
@@ -471,7 +473,8 @@ double Engine::ClockAheadOfServer() {
   constexpr double kTolerance = 5;
   if (ahead <= kTolerance) return 0;
   AddLogLine("This computer's clock is " + std::to_string(std::llround(ahead)) +
-             " seconds ahead of the database server's: the windows end by the server's time.");
+                 " seconds ahead of the database server's: the windows end by the server's time.",
+             LogPriority::kWarning);
   return ahead;
 }
 
@@ -526,8 +529,9 @@ RunStatus Engine::PollCycle() {
         // when it was stored.
         summary_.warnings.emplace_back("start-in-future");
         AddLogLine("The start point " + StatusTime(converter, settings_.sql_new_rec_date) +
-                   " lies in the future: nothing is collected until then. Set SQLNewRecDate to "
-                   "the first moment to collect.");
+                       " lies in the future: nothing is collected until then. Set SQLNewRecDate to "
+                       "the first moment to collect.",
+                   LogPriority::kWarning);
       }
     }
     observer_.SetStatus2("");
@@ -555,19 +559,21 @@ RunStatus Engine::PollCycle() {
     }
     observer_.ShowProgress(progress_shown_);
 
-    PassContext context{env_,
-                        settings_,
-                        *database_,
-                        *files_,
-                        observer_,
-                        clock_,
-                        clock_ahead,
-                        hooks_,
-                        [this] { return AbortRequested(); },
-                        [this](std::string_view line) { AddLogLine(line); },
-                        [this](std::string_view line) { LogError(line); },
-                        range_start_,
-                        range_end_};
+    PassContext context{
+        env_,
+        settings_,
+        *database_,
+        *files_,
+        observer_,
+        clock_,
+        clock_ahead,
+        hooks_,
+        [this] { return AbortRequested(); },
+        [this](std::string_view line) { AddLogLine(line); },
+        [this](std::string_view line) { LogError(line); },
+        [this](LogPriority priority, std::string_view line) { AddLogLine(line, priority); },
+        range_start_,
+        range_end_};
     if (late) {
       context.late_path = late_path;
       context.late = &*late;
@@ -607,7 +613,8 @@ RunStatus Engine::PollCycle() {
           done = true;
       }
       if (pass.outcome == PassOutcome::kRunMustEnd) {
-        AddLogLine("The run ends: what the pass owes is kept for the next run.");
+        AddLogLine("The run ends: what the pass owes is kept for the next run.",
+                   LogPriority::kWarning);
         done = true;
       } else if (!done && failed_in_row >= kMaxFailedPassesInRow) {
         LogError("Giving up after " + std::to_string(failed_in_row) + " failed passes in a row.");

@@ -58,7 +58,10 @@ class Engine {
   const RunSummary& LastRun() const { return summary_; }
 
   // The one routine that writes a log line: to the observer, and to the companion.
-  void AddLogLine(std::string_view line);
+  void AddLogLine(std::string_view line, LogPriority priority = LogPriority::kInfo);
+
+  // The settings of the run in progress (or the last one), as reloaded at its start.
+  const ProfileSettings& Settings() const { return settings_; }
 
  private:
   RunStatus Run(const std::string& profile_path);

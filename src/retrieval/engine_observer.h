@@ -13,6 +13,14 @@
 
 namespace remoteccm {
 
+// How much a log line matters, numbered as syslog and the journal number their priorities.
+enum class LogPriority {
+  kError = 3,    // the run, a pass or a file failed
+  kWarning = 4,  // something the administrator should look at; the run goes on
+  kInfo = 6,     // the run's progress
+  kRecord = 7,   // a record's own line (destination or backup): calling and called numbers
+};
+
 class EngineObserver {
  public:
   virtual ~EngineObserver() = default;
@@ -21,6 +29,11 @@ class EngineObserver {
   virtual void ClearLog() = 0;
   // One line of the log (AddLogLine): every line the engine writes.
   virtual void LogLine(std::string_view line) = 0;
+  // The same line with its priority; observers that sort lines by it override this.
+  virtual void LogLineAt(LogPriority priority, std::string_view line) {
+    (void)priority;
+    LogLine(line);
+  }
   // A line put straight into the log, not forwarded to a companion ("Error: Connection Failed.").
   virtual void LogLineDirect(std::string_view line) { LogLine(line); }
   // The upper ("Selection: ...") and lower status lines.

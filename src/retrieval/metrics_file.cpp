@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <system_error>
 
@@ -29,9 +30,9 @@ class MetricsWriter {
   explicit MetricsWriter(std::string_view profile)
       : profile_label_("profile=\"" + MetricsLabelValue(profile) + "\"") {}
 
-  void Family(std::string_view name, std::string_view help) {
+  void Family(std::string_view name, std::string_view help, std::string_view type = "gauge") {
     text_.append("# HELP ").append(name).append(" ").append(help).append("\n");
-    text_.append("# TYPE ").append(name).append(" gauge\n");
+    text_.append("# TYPE ").append(name).append(" ").append(type).append("\n");
   }
   void Sample(std::string_view name, const std::string& value, std::string_view extra = {}) {
     text_.append(name).append("{").append(profile_label_).append(extra).append("} ");
@@ -40,6 +41,10 @@ class MetricsWriter {
   void Gauge(std::string_view name, std::string_view help, const std::string& value) {
     Family(name, help);
     Sample(name, value);
+  }
+  void Counter(std::string_view name, std::string_view help, std::int64_t value) {
+    Family(name, help, "counter");
+    Sample(name, std::to_string(value));
   }
   std::string& text() { return text_; }
 
@@ -101,6 +106,23 @@ std::string MetricsText(const RunStatusRecord& record) {
               "Where the next New Records Only selection starts (seconds since 1970).",
               Number(*run.stored_start));
   }
+  // Counters since the status file was first written: rate() and increase() see every run,
+  // also the ones between two scrapes.
+  const RunTotals& totals = record.totals;
+  out.Family("remoteccm_runs_total", "Runs (and delete-alls) of the profile, by result.",
+             "counter");
+  for (const RunStatus status : kAllStatuses) {
+    const auto found = totals.runs.find(status);
+    out.Sample("remoteccm_runs_total",
+               std::to_string(found == totals.runs.end() ? 0 : found->second),
+               ",result=\"" + std::string(RunStatusName(status)) + "\"");
+  }
+  out.Counter("remoteccm_records_collected_total",
+              "Records the runs of the profile wrote to the destination file.",
+              totals.records_collected);
+  out.Counter("remoteccm_records_deleted_total",
+              "Records the runs of the profile deleted in the CDR database.",
+              totals.records_deleted);
   return std::move(out.text());
 }
 

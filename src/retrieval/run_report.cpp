@@ -33,12 +33,14 @@ std::vector<std::string> ReportRun(const RunSummary& summary,
   const std::filesystem::path status_path = StatusFilePath(summary.profile_path);
   const StatusFileRead previous = ReadStatusFile(status_path);
   std::optional<double> last_success;
+  RunTotals totals;
   if (previous.record) {
     last_success = previous.record->last_success;
+    totals = previous.record->totals;
   } else if (!metrics_folder.empty()) {
     last_success = LastSuccessInMetricsFile(MetricsFilePath(metrics_folder, summary.profile_name));
   }
-  const RunStatusRecord record = RecordOfRun(summary, last_success);
+  const RunStatusRecord record = RecordOfRun(summary, last_success, totals);
 
   const std::string status_error = WriteStatusFile(status_path, record);
   if (!status_error.empty()) {

@@ -100,6 +100,32 @@ class Fields {
     }
     return texts;
   }
+  // {"runs": {"success": n, ...}, "records_collected": n, "records_deleted": n}.
+  void Totals(const Json& value, RunTotals& totals) {
+    const auto count = [](const Json& item) {
+      return item.is_number_integer() && item.get<std::int64_t>() >= 0;
+    };
+    const auto collected = value.is_object() ? value.find("records_collected") : value.end();
+    const auto deleted = value.is_object() ? value.find("records_deleted") : value.end();
+    const auto runs = value.is_object() ? value.find("runs") : value.end();
+    bool good = collected != value.end() && count(*collected) && deleted != value.end() &&
+                count(*deleted) && runs != value.end() && runs->is_object();
+    if (good) {
+      for (const auto& [name, item] : runs->items()) {
+        const std::optional<RunStatus> status = FindRunStatus(name);
+        good = good && status && count(item);
+        if (good) totals.runs[*status] = item.get<std::int64_t>();
+      }
+    }
+    if (!good) {
+      Fail("totals",
+           "is not {\"runs\": {result: count}, \"records_collected\": count, "
+           "\"records_deleted\": count}");
+      return;
+    }
+    totals.records_collected = collected->get<std::int64_t>();
+    totals.records_deleted = deleted->get<std::int64_t>();
+  }
   // The stored start: null, or {"seconds": number, "local": text}.
   void StoredStart(const char* key, RunSummary& run) {
     const Json* value = Find(key);
@@ -199,11 +225,16 @@ std::filesystem::path StatusFilePath(const std::filesystem::path& profile_path) 
   return path;
 }
 
-RunStatusRecord RecordOfRun(const RunSummary& summary, std::optional<double> last_success) {
+RunStatusRecord RecordOfRun(const RunSummary& summary, std::optional<double> last_success,
+                            const RunTotals& earlier) {
   RunStatusRecord record;
   record.run = summary;
   record.exit_status = ExitStatusOf(summary.status);
   record.last_success = last_success;
+  record.totals = earlier;
+  ++record.totals.runs[summary.status];
+  record.totals.records_collected += summary.records_collected;
+  record.totals.records_deleted += summary.records_deleted;
   if (summary.kind == RunKind::kRun && summary.status == RunStatus::kSuccess) {
     record.last_success = summary.ended;
   }
@@ -244,6 +275,13 @@ std::string StatusFileText(const RunStatusRecord& record) {
     for (const std::string& file : run.rejected_files) rejected.push_back(AsUtf8(file));
     json["rejected_files"] = std::move(rejected);
   }
+  nlohmann::ordered_json runs = nlohmann::ordered_json::object();
+  for (const auto& [status, count] : record.totals.runs) {
+    runs[std::string(RunStatusName(status))] = count;
+  }
+  json["totals"] = {{"runs", std::move(runs)},
+                    {"records_collected", record.totals.records_collected},
+                    {"records_deleted", record.totals.records_deleted}};
   return json.dump(2) + "\n";
 }
 
@@ -266,7 +304,8 @@ StatusFileRead ReadStatusFile(const std::filesystem::path& path) {
   }
   const std::optional<std::string> content = ReadWholeFile(path);
   if (!content) {
-    read.error = "cannot be read";
+    read.error = FileReadError(path);
+    if (read.error.empty()) read.error = "cannot be read";
     return read;
   }
   return ParseStatusFile(*content);
@@ -299,6 +338,8 @@ StatusFileRead ParseStatusFile(std::string_view content) {
   run.warnings = fields.OptionalTexts("warnings");
   run.owed_at = fields.OptionalText("owed_at");
   run.rejected_files = fields.OptionalTexts("rejected_files");
+  // Files of earlier versions have no totals: the counters start from zero.
+  if (json.contains("totals")) fields.Totals(json.at("totals"), record.totals);
   if (!fields.error().empty()) {
     read.error = fields.error();
     return read;

@@ -3,7 +3,9 @@
 // atomically after every run; read back by remoteccm-cli --status and for the metrics.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -12,12 +14,21 @@
 
 namespace remoteccm {
 
-// A status file's content: the run, its exit status, and the end of the latest run that
-// succeeded (this one or one before), carried from file to file.
+// What every run (and delete-all) of a profile did since its status file was first written,
+// carried from file to file: the metrics' counters.
+struct RunTotals {
+  std::map<RunStatus, std::int64_t> runs;  // by result; results never had are absent
+  std::int64_t records_collected = 0;
+  std::int64_t records_deleted = 0;
+};
+
+// A status file's content: the run, its exit status, the end of the latest run that succeeded
+// (this one or one before) and the totals, carried from file to file.
 struct RunStatusRecord {
   RunSummary run;
   int exit_status = 0;
   std::optional<double> last_success;
+  RunTotals totals;
 };
 
 // The result names of the file and the metrics: "success", "settings-invalid",
@@ -33,9 +44,11 @@ std::optional<double> ParseIsoUtc(std::string_view text);
 // The status file of a profile: the profile file's path with the extension ".status".
 std::filesystem::path StatusFilePath(const std::filesystem::path& profile_path);
 
-// The record of a summary: the exit status of its outcome, and last_success moved on to its end
-// when it was a successful run (a delete-all collects nothing and moves nothing on).
-RunStatusRecord RecordOfRun(const RunSummary& summary, std::optional<double> last_success);
+// The record of a summary: the exit status of its outcome, last_success moved on to its end
+// when it was a successful run (a delete-all collects nothing and moves nothing on), and the
+// earlier totals with this run added.
+RunStatusRecord RecordOfRun(const RunSummary& summary, std::optional<double> last_success,
+                            const RunTotals& earlier = {});
 
 // The JSON text of a record (UTF-8, ends with a line end).
 std::string StatusFileText(const RunStatusRecord& record);

@@ -87,7 +87,8 @@ class Pass {
       return Failed();
     }
     if (!fields_.source_log_line.empty()) c_.log(fields_.source_log_line);
-    if (fields_.width_capped) c_.log("Field widths above 255 are cut to 255.");
+    if (fields_.width_capped)
+      c_.log_at(LogPriority::kWarning, "Field widths above 255 are cut to 255.");
 
     PassValues values{start_value_, now_, c_.range_start, c_.range_end};
     if (mode_ == RetrievalMode::kNewRecordsOnly && c_.late != nullptr) {
@@ -133,10 +134,11 @@ class Pass {
         outcome_ = PassOutcome::kAborted;
         return false;
       }
-      c_.log(
-          "Cannot Execute SQL Instructions. SQL Query may be invalid or returning too many "
-          "records.");
-      c_.log("Please verify query or use a query which selects less records.");
+      c_.log_at(LogPriority::kWarning,
+                "Cannot Execute SQL Instructions. SQL Query may be invalid or returning too many "
+                "records.");
+      c_.log_at(LogPriority::kWarning,
+                "Please verify query or use a query which selects less records.");
       // No selection statement at all is the "No Records" mode's normal pass.
       if (mode_ == RetrievalMode::kNoRecords) {
         selected_nothing_ = true;
@@ -203,7 +205,7 @@ class Pass {
         if (needs_header) {
           const std::string header = BackupHeaderLine(columns);
           backup.WriteLine(header);
-          c_.log("*backup fields>*: " + header);
+          c_.log_at(LogPriority::kRecord, "*backup fields>*: " + header);
         }
       }
       if (!backup.IsOpen() && !row_keys) {
@@ -240,7 +242,7 @@ class Pass {
           FormatBackupLine(row, columns.size(), line);
           backup.WriteLine(line);
           tagged.assign("*backup>*: ").append(line);
-          c_.log(tagged);
+          c_.log_at(LogPriority::kRecord, tagged);
         }
         // A comma line is the backup line itself.
         if (!backup.IsOpen() || !formatter.IsCommaLayout()) formatter.Format(row, line);
@@ -254,7 +256,7 @@ class Pass {
           }
           spool_.AddLine(line, key, date);
           if (remember) written_.push_back(WrittenRecord{std::string(key), date});
-          c_.log(line);
+          c_.log_at(LogPriority::kRecord, line);
         } else {
           ++blank;
         }
@@ -271,8 +273,9 @@ class Pass {
                (known_ == 1 ? "is" : "are") + " not written again.");
       }
       if (blank > 0) {
-        c_.log(std::to_string(blank) + (blank == 1 ? " record gave" : " records gave") +
-               " a blank line, which is not written.");
+        c_.log_at(LogPriority::kWarning, std::to_string(blank) +
+                                             (blank == 1 ? " record gave" : " records gave") +
+                                             " a blank line, which is not written.");
       }
     } catch (const DbError& e) {
       KeepBackup(backup);
@@ -324,8 +327,9 @@ class Pass {
       return false;
     }
     if (!missing.empty() && fields_.layout != LineLayout::kComma) {
-      c_.log("Field list entries that name no column of the selection are left blank: " +
-             Joined(missing));
+      c_.log_at(LogPriority::kWarning,
+                "Field list entries that name no column of the selection are left blank: " +
+                    Joined(missing));
     }
     return true;
   }
@@ -368,7 +372,7 @@ class Pass {
         outcome_ = PassOutcome::kAborted;
         return false;
       }
-      c_.log("Delete Failed. Cannot Execute SQL Instructions. ");
+      c_.log_at(LogPriority::kError, "Delete Failed. Cannot Execute SQL Instructions. ");
       c_.log_error(e.what());
       return false;
     }
@@ -541,7 +545,7 @@ class Pass {
 
   // The lines are owed and stay beside the destination; the run ends.
   PassResult MustEnd() {
-    c_.log("The lines of this pass are kept for the next run.");
+    c_.log_at(LogPriority::kWarning, "The lines of this pass are kept for the next run.");
     PassResult result;
     result.outcome = PassOutcome::kRunMustEnd;
     result.records = records_;
@@ -562,7 +566,8 @@ class Pass {
     // The next pass starts where this one did: its records were neither written nor deleted.
     settings_.sql_new_rec_date = start_value_;
     if (c_.aborted() && outcome_ == PassOutcome::kFailed) outcome_ = PassOutcome::kAborted;
-    c_.log("Aborted or Failed: " + std::to_string(records_) + " records ignored.");
+    c_.log_at(LogPriority::kError,
+              "Aborted or Failed: " + std::to_string(records_) + " records ignored.");
     c_.observer.Pump();
     PassResult result;
     result.outcome = outcome_;

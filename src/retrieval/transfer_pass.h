@@ -73,9 +73,10 @@ struct PassContext {
   double clock_ahead = 0;
   const EngineHooks& hooks;
   std::function<bool()> aborted;
-  std::function<void(std::string_view)> log;        // a line of the log
-  std::function<void(std::string_view)> log_error;  // a line that tells of a failure
-  double& range_start;                              // By Date: moved on by a completed pass
+  std::function<void(std::string_view)> log;                  // a line of the log
+  std::function<void(std::string_view)> log_error;            // a line that tells of a failure
+  std::function<void(LogPriority, std::string_view)> log_at;  // a record's line, a warning
+  double& range_start;  // By Date: moved on by a completed pass
   double range_end;
   // New Records Only: the memory of what was written (nullptr: none), where it is kept, and
   // how far back the look-back for late arrivals reaches (0: none).

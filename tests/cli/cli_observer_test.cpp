@@ -117,5 +117,49 @@ TEST_F(CliObserverTest, SharedScreenLogLinesReplaceTheLineWhichNeverWraps) {
   EXPECT_EQ(out_.Text(), "first\n");
 }
 
+// For the journal each line carries its priority (a line of several lines on each of them);
+// a least priority leaves the less important lines out, and a profile that wants no record
+// lines gets none, whatever the level.
+TEST_F(CliObserverTest, PrioritiesPrefixAndFilterTheLog) {
+  struct Case {
+    bool prefixes;
+    LogPriority least;
+    bool records_wanted;
+    const char* expected;
+  };
+  const Case cases[] = {
+      {false, LogPriority::kRecord, true, "Link\nCDR 2001\nConnect Fail\n\r\nInfo:\n"},
+      {true, LogPriority::kRecord, true,
+       "<6>Link\n<7>CDR 2001\n<3>Connect Fail\n<4>\r\n<4>Info:\n"},
+      {true, LogPriority::kRecord, false, "<6>Link\n<3>Connect Fail\n<4>\r\n<4>Info:\n"},
+      {true, LogPriority::kWarning, true, "<3>Connect Fail\n<4>\r\n<4>Info:\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.expected);
+    MemoryFile out;
+    CliObserver::Output output = Output(false, false, 80);
+    output.out = out.file();
+    output.priority_prefixes = c.prefixes;
+    output.least_priority = c.least;
+    CliObserver observer(output);
+    observer.set_record_lines_wanted([&c] { return c.records_wanted; });
+    observer.LogLine("Link");
+    observer.LogLineAt(LogPriority::kRecord, "CDR 2001");
+    observer.LogLineAt(LogPriority::kError, "Connect Fail");
+    observer.LogLineAt(LogPriority::kWarning, "\r\nInfo:");
+    EXPECT_EQ(out.Text(), c.expected);
+  }
+}
+
+TEST(LogPriorityTest, NamesAndNumbersOfSyslog) {
+  EXPECT_EQ(ParseLogPriority("err"), LogPriority::kError);
+  EXPECT_EQ(ParseLogPriority("0"), LogPriority::kError);
+  EXPECT_EQ(ParseLogPriority("notice"), LogPriority::kWarning);
+  EXPECT_EQ(ParseLogPriority("6"), LogPriority::kInfo);
+  EXPECT_EQ(ParseLogPriority("debug"), LogPriority::kRecord);
+  EXPECT_EQ(ParseLogPriority("8"), std::nullopt);
+  EXPECT_EQ(ParseLogPriority("verbose"), std::nullopt);
+}
+
 }  // namespace
 }  // namespace remoteccm

@@ -68,7 +68,7 @@ constexpr const char* kSamplePrinted =
     "ConnectSQL1=FROM "
     "CallDetailRecord\nDeleteRecs=Y\nPollAgain=Y\nWaitBeforePollingAgain=3\nLateArrivalMinutes=60\n"
     "SQLDisplayRecords=N\nUseDialup=N\nDialUserName=dialer\nDialPassword=\nDialDomain=WORK\n"
-    "PhonebookEntry=Office\nSQLNewRecDate=1700000001 (2023/11/14 17:13:21)\n"
+    "PhonebookEntry=Office\nLogRecordLines=Y\nSQLNewRecDate=1700000001 (2023/11/14 17:13:21)\n"
     "SQLDateTimeFldName=dateTimeDisconnect\n";
 
 TEST_F(CliTest, PrintShowsEverySettingAsLoaded) {

@@ -2,9 +2,11 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/mount.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -70,6 +72,53 @@ TEST_P(CliRunTest, ARunMasksThePasswordOfTheConnectionString) {
   EXPECT_NE(log.find("Connection to CCM SQL Server Successful!"), std::string::npos) << log;
   EXPECT_NE(log.find("PWD=***"), std::string::npos) << log;
   EXPECT_EQ(log.find(password), std::string::npos) << log;
+}
+
+// Under systemd each line tells the journal its priority: record lines at debug (none at all
+// with LogRecordLines=N, the count stays), a failure at err.
+TEST_P(CliRunTest, TheJournalGetsEachLineWithItsPriority) {
+  InsertCalls(3, 60);
+  std::ofstream(home_ / "run.log").close();
+  struct stat log {};
+  ASSERT_EQ(::stat((home_ / "run.log").c_str(), &log), 0);
+  const std::map<std::string, std::string> journal = {
+      {"JOURNAL_STREAM", std::to_string(log.st_dev) + ":" + std::to_string(log.st_ino)}};
+  const auto count = [this](const std::string& part) {
+    const std::string text = "\n" + Log();
+    int n = 0;
+    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
+      ++n;
+    }
+    return n;
+  };
+  WriteProfile("ConnectSQLMode=All Records\r\n");
+  ASSERT_EQ(Run({"SITE"}, journal), 0) << Log();
+  EXPECT_EQ(count("\n<7>"), 3) << Log();
+  EXPECT_EQ(count("\n<6>Retrieved: 3 records.\n"), 1) << Log();
+  EXPECT_EQ(count("\n<3>"), 0) << Log();
+
+  fs::remove(home_ / "run.log");
+  WriteProfile("ConnectSQLMode=All Records\r\nLogRecordLines=N\r\n");
+  ASSERT_EQ(Run({"SITE", "--log-level", "debug"}), 0) << Log();
+  EXPECT_EQ(count("\n<7>"), 0) << Log();
+  EXPECT_EQ(count("\n<6>Retrieved: 3 records.\n"), 1) << Log();
+
+  fs::remove(home_ / "run.log");
+  WriteProfile(
+      "ConnectSQLMode=By SQL Query\r\nConnectSQL0=SELECT * FROM no_such_table\r\nConnectSQL1=<end>"
+      "\r\n");
+  EXPECT_EQ(Run({"SITE", "--log-level", "err"}), 5);
+  EXPECT_GE(count("\n<3>"), 1) << Log();
+  EXPECT_EQ(count("\n<6>"), 0) << Log();
+
+  // The program's own error on a standard error that is the journal.
+  std::ofstream(home_ / "run.err").close();
+  ASSERT_EQ(::stat((home_ / "run.err").c_str(), &log), 0);
+  EXPECT_EQ(Run({"NOSUCH"}, {{"JOURNAL_STREAM",
+                              std::to_string(log.st_dev) + ":" + std::to_string(log.st_ino)}}),
+            2);
+  EXPECT_NE(Errors().find("<3>remoteccm-cli: there is no profile file "), std::string::npos)
+      << Errors();
 }
 
 // Each stop signal ends the run as an abort: exit status 6, the status file written.
@@ -164,6 +213,85 @@ TEST_P(CliRunTest, AProfileThatCannotBeReadIsSaid) {
         << result.out;
   });
   EXPECT_EQ(ServerPkids().size(), 3u);
+}
+
+// A run by hand as root in the home of the user the schedule runs as is refused before it
+// touches anything (no file left that the user could not replace), with the command to use
+// instead; the user's own run then works.
+TEST_P(CliRunTest, ARunAsRootOfAnotherUsersProfileIsRefused) {
+  if (::geteuid() != 0) GTEST_SKIP() << "only root can be refused";
+  InsertCalls(3, 60);
+  WriteProfile("ConnectSQLMode=All Records\r\nDeleteRecs=Y\r\n");
+  std::ofstream(home_ / "CCM_FIELDS.INF", std::ios::binary) << "[CCM_FIELDS]\r\nCSV=Y\r\n";
+  const fs::path program = home_ / "remoteccm-cli";
+  fs::copy_file(REMOTECCM_CLI_PATH, program);
+  const uid_t user = testing::UnprivilegedUid();
+  const auto owned_files = [this] {
+    std::set<std::string> names;
+    for (const auto& entry : fs::directory_iterator(home_)) {
+      names.insert(entry.path().filename().string());
+    }
+    return names;
+  };
+  for (const auto& entry : fs::recursive_directory_iterator(home_)) {
+    ASSERT_EQ(::lchown(entry.path().c_str(), user, static_cast<gid_t>(-1)), 0);
+  }
+  ASSERT_EQ(::chown(home_.c_str(), user, static_cast<gid_t>(-1)), 0);
+  const std::set<std::string> before = owned_files();
+  const std::string env = "REMOTECCM_HOME='" + home_.string() +
+                          "' REMOTECCM_REGISTRY=/dev/null LSAN_OPTIONS=print_suppressions=0";
+  for (const std::string args : {"SITE", "--delete-all SITE --yes"}) {
+    SCOPED_TRACE(args);
+    const testing::CliResult result = testing::RunCli(env, args, true, program.string());
+    EXPECT_EQ(result.status, 64);
+    EXPECT_NE(result.out.find("belongs to the user"), std::string::npos) << result.out;
+    EXPECT_NE(result.out.find(" remoteccm-cli --home " + home_.string() + " " + args),
+              std::string::npos)
+        << result.out;
+    EXPECT_EQ(owned_files(), before);
+    EXPECT_EQ(ServerPkids().size(), 3u);
+  }
+  testing::AsUnprivilegedUser([&] {
+    const testing::CliResult result = testing::RunCli(env, "SITE", true, program.string());
+    EXPECT_EQ(result.status, 0) << result.out;
+  });
+  EXPECT_TRUE(ServerPkids().empty());
+  EXPECT_EQ(CollectedPkids().size(), 3u);
+}
+
+// The backup is rotated under the destination's lock: not while a run is writing (75, nothing
+// moved), then aside; the next run starts a new one with its header, and no record is lost.
+TEST_P(CliRunTest, TheBackupRotatesOnlyBetweenRuns) {
+  InsertCalls(4, 60);
+  WriteProfile("ConnectSQLMode=All Records\r\nDeleteRecs=Y\r\nSQLBackup=Y\r\n");
+  const fs::path backup = fs::path(destination_).replace_extension(".BAK");
+  const pid_t run = Start(
+      {"SITE"}, {{"REMOTECCM_FAULT_POINT", "spool-durable"}, {"REMOTECCM_FAULT_ACTION", "stop"}});
+  int status = 0;
+  ASSERT_EQ(::waitpid(run, &status, WUNTRACED), run);
+  ASSERT_TRUE(WIFSTOPPED(status)) << Log();
+  EXPECT_EQ(Run({"--rotate-backup", "SITE"}), 75);
+  EXPECT_TRUE(fs::exists(backup));
+  ::kill(run, SIGCONT);
+  ASSERT_EQ(Wait(run), 0) << Log();
+
+  EXPECT_EQ(Run({"--rotate-backup", "SITE"}), 0) << Errors();
+  EXPECT_FALSE(fs::exists(backup));
+  InsertCalls(6, 60, 5);
+  ASSERT_EQ(Run({"SITE"}), 0) << Log();
+  std::vector<std::string> lines;
+  for (const auto& entry : fs::directory_iterator(home_)) {
+    if (!entry.path().filename().string().starts_with("CDR.BAK")) continue;
+    std::ifstream in(entry.path(), std::ios::binary);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+  }
+  // Two files, each with its header line: the four records of the first run, two of the next.
+  EXPECT_EQ(lines.size(), 8u);
+  EXPECT_EQ(std::count_if(
+                lines.begin(), lines.end(),
+                [](const std::string& line) { return line.find(",pkid,") != std::string::npos; }),
+            2);
+  EXPECT_EQ(Run({"--rotate-backup", "NOSUCH"}), 2);
 }
 
 // The destination's file system fills up after the server deleted the records: the run fails,

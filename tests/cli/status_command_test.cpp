@@ -2,6 +2,7 @@
 // monitoring check sees, and the exit status it acts on.
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -12,6 +13,7 @@
 #include "retrieval/metrics_file.h"
 #include "retrieval/status_file.h"
 #include "support/run_cli.h"
+#include "support/unprivileged.h"
 #include "util/clock.h"
 
 namespace remoteccm {
@@ -202,6 +204,85 @@ TEST_F(CliStatusTest, RunsWriteTheirStatusAndMetrics) {
   EXPECT_EQ(result.status, 0) << result.out;
   EXPECT_EQ(Status("SITE").run.kind, RunKind::kDeleteAll);
   EXPECT_EQ(Run("--status SITE").status, 0);
+  // The counters add up every run since the first, whatever each one's result.
+  std::ifstream counted(prom, std::ios::binary);
+  const std::string counters((std::istreambuf_iterator<char>(counted)), {});
+  for (const char* sample :
+       {"# TYPE remoteccm_runs_total counter\n",
+        "remoteccm_runs_total{profile=\"SITE\",result=\"success\"} 3\n",
+        "remoteccm_runs_total{profile=\"SITE\",result=\"settings-invalid\"} 1\n",
+        "remoteccm_records_collected_total{profile=\"SITE\"} 3\n"}) {
+    EXPECT_NE(counters.find(sample), std::string::npos) << sample << counters;
+  }
+}
+
+// --check-format nagios: the one line and the four states of a monitoring plugin; a user who
+// may not read the files gets UNKNOWN and why.
+TEST_F(CliStatusTest, NagiosCheckGivesTheFourStates) {
+  ProfileThatRan("FRESH", RunStatus::kSuccess, 180);
+  ProfileThatRan("OLD", RunStatus::kSuccess, 3 * 3600);
+  ProfileThatRan("OLDER", RunStatus::kSuccess, 5 * 3600);
+  ProfileThatRan("FAILED", RunStatus::kConnectionFailed, 60);
+  ProfileThatRan("LOCKED", RunStatus::kLocked, 60);
+  Put(home_ / "NEVER.CCM", "[Options]\r\n");
+  struct Case {
+    const char* profile;
+    int status;
+    std::string line;
+  };
+  const Case cases[] = {
+      {"FRESH", 0, "REMOTECCM OK - FRESH: 1200 records, last run 3 min ago | records=1200 age=18"},
+      {"OLD", 1, "REMOTECCM WARNING - OLD: 1200 records, last run 3 h ago; older than 2h00m |"},
+      {"OLDER", 2, "REMOTECCM CRITICAL - OLDER: 1200 records, last run 5 h ago; older than 4h00m"},
+      {"FAILED", 2,
+       "REMOTECCM CRITICAL - FAILED: 1200 records, last run 1 min ago; last run "
+       "connection-failed (exit status 4) |"},
+      {"LOCKED", 1,
+       "REMOTECCM WARNING - LOCKED: 1200 records, last run 1 min ago; another run "
+       "held the destination |"},
+      {"NEVER", 3, "REMOTECCM UNKNOWN - NEVER: no status file yet: the profile has not run\n"},
+      {"NOSUCH", 3, "REMOTECCM UNKNOWN - NOSUCH: there is no profile file "},
+  };
+  for (const Case& c : cases) {
+    const CliResult result = Run(std::string("--status ") + c.profile +
+                                 " --check-format nagios --max-age 2h --critical-age 4h");
+    EXPECT_EQ(result.status, c.status) << result.out;
+    EXPECT_EQ(result.out.rfind(c.line, 0), 0u) << result.out;
+    if (c.status < 3) {
+      EXPECT_TRUE(result.out.ends_with(";7200;14400\n")) << result.out;
+    }
+  }
+  EXPECT_EQ(Run("--status FRESH --nagios").out.find("s;;\n") != std::string::npos, true);
+  EXPECT_EQ(Run("--status --nagios").status, 64);
+  EXPECT_EQ(Run("--critical-age 1h FRESH").status, 64);
+
+  // The monitoring user may look into the home but not read the status file; then not even
+  // look into the profile's folder. Only the superuser can run a part as another user.
+  if (::geteuid() != 0) return;
+  const fs::path program = home_ / "remoteccm-cli";
+  fs::copy_file(REMOTECCM_CLI_PATH, program);
+  fs::permissions(home_, fs::perms::others_read | fs::perms::others_exec, fs::perm_options::add);
+  fs::permissions(home_ / "FRESH.status", fs::perms::owner_read | fs::perms::owner_write);
+  const std::string env = "REMOTECCM_HOME='" + home_.string() +
+                          "' REMOTECCM_REGISTRY=/dev/null LSAN_OPTIONS=print_suppressions=0";
+  const std::string check = "--status FRESH --nagios";
+  testing::AsUnprivilegedUser([&] {
+    const CliResult result = testing::RunCli(env, check, true, program.string());
+    EXPECT_EQ(result.status, 3) << result.out;
+    EXPECT_NE(result.out.find(" cannot be read: Permission denied"), std::string::npos)
+        << result.out;
+  });
+  const fs::path closed = home_ / "closed";
+  fs::create_directory(closed);
+  fs::permissions(closed, fs::perms::owner_all);
+  fs::copy_file(home_ / "FRESH.CCM", closed / "FRESH.CCM");
+  testing::AsUnprivilegedUser([&] {
+    const CliResult result = testing::RunCli(
+        env, "--status '" + (closed / "FRESH").string() + "' --nagios", true, program.string());
+    EXPECT_EQ(result.status, 3) << result.out;
+    EXPECT_NE(result.out.find(" cannot be looked at: Permission denied"), std::string::npos)
+        << result.out;
+  });
 }
 
 }  // namespace

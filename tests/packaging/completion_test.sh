@@ -38,7 +38,11 @@ check "My Site" remoteccm-cli "'my s"
 check "it's" remoteccm-cli "it\\'"
 check "say \"hi\"" remoteccm-cli '"say \"'
 check "SITE1" remoteccm-cli --print si
-check "--check|--columns" remoteccm-cli --c
+check "--check|--check-format|--columns|--companion-listen|--critical-age" remoteccm-cli --c
+check "SITE1" remoteccm-cli --status si
+check "SITE1" remoteccm-cli --rotate-backup SI
+check "debug" remoteccm-cli --log-level d
+check "nagios" remoteccm-cli --check-format ""
 check "--home|--version" remoteccm --
 check "/DEFAULT" remoteccm-cli /def
 check "/CONFIG|/DEFAULT|/ENTITY:|/VISIBLE" remoteccm /

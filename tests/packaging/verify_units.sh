@@ -17,6 +17,8 @@ cp "$units/remoteccm@.service" "$units/remoteccm@.timer" "$scratch/"
 sed -i "s|^ExecStart=/usr/bin/remoteccm-cli |ExecStart=\"$cli\" |" "$scratch/remoteccm@.service"
 grep -q "^ExecStart=\"$cli\" %I$" "$scratch/remoteccm@.service"
 grep -q '^SuccessExitStatus=75$' "$scratch/remoteccm@.service"
+# A hung run has a limit; a stopped one (exit 6) is not taken for a success.
+grep -q '^TimeoutStartSec=' "$scratch/remoteccm@.service"
 grep -q '^Persistent=true$' "$scratch/remoteccm@.timer"
 
 status=0
