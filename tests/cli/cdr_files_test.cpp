@@ -115,15 +115,7 @@ TEST_P(CdrFilesCliTest, KilledAtRandomMomentsWhileFilesArrive) {
       std::this_thread::sleep_for(std::chrono::milliseconds(15));
     }
   });
-  std::mt19937 random(20261209);
-  std::uniform_int_distribution<int> delay_ms(0, 300);
-  int killed = 0;
-  for (int round = 0; round < rounds; ++round) {
-    const pid_t pid = Start({"SITE"});
-    std::this_thread::sleep_for(std::chrono::milliseconds(delay_ms(random)));
-    ::kill(pid, SIGKILL);
-    killed += Wait(pid) == 128 + SIGKILL ? 1 : 0;
-  }
+  const int killed = KillRunsAtRandom({"SITE"}, rounds, 20261209, 300);
   stop.store(true);
   writer.join();
   ASSERT_EQ(Run({"SITE"}), 0) << Log();

@@ -17,6 +17,7 @@
 #include <random>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/db/cdr_schema.h"
@@ -125,6 +126,21 @@ class CliRunTest : public ::testing::TestWithParam<std::string> {
   int Run(const std::vector<std::string>& args,
           const std::map<std::string, std::string>& variables = {}) {
     return Wait(Start(args, variables));
+  }
+  // Starts `rounds` runs of args, each killed after a random delay of up to max_delay_ms;
+  // returns how many were killed before they ended by themselves.
+  int KillRunsAtRandom(const std::vector<std::string>& args, int rounds, unsigned seed,
+                       int max_delay_ms) {
+    std::mt19937 random(seed);
+    std::uniform_int_distribution<int> delay_ms(0, max_delay_ms);
+    int killed = 0;
+    for (int round = 0; round < rounds; ++round) {
+      const pid_t pid = Start(args);
+      std::this_thread::sleep_for(std::chrono::milliseconds(delay_ms(random)));
+      ::kill(pid, SIGKILL);
+      killed += Wait(pid) == 128 + SIGKILL ? 1 : 0;
+    }
+    return killed;
   }
   // What the runs wrote to standard error.
   std::string Errors() {

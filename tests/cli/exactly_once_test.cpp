@@ -97,15 +97,7 @@ TEST_P(ExactlyOnceTest, KilledAtRandomMomentsWhileRecordsArrive) {
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
   });
-  std::mt19937 random(20261208);
-  std::uniform_int_distribution<int> delay_ms(0, 400);
-  int killed = 0;
-  for (int round = 0; round < rounds; ++round) {
-    const pid_t pid = Start({"SITE"});
-    std::this_thread::sleep_for(std::chrono::milliseconds(delay_ms(random)));
-    ::kill(pid, SIGKILL);
-    killed += Wait(pid) == 128 + SIGKILL ? 1 : 0;
-  }
+  const int killed = KillRunsAtRandom({"SITE"}, rounds, 20261208, 400);
   stop.store(true);
   writer.join();
   ASSERT_EQ(Run({"SITE"}), 0) << Log();  // a last run to the end
