@@ -166,6 +166,11 @@ CdrImportOutcome ImportCdrFiles(const CdrImportRequest& request) {
     if (!import.Import(file)) break;
   }
   PruneCollected(request.folder, request.now, request.keep_days);
+  std::error_code unreadable;
+  for (std::filesystem::directory_iterator entry(request.folder / kRejectedFolder, unreadable), end;
+       !unreadable && entry != end; entry.increment(unreadable)) {
+    ++outcome.set_aside;
+  }
   if (!files->empty()) {
     std::string line = "CDR files: " + Count(outcome.files, "file", "files") + " imported with " +
                        Count(outcome.records, "new record", "new records");

@@ -44,6 +44,9 @@ struct CdrImportOutcome {
   std::int64_t duplicates = 0;
   int incomplete = 0;                 // files left for a later run
   std::vector<std::string> rejected;  // "NAME line N: why", names escaped
+  // Files in rejected/ after the import, this run's and earlier ones': records nobody has
+  // collected until someone mends or removes them.
+  int set_aside = 0;
 };
 
 CdrImportOutcome ImportCdrFiles(const CdrImportRequest& request);

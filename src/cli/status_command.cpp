@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdio>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "cli/commands.h"
@@ -15,6 +16,12 @@
 
 namespace remoteccm {
 namespace {
+
+// What each warning of a run says to the administrator.
+constexpr std::pair<std::string_view, std::string_view> kWarningTexts[] = {
+    {kStartInFutureWarning, "start point in the future"},
+    {kRejectedCdrFilesWarning, "damaged CDR files wait in rejected/"},
+};
 
 // Longer than any monitoring interval, short enough to stay far from overflow.
 constexpr std::int64_t kMaxDuration = std::int64_t{100} * 366 * 86400;
@@ -77,9 +84,10 @@ ProfileStatus Judge(const std::string& name, const std::filesystem::path& profil
     const RunSummary& run = status.read.record->run;
     std::string also;
     if (!run.owed_at.empty()) also = "owed lines at " + run.owed_at;
-    if (std::find(run.warnings.begin(), run.warnings.end(), "start-in-future") !=
-        run.warnings.end()) {
-      also += (also.empty() ? "" : "; ") + std::string("start point in the future");
+    for (const auto& [warning, text] : kWarningTexts) {
+      if (std::find(run.warnings.begin(), run.warnings.end(), warning) != run.warnings.end()) {
+        also += (also.empty() ? "" : "; ") + std::string(text);
+      }
     }
     if (!also.empty()) status.attention += (status.attention.empty() ? "" : "; ") + also;
   }
@@ -218,10 +226,11 @@ int PrintCheckLine(const std::string& name, const std::string& profile_problem,
       raise(kCheckWarning);
       reasons.push_back("owed lines at " + run.owed_at);
     }
-    if (std::find(run.warnings.begin(), run.warnings.end(), "start-in-future") !=
-        run.warnings.end()) {
-      raise(kCheckWarning);
-      reasons.emplace_back("start point in the future");
+    for (const auto& [warning, reason] : kWarningTexts) {
+      if (std::find(run.warnings.begin(), run.warnings.end(), warning) != run.warnings.end()) {
+        raise(kCheckWarning);
+        reasons.emplace_back(reason);
+      }
     }
     text =
         std::to_string(run.records_collected) + " records, last run " + CheckAgeText(age) + " ago";

@@ -208,6 +208,7 @@ bool Engine::ImportCdrFiles() {
       ImportProfileCdrFiles(settings_, clock_.Now(), hooks_.at_import_point,
                             [this](std::string_view line) { AddLogLine(line); });
   summary_.rejected_files = outcome.rejected;
+  if (outcome.set_aside > 0) summary_.warnings.emplace_back(kRejectedCdrFilesWarning);
   if (!outcome.usable) summary_.last_error = outcome.error;
   return outcome.usable;
 }
@@ -527,7 +528,7 @@ RunStatus Engine::PollCycle() {
       if (settings_.sql_new_rec_date > now) {
         // Nothing is collected until that moment: a typing error, or a clock that was ahead
         // when it was stored.
-        summary_.warnings.emplace_back("start-in-future");
+        summary_.warnings.emplace_back(kStartInFutureWarning);
         AddLogLine("The start point " + StatusTime(converter, settings_.sql_new_rec_date) +
                        " lies in the future: nothing is collected until then. Set SQLNewRecDate to "
                        "the first moment to collect.",

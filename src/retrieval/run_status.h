@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace remoteccm {
@@ -21,6 +22,11 @@ enum class RunStatus {
 enum class RunKind { kRun, kDeleteAll };
 
 // What one run (or delete-all) did, for the status file and the metrics that monitoring reads.
+// The warnings of a run: a start point later than now (nothing before it is collected), and
+// damaged CDR files waiting in rejected/ (their records are collected by nobody).
+inline constexpr std::string_view kStartInFutureWarning = "start-in-future";
+inline constexpr std::string_view kRejectedCdrFilesWarning = "rejected-cdr-files";
+
 struct RunSummary {
   RunKind kind = RunKind::kRun;
   std::string profile_name;
@@ -35,7 +41,7 @@ struct RunSummary {
   std::string last_error;              // the last log line that told of a failure
   std::optional<double> stored_start;  // SQLNewRecDate in the profile after the run
   std::string stored_start_local;      // stored_start in local time, "yyyy/mm/dd hh:nn:ss"
-  // Conditions that need an administrator although the run went on ("start-in-future").
+  // Conditions that need an administrator although the run went on (the names below).
   std::vector<std::string> warnings;
   // CDR files moved to rejected/: "NAME line N: why", the names escaped.
   std::vector<std::string> rejected_files;
