@@ -13,9 +13,13 @@
 #include "cli/commands.h"
 #include "retrieval/status_file.h"
 #include "util/clock.h"
+#include "util/text_routines.h"
 
 namespace remoteccm {
 namespace {
+
+// How far a run's end may lie ahead of this computer's clock before it counts as wrong.
+constexpr double kClockSlackSeconds = 300;
 
 // What each warning of a run says to the administrator.
 constexpr std::pair<std::string_view, std::string_view> kWarningTexts[] = {
@@ -66,7 +70,9 @@ ProfileStatus Judge(const std::string& name, const std::filesystem::path& profil
     max_age = checks.critical_age;
   }
   ProfileStatus status;
-  status.name = name;
+  // Names and paths are shown escaped: a name holding LF or ESC must not forge a row or move
+  // the terminal's cursor.
+  status.name = EscapedForLog(name);
   status.status_path = StatusFilePath(profile_path);
   status.read = ReadStatusFile(status.status_path);
   if (!status.read.error.empty()) {
@@ -77,13 +83,16 @@ ProfileStatus Judge(const std::string& name, const std::filesystem::path& profil
     status.attention = "last run failed";
   } else if (max_age && now - status.read.record->run.ended > static_cast<double>(*max_age)) {
     status.attention = "last run older than " + AgeText(static_cast<double>(*max_age));
+  } else if (status.read.record->run.ended > now + kClockSlackSeconds) {
+    // A status from the future would never age: the clock was wrong, or the file is.
+    status.attention = "last run ended in the future";
   }
   if (status.read.record) {
     // Lines owed somewhere, or a start nothing is collected before, need someone whatever the
     // result of the run said.
     const RunSummary& run = status.read.record->run;
     std::string also;
-    if (!run.owed_at.empty()) also = "owed lines at " + run.owed_at;
+    if (!run.owed_at.empty()) also = "owed lines at " + EscapedForLog(run.owed_at);
     for (const auto& [warning, text] : kWarningTexts) {
       if (std::find(run.warnings.begin(), run.warnings.end(), warning) != run.warnings.end()) {
         also += (also.empty() ? "" : "; ") + std::string(text);
@@ -97,7 +106,7 @@ ProfileStatus Judge(const std::string& name, const std::filesystem::path& profil
 void PrintOne(const ProfileStatus& status, double now) {
   if (!status.read.error.empty()) {
     std::printf("%s: the status file %s cannot be read: %s\n", status.name.c_str(),
-                status.status_path.c_str(), status.read.error.c_str());
+                EscapedForLog(status.status_path.string()).c_str(), status.read.error.c_str());
     return;
   }
   if (status.read.missing) {
@@ -123,8 +132,9 @@ void PrintOne(const ProfileStatus& status, double now) {
   } else {
     std::printf("Stored start: none\n");
   }
-  std::printf("Destination:  %s\n", run.destination.c_str());
-  std::printf("Last error:   %s\n", run.last_error.empty() ? "none" : run.last_error.c_str());
+  std::printf("Destination:  %s\n", EscapedForLog(run.destination).c_str());
+  std::printf("Last error:   %s\n",
+              run.last_error.empty() ? "none" : EscapedForLog(run.last_error).c_str());
   std::printf("Last success: %s\n",
               record.last_success ? IsoUtcText(*record.last_success).c_str() : "never");
   if (!status.attention.empty()) std::printf("Attention:    %s\n", status.attention.c_str());
@@ -222,9 +232,13 @@ int PrintCheckLine(const std::string& name, const std::string& profile_problem,
       raise(kCheckWarning);
       reasons.push_back("older than " + AgeText(static_cast<double>(*checks.max_age)));
     }
+    if (run.ended > now + kClockSlackSeconds) {
+      raise(kCheckWarning);
+      reasons.emplace_back("last run ended in the future");
+    }
     if (!run.owed_at.empty()) {
       raise(kCheckWarning);
-      reasons.push_back("owed lines at " + run.owed_at);
+      reasons.push_back("owed lines at " + EscapedForLog(run.owed_at));
     }
     for (const auto& [warning, reason] : kWarningTexts) {
       if (std::find(run.warnings.begin(), run.warnings.end(), warning) != run.warnings.end()) {

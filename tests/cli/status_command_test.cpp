@@ -66,17 +66,23 @@ class CliStatusTest : public ::testing::Test {
 
 // A run that succeeded may still leave something for a person: lines owed elsewhere, or a start
 // point nothing is collected before.
-TEST_F(CliStatusTest, OwedLinesAndAStartInTheFutureNeedAttention) {
+TEST_F(CliStatusTest, WhatNeedsSomeoneWhateverTheResultSaid) {
   const struct {
     const char* name;
     const char* warning;
     const char* owed_at;
     const char* said;
+    double age = 60;
   } cases[] = {{"AHEAD", "start-in-future", "", "start point in the future"},
-               {"OWING", "", "/srv/old/CDR.TXT", "owed lines at /srv/old/CDR.TXT"}};
+               {"OWING", "", "/srv/old/CDR.TXT", "owed lines at /srv/old/CDR.TXT"},
+               // A path that would clear the screen is shown escaped.
+               {"FORGED", "", "/srv/\x1b[2J/CDR.TXT", "owed lines at /srv/\\x1b[2J/CDR.TXT"},
+               // A status from the future would never grow old.
+               {"FUTURE", "", "", "last run ended in the future", -86400},
+               {"REJECTS", "rejected-cdr-files", "", "damaged CDR files wait in rejected/"}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    ProfileThatRan(c.name, RunStatus::kSuccess, 60);
+    ProfileThatRan(c.name, RunStatus::kSuccess, c.age);
     RunStatusRecord record = Status(c.name);
     if (*c.warning != '\0') record.run.warnings.emplace_back(c.warning);
     record.run.owed_at = c.owed_at;
