@@ -34,8 +34,11 @@ struct ParsedAttribute {
 };
 
 // Words that make a key hold a secret (PWD, Password, "Jet OLEDB:Database Password", PASSWD,
-// NewPWD, KeyStoreSecret, token...), upper case.
-constexpr std::array<std::string_view, 4> kSecretWords = {"PWD", "PASS", "SECRET", "TOKEN"};
+// NewPWD, KeyStoreSecret, token...), upper case; also the misspellings of a password's key a
+// hand makes (PDW, PSWD, Pasword): a driver ignores such a key, so its value is only ever
+// shown, and masking a key that holds no secret costs nothing.
+constexpr std::array<std::string_view, 10> kSecretWords = {"PW",  "PDW", "DPW", "DWP",    "WPD",
+                                                           "WDP", "PSW", "PAS", "SECRET", "TOKEN"};
 
 // Where the first secret word starts (npos when there is none). A password stands after its
 // key, so nothing before this point can be part of one.

@@ -186,6 +186,9 @@ TEST(ConnectionStringTest, MasksEveryPasswordAtAnyDepthAndKeepsTheRest) {
        "Extended Properties={DSN=x;PWD=***;UID={a}}}}b}}}"},
       {"A='B=\"C=1;pwd=''x''\";D=''2'''", "A='B=\"C=1;pwd=***\";D=''2'''"},
       {"Extended Properties=PASSWORD=s", "Extended Properties=PASSWORD=***"},
+      // A password under a misspelled key is masked too.
+      {"UID=sa;PDW=s1;PSWD=s2;Pasword=s3;WPD=s4;Server=h",
+       "UID=sa;PDW=***;PSWD=***;Pasword=***;WPD=***;Server=h"},
       // Unparseable, here or nested: everything after the first password key goes.
       {"UID=sa;PWD={never closed;Server=h", "UID=sa;PWD=***"},
       {"Extended Properties=\"UID=u;PWD={open\";DSN=d",
