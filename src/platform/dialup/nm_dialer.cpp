@@ -1,7 +1,10 @@
 #include "platform/dialup/nm_dialer.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -16,6 +19,49 @@
 
 namespace remoteccm {
 namespace {
+
+constexpr std::string_view kSecretsPrefix = "remoteccm-secrets-";
+
+// Where the dial's password file goes: the user's runtime folder, else a folder of this user's
+// own under /tmp, made 0700 and refused when it is anyone else's or open to others. Empty when
+// there is no such folder.
+std::string SecretsFolder() {
+  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+  const std::string folder = runtime != nullptr && *runtime != '\0'
+                                 ? std::string(runtime)
+                                 : "/tmp/remoteccm-" + std::to_string(::getuid());
+  ::mkdir(folder.c_str(), 0700);
+  struct stat info {};
+  if (::lstat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode) || info.st_uid != ::getuid() ||
+      (info.st_mode & 077) != 0) {
+    return "";
+  }
+  return folder;
+}
+
+// Password files left by a run killed during its dial: each is named with the process that
+// made it, and goes once that process is gone.
+void RemoveStaleSecrets(const std::string& folder) {
+  DIR* dir = ::opendir(folder.c_str());
+  if (dir == nullptr) return;
+  while (const dirent* entry = ::readdir(dir)) {
+    const std::string_view name(entry->d_name);
+    if (!name.starts_with(kSecretsPrefix)) continue;
+    const std::string_view rest = name.substr(kSecretsPrefix.size());
+    const std::size_t dash = rest.find('-');
+    const std::string path = folder + "/" + std::string(name);
+    struct stat info {};
+    if (dash == std::string_view::npos || ::lstat(path.c_str(), &info) != 0 ||
+        !S_ISREG(info.st_mode) || info.st_uid != ::getuid()) {
+      continue;
+    }
+    const long pid = std::strtol(std::string(rest.substr(0, dash)).c_str(), nullptr, 10);
+    if (pid > 0 && ::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH) {
+      ::unlink(path.c_str());
+    }
+  }
+  ::closedir(dir);
+}
 
 // The kinds of connection that bring a remote network up, and so are worth listing.
 const std::set<std::string, std::less<>> kLinkTypes = {"vpn",  "wireguard", "pppoe", "gsm",
@@ -338,10 +384,11 @@ int NetworkManagerDialer::Dial(const DialRequest& request) {
   const DialFields* fields = FieldsOf(found.type);
   if (fields != nullptr && !request.password.empty() &&
       request.password.find_first_of("\r\n") == std::string::npos) {
-    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-    std::string path = std::string(runtime != nullptr && *runtime != '\0' ? runtime : "/tmp") +
-                       "/remoteccm-secrets-XXXXXX";
-    const int fd = ::mkostemp(path.data(), O_CLOEXEC);
+    const std::string folder = SecretsFolder();
+    if (!folder.empty()) RemoveStaleSecrets(folder);
+    std::string path =
+        folder + "/" + std::string(kSecretsPrefix) + std::to_string(::getpid()) + "-XXXXXX";
+    const int fd = folder.empty() ? -1 : ::mkostemp(path.data(), O_CLOEXEC);
     if (fd >= 0) {
       password_file_ = path;
       const std::string key =

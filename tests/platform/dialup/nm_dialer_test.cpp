@@ -3,9 +3,11 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
 #include <functional>
 
 #include "support/fake_nm.h"
@@ -111,6 +113,40 @@ TEST_F(NmDialerTest, GetDialParamsLoadsWhatTheConnectionHoldsAndSetWritesOnlyACh
   const std::size_t at = calls.find("passwd-file ") + 12;
   EXPECT_FALSE(std::filesystem::exists(calls.substr(at, calls.find(' ', at) - at)));
   dialer.HangUp();
+}
+
+// The password file of a dial that was killed is removed by the next dial: files are named with
+// the process that made them, and one of a process still running is left alone.
+TEST_F(NmDialerTest, APasswordFileLeftByAKilledDialIsRemoved) {
+  nm_->Add("gsm", "Mobile", {{"gsm.number", "*99#"}});
+  const std::filesystem::path runtime = dir_ / "runtime";
+  std::filesystem::create_directory(runtime);
+  std::filesystem::permissions(runtime, std::filesystem::perms::owner_all);
+  const char* saved = std::getenv("XDG_RUNTIME_DIR");
+  const std::string restore = saved != nullptr ? saved : "";
+  ::setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
+  const pid_t gone = ::fork();
+  if (gone == 0) ::_exit(0);
+  ::waitpid(gone, nullptr, 0);
+  const std::filesystem::path stale =
+      runtime / ("remoteccm-secrets-" + std::to_string(gone) + "-a");
+  const std::filesystem::path live =
+      runtime / ("remoteccm-secrets-" + std::to_string(::getppid()) + "-b");
+  std::ofstream(stale) << "gsm.password:old\n";
+  std::ofstream(live) << "gsm.password:in use\n";
+
+  NetworkManagerDialer dialer = MakeDialer();
+  ASSERT_EQ(dialer.Dial({"Mobile", "", "dial pw", ""}), 0);
+  EXPECT_EQ(Outcome(dialer), DialState::kConnected);
+  EXPECT_EQ(nm_->PasswordFileSeen(), "gsm.password:dial pw\n");
+  EXPECT_FALSE(std::filesystem::exists(stale));
+  EXPECT_TRUE(std::filesystem::exists(live));
+  dialer.HangUp();
+  if (saved != nullptr) {
+    ::setenv("XDG_RUNTIME_DIR", restore.c_str(), 1);
+  } else {
+    ::unsetenv("XDG_RUNTIME_DIR");
+  }
 }
 
 // Each failure gives a code whose words say what happened, in English whatever the locale.
