@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <set>
 #include <string_view>
 
@@ -39,6 +40,40 @@ std::string SecretsFolder() {
   return folder;
 }
 
+// Whether a process that made a file is gone.
+bool ProcessGone(std::string_view pid_text) {
+  const long pid = std::strtol(std::string(pid_text).c_str(), nullptr, 10);
+  return pid > 0 && ::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH;
+}
+
+// The note that this program brought a link up, so that a run killed before it hung up leaves
+// the link to the next run to take down. Empty when there is no folder for it.
+std::string LinkNotePath(std::string_view uuid) {
+  if (uuid.empty() || uuid.find_first_not_of("0123456789abcdefABCDEF-") != std::string_view::npos) {
+    return "";
+  }
+  const std::string folder = SecretsFolder();
+  return folder.empty() ? "" : folder + "/remoteccm-link-" + std::string(uuid);
+}
+
+void NoteLinkOurs(std::string_view uuid) {
+  const std::string path = LinkNotePath(uuid);
+  if (!path.empty()) std::ofstream(path, std::ios::trunc) << ::getpid() << '\n';
+}
+
+void ForgetLink(std::string_view uuid) {
+  const std::string path = LinkNotePath(uuid);
+  if (!path.empty()) ::unlink(path.c_str());
+}
+
+// Whether the link is up because a run of this program, killed since, brought it up.
+bool LeftUpByAKilledRun(std::string_view uuid) {
+  const std::string path = LinkNotePath(uuid);
+  std::ifstream in(path);
+  std::string pid;
+  return !path.empty() && std::getline(in, pid) && ProcessGone(pid);
+}
+
 // Password files left by a run killed during its dial: each is named with the process that
 // made it, and goes once that process is gone.
 void RemoveStaleSecrets(const std::string& folder) {
@@ -55,10 +90,7 @@ void RemoveStaleSecrets(const std::string& folder) {
         !S_ISREG(info.st_mode) || info.st_uid != ::getuid()) {
       continue;
     }
-    const long pid = std::strtol(std::string(rest.substr(0, dash)).c_str(), nullptr, 10);
-    if (pid > 0 && ::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH) {
-      ::unlink(path.c_str());
-    }
+    if (ProcessGone(rest.substr(0, dash))) ::unlink(path.c_str());
   }
   ::closedir(dir);
 }
@@ -370,8 +402,14 @@ int NetworkManagerDialer::Dial(const DialRequest& request) {
   if (const int code = ActiveConnections(active); code != 0) return code;
   if (const auto it = active.find(found.uuid);
       it != active.end() && it->second.state != "deactivating") {
-    // Up, or coming up, without this program: it is left as it is after the run.
-    found_up_ = true;
+    // Up, or coming up, without this program: it is left as it is after the run. Unless a run
+    // of this program brought it up and was killed before it took it down: then it is ours.
+    if (LeftUpByAKilledRun(found.uuid)) {
+      ours_ = true;
+      NoteLinkOurs(found.uuid);
+    } else {
+      found_up_ = true;
+    }
     dialing_ = true;
     active_path_ = it->second.path;
     state_ = it->second.state == "activated" ? DialState::kConnected : DialState::kPending;
@@ -411,6 +449,7 @@ int NetworkManagerDialer::Dial(const DialRequest& request) {
   }
   dialing_ = true;
   ours_ = true;
+  NoteLinkOurs(found.uuid);
   state_ = DialState::kPending;
   return 0;
 }
@@ -433,6 +472,7 @@ DialState NetworkManagerDialer::State() {
         Fail(kNmcliFailed + std::max(activation_.exit_code(), 1), FirstLine(activation_.output()));
     const int code = Deactivate("uuid", entry_.uuid);
     state_ = code == 0 || code == kNmcliFailed + 10 ? DialState::kEnded : DialState::kHangUpFailed;
+    if (state_ == DialState::kEnded) ForgetLink(entry_.uuid);
     dialing_ = false;
     ours_ = false;
     return state_;
@@ -470,6 +510,7 @@ void NetworkManagerDialer::HangUp() {
     // Gone already (dropped during the run) counts as hung up.
     state_ = code == 0 || code == kNmcliFailed + 10 ? DialState::kEnded : DialState::kHangUpFailed;
   }
+  if (ours_ && state_ != DialState::kHangUpFailed) ForgetLink(entry_.uuid);
   dialing_ = false;
   ours_ = false;
 }

@@ -115,10 +115,11 @@ TEST_F(NmDialerTest, GetDialParamsLoadsWhatTheConnectionHoldsAndSetWritesOnlyACh
   dialer.HangUp();
 }
 
-// The password file of a dial that was killed is removed by the next dial: files are named with
-// the process that made them, and one of a process still running is left alone.
-TEST_F(NmDialerTest, APasswordFileLeftByAKilledDialIsRemoved) {
-  nm_->Add("gsm", "Mobile", {{"gsm.number", "*99#"}});
+// What a run killed during or after its dial left is cleaned up by the next dial: its password
+// file (named with the process that made it; one of a process still running is left alone), and
+// the link it brought up.
+TEST_F(NmDialerTest, WhatAKilledDialLeftIsCleanedUpByTheNext) {
+  const std::string mobile = nm_->Add("gsm", "Mobile", {{"gsm.number", "*99#"}});
   const std::filesystem::path runtime = dir_ / "runtime";
   std::filesystem::create_directory(runtime);
   std::filesystem::permissions(runtime, std::filesystem::perms::owner_all);
@@ -142,6 +143,23 @@ TEST_F(NmDialerTest, APasswordFileLeftByAKilledDialIsRemoved) {
   EXPECT_FALSE(std::filesystem::exists(stale));
   EXPECT_TRUE(std::filesystem::exists(live));
   dialer.HangUp();
+
+  // A run killed with the link up: the next run's dial finds the note of the link it brought
+  // up, and its hang-up takes the link down; a link up without a note is someone else's.
+  {
+    NetworkManagerDialer killed = MakeDialer();
+    ASSERT_EQ(killed.Dial({"Mobile", "", "", ""}), 0);
+    ASSERT_EQ(Outcome(killed), DialState::kConnected);
+  }
+  const std::filesystem::path note = runtime / ("remoteccm-link-" + mobile);
+  ASSERT_TRUE(std::filesystem::exists(note));
+  std::ofstream(note, std::ios::trunc) << gone << "\n";
+  NetworkManagerDialer next = MakeDialer();
+  ASSERT_EQ(next.Dial({"Mobile", "", "", ""}), 0);
+  EXPECT_EQ(Outcome(next), DialState::kConnected);
+  next.HangUp();
+  EXPECT_FALSE(nm_->Active(mobile));
+  EXPECT_FALSE(std::filesystem::exists(note));
   if (saved != nullptr) {
     ::setenv("XDG_RUNTIME_DIR", restore.c_str(), 1);
   } else {
