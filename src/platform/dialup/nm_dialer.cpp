@@ -28,9 +28,9 @@ constexpr std::string_view kSecretsPrefix = "remoteccm-secrets-";
 // there is no such folder.
 std::string SecretsFolder() {
   const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-  const std::string folder = runtime != nullptr && *runtime != '\0'
-                                 ? std::string(runtime)
-                                 : "/tmp/remoteccm-" + std::to_string(::getuid());
+  std::string folder = runtime != nullptr && *runtime != '\0'
+                           ? std::string(runtime)
+                           : "/tmp/remoteccm-" + std::to_string(::getuid());
   ::mkdir(folder.c_str(), 0700);
   struct stat info {};
   if (::lstat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode) || info.st_uid != ::getuid() ||
