@@ -23,6 +23,13 @@ bool StartsWith(std::string_view text, std::string_view prefix) {
 
 }  // namespace
 
+bool SameOpenFile(int fd, int other_fd) {
+  struct stat one {};
+  struct stat other {};
+  return ::fstat(fd, &one) == 0 && ::fstat(other_fd, &other) == 0 && one.st_dev == other.st_dev &&
+         one.st_ino == other.st_ino;
+}
+
 bool IsJournalStream(int fd) {
   const char* stream = std::getenv("JOURNAL_STREAM");
   if (stream == nullptr) return false;
@@ -74,20 +81,27 @@ void CliObserver::LogLineAt(LogPriority priority, std::string_view line) {
   if (priority > out_.least_priority) return;
   if (priority == LogPriority::kRecord && record_lines_wanted_ && !record_lines_wanted_()) return;
   if (out_.out_is_terminal) Erase();
+  std::string text;
   if (out_.priority_prefixes) {
     // The journal reads a prefix at the start of each of its lines.
     const std::string prefix = "<" + std::to_string(static_cast<int>(priority)) + ">";
     std::size_t at = 0;
     do {
       const std::size_t end = std::min(line.find('\n', at), line.size());
-      std::fputs(prefix.c_str(), out_.out);
-      std::fwrite(line.data() + at, 1, end - at, out_.out);
-      std::fputc('\n', out_.out);
+      text += prefix;
+      text.append(line.data() + at, end - at);
+      text += '\n';
       at = end + 1;
     } while (at < line.size());
   } else {
-    std::fwrite(line.data(), 1, line.size(), out_.out);
-    std::fputc('\n', out_.out);
+    text.reserve(line.size() + 1);
+    text.append(line);
+    text += '\n';
+  }
+  if (out_.queue != nullptr) {
+    out_.queue->Write(text);
+  } else {
+    std::fwrite(text.data(), 1, text.size(), out_.out);
   }
   Changed();
 }
@@ -124,8 +138,14 @@ void CliObserver::SetRunning(bool running) {
 
 void CliObserver::ShowConnectionError(std::string_view message) {
   Erase();
-  std::fprintf(out_.err, "%sremoteccm-cli: %.*s\n", out_.priority_prefixes ? "<3>" : "",
-               static_cast<int>(message.size()), message.data());
+  std::string text = out_.priority_prefixes ? "<3>remoteccm-cli: " : "remoteccm-cli: ";
+  text.append(message);
+  text += '\n';
+  if (out_.err_is_out && out_.queue != nullptr) {
+    out_.queue->Write(text);
+  } else {
+    std::fwrite(text.data(), 1, text.size(), out_.err);
+  }
 }
 
 void CliObserver::RecordsRead(std::int64_t count) {
@@ -166,7 +186,12 @@ void CliObserver::Changed() {
 
 void CliObserver::Draw(std::string text) {
   // The log's lines must reach the screen before the line that follows them.
-  if (out_.out_is_terminal) std::fflush(out_.out);
+  if (out_.out_is_terminal && out_.queue != nullptr) {
+    out_.queue->WaitWritten(
+        std::chrono::duration_cast<QueuedOutput::Milliseconds>(kRedrawInterval));
+  } else if (out_.out_is_terminal) {
+    std::fflush(out_.out);
+  }
   // A line longer than the terminal would wrap, and "\r" would then redraw only its last part.
   const int width = Width();
   if (width > 1 && text.size() >= static_cast<std::size_t>(width))

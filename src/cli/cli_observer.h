@@ -14,6 +14,7 @@
 #include <string_view>
 #include <utility>
 
+#include "cli/queued_output.h"
 #include "retrieval/engine_observer.h"
 
 namespace remoteccm {
@@ -24,10 +25,12 @@ class CliObserver : public EngineObserver {
 
   // Where the observer writes and what it knows of its terminal; tests give their own.
   struct Output {
-    std::FILE* out = stdout;         // the log
+    std::FILE* out = stdout;         // the log, unless it goes to `queue`
+    QueuedOutput* queue = nullptr;   // standard output written without holding up the run
     std::FILE* err = stderr;         // the progress line and error messages
     bool err_is_terminal = false;    // draw the progress line at all
     bool out_is_terminal = false;    // the log shares the screen: clear the line before a log line
+    bool err_is_out = false;         // both are one file: error messages wait in `queue` too
     int width = 0;                   // columns of the progress terminal; 0: ask it at each draw
     bool priority_prefixes = false;  // each log line starts with "<N>", its priority
     LogPriority least_priority = LogPriority::kRecord;  // less important lines are left out
@@ -87,6 +90,9 @@ class CliObserver : public EngineObserver {
   bool percent_shown_ = false;
   int percent_ = 0;
 };
+
+// Whether the two descriptors are one file (2>&1, or the journal's stream for both).
+bool SameOpenFile(int fd, int other_fd);
 
 // Whether the descriptor is the journal's stream: JOURNAL_STREAM names its device and inode.
 bool IsJournalStream(int fd);

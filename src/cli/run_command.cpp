@@ -6,6 +6,7 @@
 #include <charconv>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <functional>
 #include <memory>
@@ -27,12 +28,13 @@ namespace {
 // The action at a fault point: the process kills itself there, as a crash would, or halts
 // (SIGSTOP) until the test lets it go on; at the Nth time the point is reached.
 template <typename Point>
-std::function<void(Point)> StopAt(Point wanted, int occurrence) {
+std::function<void(Point)> StopAt(Point wanted, int occurrence, QueuedOutput& log) {
   const char* action = std::getenv("REMOTECCM_FAULT_ACTION");
   const int signal = action != nullptr && std::string(action) == "stop" ? SIGSTOP : SIGKILL;
-  return [wanted, occurrence, signal, seen = 0](Point reached) mutable {
+  return [wanted, occurrence, signal, &log, seen = 0](Point reached) mutable {
     if (reached == wanted && ++seen == occurrence) {
-      std::fflush(stdout);
+      // The test reads the log up to the point.
+      log.WaitWritten(std::chrono::seconds(5));
       ::kill(::getpid(), signal);
     }
   };
@@ -41,7 +43,7 @@ std::function<void(Point)> StopAt(Point wanted, int occurrence) {
 // Tests stop a run at a named point of a pass or of a CDR file's import: REMOTECCM_FAULT_POINT
 // names the point, optionally with ":N" for its Nth occurrence; REMOTECCM_FAULT_ACTION=stop
 // halts there instead of killing.
-EngineHooks FaultPointHooks() {
+EngineHooks FaultPointHooks(QueuedOutput& log) {
   const char* given = std::getenv("REMOTECCM_FAULT_POINT");
   if (given == nullptr || *given == '\0') return {};
   std::string name = given;
@@ -62,10 +64,10 @@ EngineHooks FaultPointHooks() {
       {"import-disposed", CdrImportPoint::kDisposed}};
   EngineHooks hooks;
   for (const auto& [point_name, point] : kPoints) {
-    if (name == point_name) hooks.at_point = StopAt(point, occurrence);
+    if (name == point_name) hooks.at_point = StopAt(point, occurrence, log);
   }
   for (const auto& [point_name, point] : kImportPoints) {
-    if (name == point_name) hooks.at_import_point = StopAt(point, occurrence);
+    if (name == point_name) hooks.at_import_point = StopAt(point, occurrence, log);
   }
   return hooks;
 }
@@ -75,15 +77,18 @@ EngineHooks FaultPointHooks() {
 // of the log), the system clock, NetworkManager for dial-up links.
 struct CliEngine {
   CliEngine(const ProfileEnvironment& env, const CliContext& ctx)
-      : observer(LogOutput(ctx)),
+      : log(STDOUT_FILENO),
+        observer(LogOutput(ctx, log)),
         companion(FindCompanionLink(&companion_problem)),
         engine(env, observer, clock, dialer, companion.get()) {
     observer.set_record_lines_wanted([this] { return engine.Settings().log_record_lines; });
     if (!companion_problem.empty()) engine.AddLogLine(companion_problem, LogPriority::kWarning);
   }
-  static CliObserver::Output LogOutput(const CliContext& ctx) {
-    CliObserver::Output output{.err_is_terminal = ::isatty(STDERR_FILENO) == 1,
-                               .out_is_terminal = ::isatty(STDOUT_FILENO) == 1};
+  static CliObserver::Output LogOutput(const CliContext& ctx, QueuedOutput& log) {
+    CliObserver::Output output{.queue = &log,
+                               .err_is_terminal = ::isatty(STDERR_FILENO) == 1,
+                               .out_is_terminal = ::isatty(STDOUT_FILENO) == 1,
+                               .err_is_out = SameOpenFile(STDOUT_FILENO, STDERR_FILENO)};
     output.priority_prefixes = ctx.log_level.has_value() || IsJournalStream(STDOUT_FILENO);
     if (ctx.log_level) output.least_priority = *ctx.log_level;
     return output;
@@ -94,6 +99,21 @@ struct CliEngine {
       observer.LogLine(line);
     }
   }
+  // Whether everything the run printed reached standard output; says what did not.
+  bool LogWritten() {
+    if (log.Finish()) return true;
+    // A standard error that is the same stalled pipe would hold the end up: the exit status
+    // says it alone then.
+    if (log.Error() == 0 && SameOpenFile(STDOUT_FILENO, STDERR_FILENO)) return false;
+    std::string message = "could not write to standard output";
+    if (log.Error() != 0) message += std::string(": ") + std::strerror(log.Error());
+    if (log.LeftOut() > 0) {
+      message += " (" + std::to_string(log.LeftOut()) + " log lines were left out)";
+    }
+    PrintError(message);
+    return false;
+  }
+  QueuedOutput log;
   std::string companion_problem;
   CliObserver observer;
   SystemClock clock;
@@ -105,13 +125,6 @@ struct CliEngine {
 // A log reader that goes away (a closed pipe) must not kill the run in the middle of a pass:
 // the writes fail instead, and the run ends with the status that says so.
 void SurviveLostOutput() { ::signal(SIGPIPE, SIG_IGN); }
-
-// Whether everything the run printed reached standard output.
-bool OutputWritten() {
-  if (std::fflush(stdout) == 0 && !std::ferror(stdout)) return true;
-  PrintError("could not write to standard output");
-  return false;
-}
 
 bool ProfileMissing(const std::string& path) {
   if (ProfileFileExists(path)) return false;
@@ -159,10 +172,13 @@ int RunProfileCommand(const CliContext& given) {
   BlockStopSignals();
   CliEngine cli(env, ctx);
   Engine& engine = cli.engine;
-  engine.set_hooks(FaultPointHooks());
+  engine.set_hooks(FaultPointHooks(cli.log));
   RunStatus status = RunStatus::kPassFailed;
   {
-    const StopSignalWatcher watcher([&engine] { engine.RequestAbort(); });
+    const StopSignalWatcher watcher([&cli] {
+      cli.engine.RequestAbort();
+      cli.log.Stop();
+    });
     status = engine.RunProfile(path);
   }
   ReportToMonitoring(engine, RunKind::kRun, env, ctx);
@@ -174,7 +190,7 @@ int RunProfileCommand(const CliContext& given) {
   } catch (const RegistryError& e) {
     PrintError(e.what());
   }
-  if (!OutputWritten()) return kExitIoError;
+  if (!cli.LogWritten()) return kExitIoError;
   return ExitStatusOf(status);
 }
 
@@ -195,7 +211,7 @@ int DeleteAllCommand(const CliContext& ctx, const std::string& profile, bool con
   cli.engine.DeleteAllRecords(LoadProfile(path, env));
   ReportToMonitoring(cli.engine, RunKind::kDeleteAll, env, ctx);
   cli.FinishCompanion();
-  if (!OutputWritten()) return kExitIoError;
+  if (!cli.LogWritten()) return kExitIoError;
   // The exit status the status file records: 3 or 4 when the database was never reached.
   return ExitStatusOf(cli.engine.LastRun().status);
 }

@@ -1,4 +1,5 @@
 // remoteccm-cli runs a profile unattended: its exit status, a stop signal, and a full disk.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/mount.h>
@@ -188,6 +189,58 @@ TEST_P(CliRunTest, StandardOutputClosedOrGoneLosesNothing) {
     EXPECT_TRUE(ServerPkids().empty());
     EXPECT_EQ(CollectedPkids().size(), 200u);
     EXPECT_TRUE(fs::exists(home_ / "SITE.status"));
+  }
+}
+
+// A reader that never reads (a stalled journal, a pager left open): the pipe is full before the
+// run starts. The run goes on with its log left out, ends 74, and a stop signal still ends it.
+TEST_P(CliRunTest, AReaderThatStopsReadingHoldsNothingUp) {
+  std::ofstream(home_ / "CCM_FIELDS.INF", std::ios::binary) << "[CCM_FIELDS]\r\nCSV=Y\r\n";
+  InsertCalls(200, 60);
+  for (const bool stopped : {false, true}) {
+    SCOPED_TRACE(stopped ? "stopped while it polls" : "to its end");
+    fs::remove(destination_);
+    fs::remove(home_ / "SITE.status");
+    WriteProfile(stopped
+                     ? "ConnectSQLMode=By SQL Query\r\nConnectSQL0=SELECT * FROM " + table_ +
+                           "\r\nConnectSQL1=<end>\r\nPollAgain=Y\r\nWaitBeforePollingAgain=1\r\n"
+                     : "ConnectSQLMode=All Records\r\n");
+    int pipe_ends[2] = {-1, -1};
+    ASSERT_EQ(::pipe(pipe_ends), 0);
+    ASSERT_EQ(::fcntl(pipe_ends[1], F_SETFL, O_NONBLOCK), 0);
+    const std::string filler(4096, 'x');
+    while (::write(pipe_ends[1], filler.data(), filler.size()) > 0) {
+    }
+    ASSERT_EQ(::fcntl(pipe_ends[1], F_SETFL, 0), 0);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+      ::setenv("REMOTECCM_HOME", home_.c_str(), 1);
+      ::setenv("REMOTECCM_REGISTRY", (home_ / "install.ini").c_str(), 1);
+      ::dup2(pipe_ends[1], STDOUT_FILENO);
+      ::close(pipe_ends[0]);
+      ::close(pipe_ends[1]);
+      const std::string errors = (home_ / "run.err").string();
+      if (std::freopen(errors.c_str(), "a", stderr) == nullptr) ::_exit(126);
+      ::execl(REMOTECCM_CLI_PATH, REMOTECCM_CLI_PATH, "SITE", static_cast<char*>(nullptr));
+      ::_exit(127);
+    }
+    ::close(pipe_ends[1]);
+    if (stopped) {
+      // The signal comes once the first pass has written its lines.
+      int status = 0;
+      while (CollectedPkids().size() < 200) {
+        ASSERT_EQ(::waitpid(pid, &status, WNOHANG), 0) << "the run ended first:\n" << Errors();
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      }
+      ::kill(pid, SIGTERM);
+    }
+    EXPECT_EQ(Wait(pid), 74) << Errors();
+    ::close(pipe_ends[0]);
+    EXPECT_EQ(CollectedPkids().size(), 200u);
+    EXPECT_NE(Errors().find("could not write to standard output ("), std::string::npos) << Errors();
+    const StatusFileRead read = ReadStatusFile(home_ / "SITE.status");
+    ASSERT_TRUE(read.record.has_value()) << read.error;
+    EXPECT_EQ(read.record->run.status, stopped ? RunStatus::kAborted : RunStatus::kSuccess);
   }
 }
 

@@ -1,0 +1,104 @@
+// Standard output through its queue: a reader that reads gets every byte in order; a reader
+// that never reads or went away holds nothing up, and what it missed is counted.
+#include "cli/queued_output.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <string>
+#include <thread>
+
+namespace remoteccm {
+namespace {
+
+using std::chrono::milliseconds;
+
+constexpr QueuedOutput::Limits kSmall{
+    .queue_bytes = 1024, .stall = milliseconds(50), .after_stop = milliseconds(50)};
+
+struct Pipe {
+  Pipe() {
+    EXPECT_EQ(::pipe(ends), 0);
+    ::signal(SIGPIPE, SIG_IGN);
+  }
+  ~Pipe() {
+    for (const int fd : ends) {
+      if (fd >= 0) ::close(fd);
+    }
+  }
+  // Nothing more fits until someone reads.
+  void Fill() const {
+    ::fcntl(ends[1], F_SETFL, O_NONBLOCK);
+    const std::string filler(4096, 'x');
+    while (::write(ends[1], filler.data(), filler.size()) > 0) {
+    }
+    ::fcntl(ends[1], F_SETFL, 0);
+  }
+  int ends[2] = {-1, -1};
+};
+
+TEST(QueuedOutputTest, AReaderGetsEveryLineInOrder) {
+  Pipe pipe;
+  std::string read;
+  std::thread reader([&] {
+    char buffer[4096];
+    ssize_t n = 0;
+    while ((n = ::read(pipe.ends[0], buffer, sizeof buffer)) > 0) {
+      read.append(buffer, static_cast<std::size_t>(n));
+    }
+  });
+  std::string expected;
+  {
+    // A queue far smaller than the text: the writer waits for room, as the reader makes it.
+    QueuedOutput output(pipe.ends[1], {.queue_bytes = 1024, .stall = milliseconds(60000)});
+    for (int i = 0; i < 20000; ++i) {
+      const std::string line = "line " + std::to_string(i) + "\n";
+      output.Write(line);
+      expected += line;
+    }
+    EXPECT_TRUE(output.Finish());
+    EXPECT_EQ(output.LeftOut(), 0);
+  }
+  ::close(pipe.ends[1]);
+  pipe.ends[1] = -1;
+  reader.join();
+  EXPECT_EQ(read, expected);
+}
+
+TEST(QueuedOutputTest, AReaderWhoNeverReadsOrWentAwayMissesCountedLines) {
+  for (const bool gone : {false, true}) {
+    SCOPED_TRACE(gone ? "reader gone" : "reader never reads");
+    Pipe pipe;
+    if (gone) {
+      ::close(pipe.ends[0]);
+      pipe.ends[0] = -1;
+    } else {
+      pipe.Fill();
+    }
+    QueuedOutput output(pipe.ends[1], kSmall);
+    for (int i = 0; i < 1000; ++i) output.Write("a line of the log\n");
+    EXPECT_FALSE(output.Finish());
+    EXPECT_EQ(output.Error(), gone ? EPIPE : 0);
+    EXPECT_EQ(output.LeftOut(), 1000);
+  }
+}
+
+TEST(QueuedOutputTest, AfterAStopNothingWaitsForTheReader) {
+  Pipe pipe;
+  pipe.Fill();
+  // A stall far longer than any test: a wait would hold the test up.
+  QueuedOutput output(
+      pipe.ends[1],
+      {.queue_bytes = 1024, .stall = milliseconds(3600 * 1000), .after_stop = milliseconds(50)});
+  output.Write(std::string(1000, 'x') + "\n");
+  output.Write("queued\n");
+  output.Stop();
+  output.Write(std::string(1020, 'z') + "\n");  // no room, and no wait for any
+  EXPECT_FALSE(output.Finish());
+  EXPECT_EQ(output.LeftOut(), 3);
+}
+
+}  // namespace
+}  // namespace remoteccm
