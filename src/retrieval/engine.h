@@ -1,35 +1,25 @@
 // The retrieval engine: one run of a profile, from taking the destination's lock and
 // connecting to the CDR database through the passes of the poll cycle to the end of the run,
 // and the command that deletes all records. Synchronous and window-free; it reports through
-// an EngineObserver on the thread that runs it. One engine runs many runs, one at a time.
+// an EngineObserver on the thread that runs it. One engine runs many runs, one at a time: each
+// is a ProfileRun of its own, and the engine keeps only what it lends them and the abort.
 #pragma once
 
-#include <atomic>
-#include <cstdint>
 #include <functional>
-#include <memory>
-#include <mutex>
-#include <optional>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "companion/companion_link.h"
 #include "platform/dialup/dialer.h"
 #include "profile/profile_file.h"
 #include "profile/profile_settings.h"
-#include "retrieval/destination.h"
 #include "retrieval/engine_observer.h"
-#include "retrieval/late_arrivals.h"
-#include "retrieval/pass_spool.h"
+#include "retrieval/profile_run.h"
 #include "retrieval/run_status.h"
-#include "retrieval/spool_recovery.h"
 #include "retrieval/transfer_pass.h"
 #include "util/clock.h"
 
 namespace remoteccm {
-
-class DbConnection;
 
 class Engine {
  public:
@@ -49,38 +39,25 @@ class Engine {
   // Safe from any thread (not from a signal handler): the run stops as soon as it can; the
   // database call, connect, lock wait or pause in progress is cancelled. Each run starts with
   // the request cleared.
-  void RequestAbort();
-  bool AbortRequested() const { return abort_requested_.load(); }
+  void RequestAbort() { abort_.Request(); }
+  bool AbortRequested() const { return abort_.Requested(); }
 
   void set_hooks(EngineHooks hooks) { hooks_ = std::move(hooks); }
 
   // What the last run (or delete-all) did.
-  const RunSummary& LastRun() const { return summary_; }
+  const RunSummary& LastRun() const { return last_run_; }
 
   // The one routine that writes a log line: to the observer, and to the companion.
   void AddLogLine(std::string_view line, LogPriority priority = LogPriority::kInfo);
 
   // The settings of the run in progress (or the last one), as reloaded at its start.
-  const ProfileSettings& Settings() const { return settings_; }
+  const ProfileSettings& Settings() const {
+    return run_ != nullptr ? run_->settings() : last_settings_;
+  }
 
  private:
-  RunStatus Run(const std::string& profile_path);
-  RunStatus PollCycle();
-  bool ImportCdrFiles();
-  int OpenCdrDatabase();
-  ProfileSettings LoadSourceProfile(const std::filesystem::path& path) const;
-  double ClockAheadOfServer();
-  bool PrepareDestination();
-  bool RecoverEarlierDestination();
-  bool Recover(const DestinationFiles& files, SpoolRecovery::Kind* kind);
-  std::optional<OwingProfile> ReadOwingProfile(const std::filesystem::path& path);
-  LateArrivalMemory LoadLateArrivals(const std::filesystem::path& path, double now);
-  std::vector<bool> LookUpKeys(const std::filesystem::path& owner_path,
-                               const std::vector<std::string>& keys);
-  void Pause(int seconds);
-  void UpdateProgress(double first, double span);
-  void LogError(std::string_view line);
-  void SetOtherConnection(DbConnection* connection);
+  bool DeleteTable(const ProfileSettings& settings,
+                   const std::function<void(std::string_view)>& say);
 
   const ProfileEnvironment& env_;
   EngineObserver& observer_;
@@ -88,22 +65,11 @@ class Engine {
   Dialer& dialer_;
   CompanionLink* companion_;
   EngineHooks hooks_;
-  std::atomic<bool> abort_requested_{false};
-  std::unique_ptr<DbConnection> database_;
-  // A second connection (another profile's database, asked during recovery) that an abort
-  // must reach too.
-  std::mutex other_mutex_;
-  DbConnection* other_connection_ = nullptr;
-
-  // Per run, set afresh at its start.
-  ProfileSettings settings_;
-  std::optional<DestinationFiles> files_;
-  std::optional<LockFile> lock_;
-  RunSummary summary_;
-  RunStatus connect_status_ = RunStatus::kSuccess;
-  bool progress_shown_ = false;
-  double range_start_ = 0;
-  double range_end_ = 0;
+  AbortPath abort_;
+  // The run in progress, made and dropped by RunProfile; what the last one left behind.
+  const ProfileRun* run_ = nullptr;
+  RunSummary last_run_;
+  ProfileSettings last_settings_;
 };
 
 }  // namespace remoteccm

@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <system_error>
 
@@ -82,17 +83,27 @@ std::string CleanValue(std::string_view raw) {
   return std::string(value);
 }
 
-enum class LoadResult { kLoaded, kMissing, kFailed };
+enum class LoadResult { kLoaded, kMissing, kNotRegular, kFailed };
 
-// Reads the whole file; a missing file is kMissing, anything else unreadable kFailed. A pipe
-// or device at the path is refused unread (opened without blocking).
-LoadResult LoadFile(const std::filesystem::path& file, std::string& content) {
+// Reads the whole file; a missing file is kMissing, a pipe, device or folder kNotRegular
+// (refused unread: opened without blocking), anything else unreadable kFailed with the cause in
+// error_number.
+LoadResult LoadFile(const std::filesystem::path& file, std::string& content, int& error_number) {
   content.clear();
+  error_number = 0;
   FileDescriptor fd(::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-  if (!fd.IsOpen()) return errno == ENOENT ? LoadResult::kMissing : LoadResult::kFailed;
+  if (!fd.IsOpen()) {
+    error_number = errno;
+    return error_number == ENOENT ? LoadResult::kMissing : LoadResult::kFailed;
+  }
   struct stat info {};
-  if (::fstat(fd.Get(), &info) != 0 || !S_ISREG(info.st_mode) ||
-      static_cast<std::uintmax_t>(info.st_size) > kIniFileMax) {
+  if (::fstat(fd.Get(), &info) != 0) {
+    error_number = errno;
+    return LoadResult::kFailed;
+  }
+  if (!S_ISREG(info.st_mode)) return LoadResult::kNotRegular;
+  if (static_cast<std::uintmax_t>(info.st_size) > kIniFileMax) {
+    error_number = EFBIG;
     return LoadResult::kFailed;
   }
   if (info.st_size > 0) content.reserve(static_cast<std::size_t>(info.st_size));
@@ -101,6 +112,7 @@ LoadResult LoadFile(const std::filesystem::path& file, std::string& content) {
     const ssize_t got = ::read(fd.Get(), buffer, sizeof buffer);
     if (got < 0 && errno == EINTR) continue;
     if (got < 0 || content.size() + static_cast<std::size_t>(got) > kIniFileMax) {
+      error_number = got < 0 ? errno : EFBIG;
       content.clear();
       return LoadResult::kFailed;
     }
@@ -157,8 +169,14 @@ std::string OneLine(std::string_view text) {
   return result;
 }
 
-[[noreturn]] void ThrowWriteError(const std::filesystem::path& file) {
-  throw IniWriteError("Unable to write to " + file.string());
+[[noreturn]] void ThrowWriteError(const std::filesystem::path& file, int error_number,
+                                  std::string_view reason) {
+  throw IniWriteError("Unable to write to " + file.string() + ": " + std::string(reason),
+                      error_number);
+}
+
+[[noreturn]] void ThrowWriteError(const std::filesystem::path& file, int error_number) {
+  ThrowWriteError(file, error_number, std::strerror(error_number));
 }
 
 // The file a write replaces: the target of a symbolic link, so the link itself survives.
@@ -176,21 +194,24 @@ std::filesystem::path WriteTarget(const std::filesystem::path& file) {
 std::string LoadForWrite(const std::filesystem::path& shown, const std::filesystem::path& target,
                          mode_t& mode) {
   std::string content;
-  switch (LoadFile(target, content)) {
+  int error_number = 0;
+  switch (LoadFile(target, content, error_number)) {
     case LoadResult::kMissing:
       mode = 0600;
       return content;
+    case LoadResult::kNotRegular:
+      ThrowWriteError(shown, EINVAL, "it is not a regular file");
     case LoadResult::kFailed:
-      ThrowWriteError(shown);
+      ThrowWriteError(shown, error_number);
     case LoadResult::kLoaded:
       break;
   }
   struct stat info {};
-  // A file without any write permission is read-only for everyone, the superuser included.
-  if (::stat(target.c_str(), &info) != 0 || ::access(target.c_str(), W_OK) != 0 ||
-      (info.st_mode & 0222) == 0) {
-    ThrowWriteError(shown);
+  if (::stat(target.c_str(), &info) != 0 || ::access(target.c_str(), W_OK) != 0) {
+    ThrowWriteError(shown, errno);
   }
+  // A file without any write permission is read-only for everyone, the superuser included.
+  if ((info.st_mode & 0222) == 0) ThrowWriteError(shown, EACCES);
   mode = info.st_mode & 07777;
   return content;
 }
@@ -204,7 +225,8 @@ std::filesystem::path FolderOf(const std::filesystem::path& file) {
 
 IniContent IniContent::Read(const std::filesystem::path& file) {
   std::string content;
-  if (LoadFile(file, content) != LoadResult::kLoaded) content.clear();
+  int error_number = 0;
+  if (LoadFile(file, content, error_number) != LoadResult::kLoaded) content.clear();
   return IniContent(std::move(content));
 }
 
@@ -315,11 +337,11 @@ void IniFileEdit::EraseSection(std::string_view section) {
 void IniFileEdit::Commit() {
   if (!changed_) return;
   // A file this program could not read back is not written either.
-  if (content_.size() > kIniFileMax) ThrowWriteError(shown_);
+  if (content_.size() > kIniFileMax) ThrowWriteError(shown_, EFBIG);
   try {
     ReplaceFileContent(target_, content_, mode_);
-  } catch (const FileError&) {
-    ThrowWriteError(shown_);
+  } catch (const FileError& e) {
+    ThrowWriteError(shown_, e.ErrorNumber());
   }
   changed_ = false;
 }

@@ -19,10 +19,15 @@ namespace remoteccm {
 
 inline constexpr std::size_t kIniValueMax = 2047;
 
-// "Unable to write to %s" with the file path.
+// "Unable to write to PATH: " and what the system said (the errno's text).
 class IniWriteError : public std::runtime_error {
  public:
-  using std::runtime_error::runtime_error;
+  IniWriteError(const std::string& message, int error_number)
+      : std::runtime_error(message), error_number_(error_number) {}
+  int ErrorNumber() const { return error_number_; }
+
+ private:
+  int error_number_;
 };
 
 // The text of an INI file read once, looked up by the rules of ReadProfileValue: a whole

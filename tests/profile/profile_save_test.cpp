@@ -174,7 +174,7 @@ TEST_F(SaveTest, RefusedSaveNamesTheFileAndChangesNothing) {
     SaveProfile(s, env_);
     FAIL() << "the save went through";
   } catch (const IniWriteError& error) {
-    EXPECT_EQ(std::string(error.what()), "Unable to write to " + path_);
+    EXPECT_EQ(std::string(error.what()), "Unable to write to " + path_ + ": Permission denied");
   }
   EXPECT_EQ(Get(path_), "[Options]\r\nLogin=old\r\n");
 

@@ -291,7 +291,9 @@ TEST_P(EngineTest, StartThatCannotBeStoredFailsTheRunAndIsStoredNextTime) {
     if (point == PassPoint::kAppended) fs::permissions(profile_path_, fs::perms::owner_read);
   };
   EXPECT_EQ(Run(), RunStatus::kPassFailed);
-  EXPECT_EQ(observer_.Count("Unable to write to " + profile_path_ + ": the lines are in "), 1);
+  EXPECT_EQ(observer_.Count("Unable to write to " + profile_path_ +
+                            ": Permission denied: the lines are in "),
+            1);
   EXPECT_EQ(DestinationLines().size(), 5u);
   EXPECT_EQ(ServerCount(), 0);
 

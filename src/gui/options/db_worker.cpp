@@ -1,6 +1,7 @@
 #include "gui/options/db_worker.h"
 
 #include <exception>
+#include <mutex>
 #include <thread>
 
 #include "platform/db/database.h"
@@ -8,7 +9,14 @@
 namespace remoteccm::gui {
 namespace {
 
+// Written by a test's thread, read by the worker threads.
+std::mutex before_work_mutex;
 std::function<void()> before_work;
+
+std::function<void()> BeforeWork() {
+  std::lock_guard lock(before_work_mutex);
+  return before_work;
+}
 
 }  // namespace
 
@@ -26,7 +34,10 @@ DbWorker::~DbWorker() {
   }
 }
 
-void DbWorker::SetBeforeWork(std::function<void()> hook) { before_work = std::move(hook); }
+void DbWorker::SetBeforeWork(std::function<void()> hook) {
+  std::lock_guard lock(before_work_mutex);
+  before_work = std::move(hook);
+}
 
 void DbWorker::Start(Work work, std::function<void(const std::string&)> failed) {
   Cancel();
@@ -36,7 +47,7 @@ void DbWorker::Start(Work work, std::function<void(const std::string&)> failed) 
   job->thread = std::thread([this, job, work = std::move(work), failed = std::move(failed)] {
     Delivery delivery;
     try {
-      if (before_work) before_work();
+      if (const std::function<void()> hook = BeforeWork()) hook();
       delivery = work(job->db);
     } catch (const std::exception& e) {
       delivery = [failed, message = std::string(e.what())] { failed(message); };

@@ -190,6 +190,45 @@ struct PendingConnect {
 // How often a waiting connect looks whether it was cancelled.
 constexpr auto kCancelPoll = std::chrono::milliseconds(50);
 
+// The connect threads given up on while still inside the driver. Each is joined once its
+// driver call has returned (looked at whenever another is given up on), the rest when the
+// process exits, so that no thread is inside a driver while the process ends. Made when the
+// first thread is given up on, after everything that thread uses, so that it goes first.
+class AbandonedConnects {
+ public:
+  static AbandonedConnects& Instance() {
+    static AbandonedConnects instance;
+    return instance;
+  }
+  AbandonedConnects(const AbandonedConnects&) = delete;
+  AbandonedConnects& operator=(const AbandonedConnects&) = delete;
+  ~AbandonedConnects() {
+    for (Entry& entry : entries_) entry.thread.join();
+  }
+
+  void Keep(std::thread thread, std::shared_ptr<PendingConnect> pending) {
+    std::lock_guard lock(mutex_);
+    std::erase_if(entries_, [](Entry& entry) {
+      {
+        std::lock_guard finished_lock(entry.pending->mutex);
+        if (!entry.pending->finished) return false;
+      }
+      entry.thread.join();
+      return true;
+    });
+    entries_.push_back({std::move(thread), std::move(pending)});
+  }
+
+ private:
+  AbandonedConnects() = default;
+  struct Entry {
+    std::thread thread;
+    std::shared_ptr<PendingConnect> pending;
+  };
+  std::mutex mutex_;
+  std::vector<Entry> entries_;
+};
+
 }  // namespace
 
 // Marks a statement as inside a driver call for the length of one call, so that Cancel from
@@ -243,16 +282,19 @@ void DbConnection::Connect(std::string_view connection_string, std::string_view 
     SQLFreeHandle(SQL_HANDLE_DBC, dbc);
     throw DbError("The connection attempt was cancelled");
   }
-  std::thread([pending] { pending->Run(); }).detach();
+  std::thread thread([pending] { pending->Run(); });
   std::unique_lock lock(pending->mutex);
   while (!pending->finished) {
     if (cancelled_->load()) {
       pending->abandoned = true;  // the thread frees the handle when the driver returns
+      lock.unlock();
+      AbandonedConnects::Instance().Keep(std::move(thread), pending);
       throw DbError("The connection attempt was cancelled");
     }
     pending->finished_cv.wait_for(lock, kCancelPoll);
   }
   lock.unlock();
+  thread.join();
   if (!SQL_SUCCEEDED(pending->rc)) {
     DbError error = ExplainConnectError(
         request, OdbcError(SQL_HANDLE_DBC, dbc, "Cannot connect to the database"));

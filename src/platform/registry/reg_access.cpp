@@ -53,8 +53,8 @@ void TRegAccess::SetRegistryItem(std::string_view section, std::string_view valu
   if (!OpenOrCreateStore(store_file_)) return;
   try {
     WriteProfileValue(store_file_, section, name, value);
-  } catch (const IniWriteError&) {
-    throw RegistryError("Failed to set data for '" + name + "'");
+  } catch (const IniWriteError& e) {
+    throw RegistryError("Failed to set data for '" + name + "': " + e.what());
   }
 }
 

@@ -9,7 +9,8 @@
 
 namespace remoteccm {
 
-// "Invalid data type for '%s'" and "Failed to set data for '%s'".
+// "Invalid data type for '%s'" and "Failed to set data for '%s': " with why the store could not
+// be written.
 class RegistryError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;

@@ -1,0 +1,156 @@
+// One run of a profile, from reading its file to the summary of what it did. The engine makes
+// one for each run and drops it at the end, so nothing a run learns reaches the next one. The
+// run goes through its phases in order (claiming the destination, dialing, connecting,
+// recovering what an earlier run owes, the passes, hanging up); each tells how it ended.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/db/database.h"
+#include "platform/dialup/dialer.h"
+#include "profile/profile_file.h"
+#include "profile/profile_settings.h"
+#include "retrieval/destination.h"
+#include "retrieval/engine_observer.h"
+#include "retrieval/late_arrivals.h"
+#include "retrieval/pass_spool.h"
+#include "retrieval/run_status.h"
+#include "retrieval/spool_recovery.h"
+#include "retrieval/transfer_pass.h"
+#include "timezone/time_conversion.h"
+#include "util/clock.h"
+
+namespace remoteccm {
+
+// The request to stop, and the connections it must reach. Safe from any thread (not from a
+// signal handler).
+class AbortPath {
+ public:
+  void Clear() { requested_.store(false); }
+  // Sets the request and cancels every connection reached now.
+  void Request();
+  bool Requested() const { return requested_.load(); }
+
+  // While it lives, a request cancels the connection; at once when one came already.
+  class Reach {
+   public:
+    Reach(AbortPath& path, DbConnection& connection);
+    ~Reach();
+    Reach(const Reach&) = delete;
+    Reach& operator=(const Reach&) = delete;
+
+   private:
+    AbortPath& path_;
+    DbConnection& connection_;
+  };
+
+ private:
+  std::atomic<bool> requested_{false};
+  std::mutex mutex_;
+  std::vector<DbConnection*> reached_;
+};
+
+// What the engine lends a run for its length.
+struct RunServices {
+  const ProfileEnvironment& env;
+  EngineObserver& observer;
+  Clock& clock;
+  Dialer& dialer;
+  const EngineHooks& hooks;
+  AbortPath& abort;
+  std::function<void(std::string_view, LogPriority)> log;  // the engine's one log routine
+};
+
+class ProfileRun {
+ public:
+  ProfileRun(const RunServices& services, const std::string& profile_path);
+  ProfileRun(const ProfileRun&) = delete;
+  ProfileRun& operator=(const ProfileRun&) = delete;
+
+  // The whole run. Never throws: anything unexpected ends it as failed.
+  RunStatus Execute();
+
+  // The settings as reloaded at the start (the start point moves on with the passes).
+  const ProfileSettings& settings() const { return settings_; }
+  // What the run did, complete once Execute has returned.
+  const RunSummary& summary() const { return summary_; }
+
+ private:
+  // How taking the destination for this run ended.
+  enum class Claim { kHeld, kProfileUnreadable, kDestinationUnusable, kLocked, kCdrFilesUnusable };
+  // How the dial ended: whether the dialer took it (code 0) and the link came up.
+  struct DialResult {
+    int code = 0;
+    bool connected = false;
+  };
+  enum class Connect { kConnected, kSettingsInvalid, kFailed, kAborted };
+  // Whether the destination holds nothing an earlier run owes and can be written.
+  enum class Ready { kReady, kStopped };
+  // The stretch of time the progress bar shows.
+  struct Span {
+    double first = 0;
+    double last = 0;
+  };
+  // What the passes have done so far.
+  struct Tally {
+    std::int64_t total = 0;
+    int failed_in_row = 0;
+    bool any_failed = false;
+  };
+
+  RunStatus Run();
+  Claim ClaimDestination();
+  bool TakeLock();
+  bool ImportCdrFiles();
+  RunStatus DialAndPoll();
+  DialResult Dial();
+  void WaitForLink();
+  void HangUp(int code);
+  RunStatus PollCycle();
+  Connect ConnectDatabase();
+  bool ConnectionSettingsUsable(const std::string& shown);
+  Connect OpenConnection();
+  Ready PrepareDestination();
+  Ready RecoverEarlierDestination();
+  SpoolRecovery::Kind Recover(const DestinationFiles& files);
+  ProfileSettings LoadSourceProfile(const std::filesystem::path& path) const;
+  std::optional<OwingProfile> ReadOwingProfile(const std::filesystem::path& path);
+  std::vector<bool> LookUpKeys(const std::filesystem::path& owner_path,
+                               const std::vector<std::string>& keys);
+  RunStatus RunPasses();
+  LateArrivalMemory LoadLateArrivals(const std::filesystem::path& path, double now);
+  void WarnStartInFuture(const TimeConverter& converter, double now);
+  Span ShowSelection(const TimeConverter& converter, double now);
+  double ClockAheadOfServer();
+  RunStatus PassLoop(PassContext& context, const Span& span);
+  bool AfterPass(const PassResult& pass, Tally& tally);
+  bool ModeDone(const PassResult& pass, std::int64_t records) const;
+  void Pause(int seconds);
+  void UpdateProgress(const Span& span);
+  void NoteWhatIsStored();
+  bool Aborted() const { return services_.abort.Requested(); }
+  void Log(std::string_view line, LogPriority priority = LogPriority::kInfo);
+  void LogError(std::string_view line);
+
+  const RunServices& services_;
+  const std::string profile_path_;
+  ProfileSettings settings_;
+  RunSummary summary_;
+  std::optional<DestinationFiles> files_;
+  std::optional<LockFile> lock_;
+  DbConnection database_;
+  const AbortPath::Reach reach_database_{services_.abort, database_};
+  bool progress_shown_ = false;
+  double range_start_ = 0;
+  double range_end_ = 0;
+};
+
+}  // namespace remoteccm
