@@ -1,9 +1,5 @@
 #include "util/ini_file.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdint>
 #include <string>
@@ -88,18 +84,15 @@ enum class LoadResult { kLoaded, kMissing, kFailed };
 // or device at the path is refused unread (opened without blocking).
 LoadResult LoadFile(const std::filesystem::path& file, std::string& content) {
   content.clear();
-  FileDescriptor fd(::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-  if (!fd.IsOpen()) return errno == ENOENT ? LoadResult::kMissing : LoadResult::kFailed;
-  struct stat info {};
-  if (::fstat(fd.Get(), &info) != 0 || !S_ISREG(info.st_mode) ||
-      static_cast<std::uintmax_t>(info.st_size) > kIniFileMax) {
-    return LoadResult::kFailed;
-  }
-  if (info.st_size > 0) content.reserve(static_cast<std::size_t>(info.st_size));
+  int error = 0;
+  const FileDescriptor fd = TryOpenFile(file, O_RDONLY | kOpenWithoutWaiting, error);
+  if (!fd.IsOpen()) return error == ENOENT ? LoadResult::kMissing : LoadResult::kFailed;
+  const std::int64_t size = RegularFileSize(fd.Get());
+  if (size < 0 || static_cast<std::uintmax_t>(size) > kIniFileMax) return LoadResult::kFailed;
+  if (size > 0) content.reserve(static_cast<std::size_t>(size));
   char buffer[16384];
   for (;;) {
-    const ssize_t got = ::read(fd.Get(), buffer, sizeof buffer);
-    if (got < 0 && errno == EINTR) continue;
+    const std::int64_t got = ReadSome(fd.Get(), buffer, sizeof buffer);
     if (got < 0 || content.size() + static_cast<std::size_t>(got) > kIniFileMax) {
       content.clear();
       return LoadResult::kFailed;
@@ -185,13 +178,7 @@ std::string LoadForWrite(const std::filesystem::path& shown, const std::filesyst
     case LoadResult::kLoaded:
       break;
   }
-  struct stat info {};
-  // A file without any write permission is read-only for everyone, the superuser included.
-  if (::stat(target.c_str(), &info) != 0 || ::access(target.c_str(), W_OK) != 0 ||
-      (info.st_mode & 0222) == 0) {
-    ThrowWriteError(shown);
-  }
-  mode = info.st_mode & 07777;
+  if (!MayReplace(target, mode)) ThrowWriteError(shown);
   return content;
 }
 
