@@ -156,7 +156,8 @@ class FolderLock {
 
  private:
   FileDescriptor fd_;
-  void* mutex_ = nullptr;  // Win32, which cannot lock a folder: the mutex named after it
+  // Win32, which cannot lock a folder: the mutex named after it.
+  [[maybe_unused]] void* mutex_ = nullptr;
 };
 
 // An exclusive lock on a lock file that is created when missing and never renamed or removed
