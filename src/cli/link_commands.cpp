@@ -17,6 +17,7 @@
 #include "cli/commands.h"
 #include "companion/socket_companion.h"
 #include "platform/dialup/nm_dialer.h"
+#include "util/posix/stop_signal_set.h"
 #include "util/stop_signals.h"
 
 namespace remoteccm {

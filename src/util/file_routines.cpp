@@ -1,10 +1,5 @@
 #include "util/file_routines.h"
 
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <utility>
 
@@ -36,41 +31,35 @@ int OpenForAppend(FileHandle& file, FileAccess access, FileSharing sharing, int 
                   const std::string& name) {
   CloseFileResult(file);
   if (name.empty()) return kFileAppendFailed;
-  const int flags = AccessFlags(access) | O_CLOEXEC | (access == FileAccess::kRead ? 0 : O_APPEND);
+  const int flags = AccessFlags(access) | (access == FileAccess::kRead ? 0 : O_APPEND);
   FileHandle opened;
-  opened.fd_ = FileDescriptor(::open(name.c_str(), flags));
+  int error = 0;
+  opened.fd_ = TryOpenFile(name, flags, error);
   if (!opened.IsOpen()) {
     // Only a file that is not there is created; an existing one is never cut short.
-    if (errno != ENOENT) return kFileAppendFailed;
-    opened.fd_ = FileDescriptor(::open(name.c_str(), flags | O_CREAT | O_EXCL, 0666));
-    if (!opened.IsOpen() && errno == EEXIST) {
-      opened.fd_ = FileDescriptor(::open(name.c_str(), flags));  // created meanwhile
+    if (error != ENOENT) return kFileAppendFailed;
+    opened.fd_ = TryOpenFile(name, flags | O_CREAT | O_EXCL, error, 0666);
+    if (!opened.IsOpen() && error == EEXIST) {
+      opened.fd_ = TryOpenFile(name, flags, error);  // created meanwhile
     }
     if (!opened.IsOpen()) return kFileAppendFailed;
   }
   const int fd = opened.Descriptor();
-  struct stat info {};
-  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) return kFileAppendFailed;
-  if (sharing == FileSharing::kDenyWrite && ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-    return kFileAppendFailed;
-  }
-  if (::lseek(fd, 0, SEEK_END) < 0) return kFileAppendFailed;
+  if (RegularFileSize(fd) < 0) return kFileAppendFailed;
+  if (sharing == FileSharing::kDenyWrite && !TryLockWholeFile(fd)) return kFileAppendFailed;
+  if (SeekToEnd(fd) < 0) return kFileAppendFailed;
   file = std::move(opened);
   return kFileOk;
 }
 
 int WriteBytes(FileHandle& file, std::string_view bytes) {
   if (!file.IsOpen()) return file.pending_error_ = EBADF;
-  std::size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t put = ::write(file.Descriptor(), bytes.data() + done, bytes.size() - done);
-    if (put < 0) {
-      if (errno == EINTR) continue;
-      const int error = LastError();
-      if (file.pending_error_ == 0) file.pending_error_ = error;
-      return error;
-    }
-    done += static_cast<std::size_t>(put);
+  try {
+    WriteAll(file.Descriptor(), bytes, {});
+  } catch (const FileError& failed) {
+    const int error = failed.ErrorNumber() != 0 ? failed.ErrorNumber() : EIO;
+    if (file.pending_error_ == 0) file.pending_error_ = error;
+    return error;
   }
   return 0;
 }
@@ -78,24 +67,27 @@ int WriteBytes(FileHandle& file, std::string_view bytes) {
 int CloseFileResult(FileHandle& file) {
   int result = std::exchange(file.pending_error_, 0);
   if (!file.IsOpen()) return result;
-  if (::close(file.fd_.Release()) != 0 && result == 0) result = LastError();
+  try {
+    file.fd_.Close({});
+  } catch (const FileError& failed) {
+    if (result == 0) result = failed.ErrorNumber() != 0 ? failed.ErrorNumber() : EIO;
+  }
   return result;
 }
 
 int DeleteFileByName(const std::string& name) {
   if (name.empty()) return kFileDeleteFailed;
-  if (!FileDescriptor(::open(name.c_str(), O_RDONLY | O_CLOEXEC)).IsOpen()) {
-    return kFileDeleteFailed;
-  }
-  return ::unlink(name.c_str()) == 0 ? kFileOk : kFileDeleteFailed;
+  int error = 0;
+  if (!TryOpenFile(name, O_RDONLY, error).IsOpen()) return kFileDeleteFailed;
+  return RemoveFile(name) == 0 ? kFileOk : kFileDeleteFailed;
 }
 
 std::int64_t FileSizeOf(const std::string& name) {
   if (name.empty()) return kNoFileSize;
-  const FileDescriptor fd(::open(name.c_str(), O_RDONLY | O_CLOEXEC));
-  struct stat info {};
-  if (!fd.IsOpen() || ::fstat(fd.Get(), &info) != 0 || !S_ISREG(info.st_mode)) return kNoFileSize;
-  return static_cast<std::int64_t>(info.st_size);
+  int error = 0;
+  const FileDescriptor fd = TryOpenFile(name, O_RDONLY, error);
+  const std::int64_t size = fd.IsOpen() ? RegularFileSize(fd.Get()) : -1;
+  return size >= 0 ? size : kNoFileSize;
 }
 
 void AppendToFile(const std::string& name, std::string_view text) {
@@ -104,13 +96,12 @@ void AppendToFile(const std::string& name, std::string_view text) {
   if (OpenForAppend(file, FileAccess::kReadWrite, FileSharing::kDenyWrite, 1, name) != kFileOk) {
     throw FileIoError(LastError());
   }
-  const off_t original_size = ::lseek(file.Descriptor(), 0, SEEK_END);
+  const std::int64_t original_size = SeekToEnd(file.Descriptor());
   int error = WriteBytes(file, text);
   if (error != 0) {
-    // A part of the text must not stay behind: the file goes back to its old end.
-    if (original_size >= 0 && ::ftruncate(file.Descriptor(), original_size) != 0) {
-      // The write error is the one to report.
-    }
+    // A part of the text must not stay behind: the file goes back to its old end. The write
+    // error is the one to report.
+    if (original_size >= 0) TruncateTo(file.Descriptor(), original_size);
     CloseFileResult(file);
     throw FileIoError(error);
   }

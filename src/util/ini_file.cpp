@@ -1,9 +1,5 @@
 #include "util/ini_file.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
@@ -91,26 +87,18 @@ enum class LoadResult { kLoaded, kMissing, kNotRegular, kFailed };
 LoadResult LoadFile(const std::filesystem::path& file, std::string& content, int& error_number) {
   content.clear();
   error_number = 0;
-  FileDescriptor fd(::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-  if (!fd.IsOpen()) {
-    error_number = errno;
-    return error_number == ENOENT ? LoadResult::kMissing : LoadResult::kFailed;
-  }
-  struct stat info {};
-  if (::fstat(fd.Get(), &info) != 0) {
-    error_number = errno;
-    return LoadResult::kFailed;
-  }
-  if (!S_ISREG(info.st_mode)) return LoadResult::kNotRegular;
-  if (static_cast<std::uintmax_t>(info.st_size) > kIniFileMax) {
+  const FileDescriptor fd = TryOpenFile(file, O_RDONLY | kOpenWithoutWaiting, error_number);
+  if (!fd.IsOpen()) return error_number == ENOENT ? LoadResult::kMissing : LoadResult::kFailed;
+  const std::int64_t size = RegularFileSize(fd.Get());
+  if (size < 0) return LoadResult::kNotRegular;
+  if (static_cast<std::uintmax_t>(size) > kIniFileMax) {
     error_number = EFBIG;
     return LoadResult::kFailed;
   }
-  if (info.st_size > 0) content.reserve(static_cast<std::size_t>(info.st_size));
+  if (size > 0) content.reserve(static_cast<std::size_t>(size));
   char buffer[16384];
   for (;;) {
-    const ssize_t got = ::read(fd.Get(), buffer, sizeof buffer);
-    if (got < 0 && errno == EINTR) continue;
+    const std::int64_t got = ReadSome(fd.Get(), buffer, sizeof buffer);
     if (got < 0 || content.size() + static_cast<std::size_t>(got) > kIniFileMax) {
       error_number = got < 0 ? errno : EFBIG;
       content.clear();
@@ -206,13 +194,7 @@ std::string LoadForWrite(const std::filesystem::path& shown, const std::filesyst
     case LoadResult::kLoaded:
       break;
   }
-  struct stat info {};
-  if (::stat(target.c_str(), &info) != 0 || ::access(target.c_str(), W_OK) != 0) {
-    ThrowWriteError(shown, errno);
-  }
-  // A file without any write permission is read-only for everyone, the superuser included.
-  if ((info.st_mode & 0222) == 0) ThrowWriteError(shown, EACCES);
-  mode = info.st_mode & 07777;
+  if (!MayReplace(target, mode)) ThrowWriteError(shown, errno);
   return content;
 }
 

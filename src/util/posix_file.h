@@ -1,9 +1,12 @@
-// The POSIX file layer every writer of the program stands on: a descriptor that closes itself,
+// The file layer every writer of the program stands on: a descriptor that closes itself,
 // writes that finish (short writes, EINTR), durable replacement of a whole file, folder syncs,
 // and the two locks (a folder's, for read-change-replace; a lock file's, for one run per
-// destination). Failures throw FileError with the path and the system's message.
+// destination). Failures throw FileError with the path and the system's message. It has a POSIX
+// side (posix/) and a Win32 side (win32/, over the C runtime's descriptors); the open flags are
+// <fcntl.h>'s on both.
 #pragma once
 
+#include <fcntl.h>
 #include <sys/types.h>
 
 #include <cstdint>
@@ -62,6 +65,46 @@ FileDescriptor OpenFile(const std::filesystem::path& path, int flags, mode_t mod
 // place is refused at once (FileError) instead of waited on until a partner opens it.
 FileDescriptor OpenRegularFile(const std::filesystem::path& path, int flags, mode_t mode = 0644);
 
+// An open flag: a pipe or device is not waited on (O_NONBLOCK), where the system has them.
+extern const int kOpenWithoutWaiting;
+
+// open(2) with O_CLOEXEC without the throw: a closed descriptor when it fails, with the errno
+// in error.
+FileDescriptor TryOpenFile(const std::filesystem::path& path, int flags, int& error,
+                           mode_t mode = 0644);
+
+// The size of the open file, or -1 when it is not a regular file (or cannot be looked at).
+std::int64_t RegularFileSize(int fd);
+
+// read(2), retried on EINTR: the bytes read, 0 at the end, -1 with errno set.
+std::int64_t ReadSome(int fd, char* buffer, std::size_t size);
+
+// Moves to the end of the open file: its size, or -1. TruncateTo cuts it back to size.
+std::int64_t SeekToEnd(int fd);
+bool TruncateTo(int fd, std::int64_t size);
+
+// Takes an exclusive lock on the whole open file without waiting; false when another has it.
+bool TryLockWholeFile(int fd);
+
+// Removes the name: 0, or the errno why not.
+int RemoveFile(const std::filesystem::path& path);
+
+// Whether this process may replace the existing file at path (it is writable, and not marked
+// read-only for everyone, the superuser included); its permission bits go to mode. When it may
+// not, errno says why.
+bool MayReplace(const std::filesystem::path& path, mode_t& mode);
+
+// Whether the open file has any write permission bit (Win32: is not marked read-only).
+bool HasWritePermission(int fd);
+
+// Whether this process may make and remove names in the folder.
+bool MayWriteIn(const std::filesystem::path& folder);
+
+// Creates the folder and any missing parents, each new one private to the user (mode 0700;
+// Win32: the folder's inherited rights). A failure is left for the file operations inside it
+// to report.
+void CreatePrivateFolders(const std::filesystem::path& folder);
+
 // Writes every byte, retrying short writes and EINTR; throws FileError "Cannot write to".
 void WriteAll(int fd, std::string_view data, const std::filesystem::path& path);
 
@@ -108,11 +151,14 @@ void OpenMissingStandardDescriptors();
 class FolderLock {
  public:
   explicit FolderLock(const std::filesystem::path& folder);
+  ~FolderLock();
   FolderLock(const FolderLock&) = delete;
   FolderLock& operator=(const FolderLock&) = delete;
 
  private:
   FileDescriptor fd_;
+  // Win32, which cannot lock a folder: the mutex named after it.
+  [[maybe_unused]] void* mutex_ = nullptr;
 };
 
 // An exclusive lock on a lock file that is created when missing and never renamed or removed

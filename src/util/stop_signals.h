@@ -1,17 +1,14 @@
 // The signals that stop a run, and the watcher that turns them into a request to stop: both
 // programs end a run stopped so as an aborted run, with its status written.
+// On Windows the stops are the console's: Ctrl-C, Ctrl-Break, the console closed, the system
+// shutting down.
 #pragma once
-
-#include <signal.h>
 
 #include <atomic>
 #include <functional>
 #include <thread>
 
 namespace remoteccm {
-
-// SIGINT (Ctrl-C), SIGTERM (a service manager's stop) and SIGHUP (the terminal went away).
-sigset_t StopSignals();
 
 // Blocks the stop signals in the calling thread and so in every thread it starts afterwards:
 // call it before the program starts any thread, so that only the watcher takes them.

@@ -1,15 +1,10 @@
 #include "platform/home/program_home.h"
 
-#include <pwd.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cstdlib>
 #include <mutex>
 #include <optional>
-#include <system_error>
-#include <vector>
 
+#include "platform/home/home_folders.h"
 #include "util/posix_file.h"
 
 namespace remoteccm {
@@ -24,42 +19,6 @@ std::string Environment(const char* name) {
   return value ? std::string(value) : std::string();
 }
 
-// The user's home folder: $HOME, else the password database, else the working folder.
-std::filesystem::path UserHome() {
-  std::string home = Environment("HOME");
-  if (home.empty()) {
-    std::vector<char> buffer(16384);
-    passwd entry{};
-    passwd* found = nullptr;
-    if (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found &&
-        found->pw_dir) {
-      home = found->pw_dir;
-    }
-  }
-  if (home.empty()) {
-    std::error_code error;
-    return std::filesystem::current_path(error);
-  }
-  return home;
-}
-
-// $XDG_CONFIG_HOME when it is an absolute path (relative ones are to be ignored), else ~/.config.
-std::filesystem::path ConfigHome() {
-  std::filesystem::path xdg = Environment("XDG_CONFIG_HOME");
-  if (!xdg.empty() && xdg.is_absolute()) return xdg;
-  return UserHome() / ".config";
-}
-
-// Creates the folder and any missing parents, each new one private to the user. A failure is
-// left for the file operations inside it to report.
-void CreatePrivateFolder(const std::filesystem::path& folder) {
-  std::error_code error;
-  if (folder.empty() || std::filesystem::is_directory(folder, error)) return;
-  CreatePrivateFolder(folder.parent_path() == folder ? std::filesystem::path()
-                                                     : folder.parent_path());
-  ::mkdir(folder.c_str(), 0700);
-}
-
 }  // namespace
 
 std::filesystem::path ProgramHome() {
@@ -70,9 +29,9 @@ std::filesystem::path ProgramHome() {
   }
   if (home.empty()) {
     const std::string own = Environment("REMOTECCM_HOME");
-    home = own.empty() ? ConfigHome() / "remoteccm" : std::filesystem::path(own);
+    home = own.empty() ? DefaultProgramHome() : std::filesystem::path(own);
   }
-  CreatePrivateFolder(home);
+  CreatePrivateFolders(home);
   return home;
 }
 
@@ -88,7 +47,7 @@ void SetProgramHome(const std::filesystem::path& home) {
 std::filesystem::path RegistryStorePath() {
   const std::string own = Environment("REMOTECCM_REGISTRY");
   if (!own.empty()) return own;
-  return ConfigHome() / "velmor" / "install.ini";
+  return DefaultRegistryStore();
 }
 
 void RemoveStaleTemporaryFiles() {

@@ -7,7 +7,8 @@
 
 namespace remoteccm {
 
-// $REMOTECCM_HOME, else $XDG_CONFIG_HOME/remoteccm (~/.config/remoteccm); created on first use.
+// $REMOTECCM_HOME, else $XDG_CONFIG_HOME/remoteccm (~/.config/remoteccm; on Windows the
+// executable's folder); created on first use.
 std::filesystem::path ProgramHome();
 
 // Overrides ProgramHome() for this process (the CLI's --home, tests); an empty path ends it.

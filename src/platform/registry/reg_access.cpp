@@ -1,9 +1,5 @@
 #include "platform/registry/reg_access.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <system_error>
 #include <utility>
 
@@ -28,9 +24,7 @@ bool OpenOrCreateStore(const std::filesystem::path& store_file) {
     const FileDescriptor store = OpenFile(store_file, O_RDWR | O_CREAT, 0600);
     // A store without any write permission, or in a folder that may not be written, does not
     // open for full access, whoever asks.
-    struct stat info {};
-    return ::fstat(store.Get(), &info) == 0 && (info.st_mode & 0222) != 0 &&
-           ::access(folder.c_str(), W_OK) == 0;
+    return HasWritePermission(store.Get()) && MayWriteIn(folder);
   } catch (const FileError&) {
     return false;
   }

@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstring>
 #include <limits>
+#include <system_error>
 #include <vector>
 
 #include "util/text_routines.h"
@@ -160,6 +161,64 @@ std::string FileReadError(const std::filesystem::path& path) {
   return {};
 }
 
+const int kOpenWithoutWaiting = O_NONBLOCK;
+
+FileDescriptor TryOpenFile(const std::filesystem::path& path, int flags, int& error, mode_t mode) {
+  FileDescriptor file(::open(path.c_str(), flags | O_CLOEXEC, mode));
+  error = file.IsOpen() ? 0 : errno;
+  return file;
+}
+
+std::int64_t RegularFileSize(int fd) {
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return -1;
+  return static_cast<std::int64_t>(st.st_size);
+}
+
+std::int64_t ReadSome(int fd, char* buffer, std::size_t size) {
+  for (;;) {
+    const ssize_t n = ::read(fd, buffer, size);
+    if (n >= 0 || errno != EINTR) return n;
+  }
+}
+
+std::int64_t SeekToEnd(int fd) { return ::lseek(fd, 0, SEEK_END); }
+
+bool TruncateTo(int fd, std::int64_t size) { return ::ftruncate(fd, size) == 0; }
+
+bool TryLockWholeFile(int fd) { return ::flock(fd, LOCK_EX | LOCK_NB) == 0; }
+
+int RemoveFile(const std::filesystem::path& path) {
+  return ::unlink(path.c_str()) == 0 ? 0 : errno;
+}
+
+bool MayReplace(const std::filesystem::path& path, mode_t& mode) {
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0 || ::access(path.c_str(), W_OK) != 0) return false;
+  // A file without any write permission is read-only for everyone, the superuser included.
+  if ((info.st_mode & 0222) == 0) {
+    errno = EACCES;
+    return false;
+  }
+  mode = info.st_mode & 07777;
+  return true;
+}
+
+bool HasWritePermission(int fd) {
+  struct stat info {};
+  return ::fstat(fd, &info) == 0 && (info.st_mode & 0222) != 0;
+}
+
+bool MayWriteIn(const std::filesystem::path& folder) { return ::access(folder.c_str(), W_OK) == 0; }
+
+void CreatePrivateFolders(const std::filesystem::path& folder) {
+  std::error_code error;
+  if (folder.empty() || std::filesystem::is_directory(folder, error)) return;
+  CreatePrivateFolders(folder.parent_path() == folder ? std::filesystem::path()
+                                                      : folder.parent_path());
+  ::mkdir(folder.c_str(), 0700);
+}
+
 void SyncFile(int fd, const std::filesystem::path& path) {
   if (::fsync(fd) != 0) ThrowFileError("Cannot sync", path, errno);
 }
@@ -257,6 +316,8 @@ FolderLock::FolderLock(const std::filesystem::path& folder) {
   fd_ = FileDescriptor(fd);
   LockExclusively(fd);
 }
+
+FolderLock::~FolderLock() = default;
 
 namespace {
 

@@ -4,6 +4,8 @@
 
 #include <ctime>
 
+#include "util/posix/stop_signal_set.h"
+
 namespace remoteccm {
 
 sigset_t StopSignals() {

@@ -1,0 +1,15 @@
+// Where the program home and the install-area store are when nothing names them: the
+// platform's side of the program home.
+#pragma once
+
+#include <filesystem>
+
+namespace remoteccm {
+
+// POSIX: $XDG_CONFIG_HOME/remoteccm (~/.config/remoteccm). Win32: the executable's folder.
+std::filesystem::path DefaultProgramHome();
+
+// POSIX: $XDG_CONFIG_HOME/velmor/install.ini. Win32: install.ini beside the executable.
+std::filesystem::path DefaultRegistryStore();
+
+}  // namespace remoteccm

@@ -1,0 +1,421 @@
+// The Win32 side of the file layer: the C runtime's descriptors over handles that CreateFileW
+// opens with every sharing mode, so that, as on POSIX, a file that is open can be renamed over
+// or removed. Locks are LockFileEx ranges, syncs FlushFileBuffers, the replacement a rename of
+// the open temporary over the file (MoveFileExW when that is refused).
+#include "util/posix_file.h"
+
+#include <io.h>
+#include <sys/stat.h>
+#include <windows.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <random>
+#include <vector>
+
+#include "util/text_routines.h"
+
+namespace remoteccm {
+namespace {
+
+constexpr std::wstring_view kTempInfix = L".tmp-";
+constexpr std::size_t kTempRandomChars = 6;
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+// The rename with flags of Windows 10 1607, which mingw-w64 declares only for later targets.
+constexpr auto kFileRenameInfoEx = static_cast<FILE_INFO_BY_HANDLE_CLASS>(22);
+
+std::filesystem::path FolderOf(const std::filesystem::path& path) {
+  return path.has_parent_path() ? path.parent_path() : std::filesystem::path(".");
+}
+
+// The errno that stands for the last Win32 error.
+int ErrnoOf(DWORD error) {
+  switch (error) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_DRIVE:
+      return ENOENT;
+    case ERROR_FILE_EXISTS:
+    case ERROR_ALREADY_EXISTS:
+      return EEXIST;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+    case ERROR_WRITE_PROTECT:
+      return EACCES;
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL:
+      return ENOSPC;
+    case ERROR_INVALID_NAME:
+    case ERROR_DIRECTORY:
+      return EINVAL;
+    default:
+      return EIO;
+  }
+}
+
+HANDLE HandleOf(int fd) { return reinterpret_cast<HANDLE>(::_get_osfhandle(fd)); }
+
+// open(2) over CreateFileW: a C runtime descriptor, or -1 with errno set.
+int OpenDescriptor(const std::filesystem::path& path, int flags, DWORD share) {
+  const DWORD attributes = ::GetFileAttributesW(path.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    errno = EISDIR;
+    return -1;
+  }
+  DWORD access = GENERIC_READ;
+  if ((flags & O_ACCMODE) == O_WRONLY) access = GENERIC_WRITE;
+  if ((flags & O_ACCMODE) == O_RDWR) access = GENERIC_READ | GENERIC_WRITE;
+  DWORD creation = OPEN_EXISTING;
+  if ((flags & O_CREAT) != 0) {
+    creation = (flags & O_EXCL) != 0    ? CREATE_NEW
+               : (flags & O_TRUNC) != 0 ? CREATE_ALWAYS
+                                        : OPEN_ALWAYS;
+  } else if ((flags & O_TRUNC) != 0) {
+    creation = TRUNCATE_EXISTING;
+  }
+  // DELETE: the open temporary of a replacement is renamed through its own handle.
+  const HANDLE handle = ::CreateFileW(path.c_str(), access | DELETE, share, nullptr, creation,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    errno = ErrnoOf(::GetLastError());
+    return -1;
+  }
+  const int fd = ::_open_osfhandle(reinterpret_cast<intptr_t>(handle),
+                                   (flags & (O_APPEND | O_RDONLY | O_WRONLY | O_RDWR)) | O_BINARY);
+  if (fd < 0) {
+    ::CloseHandle(handle);
+    errno = EMFILE;
+  }
+  return fd;
+}
+
+bool IsLetterOrDigit(wchar_t c) {
+  return (c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z') || (c >= L'0' && c <= L'9');
+}
+
+// ".NAME.tmp-XXXXXX", as the POSIX side names its temporaries.
+bool IsTemporaryName(std::wstring_view name) {
+  if (name.size() < 2 + kTempInfix.size() + kTempRandomChars || name.front() != L'.') {
+    return false;
+  }
+  const std::size_t infix = name.size() - kTempInfix.size() - kTempRandomChars;
+  return name.substr(infix, kTempInfix.size()) == kTempInfix &&
+         std::all_of(name.end() - kTempRandomChars, name.end(), IsLetterOrDigit);
+}
+
+bool LockRange(int fd, DWORD flags, std::uint64_t offset, DWORD length) {
+  OVERLAPPED at{};
+  at.Offset = static_cast<DWORD>(offset & 0xffffffffU);
+  at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+  return ::LockFileEx(HandleOf(fd), flags, 0, length, 0, &at) != 0;
+}
+
+// Renames the open file over target in one step, replacing it; false when refused. POSIX
+// semantics first (Windows 10 and later): the target may be open elsewhere, whose holders keep
+// the old content, as on POSIX. Older systems refuse to replace a file that is open.
+bool RenameOpenFile(int fd, const std::filesystem::path& target) {
+  const std::wstring name = target.wstring();
+  std::vector<unsigned char> buffer(sizeof(FILE_RENAME_INFO) + name.size() * sizeof(wchar_t));
+  auto* info = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+  info->RootDirectory = nullptr;
+  info->FileNameLength = static_cast<DWORD>(name.size() * sizeof(wchar_t));
+  std::memcpy(info->FileName, name.data(), name.size() * sizeof(wchar_t));
+  info->Flags = FILE_RENAME_FLAG_REPLACE_IF_EXISTS | FILE_RENAME_FLAG_POSIX_SEMANTICS;
+  if (::SetFileInformationByHandle(HandleOf(fd), kFileRenameInfoEx, info,
+                                   static_cast<DWORD>(buffer.size())) != 0) {
+    return true;
+  }
+  info->Flags = 0;
+  info->ReplaceIfExists = TRUE;
+  return ::SetFileInformationByHandle(HandleOf(fd), FileRenameInfo, info,
+                                      static_cast<DWORD>(buffer.size())) != 0;
+}
+
+}  // namespace
+
+const int kOpenWithoutWaiting = 0;  // Windows has no pipes in the file system to wait on
+
+void ThrowFileError(std::string_view what, const std::filesystem::path& path, int error_number) {
+  throw FileError(std::string(what) + " " + path.string() + ": " + std::strerror(error_number),
+                  error_number);
+}
+
+FileDescriptor::~FileDescriptor() {
+  if (fd_ >= 0) ::_close(fd_);
+}
+
+FileDescriptor& FileDescriptor::operator=(FileDescriptor&& other) noexcept {
+  if (this != &other) {
+    if (fd_ >= 0) ::_close(fd_);
+    fd_ = other.Release();
+  }
+  return *this;
+}
+
+void FileDescriptor::Close(const std::filesystem::path& path) {
+  if (fd_ < 0) return;
+  if (::_close(Release()) != 0) ThrowFileError("Cannot close", path, errno);
+}
+
+FileDescriptor OpenFile(const std::filesystem::path& path, int flags, mode_t /*mode*/) {
+  const int fd = OpenDescriptor(path, flags, kShareAll);
+  if (fd < 0) ThrowFileError("Cannot open", path, errno);
+  return FileDescriptor(fd);
+}
+
+FileDescriptor OpenRegularFile(const std::filesystem::path& path, int flags, mode_t /*mode*/) {
+  FileDescriptor file(OpenDescriptor(path, flags, kShareAll));
+  if (!file.IsOpen() && errno != EISDIR) ThrowFileError("Cannot open", path, errno);
+  if (!file.IsOpen() || RegularFileSize(file.Get()) < 0) {
+    throw FileError("Cannot open " + path.string() + ": it is not a regular file", EINVAL);
+  }
+  return file;
+}
+
+FileDescriptor TryOpenFile(const std::filesystem::path& path, int flags, int& error,
+                           mode_t /*mode*/) {
+  FileDescriptor file(OpenDescriptor(path, flags, kShareAll));
+  error = file.IsOpen() ? 0 : errno;
+  return file;
+}
+
+std::int64_t RegularFileSize(int fd) {
+  const HANDLE handle = HandleOf(fd);
+  LARGE_INTEGER size{};
+  if (handle == INVALID_HANDLE_VALUE || ::GetFileType(handle) != FILE_TYPE_DISK ||
+      ::GetFileSizeEx(handle, &size) == 0) {
+    return -1;
+  }
+  return size.QuadPart;
+}
+
+std::int64_t ReadSome(int fd, char* buffer, std::size_t size) {
+  const unsigned int part = static_cast<unsigned int>(std::min<std::size_t>(size, 1U << 30));
+  return ::_read(fd, buffer, part);
+}
+
+std::int64_t SeekToEnd(int fd) { return ::_lseeki64(fd, 0, SEEK_END); }
+
+bool TruncateTo(int fd, std::int64_t size) { return ::_chsize_s(fd, size) == 0; }
+
+bool TryLockWholeFile(int fd) {
+  return LockRange(fd, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, MAXDWORD);
+}
+
+int RemoveFile(const std::filesystem::path& path) {
+  return ::DeleteFileW(path.c_str()) != 0 ? 0 : ErrnoOf(::GetLastError());
+}
+
+bool MayReplace(const std::filesystem::path& path, mode_t& mode) {
+  const DWORD attributes = ::GetFileAttributesW(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    errno = ENOENT;
+    return false;
+  }
+  if ((attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+    errno = EACCES;
+    return false;
+  }
+  const int fd = OpenDescriptor(path, O_WRONLY, kShareAll);
+  if (fd < 0) return false;
+  ::_close(fd);
+  mode = 0600;
+  return true;
+}
+
+bool HasWritePermission(int fd) {
+  BY_HANDLE_FILE_INFORMATION info{};
+  return ::GetFileInformationByHandle(HandleOf(fd), &info) != 0 &&
+         (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) == 0;
+}
+
+// A folder's read-only mark means nothing to Windows; its rights show when a file is made.
+bool MayWriteIn(const std::filesystem::path& folder) {
+  std::error_code error;
+  return std::filesystem::is_directory(folder, error);
+}
+
+void CreatePrivateFolders(const std::filesystem::path& folder) {
+  std::error_code error;
+  std::filesystem::create_directories(folder, error);
+}
+
+void WriteAll(int fd, std::string_view data, const std::filesystem::path& path) {
+  while (!data.empty()) {
+    const unsigned int part =
+        static_cast<unsigned int>(std::min<std::size_t>(data.size(), 1U << 30));
+    const int n = ::_write(fd, data.data(), part);
+    if (n < 0) ThrowFileError("Cannot write to", path, errno);
+    data.remove_prefix(static_cast<std::size_t>(n));
+  }
+}
+
+bool ReadInBlocks(const std::filesystem::path& path,
+                  const std::function<bool(std::string_view)>& take) {
+  FileDescriptor file;
+  try {
+    file = OpenRegularFile(path, O_RDONLY);
+  } catch (const FileError&) {
+    return false;
+  }
+  std::vector<char> block(65536);
+  for (;;) {
+    const std::int64_t n = ReadSome(file.Get(), block.data(), block.size());
+    if (n <= 0) return n == 0;
+    if (!take(std::string_view(block.data(), static_cast<std::size_t>(n)))) return false;
+  }
+}
+
+std::optional<std::string> ReadWholeFile(const std::filesystem::path& path) {
+  std::string content;
+  if (!ReadInBlocks(path, [&content](std::string_view block) {
+        content.append(block);
+        return true;
+      })) {
+    return std::nullopt;
+  }
+  return content;
+}
+
+std::string FileReadError(const std::filesystem::path& path) {
+  const FileDescriptor file(OpenDescriptor(path, O_RDONLY, kShareAll));
+  if (!file.IsOpen()) return errno == ENOENT ? std::string() : std::strerror(errno);
+  if (RegularFileSize(file.Get()) < 0) return "not a regular file";
+  char byte = 0;
+  if (::_read(file.Get(), &byte, 1) < 0) return std::strerror(errno);
+  return {};
+}
+
+void SyncFile(int fd, const std::filesystem::path& path) {
+  if (::FlushFileBuffers(HandleOf(fd)) == 0) {
+    ThrowFileError("Cannot sync", path, ErrnoOf(::GetLastError()));
+  }
+}
+
+// NTFS journals its names: a rename or removal is durable once the call that made it returns
+// (renames are asked to write through). A folder has no buffers to flush.
+void SyncFolderOf(const std::filesystem::path& /*path*/) {}
+
+std::int64_t FileSize(const std::filesystem::path& path) {
+  WIN32_FILE_ATTRIBUTE_DATA data{};
+  if (::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data) == 0) return -1;
+  return (static_cast<std::int64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+
+void ReplaceFileContent(const std::filesystem::path& path, std::string_view content,
+                        mode_t /*mode*/) {
+  const std::filesystem::path folder = FolderOf(path);
+  static constexpr char kLetters[] =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  std::random_device random;
+  std::filesystem::path temp;
+  FileDescriptor file;
+  // Shared for reading only: while it is open, no clean-up can remove it (a removal needs
+  // FILE_SHARE_DELETE), so a live temporary is never taken for a stale one.
+  for (int tries = 0; !file.IsOpen(); ++tries) {
+    std::string name = "." + path.filename().string() + ".tmp-";
+    for (std::size_t i = 0; i < kTempRandomChars; ++i) name += kLetters[random() % 62];
+    temp = folder / name;
+    file = FileDescriptor(OpenDescriptor(temp, O_RDWR | O_CREAT | O_EXCL, FILE_SHARE_READ));
+    if (!file.IsOpen() && (errno != EEXIST || tries > 100)) {
+      ThrowFileError("Cannot create a file in", folder, errno);
+    }
+  }
+  try {
+    WriteAll(file.Get(), content, temp);
+    SyncFile(file.Get(), temp);
+    if (!RenameOpenFile(file.Get(), path)) {
+      file.Close(temp);
+      if (::MoveFileExW(temp.c_str(), path.c_str(),
+                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) == 0) {
+        ThrowFileError("Cannot replace", path, ErrnoOf(::GetLastError()));
+      }
+    }
+    file.Close(path);
+  } catch (...) {
+    file = FileDescriptor();
+    ::DeleteFileW(temp.c_str());
+    throw;
+  }
+}
+
+void RemoveStaleTemporaries(const std::filesystem::path& folder) {
+  FolderLock lock(folder);
+  std::error_code error;
+  std::vector<std::filesystem::path> ours;
+  for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
+    if (IsTemporaryName(entry.path().filename().wstring())) ours.push_back(entry.path());
+  }
+  // A live replacement holds its temporary open without sharing its removal: only the stale
+  // ones go.
+  for (const std::filesystem::path& path : ours) ::DeleteFileW(path.c_str());
+}
+
+void OpenMissingStandardDescriptors() {
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (::_get_osfhandle(fd) != -1) continue;
+    const int opened = ::_open("NUL", O_RDWR | O_BINARY);
+    if (opened >= 0 && opened != fd) {
+      ::_dup2(opened, fd);
+      ::_close(opened);
+    }
+  }
+}
+
+// A folder cannot be locked on Windows: a mutex named after the folder's full path stands for
+// it. The system releases it when its holder dies.
+FolderLock::FolderLock(const std::filesystem::path& folder) {
+  std::error_code error;
+  std::wstring name = std::filesystem::absolute(folder, error).lexically_normal().wstring();
+  while (!name.empty() && (name.back() == L'\\' || name.back() == L'/')) name.pop_back();
+  std::transform(name.begin(), name.end(), name.begin(), [](wchar_t c) {
+    return c == L'\\' || c == L'/' ? L'!' : static_cast<wchar_t>(::towlower(c));
+  });
+  const HANDLE mutex = ::CreateMutexW(nullptr, FALSE, (L"Local\\remoteccm-folder-" + name).c_str());
+  if (mutex == nullptr) return;
+  ::WaitForSingleObject(mutex, INFINITE);  // WAIT_ABANDONED: its holder died, it is ours now
+  mutex_ = mutex;
+}
+
+FolderLock::~FolderLock() {
+  if (mutex_ == nullptr) return;
+  ::ReleaseMutex(mutex_);
+  ::CloseHandle(mutex_);
+}
+
+std::optional<LockFile> LockFile::TryTake(const std::filesystem::path& path) {
+  const DWORD attributes = ::GetFileAttributesW(path.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+    throw FileError("Cannot lock " + path.string() + ": it is a link; remove it", EINVAL);
+  }
+  FileDescriptor fd(OpenDescriptor(path, O_RDWR | O_CREAT, kShareAll));
+  if (!fd.IsOpen() && errno == EISDIR) {
+    throw FileError("Cannot lock " + path.string() + ": it is not a regular file", EINVAL);
+  }
+  if (!fd.IsOpen()) {
+    std::filesystem::path guarded = path;
+    if (guarded.extension() == ".lock") guarded.replace_extension();
+    throw FileError("Cannot write to " + guarded.string() + ": its lock file " + path.string() +
+                        " cannot be made (" + std::strerror(errno) + ").",
+                    errno);
+  }
+  if (TryLockWholeFile(fd.Get())) return LockFile(std::move(fd));
+  if (::GetLastError() == ERROR_LOCK_VIOLATION) return std::nullopt;
+  ThrowFileError("Cannot lock", path, ErrnoOf(::GetLastError()));
+}
+
+bool LockFile::AlsoLockIdentityOf(const std::filesystem::path& path) {
+  FileDescriptor fd(OpenDescriptor(path, O_RDWR, kShareAll));
+  if (!fd.IsOpen() || RegularFileSize(fd.Get()) < 0) return true;
+  // Far beyond any end of file, where a lock keeps no reader or writer of the file out.
+  constexpr std::uint64_t kFarOffset = 0x7ffffffffffffffeULL;
+  if (LockRange(fd.Get(), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, kFarOffset, 1)) {
+    identity_ = std::move(fd);
+    return true;
+  }
+  return ::GetLastError() != ERROR_LOCK_VIOLATION;
+}
+
+}  // namespace remoteccm

@@ -1,0 +1,21 @@
+# The tests of the Windows build, run under Wine (CMAKE_CROSSCOMPILING_EMULATOR). GoogleTest is
+# built from Debian's sources with the same compiler. A test file comes here once it runs on
+# Windows; the others still stand on POSIX calls (fork, chmod, mkdtemp, setenv).
+add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+include(GoogleTest)
+
+function(remoteccm_windows_tests name)
+  cmake_parse_arguments(T "" "" "SOURCES;DEPS" ${ARGN})
+  add_executable(${name} ${T_SOURCES})
+  target_link_libraries(${name} PRIVATE ${T_DEPS} gtest gtest_main)
+  target_include_directories(${name} PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
+  target_compile_definitions(${name} PRIVATE REMOTECCM_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
+  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120)
+endfunction()
+
+remoteccm_windows_tests(test_util SOURCES util/calendar_test.cpp util/text_routines_test.cpp
+                        util/file_layer_test.cpp DEPS remoteccm_util)
+remoteccm_windows_tests(test_startup SOURCES startup/command_line_test.cpp DEPS remoteccm_startup)
+remoteccm_windows_tests(test_timezone SOURCES timezone/posix_tz_test.cpp
+                        timezone/tzif_reader_test.cpp timezone/zone_period_test.cpp
+                        DEPS remoteccm_timezone)
