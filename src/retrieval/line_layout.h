@@ -66,9 +66,4 @@ void FormatBackupLine(const ResultRow& row, std::size_t column_count, std::strin
 // Index of the column named `name` (without regard to case), or -1.
 int FindColumn(const std::vector<std::string>& result_columns, std::string_view name);
 
-// Whether the result has a column of that name (without regard to case).
-inline bool HasResultField(const std::vector<std::string>& result_columns, std::string_view name) {
-  return FindColumn(result_columns, name) >= 0;
-}
-
 }  // namespace remoteccm

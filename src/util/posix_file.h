@@ -79,10 +79,6 @@ std::int64_t RegularFileSize(int fd);
 // read(2), retried on EINTR: the bytes read, 0 at the end, -1 with errno set.
 std::int64_t ReadSome(int fd, char* buffer, std::size_t size);
 
-// Moves to the end of the open file: its size, or -1. TruncateTo cuts it back to size.
-std::int64_t SeekToEnd(int fd);
-bool TruncateTo(int fd, std::int64_t size);
-
 // Takes an exclusive lock on the whole open file without waiting; false when another has it.
 bool TryLockWholeFile(int fd);
 

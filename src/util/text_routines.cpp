@@ -82,29 +82,6 @@ std::string RepeatChar(char c, int count) {
   return std::string(static_cast<std::size_t>(ClampCount(count)), c);
 }
 
-std::string PadText(std::string_view text, char pad, int width, char code) {
-  const std::size_t w = static_cast<std::size_t>(ClampCount(width));
-  if (text.size() >= w) return std::string(text.substr(0, w));
-  const std::size_t missing = w - text.size();
-  std::string result;
-  result.reserve(w);
-  switch (code) {
-    case 'R':
-    case 'T':
-    case 3:
-      result.append(missing, pad).append(text);
-      break;
-    case 'C':
-    case 2:
-      result.append((missing + 1) / 2, pad).append(text).append(missing / 2, pad);
-      break;
-    default:
-      result.append(text).append(missing, pad);
-      break;
-  }
-  return result;
-}
-
 std::string StripChar(std::string_view text, char c, char code) {
   switch (code) {
     case 'L':

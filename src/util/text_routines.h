@@ -24,9 +24,6 @@ std::string FormatWhole(double number);
 // count (0..255) copies of c.
 std::string RepeatChar(char c, int count);
 
-// Justification codes of PadText: 'R', 'T' or 3 right; 'C' or 2 centre; anything else left.
-std::string PadText(std::string_view text, char pad, int width, char code);
-
 // Removal codes of StripChar: 'L' or 1 leading, 'A' or 2 all, 'R', 'T' or 3 trailing.
 std::string StripChar(std::string_view text, char c, char code);
 

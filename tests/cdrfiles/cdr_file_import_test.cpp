@@ -17,6 +17,7 @@
 #include "cdr_file_writer.h"
 #include "cdrfiles/cdr_folder.h"
 #include "platform/db/cdr_schema.h"
+#include "support/scratch_dir.h"
 #include "util/posix_file.h"
 
 namespace remoteccm {
@@ -40,17 +41,10 @@ std::string Records(int from, int to) {
 
 class CdrFileImportTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "cdr-import-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    home_ = pattern;
-    folder_ = home_ / "incoming";
-    fs::create_directory(folder_);
-  }
-  void TearDown() override { fs::remove_all(home_); }
+  void SetUp() override { fs::create_directory(folder_); }
 
   void Put(const std::string& name, const std::string& content) {
-    std::ofstream(folder_ / name, std::ios::binary) << content;
+    testing::WriteFile(folder_ / name, content);
   }
   CdrImportOutcome Import(int keep_days = 7, double days_later = 0) {
     CdrImportRequest request;
@@ -80,8 +74,8 @@ class CdrFileImportTest : public ::testing::Test {
     return Ask("SELECT COUNT(*) FROM " + std::string(table));
   }
 
-  fs::path home_;
-  fs::path folder_;
+  testing::ScratchDir home_;
+  fs::path folder_ = home_ / "incoming";
   std::string log_;
 };
 

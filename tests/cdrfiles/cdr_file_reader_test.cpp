@@ -8,6 +8,8 @@
 #include <filesystem>
 #include <fstream>
 
+#include "support/scratch_dir.h"
+
 namespace remoteccm {
 namespace {
 
@@ -19,11 +21,7 @@ constexpr std::string_view kHead =
 
 class CdrFileReaderTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    path_ = fs::temp_directory_path() / ("reader-" + std::to_string(::getpid()));
-  }
-  void TearDown() override { fs::remove(path_); }
-  void Write(std::string_view content) { std::ofstream(path_, std::ios::binary) << content; }
+  void Write(std::string_view content) { testing::WriteFile(path_, content); }
   // Reads every record; the values of the last one read.
   int ReadAll(CdrFileReader& reader, std::vector<CdrFileValue>& last) {
     int records = 0;
@@ -35,7 +33,8 @@ class CdrFileReaderTest : public ::testing::Test {
     }
     return records;
   }
-  fs::path path_;
+  testing::ScratchDir dir_;
+  fs::path path_ = dir_ / "reader";
 };
 
 TEST_F(CdrFileReaderTest, ReadsQuotedTextBareNumbersAndEmptyValues) {

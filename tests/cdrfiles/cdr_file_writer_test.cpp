@@ -11,6 +11,7 @@
 
 #include "cdrfiles/cdr_file_reader.h"
 #include "platform/db/cdr_schema.h"
+#include "support/scratch_dir.h"
 
 namespace remoteccm {
 namespace {
@@ -18,8 +19,8 @@ namespace {
 namespace fs = std::filesystem;
 
 TEST(CdrFileWriterTest, OneFilePerNodeAndMinuteReadBackWhole) {
-  const fs::path folder = fs::temp_directory_path() / ("writer-" + std::to_string(::getpid()));
-  fs::remove_all(folder);
+  const testing::ScratchDir scratch;
+  const fs::path folder = scratch / "cdr";  // made by the writer
   CdrGeneratorOptions generator;
   generator.first_second = 1793491200;  // 2026-11-01
   generator.rows = 300;
@@ -51,7 +52,6 @@ TEST(CdrFileWriterTest, OneFilePerNodeAndMinuteReadBackWhole) {
   EXPECT_EQ(records, 300);
   EXPECT_LT(GeneratedCdrFieldsOf(8).size(), GeneratedCdrFieldsOf(12).size());
   EXPECT_TRUE(GeneratedCdrFieldsOf(9).empty());
-  fs::remove_all(folder);
 }
 
 }  // namespace

@@ -145,8 +145,7 @@ TEST_P(CdrFilesCliTest, DamagedFileNamedInStatusAndCheckImports) {
       << "\"pkid\"\nINTEGER\n\"x\"\n";
   EXPECT_EQ(Run({"SITE"}), 0) << Log();
   EXPECT_EQ(CollectedPkids().size(), 8u);
-  std::ifstream in(home_ / "SITE.status", std::ios::binary);
-  const std::string status(std::istreambuf_iterator<char>(in), {});
+  const std::string status = testing::ReadFile(home_ / "SITE.status");
   EXPECT_NE(status.find("\"rejected_files\": [\n    \"cdr_C_01_202611010013_4 line 3: "),
             std::string::npos)
       << status;
@@ -205,10 +204,7 @@ class SftpPushTest : public CdrFilesCliTest {
     return (home_ / "stage" / name).string();
   }
   std::string Remote(const std::string& name) { return server_["remote"] + "/" + name; }
-  std::string SftpLog() {
-    std::ifstream in(home_ / "sftp.log", std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-  }
+  std::string SftpLog() const { return testing::ReadFile(home_ / "sftp.log"); }
 
   std::map<std::string, std::string> server_;
   fs::path folder_;

@@ -23,6 +23,8 @@
 #include "platform/db/cdr_schema.h"
 #include "platform/db/database.h"
 #include "platform/db/db_error.h"
+#include "support/cdr_database.h"
+#include "support/scratch_dir.h"
 
 namespace remoteccm {
 
@@ -33,32 +35,16 @@ constexpr std::int64_t kFirstDay = 1793491200;  // 2026-11-01 00:00 UTC
 class CliRunTest : public ::testing::TestWithParam<std::string> {
  protected:
   void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "cli-run-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    home_ = pattern;
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
     table_ = "cli_" + std::to_string(::getpid()) + "_" + std::to_string(info->line());
-    if (GetParam() == "sqlite") {
-      std::ofstream(home_ / "cdr.db").close();
-      connection_ = "Provider=MSDASQL;Driver=SQLite3;Database=" + (home_ / "cdr.db").string();
-    } else {
-      const char* pg = std::getenv("REMOTECCM_TEST_PG");
-      if (pg == nullptr || *pg == '\0') {
-        if (std::getenv("REMOTECCM_REQUIRE_PG") != nullptr) FAIL() << "no REMOTECCM_TEST_PG";
-        GTEST_SKIP() << "no test PostgreSQL server (REMOTECCM_TEST_PG)";
-      }
-      connection_ = pg;
-    }
+    connection_ = testing::TestDatabase(GetParam(), home_);
+    if (connection_.empty()) return;
     admin_.Connect(connection_, "CDR", "", "");
-    admin_.Execute("DROP TABLE IF EXISTS " + table_);
-    admin_.Execute(CdrCreateTableStatement(table_));
-    destination_ = (home_ / "CDR.TXT").string();
+    testing::CreateCdrTable(admin_, table_);
   }
   void TearDown() override {
     if (admin_.Connected()) admin_.Execute("DROP TABLE IF EXISTS " + table_);
     admin_.Disconnect();
-    std::error_code error;
-    fs::remove_all(home_, error);
   }
 
   // Calls with pkids from..n, pkid i ending i * `step` seconds after the first day began.
@@ -143,14 +129,8 @@ class CliRunTest : public ::testing::TestWithParam<std::string> {
     return killed;
   }
   // What the runs wrote to standard error.
-  std::string Errors() {
-    std::ifstream in(home_ / "run.err", std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-  }
-  std::string Log() {
-    std::ifstream in(home_ / "run.log", std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  }
+  std::string Errors() const { return testing::ReadFile(home_ / "run.err"); }
+  std::string Log() const { return testing::ReadFile(home_ / "run.log"); }
 
   // The pkid of every line of the destination (comma layout: pkid is a column).
   std::map<std::string, int> CollectedPkids() {
@@ -174,10 +154,10 @@ class CliRunTest : public ::testing::TestWithParam<std::string> {
     return ids;
   }
 
-  fs::path home_;
+  testing::ScratchDir home_;
   std::string table_;
   std::string connection_;
-  std::string destination_;
+  std::string destination_ = (home_ / "CDR.TXT").string();
   DbConnection admin_;
 };
 

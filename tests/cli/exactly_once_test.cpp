@@ -168,8 +168,7 @@ TEST_P(ExactlyOnceTest, OwedLinesAndTheirStartBelongToTheirProfile) {
   EXPECT_EQ(Run({"B"}), 0) << Log();
   EXPECT_NE(Log().find("left by an earlier run of profile SITE"), std::string::npos);
   const auto start_of = [&](const std::string& name) {
-    std::ifstream in(home_ / (name + ".CCM"), std::ios::binary);
-    const std::string text{std::istreambuf_iterator<char>(in), {}};
+    const std::string text = testing::ReadFile(home_ / (name + ".CCM"));
     const auto at = text.find("SQLNewRecDate=") + 14;
     return text.substr(at, text.find('\r', at) - at);
   };

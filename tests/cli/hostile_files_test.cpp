@@ -17,12 +17,9 @@ class HostileFilesTest : public CliRunTest {
     std::ofstream(home_ / "CCM_FIELDS.INF", std::ios::binary) << "[CCM_FIELDS]\r\nCSV=Y\r\n";
   }
 
-  static std::string Read(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-  }
+  static std::string Read(const fs::path& path) { return testing::ReadFile(path); }
   static void Write(const fs::path& path, const std::string& text) {
-    std::ofstream(path, std::ios::binary) << text;
+    testing::WriteFile(path, text);
   }
   // The note beside the destination with one of its lines replaced.
   void EditNote(const std::string& key, const std::string& value) {
@@ -45,8 +42,7 @@ class HostileFilesTest : public CliRunTest {
 // with such a table, made the next run take the lines for never committed and discard them.
 TEST_P(HostileFilesTest, ANoteBesideTheDestinationCannotDiscardOwedLines) {
   const std::string decoy = table_ + "_decoy";
-  admin_.Execute("DROP TABLE IF EXISTS " + decoy);
-  admin_.Execute(CdrCreateTableStatement(decoy));
+  testing::CreateCdrTable(admin_, decoy);
   const fs::path outside = home_ / "elsewhere";
   fs::create_directories(outside);
   Write(outside / "DECOY.CCM",

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "support/run_cli.h"
+#include "support/scratch_dir.h"
 
 namespace remoteccm {
 namespace {
@@ -18,28 +19,17 @@ using testing::CliResult;
 
 class CliTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "cli-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    home_ = pattern;
-  }
-  void TearDown() override {
-    std::error_code error;
-    fs::remove_all(home_, error);
-  }
-
   // Runs remoteccm-cli with a home and store of its own; standard output only.
   CliResult Run(const std::string& args) const {
-    return testing::RunCli("REMOTECCM_HOME='" + home_.string() + "' REMOTECCM_REGISTRY='" +
-                               (home_ / "install.ini").string() + "' REMOTECCM_ZONEINFO='" +
+    return testing::RunCli(testing::HomeVariables(home_) + " REMOTECCM_ZONEINFO='" +
                                (home_ / "no-zones").string() + "' TZ=UTC",
                            args, false);
   }
-  void Put(const fs::path& file, const std::string& content) const {
-    std::ofstream(file, std::ios::binary) << content;
+  static void Put(const fs::path& file, const std::string& content) {
+    testing::WriteFile(file, content);
   }
 
-  fs::path home_;
+  testing::ScratchDir home_;
 };
 
 constexpr const char* kSampleProfile =

@@ -13,8 +13,9 @@
 #include <iterator>
 #include <string>
 
-#include "platform/db/cdr_schema.h"
 #include "platform/db/database.h"
+#include "support/cdr_database.h"
+#include "support/scratch_dir.h"
 
 namespace remoteccm {
 namespace {
@@ -24,15 +25,10 @@ namespace fs = std::filesystem;
 class ProgressLineTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "cli-progress-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    home_ = pattern;
-    const std::string connection =
-        "Provider=MSDASQL;Driver=SQLite3;Database=" + (home_ / "cdr.db").string();
-    std::ofstream(home_ / "cdr.db").close();
+    const std::string connection = testing::NewSqliteDatabase(home_ / "cdr.db");
     DbConnection db;
     db.Connect(connection, "CDR", "", "");
-    db.Execute(CdrCreateTableStatement());
+    testing::CreateCdrTable(db);
     db.Execute(
         "INSERT INTO CallDetailRecord (pkid, dateTimeOrigination, dateTimeDisconnect, duration) "
         "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 3000) "
@@ -43,11 +39,6 @@ class ProgressLineTest : public ::testing::Test {
         << "\r\nConnectSQLMode=All Records\r\nSQLConnectionString=" << connection
         << "\r\nSQLTimeZoneOption=3\r\nDeleteRecs=N\r\n";
   }
-  void TearDown() override {
-    std::error_code error;
-    fs::remove_all(home_, error);
-  }
-
   [[noreturn]] void ExecCli(const std::string& err_file) {
     ::setenv("REMOTECCM_HOME", home_.c_str(), 1);
     ::setenv("REMOTECCM_REGISTRY", (home_ / "install.ini").c_str(), 1);
@@ -67,12 +58,9 @@ class ProgressLineTest : public ::testing::Test {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   }
 
-  std::string Read(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  }
+  static std::string Read(const fs::path& file) { return testing::ReadFile(file); }
 
-  fs::path home_;
+  testing::ScratchDir home_;
 };
 
 TEST_F(ProgressLineTest, DrawnOnATerminalOnly) {

@@ -8,11 +8,12 @@
 #include <fstream>
 #include <string>
 
-#include "platform/db/cdr_schema.h"
 #include "platform/db/database.h"
 #include "retrieval/metrics_file.h"
 #include "retrieval/status_file.h"
+#include "support/cdr_database.h"
 #include "support/run_cli.h"
+#include "support/scratch_dir.h"
 #include "support/unprivileged.h"
 #include "util/clock.h"
 
@@ -25,23 +26,11 @@ using testing::CliResult;
 
 class CliStatusTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "cli-status-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    home_ = pattern;
-  }
-  void TearDown() override {
-    std::error_code error;
-    fs::remove_all(home_, error);
-  }
-
   CliResult Run(const std::string& args, const std::string& env = "") const {
-    return testing::RunCli("REMOTECCM_HOME='" + home_.string() + "' REMOTECCM_REGISTRY='" +
-                               (home_ / "install.ini").string() + "' " + env,
-                           args, true);
+    return testing::RunCli(testing::HomeVariables(home_) + " " + env, args, true);
   }
-  void Put(const fs::path& file, const std::string& content) const {
-    std::ofstream(file, std::ios::binary) << content;
+  static void Put(const fs::path& file, const std::string& content) {
+    testing::WriteFile(file, content);
   }
   // A profile whose last run ended `age` seconds ago with `status`.
   void ProfileThatRan(const std::string& name, RunStatus status, double age) const {
@@ -61,7 +50,7 @@ class CliStatusTest : public ::testing::Test {
     return read.record.value_or(RunStatusRecord{});
   }
 
-  fs::path home_;
+  testing::ScratchDir home_;
 };
 
 // A run that succeeded may still leave something for a person: lines owed elsewhere, or a start
@@ -152,13 +141,11 @@ TEST_F(CliStatusTest, MaxAgeTakesDurationsAndRefusesGarbage) {
 // Real runs against the SQLite driver: each leaves its status file and metrics, a failed run
 // keeps the last success, and a metrics folder that is missing only costs a log line.
 TEST_F(CliStatusTest, RunsWriteTheirStatusAndMetrics) {
-  const fs::path db = home_ / "cdr.db";
-  Put(db, "");
-  const std::string connection = "Provider=MSDASQL;Driver=SQLite3;Database=" + db.string();
+  const std::string connection = testing::NewSqliteDatabase(home_ / "cdr.db");
   {
     DbConnection admin;
     admin.Connect(connection, "CDR", "", "");
-    admin.Execute(CdrCreateTableStatement("CallDetailRecord"));
+    testing::CreateCdrTable(admin);
     admin.Execute(
         "INSERT INTO CallDetailRecord (pkid, dateTimeDisconnect) VALUES ('1', 1793491300), "
         "('2', 1793491400), ('3', 1793491500)");
@@ -183,8 +170,7 @@ TEST_F(CliStatusTest, RunsWriteTheirStatusAndMetrics) {
   ASSERT_TRUE(first.run.stored_start);
   EXPECT_EQ(first.run.stored_start_local.size(), 19u);
   ASSERT_TRUE(first.last_success);
-  std::ifstream in(prom, std::ios::binary);
-  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const std::string text = testing::ReadFile(prom);
   EXPECT_NE(text.find("remoteccm_last_run_result{profile=\"SITE\",result=\"success\"} 1\n"),
             std::string::npos)
       << text;
@@ -211,8 +197,7 @@ TEST_F(CliStatusTest, RunsWriteTheirStatusAndMetrics) {
   EXPECT_EQ(Status("SITE").run.kind, RunKind::kDeleteAll);
   EXPECT_EQ(Run("--status SITE").status, 0);
   // The counters add up every run since the first, whatever each one's result.
-  std::ifstream counted(prom, std::ios::binary);
-  const std::string counters((std::istreambuf_iterator<char>(counted)), {});
+  const std::string counters = testing::ReadFile(prom);
   for (const char* sample :
        {"# TYPE remoteccm_runs_total counter\n",
         "remoteccm_runs_total{profile=\"SITE\",result=\"success\"} 3\n",

@@ -4,8 +4,9 @@
 #include <unistd.h>
 
 #include <filesystem>
-#include <stdexcept>
 #include <string>
+
+#include "support/scratch_dir.h"
 
 namespace remoteccm {
 namespace {
@@ -15,19 +16,10 @@ namespace fs = std::filesystem;
 class DefaultDestinationTest : public ::testing::Test {
  protected:
   // The store lives in a scratch folder made before the accessor is.
-  static fs::path ScratchFolder() {
-    std::string pattern = (fs::temp_directory_path() / "dest-test-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("no scratch folder");
-    return pattern;
-  }
-  void TearDown() override {
-    std::error_code error;
-    fs::remove_all(dir_, error);
-  }
   std::string Default(std::string_view entity) const {
     return DefaultDestinationFile(registry_, entity, "/home/ops/remoteccm");
   }
-  fs::path dir_ = ScratchFolder();
+  testing::ScratchDir dir_;
   TRegAccess registry_{dir_ / "install.ini"};
 };
 

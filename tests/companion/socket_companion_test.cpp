@@ -15,6 +15,7 @@
 #include <functional>
 #include <vector>
 
+#include "support/scratch_dir.h"
 #include "support/unprivileged.h"
 
 namespace remoteccm::testing {
@@ -24,16 +25,6 @@ namespace fs = std::filesystem;
 
 class SocketCompanionTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("rccm-comp-" + std::to_string(::getpid()) + "-" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-    path_ = (dir_ / "companion.sock").string();
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-
   // A link to a listener at path_, and the companion's end of it.
   void Link(std::size_t queue_bytes = SocketCompanionLink::kQueueBytes) {
     listener_ = ListenOnCompanionSocket(path_);
@@ -60,8 +51,8 @@ class SocketCompanionTest : public ::testing::Test {
     return text;
   }
 
-  fs::path dir_;
-  std::string path_;
+  testing::ScratchDir dir_;
+  std::string path_ = (dir_ / "companion.sock").string();
   FileDescriptor listener_;
   std::unique_ptr<SocketCompanionLink> link_;
   FileDescriptor companion_;

@@ -37,11 +37,11 @@
 #include "gui/about/about_box.h"
 #include "gui/app/log_buffer.h"
 #include "gui/seams/message_box.h"
-#include "platform/db/cdr_schema.h"
 #include "platform/db/database.h"
 #include "profile/profile_file.h"
 #include "profile/profile_list.h"
 #include "retrieval/status_file.h"
+#include "support/cdr_database.h"
 #include "support/mnemonics.h"
 #include "support/scaled_font.h"
 
@@ -205,9 +205,9 @@ class GuiTest : public QObject {
     env_.program_home = home_.toStdString();
     env_.registry = remoteccm::TRegAccess(Path(QStringLiteral("install.ini")));
     env_.clock = clock_.get();
-    QFile(QString::fromStdString(Path(QStringLiteral("cdr.db")))).open(QIODevice::WriteOnly);
-    db_.Connect(Sqlite(), "CDR", "", "");
-    db_.Execute(remoteccm::CdrCreateTableStatement());
+    db_.Connect(remoteccm::testing::NewSqliteDatabase(Path(QStringLiteral("cdr.db"))), "CDR", "",
+                "");
+    remoteccm::testing::CreateCdrTable(db_);
     InsertCalls(3);
     WriteProfile("SITE", {});
   }

@@ -41,10 +41,10 @@
 #include "gui/options/opt_form.h"
 #include "gui/seams/file_dialog.h"
 #include "gui/seams/message_box.h"
-#include "platform/db/cdr_schema.h"
 #include "platform/db/connection_builder.h"
 #include "platform/db/database.h"
 #include "profile/profile_file.h"
+#include "support/cdr_database.h"
 #include "support/fake_clock.h"
 #include "support/mnemonics.h"
 #include "support/scaled_font.h"
@@ -245,9 +245,8 @@ class OptionsTest : public QObject {
     env_.zones = &zones_;
     env_.registry = remoteccm::TRegAccess(Path(QStringLiteral("install.ini")));
     env_.clock = &clock_;
-    Put(QString::fromStdString(Path(QStringLiteral("cdr.db"))), QByteArray());
-    db_.Connect(Sqlite(), "", "", "");
-    db_.Execute(remoteccm::CdrCreateTableStatement());
+    db_.Connect(remoteccm::testing::NewSqliteDatabase(Path(QStringLiteral("cdr.db"))), "", "", "");
+    remoteccm::testing::CreateCdrTable(db_);
     db_.Execute(
         "INSERT INTO CallDetailRecord (pkid, cdrRecordType, dateTimeOrigination,"
         " dateTimeDisconnect, callingPartyNumber, duration) VALUES ('1', 1, 1700000000,"
@@ -669,8 +668,7 @@ class OptionsTest : public QObject {
       server = remoteccm::SplitConnectionString(pg);
       remoteccm::DbConnection pg_db;
       pg_db.Connect(pg, "", "", "");
-      pg_db.Execute("DROP TABLE IF EXISTS CallDetailRecord");
-      pg_db.Execute(remoteccm::CdrCreateTableStatement());
+      remoteccm::testing::CreateCdrTable(pg_db);
     }
     const QString other_db = QString::fromStdString(Path(QStringLiteral("other.db")));
     QVERIFY(QFile::copy(QString::fromStdString(Path(QStringLiteral("cdr.db"))), other_db));

@@ -9,6 +9,7 @@
 
 #include "platform/db/cdr_schema.h"
 #include "platform/db/database.h"
+#include "support/scratch_dir.h"
 #include "util/ini_file.h"
 #include "util/text_routines.h"
 
@@ -43,9 +44,7 @@ std::set<std::string> Pkids(DbConnection& db, const std::vector<std::string>& se
 
 TEST(SsqSamplesTest, EachDeletionRemovesWhatItsSelectionRead) {
   const fs::path folder = fs::path(REMOTECCM_SOURCE_DIR) / "packaging" / "sql";
-  std::string pattern = (fs::temp_directory_path() / "ssq-XXXXXX").string();
-  ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-  const fs::path scratch = pattern;
+  const testing::ScratchDir scratch;
   int samples = 0;
   for (const fs::directory_entry& entry : fs::directory_iterator(folder)) {
     if (entry.path().extension() != ".ssq") continue;
@@ -86,8 +85,6 @@ TEST(SsqSamplesTest, EachDeletionRemovesWhatItsSelectionRead) {
     db.Disconnect();
   }
   EXPECT_EQ(samples, 3);
-  std::error_code error;
-  fs::remove_all(scratch, error);
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 
 #include "profile/profile_file.h"
 #include "support/fake_clock.h"
+#include "support/scratch_dir.h"
 #include "util/calendar.h"
 
 namespace remoteccm {
@@ -18,9 +19,6 @@ namespace remoteccm {
 class ProfileTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = (std::filesystem::temp_directory_path() / "profile-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    home_ = pattern;
     env_.program_home = home_;
     env_.registry = TRegAccess(home_ / "install.ini");
     env_.computer_rule.bias = 300;  // five hours behind UTC, no daylight period
@@ -28,23 +26,16 @@ class ProfileTest : public ::testing::Test {
     env_.clock = &clock_;
     path_ = (home_ / "SITE1.CCM").string();
   }
-  void TearDown() override {
-    std::error_code error;
-    std::filesystem::remove_all(home_, error);
-  }
 
   // "[Options]" and the given key lines, CR LF ended.
   void PutOptions(const std::string& lines) { Put(path_, "[Options]\r\n" + lines); }
   static void Put(const std::filesystem::path& file, const std::string& content) {
-    std::ofstream(file, std::ios::binary) << content;
+    testing::WriteFile(file, content);
   }
-  static std::string Get(const std::filesystem::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-  }
+  static std::string Get(const std::filesystem::path& file) { return testing::ReadFile(file); }
   ProfileSettings Load() const { return LoadProfile(path_, env_); }
 
-  std::filesystem::path home_;
+  testing::ScratchDir home_;
   ProfileEnvironment env_;
   std::string path_;
   // 2026-12-08 15:30 UTC: 10:30 on the computer, whose date is 2026-12-08.

@@ -90,8 +90,7 @@ TEST_P(EngineTest, NulByteEndsTheDestinationName) {
   Set("DeleteRecs", "Y");
   const std::string named = destination_ + std::string(1, '\0') + ".spool-ready";
   Set("DestinationFile", named);
-  std::ifstream in(profile_path_, std::ios::binary);
-  ASSERT_NE(std::string(std::istreambuf_iterator<char>(in), {}).find(named), std::string::npos);
+  ASSERT_NE(ReadFile(profile_path_).find(named), std::string::npos);
   EXPECT_EQ(Run(), RunStatus::kSuccess);
   EXPECT_EQ(DestinationLines().size(), 5u);
   EXPECT_EQ(ServerCount(), 0);

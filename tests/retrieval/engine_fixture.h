@@ -19,7 +19,9 @@
 #include "platform/db/db_error.h"
 #include "profile/profile_file.h"
 #include "retrieval/engine.h"
+#include "support/cdr_database.h"
 #include "support/fake_clock.h"
+#include "support/scratch_dir.h"
 #include "util/ini_file.h"
 
 namespace remoteccm::testing {
@@ -100,37 +102,18 @@ class EngineTest : public ::testing::TestWithParam<std::string> {
       const auto byte = static_cast<unsigned char>(c);
       c = std::isalnum(byte) ? static_cast<char>(std::tolower(byte)) : '_';
     }
-    dir_ = std::filesystem::temp_directory_path() /
-           ("remoteccm-engine-" + std::to_string(::getpid()) + "-" + name);
-    std::filesystem::remove_all(dir_);
-    std::filesystem::create_directories(dir_ / "home");
+    std::filesystem::create_directories(home_);
     std::filesystem::create_directories(dir_ / "out");
-    home_ = dir_ / "home";
-    destination_ = (dir_ / "out" / "CDR.TXT").string();
-    profile_path_ = (home_ / "SITE.CCM").string();
     table_ = "cdr_" + name.substr(0, 40);
-
-    if (GetParam() == "sqlite") {
-      connection_string_ = "Provider=MSDASQL;Driver=SQLite3;Database=" + (dir_ / "cdr.db").string();
-      // The driver creates no file unless told to; the database file is made here.
-      std::ofstream(dir_ / "cdr.db").close();
-    } else {
-      const char* pg = std::getenv("REMOTECCM_TEST_PG");
-      if (pg == nullptr || *pg == '\0') {
-        if (std::getenv("REMOTECCM_REQUIRE_PG") != nullptr) {
-          FAIL() << "REMOTECCM_TEST_PG is not set; scripts/start-test-postgres gives it";
-        }
-        GTEST_SKIP() << "no test PostgreSQL server (REMOTECCM_TEST_PG)";
-      }
-      connection_string_ = pg;
-    }
+    connection_string_ = TestDatabase(GetParam(), dir_);
+    if (connection_string_.empty()) return;
     admin_.Connect(connection_string_, "CDR", "", "");
-    admin_.Execute("DROP TABLE IF EXISTS " + table_);
-    admin_.Execute(CdrCreateTableStatement(table_));
+    CreateCdrTable(admin_, table_);
 
     env_.program_home = home_;
     env_.registry = TRegAccess(dir_ / "install.ini");
-    env_.clock = &env_clock_;
+    // One clock for the engine and the profiles it reads.
+    env_.clock = &clock_;
 
     Set("DestinationFile", destination_);
     Set("SQLConnectionString", connection_string_);
@@ -145,7 +128,6 @@ class EngineTest : public ::testing::TestWithParam<std::string> {
   void TearDown() override {
     if (admin_.Connected()) admin_.Execute("DROP TABLE IF EXISTS " + table_);
     admin_.Disconnect();
-    std::filesystem::remove_all(dir_);
   }
 
   bool IsSqlite() const { return GetParam() == "sqlite"; }
@@ -181,14 +163,12 @@ class EngineTest : public ::testing::TestWithParam<std::string> {
     return static_cast<long>(query.AsFloat(0));
   }
 
-  void WriteFieldFile(const std::string& file, const std::string& text) {
-    std::ofstream out(home_ / file, std::ios::binary);
-    out << text;
+  void WriteFieldFile(const std::string& file, const std::string& text) const {
+    WriteFile(home_ / file, text);
   }
 
-  std::vector<std::string> Lines(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  static std::vector<std::string> Lines(const std::string& path) {
+    const std::string content = ReadFile(path);
     std::vector<std::string> lines;
     std::size_t at = 0;
     while (at < content.size()) {
@@ -205,10 +185,9 @@ class EngineTest : public ::testing::TestWithParam<std::string> {
   std::vector<std::string> DestinationLines() { return Lines(destination_); }
 
   RunStatus Run() {
-    clock_ = std::make_unique<FakeClock>(static_cast<double>(now_));
-    env_clock_.Set(static_cast<double>(now_));
+    clock_.Restart(static_cast<double>(now_));
     observer_ = RecordingObserver();
-    engine_ = std::make_unique<Engine>(env_, observer_, *clock_, dialer_, nullptr);
+    engine_ = std::make_unique<Engine>(env_, observer_, clock_, dialer_, nullptr);
     engine_->set_hooks(hooks_);
     return engine_->RunProfile(profile_path_);
   }
@@ -218,17 +197,16 @@ class EngineTest : public ::testing::TestWithParam<std::string> {
     return engine_->RunProfile(profile_path_);
   }
 
-  std::filesystem::path dir_;
-  std::filesystem::path home_;
-  std::string destination_;
-  std::string profile_path_;
+  ScratchDir dir_;
+  std::filesystem::path home_ = dir_ / "home";
+  std::string destination_ = (dir_ / "out" / "CDR.TXT").string();
+  std::string profile_path_ = (home_ / "SITE.CCM").string();
   std::string table_;
   std::string connection_string_;
   DbConnection admin_;
   ProfileEnvironment env_;
   std::int64_t now_ = Utc(2026, 11, 4, 12, 0, 0);
-  std::unique_ptr<FakeClock> clock_;
-  FakeClock env_clock_;
+  FakeClock clock_;
   RecordingObserver observer_;
   UnavailableDialer dialer_;
   EngineHooks hooks_;

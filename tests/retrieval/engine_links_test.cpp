@@ -29,8 +29,8 @@ class EngineLinksTest : public EngineTest {
     link_ = SocketCompanionLink::Connect((dir_ / "c.sock").string(), nullptr);
     companion_ = FileDescriptor(::accept(listener_.Get(), nullptr, nullptr));
     dialer_nm_ = std::make_unique<NetworkManagerDialer>(nm_->Programs());
-    clock_ = std::make_unique<FakeClock>(static_cast<double>(now_));
-    engine_ = std::make_unique<Engine>(env_, observer_, *clock_, *dialer_nm_, link_.get());
+    clock_.Restart(static_cast<double>(now_));
+    engine_ = std::make_unique<Engine>(env_, observer_, clock_, *dialer_nm_, link_.get());
   }
 
   // What reached the companion by the end of the run.
@@ -100,7 +100,7 @@ TEST_P(EngineLinksTest, TheLinkComesUpBeforeTheDatabaseAndGoesDownAfter) {
     nm_ = std::make_unique<FakeNetworkManager>(dir_ / c.name);
     uuid_ = nm_->Add("vpn", "Office VPN");
     dialer_nm_ = std::make_unique<NetworkManagerDialer>(nm_->Programs());
-    engine_ = std::make_unique<Engine>(env_, observer_, *clock_, *dialer_nm_, link_.get());
+    engine_ = std::make_unique<Engine>(env_, observer_, clock_, *dialer_nm_, link_.get());
     std::filesystem::remove(destination_);
     c.prepare();
     observer_ = RecordingObserver();

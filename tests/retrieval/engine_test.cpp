@@ -193,9 +193,7 @@ TEST_P(EngineTest, ValuesHoldingACommaStayOneValue) {
   WriteFieldFile("CCM_FIELDS.INF", "[CCM_FIELDS]\r\nCSV=Y\r\n");
   ASSERT_EQ(Run(), RunStatus::kSuccess);
 
-  std::ifstream in(destination_, std::ios::binary);
-  const std::string destination((std::istreambuf_iterator<char>(in)),
-                                std::istreambuf_iterator<char>());
+  const std::string destination = ReadFile(destination_);
   const auto records = ReadCsv(destination);
   ASSERT_EQ(records.size(), calls.size());
   const auto pkid = static_cast<std::size_t>(CdrColumnIndex("pkid"));
@@ -205,9 +203,7 @@ TEST_P(EngineTest, ValuesHoldingACommaStayOneValue) {
     EXPECT_EQ(record[code], codes[std::stoul(record[pkid]) - 1]) << record[pkid];
   }
   // The backup holds the header and then the very same lines.
-  std::ifstream backup_in((dir_ / "out" / "CDR.BAK").string(), std::ios::binary);
-  const std::string backup((std::istreambuf_iterator<char>(backup_in)),
-                           std::istreambuf_iterator<char>());
+  const std::string backup = ReadFile(dir_ / "out" / "CDR.BAK");
   const std::size_t header_end = backup.find("\r\n");
   ASSERT_NE(header_end, std::string::npos);
   EXPECT_EQ(backup.substr(header_end + 2), destination);
@@ -234,7 +230,7 @@ TEST_P(EngineTest, NewRecordsOnlyWalksFullDaysThenStopsAMinuteBeforeNow) {
   EXPECT_EQ(observer_.Count("WHERE (dateTimeDisconnect >= " + std::to_string(Utc(2026, 11, 4)) +
                             ") and (dateTimeDisconnect < " + std::to_string(now_ - 60) + ")"),
             1);
-  EXPECT_EQ(clock_->ticks, 3 * 20);  // three pauses of two seconds
+  EXPECT_EQ(clock_.ticks, 3 * 20);  // three pauses of two seconds
   EXPECT_EQ(DestinationLines().size(), calls.size() - 1);
   // The next start is one second after the latest record collected.
   EXPECT_EQ(Stored("SQLNewRecDate"), std::to_string(Utc(2026, 11, 4, 9, 30, 0) + 1));
@@ -341,14 +337,14 @@ TEST_P(EngineTest, AbortMidPassKeepsEverythingOnTheServer) {
   int records = 0;
   Engine* running = nullptr;
   auto run_with_abort = [&] {
-    clock_ = std::make_unique<FakeClock>(static_cast<double>(now_));
+    clock_.Restart(static_cast<double>(now_));
     observer_ = RecordingObserver();
     observer_.on_pump = [&] {
       if (running != nullptr && observer_.Count("Get the records") == 1 && ++records == 5) {
         running->RequestAbort();
       }
     };
-    engine_ = std::make_unique<Engine>(env_, observer_, *clock_, dialer_, nullptr);
+    engine_ = std::make_unique<Engine>(env_, observer_, clock_, dialer_, nullptr);
     running = engine_.get();
     return engine_->RunProfile(profile_path_);
   };
@@ -514,9 +510,9 @@ TEST_P(EngineTest, DialUpComesFirstAndARefusedDialRunsNothing) {
   EXPECT_EQ(ServerCount(), static_cast<long>(ThreeDaysOfCalls().size()));
 
   AcceptingDialer dialer;
-  clock_ = std::make_unique<FakeClock>(static_cast<double>(now_));
+  clock_.Restart(static_cast<double>(now_));
   observer_ = RecordingObserver();
-  engine_ = std::make_unique<Engine>(env_, observer_, *clock_, dialer, nullptr);
+  engine_ = std::make_unique<Engine>(env_, observer_, clock_, dialer, nullptr);
   EXPECT_EQ(engine_->RunProfile(profile_path_), RunStatus::kSuccess);
   EXPECT_EQ(dialer.dialed.entry_name, "Branch office");
   EXPECT_EQ(dialer.dialed.user_name, "dialer");

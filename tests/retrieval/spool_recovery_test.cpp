@@ -11,6 +11,7 @@
 #include <fstream>
 #include <set>
 
+#include "support/scratch_dir.h"
 #include "util/ini_file.h"
 
 namespace remoteccm {
@@ -21,9 +22,6 @@ namespace fs = std::filesystem;
 class RecoveryTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "recovery-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
     std::string error;
     files_ = *ResolveDestination((dir_ / "CDR.TXT").string(), error);
     owner_ = (dir_ / "A.CCM").string();
@@ -31,15 +29,10 @@ class RecoveryTest : public ::testing::Test {
     WriteProfileValue(owner_, "Options", "SQLNewRecDate", "100");
     Put(files_.destination, "old\r\n");
   }
-  void TearDown() override { fs::remove_all(dir_); }
-
-  static void Put(const fs::path& path, const std::string& text) {
-    std::ofstream(path, std::ios::binary) << text;
-  }
+  static void Put(const fs::path& path, const std::string& text) { testing::WriteFile(path, text); }
   static std::string Get(const fs::path& path) {
     if (!fs::is_regular_file(path)) return "";  // a pipe would wait for a writer
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    return testing::ReadFile(path);
   }
 
   // A marked spool of lines L1..Ln (`first` in place of L1 when given) with keys K1..Kn, owed
@@ -94,7 +87,7 @@ class RecoveryTest : public ::testing::Test {
     return !fs::exists(files_.spool) && !fs::exists(files_.note) && !fs::exists(files_.keys);
   }
 
-  fs::path dir_;
+  testing::ScratchDir dir_;
   DestinationFiles files_;
   std::string owner_;
   std::string run_profile_;                       // the profile of the recovering run

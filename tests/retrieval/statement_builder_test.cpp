@@ -8,6 +8,7 @@
 
 #include "retrieval/field_list.h"
 #include "retrieval/line_layout.h"
+#include "support/scratch_dir.h"
 
 namespace remoteccm {
 namespace {
@@ -102,9 +103,7 @@ TEST_F(StatementTest, CustomStatementsSkipBlankLinesAndKeepIndentation) {
 }
 
 TEST(FieldListTest, FilesAreTriedInOrderAndUnusableEntriesDropped) {
-  const auto home =
-      std::filesystem::temp_directory_path() / ("remoteccm-fields-" + std::to_string(::getpid()));
-  std::filesystem::create_directories(home);
+  const testing::ScratchDir home;
   EXPECT_EQ(ReadFieldList(home).layout, LineLayout::kDefault);
 
   std::ofstream(home / "SQL_FIELDS.INF") << "[SQL_FIELDS]\r\nduration=8\r\n";
@@ -124,19 +123,15 @@ TEST(FieldListTest, FilesAreTriedInOrderAndUnusableEntriesDropped) {
 
   std::ofstream(home / "CCM_FIELDS.INF") << "[CCM_FIELDS]\r\nCSV=y\r\n";
   EXPECT_EQ(ReadFieldList(home).layout, LineLayout::kComma);
-  std::filesystem::remove_all(home);
 }
 
 // Every line of the section is an entry: a column named twice gives two cells, in file order.
 TEST(FieldListTest, AColumnNamedTwiceGivesTwoEntries) {
-  const auto home = std::filesystem::temp_directory_path() /
-                    ("remoteccm-fields-twice-" + std::to_string(::getpid()));
-  std::filesystem::create_directories(home);
+  const testing::ScratchDir home;
   std::ofstream(home / "CCM_FIELDS.INF", std::ios::binary)
       << "[CCM_FIELDS]\r\nduration=4\r\ncallingPartyNumber=6\r\nDURATION=2\r\n"
          "callingPartyNumber=0\r\nduration=3\r\n";
   const FieldList list = ReadFieldList(home);
-  std::filesystem::remove_all(home);
 
   const std::vector<std::pair<std::string, int>> expected = {
       {"duration", 4}, {"callingPartyNumber", 6}, {"DURATION", 2}, {"duration", 3}};

@@ -14,6 +14,7 @@
 
 #include "retrieval/metrics_file.h"
 #include "retrieval/run_report.h"
+#include "support/scratch_dir.h"
 
 namespace remoteccm {
 namespace {
@@ -24,13 +25,6 @@ constexpr double kNov1 = 1793491200;  // 2026-11-01 00:00:00 UTC
 
 class StatusFileTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "status-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-
   RunSummary Summary(RunStatus status, double ended) const {
     RunSummary run;
     run.profile_name = "SITE";
@@ -46,15 +40,12 @@ class StatusFileTest : public ::testing::Test {
     run.stored_start_local = "2026/10/31 19:00:01";
     return run;
   }
-  void Put(const fs::path& file, const std::string& content) const {
-    std::ofstream(file, std::ios::binary) << content;
+  static void Put(const fs::path& file, const std::string& content) {
+    testing::WriteFile(file, content);
   }
-  std::string Get(const fs::path& file) const {
-    std::ifstream in(file, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  }
+  static std::string Get(const fs::path& file) { return testing::ReadFile(file); }
 
-  fs::path dir_;
+  testing::ScratchDir dir_;
 };
 
 TEST_F(StatusFileTest, EveryFieldReadsBack) {

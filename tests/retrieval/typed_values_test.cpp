@@ -16,11 +16,6 @@
 namespace remoteccm::testing {
 namespace {
 
-std::string FileText(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
 class TypedValuesTest : public EngineTest {
  protected:
   struct Output {
@@ -31,10 +26,10 @@ class TypedValuesTest : public EngineTest {
 
   // One run from the same profile and an empty destination folder.
   Output RunOnce(bool integers_as_text) {
-    const std::string profile = FileText(profile_path_);
+    const std::string profile = ReadFile(profile_path_);
     hooks_.integers_as_text = integers_as_text;
     EXPECT_EQ(Run(), RunStatus::kSuccess);
-    Output out{FileText(destination_), FileText(dir_ / "out" / "CDR.BAK"), observer_.log};
+    Output out{ReadFile(destination_), ReadFile(dir_ / "out" / "CDR.BAK"), observer_.log};
     std::filesystem::remove_all(dir_ / "out");
     std::filesystem::create_directories(dir_ / "out");
     std::ofstream(profile_path_, std::ios::binary) << profile;

@@ -11,6 +11,11 @@ class FakeClock : public Clock {
   double Now() override { return now_; }
   void Tick() override { ++ticks; }
   void Set(double now) { now_ = now; }
+  // As made anew at that moment: no ticks counted.
+  void Restart(double now) {
+    now_ = now;
+    ticks = 0;
+  }
   int ticks = 0;
 
  private:

@@ -1,10 +1,7 @@
 // Runs the built remoteccm-cli through the shell and captures its output and exit status.
 #pragma once
 
-#include <stdio.h>
-#include <sys/wait.h>
-
-#include <cstdio>
+#include <filesystem>
 #include <string>
 
 namespace remoteccm::testing {
@@ -16,19 +13,10 @@ struct CliResult {
 
 // env: "NAME='value' ..." for the child; args as on a command line; the output is standard
 // output, with standard error too when with_stderr is set.
-inline CliResult RunCli(const std::string& env, const std::string& args, bool with_stderr,
-                        const std::string& program = REMOTECCM_CLI_PATH) {
-  const std::string command =
-      "env " + env + " '" + program + "' " + args + (with_stderr ? " 2>&1" : " 2>/dev/null");
-  CliResult result;
-  FILE* pipe = ::popen(command.c_str(), "r");
-  if (pipe == nullptr) return result;
-  char buffer[4096];
-  std::size_t got = 0;
-  while ((got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) result.out.append(buffer, got);
-  const int status = ::pclose(pipe);
-  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return result;
-}
+CliResult RunCli(const std::string& env, const std::string& args, bool with_stderr,
+                 const std::string& program = REMOTECCM_CLI_PATH);
+
+// The env of RunCli for a child whose program home is `home`, with its install store there.
+std::string HomeVariables(const std::filesystem::path& home);
 
 }  // namespace remoteccm::testing

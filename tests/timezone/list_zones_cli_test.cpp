@@ -1,26 +1,13 @@
 // remoteccm-cli --list-zones prints the zone list in its order, one display name per line.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
-#include <cstdio>
 #include <string>
 
+#include "support/run_cli.h"
 #include "timezone/zone_list.h"
 
 namespace remoteccm {
 namespace {
-
-// Standard output and exit status of a shell command.
-std::pair<std::string, int> RunCommand(const std::string& command) {
-  std::string output;
-  FILE* pipe = popen(command.c_str(), "r");
-  if (pipe == nullptr) return {"", -1};
-  char buffer[4096];
-  std::size_t n = 0;
-  while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) output.append(buffer, n);
-  const int status = pclose(pipe);
-  return {output, WIFEXITED(status) ? WEXITSTATUS(status) : -1};
-}
 
 TEST(ListZonesCommand, PrintsTheDisplayNamesInListOrder) {
   std::string expected;
@@ -28,20 +15,17 @@ TEST(ListZonesCommand, PrintsTheDisplayNamesInListOrder) {
     expected += zone.display_name + "\n";
   }
   ASSERT_FALSE(expected.empty());
-  const auto [output, status] =
-      RunCommand(std::string("'") + REMOTECCM_CLI_PATH + "' --list-zones");
-  EXPECT_EQ(status, 0);
-  EXPECT_EQ(output, expected);
+  const testing::CliResult result = testing::RunCli("", "--list-zones", false);
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.out, expected);
 }
 
 TEST(ListZonesCommand, ReportsAMissingZoneFolderAndAFullOutput) {
-  const auto [output, status] = RunCommand("REMOTECCM_ZONEINFO=/nonexistent/zoneinfo '" +
-                                           std::string(REMOTECCM_CLI_PATH) + "' --list-zones 2>&1");
-  EXPECT_NE(status, 0);
-  EXPECT_NE(output.find("no time zones found in /nonexistent/zoneinfo"), std::string::npos);
-  const auto [full_output, full_status] =
-      RunCommand(std::string("'") + REMOTECCM_CLI_PATH + "' --list-zones > /dev/full");
-  EXPECT_EQ(full_status, 74);
+  const testing::CliResult missing =
+      testing::RunCli("REMOTECCM_ZONEINFO=/nonexistent/zoneinfo", "--list-zones", true);
+  EXPECT_NE(missing.status, 0);
+  EXPECT_NE(missing.out.find("no time zones found in /nonexistent/zoneinfo"), std::string::npos);
+  EXPECT_EQ(testing::RunCli("", "--list-zones > /dev/full", false).status, 74);
 }
 
 }  // namespace

@@ -9,17 +9,13 @@
 #include <iterator>
 #include <string>
 
+#include "support/scratch_dir.h"
 #include "timezone/zone_list.h"
 
 namespace remoteccm {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string ReadAll(const fs::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
 
 void Put32(std::string& b, std::size_t at, std::uint32_t v) {
   for (int i = 0; i < 4; ++i)
@@ -40,25 +36,19 @@ std::string MakeTzif(const std::string& footer, char version = '2') {
 
 class ScratchDir : public ::testing::Test {
  protected:
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("remoteccm_tzif_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-            "_" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::create_directories(dir_);
-  }
-  void TearDown() override { fs::remove_all(dir_); }
   fs::path Write(const std::string& name, const std::string& bytes) {
-    std::ofstream(dir_ / name, std::ios::binary) << bytes;
+    testing::WriteFile(dir_ / name, bytes);
     return dir_ / name;
   }
-  fs::path dir_;
+  testing::ScratchDir dir_;
 };
 
 TEST(TzifFooter, RealFilesOfTheInstalledTzdata) {
   const fs::path dir = DefaultZoneinfoDir();
   std::string error;
-  EXPECT_EQ(TzifFooter(ReadAll(dir / "America/New_York"), &error), "EST5EDT,M3.2.0,M11.1.0");
-  EXPECT_EQ(TzifFooter(ReadAll(dir / "Asia/Kolkata"), &error), "IST-5:30");
+  EXPECT_EQ(TzifFooter(testing::ReadFile(dir / "America/New_York"), &error),
+            "EST5EDT,M3.2.0,M11.1.0");
+  EXPECT_EQ(TzifFooter(testing::ReadFile(dir / "Asia/Kolkata"), &error), "IST-5:30");
   const auto sydney = ReadZoneFile(dir / "Australia/Sydney", &error);
   ASSERT_TRUE(sydney.has_value()) << error;
   EXPECT_EQ(sydney->rule.bias, -600);
@@ -67,7 +57,7 @@ TEST(TzifFooter, RealFilesOfTheInstalledTzdata) {
 
 TEST(TzifFooter, TableComparedWithTheRule) {
   const fs::path dir = DefaultZoneinfoDir();
-  const std::string new_york = ReadAll(dir / "America/New_York");
+  const std::string new_york = testing::ReadFile(dir / "America/New_York");
   const auto new_york_rule = ParsePosixTz("EST5EDT,M3.2.0,M11.1.0");
   ASSERT_TRUE(new_york_rule.has_value());
   EXPECT_TRUE(TzifTableAgreesWithRule(new_york, new_york_rule->rule, 1577836800));  // 2020
@@ -75,7 +65,7 @@ TEST(TzifFooter, TableComparedWithTheRule) {
   const auto europe = ParsePosixTz("EST5EDT,M3.5.0,M10.5.0");
   EXPECT_FALSE(TzifTableAgreesWithRule(new_york, europe->rule, 1577836800));
   // Morocco: "<+01>-1" in the footer, one hour less around Ramadan in the table.
-  const std::string casablanca = ReadAll(dir / "Africa/Casablanca");
+  const std::string casablanca = testing::ReadFile(dir / "Africa/Casablanca");
   const auto plus_one = ParsePosixTz("<+01>-1");
   EXPECT_FALSE(TzifTableAgreesWithRule(casablanca, plus_one->rule, 1767225600));
   const auto read = ReadZoneFile(dir / "Africa/Casablanca", nullptr);
@@ -86,7 +76,7 @@ TEST(TzifFooter, TableComparedWithTheRule) {
 }
 
 TEST(TzifFooter, EveryTruncationIsRefused) {
-  const std::string whole = ReadAll(fs::path(DefaultZoneinfoDir()) / "Europe/Berlin");
+  const std::string whole = testing::ReadFile(fs::path(DefaultZoneinfoDir()) / "Europe/Berlin");
   ASSERT_GT(whole.size(), 100u);
   for (std::size_t size = 0; size < whole.size(); ++size) {
     std::string error;

@@ -10,6 +10,7 @@
 #include <set>
 #include <string>
 
+#include "support/scratch_dir.h"
 #include "timezone/local_zone.h"
 #include "timezone/posix_tz.h"
 #include "timezone/tzif_reader.h"
@@ -122,18 +123,13 @@ TEST(FindTimeZone, EveryWindowsZoneNamesAListedZone) {
 class ZoneFolder : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("remoteccm_zones_" +
-            std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-    fs::remove_all(dir_);
     fs::create_directories(dir_ / "Area");
     const fs::path real = DefaultZoneinfoDir();
     fs::copy_file(real / "America/New_York", dir_ / "Area/East");
     fs::copy_file(real / "Asia/Kolkata", dir_ / "Area/India");
     std::ofstream(dir_ / "Area/Broken") << "TZif2 but nothing else";
   }
-  void TearDown() override { fs::remove_all(dir_); }
-  fs::path dir_;
+  testing::ScratchDir dir_;
 };
 
 TEST_F(ZoneFolder, ReadsTheTableAndSkipsWhatItCannotUse) {

@@ -47,7 +47,7 @@ TEST_F(FileLayerTest, ReplacesAndRemovesAFileThatIsOpen) {
 
 TEST_F(FileLayerTest, LocksKeepASecondHolderOutUntilTheFirstGoes) {
   const fs::path destination = dir_ / "cdr.txt";
-  AppendToFile(destination.string(), "line\r\n");
+  std::ofstream(destination, std::ios::app | std::ios::binary) << "line\r\n";
   {
     std::optional<LockFile> first = LockFile::TryTake(dir_ / "cdr.txt.lock");
     ASSERT_TRUE(first);
@@ -57,7 +57,7 @@ TEST_F(FileLayerTest, LocksKeepASecondHolderOutUntilTheFirstGoes) {
     ASSERT_TRUE(other);
     EXPECT_FALSE(other->AlsoLockIdentityOf(destination));
     // The identity lock lies beyond the end: the file is still appended to and read.
-    AppendToFile(destination.string(), "more\r\n");
+    std::ofstream(destination, std::ios::app | std::ios::binary) << "more\r\n";
     EXPECT_EQ(ReadWholeFile(destination), "line\r\nmore\r\n");
   }
   EXPECT_TRUE(LockFile::TryTake(dir_ / "cdr.txt.lock"));

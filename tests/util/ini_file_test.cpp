@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "support/scratch_dir.h"
 #include "support/unprivileged.h"
 
 namespace remoteccm {
@@ -22,29 +23,14 @@ using namespace std::string_literals;
 
 class IniFileTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "ini-test-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
-    file_ = dir_ / "SITE1.CCM";
-  }
-  void TearDown() override {
-    std::error_code error;
-    fs::permissions(dir_, fs::perms::owner_all, error);
-    fs::remove_all(dir_, error);
-  }
   void Put(const std::string& content) { Put(file_, content); }
   static void Put(const fs::path& file, const std::string& content) {
-    std::ofstream out(file, std::ios::binary);
-    out << content;
+    testing::WriteFile(file, content);
   }
-  std::string Get() const { return Get(file_); }
-  static std::string Get(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-  }
-  fs::path dir_;
-  fs::path file_;
+  std::string Get() const { return testing::ReadFile(file_); }
+  static std::string Get(const fs::path& file) { return testing::ReadFile(file); }
+  testing::ScratchDir dir_;
+  fs::path file_ = dir_ / "SITE1.CCM";
 };
 
 TEST_F(IniFileTest, ReadsByTheProfileRules) {

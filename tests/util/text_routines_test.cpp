@@ -57,20 +57,6 @@ TEST(TextRoutinesTest, FormatWholeRoundsAndNeverShowsAnExponent) {
   }
 }
 
-TEST(TextRoutinesTest, PadTextJustifiesOrCuts) {
-  EXPECT_EQ(PadText("42", ' ', 5, 'R'), "   42");
-  EXPECT_EQ(PadText("42", ' ', 5, 3), "   42");
-  EXPECT_EQ(PadText("123456", ' ', 4, 'R'), "1234");
-  EXPECT_EQ(PadText("123456", ' ', 4, 'C'), "1234");
-  EXPECT_EQ(PadText("ab", '*', 5, 'C'), "**ab*");
-  EXPECT_EQ(PadText("ab", '*', 6, 2), "**ab**");
-  EXPECT_EQ(PadText("ab", '.', 4, 'L'), "ab..");
-  EXPECT_EQ(PadText("ab", '.', 4, 'x'), "ab..");
-  EXPECT_EQ(PadText("ab", '.', 0, 'R'), "");
-  EXPECT_EQ(PadText("ab", '.', -3, 'R'), "");
-  EXPECT_EQ(PadText("ab", '.', 1000, 'R').size(), kShortTextMax);
-}
-
 TEST(TextRoutinesTest, SmallTextHelpers) {
   EXPECT_EQ(RepeatChar('-', 3), "---");
   EXPECT_EQ(RepeatChar('-', -1), "");

@@ -73,7 +73,7 @@ std::vector<Fact> CollectVersionFacts(const QString& version, const QString& bui
   const long pages = ::sysconf(_SC_PHYS_PAGES);
   const long page_size = ::sysconf(_SC_PAGESIZE);
   if (pages > 0 && page_size > 0) {
-    const long long mib = static_cast<long long>(pages) * page_size / (1024 * 1024) + 1;
+    const long long mib = static_cast<long long>(pages) * page_size / (1024LL * 1024) + 1;
     Add(facts, "Total RAM", QStringLiteral("%1 MB RAM").arg(mib));
   }
   Add(facts, "Networked", Networked() ? QStringLiteral("Yes") : QStringLiteral("No"));

@@ -416,7 +416,7 @@ void TMainFrm::closeEvent(QCloseEvent* event) {
   if (controller_.Busy()) {
     // The window closes when the run has wound down; an open run is aborted first.
     event->ignore();
-    if (running_ && connect_btn1_->text() == kAbortCaption && connect_btn1_->isEnabled()) {
+    if (running_ && connect_btn1_->isEnabled()) {
       ConnectBtn1Click();
       if (connect_btn1_->isEnabled()) return;  // the user let the run go on
     }
@@ -635,7 +635,8 @@ void TMainFrm::RunProfile(bool unattended) {
 }
 
 void TMainFrm::ConnectBtn1Click() {
-  if (connect_btn1_->text() != kAbortCaption) {
+  // The button aborts while a run is open (SetRunning gives it the caption to match).
+  if (!running_) {
     Guarded([this] { RunProfile(false); });
     return;
   }
@@ -706,7 +707,7 @@ void TMainFrm::ShowConnectionError(const QString& message) {
 // ---- The window's size and the delete-all command ------------------------------------------
 
 void TMainFrm::TermBtn1Click() {
-  if (term_btn1_->text() == QLatin1String(">>")) {
+  if (panel4_->isHidden()) {
     setFixedSize(expanded_size_);
     const QScreen* shown_on = screen() != nullptr ? screen() : QApplication::primaryScreen();
     if (shown_on != nullptr) {
@@ -722,9 +723,10 @@ void TMainFrm::TermBtn1Click() {
 }
 
 void TMainFrm::DelFlagBtn1Click() {
-  delete_all_recs1_->setVisible(!delete_all_recs1_->isVisible());
-  del_flag_btn1_->setText(del_flag_btn1_->text() != QLatin1String("<") ? QStringLiteral("<")
-                                                                       : QStringLiteral(">"));
+  // isHidden, not isVisible: the command's own state, whether or not the window is shown.
+  const bool show = delete_all_recs1_->isHidden();
+  delete_all_recs1_->setVisible(show);
+  del_flag_btn1_->setText(show ? QStringLiteral(">") : QStringLiteral("<"));
 }
 
 void TMainFrm::DeleteAllRecs1Click() {

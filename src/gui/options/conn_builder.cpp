@@ -23,8 +23,8 @@
 #include "util/text_routines.h"
 
 namespace remoteccm::gui {
-TConnBuildFrm::TConnBuildFrm(const Start& start, std::vector<std::string> drivers,
-                             std::vector<OdbcDataSource> sources, QWidget* parent)
+TConnBuildFrm::TConnBuildFrm(const Start& start, const std::vector<std::string>& drivers,
+                             const std::vector<OdbcDataSource>& sources, QWidget* parent)
     : QDialog(parent), start_(start), worker_(new DbWorker(this)) {
   setObjectName(QStringLiteral("ConnBuildFrm"));
   setWindowTitle(QStringLiteral("Build Connection String"));

@@ -32,8 +32,8 @@ class TConnBuildFrm : public QDialog {
     std::string table_name;  // what the test reads
   };
   // drivers and sources are what the driver manager lists (tests may give others).
-  TConnBuildFrm(const Start& start, std::vector<std::string> drivers,
-                std::vector<OdbcDataSource> sources, QWidget* parent = nullptr);
+  TConnBuildFrm(const Start& start, const std::vector<std::string>& drivers,
+                const std::vector<OdbcDataSource>& sources, QWidget* parent = nullptr);
   ~TConnBuildFrm() override;
 
   // After OK: the string (unchanged when no part was changed), and the user and password it

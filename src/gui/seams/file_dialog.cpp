@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFileDialog>
 #include <optional>
+#include <utility>
 
 namespace remoteccm::gui {
 namespace {
@@ -15,7 +16,7 @@ FileDialog::Request last_request;
 QString FileDialog::GetOpenFileName(QWidget* parent, const Request& request) {
   last_request = request;
   if (next_file_name) {
-    const QString answer = *next_file_name;
+    QString answer = std::move(*next_file_name);
     next_file_name.reset();
     return answer;
   }

@@ -182,10 +182,6 @@ std::int64_t ReadSome(int fd, char* buffer, std::size_t size) {
   }
 }
 
-std::int64_t SeekToEnd(int fd) { return ::lseek(fd, 0, SEEK_END); }
-
-bool TruncateTo(int fd, std::int64_t size) { return ::ftruncate(fd, size) == 0; }
-
 bool TryLockWholeFile(int fd) { return ::flock(fd, LOCK_EX | LOCK_NB) == 0; }
 
 int RemoveFile(const std::filesystem::path& path) {

@@ -196,10 +196,6 @@ std::int64_t ReadSome(int fd, char* buffer, std::size_t size) {
   return ::_read(fd, buffer, part);
 }
 
-std::int64_t SeekToEnd(int fd) { return ::_lseeki64(fd, 0, SEEK_END); }
-
-bool TruncateTo(int fd, std::int64_t size) { return ::_chsize_s(fd, size) == 0; }
-
 bool TryLockWholeFile(int fd) {
   return LockRange(fd, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, MAXDWORD);
 }

@@ -18,6 +18,7 @@
 #include "platform/db/cdr_schema.h"
 #include "platform/db/connection_string.h"
 #include "platform/db/db_error.h"
+#include "support/scratch_dir.h"
 #include "support/unprivileged.h"
 #include "util/text_routines.h"
 
@@ -54,9 +55,6 @@ class DatabaseTest : public ::testing::TestWithParam<Backend> {
     const std::string test = ::testing::UnitTest::GetInstance()->current_test_info()->name();
     table_ = "t_" + test.substr(0, test.find('/'));
     if (GetParam() == Backend::kSqlite) {
-      scratch_ = std::filesystem::temp_directory_path() /
-                 ("remoteccm-db-" + std::to_string(getpid()) + "-" + table_);
-      std::filesystem::create_directories(scratch_);
       connection_string_ =
           "Driver=SQLite3;Database=" + (scratch_ / "cdr.db").string() + ";NoCreat=0";
     } else {
@@ -87,7 +85,6 @@ class DatabaseTest : public ::testing::TestWithParam<Backend> {
       }
     }
     db_.Disconnect();
-    if (!scratch_.empty()) std::filesystem::remove_all(scratch_);
   }
 
   bool Postgres() const { return GetParam() == Backend::kPostgres; }
@@ -131,7 +128,7 @@ class DatabaseTest : public ::testing::TestWithParam<Backend> {
   DbConnection db_;
   std::string connection_string_;
   std::string table_;
-  std::filesystem::path scratch_;
+  testing::ScratchDir scratch_;
 };
 
 TEST_P(DatabaseTest, ReadsEveryRowWhateverTheBlockSize) {

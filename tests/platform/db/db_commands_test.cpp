@@ -10,9 +10,10 @@
 #include <fstream>
 #include <string>
 
-#include "platform/db/cdr_schema.h"
 #include "platform/db/database.h"
+#include "support/cdr_database.h"
 #include "support/run_cli.h"
+#include "support/scratch_dir.h"
 
 namespace remoteccm {
 namespace {
@@ -27,17 +28,9 @@ using testing::CliResult;
 class DbCommandsTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "db-cli-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    home_ = pattern;
-    database_ = (home_ / "cdr.db").string();
     DbConnection db;
-    db.Connect("Driver=SQLite3;NoCreat=0;Database=" + database_, "", "", "");
-    db.Execute(CdrCreateTableStatement());
-  }
-  void TearDown() override {
-    std::error_code error;
-    fs::remove_all(home_, error);
+    db.Connect(testing::NewSqliteDatabase(database_), "", "", "");
+    testing::CreateCdrTable(db);
   }
 
   void PutProfile(const std::string& name, const std::string& connection,
@@ -48,13 +41,11 @@ class DbCommandsTest : public ::testing::Test {
   }
 
   CliResult Run(const std::string& args) const {
-    return testing::RunCli("REMOTECCM_HOME='" + home_.string() + "' REMOTECCM_REGISTRY='" +
-                               (home_ / "install.ini").string() + "'",
-                           args, true);
+    return testing::RunCli(testing::HomeVariables(home_), args, true);
   }
 
-  fs::path home_;
-  std::string database_;
+  testing::ScratchDir home_;
+  std::string database_ = (home_ / "cdr.db").string();
 };
 
 TEST_F(DbCommandsTest, ColumnsListsTheTableThroughTheProfile) {

@@ -11,21 +11,13 @@
 #include <functional>
 
 #include "support/fake_nm.h"
+#include "support/scratch_dir.h"
 
 namespace remoteccm::testing {
 namespace {
 
 class NmDialerTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    dir_ = std::filesystem::temp_directory_path() /
-           ("remoteccm-nm-" + std::to_string(::getpid()) + "-" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    std::filesystem::remove_all(dir_);
-    nm_ = std::make_unique<FakeNetworkManager>(dir_);
-  }
-  void TearDown() override { std::filesystem::remove_all(dir_); }
-
   NetworkManagerDialer MakeDialer() { return NetworkManagerDialer(nm_->Programs()); }
 
   // Polls the dial to its outcome, as the engine does between ticks.
@@ -35,8 +27,8 @@ class NmDialerTest : public ::testing::Test {
     return state;
   }
 
-  std::filesystem::path dir_;
-  std::unique_ptr<FakeNetworkManager> nm_;
+  ScratchDir dir_;
+  std::unique_ptr<FakeNetworkManager> nm_ = std::make_unique<FakeNetworkManager>(dir_);
 };
 
 // Names with quotes, colons, backslashes, a leading "-" or a line break never reach nmcli as

@@ -9,6 +9,7 @@
 
 #include "platform/dialup/child_process.h"
 #include "platform/dialup/nm_dialer.h"
+#include "support/scratch_dir.h"
 
 namespace remoteccm::testing {
 namespace {
@@ -23,8 +24,6 @@ class RealNetworkManagerTest : public ::testing::Test {
     if (!fs::exists(kDaemon) || ::getuid() != 0) {
       GTEST_SKIP() << "NetworkManager is not installed or this is not root";
     }
-    dir_ = fs::temp_directory_path() / ("remoteccm-realnm-" + std::to_string(::getpid()));
-    fs::remove_all(dir_);
     for (const char* sub : {"conns", "conf.d", "system.d"}) fs::create_directories(dir_ / sub);
     std::ofstream(dir_ / "NM.conf")
         << "[main]\nplugins=keyfile\ndns=none\nrc-manager=unmanaged\n"
@@ -59,7 +58,6 @@ class RealNetworkManagerTest : public ::testing::Test {
     daemon_.Terminate();
     bus_.Terminate();
     ::unsetenv("DBUS_SYSTEM_BUS_ADDRESS");
-    if (!dir_.empty()) fs::remove_all(dir_);
   }
 
   static ProgramResult Nmcli(std::vector<std::string> args) {
@@ -74,7 +72,7 @@ class RealNetworkManagerTest : public ::testing::Test {
     ASSERT_EQ(result.exit_code, 0) << result.errors;
   }
 
-  fs::path dir_;
+  testing::ScratchDir dir_;
   ChildProcess bus_;
   ChildProcess daemon_;
 };

@@ -12,6 +12,7 @@
 #include <set>
 #include <string>
 
+#include "support/scratch_dir.h"
 #include "util/posix_file.h"
 
 namespace remoteccm {
@@ -23,21 +24,14 @@ namespace fs = std::filesystem;
 class ProgramHomeTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "home-test-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
     ::setenv("HOME", dir_.c_str(), 1);
     ::unsetenv("XDG_CONFIG_HOME");
     ::unsetenv("REMOTECCM_HOME");
     ::unsetenv("REMOTECCM_REGISTRY");
     SetProgramHome({});
   }
-  void TearDown() override {
-    SetProgramHome({});
-    std::error_code error;
-    fs::remove_all(dir_, error);
-  }
-  fs::path dir_;
+  void TearDown() override { SetProgramHome({}); }
+  testing::ScratchDir dir_;
 };
 
 TEST_F(ProgramHomeTest, ChoosesOverrideThenOwnVariableThenXdgThenHome) {

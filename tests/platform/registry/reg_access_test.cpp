@@ -9,6 +9,7 @@
 #include <iterator>
 #include <string>
 
+#include "support/scratch_dir.h"
 #include "support/unprivileged.h"
 
 namespace remoteccm {
@@ -18,23 +19,9 @@ namespace fs = std::filesystem;
 
 class RegAccessTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "reg-test-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
-    store_ = dir_ / "velmor" / "install.ini";
-  }
-  void TearDown() override {
-    std::error_code error;
-    fs::permissions(dir_, fs::perms::owner_all, error);
-    fs::remove_all(dir_, error);
-  }
-  std::string StoreText() const {
-    std::ifstream in(store_, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-  }
-  fs::path dir_;
-  fs::path store_;
+  std::string StoreText() const { return testing::ReadFile(store_); }
+  testing::ScratchDir dir_;
+  fs::path store_ = dir_ / "velmor" / "install.ini";
 };
 
 TEST_F(RegAccessTest, ReadingCreatesNothing) {

@@ -1,0 +1,45 @@
+#include "support/scratch_dir.h"
+
+#include <stdlib.h>
+
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+#include <system_error>
+
+namespace remoteccm::testing {
+
+namespace fs = std::filesystem;
+
+ScratchDir::ScratchDir() {
+  // A short name: Unix sockets are made in here, and their paths are limited to 108 bytes.
+  std::string pattern = (fs::temp_directory_path() / "rccm-XXXXXX").string();
+  if (::mkdtemp(pattern.data()) == nullptr) {
+    throw std::runtime_error("no scratch folder " + pattern + ": " +
+                             std::generic_category().message(errno));
+  }
+  path_ = pattern;
+}
+
+ScratchDir::~ScratchDir() {
+  std::error_code error;
+  fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, error);
+  for (auto entry = fs::recursive_directory_iterator(path_, error);
+       !error && entry != fs::recursive_directory_iterator(); entry.increment(error)) {
+    if (entry->is_directory(error) && !entry->is_symlink(error)) {
+      fs::permissions(entry->path(), fs::perms::owner_all, fs::perm_options::add, error);
+    }
+  }
+  fs::remove_all(path_, error);
+}
+
+void WriteFile(const fs::path& file, std::string_view text) {
+  std::ofstream(file, std::ios::binary) << text;
+}
+
+std::string ReadFile(const fs::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+}  // namespace remoteccm::testing
