@@ -252,29 +252,23 @@ std::vector<std::pair<std::string, std::string>> IniContent::Section(
   return pairs;
 }
 
-IniFileEdit::IniFileEdit(const std::filesystem::path& file)
-    : shown_(file), target_(WriteTarget(file)), lock_(FolderOf(target_)) {
-  content_ = LoadForWrite(shown_, target_, mode_);
-}
-
-void IniFileEdit::Write(std::string_view section, std::string_view key, std::string_view value) {
+void IniContent::Write(std::string_view section, std::string_view key, std::string_view value) {
   const std::string clean_section = OneLine(Trim(section));
   const std::string clean_key = OneLine(Trim(key));
   const std::string new_line = clean_key + "=" + OneLine(value) + kLineEnd;
-  changed_ = true;
 
-  const SectionSpan span = FindSection(content_, clean_section);
+  const SectionSpan span = FindSection(text_, clean_section);
   if (!span.found) {
-    if (!content_.empty() && content_.back() != '\n' && content_.back() != '\r') {
-      content_ += kLineEnd;
+    if (!text_.empty() && text_.back() != '\n' && text_.back() != '\r') {
+      text_ += kLineEnd;
     }
-    content_ += "[" + clean_section + "]" + kLineEnd + new_line;
+    text_ += "[" + clean_section + "]" + kLineEnd + new_line;
     return;
   }
   // The first line of the section that holds the key is replaced, line end included.
   bool replaced = false;
   const std::string_view body =
-      std::string_view(content_).substr(span.body_begin, span.body_end - span.body_begin);
+      std::string_view(text_).substr(span.body_begin, span.body_end - span.body_begin);
   std::size_t line_begin = 0;
   std::size_t line_end = 0;
   ForEachLine(body, [&](const IniLine& line) {
@@ -289,39 +283,53 @@ void IniFileEdit::Write(std::string_view section, std::string_view key, std::str
     return true;
   });
   if (replaced) {
-    content_.replace(line_begin, line_end - line_begin, new_line);
+    text_.replace(line_begin, line_end - line_begin, new_line);
   } else {
-    content_.insert(span.insert_at,
-                    span.insert_needs_line_end ? std::string(kLineEnd) + new_line : new_line);
+    text_.insert(span.insert_at,
+                 span.insert_needs_line_end ? std::string(kLineEnd) + new_line : new_line);
   }
 }
 
-void IniFileEdit::EraseSection(std::string_view section) {
+bool IniContent::EraseSection(std::string_view section) {
   std::string kept;
-  kept.reserve(content_.size());
+  kept.reserve(text_.size());
   bool erasing = false;
   bool erased = false;
-  ForEachLine(content_, [&](const IniLine& line) {
+  ForEachLine(text_, [&](const IniLine& line) {
     std::string_view name;
     if (SectionName(line.text, name)) erasing = SameText(name, Trim(section));
     if (erasing) {
       erased = true;
     } else {
-      kept.append(content_, line.begin, line.end - line.begin);
+      kept.append(text_, line.begin, line.end - line.begin);
     }
     return true;
   });
-  if (!erased) return;
-  content_ = std::move(kept);
+  if (!erased) return false;
+  text_ = std::move(kept);
+  return true;
+}
+
+IniFileEdit::IniFileEdit(const std::filesystem::path& file)
+    : shown_(file), target_(WriteTarget(file)), lock_(FolderOf(target_)) {
+  content_ = IniContent::FromText(LoadForWrite(shown_, target_, mode_));
+}
+
+void IniFileEdit::Write(std::string_view section, std::string_view key, std::string_view value) {
+  content_.Write(section, key, value);
   changed_ = true;
+}
+
+void IniFileEdit::EraseSection(std::string_view section) {
+  if (content_.EraseSection(section)) changed_ = true;
 }
 
 void IniFileEdit::Commit() {
   if (!changed_) return;
   // A file this program could not read back is not written either.
-  if (content_.size() > kIniFileMax) ThrowWriteError(shown_, EFBIG);
+  if (content_.Text().size() > kIniFileMax) ThrowWriteError(shown_, EFBIG);
   try {
-    ReplaceFileContent(target_, content_, mode_);
+    ReplaceFileContent(target_, content_.Text(), mode_);
   } catch (const FileError& e) {
     ThrowWriteError(shown_, e.ErrorNumber());
   }

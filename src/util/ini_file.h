@@ -44,6 +44,12 @@ class IniContent {
   // See ReadProfileSection.
   std::vector<std::pair<std::string, std::string>> Section(std::string_view section) const;
 
+  // The edits of WriteProfileValue and EraseProfileSection, made in memory. EraseSection says
+  // whether anything was removed.
+  void Write(std::string_view section, std::string_view key, std::string_view value);
+  bool EraseSection(std::string_view section);
+  const std::string& Text() const { return text_; }
+
  private:
   explicit IniContent(std::string text) : text_(std::move(text)) {}
   std::string text_;
@@ -70,7 +76,7 @@ class IniFileEdit {
   std::filesystem::path target_;  // the file replaced: a symbolic link's target
   FolderLock lock_;
   mode_t mode_ = 0600;
-  std::string content_;
+  IniContent content_;
   bool changed_ = false;
 };
 
