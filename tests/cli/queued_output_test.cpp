@@ -36,6 +36,10 @@ struct Pipe {
     }
     ::fcntl(ends[1], F_SETFL, 0);
   }
+  // The write end for an output whose writer may be left stuck in a write: like the program's
+  // standard output, that descriptor stays open until the process ends, so that its number is
+  // never reused under the writer. Closing the read end ends the stuck write.
+  int EndKeptForAStuckWriter() const { return ::dup(ends[1]); }
   int ends[2] = {-1, -1};
 };
 
@@ -77,7 +81,7 @@ TEST(QueuedOutputTest, AReaderWhoNeverReadsOrWentAwayMissesCountedLines) {
     } else {
       pipe.Fill();
     }
-    QueuedOutput output(pipe.ends[1], kSmall);
+    QueuedOutput output(pipe.EndKeptForAStuckWriter(), kSmall);
     for (int i = 0; i < 1000; ++i) output.Write("a line of the log\n");
     EXPECT_FALSE(output.Finish());
     EXPECT_EQ(output.Error(), gone ? EPIPE : 0);
@@ -90,7 +94,7 @@ TEST(QueuedOutputTest, AfterAStopNothingWaitsForTheReader) {
   pipe.Fill();
   // A stall far longer than any test: a wait would hold the test up.
   QueuedOutput output(
-      pipe.ends[1],
+      pipe.EndKeptForAStuckWriter(),
       {.queue_bytes = 1024, .stall = milliseconds(3600 * 1000), .after_stop = milliseconds(50)});
   output.Write(std::string(1000, 'x') + "\n");
   output.Write("queued\n");
