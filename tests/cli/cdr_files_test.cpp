@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "cli_run_fixture.h"
+#include "support/run_cli.h"
 
 namespace remoteccm {
 namespace {
@@ -98,8 +99,7 @@ TEST_P(CdrFilesCliTest, KilledAtEachPointOfAnImport) {
 // Killed at random moments while files arrive (every third one a resend of the one before):
 // the figures of a long series are printed; REMOTECCM_KILL_ROUNDS sets how many kills.
 TEST_P(CdrFilesCliTest, KilledAtRandomMomentsWhileFilesArrive) {
-  const char* rounds_text = std::getenv("REMOTECCM_KILL_ROUNDS");
-  const int rounds = rounds_text != nullptr ? std::atoi(rounds_text) : 15;
+  const int rounds = testing::KillRounds(15);
   std::ofstream(home_ / "CCM_FIELDS.INF", std::ios::binary) << "[CCM_FIELDS]\r\nCSV=Y\r\n";
   WriteFilesProfile(true);
   std::atomic<bool> stop{false};

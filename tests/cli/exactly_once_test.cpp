@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "cli_run_fixture.h"
+#include "support/run_cli.h"
 
 namespace remoteccm {
 namespace {
@@ -67,8 +68,7 @@ TEST_P(ExactlyOnceTest, KilledAtEachPointOfAPass) {
 // Killed at random moments while a writer inserts records: the figures of a long series are
 // printed; REMOTECCM_KILL_ROUNDS sets how many kills (25 by default).
 TEST_P(ExactlyOnceTest, KilledAtRandomMomentsWhileRecordsArrive) {
-  const char* rounds_text = std::getenv("REMOTECCM_KILL_ROUNDS");
-  const int rounds = rounds_text != nullptr ? std::atoi(rounds_text) : 25;
+  const int rounds = testing::KillRounds(25);
   const int first_calls = 3000;
   InsertCalls(first_calls, 97);  // a little over three days, collected in 3-hour windows
   WriteProfile(

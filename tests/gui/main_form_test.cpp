@@ -111,7 +111,7 @@ class GuiTest : public QObject {
     return "Provider=MSDASQL;Driver=SQLite3;Database=" + Path(QStringLiteral("cdr.db"));
   }
 
-  void WriteProfile(const char* name, std::map<std::string, std::string> keys) {
+  void WriteProfile(const char* name, const std::map<std::string, std::string>& keys) {
     std::map<std::string, std::string> all = {
         {"Login", "cdr"},
         {"ServerName", "ccm1"},

@@ -177,7 +177,7 @@ class OptionsTest : public QObject {
     return "Provider=MSDASQL;Driver=SQLite3;Database=" + Path(QLatin1String(file));
   }
 
-  void WriteProfile(const char* name, std::map<std::string, std::string> keys) {
+  void WriteProfile(const char* name, const std::map<std::string, std::string>& keys) {
     std::map<std::string, std::string> all = {
         {"Login", "cdr"},
         {"ServerName", "ccm1"},

@@ -189,6 +189,8 @@ TEST_F(SaveTest, OneReplacementGivesTheBytesOfKeyByKeyWrites) {
       "",
       "[Options]",
       "[Options]\r\nLogin=old\r\n",
+      // One file's text, split over two lines.
+      // NOLINTNEXTLINE(bugprone-suspicious-missing-comma)
       "; made by hand\r\n[Other]\r\nA=1\r\n\r\n[options]\r\n; comment\r\nUnknownKey=kept\r\n"
       "PASSWORD=old\r\n\r\n\r\n[Third]\r\nB=2\r\n",
       "[Options]\nServerName=lf only\nConnectSQL0=a\nConnectSQL1=b\nConnectSQL2=c\n"

@@ -75,6 +75,7 @@ class RecoveryTest : public ::testing::Test {
           ++lookups_;
           if (lookup_fails_) throw std::runtime_error("the server went away");
           std::vector<bool> present;
+          present.reserve(keys.size());
           for (const std::string& key : keys) present.push_back(table_.count(key) > 0);
           return present;
         }};

@@ -114,7 +114,7 @@ TEST_F(StatusFileTest, GarbageIsRefusedWithAReason) {
       "null",
       "[1, 2]",
       "not json at all",
-      std::string("{\"profile\": \"A\0B\"", 18),
+      std::string("{\"profile\": \"A\0B\"", 17),
       good.substr(0, good.size() / 2),
       with("\"passes\": 3", "\"passes\": \"3\""),
       with("\"passes\": 3", "\"passes\": -3"),

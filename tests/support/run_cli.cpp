@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 
 #include <cstdio>
+#include <cstdlib>
 
 namespace remoteccm::testing {
 
@@ -20,6 +21,15 @@ CliResult RunCli(const std::string& env, const std::string& args, bool with_stde
   const int status = ::pclose(pipe);
   result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   return result;
+}
+
+int KillRounds(int fallback) {
+  const char* text = std::getenv("REMOTECCM_KILL_ROUNDS");
+  if (text == nullptr) return fallback;
+  char* end = nullptr;
+  const long rounds = std::strtol(text, &end, 10);
+  return end != text && *end == '\0' && rounds > 0 && rounds < 100000 ? static_cast<int>(rounds)
+                                                                      : fallback;
 }
 
 std::string HomeVariables(const std::filesystem::path& home) {

@@ -16,6 +16,10 @@ struct CliResult {
 CliResult RunCli(const std::string& env, const std::string& args, bool with_stderr,
                  const std::string& program = REMOTECCM_CLI_PATH);
 
+// How many kills a random-kill test makes: REMOTECCM_KILL_ROUNDS, else `fallback` (also for a
+// value that is not a positive number).
+int KillRounds(int fallback);
+
 // The env of RunCli for a child whose program home is `home`, with its install store there.
 std::string HomeVariables(const std::filesystem::path& home);
 

@@ -29,9 +29,9 @@ std::string MakeTzif(const std::string& footer, char version = '2') {
   header[4] = version;
   Put32(header, 36, 1);  // one local time type
   Put32(header, 40, 4);  // four abbreviation characters
-  std::string v1 = header + std::string(6, '\0') + "UTC" + std::string(1, '\0');
-  std::string v2 = v1;
-  return v1 + v2 + "\n" + footer + "\n";
+  // The version-2 data block repeats the version-1 block: no transitions, one type.
+  const std::string block = header + std::string(6, '\0') + "UTC" + std::string(1, '\0');
+  return block + block + "\n" + footer + "\n";
 }
 
 class ScratchDir : public ::testing::Test {

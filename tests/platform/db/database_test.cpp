@@ -112,6 +112,7 @@ class DatabaseTest : public ::testing::TestWithParam<Backend> {
     std::vector<std::vector<std::string>> rows;
     for (; !query.Eof(); query.Next()) {
       std::vector<std::string> row;
+      row.reserve(static_cast<std::size_t>(query.FieldCount()));
       for (int i = 0; i < query.FieldCount(); ++i) row.emplace_back(query.AsString(i));
       rows.push_back(std::move(row));
     }
