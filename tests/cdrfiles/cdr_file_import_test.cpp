@@ -25,7 +25,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr std::string_view kHead =
+constexpr std::string_view kImportHead =
     "\"cdrRecordType\",\"pkid\",\"dateTimeDisconnect\",\"callingPartyNumber\"\n"
     "INTEGER,UNIQUEIDENTIFIER,INTEGER,VARCHAR(50)\n";
 
@@ -34,7 +34,7 @@ std::string Record(int id) {
 }
 
 std::string Records(int from, int to) {
-  std::string text(kHead);
+  std::string text(kImportHead);
   for (int id = from; id <= to; ++id) text += Record(id);
   return text;
 }
@@ -87,7 +87,7 @@ TEST_F(CdrFileImportTest, EachRecordOnceWhateverIsSentAgain) {
   // file of records without pkid sent twice under two names.
   Put("cdr_C_01_202611010000_1", Records(1, 5));
   Put("cdr_C_02_202611010001_1", Records(4, 8));
-  const std::string keyless = std::string(kHead) + "2,\"\",1793491300,\"2002\"\n";
+  const std::string keyless = std::string(kImportHead) + "2,\"\",1793491300,\"2002\"\n";
   Put("cdr_C_02_202611010002_2", keyless);
   Put("cdr_C_02_202611010002_3", keyless);
   const CdrImportOutcome again = Import(0);
@@ -128,7 +128,7 @@ TEST_F(CdrFileImportTest, DamagedFilesSetAsideTheOthersImported) {
   Put("cdr_C_01_202611010001_2", Records(4, 6));
   Put(std::string("cdr_C_01_2026\n\x1b[2J_3"), Records(7, 7) + "1,\"PK-8\"\n");
   std::ofstream(folder_ / "cdr_C_01_202611010003_4", std::ios::binary)
-      << std::string(kHead) << std::string("1,\"PK-10\",0,\"\0\"\n", 16);
+      << std::string(kImportHead) << std::string("1,\"PK-10\",0,\"\0\"\n", 16);
   const CdrImportOutcome outcome = Import();
   EXPECT_TRUE(outcome.usable);
   EXPECT_EQ(outcome.files, 1);

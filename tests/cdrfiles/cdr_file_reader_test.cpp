@@ -15,7 +15,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr std::string_view kHead =
+constexpr std::string_view kReaderHead =
     "\"cdrRecordType\",\"pkid\",\"callingPartyNumber\",\"duration\"\n"
     "INTEGER,UNIQUEIDENTIFIER,VARCHAR(50),INTEGER\n";
 
@@ -38,7 +38,7 @@ class CdrFileReaderTest : public ::testing::Test {
 };
 
 TEST_F(CdrFileReaderTest, ReadsQuotedTextBareNumbersAndEmptyValues) {
-  const std::string content = std::string(kHead) +
+  const std::string content = std::string(kReaderHead) +
                               "1,\"A-1\",\"say \"\"hi\"\", then,go\",60\r\n"
                               "1,\"A-2\",\"\",\n";
   Write(content);
@@ -63,7 +63,7 @@ TEST_F(CdrFileReaderTest, ReadsQuotedTextBareNumbersAndEmptyValues) {
 }
 
 TEST_F(CdrFileReaderTest, TellsDamagedAndIncompleteFilesWithTheirLine) {
-  const std::string head(kHead);
+  const std::string head(kReaderHead);
   const struct {
     std::string content;
     CdrFileReader::State state;

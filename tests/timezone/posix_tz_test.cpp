@@ -6,19 +6,10 @@
 
 #include <string>
 
+#include "timezone/zone_dates.h"
+
 namespace remoteccm {
 namespace {
-
-ZoneDate Yearly(int month, int day, int weekday, int hour, int minute = 0, int second = 0) {
-  return ZoneDate{0,
-                  static_cast<std::uint16_t>(month),
-                  static_cast<std::uint16_t>(weekday),
-                  static_cast<std::uint16_t>(day),
-                  static_cast<std::uint16_t>(hour),
-                  static_cast<std::uint16_t>(minute),
-                  static_cast<std::uint16_t>(second),
-                  0};
-}
 
 ZoneRule Parsed(const char* tz, bool approximated = false) {
   const auto result = ParsePosixTz(tz);

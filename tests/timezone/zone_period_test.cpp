@@ -8,19 +8,10 @@
 
 #include "timezone/local_zone.h"
 #include "timezone/time_conversion.h"
+#include "timezone/zone_dates.h"
 
 namespace remoteccm {
 namespace {
-
-ZoneDate Yearly(int month, int day, int weekday, int hour, int minute = 0) {
-  ZoneDate d;
-  d.month = static_cast<std::uint16_t>(month);
-  d.day = static_cast<std::uint16_t>(day);
-  d.day_of_week = static_cast<std::uint16_t>(weekday);
-  d.hour = static_cast<std::uint16_t>(hour);
-  d.minute = static_cast<std::uint16_t>(minute);
-  return d;
-}
 
 ZoneRule Rule(int bias, ZoneDate daylight, ZoneDate standard, int daylight_bias = -60) {
   ZoneRule r;
