@@ -113,6 +113,36 @@ class FolderImport {
   CdrImportOutcome& outcome_;
 };
 
+// One import into the database, and one out of the folder (two profiles may name it): false
+// when another run holds either lock. Throws FileError.
+bool TakeImportLocks(const CdrImportRequest& request, std::optional<LockFile>& database_lock,
+                     std::optional<LockFile>& folder_lock) {
+  database_lock = LockFile::TryTake(request.database.string() + ".lock");
+  if (database_lock) folder_lock = LockFile::TryTake(request.folder / kFolderLockName);
+  return database_lock && folder_lock;
+}
+
+// The files set aside in the folder's rejected folder, by this run or earlier ones.
+int CountSetAside(const std::filesystem::path& folder) {
+  int count = 0;
+  std::error_code unreadable;
+  for (std::filesystem::directory_iterator entry(folder / kRejectedFolder, unreadable), end;
+       !unreadable && entry != end; entry.increment(unreadable)) {
+    ++count;
+  }
+  return count;
+}
+
+std::string ImportSummary(const CdrImportOutcome& outcome) {
+  std::string line = "CDR files: " + Count(outcome.files, "file", "files") + " imported with " +
+                     Count(outcome.records, "new record", "new records");
+  if (!outcome.rejected.empty()) {
+    line += ", " + std::to_string(outcome.rejected.size()) + " rejected";
+  }
+  if (outcome.incomplete > 0) line += ", " + std::to_string(outcome.incomplete) + " left";
+  return line + ".";
+}
+
 }  // namespace
 
 CdrImportOutcome ImportCdrFiles(const CdrImportRequest& request) {
@@ -127,7 +157,6 @@ CdrImportOutcome ImportCdrFiles(const CdrImportRequest& request) {
     return outcome;
   };
   const std::string folder_shown = EscapedForLog(request.folder.string());
-  // One import into the database, and one out of the folder (two profiles may name it).
   std::optional<LockFile> database_lock;
   std::optional<LockFile> folder_lock;
   std::error_code missing;
@@ -135,13 +164,13 @@ CdrImportOutcome ImportCdrFiles(const CdrImportRequest& request) {
     return fail("The CDR file folder " + folder_shown +
                 " cannot be read: " + (missing ? missing.message() : "it is not a folder") + ".");
   }
+  bool locked = false;
   try {
-    database_lock = LockFile::TryTake(request.database.string() + ".lock");
-    if (database_lock) folder_lock = LockFile::TryTake(request.folder / kFolderLockName);
+    locked = TakeImportLocks(request, database_lock, folder_lock);
   } catch (const FileError& e) {
     return fail(e.what());
   }
-  if (!database_lock || !folder_lock) {
+  if (!locked) {
     log("Another run is importing the CDR files of " + folder_shown +
         ": this run leaves them to it.");
     return outcome;
@@ -166,20 +195,8 @@ CdrImportOutcome ImportCdrFiles(const CdrImportRequest& request) {
     if (!import.Import(file)) break;
   }
   PruneCollected(request.folder, request.now, request.keep_days);
-  std::error_code unreadable;
-  for (std::filesystem::directory_iterator entry(request.folder / kRejectedFolder, unreadable), end;
-       !unreadable && entry != end; entry.increment(unreadable)) {
-    ++outcome.set_aside;
-  }
-  if (!files->empty()) {
-    std::string line = "CDR files: " + Count(outcome.files, "file", "files") + " imported with " +
-                       Count(outcome.records, "new record", "new records");
-    if (!outcome.rejected.empty()) {
-      line += ", " + std::to_string(outcome.rejected.size()) + " rejected";
-    }
-    if (outcome.incomplete > 0) line += ", " + std::to_string(outcome.incomplete) + " left";
-    log(line + ".");
-  }
+  outcome.set_aside += CountSetAside(request.folder);
+  if (!files->empty()) log(ImportSummary(outcome));
   return outcome;
 }
 

@@ -37,6 +37,107 @@ std::string RecordKey(int pkid, const std::vector<CdrFileValue>& values, const s
   return "row:" + sha.HexDigest();
 }
 
+// Binds a record's values to the row insert, integers as integers (empty: null).
+void BindRecord(sqlite3_stmt* insert_row, const std::vector<CdrFileField>& fields,
+                const std::vector<CdrFileValue>& values) {
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    const int position = static_cast<int>(i) + 1;
+    const std::string& text = values[i].text;
+    if (fields[i].type == CdrFieldType::kInteger) {
+      if (text.empty()) {
+        sqlite3_bind_null(insert_row, position);
+      } else {
+        sqlite3_bind_int64(insert_row, position, std::stoll(text));
+      }
+    } else {
+      sqlite3_bind_text(insert_row, position, text.data(), static_cast<int>(text.size()),
+                        SQLITE_STATIC);
+    }
+  }
+}
+
+// Inserts each record of the reader whose key the table has not seen, counting both kinds into
+// `result`; false with `why` when the database refuses.
+bool InsertRecords(sqlite3* db, const std::string& table_name, std::int64_t now,
+                   CdrFileReader& reader, CdrFileImported& result, std::string& why) {
+  const std::vector<CdrFileField>& fields = reader.fields();
+  std::string insert = "INSERT INTO " + Quoted(table_name) + " (";
+  std::string places;
+  int pkid = -1;
+  for (std::size_t i = 0; i < fields.size(); ++i) {
+    insert += (i == 0 ? "" : ", ") + Quoted(fields[i].name);
+    places += i == 0 ? "?" : ", ?";
+    if (SameText(fields[i].name, "pkid")) pkid = static_cast<int>(i);
+  }
+  const Statement insert_row = Prepare(db, insert + ") VALUES (" + places + ")");
+  const Statement insert_key =
+      Prepare(db,
+              "INSERT OR IGNORE INTO CdrFileRecordKey (table_name, record_key, imported_at) "
+              "VALUES (?1, ?2, ?3)");
+  if (!insert_row || !insert_key) {
+    why = sqlite3_errmsg(db);
+    return false;
+  }
+  sqlite3_bind_text(insert_key.get(), 1, table_name.data(), static_cast<int>(table_name.size()),
+                    SQLITE_STATIC);
+  sqlite3_bind_int64(insert_key.get(), 3, now);
+  std::vector<CdrFileValue> values;
+  std::string line;
+  while (reader.Next(values, line)) {
+    const std::string key = RecordKey(pkid, values, line);
+    sqlite3_bind_text(insert_key.get(), 2, key.data(), static_cast<int>(key.size()), SQLITE_STATIC);
+    if (sqlite3_step(insert_key.get()) != SQLITE_DONE) {
+      why = sqlite3_errmsg(db);
+      return false;
+    }
+    sqlite3_reset(insert_key.get());
+    if (sqlite3_changes(db) == 0) {
+      ++result.duplicates;
+      continue;
+    }
+    BindRecord(insert_row.get(), fields, values);
+    if (sqlite3_step(insert_row.get()) != SQLITE_DONE) {
+      why = sqlite3_errmsg(db);
+      return false;
+    }
+    sqlite3_reset(insert_row.get());
+    ++result.records;
+  }
+  return true;
+}
+
+// Notes the file as imported, and whether a file of the same bytes was imported before; false
+// with `why` when the database refuses.
+bool NoteImport(sqlite3* db, const std::string& table_name, std::string_view file_name,
+                std::int64_t now, const CdrFileReader& reader, CdrFileImported& result,
+                std::string& why) {
+  const std::string sha = reader.Sha256Hex();
+  const Statement earlier = Prepare(db, "SELECT 1 FROM CdrFileImport WHERE sha256 = ?1");
+  const Statement note =
+      Prepare(db,
+              "INSERT INTO CdrFileImport (file_name, file_size, sha256, table_name, imported_at, "
+              "records, duplicates) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7)");
+  if (!earlier || !note) {
+    why = sqlite3_errmsg(db);
+    return false;
+  }
+  sqlite3_bind_text(earlier.get(), 1, sha.c_str(), -1, SQLITE_STATIC);
+  result.same_file_before = sqlite3_step(earlier.get()) == SQLITE_ROW;
+  const std::string name(file_name);
+  sqlite3_bind_text(note.get(), 1, name.data(), static_cast<int>(name.size()), SQLITE_STATIC);
+  sqlite3_bind_int64(note.get(), 2, reader.bytes_read());
+  sqlite3_bind_text(note.get(), 3, sha.c_str(), -1, SQLITE_STATIC);
+  sqlite3_bind_text(note.get(), 4, table_name.c_str(), -1, SQLITE_STATIC);
+  sqlite3_bind_int64(note.get(), 5, now);
+  sqlite3_bind_int64(note.get(), 6, result.records);
+  sqlite3_bind_int64(note.get(), 7, result.duplicates);
+  if (sqlite3_step(note.get()) != SQLITE_DONE) {
+    why = sqlite3_errmsg(db);
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 std::optional<CdrStore> CdrStore::Open(const std::filesystem::path& path, std::string& why) {
@@ -173,92 +274,12 @@ std::optional<CdrFileImported> CdrStore::ImportFile(std::string_view table,
     }
   } rollback{this};
 
-  const std::vector<CdrFileField>& fields = reader.fields();
-  if (!EnsureColumns(table, fields, why)) return std::nullopt;
-  std::string insert = "INSERT INTO " + Quoted(table) + " (";
-  std::string places;
-  int pkid = -1;
-  for (std::size_t i = 0; i < fields.size(); ++i) {
-    insert += (i == 0 ? "" : ", ") + Quoted(fields[i].name);
-    places += i == 0 ? "?" : ", ?";
-    if (SameText(fields[i].name, "pkid")) pkid = static_cast<int>(i);
-  }
-  const Statement insert_row = Prepare(db, insert + ") VALUES (" + places + ")");
-  const Statement insert_key =
-      Prepare(db,
-              "INSERT OR IGNORE INTO CdrFileRecordKey (table_name, record_key, imported_at) "
-              "VALUES (?1, ?2, ?3)");
-  if (!insert_row || !insert_key) {
-    why = sqlite3_errmsg(db);
-    return std::nullopt;
-  }
+  if (!EnsureColumns(table, reader.fields(), why)) return std::nullopt;
   const std::string table_name(table);
-  sqlite3_bind_text(insert_key.get(), 1, table_name.data(), static_cast<int>(table_name.size()),
-                    SQLITE_STATIC);
-  sqlite3_bind_int64(insert_key.get(), 3, now);
-
   CdrFileImported result;
-  std::vector<CdrFileValue> values;
-  std::string line;
-  while (reader.Next(values, line)) {
-    const std::string key = RecordKey(pkid, values, line);
-    sqlite3_bind_text(insert_key.get(), 2, key.data(), static_cast<int>(key.size()), SQLITE_STATIC);
-    if (sqlite3_step(insert_key.get()) != SQLITE_DONE) {
-      why = sqlite3_errmsg(db);
-      return std::nullopt;
-    }
-    sqlite3_reset(insert_key.get());
-    if (sqlite3_changes(db) == 0) {
-      ++result.duplicates;
-      continue;
-    }
-    for (std::size_t i = 0; i < values.size(); ++i) {
-      const int position = static_cast<int>(i) + 1;
-      const std::string& text = values[i].text;
-      if (fields[i].type == CdrFieldType::kInteger) {
-        if (text.empty()) {
-          sqlite3_bind_null(insert_row.get(), position);
-        } else {
-          sqlite3_bind_int64(insert_row.get(), position, std::stoll(text));
-        }
-      } else {
-        sqlite3_bind_text(insert_row.get(), position, text.data(), static_cast<int>(text.size()),
-                          SQLITE_STATIC);
-      }
-    }
-    if (sqlite3_step(insert_row.get()) != SQLITE_DONE) {
-      why = sqlite3_errmsg(db);
-      return std::nullopt;
-    }
-    sqlite3_reset(insert_row.get());
-    ++result.records;
-  }
+  if (!InsertRecords(db, table_name, now, reader, result, why)) return std::nullopt;
   if (reader.state() != CdrFileReader::State::kEnd) return std::nullopt;
-
-  const std::string sha = reader.Sha256Hex();
-  const Statement earlier = Prepare(db, "SELECT 1 FROM CdrFileImport WHERE sha256 = ?1");
-  const Statement note =
-      Prepare(db,
-              "INSERT INTO CdrFileImport (file_name, file_size, sha256, table_name, imported_at, "
-              "records, duplicates) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7)");
-  if (!earlier || !note) {
-    why = sqlite3_errmsg(db);
-    return std::nullopt;
-  }
-  sqlite3_bind_text(earlier.get(), 1, sha.c_str(), -1, SQLITE_STATIC);
-  result.same_file_before = sqlite3_step(earlier.get()) == SQLITE_ROW;
-  const std::string name(file_name);
-  sqlite3_bind_text(note.get(), 1, name.data(), static_cast<int>(name.size()), SQLITE_STATIC);
-  sqlite3_bind_int64(note.get(), 2, reader.bytes_read());
-  sqlite3_bind_text(note.get(), 3, sha.c_str(), -1, SQLITE_STATIC);
-  sqlite3_bind_text(note.get(), 4, table_name.c_str(), -1, SQLITE_STATIC);
-  sqlite3_bind_int64(note.get(), 5, now);
-  sqlite3_bind_int64(note.get(), 6, result.records);
-  sqlite3_bind_int64(note.get(), 7, result.duplicates);
-  if (sqlite3_step(note.get()) != SQLITE_DONE) {
-    why = sqlite3_errmsg(db);
-    return std::nullopt;
-  }
+  if (!NoteImport(db, table_name, file_name, now, reader, result, why)) return std::nullopt;
   if (before_commit) before_commit();
   if (!Exec("COMMIT", why)) return std::nullopt;
   rollback.done = true;

@@ -118,11 +118,9 @@ enum class Command {
   kVersion
 };
 
-}  // namespace
-
-int CliMain(const std::vector<std::string>& args) {
+// What the command line asks for.
+struct Invocation {
   CliContext ctx;
-  ctx.arguments = args;
   Command command = Command::kRun;
   bool command_given = false;
   std::string profile;
@@ -132,99 +130,121 @@ int CliMain(const std::vector<std::string>& args) {
   std::string status_option;  // the last option that goes with --status only
   bool metrics_given = false;
 
-  auto set_command = [&](Command next) {
+  bool SetCommand(Command next) {
     if (command_given) return false;
     command = next;
     command_given = true;
     return true;
-  };
-
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    const std::string& arg = args[i];
-    const bool takes_value = arg == "--home" || arg == "--print" || arg == "--columns" ||
-                             arg == "--check" || arg == "--delete-all" || arg == "--max-age" ||
-                             arg == "--metrics-dir" || arg == "--log-level" ||
-                             arg == "--critical-age" || arg == "--check-format" ||
-                             arg == "--rotate-backup";
-    if (takes_value && i + 1 >= args.size()) return UsageError(arg + " needs an argument");
-    if (arg == "--home") {
-      SetProgramHome(args[++i]);
-    } else if (arg == "--print" || arg == "--columns" || arg == "--check") {
-      const Command next = arg == "--print"     ? Command::kPrint
-                           : arg == "--columns" ? Command::kColumns
-                                                : Command::kCheck;
-      if (!set_command(next)) return UsageError("only one command at a time");
-      profile = args[++i];
-    } else if (arg == "--delete-all" || arg == "--rotate-backup") {
-      if (!set_command(arg == "--delete-all" ? Command::kDeleteAll : Command::kRotateBackup)) {
-        return UsageError("only one command at a time");
-      }
-      profile = args[++i];
-    } else if (arg == "--status") {
-      if (!set_command(Command::kStatus)) return UsageError("only one command at a time");
-      if (i + 1 < args.size() && !args[i + 1].starts_with("--")) profile = args[++i];
-    } else if (arg == "--max-age" || arg == "--critical-age") {
-      std::optional<std::int64_t>& age = arg == "--max-age" ? checks.max_age : checks.critical_age;
-      age = ParseDuration(args[++i]);
-      if (!age) return UsageError(arg + " takes a duration such as 90s, 15m, 2h or 1d");
-      status_option = arg;
-    } else if (arg == "--check-format" || arg == "--nagios") {
-      if (arg == "--check-format" && args[++i] != "nagios") {
-        return UsageError("--check-format takes nagios");
-      }
-      checks.nagios = true;
-      status_option = arg;
-    } else if (arg == "--metrics-dir") {
-      ctx.metrics_folder = args[++i];
-      metrics_given = true;
-    } else if (arg == "--log-level") {
-      ctx.log_level = ParseLogPriority(args[++i]);
-      if (!ctx.log_level) return UsageError("--log-level takes err, warning, info or debug");
-    } else if (arg == "--companion-listen") {
-      if (!set_command(Command::kCompanionListen)) return UsageError("only one command at a time");
-      // The path is optional: a next argument that is not an option is it.
-      if (i + 1 < args.size() && !args[i + 1].starts_with("-")) socket_path = args[++i];
-    } else if (arg == "--yes") {
-      confirmed = true;
-    } else if (arg == "--list-zones" || arg == "--list-links" || arg == "--help" || arg == "-h" ||
-               arg == "--version") {
-      const Command next = arg == "--list-zones"   ? Command::kListZones
-                           : arg == "--list-links" ? Command::kListLinks
-                           : arg != "--version"    ? Command::kHelp
-                                                   : Command::kVersion;
-      if (!set_command(next)) return UsageError("only one command at a time");
-    } else if (arg.starts_with("--")) {
-      return UsageError("unknown option " + arg);
-    } else {
-      ctx.parameters.push_back(arg);
-    }
   }
+};
 
+bool TakesValue(std::string_view arg) {
+  return arg == "--home" || arg == "--print" || arg == "--columns" || arg == "--check" ||
+         arg == "--delete-all" || arg == "--max-age" || arg == "--metrics-dir" ||
+         arg == "--log-level" || arg == "--critical-age" || arg == "--check-format" ||
+         arg == "--rotate-backup";
+}
+
+// The command of an option that is followed by its profile.
+std::optional<Command> ProfileCommandOf(std::string_view arg) {
+  if (arg == "--print") return Command::kPrint;
+  if (arg == "--columns") return Command::kColumns;
+  if (arg == "--check") return Command::kCheck;
+  if (arg == "--delete-all") return Command::kDeleteAll;
+  if (arg == "--rotate-backup") return Command::kRotateBackup;
+  return std::nullopt;
+}
+
+// The command of an option that stands alone.
+std::optional<Command> BareCommandOf(std::string_view arg) {
+  if (arg == "--list-zones") return Command::kListZones;
+  if (arg == "--list-links") return Command::kListLinks;
+  if (arg == "--help" || arg == "-h") return Command::kHelp;
+  if (arg == "--version") return Command::kVersion;
+  return std::nullopt;
+}
+
+// Reads args[i], and the value it takes (moving i past it); the exit status of a usage error.
+std::optional<int> ReadArgument(const std::vector<std::string>& args, std::size_t& i,
+                                Invocation& line) {
+  const std::string& arg = args[i];
+  if (TakesValue(arg) && i + 1 >= args.size()) return UsageError(arg + " needs an argument");
+  const std::optional<Command> with_profile = ProfileCommandOf(arg);
+  const std::optional<Command> bare = BareCommandOf(arg);
+  if (with_profile || bare || arg == "--status" || arg == "--companion-listen") {
+    const Command next = with_profile        ? *with_profile
+                         : bare              ? *bare
+                         : arg == "--status" ? Command::kStatus
+                                             : Command::kCompanionListen;
+    if (!line.SetCommand(next)) return UsageError("only one command at a time");
+    if (with_profile) {
+      line.profile = args[++i];
+    } else if (arg == "--status") {
+      if (i + 1 < args.size() && !args[i + 1].starts_with("--")) line.profile = args[++i];
+    } else if (arg == "--companion-listen") {
+      // The path is optional: a next argument that is not an option is it.
+      if (i + 1 < args.size() && !args[i + 1].starts_with("-")) line.socket_path = args[++i];
+    }
+  } else if (arg == "--home") {
+    SetProgramHome(args[++i]);
+  } else if (arg == "--max-age" || arg == "--critical-age") {
+    std::optional<std::int64_t>& age =
+        arg == "--max-age" ? line.checks.max_age : line.checks.critical_age;
+    age = ParseDuration(args[++i]);
+    if (!age) return UsageError(arg + " takes a duration such as 90s, 15m, 2h or 1d");
+    line.status_option = arg;
+  } else if (arg == "--check-format" || arg == "--nagios") {
+    if (arg == "--check-format" && args[++i] != "nagios") {
+      return UsageError("--check-format takes nagios");
+    }
+    line.checks.nagios = true;
+    line.status_option = arg;
+  } else if (arg == "--metrics-dir") {
+    line.ctx.metrics_folder = args[++i];
+    line.metrics_given = true;
+  } else if (arg == "--log-level") {
+    line.ctx.log_level = ParseLogPriority(args[++i]);
+    if (!line.ctx.log_level) return UsageError("--log-level takes err, warning, info or debug");
+  } else if (arg == "--yes") {
+    line.confirmed = true;
+  } else if (arg.starts_with("--")) {
+    return UsageError("unknown option " + arg);
+  } else {
+    line.ctx.parameters.push_back(arg);
+  }
+  return std::nullopt;
+}
+
+// The exit status of options that do not go together.
+std::optional<int> CheckCombination(const Invocation& line) {
+  const Command command = line.command;
   // Beside a command only /ENTITY: has a meaning (it names the default destination file).
-  for (const std::string& parameter : ctx.parameters) {
-    if (command_given && !SameText(std::string_view(parameter).substr(0, 8), "/ENTITY:")) {
+  for (const std::string& parameter : line.ctx.parameters) {
+    if (line.command_given && !SameText(std::string_view(parameter).substr(0, 8), "/ENTITY:")) {
       return UsageError("unexpected argument " + parameter);
     }
   }
-  if (confirmed && command != Command::kDeleteAll) {
+  if (line.confirmed && command != Command::kDeleteAll) {
     return UsageError("--yes goes with --delete-all only");
   }
-  if (!status_option.empty() && command != Command::kStatus) {
-    return UsageError(status_option + " goes with --status");
+  if (!line.status_option.empty() && command != Command::kStatus) {
+    return UsageError(line.status_option + " goes with --status");
   }
-  if (checks.nagios && profile.empty()) return UsageError("--check-format needs a PROFILE");
-  if (metrics_given && command != Command::kRun && command != Command::kDeleteAll) {
+  if (line.checks.nagios && line.profile.empty()) {
+    return UsageError("--check-format needs a PROFILE");
+  }
+  if (line.metrics_given && command != Command::kRun && command != Command::kDeleteAll) {
     return UsageError("--metrics-dir goes with a run or --delete-all");
   }
-  if (ctx.log_level && command != Command::kRun && command != Command::kDeleteAll) {
+  if (line.ctx.log_level && command != Command::kRun && command != Command::kDeleteAll) {
     return UsageError("--log-level goes with a run or --delete-all");
   }
-  ctx.entity_name = EntityName(ctx.parameters);
-  if (command != Command::kHelp && command != Command::kVersion && command != Command::kListZones) {
-    RemoveStaleTemporaryFiles();
-  }
+  return std::nullopt;
+}
 
-  switch (command) {
+int RunCommand(Invocation& line) {
+  CliContext& ctx = line.ctx;
+  switch (line.command) {
     case Command::kHelp:
       std::fwrite(kUsage.data(), 1, kUsage.size(), stdout);
       std::fwrite(kHelpText.data(), 1, kHelpText.size(), stdout);
@@ -233,28 +253,45 @@ int CliMain(const std::vector<std::string>& args) {
       std::puts("remoteccm-cli " REMOTECCM_VERSION);
       return kExitOk;
     case Command::kPrint:
-      return PrintCommand(ctx, profile);
+      return PrintCommand(ctx, line.profile);
     case Command::kColumns:
-      return ColumnsCommand(ctx, profile);
+      return ColumnsCommand(ctx, line.profile);
     case Command::kCheck:
-      return CheckCommand(ctx, profile);
+      return CheckCommand(ctx, line.profile);
     case Command::kDeleteAll:
-      return DeleteAllCommand(ctx, profile, confirmed);
+      return DeleteAllCommand(ctx, line.profile, line.confirmed);
     case Command::kStatus:
-      return StatusCommand(ctx, profile, checks);
+      return StatusCommand(ctx, line.profile, line.checks);
     case Command::kRotateBackup:
-      return RotateBackupCommand(ctx, profile);
+      return RotateBackupCommand(ctx, line.profile);
     case Command::kListZones:
       return ListZonesCommand(ctx);
     case Command::kListLinks:
       return ListLinksCommand();
     case Command::kCompanionListen:
-      return CompanionListenCommand(socket_path);
+      return CompanionListenCommand(line.socket_path);
     case Command::kRun:
       break;
   }
   if (ctx.parameters.empty()) return UsageError("no profile given");
   return RunProfileCommand(ctx);
+}
+
+}  // namespace
+
+int CliMain(const std::vector<std::string>& args) {
+  Invocation line;
+  line.ctx.arguments = args;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    if (const std::optional<int> error = ReadArgument(args, i, line)) return *error;
+  }
+  if (const std::optional<int> error = CheckCombination(line)) return *error;
+  line.ctx.entity_name = EntityName(line.ctx.parameters);
+  const Command command = line.command;
+  if (command != Command::kHelp && command != Command::kVersion && command != Command::kListZones) {
+    RemoveStaleTemporaryFiles();
+  }
+  return RunCommand(line);
 }
 
 }  // namespace remoteccm

@@ -193,75 +193,95 @@ std::string CheckAgeText(double seconds) {
   return std::to_string(whole / 86400) + " d";
 }
 
+// What a monitoring plugin says of a profile: its state, its text and the performance data.
+struct CheckVerdict {
+  int state = kCheckOk;
+  std::string text;
+  std::string performance;
+};
+
+// The state the last run calls for, with the reasons for it.
+int LastRunConcerns(const RunStatusRecord& record, double age, double now,
+                    const StatusChecks& checks, std::vector<std::string>& reasons) {
+  const RunSummary& run = record.run;
+  int state = kCheckOk;
+  const auto raise = [&state](int to) { state = std::max(state, to); };
+  if (run.status == RunStatus::kLocked) {
+    raise(kCheckWarning);
+    reasons.emplace_back("another run held the destination");
+  } else if (run.status != RunStatus::kSuccess) {
+    raise(kCheckCritical);
+    reasons.push_back("last run " + std::string(RunStatusName(run.status)) + " (exit status " +
+                      std::to_string(record.exit_status) + ")");
+  }
+  if (checks.critical_age && age > static_cast<double>(*checks.critical_age)) {
+    raise(kCheckCritical);
+    reasons.push_back("older than " + AgeText(static_cast<double>(*checks.critical_age)));
+  } else if (checks.max_age && age > static_cast<double>(*checks.max_age)) {
+    raise(kCheckWarning);
+    reasons.push_back("older than " + AgeText(static_cast<double>(*checks.max_age)));
+  }
+  if (run.ended > now + kClockSlackSeconds) {
+    raise(kCheckWarning);
+    reasons.emplace_back("last run ended in the future");
+  }
+  if (!run.owed_at.empty()) {
+    raise(kCheckWarning);
+    reasons.push_back("owed lines at " + EscapedForLog(run.owed_at));
+  }
+  for (const auto& [warning, reason] : kWarningTexts) {
+    if (std::find(run.warnings.begin(), run.warnings.end(), warning) != run.warnings.end()) {
+      raise(kCheckWarning);
+      reasons.emplace_back(reason);
+    }
+  }
+  return state;
+}
+
+CheckVerdict CheckLastRun(const RunStatusRecord& record, double now, const StatusChecks& checks) {
+  const RunSummary& run = record.run;
+  const double age = std::max(0.0, now - run.ended);
+  std::vector<std::string> reasons;
+  CheckVerdict verdict;
+  verdict.state = LastRunConcerns(record, age, now, checks, reasons);
+  verdict.text =
+      std::to_string(run.records_collected) + " records, last run " + CheckAgeText(age) + " ago";
+  for (const std::string& reason : reasons) verdict.text += "; " + reason;
+  const auto threshold = [](const std::optional<std::int64_t>& seconds) {
+    return seconds ? std::to_string(*seconds) : std::string();
+  };
+  verdict.performance = " | records=" + std::to_string(run.records_collected) +
+                        " age=" + std::to_string(static_cast<long long>(std::floor(age))) + "s;" +
+                        threshold(checks.max_age) + ";" + threshold(checks.critical_age);
+  return verdict;
+}
+
 // The one line of a monitoring plugin, "REMOTECCM OK - SITE1: 1234 records, last run 3 min ago
 // | records=1234 age=180s;7200;14400", and its exit status.
 int PrintCheckLine(const std::string& name, const std::string& profile_problem,
                    const ProfileStatus& status, double now, const StatusChecks& checks) {
   static constexpr const char* kStateNames[] = {"OK", "WARNING", "CRITICAL", "UNKNOWN"};
-  int state = kCheckOk;
-  std::string text;
-  std::string performance;
+  CheckVerdict verdict;
   if (!profile_problem.empty()) {
-    state = kCheckUnknown;
-    text = profile_problem;
+    verdict.state = kCheckUnknown;
+    verdict.text = profile_problem;
   } else if (!status.read.error.empty()) {
-    state = kCheckUnknown;
-    text =
+    verdict.state = kCheckUnknown;
+    verdict.text =
         "the status file " + status.status_path.string() + " cannot be read: " + status.read.error;
   } else if (status.read.missing) {
-    state = kCheckUnknown;
-    text = "no status file yet: the profile has not run";
+    verdict.state = kCheckUnknown;
+    verdict.text = "no status file yet: the profile has not run";
   } else {
-    const RunStatusRecord& record = *status.read.record;
-    const RunSummary& run = record.run;
-    const double age = std::max(0.0, now - run.ended);
-    std::vector<std::string> reasons;
-    const auto raise = [&state](int to) { state = std::max(state, to); };
-    if (run.status == RunStatus::kLocked) {
-      raise(kCheckWarning);
-      reasons.emplace_back("another run held the destination");
-    } else if (run.status != RunStatus::kSuccess) {
-      raise(kCheckCritical);
-      reasons.push_back("last run " + std::string(RunStatusName(run.status)) + " (exit status " +
-                        std::to_string(record.exit_status) + ")");
-    }
-    if (checks.critical_age && age > static_cast<double>(*checks.critical_age)) {
-      raise(kCheckCritical);
-      reasons.push_back("older than " + AgeText(static_cast<double>(*checks.critical_age)));
-    } else if (checks.max_age && age > static_cast<double>(*checks.max_age)) {
-      raise(kCheckWarning);
-      reasons.push_back("older than " + AgeText(static_cast<double>(*checks.max_age)));
-    }
-    if (run.ended > now + kClockSlackSeconds) {
-      raise(kCheckWarning);
-      reasons.emplace_back("last run ended in the future");
-    }
-    if (!run.owed_at.empty()) {
-      raise(kCheckWarning);
-      reasons.push_back("owed lines at " + EscapedForLog(run.owed_at));
-    }
-    for (const auto& [warning, reason] : kWarningTexts) {
-      if (std::find(run.warnings.begin(), run.warnings.end(), warning) != run.warnings.end()) {
-        raise(kCheckWarning);
-        reasons.emplace_back(reason);
-      }
-    }
-    text =
-        std::to_string(run.records_collected) + " records, last run " + CheckAgeText(age) + " ago";
-    for (const std::string& reason : reasons) text += "; " + reason;
-    const auto threshold = [](const std::optional<std::int64_t>& seconds) {
-      return seconds ? std::to_string(*seconds) : std::string();
-    };
-    performance = " | records=" + std::to_string(run.records_collected) +
-                  " age=" + std::to_string(static_cast<long long>(std::floor(age))) + "s;" +
-                  threshold(checks.max_age) + ";" + threshold(checks.critical_age);
+    verdict = CheckLastRun(*status.read.record, now, checks);
   }
   // The plugin line has no room for line ends, and "|" starts the performance data.
-  std::string line = "REMOTECCM " + std::string(kStateNames[state]) + " - " + name + ": " + text;
+  std::string line =
+      "REMOTECCM " + std::string(kStateNames[verdict.state]) + " - " + name + ": " + verdict.text;
   std::replace(line.begin(), line.end(), '\n', ' ');
   std::replace(line.begin(), line.end(), '|', '/');
-  std::printf("%s%s\n", line.c_str(), performance.c_str());
-  return state;
+  std::printf("%s%s\n", line.c_str(), verdict.performance.c_str());
+  return verdict.state;
 }
 
 }  // namespace

@@ -195,31 +195,37 @@ std::vector<std::string> ReadLineList(const IniContent& profile, std::string_vie
   return lines;
 }
 
-ProfileSettings LoadProfile(const std::string& profile_path, const ProfileEnvironment& env) {
-  ProfileSettings s;
-  const ProfileReader read(profile_path);
-  s.profile_path = profile_path;
+namespace {
 
-  // The dialog's login, password and server (the main window's stand-ins are derived from
-  // them by MainWindowLogin), the profile name and the destination file.
+// The dialog's login, password and server (the main window's stand-ins are derived from them by
+// MainWindowLogin), the profile name and the destination file.
+void LoadLoginAndDestination(const ProfileReader& read, const ProfileEnvironment& env,
+                             ProfileSettings& s) {
   s.login = read.Text("Login");
   s.password = read.Text("Password");
   s.server_name = read.Text("ServerName");
-  s.profile_name = Trim(ProfileNameOf(profile_path));
+  s.profile_name = Trim(ProfileNameOf(s.profile_path));
   s.destination_file = read.Text("DestinationFile");
   if (Trim(s.destination_file).empty()) {
     s.destination_file =
         DefaultDestinationFile(env.registry, env.entity_name, env.program_home.string());
   }
+}
 
+// Where the CDRs are: the connection, the database, the table and its date column.
+void LoadDatabase(const ProfileReader& read, ProfileSettings& s) {
   s.sql_connection_string = read.Text("SQLConnectionString");
   s.sql_date_time_fld_name = read.TextOrFallback("SQLDateTimeFldName");
   s.sql_auth_option = read.Text("SQLAuthOption");
   s.sql_database_name = read.Text("SQLDatabaseName");
   s.sql_table_name = read.Text("SQLTableName");
   s.sql_odbc_alias = read.Text("SQLODBCAlias");
+  if (s.sql_database_name.empty()) s.sql_database_name = Key("SQLDatabaseName").fallback;
+  if (s.sql_table_name.empty()) s.sql_table_name = Key("SQLTableName").fallback;
+}
 
-  // The time zone comes before every time value: the conversions depend on it.
+// The time zone comes before every time value: the conversions depend on it.
+void LoadTimeZone(const ProfileReader& read, const ProfileEnvironment& env, ProfileSettings& s) {
   const std::int32_t option = ParseWhole(read.Text("SQLTimeZoneOption"));
   s.time_zone_option = option == 2   ? TimeZoneOption::kSelected
                        : option == 3 ? TimeZoneOption::kManual
@@ -233,16 +239,15 @@ ProfileSettings LoadProfile(const std::string& profile_path, const ProfileEnviro
     }
   }
   s.time_zone_offset = read.Whole("SQLTimeZoneOffset");
-  s.sql_display_records = read.Flag("SQLDisplayRecords");
-
-  if (s.sql_database_name.empty()) s.sql_database_name = Key("SQLDatabaseName").fallback;
-  if (s.sql_table_name.empty()) s.sql_table_name = Key("SQLTableName").fallback;
-
   const std::time_t now = CurrentMoment(env);
   if (s.time_zone_offset > 24) {
     s.time_zone_offset = -(CurrentBias(env.computer_rule, now) / 60);
   }
+}
 
+// What the passes select and do: the statements, the mode, deletion and polling, the dial-up.
+void LoadRetrieval(const ProfileReader& read, ProfileSettings& s) {
+  s.sql_display_records = read.Flag("SQLDisplayRecords");
   s.connect_sql = read.LineList("ConnectSQL");
   s.disconnect_sql = read.LineList("DisconnectSQL");
   s.delete_recs = read.Flag("DeleteRecs");
@@ -253,7 +258,10 @@ ProfileSettings LoadProfile(const std::string& profile_path, const ProfileEnviro
   s.phonebook_entry = read.Text("PhonebookEntry");
   s.log_record_lines = read.Flag("LogRecordLines");
   s.connect_sql_mode = read.Choice<RetrievalMode>("ConnectSQLMode", kRetrievalModeItems);
+}
 
+// The start point and the date range with their steps, in the profile's time zone.
+void LoadTimes(const ProfileReader& read, const ProfileEnvironment& env, ProfileSettings& s) {
   const TimeZoneSettings zone = ProfileTimeZone(s, env.computer_rule);
   const double today = ComputerToday(env);
   s.sql_new_rec_date = ParseDecimal(read.Text(kStartKey));
@@ -272,6 +280,10 @@ ProfileSettings LoadProfile(const std::string& profile_path, const ProfileEnviro
 
   s.date_range_incr_value = read.Whole("SQLDateRangeIncrValue");
   s.date_range_incr_mode = read.Choice<IncrementMode>("SQLDateRangeIncrMode", kIncrementModeItems);
+}
+
+// The backup and overwriting of the destination, the dial-up login, the folder of CDR files.
+void LoadOutputAndSources(const ProfileReader& read, ProfileSettings& s) {
   s.sql_backup = read.Flag("SQLBackup");
   s.overwrite = read.Flag("Overwrite");
   s.dial_user_name = read.Text("DialUserName");
@@ -281,6 +293,20 @@ ProfileSettings LoadProfile(const std::string& profile_path, const ProfileEnviro
   s.cdr_file_settle_seconds =
       StrictWhole(read.Text("CdrFileSettleSeconds"), Key("CdrFileSettleSeconds"));
   s.cdr_file_keep_days = StrictWhole(read.Text("CdrFileKeepDays"), Key("CdrFileKeepDays"));
+}
+
+}  // namespace
+
+ProfileSettings LoadProfile(const std::string& profile_path, const ProfileEnvironment& env) {
+  ProfileSettings s;
+  const ProfileReader read(profile_path);
+  s.profile_path = profile_path;
+  LoadLoginAndDestination(read, env, s);
+  LoadDatabase(read, s);
+  LoadTimeZone(read, env, s);
+  LoadRetrieval(read, s);
+  LoadTimes(read, env, s);
+  LoadOutputAndSources(read, s);
   return s;
 }
 

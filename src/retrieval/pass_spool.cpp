@@ -57,6 +57,56 @@ bool ParseYesNo(std::string_view text, bool& value) {
   return value || text == "no";
 }
 
+// What a note must hold besides its names: the spool's size and its fingerprint.
+struct NoteSeen {
+  bool sizes = false;
+  bool digest = false;
+};
+
+// One line of a note's body into `note`; false for a value this version never writes, or a key.
+bool ReadNoteLine(std::string_view key, std::string_view value, ReadyNote& note, NoteSeen& seen) {
+  if (key == "profile") {
+    note.profile_name = UnescapeLineValue(value);
+    return IsProfileName(note.profile_name);
+  }
+  if (key == "profile-file") {
+    note.profile_file = std::string(value);
+    return !HasControlCharacter(value);
+  }
+  if (key == "table") {
+    note.table = UnescapeLineValue(value);
+    return !note.table.empty() && !HasControlCharacter(note.table);
+  }
+  if (key == "destination") {
+    note.destination = UnescapeLineValue(value);
+    return note.destination.starts_with('/') && !HasControlCharacter(note.destination);
+  }
+  if (key == "deleted") return ParseYesNo(value, note.deleted);
+  if (key == "keys") return ParseYesNo(value, note.has_keys);
+  if (key == "destination-size") {
+    return ParseNumber(value, note.destination_size) && note.destination_size >= -1;
+  }
+  if (key == "spool-bytes") return seen.sizes = ParseNumber(value, note.spool_bytes);
+  if (key == "spool-lines") return ParseNumber(value, note.spool_lines);
+  if (key == "spool-sha256") {
+    note.spool_sha256 = std::string(value);
+    return seen.digest = IsSha256(value);
+  }
+  if (key == "keys-sha256") {
+    note.keys_sha256 = std::string(value);
+    return IsSha256(value);
+  }
+  if (key == "start") {
+    note.start = std::string(value);
+    return IsWholeNumber(value);
+  }
+  if (key == "late-look-back") {
+    note.late_memory = true;
+    return ParseNumber(value, note.late_look_back) && note.late_look_back >= 0;
+  }
+  return false;  // a key this version never writes
+}
+
 }  // namespace
 
 std::string NoteText(const ReadyNote& note) {
@@ -91,53 +141,14 @@ NoteReading ParseReadyNote(std::string_view text) {
   }
   if (header != kNoteHeader) return reading;
   ReadyNote& note = reading.note;
-  bool sizes = false;
-  bool digest = false;
+  NoteSeen seen;
   const bool whole =
       ReadKeyValueLines(body, false, [&](std::string_view key, std::string_view value) {
-        if (key == "profile") {
-          note.profile_name = UnescapeLineValue(value);
-          return IsProfileName(note.profile_name);
-        }
-        if (key == "profile-file") {
-          note.profile_file = std::string(value);
-          return !HasControlCharacter(value);
-        }
-        if (key == "table") {
-          note.table = UnescapeLineValue(value);
-          return !note.table.empty() && !HasControlCharacter(note.table);
-        }
-        if (key == "destination") {
-          note.destination = UnescapeLineValue(value);
-          return note.destination.starts_with('/') && !HasControlCharacter(note.destination);
-        }
-        if (key == "deleted") return ParseYesNo(value, note.deleted);
-        if (key == "keys") return ParseYesNo(value, note.has_keys);
-        if (key == "destination-size") {
-          return ParseNumber(value, note.destination_size) && note.destination_size >= -1;
-        }
-        if (key == "spool-bytes") return sizes = ParseNumber(value, note.spool_bytes);
-        if (key == "spool-lines") return ParseNumber(value, note.spool_lines);
-        if (key == "spool-sha256") {
-          note.spool_sha256 = std::string(value);
-          return digest = IsSha256(value);
-        }
-        if (key == "keys-sha256") {
-          note.keys_sha256 = std::string(value);
-          return IsSha256(value);
-        }
-        if (key == "start") {
-          note.start = std::string(value);
-          return IsWholeNumber(value);
-        }
-        if (key == "late-look-back") {
-          note.late_memory = true;
-          return ParseNumber(value, note.late_look_back) && note.late_look_back >= 0;
-        }
-        return false;  // a key this version never writes
+        return ReadNoteLine(key, value, note, seen);
       });
-  const bool complete = sizes && digest && !note.profile_name.empty() && !note.table.empty() &&
-                        !note.destination.empty() && (!note.has_keys || !note.keys_sha256.empty());
+  const bool complete = seen.sizes && seen.digest && !note.profile_name.empty() &&
+                        !note.table.empty() && !note.destination.empty() &&
+                        (!note.has_keys || !note.keys_sha256.empty());
   if (whole && complete) reading.state = NoteReading::State::kRead;
   return reading;
 }

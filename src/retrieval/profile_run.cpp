@@ -75,27 +75,6 @@ std::vector<bool> KeysPresent(DbConnection& connection, const std::string& table
 }  // namespace
 
 // ---------------------------------------------------------------------------------------------
-// AbortPath
-
-void AbortPath::Request() {
-  requested_.store(true);
-  std::lock_guard lock(mutex_);
-  for (DbConnection* connection : reached_) connection->Cancel();
-}
-
-AbortPath::Reach::Reach(AbortPath& path, DbConnection& connection)
-    : path_(path), connection_(connection) {
-  std::lock_guard lock(path_.mutex_);
-  path_.reached_.push_back(&connection_);
-  if (path_.Requested()) connection_.Cancel();
-}
-
-AbortPath::Reach::~Reach() {
-  std::lock_guard lock(path_.mutex_);
-  std::erase(path_.reached_, &connection_);
-}
-
-// ---------------------------------------------------------------------------------------------
 // ProfileRun: the run as a whole
 
 ProfileRun::ProfileRun(const RunServices& services, const std::string& profile_path)
@@ -497,36 +476,22 @@ std::vector<bool> ProfileRun::LookUpKeys(const std::filesystem::path& owner_path
 RunStatus ProfileRun::RunPasses() {
   const double clock_ahead = ClockAheadOfServer();
   const TimeConverter converter(ProfileTimeZone(settings_, services_.env.computer_rule));
-  range_start_ = converter.ToCdrSeconds(std::trunc(settings_.from_date_range));
-  range_end_ = converter.ToCdrSeconds(std::trunc(settings_.to_date_range)) + 86400;
+  range_.start = converter.ToCdrSeconds(std::trunc(settings_.from_date_range));
+  range_.end = converter.ToCdrSeconds(std::trunc(settings_.to_date_range)) + 86400;
   const double now = services_.clock.Now() - clock_ahead;
-  std::optional<LateArrivalMemory> late;
-  const std::filesystem::path late_path = LateArrivalPath(settings_.profile_path);
+  std::optional<LateArrivals> late;
   if (settings_.connect_sql_mode == RetrievalMode::kNewRecordsOnly) {
     // The memory keeps the start this program stored, with or without a look-back.
-    late = LoadLateArrivals(late_path, now);
+    const std::filesystem::path late_path = LateArrivalPath(settings_.profile_path);
+    late = LateArrivals{LoadLateArrivals(late_path, now), late_path,
+                        settings_.late_arrival_minutes * 60.0};
     WarnStartInFuture(converter, now);
   }
   const Span span = ShowSelection(converter, now);
-  PassContext context{services_.env,
-                      settings_,
-                      database_,
-                      *files_,
-                      services_.observer,
-                      services_.clock,
-                      clock_ahead,
-                      services_.hooks,
-                      [this] { return Aborted(); },
-                      [this](std::string_view line) { Log(line); },
-                      [this](std::string_view line) { LogError(line); },
-                      [this](LogPriority priority, std::string_view line) { Log(line, priority); },
-                      range_start_,
-                      range_end_};
-  if (late) {
-    context.late_path = late_path;
-    context.late = &*late;
-    context.look_back_seconds = settings_.late_arrival_minutes * 60.0;
-  }
+  PassContext context{services_, [this](std::string_view line) { LogError(line); },
+                      settings_, database_,
+                      *files_,   clock_ahead,
+                      range_,    late ? &*late : nullptr};
   RunStatus status = PassLoop(context, span);
   if (Aborted()) {
     services_.observer.SetStatus2("Operation Aborted.");
@@ -615,7 +580,7 @@ ProfileRun::Span ProfileRun::ShowSelection(const TimeConverter& converter, doubl
                           StatusTime(converter, span.last));
       break;
     case RetrievalMode::kByDate:
-      span = {range_start_, range_end_};
+      span = {range_.start, range_.end};
       progress_shown_ = true;
       observer.SetStatus1("Selected: " + StatusTime(converter, span.first) + " to " +
                           StatusTime(converter, span.last - 1));
@@ -722,7 +687,7 @@ void ProfileRun::UpdateProgress(const Span& span) {
   if (settings_.connect_sql_mode == RetrievalMode::kNewRecordsOnly) {
     services_.observer.SetProgress(Percent(settings_.sql_new_rec_date - span.first, length));
   } else if (settings_.connect_sql_mode == RetrievalMode::kByDate) {
-    services_.observer.SetProgress(Percent(range_start_ - span.first, length));
+    services_.observer.SetProgress(Percent(range_.start - span.first, length));
   }
 }
 

@@ -4,11 +4,9 @@
 // recovering what an earlier run owes, the passes, hanging up); each tells how it ended.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -22,6 +20,7 @@
 #include "retrieval/engine_observer.h"
 #include "retrieval/late_arrivals.h"
 #include "retrieval/pass_spool.h"
+#include "retrieval/run_services.h"
 #include "retrieval/run_status.h"
 #include "retrieval/spool_recovery.h"
 #include "retrieval/transfer_pass.h"
@@ -29,45 +28,6 @@
 #include "util/clock.h"
 
 namespace remoteccm {
-
-// The request to stop, and the connections it must reach. Safe from any thread (not from a
-// signal handler).
-class AbortPath {
- public:
-  void Clear() { requested_.store(false); }
-  // Sets the request and cancels every connection reached now.
-  void Request();
-  bool Requested() const { return requested_.load(); }
-
-  // While it lives, a request cancels the connection; at once when one came already.
-  class Reach {
-   public:
-    Reach(AbortPath& path, DbConnection& connection);
-    ~Reach();
-    Reach(const Reach&) = delete;
-    Reach& operator=(const Reach&) = delete;
-
-   private:
-    AbortPath& path_;
-    DbConnection& connection_;
-  };
-
- private:
-  std::atomic<bool> requested_{false};
-  std::mutex mutex_;
-  std::vector<DbConnection*> reached_;
-};
-
-// What the engine lends a run for its length.
-struct RunServices {
-  const ProfileEnvironment& env;
-  EngineObserver& observer;
-  Clock& clock;
-  Dialer& dialer;
-  const EngineHooks& hooks;
-  AbortPath& abort;
-  std::function<void(std::string_view, LogPriority)> log;  // the engine's one log routine
-};
 
 class ProfileRun {
  public:
@@ -149,8 +109,7 @@ class ProfileRun {
   DbConnection database_;
   const AbortPath::Reach reach_database_{services_.abort, database_};
   bool progress_shown_ = false;
-  double range_start_ = 0;
-  double range_end_ = 0;
+  DateRange range_;
 };
 
 }  // namespace remoteccm

@@ -184,93 +184,66 @@ class Recovery {
       : files_(request.files), request_(request), folder_(FolderOf(request.profile_path)) {}
 
   SpoolRecovery Run() {
+    std::optional<OwedNote> owed;
+    if (!FindOwedNote(owed)) return result_;
+    if (!owed) return Unowned();
+    TakeOwner(std::move(*owed));
+    if (!ProfileFileExists(owner_path_) && !Renamed()) return result_;
+    if (!CheckOwner()) return result_;
+    CompareNoteBesideDestination();
+    if (!CheckSpool()) return result_;
+    return Deliver();
+  }
+
+ private:
+  // The lines still owed once the deletion's records are looked up, and where they are.
+  struct Owed {
+    std::filesystem::path spool;
+    std::uint64_t lines = 0;
+    std::filesystem::path gone_file;  // the lines of the records gone, when only some are
+  };
+
+  // The one copy of a note beside a profile of the folder that names this destination (none
+  // when no profile owes lines here); false when the copies cannot be trusted.
+  bool FindOwedNote(std::optional<OwedNote>& found) {
     std::vector<std::string> damaged;
     std::vector<OwedNote> owed = OwedNotesFor(folder_, files_, damaged);
     const std::filesystem::path own_copy = OwedNotePath(request_.profile_path);
     for (const std::string& path : damaged) {
       if (path == own_copy.string()) {
-        return Fail("The note " + path + " of the lines this profile owes cannot be read. " +
-                    "Nothing was appended or discarded; it is kept, and so is what lies beside " +
-                    files_.destination.string() + ".");
+        Fail("The note " + path + " of the lines this profile owes cannot be read. " +
+             "Nothing was appended or discarded; it is kept, and so is what lies beside " +
+             files_.destination.string() + ".");
+        return false;
       }
       Log("The note " + path + " cannot be read; it is left alone.");
     }
     if (owed.size() > 1) {
       std::string names;
       for (const OwedNote& one : owed) names += (names.empty() ? "" : ", ") + one.path.string();
-      return Fail("Several profiles owe lines to " + files_.destination.string() + " (" + names +
-                  "): nothing was appended or discarded.");
+      Fail("Several profiles owe lines to " + files_.destination.string() + " (" + names +
+           "): nothing was appended or discarded.");
+      return false;
     }
-    if (owed.empty()) return Unowned();
-    owed_ = std::move(owed.front());
+    if (!owed.empty()) found = std::move(owed.front());
+    return true;
+  }
+
+  // The profile the note names owes the lines.
+  void TakeOwner(OwedNote owed) {
+    owed_ = std::move(owed);
     note_ = owed_.note;
     owner_path_ = folder_ / (note_.profile_name + std::string(kProfileExtension));
     owner_ = "profile " + note_.profile_name;
     result_.profile_path = owner_path_.string();
-    if (!ProfileFileExists(owner_path_) && !Renamed()) return result_;
-    if (!CheckOwner()) return result_;
-    CompareNoteBesideDestination();
-    if (!CheckSpool()) return result_;
+  }
 
-    std::filesystem::path to_append = files_.spool;
-    std::uint64_t lines = note_.spool_lines;
-    std::filesystem::path gone_file;
-    if (note_.deleted) {
-      std::optional<std::vector<bool>> present;
-      std::vector<SpoolKey> keys;
-      if (note_.has_keys) {
-        std::string sha256;
-        std::optional<std::vector<SpoolKey>> read = ReadKeysWithDigest(files_.keys, sha256);
-        if (!read || sha256 != note_.keys_sha256 || !KeysMatchSpool(*read)) {
-          return Fail("The keys " + files_.keys.string() + " of the lines owed to " +
-                      files_.destination.string() + " by an earlier run of " + owner_ +
-                      " are damaged or not the ones written. Nothing was appended; the spool " +
-                      files_.spool.string() + ", its keys and its note " + owed_.path.string() +
-                      " are kept.");
-        }
-        keys = std::move(*read);
-        if (ProfileFileExists(owner_path_)) {
-          try {
-            present = AskPresence(keys);
-          } catch (const std::exception& e) {
-            return Fail("Cannot tell whether the deletion of an earlier run of " + owner_ +
-                        " was committed: " + e.what() + " Nothing was appended; the spool " +
-                        files_.spool.string() + " and its note " + owed_.path.string() +
-                        " are kept.");
-          }
-        }
-      }
-      if (!present) {
-        Log("The records of the lines owed by an earlier run of " + owner_ +
-            " cannot be looked up by key (pkid): they are appended, a duplicate is possible.");
-      } else {
-        const auto still =
-            static_cast<std::uint64_t>(std::count(present->begin(), present->end(), true));
-        if (still == present->size()) {
-          if (!Unmark()) return result_;
-          RemoveSpoolFiles(files_);
-          result_.kind = SpoolRecovery::Kind::kDiscarded;
-          Log("An earlier run of " + owner_ + " stopped before its deletion was committed: its " +
-              Count(still, "record") + " are still in the table, so its lines were discarded.");
-          return result_;
-        }
-        if (still > 0) {
-          try {
-            gone_file = KeepGoneLines(files_, keys, *present);
-          } catch (const FileError& e) {
-            return Fail(std::string(e.what()) + ". The lines owed by an earlier run of " + owner_ +
-                        " are kept in " + files_.spool.string() + " for the next run.");
-          }
-          to_append = gone_file;
-          lines = present->size() - still;
-          Log(Count(still, "record") + " of the lines owed by an earlier run of " + owner_ +
-              " are still in the table: only the lines of the other " + std::to_string(lines) +
-              " are appended.");
-        }
-      }
-    }
-    if (!Append(to_append, lines)) return result_;
-    if (!gone_file.empty()) ::unlink(gone_file.c_str());
+  // Appends what is owed once, then brings the owing profile up to date and forgets the spool.
+  SpoolRecovery Deliver() {
+    Owed owed{files_.spool, note_.spool_lines, {}};
+    if (note_.deleted && !LeaveOutRecordsStillThere(owed)) return result_;
+    if (!Append(owed.spool, owed.lines)) return result_;
+    if (!owed.gone_file.empty()) ::unlink(owed.gone_file.c_str());
     if (!UpdateLateArrivals()) return result_;
     if (!StoreStart()) return result_;
     if (!Unmark()) return result_;
@@ -278,7 +251,70 @@ class Recovery {
     return result_;
   }
 
- private:
+  // The lines of records still in the table are not owed: their deletion was never committed.
+  // False when the recovery ends here (every record is still there, or it cannot be told).
+  bool LeaveOutRecordsStillThere(Owed& owed) {
+    std::vector<SpoolKey> keys;
+    std::optional<std::vector<bool>> present;
+    if (note_.has_keys && !LookUpRecords(keys, present)) return false;
+    if (!present) {
+      Log("The records of the lines owed by an earlier run of " + owner_ +
+          " cannot be looked up by key (pkid): they are appended, a duplicate is possible.");
+      return true;
+    }
+    const auto still =
+        static_cast<std::uint64_t>(std::count(present->begin(), present->end(), true));
+    if (still == present->size()) {
+      if (Unmark()) {
+        RemoveSpoolFiles(files_);
+        result_.kind = SpoolRecovery::Kind::kDiscarded;
+        Log("An earlier run of " + owner_ + " stopped before its deletion was committed: its " +
+            Count(still, "record") + " are still in the table, so its lines were discarded.");
+      }
+      return false;
+    }
+    if (still == 0) return true;
+    try {
+      owed.gone_file = KeepGoneLines(files_, keys, *present);
+    } catch (const FileError& e) {
+      Fail(std::string(e.what()) + ". The lines owed by an earlier run of " + owner_ +
+           " are kept in " + files_.spool.string() + " for the next run.");
+      return false;
+    }
+    owed.spool = owed.gone_file;
+    owed.lines = present->size() - still;
+    Log(Count(still, "record") + " of the lines owed by an earlier run of " + owner_ +
+        " are still in the table: only the lines of the other " + std::to_string(owed.lines) +
+        " are appended.");
+    return true;
+  }
+
+  // The spool's keys, and whether each record is still in the table (nullopt when the owing
+  // profile is gone and cannot be asked); false when the keys are damaged or cannot be asked
+  // about.
+  bool LookUpRecords(std::vector<SpoolKey>& keys, std::optional<std::vector<bool>>& present) {
+    std::string sha256;
+    std::optional<std::vector<SpoolKey>> read = ReadKeysWithDigest(files_.keys, sha256);
+    if (!read || sha256 != note_.keys_sha256 || !KeysMatchSpool(*read)) {
+      Fail("The keys " + files_.keys.string() + " of the lines owed to " +
+           files_.destination.string() + " by an earlier run of " + owner_ +
+           " are damaged or not the ones written. Nothing was appended; the spool " +
+           files_.spool.string() + ", its keys and its note " + owed_.path.string() + " are kept.");
+      return false;
+    }
+    keys = std::move(*read);
+    if (!ProfileFileExists(owner_path_)) return true;
+    try {
+      present = AskPresence(keys);
+    } catch (const std::exception& e) {
+      Fail("Cannot tell whether the deletion of an earlier run of " + owner_ +
+           " was committed: " + e.what() + " Nothing was appended; the spool " +
+           files_.spool.string() + " and its note " + owed_.path.string() + " are kept.");
+      return false;
+    }
+    return true;
+  }
+
   void Log(std::string line) { result_.log_lines.push_back(std::move(line)); }
 
   SpoolRecovery& Fail(std::string line) {

@@ -2,11 +2,7 @@
 // nothing, an abort while the run waits on something, a failure while reading, a start that
 // cannot be stored, a commit whose outcome is unknown. Nothing is lost and nothing is
 // reported as a success.
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
 #include <sys/mount.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 
 #include <atomic>
@@ -14,6 +10,7 @@
 #include <thread>
 
 #include "engine_fixture.h"
+#include "support/silent_server.h"
 
 namespace remoteccm::testing {
 namespace {
@@ -130,34 +127,6 @@ TEST_P(EngineTest, FieldListNamingNothingFailsBeforeDeleting) {
                             " cannot be read: Is a directory. Nothing was deleted."),
             1);
 }
-
-// A server that accepts connections and never answers them.
-class SilentServer {
- public:
-  SilentServer() {
-    fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    EXPECT_EQ(::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    EXPECT_EQ(::listen(fd_, 8), 0);
-    socklen_t length = sizeof address;
-    ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length);
-    port_ = ntohs(address.sin_port);
-  }
-  ~SilentServer() { ::close(fd_); }
-  int port() const { return port_; }
-  // Blocks until a client has connected: it then waits for an answer that never comes.
-  void WaitForClient() const {
-    pollfd pending{fd_, POLLIN, 0};
-    while (::poll(&pending, 1, -1) != 1) {
-    }
-  }
-
- private:
-  int fd_ = -1;
-  int port_ = 0;
-};
 
 // Waits, polling, until the predicate holds: the state a test waits on lies in another process
 // or deep inside a driver call, where nothing can signal it.

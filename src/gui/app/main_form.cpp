@@ -129,7 +129,21 @@ void TMainFrm::ArrangeSizes() {
 
 QWidget* TMainFrm::BuildLeftHalf() {
   QWidget* half = Named(new QWidget(this), "Panel3");
+  BuildBanner(half);
+  BuildProfilePanel(half);
+  QHBoxLayout* buttons = BuildButtons(half);
+  auto* layout = new QVBoxLayout(half);
+  layout->setContentsMargins(8, 8, 8, 8);
+  layout->setSpacing(5);
+  layout->addWidget(panel2_);
+  layout->addWidget(profile_panel1_);
+  layout->addSpacing(6);
+  layout->addLayout(buttons);
+  return half;
+}
 
+// The program's icon and name on white.
+void TMainFrm::BuildBanner(QWidget* half) {
   panel2_ = Panel(half, "Panel2", QFrame::StyledPanel, QFrame::Sunken);
   panel2_->setAutoFillBackground(true);
   QPalette white = panel2_->palette();
@@ -150,7 +164,10 @@ QWidget* TMainFrm::BuildLeftHalf() {
   panel2_layout->setContentsMargins(8, 4, 8, 4);
   panel2_layout->addWidget(image3);
   panel2_layout->addWidget(label7, 1);
+}
 
+// The profile, its login and server, and the delete-all pair.
+void TMainFrm::BuildProfilePanel(QWidget* half) {
   profile_panel1_ = Panel(half, "ProfilePanel1", QFrame::StyledPanel, QFrame::Sunken);
   profilenamebox1_ = Named(new QComboBox(profile_panel1_), "Profilenamebox1");
   profilenamebox1_->setEditable(true);
@@ -199,7 +216,10 @@ QWidget* TMainFrm::BuildLeftHalf() {
   delete_row->addStretch(1);
   delete_row->addWidget(del_flag_btn1_, 0, Qt::AlignRight | Qt::AlignBottom);
   grid->addLayout(delete_row, row, 0, 1, 2);
+}
 
+// Connect, Close, Properties and the button that shows the log, in one row.
+QHBoxLayout* TMainFrm::BuildButtons(QWidget* half) {
   connect_btn1_ = Named(new QPushButton(kConnectCaption, half), "ConnectBtn1");
   close1_ = Named(new QPushButton(QStringLiteral("C&lose"), half), "Close1");
   properties_btn1_ = Named(new QPushButton(QStringLiteral("&Properties"), half), "PropertiesBtn1");
@@ -226,15 +246,7 @@ QWidget* TMainFrm::BuildLeftHalf() {
     buttons->addWidget(button, button == properties_btn1_ ? 3 : 2);
   }
   buttons->addWidget(term_btn1_, 0, Qt::AlignVCenter);
-
-  auto* layout = new QVBoxLayout(half);
-  layout->setContentsMargins(8, 8, 8, 8);
-  layout->setSpacing(5);
-  layout->addWidget(panel2_);
-  layout->addWidget(profile_panel1_);
-  layout->addSpacing(6);
-  layout->addLayout(buttons);
-  return half;
+  return buttons;
 }
 
 QWidget* TMainFrm::BuildRightHalf() {

@@ -17,6 +17,7 @@ class QComboBox;
 class QFrame;
 class QHelpEvent;
 class QGroupBox;
+class QHBoxLayout;
 class QLabel;
 class QLineEdit;
 class QMenu;
@@ -81,6 +82,9 @@ class TMainFrm : public QWidget {
   void BuildControls();
   void ArrangeSizes();
   QWidget* BuildLeftHalf();
+  void BuildBanner(QWidget* half);
+  void BuildProfilePanel(QWidget* half);
+  QHBoxLayout* BuildButtons(QWidget* half);
   QWidget* BuildRightHalf();
   void Connect();
 

@@ -29,6 +29,16 @@ TConnBuildFrm::TConnBuildFrm(const Start& start, const std::vector<std::string>&
   setObjectName(QStringLiteral("ConnBuildFrm"));
   setWindowTitle(QStringLiteral("Build Connection String"));
 
+  MakeControls(drivers, sources);
+  LayOut();
+  StartFrom(drivers);
+  ConnectControls();
+  ArrangeForDriver();
+  resize(sizeHint().expandedTo(QSize(540, 0)));
+}
+
+void TConnBuildFrm::MakeControls(const std::vector<std::string>& drivers,
+                                 const std::vector<OdbcDataSource>& sources) {
   driver_radio_button1_ =
       Named(new QRadioButton(QStringLiteral("ODBC dri&ver:"), this), "DriverRadioButton1");
   data_source_radio_button1_ = Named(new QRadioButton(QStringLiteral("Data &source (DSN):"), this),
@@ -72,7 +82,9 @@ TConnBuildFrm::TConnBuildFrm(const Start& start, const std::vector<std::string>&
   ok_btn1_->setDefault(true);
   cancel_btn1_ = Named(new QPushButton(QStringLiteral("&Cancel"), this), "CancelBtn1");
   cancel_btn1_->setAutoDefault(false);
+}
 
+void TConnBuildFrm::LayOut() {
   // One grid, so that every field lines up; the rows a driver does not need are hidden.
   auto* grid = new QGridLayout;
   grid->addWidget(driver_radio_button1_, 0, 0);
@@ -118,7 +130,9 @@ TConnBuildFrm::TConnBuildFrm(const Start& start, const std::vector<std::string>&
   layout->addLayout(test_row);
   layout->addWidget(test_memo1_, 1);
   layout->addLayout(buttons);
+}
 
+void TConnBuildFrm::StartFrom(const std::vector<std::string>& drivers) {
   // The start: the parts of the current string, or empty parts and the reason.
   try {
     initial_parts_ = SplitConnectionString(start_.connection_string, [drivers] { return drivers; });
@@ -141,7 +155,9 @@ TConnBuildFrm::TConnBuildFrm(const Start& start, const std::vector<std::string>&
     }
   }
   ShowParts(initial_parts_);
+}
 
+void TConnBuildFrm::ConnectControls() {
   connect(driver_radio_button1_, &QRadioButton::toggled, this, &TConnBuildFrm::ArrangeForDriver);
   connect(driver_combo_box1_, &QComboBox::currentIndexChanged, this,
           &TConnBuildFrm::ArrangeForDriver);
@@ -155,8 +171,6 @@ TConnBuildFrm::TConnBuildFrm(const Start& start, const std::vector<std::string>&
   connect(test_btn1_, &QPushButton::clicked, this, &TConnBuildFrm::TestBtn1Click);
   connect(ok_btn1_, &QPushButton::clicked, this, &TConnBuildFrm::OkBtnClick);
   connect(cancel_btn1_, &QPushButton::clicked, this, &QDialog::reject);
-  ArrangeForDriver();
-  resize(sizeHint().expandedTo(QSize(540, 0)));
 }
 
 TConnBuildFrm::~TConnBuildFrm() = default;

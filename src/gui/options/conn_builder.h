@@ -46,6 +46,13 @@ class TConnBuildFrm : public QDialog {
   void done(int result) override;
 
  private:
+  // The constructor's steps: the controls are made, laid out, filled from the start and
+  // connected.
+  void MakeControls(const std::vector<std::string>& drivers,
+                    const std::vector<OdbcDataSource>& sources);
+  void LayOut();
+  void StartFrom(const std::vector<std::string>& drivers);
+  void ConnectControls();
   void ShowParts(const ConnectionParts& parts);
   void ArrangeForDriver();
   // The string of the fields as they stand; false (and the reason) when "Other options" cannot

@@ -95,6 +95,16 @@ TFieldsPage::TFieldsPage(std::filesystem::path program_home, QWidget* parent)
                             "ClearFldsBtn")) {
   auto* label12 =
       Named(new QLabel(QStringLiteral("A&vailable Fields"), advanced_tab_group_box1_), "Label12");
+  SetUpButtons(label12);
+  SetUpGrid();
+  reading_label1_->setWordWrap(true);
+  reading_label1_->hide();
+  LayOut(label12);
+  ConnectControls();
+}
+
+// The captions' buddies, and the buttons' icons, tips and widths.
+void TFieldsPage::SetUpButtons(QLabel* label12) {
   label12->setBuddy(cdr_fields_list_box1_);
   select_fld_label_->setBuddy(ccm_fld_string_grid1_);
   cdr_fields_list_box1_->setSelectionMode(QAbstractItemView::SingleSelection);
@@ -112,7 +122,9 @@ TFieldsPage::TFieldsPage(std::filesystem::path program_home, QWidget* parent)
     button->setAutoDefault(false);
   }
   for (QPushButton* button : {default_flds_btn_, clear_flds_btn_}) button->setAutoDefault(false);
+}
 
+void TFieldsPage::SetUpGrid() {
   FieldGrid* grid = ccm_fld_string_grid1_;
   grid->setHorizontalHeaderLabels({QStringLiteral("Field Name"), QStringLiteral("Length")});
   grid->verticalHeader()->hide();
@@ -126,10 +138,9 @@ TFieldsPage::TFieldsPage(std::filesystem::path program_home, QWidget* parent)
   grid->setMinimumSize(200, 200);
   grid->may_leave_row = [this](int row) { return MayLeaveRow(row); };
   ResetGrid();
+}
 
-  reading_label1_->setWordWrap(true);
-  reading_label1_->hide();
-
+void TFieldsPage::LayOut(QLabel* label12) {
   auto* middle = new QVBoxLayout;
   middle->addStretch(1);
   middle->addWidget(select_fld_btn_);
@@ -155,7 +166,10 @@ TFieldsPage::TFieldsPage(std::filesystem::path program_home, QWidget* parent)
   page->setContentsMargins(4, 4, 4, 4);
   page->addWidget(reading_label1_);
   page->addWidget(advanced_tab_group_box1_, 1);
+}
 
+void TFieldsPage::ConnectControls() {
+  FieldGrid* grid = ccm_fld_string_grid1_;
   connect(select_fld_btn_, &QPushButton::clicked, this, &TFieldsPage::SelectFldBtnClick);
   connect(cdr_fields_list_box1_, &QListWidget::itemActivated, this,
           &TFieldsPage::SelectFldBtnClick);

@@ -66,6 +66,11 @@ class TFieldsPage : public QWidget {
   void ShowRequested();
 
  private:
+  // The constructor's steps, in the order the controls are made ready.
+  void SetUpButtons(QLabel* label12);
+  void SetUpGrid();
+  void LayOut(QLabel* label12);
+  void ConnectControls();
   void ColumnsRead(std::vector<AvailableField> available);
   void ColumnsFailed(const std::string& message);
   void ResetGrid();

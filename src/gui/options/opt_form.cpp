@@ -134,43 +134,8 @@ QWidget* TOptFrm::BuildGeneralPage() {
 
 QWidget* TOptFrm::BuildLoginPage() {
   auto* page = Named(new QWidget(page_control1_), "LoginTabSheet1");
-  auto* authentication = Named(new QGroupBox(QStringLiteral("Authentication"), page), "GroupBox1");
-  authentication_ = authentication;
-  login1_ = Named(new QLineEdit(QStringLiteral("CiscoCCMCDR"), authentication), "Login1");
-  password1_ = Named(new QLineEdit(authentication), "Password1");
-  password1_->setEchoMode(QLineEdit::Password);
-  auto* auth_grid = new QGridLayout(authentication);
-  auto* user_label = Named(new QLabel(QStringLiteral("&User Name:"), authentication), "Label5");
-  user_label->setBuddy(login1_);
-  auto* password_label = Named(new QLabel(QStringLiteral("&Password:"), authentication), "Label6");
-  password_label->setBuddy(password1_);
-  auth_grid->addWidget(user_label, 0, 0);
-  auth_grid->addWidget(login1_, 0, 1);
-  auth_grid->addWidget(password_label, 1, 0);
-  auth_grid->addWidget(password1_, 1, 1);
-
-  auto* database = Named(new QGroupBox(QStringLiteral("Database"), page), "GroupBox2");
-  database_ = database;
-  auto* hint = Named(new QLabel(QStringLiteral("You may build a connection string or select "
-                                               "from a predefined ODBC connection."),
-                                database),
-                     "Label7");
-  hint->setWordWrap(true);
-  build1_ = Named(new QPushButton(QStringLiteral("&Build..."), database), "Build1");
-  build1_->setAutoDefault(false);
-  sql_conn_string_ = Named(new ConnectionStringEdit(database), "SQLConnString");
-  auto* string_label = Named(new QLabel(QStringLiteral("Connection &String:"), database), "Label8");
-  string_label->setBuddy(sql_conn_string_);
-  display_check1_ =
-      Named(new QCheckBox(QStringLiteral("Display Records"), database), "DisplayCheck1");
-  display_check1_->hide();
-  auto* hint_row = new QHBoxLayout;
-  hint_row->addWidget(hint, 1);
-  hint_row->addWidget(build1_, 0, Qt::AlignTop);
-  auto* database_layout = new QVBoxLayout(database);
-  database_layout->addLayout(hint_row);
-  database_layout->addWidget(string_label);
-  database_layout->addWidget(sql_conn_string_);
+  QWidget* authentication = BuildAuthenticationBox(page);
+  QWidget* database = BuildDatabaseBox(page);
 
   // A CallManager 3.x or 4.x keeps its records in a table; 5 and later push files.
   database_radio_ =
@@ -195,6 +160,52 @@ QWidget* TOptFrm::BuildLoginPage() {
   layout->addWidget(cdr_folder_box_);
   layout->addStretch(1);
   return page;
+}
+
+// The login the database is reached with.
+QWidget* TOptFrm::BuildAuthenticationBox(QWidget* page) {
+  auto* authentication = Named(new QGroupBox(QStringLiteral("Authentication"), page), "GroupBox1");
+  authentication_ = authentication;
+  login1_ = Named(new QLineEdit(QStringLiteral("CiscoCCMCDR"), authentication), "Login1");
+  password1_ = Named(new QLineEdit(authentication), "Password1");
+  password1_->setEchoMode(QLineEdit::Password);
+  auto* auth_grid = new QGridLayout(authentication);
+  auto* user_label = Named(new QLabel(QStringLiteral("&User Name:"), authentication), "Label5");
+  user_label->setBuddy(login1_);
+  auto* password_label = Named(new QLabel(QStringLiteral("&Password:"), authentication), "Label6");
+  password_label->setBuddy(password1_);
+  auth_grid->addWidget(user_label, 0, 0);
+  auth_grid->addWidget(login1_, 0, 1);
+  auth_grid->addWidget(password_label, 1, 0);
+  auth_grid->addWidget(password1_, 1, 1);
+  return authentication;
+}
+
+// The connection string, typed or built.
+QWidget* TOptFrm::BuildDatabaseBox(QWidget* page) {
+  auto* database = Named(new QGroupBox(QStringLiteral("Database"), page), "GroupBox2");
+  database_ = database;
+  auto* hint = Named(new QLabel(QStringLiteral("You may build a connection string or select "
+                                               "from a predefined ODBC connection."),
+                                database),
+                     "Label7");
+  hint->setWordWrap(true);
+  build1_ = Named(new QPushButton(QStringLiteral("&Build..."), database), "Build1");
+  build1_->setAutoDefault(false);
+  sql_conn_string_ = Named(new ConnectionStringEdit(database), "SQLConnString");
+  auto* string_label = Named(new QLabel(QStringLiteral("Connection &String:"), database), "Label8");
+  string_label->setBuddy(sql_conn_string_);
+  display_check1_ =
+      Named(new QCheckBox(QStringLiteral("Display Records"), database), "DisplayCheck1");
+  display_check1_->hide();
+  auto* hint_row = new QHBoxLayout;
+  hint_row->addWidget(hint, 1);
+  hint_row->addWidget(build1_, 0, Qt::AlignTop);
+  auto* database_layout = new QVBoxLayout(database);
+  database_layout->addLayout(hint_row);
+  database_layout->addWidget(string_label);
+  database_layout->addWidget(sql_conn_string_);
+  return database;
 }
 
 void TOptFrm::SourceChanged() {

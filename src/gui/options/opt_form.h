@@ -64,6 +64,8 @@ class TOptFrm : public QDialog {
   void BuildControls();
   QWidget* BuildGeneralPage();
   QWidget* BuildLoginPage();
+  QWidget* BuildAuthenticationBox(QWidget* page);
+  QWidget* BuildDatabaseBox(QWidget* page);
   QWidget* BuildAdvancedPage();
   QWidget* BuildDeleteRecsPage();
   QWidget* BuildNoticePage();

@@ -84,6 +84,17 @@ TRetrievalPage::TRetrievalPage(std::filesystem::path program_home, std::filesyst
       program_home_(std::move(program_home)),
       samples_(std::move(samples)),
       zone_(std::move(zone)) {
+  QGroupBox* destination = BuildDestinationBox();
+  QGroupBox* collection = BuildCollectionBox();
+  auto* layout = new QVBoxLayout(this);
+  layout->setContentsMargins(4, 4, 4, 4);
+  layout->addWidget(destination);
+  layout->addWidget(collection, 1);
+  ConnectControls();
+}
+
+// Where the lines go: the destination file, overwriting it, the backup.
+QGroupBox* TRetrievalPage::BuildDestinationBox() {
   auto* destination =
       Named(new QGroupBox(QStringLiteral("Destination Path && Filename"), this), "GroupBox3");
   dest_file_name1_ = Named(new QLineEdit(destination), "DestFileName1");
@@ -105,7 +116,11 @@ TRetrievalPage::TRetrievalPage(std::filesystem::path program_home, std::filesyst
   destination_layout->addLayout(destination_row);
   destination_layout->addWidget(overwrite1_);
   destination_layout->addWidget(sql_backup1_);
+  return destination;
+}
 
+// What is collected, and what is done after: the mode and its panel, deletion, polling.
+QGroupBox* TRetrievalPage::BuildCollectionBox() {
   auto* collection =
       Named(new QGroupBox(QStringLiteral("Data Collection / Deletion Options"), this), "GroupBox4");
   retrieve_list_box1_ = Named(new QComboBox(collection), "RetrieveListBox1");
@@ -132,6 +147,11 @@ TRetrievalPage::TRetrievalPage(std::filesystem::path program_home, std::filesyst
       wait_before_polling_again1_->fontMetrics().horizontalAdvance(QStringLiteral("-000000")) + 32);
   poll_again_label2_ = Named(new QLabel(QStringLiteral("seconds between connections."), collection),
                              "PollAgainLabel2");
+  LayOutCollection(collection);
+  return collection;
+}
+
+void TRetrievalPage::LayOutCollection(QGroupBox* collection) {
   auto* mode_row = new QHBoxLayout;
   mode_row->addWidget(
       Buddy("Connect to CCM and Retrie&ve", "Label9", retrieve_list_box1_, collection));
@@ -161,12 +181,9 @@ TRetrievalPage::TRetrievalPage(std::filesystem::path program_home, std::filesyst
     keep.setRetainSizeWhenHidden(true);
     widget->setSizePolicy(keep);
   }
+}
 
-  auto* layout = new QVBoxLayout(this);
-  layout->setContentsMargins(4, 4, 4, 4);
-  layout->addWidget(destination);
-  layout->addWidget(collection, 1);
-
+void TRetrievalPage::ConnectControls() {
   connect(retrieve_list_box1_, &QComboBox::currentIndexChanged, this,
           &TRetrievalPage::RetrieveListBox1Change);
   connect(edit_new_recs_btn_, &QPushButton::clicked, this, &TRetrievalPage::EditNewRecsBtnClick);

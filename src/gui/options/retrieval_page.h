@@ -15,6 +15,7 @@ class QCheckBox;
 class QComboBox;
 class QDateEdit;
 class QDateTimeEdit;
+class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
@@ -48,6 +49,11 @@ class TRetrievalPage : public QWidget {
   bool StartUnwritten() const { return start_unwritten_; }
 
  private:
+  // The constructor's steps, in the order the controls are made.
+  QGroupBox* BuildDestinationBox();
+  QGroupBox* BuildCollectionBox();
+  void LayOutCollection(QGroupBox* collection);
+  void ConnectControls();
   void RetrieveListBox1Change();
   void EditNewRecsBtnClick();
   void ShowStartValues();

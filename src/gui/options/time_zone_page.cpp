@@ -58,6 +58,13 @@ TTimeZonePage::TTimeZonePage(const ProfileEnvironment& env, QWidget* parent)
                  tz_group_box1_),
       "Label16");
   label16->setWordWrap(true);
+  SetUpControls();
+  LayOut(label16);
+  ConnectControls();
+}
+
+// The choice of the three ways, the zones to choose from, the offset's range.
+void TTimeZonePage::SetUpControls() {
   auto* group = new QButtonGroup(this);
   group->addButton(tz_computer_radio_button1_);
   group->addButton(tz_selected_radio_button1_);
@@ -77,7 +84,9 @@ TTimeZonePage::TTimeZonePage(const ProfileEnvironment& env, QWidget* parent)
   tz_off_set1_->setSuffix(QStringLiteral(" h"));
   tz_off_set_label1_->setBuddy(tz_off_set1_);
   tz_now_label1_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+}
 
+void TTimeZonePage::LayOut(QLabel* label16) {
   auto* grid = new QGridLayout;
   grid->setColumnMinimumWidth(0, 18);
   grid->addWidget(tz_label1_, 0, 1);
@@ -109,7 +118,9 @@ TTimeZonePage::TTimeZonePage(const ProfileEnvironment& env, QWidget* parent)
   auto* page = new QVBoxLayout(this);
   page->setContentsMargins(4, 4, 4, 4);
   page->addWidget(tz_group_box1_);
+}
 
+void TTimeZonePage::ConnectControls() {
   for (QRadioButton* radio :
        {tz_computer_radio_button1_, tz_selected_radio_button1_, tz_manual_radio_button1_}) {
     connect(radio, &QRadioButton::toggled, this, [this](bool on) {

@@ -41,6 +41,10 @@ class TTimeZonePage : public QWidget {
   void hideEvent(QHideEvent* event) override;
 
  private:
+  // The constructor's steps, in the order the controls are made ready.
+  void SetUpControls();
+  void LayOut(QLabel* label16);
+  void ConnectControls();
   void TZComputerRadioButton1Click();
   void ShowTimeThere();
 

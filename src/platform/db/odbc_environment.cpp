@@ -22,17 +22,6 @@ SQLHENV OdbcEnvironment() {
   return env;
 }
 
-std::string FirstSqlState(SQLSMALLINT handle_type, SQLHANDLE handle) {
-  std::array<SQLCHAR, 6> state{};
-  SQLINTEGER native = 0;
-  SQLSMALLINT length = 0;
-  std::array<SQLCHAR, 8> text{};
-  const SQLRETURN rc = SQLGetDiagRec(handle_type, handle, 1, state.data(), &native, text.data(),
-                                     text.size(), &length);
-  if (rc != SQL_SUCCESS && rc != SQL_SUCCESS_WITH_INFO) return {};
-  return reinterpret_cast<const char*>(state.data());
-}
-
 DbError OdbcError(SQLSMALLINT handle_type, SQLHANDLE handle, const std::string& context) {
   std::string message = context;
   std::string first_state;

@@ -20,7 +20,4 @@ DbError OdbcError(SQLSMALLINT handle_type, SQLHANDLE handle, const std::string& 
 [[noreturn]] void ThrowOdbcError(SQLSMALLINT handle_type, SQLHANDLE handle,
                                  const std::string& context);
 
-// The SQLSTATE of the first diagnostic record ("" when none).
-std::string FirstSqlState(SQLSMALLINT handle_type, SQLHANDLE handle);
-
 }  // namespace remoteccm

@@ -185,6 +185,25 @@ bool MatchesLoosely(std::string_view name, std::string_view wanted) {
   return SameText(TrimView(name), TrimView(wanted));
 }
 
+// A file only this user can read, holding `key`:`password` as nmcli's passwd-file reads it.
+struct PasswordFile {
+  std::string path;      // empty when none could be made
+  bool written = false;  // the line is in it
+};
+
+PasswordFile WritePasswordFile(const std::string& key, const std::string& password) {
+  const std::string folder = SecretsFolder();
+  if (!folder.empty()) RemoveStaleSecrets(folder);
+  std::string path =
+      folder + "/" + std::string(kSecretsPrefix) + std::to_string(::getpid()) + "-XXXXXX";
+  const int fd = folder.empty() ? -1 : ::mkostemp(path.data(), O_CLOEXEC);
+  if (fd < 0) return {};
+  const std::string line = key + ":" + password + "\n";
+  const bool written = ::write(fd, line.data(), line.size()) == static_cast<ssize_t>(line.size());
+  ::close(fd);
+  return {path, written};
+}
+
 }  // namespace
 
 NetworkManagerDialer::NetworkManagerDialer(NetworkManagerPrograms programs)
@@ -422,23 +441,13 @@ int NetworkManagerDialer::Dial(const DialRequest& request) {
   const DialFields* fields = FieldsOf(found.type);
   if (fields != nullptr && !request.password.empty() &&
       request.password.find_first_of("\r\n") == std::string::npos) {
-    const std::string folder = SecretsFolder();
-    if (!folder.empty()) RemoveStaleSecrets(folder);
-    std::string path =
-        folder + "/" + std::string(kSecretsPrefix) + std::to_string(::getpid()) + "-XXXXXX";
-    const int fd = folder.empty() ? -1 : ::mkostemp(path.data(), O_CLOEXEC);
-    if (fd >= 0) {
-      password_file_ = path;
-      const std::string key =
-          found.type == "vpn" ? "vpn.secrets.password" : std::string(fields->password);
-      const std::string line = key + ":" + request.password + "\n";
-      const bool written =
-          ::write(fd, line.data(), line.size()) == static_cast<ssize_t>(line.size());
-      ::close(fd);
-      if (written) {
-        argv.push_back("passwd-file");
-        argv.push_back(password_file_);
-      }
+    const std::string key =
+        found.type == "vpn" ? "vpn.secrets.password" : std::string(fields->password);
+    const PasswordFile file = WritePasswordFile(key, request.password);
+    if (!file.path.empty()) password_file_ = file.path;
+    if (file.written) {
+      argv.push_back("passwd-file");
+      argv.push_back(password_file_);
     }
   }
   const int error = activation_.Start(argv, env_);
