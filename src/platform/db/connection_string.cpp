@@ -320,25 +320,22 @@ bool SaysYes(std::string_view value) {
   return SameText(value, "SSPI") || SameText(value, "yes") || SameText(value, "true");
 }
 
-// The SQL Server OLE DB providers: Data Source "host", "host,port" or "host\instance".
-ConnectionAttributes FromSqlServerProvider(const ConnectionAttributes& attributes,
-                                           const std::vector<std::string>& installed) {
-  for (const ConnectionAttribute& a : attributes) {
-    if ((SameText(a.key, "Integrated Security") || SameText(a.key, "Trusted_Connection")) &&
-        SaysYes(a.value)) {
-      throw DbError(
-          "Windows authentication (Integrated Security=SSPI) is not supported on Linux: give a "
-          "SQL Server login in User ID and Password");
-    }
-  }
+// Where a SQL Server listens: Data Source "host", "host,port" or "host\instance".
+struct SqlServerAddress {
+  std::string host;
+  std::string port;  // empty for a named instance without one
+};
+
+SqlServerAddress SqlServerDataSource(const ConnectionAttributes& attributes) {
   const std::string* source = FindAttribute(attributes, "Data Source");
   if (source == nullptr) source = FindAttribute(attributes, "Server");
   if (source == nullptr || TrimView(*source).empty()) {
     throw DbError("The SQL Server connection string names no server (Data Source=...)");
   }
-  std::string host{TrimView(*source)};
+  SqlServerAddress address{std::string(TrimView(*source)), std::string()};
+  std::string& host = address.host;
+  std::string& port = address.port;
   if (SameText(std::string_view(host).substr(0, 4), "tcp:")) host.erase(0, 4);
-  std::string port;
   if (const std::size_t comma = host.find(','); comma != std::string::npos) {
     port = Trim(std::string_view(host).substr(comma + 1));
     host = Trim(std::string_view(host).substr(0, comma));
@@ -352,11 +349,13 @@ ConnectionAttributes FromSqlServerProvider(const ConnectionAttributes& attribute
   if (host == "." || SameText(host, "(local)")) host = "127.0.0.1";
   const bool named_instance = host.find('\\') != std::string::npos;
   if (port.empty() && !named_instance) port = "1433";
+  return address;
+}
 
-  // FreeTDS first: CallManager 4.x runs SQL Server 2000, which Microsoft's current drivers no
-  // longer reach; their drivers serve when FreeTDS is missing.
+// FreeTDS first: CallManager 4.x runs SQL Server 2000, which Microsoft's current drivers no
+// longer reach; their drivers serve when FreeTDS is missing.
+std::string SqlServerDriver(const std::vector<std::string>& installed) {
   std::optional<std::string> driver = FindInstalled(installed, "FreeTDS");
-  const bool free_tds = driver.has_value();
   for (std::string_view name : {"ODBC Driver 18 for SQL Server", "ODBC Driver 17 for SQL Server",
                                 "ODBC Driver 13 for SQL Server"}) {
     if (!driver) driver = FindInstalled(installed, name);
@@ -367,31 +366,47 @@ ConnectionAttributes FromSqlServerProvider(const ConnectionAttributes& attribute
         "install the package tdsodbc. Installed drivers: " +
         JoinNames(installed));
   }
+  return *driver;
+}
+
+// The keys of a SQL Server provider's string that its ODBC string spells otherwise, or not.
+bool IsSqlServerProviderKey(std::string_view key) {
+  return IsOleDbOnlyKey(key) || SameText(key, "Data Source") || SameText(key, "Server") ||
+         SameText(key, "Initial Catalog") || SameText(key, "User ID") ||
+         SameText(key, "Password") || SameText(key, "Integrated Security") ||
+         SameText(key, "Trusted_Connection");
+}
+
+// The SQL Server OLE DB providers, as the ODBC string of the driver installed.
+ConnectionAttributes FromSqlServerProvider(const ConnectionAttributes& attributes,
+                                           const std::vector<std::string>& installed) {
+  for (const ConnectionAttribute& a : attributes) {
+    if ((SameText(a.key, "Integrated Security") || SameText(a.key, "Trusted_Connection")) &&
+        SaysYes(a.value)) {
+      throw DbError(
+          "Windows authentication (Integrated Security=SSPI) is not supported on Linux: give a "
+          "SQL Server login in User ID and Password");
+    }
+  }
+  const SqlServerAddress address = SqlServerDataSource(attributes);
+  const std::string driver = SqlServerDriver(installed);
+  const bool free_tds = SameText(driver, "FreeTDS");
 
   ConnectionAttributes odbc;
-  odbc.push_back({"Driver", *driver});
+  odbc.push_back({"Driver", driver});
   if (free_tds) {
-    odbc.push_back({"Server", host});
-    if (!port.empty()) odbc.push_back({"Port", port});
+    odbc.push_back({"Server", address.host});
+    if (!address.port.empty()) odbc.push_back({"Port", address.port});
   } else {
-    odbc.push_back({"Server", port.empty() ? host : host + "," + port});
+    odbc.push_back(
+        {"Server", address.port.empty() ? address.host : address.host + "," + address.port});
   }
-  if (const std::string* catalog = FindAttribute(attributes, "Initial Catalog")) {
-    odbc.push_back({"Database", *catalog});
-  }
-  if (const std::string* user = FindAttribute(attributes, "User ID")) {
-    odbc.push_back({"UID", *user});
-  }
-  if (const std::string* password = FindAttribute(attributes, "Password")) {
-    odbc.push_back({"PWD", *password});
+  for (const auto& [from, to] : {std::pair{"Initial Catalog", "Database"},
+                                 std::pair{"User ID", "UID"}, std::pair{"Password", "PWD"}}) {
+    if (const std::string* value = FindAttribute(attributes, from)) odbc.push_back({to, *value});
   }
   for (const ConnectionAttribute& a : attributes) {
-    if (IsOleDbOnlyKey(a.key) || SameText(a.key, "Data Source") || SameText(a.key, "Server") ||
-        SameText(a.key, "Initial Catalog") || SameText(a.key, "User ID") ||
-        SameText(a.key, "Password") || SameText(a.key, "Integrated Security") ||
-        SameText(a.key, "Trusted_Connection")) {
-      continue;
-    }
+    if (IsSqlServerProviderKey(a.key)) continue;
     RemoveKey(odbc, a.key);
     odbc.push_back(a);
   }
@@ -509,6 +524,45 @@ ConnectionAttributes OdbcAttributesOf(std::string_view text, const DriverLister&
       "Provider=SQLOLEDB;...");
 }
 
+namespace {
+
+// The profile's login and password, when given, stand for any the string names.
+void PutLogin(ConnectionAttributes& odbc, std::string_view login, std::string_view password) {
+  if (!login.empty()) {
+    RemoveKeys(odbc, IsUserKey);
+    odbc.push_back({"UID", std::string(login)});
+  }
+  if (!password.empty()) {
+    RemoveKeys(odbc, IsPasswordKey);
+    odbc.push_back({"PWD", std::string(password)});
+  }
+}
+
+// What a driver needs to read a large result in little memory and to be cancelled, unless the
+// string says otherwise.
+void AddDriverDefaults(ConnectionAttributes& odbc, std::string_view driver_kind,
+                       OdbcConnectionRequest& request) {
+  if (Contains(driver_kind, "sqlite")) {
+    // Without StepAPI the driver reads the whole result into memory before the first row.
+    AddIfMissing(odbc, "StepAPI", "1");
+    // A mistyped path must not create an empty database.
+    AddIfMissing(odbc, "NoCreat", "1");
+    // The driver's own wait for a locked database cannot be cancelled: unless the string sets
+    // it, the driver waits in short steps and the database layer repeats the statement until
+    // its own limit or a cancel.
+    if (FindAttribute(odbc, "Timeout") == nullptr) {
+      odbc.push_back({"Timeout", std::string(kSqliteBusyStepMs)});
+      request.retry_while_locked = true;
+    }
+  } else if (Contains(driver_kind, "postgres") || Contains(driver_kind, "psqlodbc")) {
+    // Without declare/fetch psqlODBC holds the whole result in memory.
+    AddIfMissing(odbc, "UseDeclareFetch", "1");
+    AddIfMissing(odbc, "Fetch", kPostgresFetchRows);
+  }
+}
+
+}  // namespace
+
 OdbcConnectionRequest ResolveConnectionString(std::string_view text, std::string_view login,
                                               std::string_view password,
                                               const DriverLister& drivers) {
@@ -547,32 +601,8 @@ OdbcConnectionRequest ResolveConnectionString(std::string_view text, std::string
     driver_kind = DriverOfDataSource(*dsn);
   }
 
-  if (!login.empty()) {
-    RemoveKeys(odbc, IsUserKey);
-    odbc.push_back({"UID", std::string(login)});
-  }
-  if (!password.empty()) {
-    RemoveKeys(odbc, IsPasswordKey);
-    odbc.push_back({"PWD", std::string(password)});
-  }
-
-  if (Contains(driver_kind, "sqlite")) {
-    // Without StepAPI the driver reads the whole result into memory before the first row.
-    AddIfMissing(odbc, "StepAPI", "1");
-    // A mistyped path must not create an empty database.
-    AddIfMissing(odbc, "NoCreat", "1");
-    // The driver's own wait for a locked database cannot be cancelled: unless the string sets
-    // it, the driver waits in short steps and the database layer repeats the statement until
-    // its own limit or a cancel.
-    if (FindAttribute(odbc, "Timeout") == nullptr) {
-      odbc.push_back({"Timeout", std::string(kSqliteBusyStepMs)});
-      request.retry_while_locked = true;
-    }
-  } else if (Contains(driver_kind, "postgres") || Contains(driver_kind, "psqlodbc")) {
-    // Without declare/fetch psqlODBC holds the whole result in memory.
-    AddIfMissing(odbc, "UseDeclareFetch", "1");
-    AddIfMissing(odbc, "Fetch", kPostgresFetchRows);
-  }
+  PutLogin(odbc, login, password);
+  AddDriverDefaults(odbc, driver_kind, request);
   request.connection_string = FormatOdbcConnectionString(odbc);
   return request;
 }

@@ -260,13 +260,12 @@ class BusyCall {
 // ---------------------------------------------------------------------------------------------
 // DbConnection
 
-DbConnection::~DbConnection() { Disconnect(); }
+namespace {
 
-void DbConnection::Connect(std::string_view connection_string, std::string_view default_database,
-                           std::string_view login, std::string_view password) {
-  Disconnect();
-  const OdbcConnectionRequest request = ResolveConnectionString(connection_string, login, password);
-
+// A new handle connected as the request says. The driver's connect runs on a thread of its own,
+// so that a cancel is not held up by a driver that waits on its network.
+SQLHDBC ConnectedHandle(const OdbcConnectionRequest& request,
+                        const std::shared_ptr<std::atomic<bool>>& cancelled) {
   SQLHDBC dbc = SQL_NULL_HDBC;
   if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_DBC, OdbcEnvironment(), &dbc))) {
     ThrowOdbcError(SQL_HANDLE_ENV, OdbcEnvironment(), "Cannot create a database connection");
@@ -274,18 +273,18 @@ void DbConnection::Connect(std::string_view connection_string, std::string_view 
   SQLSetConnectAttr(dbc, SQL_ATTR_LOGIN_TIMEOUT,
                     reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(kLoginTimeoutSeconds)), 0);
   auto pending = std::make_shared<PendingConnect>();
-  pending->cancelled = cancelled_;
+  pending->cancelled = cancelled;
   pending->dbc = dbc;
   pending->text.assign(request.connection_string.begin(), request.connection_string.end());
   pending->text.push_back(0);
-  if (cancelled_->load()) {
+  if (cancelled->load()) {
     SQLFreeHandle(SQL_HANDLE_DBC, dbc);
     throw DbError("The connection attempt was cancelled");
   }
   std::thread thread([pending] { pending->Run(); });
   std::unique_lock lock(pending->mutex);
   while (!pending->finished) {
-    if (cancelled_->load()) {
+    if (cancelled->load()) {
       pending->abandoned = true;  // the thread frees the handle when the driver returns
       lock.unlock();
       AbandonedConnects::Instance().Keep(std::move(thread), pending);
@@ -301,7 +300,36 @@ void DbConnection::Connect(std::string_view connection_string, std::string_view 
     SQLFreeHandle(SQL_HANDLE_DBC, dbc);
     throw error;
   }
-  dbc_ = dbc;
+  return dbc;
+}
+
+// Makes the named database the current one where the driver knows databases and another is
+// current. DbError when it cannot.
+void UseDefaultDatabase(SQLHDBC dbc, std::string_view default_database) {
+  const std::string database = Trim(default_database);
+  if (database.empty() || GetInfoText(dbc, SQL_CATALOG_NAME) != "Y") return;
+  std::array<char, 256> current{};
+  SQLINTEGER length = 0;
+  const bool known = SQL_SUCCEEDED(
+      SQLGetConnectAttr(dbc, SQL_ATTR_CURRENT_CATALOG, current.data(), current.size(), &length));
+  if (known && SameText(current.data(), database)) return;
+  std::vector<SQLCHAR> name(database.begin(), database.end());
+  name.push_back(0);
+  if (!SQL_SUCCEEDED(SQLSetConnectAttr(dbc, SQL_ATTR_CURRENT_CATALOG, name.data(), SQL_NTS))) {
+    ThrowOdbcError(SQL_HANDLE_DBC, dbc, "Cannot open the database \"" + database + "\"");
+  }
+}
+
+}  // namespace
+
+DbConnection::~DbConnection() { Disconnect(); }
+
+void DbConnection::Connect(std::string_view connection_string, std::string_view default_database,
+                           std::string_view login, std::string_view password) {
+  Disconnect();
+  const OdbcConnectionRequest request = ResolveConnectionString(connection_string, login, password);
+
+  dbc_ = ConnectedHandle(request, cancelled_);
   in_transaction_ = false;
   retry_while_locked_ = request.retry_while_locked;
 
@@ -316,22 +344,11 @@ void DbConnection::Connect(std::string_view connection_string, std::string_view 
     cancel_through_driver_ = dbms != "SQLite";
   }
 
-  const std::string database = Trim(default_database);
-  if (!database.empty() && GetInfoText(dbc_, SQL_CATALOG_NAME) == "Y") {
-    std::array<char, 256> current{};
-    SQLINTEGER length = 0;
-    const bool known = SQL_SUCCEEDED(
-        SQLGetConnectAttr(dbc_, SQL_ATTR_CURRENT_CATALOG, current.data(), current.size(), &length));
-    if (!known || !SameText(current.data(), database)) {
-      std::vector<SQLCHAR> name(database.begin(), database.end());
-      name.push_back(0);
-      if (!SQL_SUCCEEDED(SQLSetConnectAttr(dbc_, SQL_ATTR_CURRENT_CATALOG, name.data(), SQL_NTS))) {
-        DbError error =
-            OdbcError(SQL_HANDLE_DBC, dbc_, "Cannot open the database \"" + database + "\"");
-        Disconnect();
-        throw error;
-      }
-    }
+  try {
+    UseDefaultDatabase(dbc_, default_database);
+  } catch (const DbError&) {
+    Disconnect();
+    throw;
   }
 }
 
@@ -406,22 +423,29 @@ std::int64_t DbConnection::Execute(std::string_view statement) {
   return query.Execute();
 }
 
-std::vector<DbColumnInfo> DbConnection::ListColumns(std::string_view table_text) {
-  if (!Connected()) throw DbError("The database is not connected");
-  // "schema.table", "[table]", "\"table\"": the catalog wants the bare names.
-  auto bare = [](std::string_view part) {
-    part = TrimView(part);
-    if (part.size() >= 2 && ((part.front() == '[' && part.back() == ']') ||
-                             (part.front() == '"' && part.back() == '"') ||
-                             (part.front() == '`' && part.back() == '`'))) {
-      part = part.substr(1, part.size() - 2);
-    }
-    return std::string(part);
-  };
+namespace {
+
+// "schema.table", "[table]", "\"table\"": the catalog wants the bare names.
+struct TableName {
+  std::string schema;  // empty when the text names none
+  std::string table;
+};
+
+std::string BarePart(std::string_view part) {
+  part = TrimView(part);
+  if (part.size() >= 2 &&
+      ((part.front() == '[' && part.back() == ']') || (part.front() == '"' && part.back() == '"') ||
+       (part.front() == '`' && part.back() == '`'))) {
+    part = part.substr(1, part.size() - 2);
+  }
+  return std::string(part);
+}
+
+TableName SplitTableName(std::string_view text) {
   std::size_t dot = std::string_view::npos;
   char closing = 0;  // the quote or bracket that ends the part being read
-  for (std::size_t i = 0; i < table_text.size(); ++i) {
-    const char ch = table_text[i];
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char ch = text[i];
     if (closing != 0) {
       if (ch == closing) closing = 0;
     } else if (ch == '[') {
@@ -432,89 +456,97 @@ std::vector<DbColumnInfo> DbConnection::ListColumns(std::string_view table_text)
       dot = i;
     }
   }
-  const std::string schema =
-      dot == std::string_view::npos ? std::string() : bare(table_text.substr(0, dot));
-  const std::string table =
-      bare(dot == std::string_view::npos ? table_text : table_text.substr(dot + 1));
-  const std::string escape = GetInfoText(dbc_, SQL_SEARCH_PATTERN_ESCAPE);
-  auto pattern = [&](std::string_view name) {
-    std::string escaped;
-    for (char c : name) {
-      if (!escape.empty() && (c == '_' || c == '%' || escape.find(c) == 0)) escaped += escape;
-      escaped += c;
-    }
-    return escaped;
-  };
+  if (dot == std::string_view::npos) return {std::string(), BarePart(text)};
+  return {BarePart(text.substr(0, dot)), BarePart(text.substr(dot + 1))};
+}
 
-  auto columns_of = [&](std::string_view name) {
-    std::vector<DbColumnInfo> columns;
-    StatementHandle stmt(dbc_);
-    std::string escaped = pattern(name);
-    std::vector<SQLCHAR> table_name(escaped.begin(), escaped.end());
-    table_name.push_back(0);
-    std::string schema_escaped = pattern(schema);
-    std::vector<SQLCHAR> schema_name(schema_escaped.begin(), schema_escaped.end());
-    schema_name.push_back(0);
-    if (!SQL_SUCCEEDED(
-            SQLColumns(stmt.get(), nullptr, 0, schema.empty() ? nullptr : schema_name.data(),
-                       schema.empty() ? 0 : SQL_NTS, table_name.data(), SQL_NTS, nullptr, 0))) {
-      ThrowOdbcError(SQL_HANDLE_STMT, stmt.get(),
-                     "Cannot read the column list of " + std::string(name));
+// A catalog search pattern that matches the name itself: its wildcards escaped.
+std::vector<SQLCHAR> ExactPattern(std::string_view name, std::string_view escape) {
+  std::vector<SQLCHAR> pattern;
+  for (const char c : name) {
+    if (!escape.empty() && (c == '_' || c == '%' || escape.find(c) == 0)) {
+      pattern.insert(pattern.end(), escape.begin(), escape.end());
     }
-    std::string first_schema;
-    std::string first_table;
-    for (;;) {
-      const SQLRETURN rc = SQLFetch(stmt.get());
-      if (rc == SQL_NO_DATA) break;
-      if (!SQL_SUCCEEDED(rc)) {
-        ThrowOdbcError(SQL_HANDLE_STMT, stmt.get(), "Cannot read the column list");
-      }
-      const std::string schema_found = CatalogText(stmt.get(), 2);
-      const std::string table_found = CatalogText(stmt.get(), 3);
-      if (columns.empty()) {
-        first_schema = schema_found;
-        first_table = table_found;
-      } else if (schema_found != first_schema || table_found != first_table) {
-        continue;  // the same name in another schema
-      }
-      DbColumnInfo column;
-      column.name = CatalogText(stmt.get(), 4);
-      column.sql_type = static_cast<int>(CatalogNumber(stmt.get(), 5));
-      column.type_name = CatalogText(stmt.get(), 6);
-      if (IsCharacterType(static_cast<SQLSMALLINT>(column.sql_type))) {
-        column.max_length = CatalogNumber(stmt.get(), 7);
-      }
-      columns.push_back(std::move(column));
+    pattern.push_back(static_cast<SQLCHAR>(c));
+  }
+  pattern.push_back(0);
+  return pattern;
+}
+
+// The columns of one table as the catalog names it; those of the first schema that holds it.
+std::vector<DbColumnInfo> CatalogColumns(SQLHDBC dbc, const std::string& schema,
+                                         std::string_view table, std::string_view escape) {
+  std::vector<DbColumnInfo> columns;
+  StatementHandle stmt(dbc);
+  std::vector<SQLCHAR> table_name = ExactPattern(table, escape);
+  std::vector<SQLCHAR> schema_name = ExactPattern(schema, escape);
+  if (!SQL_SUCCEEDED(
+          SQLColumns(stmt.get(), nullptr, 0, schema.empty() ? nullptr : schema_name.data(),
+                     schema.empty() ? 0 : SQL_NTS, table_name.data(), SQL_NTS, nullptr, 0))) {
+    ThrowOdbcError(SQL_HANDLE_STMT, stmt.get(),
+                   "Cannot read the column list of " + std::string(table));
+  }
+  std::string first_schema;
+  std::string first_table;
+  for (;;) {
+    const SQLRETURN rc = SQLFetch(stmt.get());
+    if (rc == SQL_NO_DATA) break;
+    if (!SQL_SUCCEEDED(rc)) {
+      ThrowOdbcError(SQL_HANDLE_STMT, stmt.get(), "Cannot read the column list");
     }
-    return columns;
-  };
+    const std::string schema_found = CatalogText(stmt.get(), 2);
+    const std::string table_found = CatalogText(stmt.get(), 3);
+    if (columns.empty()) {
+      first_schema = schema_found;
+      first_table = table_found;
+    } else if (schema_found != first_schema || table_found != first_table) {
+      continue;  // the same name in another schema
+    }
+    DbColumnInfo column;
+    column.name = CatalogText(stmt.get(), 4);
+    column.sql_type = static_cast<int>(CatalogNumber(stmt.get(), 5));
+    column.type_name = CatalogText(stmt.get(), 6);
+    if (IsCharacterType(static_cast<SQLSMALLINT>(column.sql_type))) {
+      column.max_length = CatalogNumber(stmt.get(), 7);
+    }
+    columns.push_back(std::move(column));
+  }
+  return columns;
+}
 
-  std::vector<DbColumnInfo> columns = columns_of(table);
-  if (!columns.empty()) return columns;
-
-  // The catalog may keep the name in another case (PostgreSQL folds unquoted names).
+// The tables and views whose name is `table` in another case.
+std::vector<std::string> TablesNamedInOtherCase(SQLHDBC dbc, const TableName& name) {
   std::vector<std::string> names;
-  {
-    StatementHandle stmt(dbc_);
-    SQLCHAR any[] = "%";
-    SQLCHAR types[] = "TABLE,VIEW";
-    if (!SQL_SUCCEEDED(
-            SQLTables(stmt.get(), nullptr, 0, nullptr, 0, any, SQL_NTS, types, SQL_NTS))) {
+  StatementHandle stmt(dbc);
+  SQLCHAR any[] = "%";
+  SQLCHAR types[] = "TABLE,VIEW";
+  if (!SQL_SUCCEEDED(SQLTables(stmt.get(), nullptr, 0, nullptr, 0, any, SQL_NTS, types, SQL_NTS))) {
+    ThrowOdbcError(SQL_HANDLE_STMT, stmt.get(), "Cannot read the table list");
+  }
+  for (;;) {
+    const SQLRETURN rc = SQLFetch(stmt.get());
+    if (rc == SQL_NO_DATA) break;
+    if (!SQL_SUCCEEDED(rc)) {
       ThrowOdbcError(SQL_HANDLE_STMT, stmt.get(), "Cannot read the table list");
     }
-    for (;;) {
-      const SQLRETURN rc = SQLFetch(stmt.get());
-      if (rc == SQL_NO_DATA) break;
-      if (!SQL_SUCCEEDED(rc)) {
-        ThrowOdbcError(SQL_HANDLE_STMT, stmt.get(), "Cannot read the table list");
-      }
-      if (!schema.empty() && !SameText(CatalogText(stmt.get(), 2), schema)) continue;
-      std::string name = CatalogText(stmt.get(), 3);
-      if (SameText(name, table) && name != table) names.push_back(std::move(name));
-    }
+    if (!name.schema.empty() && !SameText(CatalogText(stmt.get(), 2), name.schema)) continue;
+    std::string found = CatalogText(stmt.get(), 3);
+    if (SameText(found, name.table) && found != name.table) names.push_back(std::move(found));
   }
-  for (const std::string& name : names) {
-    columns = columns_of(name);
+  return names;
+}
+
+}  // namespace
+
+std::vector<DbColumnInfo> DbConnection::ListColumns(std::string_view table_text) {
+  if (!Connected()) throw DbError("The database is not connected");
+  const TableName name = SplitTableName(table_text);
+  const std::string escape = GetInfoText(dbc_, SQL_SEARCH_PATTERN_ESCAPE);
+  std::vector<DbColumnInfo> columns = CatalogColumns(dbc_, name.schema, name.table, escape);
+  if (!columns.empty()) return columns;
+  // The catalog may keep the name in another case (PostgreSQL folds unquoted names).
+  for (const std::string& other : TablesNamedInOtherCase(dbc_, name)) {
+    columns = CatalogColumns(dbc_, name.schema, other, escape);
     if (!columns.empty()) break;
   }
   return columns;
@@ -656,106 +688,11 @@ void DbQuery::OpenOnce() {
   if (!connection_.Connected()) throw DbError("The database is not connected");
   if (lines_.empty()) throw DbError("The statement is empty");
   try {
-    if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_STMT, connection_.Handle(), &stmt_))) {
-      stmt_ = SQL_NULL_HSTMT;
-      ThrowOdbcError(SQL_HANDLE_DBC, connection_.Handle(), "Cannot create a statement");
-    }
-    connection_.open_queries_.push_back(this);
-    SQLSetStmtAttr(stmt_, SQL_ATTR_CURSOR_TYPE,
-                   reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(SQL_CURSOR_FORWARD_ONLY)), 0);
-    SQLSetStmtAttr(stmt_, SQL_ATTR_CONCURRENCY,
-                   reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(SQL_CONCUR_READ_ONLY)), 0);
-
-    // Long values of a block can only be read where the driver offers SQLGetData on blocks;
-    // elsewhere one row at a time, so that no value is ever cut.
-    unbound_ = values_separately_ || !connection_.ReadsLongBoundValues();
-    rowset_ = !unbound_ && connection_.ReadsLongValuesInBlocks() ? requested_rowset_ : 1;
-    CheckHandle(
-        SQLSetStmtAttr(stmt_, SQL_ATTR_ROW_BIND_TYPE,
-                       reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(SQL_BIND_BY_COLUMN)), 0),
-        "Cannot prepare the cursor");
-    CheckHandle(SQLSetStmtAttr(stmt_, SQL_ATTR_ROW_ARRAY_SIZE,
-                               reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(rowset_)), 0),
-                "Cannot prepare the cursor");
-    row_status_.assign(rowset_, SQL_ROW_NOROW);
-    SQLSetStmtAttr(stmt_, SQL_ATTR_ROW_STATUS_PTR, row_status_.data(), 0);
-    SQLSetStmtAttr(stmt_, SQL_ATTR_ROWS_FETCHED_PTR, &rows_fetched_, 0);
-
-    const std::string text = Text();
-    std::vector<SQLCHAR> statement(text.begin(), text.end());
-    statement.push_back(0);
-    SQLRETURN rc = SQL_ERROR;
-    {
-      BusyCall busy(connection_, stmt_);
-      rc = SQLExecDirect(stmt_, statement.data(), SQL_NTS);
-    }
-    if (rc == SQL_NO_DATA) throw DbError("The statement returned no rows to read");
-    CheckHandle(rc, "Cannot execute the statement");
-
-    SQLSMALLINT count = 0;
-    CheckHandle(SQLNumResultCols(stmt_, &count), "Cannot read the result's columns");
-    // Statements before the selection of a batch (SQL Server: "SET NOCOUNT ON", an UPDATE)
-    // give results without columns: the rows are in the first result that has columns.
-    while (count <= 0) {
-      SQLRETURN more = SQL_ERROR;
-      {
-        BusyCall busy(connection_, stmt_);
-        more = SQLMoreResults(stmt_);
-      }
-      if (more == SQL_NO_DATA) throw DbError("The statement returned no rows to read");
-      CheckHandle(more, "Cannot execute the statement");
-      CheckHandle(SQLNumResultCols(stmt_, &count), "Cannot read the result's columns");
-    }
-
+    AllocateCursor();
+    ExecuteStatement();
+    const SQLSMALLINT count = FirstResultWithColumns();
     columns_.resize(static_cast<std::size_t>(count));
-    for (SQLUSMALLINT i = 0; i < static_cast<SQLUSMALLINT>(count); ++i) {
-      Column& column = columns_[i];
-      std::array<SQLCHAR, 512> name{};
-      SQLSMALLINT name_length = 0;
-      SQLSMALLINT type = 0;
-      SQLULEN size = 0;
-      SQLSMALLINT digits = 0;
-      SQLSMALLINT nullable = 0;
-      CheckHandle(SQLDescribeCol(stmt_, i + 1, name.data(), name.size(), &name_length, &type, &size,
-                                 &digits, &nullable),
-                  "Cannot read the result's columns");
-      column.name.assign(reinterpret_cast<const char*>(name.data()));
-      SQLLEN display = 0;
-      if (!SQL_SUCCEEDED(SQLColAttribute(stmt_, i + 1, SQL_DESC_DISPLAY_SIZE, nullptr, 0, nullptr,
-                                         &display))) {
-        display = 0;
-      }
-      const std::size_t bytes =
-          display > 0 ? std::min<std::size_t>(static_cast<std::size_t>(display), kBoundValueBytes)
-                      : kBoundValueBytes;
-      column.long_current = false;
-      column.long_null = false;
-      column.integer = !unbound_ && !integers_as_text_ && connection_.KeepsIntegerTypes() &&
-                       IsSignedIntegerColumn(stmt_, i + 1, type);
-      if (column.integer) {
-        column.width = 0;
-        column.data.clear();
-        column.numbers.assign(rowset_, 0);
-        column.indicators.assign(rowset_, SQL_NULL_DATA);
-        CheckHandle(SQLBindCol(stmt_, i + 1, SQL_C_SBIGINT, column.numbers.data(),
-                               sizeof(SQLBIGINT), column.indicators.data()),
-                    "Cannot bind the result's columns");
-        continue;
-      }
-      column.numbers.clear();
-      if (unbound_) {
-        column.width = 0;
-        column.data.clear();
-        column.indicators.assign(1, SQL_NULL_DATA);
-        continue;
-      }
-      column.width = bytes + 1;
-      column.data.assign(rowset_ * column.width, 0);
-      column.indicators.assign(rowset_, SQL_NULL_DATA);
-      CheckHandle(SQLBindCol(stmt_, i + 1, SQL_C_CHAR, column.data.data(),
-                             static_cast<SQLLEN>(column.width), column.indicators.data()),
-                  "Cannot bind the result's columns");
-    }
+    for (SQLUSMALLINT i = 0; i < static_cast<SQLUSMALLINT>(count); ++i) BindColumn(i);
     active_ = true;
     eof_ = false;
     FetchBlock();
@@ -763,6 +700,113 @@ void DbQuery::OpenOnce() {
     Close();
     throw;
   }
+}
+
+void DbQuery::AllocateCursor() {
+  if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_STMT, connection_.Handle(), &stmt_))) {
+    stmt_ = SQL_NULL_HSTMT;
+    ThrowOdbcError(SQL_HANDLE_DBC, connection_.Handle(), "Cannot create a statement");
+  }
+  connection_.open_queries_.push_back(this);
+  SQLSetStmtAttr(stmt_, SQL_ATTR_CURSOR_TYPE,
+                 reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(SQL_CURSOR_FORWARD_ONLY)), 0);
+  SQLSetStmtAttr(stmt_, SQL_ATTR_CONCURRENCY,
+                 reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(SQL_CONCUR_READ_ONLY)), 0);
+
+  // Long values of a block can only be read where the driver offers SQLGetData on blocks;
+  // elsewhere one row at a time, so that no value is ever cut.
+  unbound_ = values_separately_ || !connection_.ReadsLongBoundValues();
+  rowset_ = !unbound_ && connection_.ReadsLongValuesInBlocks() ? requested_rowset_ : 1;
+  CheckHandle(
+      SQLSetStmtAttr(stmt_, SQL_ATTR_ROW_BIND_TYPE,
+                     reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(SQL_BIND_BY_COLUMN)), 0),
+      "Cannot prepare the cursor");
+  CheckHandle(SQLSetStmtAttr(stmt_, SQL_ATTR_ROW_ARRAY_SIZE,
+                             reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(rowset_)), 0),
+              "Cannot prepare the cursor");
+  row_status_.assign(rowset_, SQL_ROW_NOROW);
+  SQLSetStmtAttr(stmt_, SQL_ATTR_ROW_STATUS_PTR, row_status_.data(), 0);
+  SQLSetStmtAttr(stmt_, SQL_ATTR_ROWS_FETCHED_PTR, &rows_fetched_, 0);
+}
+
+void DbQuery::ExecuteStatement() {
+  const std::string text = Text();
+  std::vector<SQLCHAR> statement(text.begin(), text.end());
+  statement.push_back(0);
+  SQLRETURN rc = SQL_ERROR;
+  {
+    BusyCall busy(connection_, stmt_);
+    rc = SQLExecDirect(stmt_, statement.data(), SQL_NTS);
+  }
+  if (rc == SQL_NO_DATA) throw DbError("The statement returned no rows to read");
+  CheckHandle(rc, "Cannot execute the statement");
+}
+
+SQLSMALLINT DbQuery::FirstResultWithColumns() {
+  SQLSMALLINT count = 0;
+  CheckHandle(SQLNumResultCols(stmt_, &count), "Cannot read the result's columns");
+  // Statements before the selection of a batch (SQL Server: "SET NOCOUNT ON", an UPDATE)
+  // give results without columns: the rows are in the first result that has columns.
+  while (count <= 0) {
+    SQLRETURN more = SQL_ERROR;
+    {
+      BusyCall busy(connection_, stmt_);
+      more = SQLMoreResults(stmt_);
+    }
+    if (more == SQL_NO_DATA) throw DbError("The statement returned no rows to read");
+    CheckHandle(more, "Cannot execute the statement");
+    CheckHandle(SQLNumResultCols(stmt_, &count), "Cannot read the result's columns");
+  }
+  return count;
+}
+
+void DbQuery::BindColumn(SQLUSMALLINT index) {
+  Column& column = columns_[index];
+  std::array<SQLCHAR, 512> name{};
+  SQLSMALLINT name_length = 0;
+  SQLSMALLINT type = 0;
+  SQLULEN size = 0;
+  SQLSMALLINT digits = 0;
+  SQLSMALLINT nullable = 0;
+  CheckHandle(SQLDescribeCol(stmt_, index + 1, name.data(), name.size(), &name_length, &type, &size,
+                             &digits, &nullable),
+              "Cannot read the result's columns");
+  column.name.assign(reinterpret_cast<const char*>(name.data()));
+  SQLLEN display = 0;
+  if (!SQL_SUCCEEDED(SQLColAttribute(stmt_, index + 1, SQL_DESC_DISPLAY_SIZE, nullptr, 0, nullptr,
+                                     &display))) {
+    display = 0;
+  }
+  const std::size_t bytes =
+      display > 0 ? std::min<std::size_t>(static_cast<std::size_t>(display), kBoundValueBytes)
+                  : kBoundValueBytes;
+  column.long_current = false;
+  column.long_null = false;
+  column.integer = !unbound_ && !integers_as_text_ && connection_.KeepsIntegerTypes() &&
+                   IsSignedIntegerColumn(stmt_, index + 1, type);
+  if (column.integer) {
+    column.width = 0;
+    column.data.clear();
+    column.numbers.assign(rowset_, 0);
+    column.indicators.assign(rowset_, SQL_NULL_DATA);
+    CheckHandle(SQLBindCol(stmt_, index + 1, SQL_C_SBIGINT, column.numbers.data(),
+                           sizeof(SQLBIGINT), column.indicators.data()),
+                "Cannot bind the result's columns");
+    return;
+  }
+  column.numbers.clear();
+  if (unbound_) {
+    column.width = 0;
+    column.data.clear();
+    column.indicators.assign(1, SQL_NULL_DATA);
+    return;
+  }
+  column.width = bytes + 1;
+  column.data.assign(rowset_ * column.width, 0);
+  column.indicators.assign(rowset_, SQL_NULL_DATA);
+  CheckHandle(SQLBindCol(stmt_, index + 1, SQL_C_CHAR, column.data.data(),
+                         static_cast<SQLLEN>(column.width), column.indicators.data()),
+              "Cannot bind the result's columns");
 }
 
 void DbQuery::FetchBlock() {

@@ -254,6 +254,12 @@ class DbQuery {
   };
 
   void OpenOnce();
+  // The steps of OpenOnce: a forward-only cursor with its row block set up, the statement run,
+  // the first result that has columns, and each column described and bound.
+  void AllocateCursor();
+  void ExecuteStatement();
+  SQLSMALLINT FirstResultWithColumns();
+  void BindColumn(SQLUSMALLINT index);
   std::int64_t ExecuteOnce(const std::string& text);
   void CheckColumn(int index) const;
   const Column& ReadColumn(int index) const;
