@@ -42,7 +42,7 @@ std::string RecordKey(int pkid, const std::vector<CdrFileValue>& values, const s
 std::optional<CdrStore> CdrStore::Open(const std::filesystem::path& path, std::string& why) {
   sqlite3* db = nullptr;
   const int opened =
-      sqlite3_open_v2(path.c_str(), &db,
+      sqlite3_open_v2(reinterpret_cast<const char*>(path.u8string().c_str()), &db,
                       SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOFOLLOW, nullptr);
   CdrStore store(db);
   if (opened != SQLITE_OK) {

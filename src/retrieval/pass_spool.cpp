@@ -1,9 +1,5 @@
 #include "retrieval/pass_spool.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
@@ -158,11 +154,7 @@ std::filesystem::path OwedNotePath(const std::filesystem::path& profile_path) {
   return path;
 }
 
-std::string FileIdentity(const std::filesystem::path& path) {
-  struct stat st {};
-  if (::stat(path.c_str(), &st) != 0) return {};
-  return std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino);
-}
+std::string FileIdentity(const std::filesystem::path& path) { return FileIdentityOf(path); }
 
 bool SpoolKeysParser::Feed(std::string_view block) {
   if (damaged_) return false;
@@ -211,8 +203,8 @@ std::optional<std::vector<SpoolKey>> ReadSpoolKeys(const std::filesystem::path& 
 void PassSpool::Open(bool with_keys) {
   // New files, whatever had their names: a link left there would send the lines elsewhere.
   // Nothing beside the destination is owed when a pass starts (the run resolved it first).
-  ::unlink(files_.spool.c_str());
-  ::unlink(files_.keys.c_str());
+  RemoveFile(files_.spool);
+  RemoveFile(files_.keys);
   spool_.Open(files_.spool, true, true);
   keys_usable_ = with_keys;
   if (with_keys) keys_.Open(files_.keys, true, true);
@@ -233,7 +225,7 @@ void PassSpool::AddLine(std::string_view line, std::string_view key, double date
   if (key.empty() || key.size() > kMaxSpoolKeyLength || HasControlCharacter(key)) {
     keys_usable_ = false;
     keys_.Close();
-    ::unlink(files_.keys.c_str());
+    RemoveFile(files_.keys);
     return;
   }
   std::string entry = std::to_string(bytes);
@@ -295,7 +287,7 @@ void AppendSpool(const std::filesystem::path& spool, const std::filesystem::path
                  std::int64_t cut_to, const std::function<void()>& midway) {
   FileDescriptor in = OpenRegularFile(spool, O_RDONLY);
   FileDescriptor out = OpenRegularFile(destination, O_WRONLY | O_CREAT | O_APPEND, 0644);
-  if (cut_to >= 0 && FileSize(destination) > cut_to && ::ftruncate(out.Get(), cut_to) != 0) {
+  if (cut_to >= 0 && FileSize(destination) > cut_to && !TruncateFile(out.Get(), cut_to)) {
     ThrowFileError("Cannot cut back", destination, errno);
   }
   const std::int64_t before = FileSize(destination);
@@ -303,11 +295,8 @@ void AppendSpool(const std::filesystem::path& spool, const std::filesystem::path
   bool first = true;
   try {
     for (;;) {
-      const ssize_t n = ::read(in.Get(), block.data(), block.size());
-      if (n < 0) {
-        if (errno == EINTR) continue;
-        ThrowFileError("Cannot read", spool, errno);
-      }
+      const std::int64_t n = ReadSome(in.Get(), block.data(), block.size());
+      if (n < 0) ThrowFileError("Cannot read", spool, errno);
       if (n == 0) break;
       std::string_view data(block.data(), static_cast<std::size_t>(n));
       if (first && midway) {
@@ -321,7 +310,7 @@ void AppendSpool(const std::filesystem::path& spool, const std::filesystem::path
     SyncFile(out.Get(), destination);
     out.Close(destination);
   } catch (...) {
-    if (out.IsOpen() && before >= 0 && ::ftruncate(out.Get(), before) == 0) ::fsync(out.Get());
+    if (out.IsOpen() && before >= 0 && TruncateFile(out.Get(), before)) TrySyncFile(out.Get());
     throw;
   }
   SyncFolderOf(destination);
@@ -329,14 +318,14 @@ void AppendSpool(const std::filesystem::path& spool, const std::filesystem::path
 
 void RemoveSpoolFiles(const DestinationFiles& files) {
   // The note goes first: without it, what is left is an unmarked spool, never owed lines.
-  ::unlink(files.note.c_str());
-  ::unlink(files.keys.c_str());
-  ::unlink(files.spool.c_str());
+  RemoveFile(files.note);
+  RemoveFile(files.keys);
+  RemoveFile(files.spool);
   SyncFolderOf(files.spool);
 }
 
 bool RemoveOwedNote(const std::filesystem::path& owed_note) {
-  if (::unlink(owed_note.c_str()) != 0 && errno != ENOENT) return false;
+  if (const int error = RemoveFile(owed_note); error != 0 && error != ENOENT) return false;
   SyncFolderOf(owed_note);
   return true;
 }

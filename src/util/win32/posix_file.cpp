@@ -133,6 +133,19 @@ bool RenameOpenFile(int fd, const std::filesystem::path& target) {
                                       static_cast<DWORD>(buffer.size())) != 0;
 }
 
+std::int64_t ReadAtMovingPosition(int fd, char* buffer, std::size_t size, std::int64_t offset) {
+  OVERLAPPED at{};
+  at.Offset = static_cast<DWORD>(static_cast<std::uint64_t>(offset) & 0xffffffffU);
+  at.OffsetHigh = static_cast<DWORD>(static_cast<std::uint64_t>(offset) >> 32);
+  DWORD got = 0;
+  const DWORD part = static_cast<DWORD>(std::min<std::size_t>(size, 1U << 30));
+  if (::ReadFile(HandleOf(fd), buffer, part, &got, &at) != 0) return got;
+  const DWORD error = ::GetLastError();
+  if (error == ERROR_HANDLE_EOF) return 0;
+  errno = ErrnoOf(error);
+  return -1;
+}
+
 }  // namespace
 
 const int kOpenWithoutWaiting = 0;  // Windows has no pipes in the file system to wait on
@@ -196,8 +209,74 @@ std::int64_t ReadSome(int fd, char* buffer, std::size_t size) {
   return ::_read(fd, buffer, part);
 }
 
+// A link is a reparse point, which the attributes show without following it.
+const int kOpenNoFollow = 0;
+
+std::optional<RegularFileFacts> RegularFileFactsOf(const std::filesystem::path& path) {
+  WIN32_FILE_ATTRIBUTE_DATA data{};
+  if (::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data) == 0 ||
+      (data.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0) {
+    return std::nullopt;
+  }
+  // FILETIME: 100 ns steps since 1601-01-01.
+  const std::uint64_t ticks =
+      (static_cast<std::uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) |
+      data.ftLastWriteTime.dwLowDateTime;
+  constexpr std::uint64_t kTicksTo1970 = 116444736000000000ULL;
+  return RegularFileFacts{(static_cast<std::int64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow,
+                          (static_cast<double>(ticks) - static_cast<double>(kTicksTo1970)) / 1e7};
+}
+
+// ReadFile at an offset moves a synchronous handle's position: it is put back, as pread leaves
+// it.
+std::int64_t ReadAt(int fd, char* buffer, std::size_t size, std::int64_t offset) {
+  const std::int64_t position = ::_lseeki64(fd, 0, SEEK_CUR);
+  if (position < 0) return -1;
+  const std::int64_t got = ReadAtMovingPosition(fd, buffer, size, offset);
+  const int saved = errno;
+  ::_lseeki64(fd, position, SEEK_SET);
+  errno = saved;
+  return got;
+}
+
+bool TruncateFile(int fd, std::int64_t size) { return ::_chsize_s(fd, size) == 0; }
+
+bool TrySyncFile(int fd) { return ::FlushFileBuffers(HandleOf(fd)) != 0; }
+
+std::string FileIdentityOf(const std::filesystem::path& path) {
+  const FileDescriptor file(OpenDescriptor(path, O_RDONLY, kShareAll));
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (!file.IsOpen() || ::GetFileInformationByHandle(HandleOf(file.Get()), &info) == 0) return {};
+  const std::uint64_t index =
+      (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+  return std::to_string(info.dwVolumeSerialNumber) + ":" + std::to_string(index);
+}
+
+std::optional<mode_t> FileMode(const std::filesystem::path& path) {
+  const DWORD attributes = ::GetFileAttributesW(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return std::nullopt;
+  return static_cast<mode_t>((attributes & FILE_ATTRIBUTE_READONLY) != 0 ? 0444 : 0644);
+}
+
 bool TryLockWholeFile(int fd) {
   return LockRange(fd, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, MAXDWORD);
+}
+
+// MoveFileExW without MOVEFILE_REPLACE_EXISTING refuses a name already there.
+void RenameWithoutReplacing(const std::filesystem::path& from, const std::filesystem::path& to) {
+  if (::MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH) == 0) {
+    ThrowFileError("Cannot rotate " + from.string() + " to", to, ErrnoOf(::GetLastError()));
+  }
+}
+
+bool SetFileTimes(const std::filesystem::path& path, std::int64_t seconds) {
+  const FileDescriptor file(OpenDescriptor(path, O_WRONLY, kShareAll));
+  if (!file.IsOpen()) return false;
+  // FILETIME: 100 ns steps since 1601-01-01.
+  const std::uint64_t ticks =
+      static_cast<std::uint64_t>(seconds) * 10000000ULL + 116444736000000000ULL;
+  FILETIME time{static_cast<DWORD>(ticks & 0xffffffffU), static_cast<DWORD>(ticks >> 32)};
+  return ::SetFileTime(HandleOf(file.Get()), nullptr, &time, &time) != 0;
 }
 
 int RemoveFile(const std::filesystem::path& path) {
