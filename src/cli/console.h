@@ -9,6 +9,10 @@ namespace remoteccm {
 inline constexpr int kStandardOutput = 1;
 inline constexpr int kStandardError = 2;
 
+// Makes the standard streams write what the program writes, byte for byte: Win32 would turn
+// each line feed into CR LF, and the output would differ from the Linux build's.
+void WriteStandardStreamsAsBytes();
+
 // Whether the descriptor is a terminal (Win32: a console).
 bool IsTerminal(int fd);
 

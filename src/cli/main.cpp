@@ -9,6 +9,7 @@
 
 #include "cli/cli_observer.h"
 #include "cli/commands.h"
+#include "cli/console.h"
 #include "platform/home/program_home.h"
 #include "startup/command_line.h"
 #include "util/posix_file.h"
@@ -261,6 +262,7 @@ int CliMain(const std::vector<std::string>& args) {
 
 int main(int argc, char** argv) {
   remoteccm::OpenMissingStandardDescriptors();
+  remoteccm::WriteStandardStreamsAsBytes();
   std::vector<std::string> args;
   for (int i = 1; i < argc; ++i) args.emplace_back(argv[i]);
   return remoteccm::CliMain(args);

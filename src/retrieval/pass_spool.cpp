@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "util/key_value_lines.h"
+#include "util/posix_file.h"
 
 namespace remoteccm {
 namespace {
@@ -32,7 +33,8 @@ bool HasControlCharacter(std::string_view text) {
 
 // A profile's file name without its extension: no folder, nothing that leaves the folder.
 bool IsProfileName(std::string_view name) {
-  return !name.empty() && name != "." && name != ".." && name.find('/') == std::string_view::npos &&
+  return !name.empty() && name != "." && name != ".." &&
+         name.find_first_of(kFolderSeparators) == std::string_view::npos &&
          !HasControlCharacter(name);
 }
 

@@ -30,6 +30,10 @@ class FileError : public std::runtime_error {
   int error_number_;
 };
 
+// What separates the folders of a path: "/" (POSIX); "\\" and "/" (Win32), the first of them
+// the one the program writes.
+extern const std::string_view kFolderSeparators;
+
 [[noreturn]] void ThrowFileError(std::string_view what, const std::filesystem::path& path,
                                  int error_number);
 

@@ -15,6 +15,8 @@
 
 namespace remoteccm {
 
+void WriteStandardStreamsAsBytes() {}
+
 bool IsTerminal(int fd) { return ::isatty(fd) == 1; }
 
 int TerminalWidth(int fd) {

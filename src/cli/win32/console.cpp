@@ -2,6 +2,7 @@
 // journal. A halted fault point has no SIGSTOP here: it ends the process as the other does.
 #include "cli/console.h"
 
+#include <fcntl.h>
 #include <io.h>
 #include <windows.h>
 
@@ -16,6 +17,10 @@ namespace {
 HANDLE HandleOf(int fd) { return reinterpret_cast<HANDLE>(::_get_osfhandle(fd)); }
 
 }  // namespace
+
+void WriteStandardStreamsAsBytes() {
+  for (int fd = 0; fd <= 2; ++fd) ::_setmode(fd, _O_BINARY);
+}
 
 bool IsTerminal(int fd) {
   DWORD mode = 0;

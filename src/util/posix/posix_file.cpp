@@ -182,6 +182,7 @@ std::int64_t ReadSome(int fd, char* buffer, std::size_t size) {
   }
 }
 
+const std::string_view kFolderSeparators = "/";
 const int kOpenNoFollow = O_NOFOLLOW;
 
 std::optional<RegularFileFacts> RegularFileFactsOf(const std::filesystem::path& path) {

@@ -210,6 +210,7 @@ std::int64_t ReadSome(int fd, char* buffer, std::size_t size) {
 }
 
 // A link is a reparse point, which the attributes show without following it.
+const std::string_view kFolderSeparators = "\\/";
 const int kOpenNoFollow = 0;
 
 std::optional<RegularFileFacts> RegularFileFactsOf(const std::filesystem::path& path) {
