@@ -39,3 +39,6 @@ add_dependencies(test_cli remoteccm-cli)
 remoteccm_windows_tests(test_companion_window SOURCES windows/companion_window_test.cpp
                         DEPS remoteccm_core remoteccm_test_support)
 add_dependencies(test_companion_window remoteccm-cli)
+# The registry store, the registry's zone list and the RAS dialer against Wine's own.
+remoteccm_windows_tests(test_system_services SOURCES windows/system_services_test.cpp
+                        DEPS remoteccm_registry remoteccm_timezone remoteccm_dialup)
