@@ -14,11 +14,11 @@ function(remoteccm_windows_tests name)
 endfunction()
 
 remoteccm_windows_tests(test_util SOURCES util/calendar_test.cpp util/text_routines_test.cpp
-                        util/file_layer_test.cpp DEPS remoteccm_util)
+                        util/file_layer_test.cpp DEPS remoteccm_util remoteccm_test_support)
 remoteccm_windows_tests(test_startup SOURCES startup/command_line_test.cpp DEPS remoteccm_startup)
 remoteccm_windows_tests(test_timezone SOURCES timezone/posix_tz_test.cpp
                         timezone/tzif_reader_test.cpp timezone/zone_period_test.cpp
-                        DEPS remoteccm_timezone)
+                        DEPS remoteccm_timezone remoteccm_test_support)
 
 # What the tests share (tests/support, with its Win32 side), for the tests that run programs.
 add_library(remoteccm_test_support STATIC support/scratch_dir.cpp support/cdr_database.cpp

@@ -58,7 +58,10 @@ int ErrnoOf(DWORD error) {
 HANDLE HandleOf(int fd) { return reinterpret_cast<HANDLE>(::_get_osfhandle(fd)); }
 
 // open(2) over CreateFileW: a C runtime descriptor, or -1 with errno set.
-int OpenDescriptor(const std::filesystem::path& path, int flags, DWORD share) {
+// extra_access: DELETE for a file renamed through its own handle. Only then: other programs
+// open files without FILE_SHARE_DELETE, and a handle with DELETE access would keep them out.
+int OpenDescriptor(const std::filesystem::path& path, int flags, DWORD share,
+                   DWORD extra_access = 0) {
   const DWORD attributes = ::GetFileAttributesW(path.c_str());
   if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
     errno = EISDIR;
@@ -75,8 +78,7 @@ int OpenDescriptor(const std::filesystem::path& path, int flags, DWORD share) {
   } else if ((flags & O_TRUNC) != 0) {
     creation = TRUNCATE_EXISTING;
   }
-  // DELETE: the open temporary of a replacement is renamed through its own handle.
-  const HANDLE handle = ::CreateFileW(path.c_str(), access | DELETE, share, nullptr, creation,
+  const HANDLE handle = ::CreateFileW(path.c_str(), access | extra_access, share, nullptr, creation,
                                       FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE) {
     errno = ErrnoOf(::GetLastError());
@@ -394,7 +396,7 @@ void ReplaceFileContent(const std::filesystem::path& path, std::string_view cont
     std::string name = "." + path.filename().string() + ".tmp-";
     for (std::size_t i = 0; i < kTempRandomChars; ++i) name += kLetters[random() % 62];
     temp = folder / name;
-    file = FileDescriptor(OpenDescriptor(temp, O_RDWR | O_CREAT | O_EXCL, FILE_SHARE_READ));
+    file = FileDescriptor(OpenDescriptor(temp, O_RDWR | O_CREAT | O_EXCL, FILE_SHARE_READ, DELETE));
     if (!file.IsOpen() && (errno != EEXIST || tries > 100)) {
       ThrowFileError("Cannot create a file in", folder, errno);
     }
@@ -404,7 +406,11 @@ void ReplaceFileContent(const std::filesystem::path& path, std::string_view cont
     SyncFile(file.Get(), temp);
     if (!RenameOpenFile(file.Get(), path)) {
       file.Close(temp);
-      if (::MoveFileExW(temp.c_str(), path.c_str(),
+      // ReplaceFileW swaps the names even while others hold the old file open (with
+      // FILE_SHARE_DELETE, as this layer opens every file); a missing file is a plain rename.
+      if (::ReplaceFileW(path.c_str(), temp.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS,
+                         nullptr, nullptr) == 0 &&
+          ::MoveFileExW(temp.c_str(), path.c_str(),
                         MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) == 0) {
         ThrowFileError("Cannot replace", path, ErrnoOf(::GetLastError()));
       }
