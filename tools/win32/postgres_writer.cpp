@@ -1,7 +1,7 @@
 // No libpq is built for Windows: a PostgreSQL table is filled by the Linux generator.
-#include <stdexcept>
-
 #include "postgres_writer.h"
+
+#include <stdexcept>
 
 namespace remoteccm {
 
