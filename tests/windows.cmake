@@ -25,13 +25,14 @@ add_library(remoteccm_test_support STATIC support/scratch_dir.cpp support/cdr_da
             support/run_cli.cpp support/win32/scratch_folder.cpp support/win32/run_cli.cpp
             support/win32/driver_path.cpp)
 target_link_libraries(remoteccm_test_support PUBLIC remoteccm_db remoteccm_util gtest)
-target_include_directories(remoteccm_test_support PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
+target_include_directories(remoteccm_test_support PUBLIC ${CMAKE_CURRENT_SOURCE_DIR}
+                           ${CMAKE_CURRENT_SOURCE_DIR}/support/win32/include)
 target_compile_definitions(remoteccm_test_support PUBLIC
   REMOTECCM_SOURCE_DIR="${CMAKE_SOURCE_DIR}"
   REMOTECCM_CLI_PATH="$<TARGET_FILE:remoteccm-cli>")
 
 # remoteccm-cli.exe itself, run as a process (RunCli) against the host's SQLite ODBC driver.
-remoteccm_windows_tests(test_cli SOURCES cli/print_command_test.cpp
+remoteccm_windows_tests(test_cli SOURCES cli/print_command_test.cpp cli/status_command_test.cpp
                         DEPS remoteccm_core remoteccm_test_support)
 add_dependencies(test_cli remoteccm-cli)
 # The companion window: a window of the test's own with a "TransferBox1" child receives a run's
