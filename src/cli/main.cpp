@@ -229,6 +229,7 @@ int CliMain(const std::vector<std::string>& args) {
     case Command::kHelp:
       std::fwrite(kUsage.data(), 1, kUsage.size(), stdout);
       std::fwrite(kHelpText.data(), 1, kHelpText.size(), stdout);
+      std::fputs(std::string(PlatformHelpNotes()).c_str(), stdout);
       return kExitOk;
     case Command::kVersion:
       std::puts("remoteccm-cli " REMOTECCM_VERSION);

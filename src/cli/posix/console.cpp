@@ -17,6 +17,8 @@ namespace remoteccm {
 
 void WriteStandardStreamsAsBytes() {}
 
+std::string_view PlatformHelpNotes() { return ""; }
+
 bool IsTerminal(int fd) { return ::isatty(fd) == 1; }
 
 int TerminalWidth(int fd) {

@@ -22,6 +22,16 @@ void WriteStandardStreamsAsBytes() {
   for (int fd = 0; fd <= 2; ++fd) ::_setmode(fd, _O_BINARY);
 }
 
+std::string_view PlatformHelpNotes() {
+  return "\n"
+         "On Windows: without --home and REMOTECCM_HOME the program home is the folder of\n"
+         "remoteccm-cli.exe; the install area is the registry (HKEY_LOCAL_MACHINE, else\n"
+         "HKEY_CURRENT_USER, \\SOFTWARE\\velmor\\Install) unless REMOTECCM_REGISTRY names a\n"
+         "store file; --list-zones lists the registry's time zones; --list-links lists the RAS\n"
+         "phone-book entries; --companion-listen opens a companion window (no PATH); Ctrl-C,\n"
+         "Ctrl-Break and closing the console abort a run (exit status 6).\n";
+}
+
 bool IsTerminal(int fd) {
   DWORD mode = 0;
   return ::GetConsoleMode(HandleOf(fd), &mode) != 0;
