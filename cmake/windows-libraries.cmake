@@ -1,9 +1,18 @@
 # The libraries of the Windows build. What the Linux build finds through pkg-config, Windows
 # has as system libraries (ODBC, its installer API, the cryptography API), which
 # pkg_check_modules below hands out under the Linux build's target names, so that the modules
-# name their libraries once for both. No mingw-w64 package exists of the others (SQLite,
-# libpq): a module that needs them is left out of the Windows build.
-set(remoteccm_windows_libraries odbc:odbc32 odbcinst:odbccp32 libcrypto:bcrypt)
+# name their libraries once for both. SQLite has no mingw-w64 package: it is built here from the
+# amalgamation that scripts/build-windows makes from Debian's source. libpq has none either:
+# what needs it is left out of the Windows build.
+set(REMOTECCM_SQLITE_AMALGAMATION "" CACHE PATH "Folder of sqlite3.c and sqlite3.h")
+if(NOT EXISTS "${REMOTECCM_SQLITE_AMALGAMATION}/sqlite3.c")
+  message(FATAL_ERROR "REMOTECCM_SQLITE_AMALGAMATION names no sqlite3.c (scripts/build-windows makes it)")
+endif()
+# SQLite's own code, without the project's warnings: it is not ours to change.
+add_library(remoteccm_sqlite3 STATIC ${REMOTECCM_SQLITE_AMALGAMATION}/sqlite3.c)
+target_include_directories(remoteccm_sqlite3 SYSTEM PUBLIC ${REMOTECCM_SQLITE_AMALGAMATION})
+set(remoteccm_windows_libraries odbc:odbc32 odbcinst:odbccp32 libcrypto:bcrypt
+    sqlite3:remoteccm_sqlite3)
 
 macro(pkg_check_modules prefix)
   set(pkg_names ${ARGN})

@@ -14,8 +14,32 @@ function(remoteccm_windows_tests name)
 endfunction()
 
 remoteccm_windows_tests(test_util SOURCES util/calendar_test.cpp util/text_routines_test.cpp
-                        util/file_layer_test.cpp DEPS remoteccm_util)
+                        util/file_layer_test.cpp DEPS remoteccm_util remoteccm_test_support)
 remoteccm_windows_tests(test_startup SOURCES startup/command_line_test.cpp DEPS remoteccm_startup)
 remoteccm_windows_tests(test_timezone SOURCES timezone/posix_tz_test.cpp
                         timezone/tzif_reader_test.cpp timezone/zone_period_test.cpp
-                        DEPS remoteccm_timezone)
+                        DEPS remoteccm_timezone remoteccm_test_support)
+
+# What the tests share (tests/support, with its Win32 side), for the tests that run programs.
+add_library(remoteccm_test_support STATIC support/scratch_dir.cpp support/cdr_database.cpp
+            support/run_cli.cpp support/win32/scratch_folder.cpp support/win32/run_cli.cpp
+            support/win32/driver_path.cpp)
+target_link_libraries(remoteccm_test_support PUBLIC remoteccm_db remoteccm_util gtest)
+target_include_directories(remoteccm_test_support PUBLIC ${CMAKE_CURRENT_SOURCE_DIR}
+                           ${CMAKE_CURRENT_SOURCE_DIR}/support/win32/include)
+target_compile_definitions(remoteccm_test_support PUBLIC
+  REMOTECCM_SOURCE_DIR="${CMAKE_SOURCE_DIR}"
+  REMOTECCM_CLI_PATH="$<TARGET_FILE:remoteccm-cli>")
+
+# remoteccm-cli.exe itself, run as a process (RunCli) against the host's SQLite ODBC driver.
+remoteccm_windows_tests(test_cli SOURCES cli/print_command_test.cpp cli/status_command_test.cpp
+                        DEPS remoteccm_core remoteccm_test_support)
+add_dependencies(test_cli remoteccm-cli)
+# The companion window: a window of the test's own with a "TransferBox1" child receives a run's
+# log lines from remoteccm-cli.exe (needs an X server: xvfb-run).
+remoteccm_windows_tests(test_companion_window SOURCES windows/companion_window_test.cpp
+                        DEPS remoteccm_core remoteccm_test_support)
+add_dependencies(test_companion_window remoteccm-cli)
+# The registry store, the registry's zone list and the RAS dialer against Wine's own.
+remoteccm_windows_tests(test_system_services SOURCES windows/system_services_test.cpp
+                        DEPS remoteccm_registry remoteccm_timezone remoteccm_dialup)

@@ -1,12 +1,11 @@
 #include "cdr_file_writer.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-
 #include <ctime>
 #include <stdexcept>
 
 #include "platform/db/cdr_schema.h"
+#include "util/posix_file.h"
+#include "util/utc_time.h"
 
 namespace remoteccm {
 namespace {
@@ -66,7 +65,7 @@ void AppendQuoted(std::string& line, const std::string& text) {
 std::string MinuteText(std::int64_t minute) {
   const std::time_t seconds = static_cast<std::time_t>(minute * 60);
   std::tm utc{};
-  ::gmtime_r(&seconds, &utc);
+  UtcCalendarOf(seconds, utc);
   char text[16];
   std::strftime(text, sizeof text, "%Y%m%d%H%M", &utc);
   return text;
@@ -143,8 +142,7 @@ void CdrFileWriter::Close(NodeFile& file) {
   // The time of the push: the end of the file's minute, when that has passed.
   const std::int64_t pushed = (file.minute + 1) * 60;
   if (pushed < static_cast<std::int64_t>(std::time(nullptr))) {
-    const struct timespec times[2] = {{pushed, 0}, {pushed, 0}};
-    ::utimensat(AT_FDCWD, file.writing.c_str(), times, 0);
+    SetFileTimes(file.writing, pushed);
   }
   std::filesystem::rename(file.writing, file.final_name);
   ++files_written_;

@@ -1,6 +1,5 @@
 // remoteccm-gen-cdr: fills a SQLite file or a PostgreSQL database with realistic CallManager
 // call detail records for demos, tests and benchmarks.
-#include <libpq-fe.h>
 #include <sqlite3.h>
 
 #include <charconv>
@@ -18,6 +17,7 @@
 #include "platform/db/cdr_schema.h"
 #include "platform/db/connection_string.h"
 #include "platform/db/db_error.h"
+#include "postgres_writer.h"
 #include "util/text_routines.h"
 
 namespace remoteccm {
@@ -164,6 +164,8 @@ Options ParseOptions(int argc, char** argv) {
   return options;
 }
 
+}  // namespace
+
 std::string ColumnList() {
   std::string list;
   for (const CdrColumn& column : CdrColumns()) {
@@ -172,6 +174,8 @@ std::string ColumnList() {
   }
   return list;
 }
+
+namespace {
 
 // --- SQLite ----------------------------------------------------------------------------------
 
@@ -251,125 +255,7 @@ class SqliteWriter {
   bool create_indexes_ = false;
 };
 
-// --- PostgreSQL ------------------------------------------------------------------------------
-
-// A libpq string from an ODBC one (Server, Port, Database, UID, PWD); others pass unchanged.
-std::string LibpqConnInfo(const std::string& text) {
-  if (text.find(';') == std::string::npos && text.find("Server=") == std::string::npos) {
-    return text;
-  }
-  const ConnectionAttributes attributes = ParseConnectionString(text);
-  auto quoted = [](const std::string& value) {
-    std::string q = "'";
-    for (char c : value) {
-      if (c == '\'' || c == '\\') q += '\\';
-      q += c;
-    }
-    return q + "'";
-  };
-  std::string conninfo;
-  for (const auto& [odbc_key, libpq_key] :
-       {std::pair<std::string_view, std::string_view>{"Server", "host"},
-        {"Port", "port"},
-        {"Database", "dbname"},
-        {"UID", "user"},
-        {"PWD", "password"}}) {
-    if (const std::string* value = FindAttribute(attributes, odbc_key)) {
-      conninfo += std::string(libpq_key) + "=" + quoted(*value) + " ";
-    }
-  }
-  return conninfo;
-}
-
-class PostgresWriter {
- public:
-  explicit PostgresWriter(const Options& options) : table_(options.table) {
-    conn_.reset(PQconnectdb(LibpqConnInfo(options.postgres).c_str()));
-    if (PQstatus(conn_.get()) != CONNECTION_OK) Fail("cannot connect");
-    PQsetNoticeProcessor(
-        conn_.get(), [](void*, const char*) {}, nullptr);
-    if (!options.append) Exec("DROP TABLE IF EXISTS " + table_);
-    Exec("CREATE TABLE IF NOT EXISTS " + CdrCreateTableStatement(table_).substr(13));
-    create_indexes_ = !options.append;
-    PGresult* result =
-        PQexec(conn_.get(), ("COPY " + table_ + " (" + ColumnList() + ") FROM STDIN").c_str());
-    const bool copying = PQresultStatus(result) == PGRES_COPY_IN;
-    PQclear(result);
-    if (!copying) Fail("cannot start the COPY");
-  }
-
-  void Write(const CdrRow& row) {
-    const auto columns = CdrColumns();
-    for (std::size_t i = 0; i < row.size(); ++i) {
-      if (i > 0) buffer_ += '\t';
-      if (row[i].null) {
-        buffer_ += "\\N";
-      } else if (columns[i].kind == CdrColumnKind::kInteger) {
-        char digits[24];
-        const auto end = std::to_chars(digits, digits + sizeof digits, row[i].number).ptr;
-        buffer_.append(digits, end);
-      } else {
-        for (char c : row[i].text) {
-          switch (c) {
-            case '\\':
-              buffer_ += "\\\\";
-              break;
-            case '\t':
-              buffer_ += "\\t";
-              break;
-            case '\n':
-              buffer_ += "\\n";
-              break;
-            case '\r':
-              buffer_ += "\\r";
-              break;
-            default:
-              buffer_ += c;
-          }
-        }
-      }
-    }
-    buffer_ += '\n';
-    if (buffer_.size() > (1 << 20)) Flush();
-  }
-
-  void Finish() {
-    Flush();
-    if (PQputCopyEnd(conn_.get(), nullptr) != 1) Fail("cannot end the COPY");
-    PGresult* result = PQgetResult(conn_.get());
-    const bool ok = PQresultStatus(result) == PGRES_COMMAND_OK;
-    PQclear(result);
-    while ((result = PQgetResult(conn_.get())) != nullptr) PQclear(result);
-    if (!ok) Fail("the COPY failed");
-    if (create_indexes_) {
-      for (const std::string& statement : CdrCreateIndexStatements(table_)) Exec(statement);
-    }
-    Exec("ANALYZE " + table_);
-  }
-
- private:
-  void Flush() {
-    if (!buffer_.empty() &&
-        PQputCopyData(conn_.get(), buffer_.data(), static_cast<int>(buffer_.size())) != 1) {
-      Fail("cannot send rows");
-    }
-    buffer_.clear();
-  }
-  void Exec(const std::string& sql) {
-    PGresult* result = PQexec(conn_.get(), sql.c_str());
-    const bool ok = PQresultStatus(result) == PGRES_COMMAND_OK;
-    PQclear(result);
-    if (!ok) Fail("\"" + sql.substr(0, 60) + "\" failed");
-  }
-  [[noreturn]] void Fail(const std::string& what) {
-    throw std::runtime_error("PostgreSQL: " + what + ": " + Trim(PQerrorMessage(conn_.get())));
-  }
-
-  std::unique_ptr<PGconn, decltype(&PQfinish)> conn_{nullptr, PQfinish};
-  std::string table_;
-  std::string buffer_;
-  bool create_indexes_ = false;
-};
+// --- PostgreSQL: postgres_writer.cpp --------------------------------------------------------
 
 // --- CDR files ------------------------------------------------------------------------------
 
@@ -381,6 +267,13 @@ class FilesWriter {
 
  private:
   CdrFileWriter writer_;
+};
+
+// The PostgreSQL writer, given the options it needs.
+class PostgresFiller : public PostgresWriter {
+ public:
+  explicit PostgresFiller(const Options& options)
+      : PostgresWriter(options.postgres, options.table, options.append) {}
 };
 
 template <typename Writer>
@@ -397,7 +290,7 @@ int Main(int argc, char** argv) {
     const Options options = ParseOptions(argc, argv);
     const auto started = std::chrono::steady_clock::now();
     const CdrGeneratorTotals totals = !options.files.folder.empty() ? Fill<FilesWriter>(options)
-                                      : options.sqlite.empty()      ? Fill<PostgresWriter>(options)
+                                      : options.sqlite.empty()      ? Fill<PostgresFiller>(options)
                                                                     : Fill<SqliteWriter>(options);
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
@@ -405,7 +298,7 @@ int Main(int argc, char** argv) {
         "%lld rows (%lld calls, %lld transfers, %lld not connected) written to %s in %.1f s\n",
         static_cast<long long>(totals.rows), static_cast<long long>(totals.calls),
         static_cast<long long>(totals.transfers), static_cast<long long>(totals.unconnected),
-        !options.files.folder.empty() ? options.files.folder.c_str()
+        !options.files.folder.empty() ? options.files.folder.string().c_str()
         : options.sqlite.empty()      ? "PostgreSQL"
                                       : options.sqlite.c_str(),
         seconds);

@@ -1,8 +1,6 @@
 #include "cdrfiles/cdr_file_reader.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <charconv>
 
@@ -123,19 +121,20 @@ struct CdrFileReader::Stream {
 };
 
 CdrFileReader::CdrFileReader(const std::filesystem::path& path) : stream_(new Stream) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
-  if (fd < 0) {
+  int error = 0;
+  stream_->fd = TryOpenFile(path, O_RDONLY | kOpenNoFollow | kOpenWithoutWaiting, error);
+  if (!stream_->fd.IsOpen()) {
     Fail(State::kIncomplete, "it cannot be opened");
     return;
   }
-  stream_->fd = FileDescriptor(fd);
-  struct stat info {};
+  const int fd = stream_->fd.Get();
+  const std::int64_t size = RegularFileSize(fd);
   char last = 0;
-  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+  if (size < 0) {
     Fail(State::kIncomplete, "it is not a regular file");
     return;
   }
-  if (info.st_size == 0 || ::pread(fd, &last, 1, info.st_size - 1) != 1 || last != '\n') {
+  if (size == 0 || ReadAt(fd, &last, 1, size - 1) != 1 || last != '\n') {
     Fail(State::kIncomplete, "its last line is not ended");
     return;
   }
@@ -224,7 +223,7 @@ CdrFileReader::LineRead CdrFileReader::ReadLine(std::string& line) {
       return LineRead::kUnended;
     }
     s.buffer.resize(kReadBlock);
-    const ssize_t got = ::read(s.fd.Get(), s.buffer.data(), s.buffer.size());
+    const std::int64_t got = ReadSome(s.fd.Get(), s.buffer.data(), s.buffer.size());
     if (got < 0) {
       if (errno == EINTR) {
         s.buffer.clear();

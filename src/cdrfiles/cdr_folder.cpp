@@ -1,7 +1,5 @@
 #include "cdrfiles/cdr_folder.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <system_error>
 
@@ -11,10 +9,6 @@ namespace remoteccm {
 namespace {
 
 namespace fs = std::filesystem;
-
-double ModifiedSeconds(const struct stat& info) {
-  return static_cast<double>(info.st_mtim.tv_sec) + static_cast<double>(info.st_mtim.tv_nsec) / 1e9;
-}
 
 std::string MakeFolder(const fs::path& folder) {
   std::error_code error;
@@ -47,11 +41,10 @@ std::optional<std::vector<CdrFolderFile>> CompleteCdrFiles(const fs::path& folde
     const bool cdr = name.starts_with("cdr_");
     const bool cmr = name.starts_with("cmr_");
     if (!cdr && !cmr) continue;  // hidden (. or _ first), or not a CDR file
-    struct stat info {};
-    if (::lstat(entry.path().c_str(), &info) != 0 || !S_ISREG(info.st_mode)) continue;
-    const double modified = ModifiedSeconds(info);
-    if (modified > now - settle_seconds) continue;  // may still be written
-    files.push_back({entry.path(), name, static_cast<std::int64_t>(info.st_size), modified, cmr});
+    const std::optional<RegularFileFacts> facts = RegularFileFactsOf(entry.path());
+    if (!facts) continue;
+    if (facts->modified > now - settle_seconds) continue;  // may still be written
+    files.push_back({entry.path(), name, facts->size, facts->modified, cmr});
   }
   std::sort(files.begin(), files.end(), [](const CdrFolderFile& a, const CdrFolderFile& b) {
     return a.modified != b.modified ? a.modified < b.modified : a.name < b.name;
@@ -90,9 +83,8 @@ void PruneCollected(const fs::path& folder, double now, int keep_days) {
   if (error) return;
   bool removed = false;
   for (const fs::directory_entry& entry : entries) {
-    struct stat info {};
-    if (::lstat(entry.path().c_str(), &info) != 0 || !S_ISREG(info.st_mode)) continue;
-    if (ModifiedSeconds(info) < now - keep_days * 86400.0) {
+    const std::optional<RegularFileFacts> facts = RegularFileFactsOf(entry.path());
+    if (facts && facts->modified < now - keep_days * 86400.0) {
       removed = fs::remove(entry.path(), error) || removed;
     }
   }

@@ -143,7 +143,7 @@ bool NoteImport(sqlite3* db, const std::string& table_name, std::string_view fil
 std::optional<CdrStore> CdrStore::Open(const std::filesystem::path& path, std::string& why) {
   sqlite3* db = nullptr;
   const int opened =
-      sqlite3_open_v2(path.c_str(), &db,
+      sqlite3_open_v2(reinterpret_cast<const char*>(path.u8string().c_str()), &db,
                       SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOFOLLOW, nullptr);
   CdrStore store(db);
   if (opened != SQLITE_OK) {

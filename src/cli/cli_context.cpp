@@ -3,7 +3,7 @@
 namespace remoteccm {
 
 const std::vector<TimeZoneEntry>& CliTimeZones() {
-  static const std::vector<TimeZoneEntry> zones = LoadTimeZones(DefaultZoneinfoDir());
+  static const std::vector<TimeZoneEntry> zones = LoadSystemTimeZones();
   return zones;
 }
 

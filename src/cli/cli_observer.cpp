@@ -1,21 +1,19 @@
 #include "cli/cli_observer.h"
 
-#include <sys/ioctl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <charconv>
 #include <cstdlib>
 #include <string>
 #include <utility>
 
+#include "cli/console.h"
+
 namespace remoteccm {
 namespace {
 
 constexpr std::string_view kEraseLine = "\r\033[K";
 
-bool IsTerminal(std::FILE* file) { return ::isatty(::fileno(file)) == 1; }
+bool IsTerminalStream(std::FILE* file) { return IsTerminal(::fileno(file)); }
 
 bool StartsWith(std::string_view text, std::string_view prefix) {
   return text.substr(0, prefix.size()) == prefix;
@@ -23,32 +21,8 @@ bool StartsWith(std::string_view text, std::string_view prefix) {
 
 }  // namespace
 
-bool SameOpenFile(int fd, int other_fd) {
-  struct stat one {};
-  struct stat other {};
-  return ::fstat(fd, &one) == 0 && ::fstat(other_fd, &other) == 0 && one.st_dev == other.st_dev &&
-         one.st_ino == other.st_ino;
-}
-
-bool IsJournalStream(int fd) {
-  const char* stream = std::getenv("JOURNAL_STREAM");
-  if (stream == nullptr) return false;
-  const std::string_view text(stream);
-  const std::size_t colon = text.find(':');
-  unsigned long long device = 0;
-  unsigned long long inode = 0;
-  if (colon == std::string_view::npos ||
-      std::from_chars(text.data(), text.data() + colon, device).ptr != text.data() + colon ||
-      std::from_chars(text.data() + colon + 1, text.data() + text.size(), inode).ptr !=
-          text.data() + text.size()) {
-    return false;
-  }
-  struct stat st {};
-  return ::fstat(fd, &st) == 0 && st.st_dev == device && st.st_ino == inode;
-}
-
 void PrintError(std::string_view message) {
-  static const bool journal = IsJournalStream(STDERR_FILENO);
+  static const bool journal = IsJournalStream(::fileno(stderr));
   std::fprintf(stderr, "%sremoteccm-cli: %.*s\n", journal ? "<3>" : "",
                static_cast<int>(message.size()), message.data());
 }
@@ -70,8 +44,8 @@ std::optional<LogPriority> ParseLogPriority(std::string_view text) {
 }
 
 CliObserver::CliObserver()
-    : CliObserver(
-          Output{.err_is_terminal = IsTerminal(stderr), .out_is_terminal = IsTerminal(stdout)}) {}
+    : CliObserver(Output{.err_is_terminal = IsTerminalStream(stderr),
+                         .out_is_terminal = IsTerminalStream(stdout)}) {}
 
 CliObserver::CliObserver(Output output) : out_(std::move(output)) {}
 
@@ -212,11 +186,8 @@ void CliObserver::Erase() {
 
 int CliObserver::Width() const {
   if (out_.width > 0) return out_.width;
-  winsize size{};
-  if (::ioctl(::fileno(out_.err), TIOCGWINSZ, &size) == 0 && size.ws_col > 0) {
-    return size.ws_col;
-  }
-  return 80;
+  const int columns = TerminalWidth(::fileno(out_.err));
+  return columns > 0 ? columns : 80;
 }
 
 }  // namespace remoteccm

@@ -37,7 +37,7 @@ ProfileEnvironment CliProfileEnvironment(const CliContext& ctx);
 
 // As root, when the profile file belongs to another user: prints that it must run as that
 // user, with the command for it (home given as `home`), and returns true; nothing has been
-// touched (owner_check.cpp).
+// touched (owner_check.cpp of the platform's side).
 bool RefusedAsRootForOwner(const CliContext& ctx, const std::filesystem::path& home,
                            const std::string& profile_path);
 
@@ -86,12 +86,12 @@ int ListZonesCommand(const CliContext& ctx);
 int ColumnsCommand(const CliContext& ctx, const std::string& profile);
 int CheckCommand(const CliContext& ctx, const std::string& profile);
 
-// --list-links: the NetworkManager connections a profile's PhonebookEntry can name
+// --list-links: the dial-up entries a profile's PhonebookEntry can name
 // (link_commands.cpp).
 int ListLinksCommand();
 
-// --companion-listen [PATH]: listens as the companion does and prints what arrives
-// (link_commands.cpp).
+// --companion-listen [PATH]: listens as the companion does (POSIX: at the socket; Win32: as
+// its window) and prints what arrives (companion_listen.cpp of the platform's side).
 int CompanionListenCommand(const std::string& path);
 
 }  // namespace remoteccm

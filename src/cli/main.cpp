@@ -9,6 +9,7 @@
 
 #include "cli/cli_observer.h"
 #include "cli/commands.h"
+#include "cli/console.h"
 #include "platform/home/program_home.h"
 #include "startup/command_line.h"
 #include "util/posix_file.h"
@@ -248,6 +249,7 @@ int RunCommand(Invocation& line) {
     case Command::kHelp:
       std::fwrite(kUsage.data(), 1, kUsage.size(), stdout);
       std::fwrite(kHelpText.data(), 1, kHelpText.size(), stdout);
+      std::fputs(std::string(PlatformHelpNotes()).c_str(), stdout);
       return kExitOk;
     case Command::kVersion:
       std::puts("remoteccm-cli " REMOTECCM_VERSION);
@@ -298,6 +300,7 @@ int CliMain(const std::vector<std::string>& args) {
 
 int main(int argc, char** argv) {
   remoteccm::OpenMissingStandardDescriptors();
+  remoteccm::WriteStandardStreamsAsBytes();
   std::vector<std::string> args;
   for (int i = 1; i < argc; ++i) args.emplace_back(argv[i]);
   return remoteccm::CliMain(args);

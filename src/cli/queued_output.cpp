@@ -1,11 +1,10 @@
 #include "cli/queued_output.h"
 
-#include <poll.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <utility>
+
+#include "cli/console.h"
 
 namespace remoteccm {
 namespace {
@@ -15,25 +14,6 @@ constexpr std::size_t kSlice = 64u << 10;
 
 std::int64_t LinesIn(std::string_view text) {
   return static_cast<std::int64_t>(std::count(text.begin(), text.end(), '\n'));
-}
-
-// The errno that ended the writing, 0 when every byte was written.
-int WriteFully(int fd, std::string_view text) {
-  while (!text.empty()) {
-    const ssize_t n = ::write(fd, text.data(), text.size());
-    if (n > 0) {
-      text.remove_prefix(static_cast<std::size_t>(n));
-    } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-      // Someone else made the shared descriptor non-blocking: wait for room as a blocking
-      // write would.
-      pollfd ready{.fd = fd, .events = POLLOUT, .revents = 0};
-      while (::poll(&ready, 1, -1) < 0 && errno == EINTR) {
-      }
-    } else if (n < 0 && errno != EINTR) {
-      return errno;
-    }
-  }
-  return 0;
 }
 
 }  // namespace

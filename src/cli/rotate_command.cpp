@@ -2,7 +2,6 @@
 // renamed aside under the destination's lock, so that no run is between two of its lines; the
 // next run starts a new one with its header. Nothing is deleted: the backup is the copy of
 // every record read.
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -14,6 +13,7 @@
 #include "cli/commands.h"
 #include "retrieval/destination.h"
 #include "util/posix_file.h"
+#include "util/utc_time.h"
 
 namespace remoteccm {
 namespace {
@@ -22,7 +22,7 @@ namespace {
 std::filesystem::path RotatedName(const std::filesystem::path& backup, std::time_t now) {
   std::tm tm{};
   char stamp[32] = "";
-  if (gmtime_r(&now, &tm) != nullptr) std::strftime(stamp, sizeof stamp, "%Y%m%dT%H%M%SZ", &tm);
+  if (UtcCalendarOf(now, tm)) std::strftime(stamp, sizeof stamp, "%Y%m%dT%H%M%SZ", &tm);
   return backup.string() + "." + stamp;
 }
 
@@ -52,17 +52,16 @@ int RotateBackupCommand(const CliContext& ctx, const std::string& profile) {
       return kExitLocked;
     }
     if (FileSize(files->backup) < 0) {
-      std::printf("There is no backup file %s: nothing to rotate.\n", files->backup.c_str());
+      std::printf("There is no backup file %s: nothing to rotate.\n",
+                  files->backup.string().c_str());
       return kExitOk;
     }
     const std::filesystem::path rotated = RotatedName(files->backup, std::time(nullptr));
-    // link + unlink: an earlier rotation in the same second is never replaced.
-    if (::link(files->backup.c_str(), rotated.c_str()) != 0) {
-      ThrowFileError("Cannot rotate " + files->backup.string() + " to", rotated, errno);
-    }
-    if (::unlink(files->backup.c_str()) != 0) ThrowFileError("Cannot remove", files->backup, errno);
+    // An earlier rotation in the same second is never replaced.
+    RenameWithoutReplacing(files->backup, rotated);
     SyncFolderOf(files->backup);
-    std::printf("Backup file %s rotated to %s\n", files->backup.c_str(), rotated.c_str());
+    std::printf("Backup file %s rotated to %s\n", files->backup.string().c_str(),
+                rotated.string().c_str());
   } catch (const FileError& e) {
     PrintError(e.what());
     return kExitPassFailed;

@@ -1,7 +1,5 @@
 // The unattended run: opens the profile the parameters name, runs it through the retrieval
 // engine with every log line on standard output, and tells the outcome by the exit status.
-#include <signal.h>
-#include <unistd.h>
 
 #include <charconv>
 #include <cstdio>
@@ -14,8 +12,9 @@
 
 #include "cli/cli_observer.h"
 #include "cli/commands.h"
-#include "companion/socket_companion.h"
-#include "platform/dialup/nm_dialer.h"
+#include "cli/console.h"
+#include "companion/companion_link.h"
+#include "platform/dialup/system_dialer.h"
 #include "profile/profile_list.h"
 #include "retrieval/engine.h"
 #include "retrieval/run_report.h"
@@ -30,12 +29,12 @@ namespace {
 template <typename Point>
 std::function<void(Point)> StopAt(Point wanted, int occurrence, QueuedOutput& log) {
   const char* action = std::getenv("REMOTECCM_FAULT_ACTION");
-  const int signal = action != nullptr && std::string(action) == "stop" ? SIGSTOP : SIGKILL;
-  return [wanted, occurrence, signal, &log, seen = 0](Point reached) mutable {
+  const bool halt = action != nullptr && std::string(action) == "stop";
+  return [wanted, occurrence, halt, &log, seen = 0](Point reached) mutable {
     if (reached == wanted && ++seen == occurrence) {
       // The test reads the log up to the point.
       log.WaitWritten(std::chrono::seconds(5));
-      ::kill(::getpid(), signal);
+      EndProcessHere(halt);
     }
   };
 }
@@ -77,19 +76,19 @@ EngineHooks FaultPointHooks(QueuedOutput& log) {
 // of the log), the system clock, NetworkManager for dial-up links.
 struct CliEngine {
   CliEngine(const ProfileEnvironment& env, const CliContext& ctx)
-      : log(STDOUT_FILENO),
+      : log(kStandardOutput),
         observer(LogOutput(ctx, log)),
         companion(FindCompanionLink(&companion_problem)),
-        engine(env, observer, clock, dialer, companion.get()) {
+        engine(env, observer, clock, *dialer, companion.get()) {
     observer.set_record_lines_wanted([this] { return engine.Settings().log_record_lines; });
     if (!companion_problem.empty()) engine.AddLogLine(companion_problem, LogPriority::kWarning);
   }
   static CliObserver::Output LogOutput(const CliContext& ctx, QueuedOutput& log) {
     CliObserver::Output output{.queue = &log,
-                               .err_is_terminal = ::isatty(STDERR_FILENO) == 1,
-                               .out_is_terminal = ::isatty(STDOUT_FILENO) == 1,
-                               .err_is_out = SameOpenFile(STDOUT_FILENO, STDERR_FILENO)};
-    output.priority_prefixes = ctx.log_level.has_value() || IsJournalStream(STDOUT_FILENO);
+                               .err_is_terminal = IsTerminal(kStandardError),
+                               .out_is_terminal = IsTerminal(kStandardOutput),
+                               .err_is_out = SameOpenFile(kStandardOutput, kStandardError)};
+    output.priority_prefixes = ctx.log_level.has_value() || IsJournalStream(kStandardOutput);
     if (ctx.log_level) output.least_priority = *ctx.log_level;
     return output;
   }
@@ -104,7 +103,7 @@ struct CliEngine {
     if (log.Finish()) return true;
     // A standard error that is the same stalled pipe would hold the end up: the exit status
     // says it alone then.
-    if (log.Error() == 0 && SameOpenFile(STDOUT_FILENO, STDERR_FILENO)) return false;
+    if (log.Error() == 0 && SameOpenFile(kStandardOutput, kStandardError)) return false;
     std::string message = "could not write to standard output";
     if (log.Error() != 0) message += std::string(": ") + std::strerror(log.Error());
     if (log.LeftOut() > 0) {
@@ -117,14 +116,10 @@ struct CliEngine {
   std::string companion_problem;
   CliObserver observer;
   SystemClock clock;
-  NetworkManagerDialer dialer;
+  std::unique_ptr<Dialer> dialer = MakeSystemDialer();
   std::unique_ptr<CompanionLink> companion;
   Engine engine;
 };
-
-// A log reader that goes away (a closed pipe) must not kill the run in the middle of a pass:
-// the writes fail instead, and the run ends with the status that says so.
-void SurviveLostOutput() { ::signal(SIGPIPE, SIG_IGN); }
 
 bool ProfileMissing(const std::string& path) {
   if (ProfileFileExists(path)) return false;

@@ -354,7 +354,7 @@ int StatusCommand(const CliContext& ctx, const std::string& profile, const Statu
       statuses.push_back(Judge(name, ProfilePathFor(name, env.program_home), now, checks));
     }
     if (statuses.empty()) {
-      std::printf("No profiles in %s\n", env.program_home.c_str());
+      std::printf("No profiles in %s\n", env.program_home.string().c_str());
     } else {
       PrintTable(statuses, now);
     }

@@ -9,7 +9,7 @@ int ListZonesCommand(const CliContext&) {
   const std::vector<TimeZoneEntry>& zones = CliTimeZones();
   if (zones.empty()) {
     std::fprintf(stderr, "remoteccm-cli: no time zones found in %s\n",
-                 DefaultZoneinfoDir().c_str());
+                 SystemTimeZonesSource().c_str());
     return kExitUnavailable;
   }
   for (const TimeZoneEntry& zone : zones) {

@@ -3,6 +3,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -22,6 +23,11 @@ class CompanionLink {
   // then returns how many lines since the last FinishRun it will never get (0: it got them all).
   virtual std::uint64_t FinishRun(std::chrono::milliseconds limit) = 0;
 };
+
+// The companion as the program finds it at start-up (POSIX: its socket; Win32: its window):
+// the link, or null when there is none or it may not be used; problem (when given) then says
+// why, in a line for the log.
+std::unique_ptr<CompanionLink> FindCompanionLink(std::string* problem = nullptr);
 
 // The end of a run on link (null: no companion): waits for the companion as FinishRun does and
 // returns the log line that says how many lines it missed, or "" when it missed none.

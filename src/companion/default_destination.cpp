@@ -1,17 +1,19 @@
 #include "companion/default_destination.h"
 
 #include "platform/home/program_home.h"
+#include "util/posix_file.h"
 #include "util/text_routines.h"
 
 namespace remoteccm {
 namespace {
 
-// The entity's file name; a "/" in the entity would lead out of the folder, so it becomes "_".
+// The entity's file name; a folder separator in the entity would lead out of the folder, so
+// it becomes "_".
 std::string EntityFileName(std::string_view entity_name) {
   if (entity_name.empty()) return "0001.RAW";
   std::string name = Trim(entity_name);
   for (char& c : name) {
-    if (c == '/') c = '_';
+    if (kFolderSeparators.find(c) != std::string_view::npos) c = '_';
   }
   return name + ".RAW";
 }

@@ -11,6 +11,7 @@
 #include "platform/home/program_home.h"
 #include "timezone/local_zone.h"
 #include "util/ini_file.h"
+#include "util/posix_file.h"
 #include "util/text_routines.h"
 
 namespace remoteccm {
@@ -128,8 +129,9 @@ double ComputerToday(const ProfileEnvironment& env) {
 }
 
 std::string WithProfileExtension(std::string_view path) {
-  const std::size_t name_start =
-      path.find_last_of('/') == std::string_view::npos ? 0 : path.find_last_of('/') + 1;
+  const std::size_t name_start = path.find_last_of(kFolderSeparators) == std::string_view::npos
+                                     ? 0
+                                     : path.find_last_of(kFolderSeparators) + 1;
   std::string result(path);
   const std::size_t dot = result.find_last_of('.');
   if (dot != std::string::npos && dot >= name_start) result.erase(dot);
@@ -139,12 +141,14 @@ std::string WithProfileExtension(std::string_view path) {
 
 std::string ProfilePathFor(std::string_view name_or_path, const std::filesystem::path& home) {
   std::string path(name_or_path);
-  if (path.find('/') == std::string::npos) path = AddTrailingBackslash(home.string()) + path;
+  if (path.find_first_of(kFolderSeparators) == std::string::npos) {
+    path = AddTrailingBackslash(home.string()) + path;
+  }
   return WithProfileExtension(path);
 }
 
 std::string ProfileNameOf(std::string_view path) {
-  const std::size_t slash = path.find_last_of('/');
+  const std::size_t slash = path.find_last_of(kFolderSeparators);
   std::string_view name = slash == std::string_view::npos ? path : path.substr(slash + 1);
   const std::size_t dot = name.find_last_of('.');
   if (dot != std::string_view::npos) name = name.substr(0, dot);

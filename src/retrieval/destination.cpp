@@ -1,9 +1,5 @@
 #include "retrieval/destination.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstring>
 #include <system_error>
@@ -39,8 +35,8 @@ std::optional<DestinationFiles> ResolveDestination(std::string_view configured,
     error = "The destination file " + text + " cannot be found: " + ec.message();
     return std::nullopt;
   }
-  struct stat link {};
-  if (::lstat(path.c_str(), &link) == 0) {
+  std::error_code link_error;
+  if (std::filesystem::exists(std::filesystem::symlink_status(path, link_error))) {
     path = std::filesystem::canonical(path, ec);
     if (ec) {
       error = "The destination file " + text + " is a link to nothing.";
@@ -89,15 +85,14 @@ std::optional<LockFile> TakeDestinationLock(const DestinationFiles& files) {
 
 std::string CheckAppendable(const std::filesystem::path& destination) {
   // Non-blocking, so that a FIFO without a reader is refused instead of waited for.
-  const int fd =
-      ::open(destination.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0644);
-  if (fd < 0) {
+  int error = 0;
+  const FileDescriptor file =
+      TryOpenFile(destination, O_WRONLY | O_APPEND | O_CREAT | kOpenWithoutWaiting, error, 0644);
+  if (!file.IsOpen()) {
     return "The destination file " + destination.string() +
-           " cannot be written: " + std::strerror(errno);
+           " cannot be written: " + std::strerror(error);
   }
-  FileDescriptor file(fd);
-  struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+  if (RegularFileSize(file.Get()) < 0) {
     return "The destination " + destination.string() + " is not a regular file.";
   }
   return {};

@@ -1,7 +1,5 @@
 #include "retrieval/field_selection.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <array>
 #include <cerrno>
@@ -149,8 +147,7 @@ void SaveFieldSelection(const std::filesystem::path& program_home,
     kept += row.name + "=" + row.width + std::string(kLineEnd);
   }
   if (!comma_line.empty()) kept += comma_line + std::string(kLineEnd);
-  struct stat info {};
-  const mode_t mode = ::stat(file.c_str(), &info) == 0 ? (info.st_mode & 07777) : 0644;
+  const mode_t mode = FileMode(file).value_or(0644);
   ReplaceFileContent(file, kept, mode);
 }
 

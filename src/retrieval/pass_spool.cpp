@@ -1,15 +1,12 @@
 #include "retrieval/pass_spool.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <sstream>
 
 #include "util/key_value_lines.h"
+#include "util/posix_file.h"
 
 namespace remoteccm {
 namespace {
@@ -36,7 +33,8 @@ bool HasControlCharacter(std::string_view text) {
 
 // A profile's file name without its extension: no folder, nothing that leaves the folder.
 bool IsProfileName(std::string_view name) {
-  return !name.empty() && name != "." && name != ".." && name.find('/') == std::string_view::npos &&
+  return !name.empty() && name != "." && name != ".." &&
+         name.find_first_of(kFolderSeparators) == std::string_view::npos &&
          !HasControlCharacter(name);
 }
 
@@ -169,11 +167,7 @@ std::filesystem::path OwedNotePath(const std::filesystem::path& profile_path) {
   return path;
 }
 
-std::string FileIdentity(const std::filesystem::path& path) {
-  struct stat st {};
-  if (::stat(path.c_str(), &st) != 0) return {};
-  return std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino);
-}
+std::string FileIdentity(const std::filesystem::path& path) { return FileIdentityOf(path); }
 
 bool SpoolKeysParser::Feed(std::string_view block) {
   if (damaged_) return false;
@@ -222,8 +216,8 @@ std::optional<std::vector<SpoolKey>> ReadSpoolKeys(const std::filesystem::path& 
 void PassSpool::Open(bool with_keys) {
   // New files, whatever had their names: a link left there would send the lines elsewhere.
   // Nothing beside the destination is owed when a pass starts (the run resolved it first).
-  ::unlink(files_.spool.c_str());
-  ::unlink(files_.keys.c_str());
+  RemoveFile(files_.spool);
+  RemoveFile(files_.keys);
   spool_.Open(files_.spool, true, true);
   keys_usable_ = with_keys;
   if (with_keys) keys_.Open(files_.keys, true, true);
@@ -244,7 +238,7 @@ void PassSpool::AddLine(std::string_view line, std::string_view key, double date
   if (key.empty() || key.size() > kMaxSpoolKeyLength || HasControlCharacter(key)) {
     keys_usable_ = false;
     keys_.Close();
-    ::unlink(files_.keys.c_str());
+    RemoveFile(files_.keys);
     return;
   }
   std::string entry = std::to_string(bytes);
@@ -306,7 +300,7 @@ void AppendSpool(const std::filesystem::path& spool, const std::filesystem::path
                  std::int64_t cut_to, const std::function<void()>& midway) {
   FileDescriptor in = OpenRegularFile(spool, O_RDONLY);
   FileDescriptor out = OpenRegularFile(destination, O_WRONLY | O_CREAT | O_APPEND, 0644);
-  if (cut_to >= 0 && FileSize(destination) > cut_to && ::ftruncate(out.Get(), cut_to) != 0) {
+  if (cut_to >= 0 && FileSize(destination) > cut_to && !TruncateFile(out.Get(), cut_to)) {
     ThrowFileError("Cannot cut back", destination, errno);
   }
   const std::int64_t before = FileSize(destination);
@@ -314,11 +308,8 @@ void AppendSpool(const std::filesystem::path& spool, const std::filesystem::path
   bool first = true;
   try {
     for (;;) {
-      const ssize_t n = ::read(in.Get(), block.data(), block.size());
-      if (n < 0) {
-        if (errno == EINTR) continue;
-        ThrowFileError("Cannot read", spool, errno);
-      }
+      const std::int64_t n = ReadSome(in.Get(), block.data(), block.size());
+      if (n < 0) ThrowFileError("Cannot read", spool, errno);
       if (n == 0) break;
       std::string_view data(block.data(), static_cast<std::size_t>(n));
       if (first && midway) {
@@ -332,7 +323,7 @@ void AppendSpool(const std::filesystem::path& spool, const std::filesystem::path
     SyncFile(out.Get(), destination);
     out.Close(destination);
   } catch (...) {
-    if (out.IsOpen() && before >= 0 && ::ftruncate(out.Get(), before) == 0) ::fsync(out.Get());
+    if (out.IsOpen() && before >= 0 && TruncateFile(out.Get(), before)) TrySyncFile(out.Get());
     throw;
   }
   SyncFolderOf(destination);
@@ -340,14 +331,14 @@ void AppendSpool(const std::filesystem::path& spool, const std::filesystem::path
 
 void RemoveSpoolFiles(const DestinationFiles& files) {
   // The note goes first: without it, what is left is an unmarked spool, never owed lines.
-  ::unlink(files.note.c_str());
-  ::unlink(files.keys.c_str());
-  ::unlink(files.spool.c_str());
+  RemoveFile(files.note);
+  RemoveFile(files.keys);
+  RemoveFile(files.spool);
   SyncFolderOf(files.spool);
 }
 
 bool RemoveOwedNote(const std::filesystem::path& owed_note) {
-  if (::unlink(owed_note.c_str()) != 0 && errno != ENOENT) return false;
+  if (const int error = RemoveFile(owed_note); error != 0 && error != ENOENT) return false;
   SyncFolderOf(owed_note);
   return true;
 }

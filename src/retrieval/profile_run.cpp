@@ -437,7 +437,7 @@ SpoolRecovery::Kind ProfileRun::Recover(const DestinationFiles& files) {
 }
 
 ProfileSettings ProfileRun::LoadSourceProfile(const std::filesystem::path& path) const {
-  ProfileSettings settings = LoadProfile(path, services_.env);
+  ProfileSettings settings = LoadProfile(path.string(), services_.env);
   UseCdrDatabase(settings);
   return settings;
 }

@@ -1,9 +1,5 @@
 #include "retrieval/spool_recovery.h"
 
-#include <dirent.h>
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -88,14 +84,12 @@ std::vector<OwedNote> OwedNotesFor(const std::filesystem::path& folder,
                                    const DestinationFiles& files,
                                    std::vector<std::string>& damaged) {
   std::vector<OwedNote> found;
-  DIR* dir = ::opendir(folder.c_str());
-  if (dir == nullptr) return found;
   std::vector<std::string> names;
-  while (const dirent* entry = ::readdir(dir)) {
-    const std::string_view name = entry->d_name;
-    if (name.size() > 5 && name.ends_with(".owed") && name.front() != '.') names.emplace_back(name);
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
+    const std::string name = entry.path().filename().string();
+    if (name.size() > 5 && name.ends_with(".owed") && name.front() != '.') names.push_back(name);
   }
-  ::closedir(dir);
   std::sort(names.begin(), names.end());
   for (const std::string& name : names) {
     OwedNote owed;
@@ -139,8 +133,8 @@ std::int64_t MatchingPrefix(const std::filesystem::path& destination, std::int64
   while (matched < limit) {
     const std::size_t want = static_cast<std::size_t>(
         std::min<std::int64_t>(static_cast<std::int64_t>(a.size()), limit - matched));
-    const ssize_t got_a = ::pread(dest_fd, a.data(), want, offset + matched);
-    const ssize_t got_b = ::pread(spool_fd, b.data(), want, matched);
+    const std::int64_t got_a = ReadAt(dest_fd, a.data(), want, offset + matched);
+    const std::int64_t got_b = ReadAt(spool_fd, b.data(), want, matched);
     if (got_a <= 0 || got_b <= 0) break;
     const std::size_t n = static_cast<std::size_t>(std::min(got_a, got_b));
     const auto diff =
@@ -158,7 +152,7 @@ std::filesystem::path KeepGoneLines(const DestinationFiles& files,
                                     const std::vector<bool>& present) {
   const FileDescriptor in = OpenRegularFile(files.spool, O_RDONLY);
   std::filesystem::path path = files.spool.string() + "-gone";
-  ::unlink(path.c_str());  // a new file, never a link left in its place
+  RemoveFile(path);  // a new file, never a link left in its place
   const FileDescriptor out = OpenRegularFile(path, O_WRONLY | O_CREAT | O_TRUNC, 0600);
   std::string block(kBlock, '\0');
   std::uint64_t at = 0;
@@ -167,8 +161,8 @@ std::filesystem::path KeepGoneLines(const DestinationFiles& files,
     for (std::uint64_t done = 0; done < keys[i].bytes;) {
       const std::size_t want =
           static_cast<std::size_t>(std::min<std::uint64_t>(block.size(), keys[i].bytes - done));
-      const ssize_t got = ::pread(in.Get(), block.data(), want, static_cast<off_t>(at + done));
-      if (got < 0 && errno == EINTR) continue;
+      const std::int64_t got =
+          ReadAt(in.Get(), block.data(), want, static_cast<std::int64_t>(at + done));
       if (got < 0) ThrowFileError("Cannot read", files.spool, errno);
       if (got == 0) ThrowFileError("Cannot read", files.spool, EIO);  // shorter than its keys
       WriteAll(out.Get(), std::string_view(block.data(), static_cast<std::size_t>(got)), path);
@@ -243,7 +237,7 @@ class Recovery {
     Owed owed{files_.spool, note_.spool_lines, {}};
     if (note_.deleted && !LeaveOutRecordsStillThere(owed)) return result_;
     if (!Append(owed.spool, owed.lines)) return result_;
-    if (!owed.gone_file.empty()) ::unlink(owed.gone_file.c_str());
+    if (!owed.gone_file.empty()) RemoveFile(owed.gone_file);
     if (!UpdateLateArrivals()) return result_;
     if (!StoreStart()) return result_;
     if (!Unmark()) return result_;

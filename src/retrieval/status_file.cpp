@@ -10,6 +10,7 @@
 
 #include "util/posix_file.h"
 #include "util/text_routines.h"
+#include "util/utc_time.h"
 
 namespace remoteccm {
 namespace {
@@ -182,7 +183,7 @@ std::string IsoUtcText(double seconds) {
           : 0;
   std::tm tm{};
   char text[64];
-  if (gmtime_r(&whole, &tm) == nullptr ||
+  if (!UtcCalendarOf(whole, tm) ||
       std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &tm) == 0) {
     return "1970-01-01T00:00:00Z";
   }
@@ -210,7 +211,7 @@ std::optional<double> ParseIsoUtc(std::string_view text) {
   tm.tm_year = year - 1900;
   tm.tm_mon = month - 1;
   const std::tm given = tm;
-  const std::time_t seconds = timegm(&tm);
+  const std::time_t seconds = UtcSecondsOf(tm);
   // timegm moves an impossible date on (February 30th is March 2nd); such a text is refused.
   if (tm.tm_year != given.tm_year || tm.tm_mon != given.tm_mon || tm.tm_mday != given.tm_mday ||
       tm.tm_hour != given.tm_hour || tm.tm_min != given.tm_min || tm.tm_sec != given.tm_sec) {

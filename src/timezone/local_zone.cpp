@@ -57,10 +57,6 @@ ZoneRule ZoneRuleFromTz(const char* tz, const std::filesystem::path& zoneinfo_di
   return {};
 }
 
-ZoneRule ComputerZoneRule() {
-  return ZoneRuleFromTz(std::getenv("TZ"), DefaultZoneinfoDir(), "/etc/localtime");
-}
-
 int CurrentBias(const ZoneRule& rule, std::time_t now) {
   // Far beyond the years a rule answers for, the moment stays out of range without overflowing.
   constexpr std::int64_t kLimit = 1'000'000'000'000;

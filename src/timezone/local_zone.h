@@ -8,7 +8,8 @@
 
 namespace remoteccm {
 
-// The rule of the local zone: the TZ variable, else /etc/localtime; UTC when neither yields one.
+// The rule of the computer's zone (the platform's side). POSIX: the TZ variable, else
+// /etc/localtime; UTC when neither yields one. Win32: GetTimeZoneInformation.
 ZoneRule ComputerZoneRule();
 
 // The rule a TZ value names, as the C library reads it: none (null) means the file `localtime`;

@@ -30,6 +30,14 @@ std::string ZoneDisplayName(const ZoneRule& rule, std::string_view zone_id);
 // A missing or unreadable folder gives an empty list.
 std::vector<TimeZoneEntry> LoadTimeZones(const std::filesystem::path& zoneinfo_dir);
 
+// The zone list of the system the program runs on (the platform's side). POSIX: the zones of
+// tzdata (LoadTimeZones of DefaultZoneinfoDir). Win32: the registry's Time Zones key, each
+// zone's "Display" name and "TZI" rule, sorted as LoadTimeZones sorts.
+std::vector<TimeZoneEntry> LoadSystemTimeZones();
+
+// Where LoadSystemTimeZones looks, for a message when it finds nothing.
+std::string SystemTimeZonesSource();
+
 // Index of the entry a stored SQLTimeZoneName names (its display name compared without regard
 // to case; a zone id or one of its aliases, bare or after any "(UTC...)" prefix, so that a name
 // stored before tzdata renamed the zone or changed its offset is still found; or the Windows

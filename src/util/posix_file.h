@@ -30,6 +30,10 @@ class FileError : public std::runtime_error {
   int error_number_;
 };
 
+// What separates the folders of a path: "/" (POSIX); "\\" and "/" (Win32), the first of them
+// the one the program writes.
+extern const std::string_view kFolderSeparators;
+
 [[noreturn]] void ThrowFileError(std::string_view what, const std::filesystem::path& path,
                                  int error_number);
 
@@ -68,6 +72,18 @@ FileDescriptor OpenRegularFile(const std::filesystem::path& path, int flags, mod
 // An open flag: a pipe or device is not waited on (O_NONBLOCK), where the system has them.
 extern const int kOpenWithoutWaiting;
 
+// An open flag: a link in the last place of the path is refused (O_NOFOLLOW), where the system
+// has them.
+extern const int kOpenNoFollow;
+
+// A regular file as its folder shows it, a link not followed: its size and the moment it was
+// last written (seconds since 1970). nullopt for anything else, or when it cannot be looked at.
+struct RegularFileFacts {
+  std::int64_t size = 0;
+  double modified = 0;
+};
+std::optional<RegularFileFacts> RegularFileFactsOf(const std::filesystem::path& path);
+
 // open(2) with O_CLOEXEC without the throw: a closed descriptor when it fails, with the errno
 // in error.
 FileDescriptor TryOpenFile(const std::filesystem::path& path, int flags, int& error,
@@ -79,8 +95,32 @@ std::int64_t RegularFileSize(int fd);
 // read(2), retried on EINTR: the bytes read, 0 at the end, -1 with errno set.
 std::int64_t ReadSome(int fd, char* buffer, std::size_t size);
 
+// pread(2), retried on EINTR: the bytes read at offset, 0 at the end, -1 with errno set.
+std::int64_t ReadAt(int fd, char* buffer, std::size_t size, std::int64_t offset);
+
+// Cuts the open file to size bytes: false with errno set when the system refuses.
+bool TruncateFile(int fd, std::int64_t size);
+
+// SyncFile without the throw, for a clean-up after another failure: false when it failed.
+bool TrySyncFile(int fd);
+
+// What tells the file at path from every other file of the system while it exists (POSIX:
+// device and inode; Win32: volume and file index), "" when it cannot be looked at.
+std::string FileIdentityOf(const std::filesystem::path& path);
+
+// The permission bits of the file at path (Win32: 0444 for a read-only file, else 0644), or
+// nullopt when it cannot be looked at.
+std::optional<mode_t> FileMode(const std::filesystem::path& path);
+
 // Takes an exclusive lock on the whole open file without waiting; false when another has it.
 bool TryLockWholeFile(int fd);
+
+// Gives the file a new name where none exists: FileError "Cannot rotate <from> to <to>" when
+// the name is taken or the system refuses, and "Cannot remove <from>" when the old name stays.
+void RenameWithoutReplacing(const std::filesystem::path& from, const std::filesystem::path& to);
+
+// Sets the time the file was last written (and read) to seconds since 1970; false when refused.
+bool SetFileTimes(const std::filesystem::path& path, std::int64_t seconds);
 
 // Removes the name: 0, or the errno why not.
 int RemoveFile(const std::filesystem::path& path);

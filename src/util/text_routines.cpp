@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <limits>
 
+#include "util/posix_file.h"
+
 namespace remoteccm {
 namespace {
 
@@ -111,7 +113,9 @@ std::string StripChar(std::string_view text, char c, char code) {
 
 std::string AddTrailingBackslash(std::string_view path) {
   std::string result(path);
-  if (result.empty() || result.back() != '/') result.push_back('/');
+  if (result.empty() || kFolderSeparators.find(result.back()) == std::string_view::npos) {
+    result.push_back(kFolderSeparators.front());
+  }
   return result;
 }
 

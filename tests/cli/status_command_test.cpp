@@ -1,8 +1,6 @@
 // remoteccm-cli --status, and the status and metrics files a run leaves for it: what a
 // monitoring check sees, and the exit status it acts on.
 #include <gtest/gtest.h>
-#include <stdlib.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -16,6 +14,7 @@
 #include "support/scratch_dir.h"
 #include "support/unprivileged.h"
 #include "util/clock.h"
+#include "util/text_routines.h"
 
 namespace remoteccm {
 namespace {
@@ -114,7 +113,8 @@ TEST_F(CliStatusTest, OneProfileOrAllAndTheExitStatusAMonitorActsOn) {
       {"--status OK --max-age 2h", 1, "Attention:    last run older than 2h00m\n"},
       {"--status FAILED", 1, "Attention:    last run failed\n"},
       {"--status GARBAGE", 1,
-       "GARBAGE: the status file " + (home_ / "GARBAGE.status").string() + " cannot be read: "},
+       "GARBAGE: the status file " + EscapedForLog((home_ / "GARBAGE.status").string()) +
+           " cannot be read: "},
       {"--status NEVER", 0, "NEVER: no status file yet"},
       {"--status NEVER --max-age 1d", 1, "Attention:    never run\n"},
       {"--status NOSUCH", 2, "there is no profile file"},
@@ -249,7 +249,7 @@ TEST_F(CliStatusTest, NagiosCheckGivesTheFourStates) {
 
   // The monitoring user may look into the home but not read the status file; then not even
   // look into the profile's folder. Only the superuser can run a part as another user.
-  if (::geteuid() != 0) return;
+  if (!testing::RunsAsSuperuser()) return;
   const fs::path program = home_ / "remoteccm-cli";
   fs::copy_file(REMOTECCM_CLI_PATH, program);
   fs::permissions(home_, fs::perms::others_read | fs::perms::others_exec, fs::perm_options::add);

@@ -11,7 +11,7 @@ namespace remoteccm::testing {
 
 std::string NewSqliteDatabase(const std::filesystem::path& file) {
   std::ofstream(file).close();
-  return "Provider=MSDASQL;Driver=SQLite3;Database=" + file.string();
+  return "Provider=MSDASQL;Driver=SQLite3;Database=" + DriverFilePath(file);
 }
 
 std::string TestDatabase(const std::string& driver, const std::filesystem::path& folder) {

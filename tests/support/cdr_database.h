@@ -9,6 +9,10 @@
 
 namespace remoteccm::testing {
 
+// The path of a file as the ODBC driver sees it. Under Wine the driver is the host's, reached
+// through Wine's odbc32: it needs the Unix path (wine_get_unix_file_name).
+std::string DriverFilePath(const std::filesystem::path& file);
+
 // The connection string of a new SQLite database file (made empty here: the driver creates
 // none unless told to).
 std::string NewSqliteDatabase(const std::filesystem::path& file);

@@ -1,7 +1,5 @@
 #include "support/scratch_dir.h"
 
-#include <stdlib.h>
-
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
@@ -11,15 +9,7 @@ namespace remoteccm::testing {
 
 namespace fs = std::filesystem;
 
-ScratchDir::ScratchDir() {
-  // A short name: Unix sockets are made in here, and their paths are limited to 108 bytes.
-  std::string pattern = (fs::temp_directory_path() / "rccm-XXXXXX").string();
-  if (::mkdtemp(pattern.data()) == nullptr) {
-    throw std::runtime_error("no scratch folder " + pattern + ": " +
-                             std::generic_category().message(errno));
-  }
-  path_ = pattern;
-}
+ScratchDir::ScratchDir() : path_(MakeScratchFolder()) {}
 
 ScratchDir::~ScratchDir() {
   std::error_code error;

@@ -23,11 +23,15 @@ class ScratchDir {
   operator const std::filesystem::path&() const { return path_; }  // NOLINT(*-explicit-*)
   std::filesystem::path operator/(const std::filesystem::path& name) const { return path_ / name; }
   std::string string() const { return path_.string(); }
-  const char* c_str() const { return path_.c_str(); }
+  const std::filesystem::path::value_type* c_str() const { return path_.c_str(); }
 
  private:
   std::filesystem::path path_;
 };
+
+// A new folder of the test's own in the system's temporary folder (POSIX: mkdtemp, mode 0700);
+// throws std::runtime_error when none can be made.
+std::filesystem::path MakeScratchFolder();
 
 // Replaces the file's content with text, as bytes.
 void WriteFile(const std::filesystem::path& file, std::string_view text);

@@ -6,6 +6,8 @@
 #include <limits>
 #include <string>
 
+#include "util/posix_file.h"
+
 namespace remoteccm {
 namespace {
 
@@ -67,8 +69,10 @@ TEST(TextRoutinesTest, SmallTextHelpers) {
   EXPECT_EQ(StripChar("..a.b..", '.', 'x'), "..a.b..");
   EXPECT_EQ(StripChar("....", '.', 'R'), "");
   EXPECT_EQ(StripChar(StripChar("My Site.1", '.', 'A'), ' ', 'A'), "MySite1");
-  EXPECT_EQ(AddTrailingBackslash(""), "/");
-  EXPECT_EQ(AddTrailingBackslash("/opt/tolva"), "/opt/tolva/");
+  // The system's own separator ("\\" on Windows) where none ends the path already.
+  const std::string separator(1, kFolderSeparators.front());
+  EXPECT_EQ(AddTrailingBackslash(""), separator);
+  EXPECT_EQ(AddTrailingBackslash("/opt/tolva"), "/opt/tolva" + separator);
   EXPECT_EQ(AddTrailingBackslash("/opt/tolva/"), "/opt/tolva/");
   EXPECT_EQ(MinFloat(1, 2), 1);
   EXPECT_EQ(MinFloat(2, 1), 1);

@@ -1,15 +1,12 @@
 #include "platform/db/connection_string.h"
 
-#include <odbcinst.h>
-#include <sql.h>
-#include <sqlext.h>
-
 #include <algorithm>
 #include <array>
 #include <charconv>
 #include <optional>
 
 #include "platform/db/db_error.h"
+#include "platform/db/odbc_api.h"
 #include "platform/db/odbc_environment.h"
 #include "util/text_routines.h"
 

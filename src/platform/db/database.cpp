@@ -1,7 +1,5 @@
 #include "platform/db/database.h"
 
-#include <sqlext.h>
-
 #include <algorithm>
 #include <array>
 #include <charconv>
@@ -14,6 +12,7 @@
 #include "platform/db/connection_string.h"
 #include "platform/db/db_error.h"
 #include "platform/db/driver_words.h"
+#include "platform/db/odbc_api.h"
 #include "platform/db/odbc_environment.h"
 #include "platform/db/sqlite_library.h"
 #include "util/text_routines.h"
@@ -341,7 +340,7 @@ void DbConnection::Connect(std::string_view connection_string, std::string_view 
   statement_transactions_ = dbms == "SQLite";
   {
     std::lock_guard busy_lock(busy_mutex_);
-    cancel_through_driver_ = dbms != "SQLite";
+    cancel_through_driver_ = dbms != "SQLite" || !SqliteWatchReachesDriver();
   }
 
   try {

@@ -4,8 +4,6 @@
 // diagnostic text.
 #pragma once
 
-#include <sql.h>
-
 #include <array>
 #include <atomic>
 #include <condition_variable>
@@ -19,6 +17,8 @@
 #include <string_view>
 #include <thread>
 #include <vector>
+
+#include "platform/db/odbc_api.h"
 
 namespace remoteccm {
 

@@ -1,12 +1,11 @@
 #include "platform/db/driver_words.h"
 
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
 
 #include "platform/db/connection_builder.h"
+#include "util/posix_file.h"
 
 namespace remoteccm {
 namespace {
@@ -27,9 +26,10 @@ std::string DatabaseFileProblem(const std::string& path) {
   const fs::file_status status = fs::status(file, ec);
   if (!fs::exists(status)) return "the database file " + path + " does not exist";
   if (fs::is_directory(status)) return path + " is a folder, not a database file";
-  if (::access(path.c_str(), R_OK | W_OK) != 0) {
+  int error = 0;
+  if (!TryOpenFile(file, O_RDWR | kOpenWithoutWaiting, error).IsOpen()) {
     return "the database file " + path +
-           " cannot be opened for reading and writing: " + std::strerror(errno);
+           " cannot be opened for reading and writing: " + std::strerror(error);
   }
   return "";
 }

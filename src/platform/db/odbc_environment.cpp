@@ -1,10 +1,9 @@
 #include "platform/db/odbc_environment.h"
 
-#include <sqlext.h>
-
 #include <array>
 
 #include "platform/db/db_error.h"
+#include "platform/db/odbc_api.h"
 #include "platform/db/sqlite_library.h"
 
 namespace remoteccm {

@@ -1,11 +1,10 @@
 // The process's one ODBC 3 environment handle, and the reading of diagnostic records.
 #pragma once
 
-#include <sql.h>
-
 #include <string>
 
 #include "platform/db/db_error.h"
+#include "platform/db/odbc_api.h"
 
 namespace remoteccm {
 

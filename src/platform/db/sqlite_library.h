@@ -1,6 +1,7 @@
-// The SQLite library that the SQLite ODBC driver runs on is the one this process links, so the
-// process can set it up: once, before the first connection, and for each connection the driver
-// opens.
+// The SQLite library that the SQLite ODBC driver runs on, set up by the process: once, before
+// the first connection, and for each connection the driver opens. On POSIX it is the one this
+// process links; on Windows the sqlite3.dll a driver may share, when there is one (a driver
+// with SQLite built in cannot be reached, and its statements are cancelled through ODBC).
 #pragma once
 
 #include <atomic>
@@ -13,6 +14,10 @@ namespace remoteccm {
 // is used by one thread at a time, and a cancel from another thread never calls into SQLite
 // (the watch below). From then on every connection SQLite opens meets the watch.
 void PrepareSqliteLibrary();
+
+// Whether the watch below reaches the connections of the SQLite ODBC driver; when it does not,
+// a cancel goes to the driver (SQLCancel). Calls PrepareSqliteLibrary.
+bool SqliteWatchReachesDriver();
 
 // While one lives on a thread, every SQLite connection opened on that thread stops the
 // statement it runs (SQLITE_INTERRUPT) as soon as `cancelled` is true. The check runs on the

@@ -9,7 +9,7 @@ namespace remoteccm {
 // POSIX: $XDG_CONFIG_HOME/remoteccm (~/.config/remoteccm). Win32: the executable's folder.
 std::filesystem::path DefaultProgramHome();
 
-// POSIX: $XDG_CONFIG_HOME/velmor/install.ini. Win32: install.ini beside the executable.
+// POSIX: $XDG_CONFIG_HOME/velmor/install.ini. Win32: none (empty): the system registry.
 std::filesystem::path DefaultRegistryStore();
 
 }  // namespace remoteccm

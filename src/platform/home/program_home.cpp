@@ -53,6 +53,7 @@ std::filesystem::path RegistryStorePath() {
 void RemoveStaleTemporaryFiles() {
   RemoveStaleTemporaries(ProgramHome());
   const std::filesystem::path store = RegistryStorePath();
+  if (store.empty()) return;  // the system registry
   RemoveStaleTemporaries(store.has_parent_path() ? store.parent_path() : ".");
 }
 

@@ -3,6 +3,7 @@
 #include <system_error>
 #include <utility>
 
+#include "platform/registry/system_registry.h"
 #include "util/ini_file.h"
 #include "util/posix_file.h"
 #include "util/text_routines.h"
@@ -36,6 +37,7 @@ TRegAccess::TRegAccess(std::filesystem::path store_file) : store_file_(std::move
 
 std::string TRegAccess::GetRegistryItem(std::string_view section,
                                         std::string_view value_name) const {
+  if (store_file_.empty()) return GetSystemRegistryItem(section, UpperCase(value_name));
   std::string value = ReadProfileValue(store_file_, section, UpperCase(value_name));
   if (value.size() > kShortTextMax) value.resize(kShortTextMax);
   return value;
@@ -44,6 +46,10 @@ std::string TRegAccess::GetRegistryItem(std::string_view section,
 void TRegAccess::SetRegistryItem(std::string_view section, std::string_view value_name,
                                  std::string_view value) const {
   const std::string name = UpperCase(value_name);
+  if (store_file_.empty()) {
+    SetSystemRegistryItem(section, name, value);
+    return;
+  }
   if (!OpenOrCreateStore(store_file_)) return;
   try {
     WriteProfileValue(store_file_, section, name, value);

@@ -1,5 +1,6 @@
 // TRegAccess: single text values in the product family's install area, one section per
-// executable file name, value names upper-cased. On Linux the area is an INI store file.
+// executable file name, value names upper-cased. On Linux the area is an INI store file; on
+// Windows the registry (HKLM\SOFTWARE\velmor\Install), unless a store file is named.
 #pragma once
 
 #include <filesystem>
@@ -18,6 +19,7 @@ class RegistryError : public std::runtime_error {
 
 class TRegAccess {
  public:
+  // An empty store_file is the system registry (Windows; elsewhere it has no values).
   explicit TRegAccess(std::filesystem::path store_file);
 
   // The value (at most 255 characters), empty when the section or value is missing or the

@@ -182,7 +182,57 @@ std::int64_t ReadSome(int fd, char* buffer, std::size_t size) {
   }
 }
 
+const std::string_view kFolderSeparators = "/";
+const int kOpenNoFollow = O_NOFOLLOW;
+
+std::optional<RegularFileFacts> RegularFileFactsOf(const std::filesystem::path& path) {
+  struct stat info {};
+  if (::lstat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return std::nullopt;
+  return RegularFileFacts{
+      static_cast<std::int64_t>(info.st_size),
+      static_cast<double>(info.st_mtim.tv_sec) + static_cast<double>(info.st_mtim.tv_nsec) / 1e9};
+}
+
+std::int64_t ReadAt(int fd, char* buffer, std::size_t size, std::int64_t offset) {
+  for (;;) {
+    const ssize_t n = ::pread(fd, buffer, size, static_cast<off_t>(offset));
+    if (n >= 0 || errno != EINTR) return n;
+  }
+}
+
+bool TruncateFile(int fd, std::int64_t size) {
+  return ::ftruncate(fd, static_cast<off_t>(size)) == 0;
+}
+
+bool TrySyncFile(int fd) { return ::fsync(fd) == 0; }
+
+std::string FileIdentityOf(const std::filesystem::path& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return {};
+  return std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino);
+}
+
+std::optional<mode_t> FileMode(const std::filesystem::path& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return std::nullopt;
+  return static_cast<mode_t>(st.st_mode & 07777);
+}
+
 bool TryLockWholeFile(int fd) { return ::flock(fd, LOCK_EX | LOCK_NB) == 0; }
+
+// link + unlink: rename(2) would replace a file already there.
+void RenameWithoutReplacing(const std::filesystem::path& from, const std::filesystem::path& to) {
+  if (::link(from.c_str(), to.c_str()) != 0) {
+    ThrowFileError("Cannot rotate " + from.string() + " to", to, errno);
+  }
+  if (::unlink(from.c_str()) != 0) ThrowFileError("Cannot remove", from, errno);
+}
+
+bool SetFileTimes(const std::filesystem::path& path, std::int64_t seconds) {
+  const struct timespec times[2] = {{static_cast<time_t>(seconds), 0},
+                                    {static_cast<time_t>(seconds), 0}};
+  return ::utimensat(AT_FDCWD, path.c_str(), times, 0) == 0;
+}
 
 int RemoveFile(const std::filesystem::path& path) {
   return ::unlink(path.c_str()) == 0 ? 0 : errno;

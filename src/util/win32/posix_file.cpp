@@ -58,7 +58,10 @@ int ErrnoOf(DWORD error) {
 HANDLE HandleOf(int fd) { return reinterpret_cast<HANDLE>(::_get_osfhandle(fd)); }
 
 // open(2) over CreateFileW: a C runtime descriptor, or -1 with errno set.
-int OpenDescriptor(const std::filesystem::path& path, int flags, DWORD share) {
+// extra_access: DELETE for a file renamed through its own handle. Only then: other programs
+// open files without FILE_SHARE_DELETE, and a handle with DELETE access would keep them out.
+int OpenDescriptor(const std::filesystem::path& path, int flags, DWORD share,
+                   DWORD extra_access = 0) {
   const DWORD attributes = ::GetFileAttributesW(path.c_str());
   if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
     errno = EISDIR;
@@ -75,8 +78,7 @@ int OpenDescriptor(const std::filesystem::path& path, int flags, DWORD share) {
   } else if ((flags & O_TRUNC) != 0) {
     creation = TRUNCATE_EXISTING;
   }
-  // DELETE: the open temporary of a replacement is renamed through its own handle.
-  const HANDLE handle = ::CreateFileW(path.c_str(), access | DELETE, share, nullptr, creation,
+  const HANDLE handle = ::CreateFileW(path.c_str(), access | extra_access, share, nullptr, creation,
                                       FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE) {
     errno = ErrnoOf(::GetLastError());
@@ -131,6 +133,19 @@ bool RenameOpenFile(int fd, const std::filesystem::path& target) {
   info->ReplaceIfExists = TRUE;
   return ::SetFileInformationByHandle(HandleOf(fd), FileRenameInfo, info,
                                       static_cast<DWORD>(buffer.size())) != 0;
+}
+
+std::int64_t ReadAtMovingPosition(int fd, char* buffer, std::size_t size, std::int64_t offset) {
+  OVERLAPPED at{};
+  at.Offset = static_cast<DWORD>(static_cast<std::uint64_t>(offset) & 0xffffffffU);
+  at.OffsetHigh = static_cast<DWORD>(static_cast<std::uint64_t>(offset) >> 32);
+  DWORD got = 0;
+  const DWORD part = static_cast<DWORD>(std::min<std::size_t>(size, 1U << 30));
+  if (::ReadFile(HandleOf(fd), buffer, part, &got, &at) != 0) return got;
+  const DWORD error = ::GetLastError();
+  if (error == ERROR_HANDLE_EOF) return 0;
+  errno = ErrnoOf(error);
+  return -1;
 }
 
 }  // namespace
@@ -196,8 +211,75 @@ std::int64_t ReadSome(int fd, char* buffer, std::size_t size) {
   return ::_read(fd, buffer, part);
 }
 
+// A link is a reparse point, which the attributes show without following it.
+const std::string_view kFolderSeparators = "\\/";
+const int kOpenNoFollow = 0;
+
+std::optional<RegularFileFacts> RegularFileFactsOf(const std::filesystem::path& path) {
+  WIN32_FILE_ATTRIBUTE_DATA data{};
+  if (::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data) == 0 ||
+      (data.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0) {
+    return std::nullopt;
+  }
+  // FILETIME: 100 ns steps since 1601-01-01.
+  const std::uint64_t ticks =
+      (static_cast<std::uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) |
+      data.ftLastWriteTime.dwLowDateTime;
+  constexpr std::uint64_t kTicksTo1970 = 116444736000000000ULL;
+  return RegularFileFacts{(static_cast<std::int64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow,
+                          (static_cast<double>(ticks) - static_cast<double>(kTicksTo1970)) / 1e7};
+}
+
+// ReadFile at an offset moves a synchronous handle's position: it is put back, as pread leaves
+// it.
+std::int64_t ReadAt(int fd, char* buffer, std::size_t size, std::int64_t offset) {
+  const std::int64_t position = ::_lseeki64(fd, 0, SEEK_CUR);
+  if (position < 0) return -1;
+  const std::int64_t got = ReadAtMovingPosition(fd, buffer, size, offset);
+  const int saved = errno;
+  ::_lseeki64(fd, position, SEEK_SET);
+  errno = saved;
+  return got;
+}
+
+bool TruncateFile(int fd, std::int64_t size) { return ::_chsize_s(fd, size) == 0; }
+
+bool TrySyncFile(int fd) { return ::FlushFileBuffers(HandleOf(fd)) != 0; }
+
+std::string FileIdentityOf(const std::filesystem::path& path) {
+  const FileDescriptor file(OpenDescriptor(path, O_RDONLY, kShareAll));
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (!file.IsOpen() || ::GetFileInformationByHandle(HandleOf(file.Get()), &info) == 0) return {};
+  const std::uint64_t index =
+      (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+  return std::to_string(info.dwVolumeSerialNumber) + ":" + std::to_string(index);
+}
+
+std::optional<mode_t> FileMode(const std::filesystem::path& path) {
+  const DWORD attributes = ::GetFileAttributesW(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return std::nullopt;
+  return static_cast<mode_t>((attributes & FILE_ATTRIBUTE_READONLY) != 0 ? 0444 : 0644);
+}
+
 bool TryLockWholeFile(int fd) {
   return LockRange(fd, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, MAXDWORD);
+}
+
+// MoveFileExW without MOVEFILE_REPLACE_EXISTING refuses a name already there.
+void RenameWithoutReplacing(const std::filesystem::path& from, const std::filesystem::path& to) {
+  if (::MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH) == 0) {
+    ThrowFileError("Cannot rotate " + from.string() + " to", to, ErrnoOf(::GetLastError()));
+  }
+}
+
+bool SetFileTimes(const std::filesystem::path& path, std::int64_t seconds) {
+  const FileDescriptor file(OpenDescriptor(path, O_WRONLY, kShareAll));
+  if (!file.IsOpen()) return false;
+  // FILETIME: 100 ns steps since 1601-01-01.
+  const std::uint64_t ticks =
+      static_cast<std::uint64_t>(seconds) * 10000000ULL + 116444736000000000ULL;
+  FILETIME time{static_cast<DWORD>(ticks & 0xffffffffU), static_cast<DWORD>(ticks >> 32)};
+  return ::SetFileTime(HandleOf(file.Get()), nullptr, &time, &time) != 0;
 }
 
 int RemoveFile(const std::filesystem::path& path) {
@@ -314,7 +396,7 @@ void ReplaceFileContent(const std::filesystem::path& path, std::string_view cont
     std::string name = "." + path.filename().string() + ".tmp-";
     for (std::size_t i = 0; i < kTempRandomChars; ++i) name += kLetters[random() % 62];
     temp = folder / name;
-    file = FileDescriptor(OpenDescriptor(temp, O_RDWR | O_CREAT | O_EXCL, FILE_SHARE_READ));
+    file = FileDescriptor(OpenDescriptor(temp, O_RDWR | O_CREAT | O_EXCL, FILE_SHARE_READ, DELETE));
     if (!file.IsOpen() && (errno != EEXIST || tries > 100)) {
       ThrowFileError("Cannot create a file in", folder, errno);
     }
@@ -324,7 +406,11 @@ void ReplaceFileContent(const std::filesystem::path& path, std::string_view cont
     SyncFile(file.Get(), temp);
     if (!RenameOpenFile(file.Get(), path)) {
       file.Close(temp);
-      if (::MoveFileExW(temp.c_str(), path.c_str(),
+      // ReplaceFileW swaps the names even while others hold the old file open (with
+      // FILE_SHARE_DELETE, as this layer opens every file); a missing file is a plain rename.
+      if (::ReplaceFileW(path.c_str(), temp.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS,
+                         nullptr, nullptr) == 0 &&
+          ::MoveFileExW(temp.c_str(), path.c_str(),
                         MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) == 0) {
         ThrowFileError("Cannot replace", path, ErrnoOf(::GetLastError()));
       }

@@ -26,7 +26,7 @@ std::filesystem::path ExecutableFolder() {
 
 std::filesystem::path DefaultProgramHome() { return ExecutableFolder(); }
 
-// Not yet the registry: a store file beside the executable stands in for it.
-std::filesystem::path DefaultRegistryStore() { return ExecutableFolder() / "install.ini"; }
+// The install area is the registry's, as on every Windows program of the family.
+std::filesystem::path DefaultRegistryStore() { return {}; }
 
 }  // namespace remoteccm

@@ -42,6 +42,11 @@ void PrepareSqliteLibrary() {
   });
 }
 
+bool SqliteWatchReachesDriver() {
+  PrepareSqliteLibrary();
+  return true;  // the driver's SQLite is the process's, as the build links it
+}
+
 SqliteCancelWatch::SqliteCancelWatch(const std::atomic<bool>& cancelled)
     : previous_flag_(t_cancelled) {
   t_cancelled = &cancelled;

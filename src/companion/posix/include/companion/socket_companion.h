@@ -75,10 +75,6 @@ class SocketCompanionLink : public CompanionLink {
   std::thread drainer_;
 };
 
-// The companion as the program finds it at start-up: the link, or null when none listens or
-// the socket may not be used; problem (when given) then says why, in a line for the log.
-std::unique_ptr<CompanionLink> FindCompanionLink(std::string* problem = nullptr);
-
 // The listening end at path (remoteccm-cli --companion-listen): its folder is created
 // (mode 0700) when missing, a socket left by a listener that is gone is replaced, and the
 // socket is made mode 0600 whatever the umask. Throws FileError when the socket cannot be made

@@ -12,6 +12,9 @@
 
 namespace remoteccm::testing {
 
+// Whether the tests run as the superuser, whom file permissions do not bind.
+inline bool RunsAsSuperuser() { return ::geteuid() == 0; }
+
 // The user AsUnprivilegedUser runs its body as: "nobody" for the superuser, else this user.
 inline uid_t UnprivilegedUid() {
   if (::geteuid() != 0) return ::geteuid();
