@@ -52,3 +52,10 @@ remoteccm_windows_tests(test_retrieval SOURCES retrieval/engine_test.cpp
                         retrieval/status_file_test.cpp
                         DEPS remoteccm_core remoteccm_cdrgen remoteccm_test_support gmock)
 set_target_properties(test_retrieval PROPERTIES UNITY_BUILD ON)
+# Profiles, and the database layer's own rules (names, connection strings, generated CDRs).
+remoteccm_windows_tests(test_profile SOURCES profile/profile_list_test.cpp
+                        profile/profile_load_test.cpp DEPS remoteccm_profile remoteccm_test_support)
+remoteccm_windows_tests(test_db SOURCES platform/db/cdr_generator_test.cpp
+                        platform/db/connection_string_test.cpp platform/db/sql_names_test.cpp
+                        DEPS remoteccm_db remoteccm_cdrgen remoteccm_test_support gmock)
+set_target_properties(test_profile test_db PROPERTIES UNITY_BUILD ON)
