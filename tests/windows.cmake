@@ -43,3 +43,19 @@ add_dependencies(test_companion_window remoteccm-cli)
 # The registry store, the registry's zone list and the RAS dialer against Wine's own.
 remoteccm_windows_tests(test_system_services SOURCES windows/system_services_test.cpp
                         DEPS remoteccm_registry remoteccm_timezone remoteccm_dialup)
+# The engine over the host's SQLite ODBC driver, compiled in one unity batch (the Windows lane
+# runs in CI on a tight budget). The files that make FIFOs, symlinks or fork stay POSIX-only.
+remoteccm_windows_tests(test_retrieval SOURCES retrieval/engine_test.cpp
+                        retrieval/engine_clock_test.cpp retrieval/columns_read_test.cpp
+                        retrieval/late_arrivals_test.cpp retrieval/statement_builder_test.cpp
+                        retrieval/typed_values_test.cpp retrieval/comma_values_test.cpp
+                        retrieval/status_file_test.cpp
+                        DEPS remoteccm_core remoteccm_cdrgen remoteccm_test_support gmock)
+set_target_properties(test_retrieval PROPERTIES UNITY_BUILD ON)
+# Profiles, and the database layer's own rules (names, connection strings, generated CDRs).
+remoteccm_windows_tests(test_profile SOURCES profile/profile_list_test.cpp
+                        profile/profile_load_test.cpp DEPS remoteccm_profile remoteccm_test_support)
+remoteccm_windows_tests(test_db SOURCES platform/db/cdr_generator_test.cpp
+                        platform/db/connection_string_test.cpp platform/db/sql_names_test.cpp
+                        DEPS remoteccm_db remoteccm_cdrgen remoteccm_test_support gmock)
+set_target_properties(test_profile test_db PROPERTIES UNITY_BUILD ON)

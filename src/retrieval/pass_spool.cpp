@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
+#include <filesystem>
 #include <sstream>
 
 #include "util/key_value_lines.h"
@@ -77,7 +78,9 @@ bool ReadNoteLine(std::string_view key, std::string_view value, ReadyNote& note,
   }
   if (key == "destination") {
     note.destination = UnescapeLineValue(value);
-    return note.destination.starts_with('/') && !HasControlCharacter(note.destination);
+    // An absolute path on the system's own terms (C:\... on Windows).
+    return std::filesystem::path(note.destination).is_absolute() &&
+           !HasControlCharacter(note.destination);
   }
   if (key == "deleted") return ParseYesNo(value, note.deleted);
   if (key == "keys") return ParseYesNo(value, note.has_keys);

@@ -23,6 +23,7 @@
 #include "support/fake_clock.h"
 #include "support/scratch_dir.h"
 #include "util/ini_file.h"
+#include "util/utc_time.h"
 
 namespace remoteccm::testing {
 
@@ -36,14 +37,14 @@ inline std::int64_t Utc(int year, int month, int day, int hour = 0, int minute =
   tm.tm_hour = hour;
   tm.tm_min = minute;
   tm.tm_sec = second;
-  return static_cast<std::int64_t>(timegm(&tm));
+  return static_cast<std::int64_t>(UtcSecondsOf(tm));
 }
 
 // "yyyy/mm/dd hh:nn:ss" of a UTC moment shifted by offset hours, through the C library.
 inline std::string UtcText(std::int64_t seconds, int offset_hours = 0) {
   const std::time_t t = static_cast<std::time_t>(seconds + offset_hours * 3600);
   std::tm tm{};
-  gmtime_r(&t, &tm);
+  UtcCalendarOf(t, tm);
   char text[32];
   std::strftime(text, sizeof text, "%Y/%m/%d %H:%M:%S", &tm);
   return text;

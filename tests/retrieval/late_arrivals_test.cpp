@@ -6,6 +6,7 @@
 #include <map>
 
 #include "engine_fixture.h"
+#include "util/key_value_lines.h"
 
 namespace remoteccm::testing {
 namespace {
@@ -80,7 +81,8 @@ TEST_P(LateArrivalsTest, LostOrForeignMemoryLooksBackNothing) {
   const Case cases[] = {
       {"removed", "", "there is no memory of earlier runs yet"},
       {"empty", "\n", "is damaged"},
-      {"cut short", "remoteccm late-arrivals 1\nprofile " + profile_path_ + "\n", "is damaged"},
+      {"cut short", "remoteccm late-arrivals 1\nprofile " + EscapeLineValue(profile_path_) + "\n",
+       "is damaged"},
       {"of another profile",
        "remoteccm late-arrivals 1\nprofile /elsewhere/B.CCM\ntable x\nfloor 0\ncomplete-from "
        "0\nstored-start " +

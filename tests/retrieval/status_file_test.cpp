@@ -4,8 +4,6 @@
 #include "retrieval/status_file.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
-#include <sys/stat.h>
 
 #include <filesystem>
 #include <fstream>
@@ -15,6 +13,7 @@
 #include "retrieval/metrics_file.h"
 #include "retrieval/run_report.h"
 #include "support/scratch_dir.h"
+#include "support/special_files.h"
 
 namespace remoteccm {
 namespace {
@@ -136,12 +135,17 @@ TEST_F(StatusFileTest, GarbageIsRefusedWithAReason) {
     EXPECT_FALSE(read.missing);
     EXPECT_NE(read.error, "") << text;
   }
-  // Not a file at all: a folder, and a FIFO that no one writes to.
+  // Not a file at all: a folder.
   fs::remove(path);
   fs::create_directory(path);
   EXPECT_NE(ReadStatusFile(path).error, "");
-  fs::remove(path);
-  ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
+}
+
+// A FIFO that no one writes to is refused rather than waited on.
+TEST_F(StatusFileTest, AFifoIsRefused) {
+  if (!testing::kHasFifos) GTEST_SKIP() << "this file system has no FIFOs";
+  const fs::path path = dir_ / "SITE.status";
+  ASSERT_TRUE(testing::MakeFifo(path));
   EXPECT_NE(ReadStatusFile(path).error, "");
 }
 

@@ -282,7 +282,31 @@ bool SetFileTimes(const std::filesystem::path& path, std::int64_t seconds) {
   return ::SetFileTime(HandleOf(file.Get()), nullptr, &time, &time) != 0;
 }
 
+// A name beside path that RemoveStaleTemporaries takes for a temporary of this layer.
+static std::filesystem::path TemporaryBeside(const std::filesystem::path& path) {
+  static constexpr char kLetters[] =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  std::random_device random;
+  std::string name = "." + path.filename().string() + ".tmp-";
+  for (std::size_t i = 0; i < kTempRandomChars; ++i) name += kLetters[random() % 62];
+  return FolderOf(path) / name;
+}
+
 int RemoveFile(const std::filesystem::path& path) {
+  // A file still open elsewhere (this layer shares deletion with every open, and a lock holds
+  // the destination open) is only marked for deletion: its name stays taken until the last
+  // handle goes, and a file opened by that name meanwhile is the doomed one. It is renamed
+  // aside first, so that the name is free at once, as POSIX unlink leaves it.
+  const DWORD attributes = ::GetFileAttributesW(path.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+    const std::filesystem::path aside = TemporaryBeside(path);
+    if (::MoveFileExW(path.c_str(), aside.c_str(), 0) != 0) {
+      if (::DeleteFileW(aside.c_str()) != 0) return 0;
+      const int error = ErrnoOf(::GetLastError());
+      ::MoveFileExW(aside.c_str(), path.c_str(), 0);
+      return error;
+    }
+  }
   return ::DeleteFileW(path.c_str()) != 0 ? 0 : ErrnoOf(::GetLastError());
 }
 
@@ -385,17 +409,12 @@ std::int64_t FileSize(const std::filesystem::path& path) {
 void ReplaceFileContent(const std::filesystem::path& path, std::string_view content,
                         mode_t /*mode*/) {
   const std::filesystem::path folder = FolderOf(path);
-  static constexpr char kLetters[] =
-      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-  std::random_device random;
   std::filesystem::path temp;
   FileDescriptor file;
   // Shared for reading only: while it is open, no clean-up can remove it (a removal needs
   // FILE_SHARE_DELETE), so a live temporary is never taken for a stale one.
   for (int tries = 0; !file.IsOpen(); ++tries) {
-    std::string name = "." + path.filename().string() + ".tmp-";
-    for (std::size_t i = 0; i < kTempRandomChars; ++i) name += kLetters[random() % 62];
-    temp = folder / name;
+    temp = TemporaryBeside(path);
     file = FileDescriptor(OpenDescriptor(temp, O_RDWR | O_CREAT | O_EXCL, FILE_SHARE_READ, DELETE));
     if (!file.IsOpen() && (errno != EEXIST || tries > 100)) {
       ThrowFileError("Cannot create a file in", folder, errno);
