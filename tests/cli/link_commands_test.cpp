@@ -62,6 +62,7 @@ TEST_P(CliLinksTest, TheCompanionListenerGetsEveryLineItReads) {
       if (std::string_view(*e).rfind("ASAN_OPTIONS=", 0) != 0) env_text.emplace_back(*e);
     }
     std::vector<char*> env;
+    env.reserve(env_text.size() + 1);
     for (std::string& text : env_text) env.push_back(text.data());
     env.push_back(nullptr);
     const pid_t listener = ::fork();
