@@ -2,7 +2,7 @@
 
 #include "profile/profile_file.h"
 #include "profile_fixture.h"
-#include "support/special_files.h"
+#include "support/fifos.h"
 #include "util/text_routines.h"
 
 namespace remoteccm {

@@ -12,8 +12,8 @@
 
 #include "retrieval/metrics_file.h"
 #include "retrieval/run_report.h"
+#include "support/fifos.h"
 #include "support/scratch_dir.h"
-#include "support/special_files.h"
 
 namespace remoteccm {
 namespace {

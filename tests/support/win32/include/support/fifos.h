@@ -1,4 +1,4 @@
-// The special files a test puts where a regular file is expected. A Windows file system has no
+// FIFOs, which a test puts where a regular file is expected, where the file system has them.
 // FIFO (its named pipes live outside it): the cases that need one skip, saying so.
 #pragma once
 

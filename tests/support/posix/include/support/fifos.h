@@ -1,4 +1,4 @@
-// The special files a test puts where a regular file is expected.
+// FIFOs, which a test puts where a regular file is expected, where the file system has them.
 #pragma once
 
 #include <sys/stat.h>
