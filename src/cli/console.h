@@ -13,7 +13,8 @@ inline constexpr int kStandardError = 2;
 // each line feed into CR LF, and the output would differ from the Linux build's.
 void WriteStandardStreamsAsBytes();
 
-// What --help adds about the system the program runs on ("" where the text says it all).
+// What --help ends with about the system the program runs on: what stops a run, and the
+// environment variables read there.
 std::string_view PlatformHelpNotes();
 
 // Whether the descriptor is a terminal (Win32: a console).

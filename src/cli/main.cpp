@@ -88,15 +88,10 @@ constexpr std::string_view kHelpText =
     "\n"
     "Exit status: 0 success (a run: the database was reached and every pass succeeded),\n"
     "2 no such profile file, 3 unusable connection settings, 4 dial-up or database\n"
-    "connection failed, 5 a pass failed or a file could not be written, 6 aborted by\n"
-    "SIGINT, SIGTERM or SIGHUP, 64 wrong usage, 74 standard output could not be written,\n"
+    "connection failed, 5 a pass failed or a file could not be written, 6 aborted by a\n"
+    "stop (see below), 64 wrong usage, 74 standard output could not be written,\n"
     "75 another run holds the destination (nothing was touched; try again later);\n"
-    "--status: 1 a profile needs attention.\n"
-    "\n"
-    "Environment: REMOTECCM_HOME (the program home), REMOTECCM_REGISTRY (the install-area\n"
-    "store file), REMOTECCM_METRICS_DIR (the metrics folder), REMOTECCM_COMPANION (the\n"
-    "companion's socket), XDG_CONFIG_HOME, XDG_RUNTIME_DIR, JOURNAL_STREAM (set by systemd:\n"
-    "the log's lines carry their priorities).\n";
+    "--status: 1 a profile needs attention.\n";
 
 int UsageError(std::string_view message) {
   std::fprintf(stderr, "remoteccm-cli: %.*s\n%.*s", static_cast<int>(message.size()),

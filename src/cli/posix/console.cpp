@@ -17,7 +17,15 @@ namespace remoteccm {
 
 void WriteStandardStreamsAsBytes() {}
 
-std::string_view PlatformHelpNotes() { return ""; }
+std::string_view PlatformHelpNotes() {
+  return "\n"
+         "SIGINT, SIGTERM and SIGHUP stop a run: it ends 6, and nothing it read is lost.\n"
+         "\n"
+         "Environment: REMOTECCM_HOME (the program home), REMOTECCM_REGISTRY (the install-area\n"
+         "store file), REMOTECCM_METRICS_DIR (the metrics folder), REMOTECCM_COMPANION (the\n"
+         "companion's socket), XDG_CONFIG_HOME, XDG_RUNTIME_DIR, JOURNAL_STREAM (set by systemd:\n"
+         "the log's lines carry their priorities).\n";
+}
 
 bool IsTerminal(int fd) { return ::isatty(fd) == 1; }
 

@@ -29,7 +29,10 @@ std::string_view PlatformHelpNotes() {
          "HKEY_CURRENT_USER, \\SOFTWARE\\velmor\\Install) unless REMOTECCM_REGISTRY names a\n"
          "store file; --list-zones lists the registry's time zones; --list-links lists the RAS\n"
          "phone-book entries; --companion-listen opens a companion window (no PATH); Ctrl-C,\n"
-         "Ctrl-Break and closing the console abort a run (exit status 6).\n";
+         "Ctrl-Break and closing the console stop a run: it ends 6, and nothing it read is lost.\n"
+         "\n"
+         "Environment: REMOTECCM_HOME (the program home), REMOTECCM_REGISTRY (the install-area\n"
+         "store file), REMOTECCM_METRICS_DIR (the metrics folder).\n";
 }
 
 bool IsTerminal(int fd) {
