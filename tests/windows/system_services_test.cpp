@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -82,10 +83,14 @@ TEST(RegistryZonesTest, ConvertAsTzdataDoesForTheZonesBothKnow) {
     if (in_registry < 0) continue;  // a wording this Wine does not have
     ASSERT_GE(in_tzdata, 0) << name;
     ++compared;
-    TimeZoneSettings windows_zone{TimeZoneOption::kSelected, registry[in_registry].rule, 0, {}};
-    TimeZoneSettings linux_zone{TimeZoneOption::kSelected, tzdata[in_tzdata].rule, 0, {}};
-    for (double at = 1767225600; at < 1767225600 + 365 * 86400.0; at += 3 * 3600 + 17) {
-      ASSERT_DOUBLE_EQ(CdrSecondsToLocal(windows_zone, at), CdrSecondsToLocal(linux_zone, at))
+    TimeZoneSettings windows_zone{
+        TimeZoneOption::kSelected, registry[static_cast<std::size_t>(in_registry)].rule, 0, {}};
+    TimeZoneSettings linux_zone{
+        TimeZoneOption::kSelected, tzdata[static_cast<std::size_t>(in_tzdata)].rule, 0, {}};
+    for (std::int64_t at = 1767225600; at < 1767225600 + 365 * 86400; at += 3 * 3600 + 17) {
+      const auto seconds = static_cast<double>(at);
+      ASSERT_DOUBLE_EQ(CdrSecondsToLocal(windows_zone, seconds),
+                       CdrSecondsToLocal(linux_zone, seconds))
           << name << " at " << at;
     }
   }

@@ -68,7 +68,7 @@ std::string Sha256::HexDigest() const {
   if (!done) throw std::bad_alloc();
   static constexpr char kHex[] = "0123456789abcdef";
   std::string text;
-  text.reserve(kDigestSize * 2);
+  text.reserve(std::size_t{kDigestSize} * 2);
   for (unsigned char byte : digest) {
     text.push_back(kHex[byte >> 4]);
     text.push_back(kHex[byte & 0xf]);

@@ -10,7 +10,7 @@ namespace remoteccm::testing {
 std::filesystem::path MakeScratchFolder() {
   std::random_device random;
   for (int tries = 0; tries < 100; ++tries) {
-    const std::filesystem::path folder =
+    std::filesystem::path folder =
         std::filesystem::temp_directory_path() / ("rccm-" + std::to_string(random() % 1000000));
     if (::CreateDirectoryW(folder.c_str(), nullptr) != 0) return folder;
     if (::GetLastError() != ERROR_ALREADY_EXISTS) break;
