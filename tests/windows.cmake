@@ -60,8 +60,11 @@ remoteccm_windows_tests(test_profile SOURCES profile/profile_list_test.cpp
                         DEPS remoteccm_profile remoteccm_companion remoteccm_test_support)
 remoteccm_windows_tests(test_db SOURCES platform/db/cdr_generator_test.cpp
                         platform/db/connection_string_test.cpp platform/db/sql_names_test.cpp
+                        platform/db/database_test.cpp platform/db/db_commands_test.cpp
                         DEPS remoteccm_db remoteccm_cdrgen remoteccm_test_support gmock)
 set_target_properties(test_profile test_db PROPERTIES UNITY_BUILD ON)
+# The database tests run remoteccm-cli.exe for --columns and --check.
+add_dependencies(test_db remoteccm-cli)
 # The CDR-file import into the embedded database, the path of every CallManager 5 and later.
 remoteccm_windows_tests(test_cdrfiles SOURCES cdrfiles/cdr_file_reader_test.cpp
                         cdrfiles/cdr_file_writer_test.cpp cdrfiles/cdr_file_import_test.cpp
