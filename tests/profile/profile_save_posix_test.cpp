@@ -21,7 +21,8 @@ namespace {
 using SaveTest = ProfileTest;
 
 TEST_F(SaveTest, ANewFileIsPrivate) {
-  SaveProfile(Load(), env_);
+  ProfileSettings settings = Load();
+  SaveProfile(settings, env_);
   struct stat info {};
   ASSERT_EQ(::stat(path_.c_str(), &info), 0);
   EXPECT_EQ(info.st_mode & 0777, 0600u);

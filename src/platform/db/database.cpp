@@ -399,9 +399,9 @@ void DbConnection::Cancel() noexcept {
   cancelled_->store(true);
   // Under the lock the statement cannot leave its driver call and be freed meanwhile.
   if (busy_stmt_ == SQL_NULL_HSTMT || !cancel_through_driver_) return;
-  // The fetch ends with its row; the flag refuses the next one.
-  if (busy_fetching_ && cancel_closes_statement_) return;
-  SQLCancel(busy_stmt_);
+  // A fetch that copies its row ends within the repeat below, and the flag refuses the next
+  // one; only a fetch still inside SQLite's work after it is sent the cancel.
+  if (!busy_fetching_ || !cancel_closes_statement_) SQLCancel(busy_stmt_);
   if (canceller_.joinable()) return;
   try {
     canceller_ = std::thread([this, stmt = busy_stmt_] {
@@ -412,7 +412,7 @@ void DbConnection::Cancel() noexcept {
       }
     });
   } catch (const std::system_error&) {
-    // No thread to spare: the one cancel above has been sent.
+    // No thread to spare: the one cancel above has been sent (a fetch ends with its row).
   }
 }
 
