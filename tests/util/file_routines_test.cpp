@@ -30,6 +30,7 @@ TEST_F(FileRoutinesTest, DeletionTakesTheWholeName) {
 // A lock that cannot be taken says so of the file it guards, which is the file the user knows,
 // and why.
 TEST_F(FileRoutinesTest, ALockThatCannotBeMadeNamesTheFileItGuards) {
+  fs::permissions(dir_, fs::perms::others_exec, fs::perm_options::add);
   ExpectLockRefused(Path("nowhere/CDR.TXT.lock"), "Cannot write to " + Path("nowhere/CDR.TXT") +
                                                       ": its folder " + Path("nowhere") +
                                                       " does not exist.");
