@@ -68,6 +68,7 @@ add_dependencies(test_db remoteccm-cli)
 # The CDR-file import into the embedded database, the path of every CallManager 5 and later.
 remoteccm_windows_tests(test_cdrfiles SOURCES cdrfiles/cdr_file_reader_test.cpp
                         cdrfiles/cdr_file_writer_test.cpp cdrfiles/cdr_file_import_test.cpp
+                        windows/cdr_file_held_open_test.cpp
                         DEPS remoteccm_cdrfiles remoteccm_cdrgen remoteccm_test_support)
 set_target_properties(test_cdrfiles PROPERTIES UNITY_BUILD ON)
 # The engine's faults and the recovery of a killed run's spool, over the host's SQLite ODBC
