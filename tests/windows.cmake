@@ -14,7 +14,8 @@ function(remoteccm_windows_tests name)
 endfunction()
 
 remoteccm_windows_tests(test_util SOURCES util/calendar_test.cpp util/text_routines_test.cpp
-                        util/file_layer_test.cpp DEPS remoteccm_util remoteccm_test_support)
+                        util/file_layer_test.cpp util/ini_file_test.cpp
+                        util/file_routines_test.cpp DEPS remoteccm_util remoteccm_test_support)
 remoteccm_windows_tests(test_startup SOURCES startup/command_line_test.cpp DEPS remoteccm_startup)
 remoteccm_windows_tests(test_timezone SOURCES timezone/posix_tz_test.cpp
                         timezone/tzif_reader_test.cpp timezone/zone_period_test.cpp
@@ -54,8 +55,25 @@ remoteccm_windows_tests(test_retrieval SOURCES retrieval/engine_test.cpp
 set_target_properties(test_retrieval PROPERTIES UNITY_BUILD ON)
 # Profiles, and the database layer's own rules (names, connection strings, generated CDRs).
 remoteccm_windows_tests(test_profile SOURCES profile/profile_list_test.cpp
-                        profile/profile_load_test.cpp DEPS remoteccm_profile remoteccm_test_support)
+                        profile/profile_load_test.cpp profile/profile_save_test.cpp
+                        companion/default_destination_test.cpp
+                        DEPS remoteccm_profile remoteccm_companion remoteccm_test_support)
 remoteccm_windows_tests(test_db SOURCES platform/db/cdr_generator_test.cpp
                         platform/db/connection_string_test.cpp platform/db/sql_names_test.cpp
+                        platform/db/database_test.cpp platform/db/db_commands_test.cpp
                         DEPS remoteccm_db remoteccm_cdrgen remoteccm_test_support gmock)
 set_target_properties(test_profile test_db PROPERTIES UNITY_BUILD ON)
+# The database tests run remoteccm-cli.exe for --columns and --check.
+add_dependencies(test_db remoteccm-cli)
+# The CDR-file import into the embedded database, the path of every CallManager 5 and later.
+remoteccm_windows_tests(test_cdrfiles SOURCES cdrfiles/cdr_file_reader_test.cpp
+                        cdrfiles/cdr_file_writer_test.cpp cdrfiles/cdr_file_import_test.cpp
+                        windows/cdr_file_held_open_test.cpp
+                        DEPS remoteccm_cdrfiles remoteccm_cdrgen remoteccm_test_support)
+set_target_properties(test_cdrfiles PROPERTIES UNITY_BUILD ON)
+# The engine's faults and the recovery of a killed run's spool, over the host's SQLite ODBC
+# driver; the cases that need FIFOs, links, mounts, fork or Unix sockets stay POSIX-only.
+remoteccm_windows_tests(test_retrieval_faults SOURCES retrieval/engine_faults_test.cpp
+                        windows/destination_names_test.cpp retrieval/spool_recovery_test.cpp
+                        DEPS remoteccm_core remoteccm_test_support ws2_32)
+set_target_properties(test_retrieval_faults PROPERTIES UNITY_BUILD ON)

@@ -88,7 +88,11 @@ LoadResult LoadFile(const std::filesystem::path& file, std::string& content, int
   content.clear();
   error_number = 0;
   const FileDescriptor fd = TryOpenFile(file, O_RDONLY | kOpenWithoutWaiting, error_number);
-  if (!fd.IsOpen()) return error_number == ENOENT ? LoadResult::kMissing : LoadResult::kFailed;
+  if (!fd.IsOpen()) {
+    // Windows opens no folder as a file: it is said what POSIX says of a folder opened.
+    if (error_number == EISDIR) return LoadResult::kNotRegular;
+    return error_number == ENOENT ? LoadResult::kMissing : LoadResult::kFailed;
+  }
   const std::int64_t size = RegularFileSize(fd.Get());
   if (size < 0) return LoadResult::kNotRegular;
   if (static_cast<std::uintmax_t>(size) > kIniFileMax) {

@@ -197,6 +197,10 @@ class FolderLock {
   [[maybe_unused]] void* mutex_ = nullptr;
 };
 
+// Why the lock file at path could not be opened (error_number, an errno), said of the file it
+// guards, "Cannot write to <file>: ...": the user knows that file, not ours beside it.
+[[noreturn]] void ThrowLockFileError(const std::filesystem::path& path, int error_number);
+
 // An exclusive lock on a lock file that is created when missing and never renamed or removed
 // (removing it would let a second holder lock a new file while the first holds the old one).
 // The system drops the lock when its holder dies, so a killed run leaves no stale lock.

@@ -3,7 +3,6 @@
 #include "cdrfiles/cdr_file_reader.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>

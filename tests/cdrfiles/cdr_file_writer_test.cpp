@@ -3,15 +3,15 @@
 #include "cdr_file_writer.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
+#include <cmath>
 #include <filesystem>
 #include <regex>
 
 #include "cdrfiles/cdr_file_reader.h"
 #include "platform/db/cdr_schema.h"
 #include "support/scratch_dir.h"
+#include "util/posix_file.h"
 
 namespace remoteccm {
 namespace {
@@ -45,9 +45,9 @@ TEST(CdrFileWriterTest, OneFilePerNodeAndMinuteReadBackWhole) {
       last_disconnect = std::stoll(values[kDisconnect].text);
     }
     EXPECT_EQ(reader.state(), CdrFileReader::State::kEnd) << file << ": " << reader.problem();
-    struct stat info {};
-    ASSERT_EQ(::stat(entry.path().c_str(), &info), 0);
-    EXPECT_EQ(info.st_mtime, (last_disconnect / 60 + 1) * 60) << file;
+    const std::optional<RegularFileFacts> facts = RegularFileFactsOf(entry.path());
+    ASSERT_TRUE(facts);
+    EXPECT_EQ(std::llround(facts->modified), (last_disconnect / 60 + 1) * 60) << file;
   }
   EXPECT_EQ(records, 300);
   EXPECT_LT(GeneratedCdrFieldsOf(8).size(), GeneratedCdrFieldsOf(12).size());

@@ -2,14 +2,11 @@
 // nothing, an abort while the run waits on something, a failure while reading, a start that
 // cannot be stored, a commit whose outcome is unknown. Nothing is lost and nothing is
 // reported as a success.
-#include <sys/mount.h>
-#include <sys/stat.h>
-
 #include <atomic>
 #include <functional>
 #include <thread>
 
-#include "engine_fixture.h"
+#include "engine_faults_fixture.h"
 #include "support/silent_server.h"
 
 namespace remoteccm::testing {
@@ -17,71 +14,19 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::vector<Call> SomeCalls(int n) {
-  std::vector<Call> calls;
-  for (int id = 1; id <= n; ++id) {
-    const std::int64_t end = Utc(2026, 11, 2) + id * 60;
-    calls.push_back(Call{id, end - 30, end, "2001", "0044" + std::to_string(id), 30, ""});
-  }
-  return calls;
-}
-
-// Whatever makes the destination (or its backup file) unwritable is found before anything is
-// deleted.
-TEST_P(EngineTest, DestinationThatCannotBeWrittenIsRefusedBeforeDeleting) {
-  Insert(SomeCalls(5));
-  Set("ConnectSQLMode", "All Records");
-  Set("DeleteRecs", "Y");
-  Set("SQLBackup", "Y");
-  const fs::path out = dir_ / "out";
-  struct Case {
-    const char* what;
-    fs::path destination;
-    std::function<bool()> make;  // false: this machine cannot make the case
-    const char* overwrite = "N";
-  };
-  const Case cases[] = {
-      {"a folder", out / "folder", [&] { return fs::create_directory(out / "folder"); }},
-      {"a link to nothing", out / "link",
-       [&] {
-         fs::create_symlink(out / "nowhere" / "CDR.TXT", out / "link");
-         return true;
-       }},
-      {"no such folder", out / "missing" / "CDR.TXT", [] { return true; }},
-      {"a pipe", out / "pipe", [&] { return ::mkfifo((out / "pipe").c_str(), 0644) == 0; }},
-      {"a pipe, to be overwritten", out / "pipe2",
-       [&] { return ::mkfifo((out / "pipe2").c_str(), 0644) == 0; }, "Y"},
-      {"its backup file a pipe", out / "piped" / "CDR.TXT",
-       [&] {
-         fs::create_directory(out / "piped");
-         return ::mkfifo((out / "piped" / "CDR.BAK").c_str(), 0644) == 0;
-       }},
-      {"named like another destination's spool", out / "CDR.TXT.spool", [] { return true; }},
-      {"its own backup file", out / "CDR.BAK", [] { return true; }},
-      {"a read-only file system", out / "ro" / "CDR.TXT",
-       [&] {
-         fs::create_directory(out / "ro");
-         return ::mount("tmpfs", (out / "ro").c_str(), "tmpfs", MS_RDONLY, "size=64k") == 0;
-       }},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
-    if (!c.make()) {
-      ADD_FAILURE() << "cannot make " << c.what << " here";
-      continue;
-    }
-    Set("DestinationFile", c.destination.string());
-    Set("Overwrite", c.overwrite);
-    EXPECT_EQ(Run(), RunStatus::kPassFailed);
-    EXPECT_EQ(ServerCount(), 5);
-    EXPECT_FALSE(engine_->LastRun().last_error.empty());
-  }
-  ::umount((out / "ro").c_str());
+// What makes a destination unwritable on every system.
+TEST_P(EngineFaultsTest, DestinationThatCannotBeWrittenIsRefusedBeforeDeleting) {
+  ExpectRefusedBeforeDeleting({
+      {"a folder", out_ / "folder", [&] { return fs::create_directory(out_ / "folder"); }},
+      {"no such folder", out_ / "missing" / "CDR.TXT", [] { return true; }},
+      {"named like another destination's spool", out_ / "CDR.TXT.spool", [] { return true; }},
+      {"its own backup file", out_ / "CDR.BAK", [] { return true; }},
+  });
 }
 
 // A NUL byte in the destination's name ends it, as the platform reads values: the spool, its
 // note and the destination stay three files.
-TEST_P(EngineTest, NulByteEndsTheDestinationName) {
+TEST_P(EngineFaultsTest, NulByteEndsTheDestinationName) {
   Insert(SomeCalls(5));
   Set("ConnectSQLMode", "All Records");
   Set("DeleteRecs", "Y");
@@ -96,7 +41,7 @@ TEST_P(EngineTest, NulByteEndsTheDestinationName) {
 
 // A typing error in the field list, or a field list that cannot be read, must never turn into a
 // deletion with nothing (or lines of another layout) written.
-TEST_P(EngineTest, FieldListNamingNothingFailsBeforeDeleting) {
+TEST_P(EngineFaultsTest, FieldListNamingNothingFailsBeforeDeleting) {
   Insert(SomeCalls(5));
   Set("ConnectSQLMode", "All Records");
   Set("DeleteRecs", "Y");
@@ -136,7 +81,7 @@ void WaitUntil(const std::function<bool()>& holds) {
 
 // An abort from another thread reaches whatever the run waits on, and the engine runs again.
 // Each abort is sent only once the run is seen waiting.
-TEST_P(EngineTest, AbortCancelsWhatTheRunWaitsOn) {
+TEST_P(EngineFaultsTest, AbortCancelsWhatTheRunWaitsOn) {
   Insert(SomeCalls(5));
   const std::string endless = IsSqlite() ? "WITH RECURSIVE c(x) AS (SELECT 1 UNION ALL SELECT "
                                            "x + 1 FROM c) SELECT x FROM c WHERE x < 0"
@@ -221,7 +166,7 @@ TEST_P(EngineTest, AbortCancelsWhatTheRunWaitsOn) {
 }
 
 // The backup lines of the records read before a failure stay in the backup file.
-TEST_P(EngineTest, BackupKeepsWhatWasReadWhenReadingFails) {
+TEST_P(EngineFaultsTest, BackupKeepsWhatWasReadWhenReadingFails) {
   {
     DbTransaction batch(admin_, IsolationLevel::kReadCommitted);
     Insert(SomeCalls(2000));
@@ -248,7 +193,7 @@ TEST_P(EngineTest, BackupKeepsWhatWasReadWhenReadingFails) {
 
 // Lines appended and records deleted, but the new start cannot be stored: the run says so and
 // fails, and the next run stores it without writing a line twice.
-TEST_P(EngineTest, StartThatCannotBeStoredFailsTheRunAndIsStoredNextTime) {
+TEST_P(EngineFaultsTest, StartThatCannotBeStoredFailsTheRunAndIsStoredNextTime) {
   Insert(SomeCalls(5));
   Set("ConnectSQLMode", "New Records Only");
   Set("SQLNewRecDate", std::to_string(Utc(2026, 11, 1)));
@@ -273,7 +218,7 @@ TEST_P(EngineTest, StartThatCannotBeStoredFailsTheRunAndIsStoredNextTime) {
 }
 
 // Something unexpected inside a run ends it as failed with one line; no exception escapes.
-TEST_P(EngineTest, AnUnexpectedErrorEndsTheRunAsFailed) {
+TEST_P(EngineFaultsTest, AnUnexpectedErrorEndsTheRunAsFailed) {
   Insert(SomeCalls(5));
   Set("ConnectSQLMode", "All Records");
   Set("DeleteRecs", "Y");
@@ -320,6 +265,8 @@ TEST_P(EngineServerTest, UnconfirmedCommitFailsAndIsResolvedByTheNextRun) {
   EXPECT_EQ(ServerCount(), 0);
 }
 
+INSTANTIATE_TEST_SUITE_P(Drivers, EngineFaultsTest, ::testing::Values("sqlite", "postgres"),
+                         [](const auto& param_info) { return param_info.param; });
 INSTANTIATE_TEST_SUITE_P(Server, EngineServerTest, ::testing::Values("postgres"),
                          [](const auto& param_info) { return param_info.param; });
 

@@ -1,103 +1,18 @@
 // What a run finds beside the destination when an earlier run was killed or failed: each state
 // a kill or a damaged file can leave, resolved without losing, doubling or fusing a line.
-#include "retrieval/spool_recovery.h"
-
 #include <gtest/gtest.h>
-#include <stdlib.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
 
 #include <filesystem>
-#include <fstream>
 #include <set>
+#include <string>
 
-#include "support/scratch_dir.h"
+#include "spool_recovery_fixture.h"
 #include "util/ini_file.h"
 
 namespace remoteccm {
 namespace {
 
 namespace fs = std::filesystem;
-
-class RecoveryTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    std::string error;
-    files_ = *ResolveDestination((dir_ / "CDR.TXT").string(), error);
-    owner_ = (dir_ / "A.CCM").string();
-    run_profile_ = owner_;
-    WriteProfileValue(owner_, "Options", "SQLNewRecDate", "100");
-    Put(files_.destination, "old\r\n");
-  }
-  static void Put(const fs::path& path, const std::string& text) { testing::WriteFile(path, text); }
-  static std::string Get(const fs::path& path) {
-    if (!fs::is_regular_file(path)) return "";  // a pipe would wait for a writer
-    return testing::ReadFile(path);
-  }
-
-  // A marked spool of lines L1..Ln (`first` in place of L1 when given) with keys K1..Kn, owed
-  // by profile A with start 500.
-  void LeaveOwedLines(int n, bool deleted, bool keys = true, const std::string& first = "") {
-    PassSpool spool(files_, OwedNotePath(owner_));
-    spool.Open(keys);
-    for (int i = 1; i <= n; ++i) {
-      spool.AddLine(i == 1 && !first.empty() ? first : "L" + std::to_string(i),
-                    "K" + std::to_string(i));
-    }
-    spool.MakeDurable();
-    spool.MarkReady(Note(deleted));
-  }
-
-  ReadyNote Note(bool deleted) const {
-    ReadyNote note;
-    note.profile_name = "A";
-    note.profile_file = FileIdentity(owner_);
-    note.table = "CallDetailRecord";
-    note.deleted = deleted;
-    note.start = "500";
-    return note;
-  }
-
-  static void ReplaceByPipe(const fs::path& path) {
-    fs::remove(path);
-    ASSERT_EQ(::mkfifo(path.c_str(), 0644), 0);
-  }
-
-  SpoolRecovery Recover() {
-    const RecoveryRequest request{
-        files_, run_profile_,
-        [this](const fs::path& path) -> std::optional<OwingProfile> {
-          if (!fs::exists(path)) return std::nullopt;
-          return OwingProfile{owner_table_, files_.destination.string()};
-        },
-        [this](const fs::path& path, const std::vector<std::string>& keys) {
-          asked_.push_back(path.string());
-          ++lookups_;
-          if (lookup_fails_) throw std::runtime_error("the server went away");
-          std::vector<bool> present;
-          present.reserve(keys.size());
-          for (const std::string& key : keys) present.push_back(table_.count(key) > 0);
-          return present;
-        }};
-    return RecoverSpool(request);
-  }
-
-  std::string Start() { return ReadProfileValue(owner_, "Options", "SQLNewRecDate"); }
-  bool Kept() { return fs::exists(files_.spool) && fs::exists(files_.note); }
-  bool Gone() {
-    return !fs::exists(files_.spool) && !fs::exists(files_.note) && !fs::exists(files_.keys);
-  }
-
-  testing::ScratchDir dir_;
-  DestinationFiles files_;
-  std::string owner_;
-  std::string run_profile_;                       // the profile of the recovering run
-  std::string owner_table_ = "CallDetailRecord";  // what the owing profile's file says
-  std::vector<std::string> asked_;                // the profiles whose databases were asked
-  std::set<std::string> table_;                   // the keys still in the table
-  bool lookup_fails_ = false;
-  int lookups_ = 0;
-};
 
 TEST_F(RecoveryTest, UnmarkedSpoolIsDiscarded) {
   PassSpool spool(files_, OwedNotePath(owner_));
@@ -108,21 +23,6 @@ TEST_F(RecoveryTest, UnmarkedSpoolIsDiscarded) {
   EXPECT_EQ(Get(files_.destination), "old\r\n");
   EXPECT_TRUE(Gone());
   EXPECT_EQ(Recover().kind, SpoolRecovery::Kind::kNone);
-}
-
-// Links left in place of the spool and its keys must not send the lines elsewhere.
-TEST_F(RecoveryTest, ASpoolIsANewFileNeverALinkLeftInItsPlace) {
-  fs::create_symlink(dir_ / "elsewhere", files_.spool);
-  fs::create_symlink(dir_ / "elsewhere-keys", files_.keys);
-  EXPECT_EQ(Recover().kind, SpoolRecovery::Kind::kNone);
-  PassSpool spool(files_, OwedNotePath(owner_));
-  spool.Open(true);
-  spool.AddLine("L1", "K1");
-  spool.MakeDurable();
-  EXPECT_FALSE(fs::exists(dir_ / "elsewhere"));
-  EXPECT_FALSE(fs::exists(dir_ / "elsewhere-keys"));
-  EXPECT_EQ(Get(files_.spool), "L1\r\n");
-  EXPECT_FALSE(fs::is_symlink(files_.keys));
 }
 
 // Each state the destination can be in when the run was killed around its append.
@@ -195,50 +95,6 @@ TEST_F(RecoveryTest, ALineHoldingCrLfGoesInWhole) {
   EXPECT_TRUE(Gone());
 }
 
-// A line of /proc/self/status, such as "VmRSS:", in bytes.
-std::uintmax_t StatusBytes(const std::string& field) {
-  std::ifstream in("/proc/self/status");
-  for (std::string line; std::getline(in, line);) {
-    if (line.starts_with(field)) return std::stoull(line.substr(field.size())) * 1024;
-  }
-  return 0;
-}
-
-// A pass can spool a whole table: its recovery reads the spool a block at a time. Measured in
-// a child process, by its peak resident memory.
-TEST_F(RecoveryTest, AHugeSpoolIsRecoveredInLittleMemory) {
-  constexpr int kLines = 65536;
-  const std::string text(4095, 'x');  // CR LF ends some lines across a read's block boundary
-  PassSpool spool(files_, OwedNotePath(owner_));
-  spool.Open(true);
-  for (int i = 1; i <= kLines; ++i) {
-    const std::string key = "K" + std::to_string(i);
-    spool.AddLine(text, key);
-    if (i % 2 == 1) table_.insert(key);  // half the records are still in the table
-  }
-  spool.MakeDurable();
-  spool.MarkReady(Note(true));
-  const std::uintmax_t spool_bytes = fs::file_size(files_.spool);
-  ASSERT_EQ(spool_bytes, std::uintmax_t{kLines} * 4097);
-
-  // The child starts with the pages of this process (and, under AddressSanitizer, its freed
-  // memory): what counts is how far recovery raises its peak above that.
-  const pid_t child = ::fork();
-  if (child == 0) {
-    const std::uintmax_t before = StatusBytes("VmRSS:");
-    const bool appended = Recover().kind == SpoolRecovery::Kind::kAppended &&
-                          fs::file_size(files_.destination) == 5 + spool_bytes / 2;
-    const std::uintmax_t growth = StatusBytes("VmHWM:") - before;
-    std::fprintf(stderr, "recovery raised the peak by %ju MiB\n", growth >> 20);
-    ::_exit(!appended ? 1 : growth >= spool_bytes / 4 ? 2 : 0);
-  }
-  int status = 0;
-  ASSERT_EQ(::waitpid(child, &status, 0), child);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
-      << "status " << status << " (1: not appended, 2: too much memory)";
-  EXPECT_TRUE(Gone());
-}
-
 TEST_F(RecoveryTest, WithoutKeysADuplicateIsPossibleAndSaidSo) {
   LeaveOwedLines(2, true, false);
   const SpoolRecovery result = Recover();
@@ -249,11 +105,7 @@ TEST_F(RecoveryTest, WithoutKeysADuplicateIsPossibleAndSaidSo) {
 
 // What cannot be resolved safely is kept and reported; it is never called appended.
 TEST_F(RecoveryTest, DamageIsReportedAndEverythingKept) {
-  struct Case {
-    const char* what;
-    std::function<void()> damage;
-  };
-  const Case cases[] = {
+  ExpectEachDamageKept({
       {"spool truncated", [this] { fs::resize_file(files_.spool, 5); }},
       {"spool emptied", [this] { fs::resize_file(files_.spool, 0); }},
       {"spool replaced", [this] { Put(files_.spool, "L1\r\nL2\r\nLX\r\n"); }},
@@ -262,31 +114,7 @@ TEST_F(RecoveryTest, DamageIsReportedAndEverythingKept) {
       {"keys cut", [this] { fs::resize_file(files_.keys, 3); }},
       {"destination changed", [this] { Put(files_.destination, "old\r\nXX"); }},
       {"database unreachable", [this] { lookup_fails_ = true; }},
-      // A pipe left in place of a file must not hold the run until a writer comes.
-      {"note a pipe", [this] { ReplaceByPipe(OwedNotePath(owner_)); }},
-      {"spool a pipe", [this] { ReplaceByPipe(files_.spool); }},
-      {"keys a pipe", [this] { ReplaceByPipe(files_.keys); }},
-      {"destination a pipe", [this] { ReplaceByPipe(files_.destination); }},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
-    RemoveSpoolFiles(files_);
-    fs::remove(OwedNotePath(owner_));
-    Put(files_.destination, "old\r\n");
-    lookup_fails_ = false;
-    LeaveOwedLines(3, true);
-    const std::string spool_before = fs::exists(files_.spool) ? Get(files_.spool) : "";
-    c.damage();
-    const std::string destination_before = Get(files_.destination);
-    const SpoolRecovery result = Recover();
-    EXPECT_EQ(result.kind, SpoolRecovery::Kind::kFailed);
-    EXPECT_EQ(Get(files_.destination), destination_before);
-    EXPECT_EQ(Start(), "100");
-    EXPECT_TRUE(fs::exists(files_.note));
-    for (const std::string& line : result.log_lines) {
-      EXPECT_EQ(line.find("Appended"), std::string::npos) << line;
-    }
-  }
+  });
 }
 
 TEST_F(RecoveryTest, TheStartGoesOnlyToTheProfileThatOwedTheLines) {

@@ -16,9 +16,11 @@ ScratchDir::~ScratchDir() {
   fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, error);
   for (auto entry = fs::recursive_directory_iterator(path_, error);
        !error && entry != fs::recursive_directory_iterator(); entry.increment(error)) {
-    if (entry->is_directory(error) && !entry->is_symlink(error)) {
-      fs::permissions(entry->path(), fs::perms::owner_all, fs::perm_options::add, error);
-    }
+    if (entry->is_symlink(error)) continue;
+    // Windows removes no read-only file: a file a test made read-only is made writable again.
+    fs::permissions(entry->path(),
+                    entry->is_directory(error) ? fs::perms::owner_all : fs::perms::owner_write,
+                    fs::perm_options::add, error);
   }
   fs::remove_all(path_, error);
 }

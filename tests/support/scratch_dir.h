@@ -13,7 +13,7 @@ class ScratchDir {
   // Made by mkdtemp (mode 0700) in the system's temporary folder; throws std::runtime_error
   // when it cannot be made.
   ScratchDir();
-  // Removes the folder, first giving its owner back the folders a test closed.
+  // Removes the folder, first giving its owner back the folders and files a test closed.
   ~ScratchDir();
   ScratchDir(const ScratchDir&) = delete;
   ScratchDir& operator=(const ScratchDir&) = delete;

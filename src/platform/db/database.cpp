@@ -231,13 +231,17 @@ class AbandonedConnects {
 }  // namespace
 
 // Marks a statement as inside a driver call for the length of one call, so that Cancel from
-// another thread reaches it, and refuses the call once the connection was cancelled.
+// another thread reaches it, and refuses the call once the connection was cancelled. A fetch
+// is marked as one: a driver whose cancel closes the statement is not cancelled inside it.
 class BusyCall {
  public:
-  BusyCall(DbConnection& connection, SQLHSTMT stmt) : connection_(connection) {
+  enum class Kind { kExecute, kFetch };
+  BusyCall(DbConnection& connection, SQLHSTMT stmt, Kind kind = Kind::kExecute)
+      : connection_(connection) {
     std::lock_guard lock(connection_.busy_mutex_);
     if (connection_.cancelled_->load()) throw DbError("The operation was cancelled");
     connection_.busy_stmt_ = stmt;
+    connection_.busy_fetching_ = kind == Kind::kFetch;
   }
   ~BusyCall() {
     std::thread canceller;
@@ -340,7 +344,9 @@ void DbConnection::Connect(std::string_view connection_string, std::string_view 
   statement_transactions_ = dbms == "SQLite";
   {
     std::lock_guard busy_lock(busy_mutex_);
-    cancel_through_driver_ = dbms != "SQLite" || !SqliteWatchReachesDriver();
+    const bool watched = dbms == "SQLite" && SqliteWatchReachesDriver();
+    cancel_through_driver_ = !watched;
+    cancel_closes_statement_ = dbms == "SQLite" && !watched;
   }
 
   try {
@@ -393,7 +399,9 @@ void DbConnection::Cancel() noexcept {
   cancelled_->store(true);
   // Under the lock the statement cannot leave its driver call and be freed meanwhile.
   if (busy_stmt_ == SQL_NULL_HSTMT || !cancel_through_driver_) return;
-  SQLCancel(busy_stmt_);
+  // A fetch that copies its row ends within the repeat below, and the flag refuses the next
+  // one; only a fetch still inside SQLite's work after it is sent the cancel.
+  if (!busy_fetching_ || !cancel_closes_statement_) SQLCancel(busy_stmt_);
   if (canceller_.joinable()) return;
   try {
     canceller_ = std::thread([this, stmt = busy_stmt_] {
@@ -404,7 +412,7 @@ void DbConnection::Cancel() noexcept {
       }
     });
   } catch (const std::system_error&) {
-    // No thread to spare: the one cancel above has been sent.
+    // No thread to spare: the one cancel above has been sent (a fetch ends with its row).
   }
 }
 
@@ -813,7 +821,7 @@ void DbQuery::FetchBlock() {
   row_ = 0;
   SQLRETURN rc = SQL_ERROR;
   {
-    BusyCall busy(connection_, stmt_);
+    BusyCall busy(connection_, stmt_, BusyCall::Kind::kFetch);
     rc = SQLFetch(stmt_);
   }
   if (rc == SQL_NO_DATA) {

@@ -140,6 +140,12 @@ class DbConnection {
   // SQLite driver's SQLCancel also closes the statement, freeing the row the other thread is
   // filling: there the statement watches the flag itself (SqliteCancelWatch).
   bool cancel_through_driver_ = true;
+  // A SQLite driver out of the watch's reach (on Windows, one with SQLite built in): its
+  // SQLCancel still stops a statement being executed, but inside a fetch that copies its row it
+  // would free the row being filled. A fetch is given the canceller's repeat to end by itself
+  // (the next one is refused); one still running then is inside SQLite, and is cancelled.
+  bool cancel_closes_statement_ = false;
+  bool busy_fetching_ = false;
   // Shared with a connect still running on its own thread, whose driver may read it after
   // this connection has given up on it.
   std::shared_ptr<std::atomic<bool>> cancelled_ = std::make_shared<std::atomic<bool>>(false);

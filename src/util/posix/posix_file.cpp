@@ -365,31 +365,6 @@ FolderLock::FolderLock(const std::filesystem::path& folder) {
 
 FolderLock::~FolderLock() = default;
 
-namespace {
-
-// Why the lock file at path could not be opened, said of the file it guards: the user knows
-// that file, not ours beside it.
-[[noreturn]] void ThrowLockFileError(const std::filesystem::path& path, int error_number) {
-  std::filesystem::path guarded = path;
-  if (guarded.extension() == ".lock") guarded.replace_extension();
-  const std::filesystem::path folder = path.parent_path().empty() ? "." : path.parent_path();
-  const std::string reason = std::strerror(error_number);
-  std::string why;
-  std::error_code ec;
-  if (error_number == ENOENT) {
-    why = "its folder " + folder.string() + " does not exist";
-  } else if (std::filesystem::exists(std::filesystem::symlink_status(path, ec))) {
-    why = "its lock file " + path.string() + " cannot be opened (" + reason + ")";
-  } else if (error_number == EACCES || error_number == EPERM || error_number == EROFS) {
-    why = "no file can be made in its folder " + folder.string() + " (" + reason + ")";
-  } else {
-    why = "its lock file " + path.string() + " cannot be made (" + reason + ")";
-  }
-  throw FileError("Cannot write to " + guarded.string() + ": " + why + ".", error_number);
-}
-
-}  // namespace
-
 std::optional<LockFile> LockFile::TryTake(const std::filesystem::path& path) {
   FileDescriptor fd(
       ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644));

@@ -495,13 +495,7 @@ std::optional<LockFile> LockFile::TryTake(const std::filesystem::path& path) {
   if (!fd.IsOpen() && errno == EISDIR) {
     throw FileError("Cannot lock " + path.string() + ": it is not a regular file", EINVAL);
   }
-  if (!fd.IsOpen()) {
-    std::filesystem::path guarded = path;
-    if (guarded.extension() == ".lock") guarded.replace_extension();
-    throw FileError("Cannot write to " + guarded.string() + ": its lock file " + path.string() +
-                        " cannot be made (" + std::strerror(errno) + ").",
-                    errno);
-  }
+  if (!fd.IsOpen()) ThrowLockFileError(path, errno);
   if (TryLockWholeFile(fd.Get())) return LockFile(std::move(fd));
   if (::GetLastError() == ERROR_LOCK_VIOLATION) return std::nullopt;
   ThrowFileError("Cannot lock", path, ErrnoOf(::GetLastError()));

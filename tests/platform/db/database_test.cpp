@@ -5,12 +5,10 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -18,8 +16,8 @@
 #include "platform/db/cdr_schema.h"
 #include "platform/db/connection_string.h"
 #include "platform/db/db_error.h"
+#include "support/cdr_database.h"
 #include "support/scratch_dir.h"
-#include "support/unprivileged.h"
 #include "util/text_routines.h"
 
 namespace remoteccm {
@@ -56,7 +54,7 @@ class DatabaseTest : public ::testing::TestWithParam<Backend> {
     table_ = "t_" + test.substr(0, test.find('/'));
     if (GetParam() == Backend::kSqlite) {
       connection_string_ =
-          "Driver=SQLite3;Database=" + (scratch_ / "cdr.db").string() + ";NoCreat=0";
+          "Driver=SQLite3;Database=" + testing::DriverFilePath(scratch_ / "cdr.db") + ";NoCreat=0";
     } else {
       connection_string_ = PostgresString();
       if (connection_string_.empty()) {
@@ -330,45 +328,37 @@ TEST_P(DatabaseTest, FailuresCarryTheDriversDiagnostic) {
     }
     EXPECT_THAT(ErrorOf([&] { other.Connect(FormatOdbcConnectionString(refused), "", "", ""); }),
                 HasSubstr("Cannot connect to the database: [08001]"));
-  } else {
-    // SQLite says "connect failed (native 14)" whatever is wrong with the file: the layer says
-    // what it is, the driver's text after it.
-    const std::string missing = (scratch_ / "missing.db").string();
-    const std::string in_nowhere = (scratch_ / "nowhere" / "cdr.db").string();
-    const std::string locked = (scratch_ / "locked.db").string();
-    std::ofstream(locked).close();
-    std::filesystem::permissions(
-        locked, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
-    std::filesystem::permissions(scratch_, std::filesystem::perms::others_exec,
-                                 std::filesystem::perm_options::add);
-    const struct {
-      std::string file;
-      std::string said;
-    } cases[] = {
-        {missing, "the database file " + missing + " does not exist"},
-        {in_nowhere, "the folder " + (scratch_ / "nowhere").string() + " of the database file " +
-                         in_nowhere + " does not exist"},
-        {scratch_.string(), scratch_.string() + " is a folder, not a database file"},
-        {locked, "the database file " + locked +
-                     " cannot be opened for reading and writing: Permission denied"},
-    };
-    for (const auto& c : cases) {
-      SCOPED_TRACE(c.file);
-      // As a user whom the file's permissions bind.
-      testing::AsUnprivilegedUser([&] {
-        DbConnection attempt;
-        EXPECT_EQ(
-            ErrorOf([&] { attempt.Connect("Driver=SQLite3;Database=" + c.file, "", "", ""); }),
-            "Cannot connect to the database: " + c.said +
-                " ([HY000] [SQLite]connect failed (native 14))");
-      });
-    }
-    EXPECT_FALSE(std::filesystem::exists(missing));
   }
   EXPECT_FALSE(other.Connected());
   DbQuery orphan(other);
   orphan.AddLine("SELECT 1");
   EXPECT_EQ(ErrorOf([&] { orphan.Open(); }), "The database is not connected");
+}
+
+// SQLite says "connect failed (native 14)" whatever is wrong with the file: the layer says what
+// it is, the driver's text after it.
+TEST(SqliteFileTest, WhatIsWrongWithTheFileIsSaidInWords) {
+  const testing::ScratchDir scratch;
+  const std::string missing = testing::DriverFilePath(scratch / "missing.db");
+  const std::string in_nowhere = testing::DriverFilePath(scratch / "nowhere" / "cdr.db");
+  const std::string folder = testing::DriverFilePath(scratch);
+  const struct {
+    std::string file;
+    std::string said;
+  } cases[] = {
+      {missing, "the database file " + missing + " does not exist"},
+      {in_nowhere, "the folder " + std::filesystem::path(in_nowhere).parent_path().string() +
+                       " of the database file " + in_nowhere + " does not exist"},
+      {folder, folder + " is a folder, not a database file"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.file);
+    DbConnection attempt;
+    EXPECT_EQ(ErrorOf([&] { attempt.Connect("Driver=SQLite3;Database=" + c.file, "", "", ""); }),
+              "Cannot connect to the database: " + c.said +
+                  " ([HY000] [SQLite]connect failed (native 14))");
+  }
+  EXPECT_FALSE(std::filesystem::exists(scratch / "missing.db"));
 }
 
 // Provider=MSDASQL with the backend's ODBC string in Extended Properties, double-quoted or

@@ -1,8 +1,6 @@
 // remoteccm-cli --columns and --check against a SQLite CDR database through a profile.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <stdlib.h>
-#include <sys/wait.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -29,7 +27,7 @@ class DbCommandsTest : public ::testing::Test {
  protected:
   void SetUp() override {
     DbConnection db;
-    db.Connect(testing::NewSqliteDatabase(database_), "", "", "");
+    db.Connect(testing::NewSqliteDatabase(database_file_), "", "", "");
     testing::CreateCdrTable(db);
   }
 
@@ -45,7 +43,9 @@ class DbCommandsTest : public ::testing::Test {
   }
 
   testing::ScratchDir home_;
-  std::string database_ = (home_ / "cdr.db").string();
+  fs::path database_file_ = home_ / "cdr.db";
+  // The file as the profiles name it to the driver.
+  std::string database_ = testing::DriverFilePath(database_file_);
 };
 
 TEST_F(DbCommandsTest, ColumnsListsTheTableThroughTheProfile) {
@@ -76,7 +76,7 @@ TEST_F(DbCommandsTest, CheckSaysWhatIsReachable) {
   EXPECT_THAT(table.out, HasSubstr("Table CallDetail not found"));
 
   // A mistyped file is reported, not created empty.
-  const std::string typo = (home_ / "cdr2.db").string();
+  const std::string typo = testing::DriverFilePath(home_ / "cdr2.db");
   PutProfile("file", "Provider=MSDASQL;Driver=SQLite3;PWD=hidden;Database=" + typo);
   const CliResult file = Run("--check file");
   EXPECT_EQ(file.status, 4);
@@ -85,7 +85,7 @@ TEST_F(DbCommandsTest, CheckSaysWhatIsReachable) {
                                   typo + " does not exist ("));
   EXPECT_THAT(file.out, HasSubstr("PWD=***"));
   EXPECT_THAT(file.out, Not(HasSubstr("hidden")));
-  EXPECT_FALSE(fs::exists(typo));
+  EXPECT_FALSE(fs::exists(home_ / "cdr2.db"));
 
   PutProfile("driver", "Driver={SQL Server};Server=ccm;Database=CDR");
   const CliResult driver = Run("--check driver");
