@@ -79,13 +79,15 @@ class CliRunTest : public ::testing::TestWithParam<std::string> {
   }
 
   // Starts remoteccm-cli with this home and the given variables; its output goes to a file.
+  // A stoppable run can be stopped as its user stops it (ChildProcess::Stop).
   testing::ChildProcess Start(const std::vector<std::string>& args,
-                              const std::map<std::string, std::string>& variables = {}) {
+                              const std::map<std::string, std::string>& variables = {},
+                              bool stoppable = false) {
     std::map<std::string, std::string> all = variables;
     all["REMOTECCM_HOME"] = home_.string();
     all["REMOTECCM_REGISTRY"] = (home_ / "install.ini").string();
     return testing::ChildProcess(REMOTECCM_CLI_PATH, args, all, home_ / "run.log",
-                                 home_ / "run.err");
+                                 home_ / "run.err", stoppable);
   }
   int Run(const std::vector<std::string>& args,
           const std::map<std::string, std::string>& variables = {}) {

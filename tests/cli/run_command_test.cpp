@@ -71,7 +71,7 @@ TEST_P(CliRunTest, AStopSignalAbortsWithItsOwnStatus) {
     SCOPED_TRACE(stop.name);
     fs::remove(home_ / "run.log");
     fs::remove(home_ / "SITE.status");
-    testing::ChildProcess run = Start({"SITE"});
+    testing::ChildProcess run = Start({"SITE"}, {}, true);
     // The stop comes once the run is collecting (it has read records), not at a guessed moment.
     ASSERT_NO_FATAL_FAILURE(AwaitLog(run, "Retrieved: "));
     run.Stop(stop);

@@ -33,10 +33,13 @@ long ThisProcessId();
 class ChildProcess {
  public:
   // Starts program with args, with this process's environment and `variables` set over it;
-  // standard input reads nothing.
+  // standard input reads nothing. Only a stoppable child can be asked to stop (Stop): on
+  // Windows that takes a console of its own, which Wine leaves running when the child is
+  // killed before it has started. The others run without one, as a service does.
   ChildProcess(const std::string& program, const std::vector<std::string>& args,
                const std::map<std::string, std::string>& variables,
-               const std::filesystem::path& output, const std::filesystem::path& errors);
+               const std::filesystem::path& output, const std::filesystem::path& errors,
+               bool stoppable = false);
   // A child still running is killed and waited for: a failed test leaves no process behind.
   ~ChildProcess();
   ChildProcess(ChildProcess&& other) noexcept;
@@ -51,7 +54,8 @@ class ChildProcess {
   std::optional<int> Ended();
   // Ends it at once, as a power cut or a kill ends it.
   void Kill();
-  // Asks it to stop as its user would (the first of StopRequests() unless told).
+  // Asks a stoppable child to stop as its user would (the first of StopRequests() unless
+  // told); a stop that cannot be delivered kills it, so that no test waits for ever.
   void Stop();
   void Stop(const StopRequest& how);
   // The process id, for what a platform's own tests send it (SIGSTOP, SIGCONT).

@@ -18,8 +18,8 @@ long ThisProcessId() { return static_cast<long>(::getpid()); }
 
 ChildProcess::ChildProcess(const std::string& program, const std::vector<std::string>& args,
                            const std::map<std::string, std::string>& variables,
-                           const std::filesystem::path& output,
-                           const std::filesystem::path& errors) {
+                           const std::filesystem::path& output, const std::filesystem::path& errors,
+                           bool /*stoppable*/) {
   // What the child needs is made before the fork: the child only sets it up and execs.
   std::vector<char*> argv;
   argv.push_back(const_cast<char*>(program.c_str()));

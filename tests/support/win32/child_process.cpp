@@ -1,10 +1,13 @@
-// ChildProcess on Windows: CreateProcessW with a console of the child's own (no window), so
-// that Ctrl-C can be sent to that console alone. A process can send a console's control events
-// only from inside it and must leave its own to get there: a small program of its own
-// (REMOTECCM_CONSOLE_EVENT_PATH) does that, and the test's process keeps its console.
+// ChildProcess on Windows: CreateProcessW, the child without a console (as a service runs),
+// except a stoppable one, which gets a console of its own (no window) so that Ctrl-C can be
+// sent to that console alone. A process sends a console's control events only from inside it
+// and must leave its own to get there: a small program (REMOTECCM_CONSOLE_EVENT_PATH) does
+// that, and the test's process keeps its console.
 #include "support/child_process.h"
 
 #include <windows.h>
+
+#include <vector>
 
 #include "support/win32/process_start.h"
 
@@ -42,31 +45,46 @@ long ThisProcessId() { return static_cast<long>(::GetCurrentProcessId()); }
 
 ChildProcess::ChildProcess(const std::string& program, const std::vector<std::string>& args,
                            const std::map<std::string, std::string>& variables,
-                           const std::filesystem::path& output,
-                           const std::filesystem::path& errors) {
+                           const std::filesystem::path& output, const std::filesystem::path& errors,
+                           bool stoppable) {
   std::wstring command = CommandLine(program, args);
   std::wstring environment = EnvironmentBlock(variables);
   // Appended to, as the POSIX side's freopen "a" does: FILE_APPEND_DATA alone writes at the end.
   const HANDLE input = Inheritable("NUL", GENERIC_READ, OPEN_EXISTING);
   const HANDLE out = Inheritable(output, FILE_APPEND_DATA | SYNCHRONIZE, OPEN_ALWAYS);
   const HANDLE err = Inheritable(errors, FILE_APPEND_DATA | SYNCHRONIZE, OPEN_ALWAYS);
-  STARTUPINFOW startup{};
-  startup.cb = sizeof startup;
-  startup.dwFlags = STARTF_USESTDHANDLES;
-  startup.hStdInput = input;
-  startup.hStdOutput = out;
-  startup.hStdError = err;
+  // The child inherits these three handles and no other: a file another thread of the test
+  // has open at that moment (the CRT's handles are inheritable) would stay open in the child,
+  // and the test could not rename it.
+  HANDLE inherited[] = {input, out, err};
+  SIZE_T size = 0;
+  ::InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
+  std::vector<char> list(size);
+  const auto attributes = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(list.data());
+  STARTUPINFOEXW startup{};
+  startup.StartupInfo.cb = sizeof startup;
+  startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
+  startup.StartupInfo.hStdInput = input;
+  startup.StartupInfo.hStdOutput = out;
+  startup.StartupInfo.hStdError = err;
+  startup.lpAttributeList = attributes;
   PROCESS_INFORMATION process{};
-  if (out != INVALID_HANDLE_VALUE && err != INVALID_HANDLE_VALUE &&
-      ::CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE,
-                       CREATE_UNICODE_ENVIRONMENT | CREATE_NO_WINDOW, environment.data(), nullptr,
-                       &startup, &process) != 0) {
+  const DWORD flags = CREATE_UNICODE_ENVIRONMENT | EXTENDED_STARTUPINFO_PRESENT |
+                      (stoppable ? CREATE_NO_WINDOW : DETACHED_PROCESS);
+  const bool listed = ::InitializeProcThreadAttributeList(attributes, 1, 0, &size) != 0;
+  if (listed && input != INVALID_HANDLE_VALUE && out != INVALID_HANDLE_VALUE &&
+      err != INVALID_HANDLE_VALUE &&
+      ::UpdateProcThreadAttribute(attributes, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, inherited,
+                                  sizeof inherited, nullptr, nullptr) != 0 &&
+      ::CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, flags, environment.data(),
+                       nullptr, &startup.StartupInfo, &process) != 0) {
     id_ = static_cast<int>(process.dwProcessId);
     handle_ = process.hProcess;
     ::CloseHandle(process.hThread);
   } else {
     status_ = kNotStartedStatus;
   }
+  if (listed) ::DeleteProcThreadAttributeList(attributes);
   for (const HANDLE handle : {input, out, err}) {
     if (handle != INVALID_HANDLE_VALUE) ::CloseHandle(handle);
   }
