@@ -32,10 +32,22 @@ target_compile_definitions(remoteccm_test_support PUBLIC
   REMOTECCM_SOURCE_DIR="${CMAKE_SOURCE_DIR}"
   REMOTECCM_CLI_PATH="$<TARGET_FILE:remoteccm-cli>")
 
-# remoteccm-cli.exe itself, run as a process (RunCli) against the host's SQLite ODBC driver.
+# remoteccm-cli.exe itself, run as a process (RunCli, ChildProcess) against the host's SQLite
+# ODBC driver: killed at each fault point and at random moments, stopped by Ctrl-C in its
+# console, collecting from a CDR file folder. The cases that halt a run (SIGSTOP), make links,
+# or need the journal, root, a full file system or an SSH server are in the POSIX-only files.
 remoteccm_windows_tests(test_cli SOURCES cli/print_command_test.cpp cli/status_command_test.cpp
+                        cli/run_command_test.cpp cli/exactly_once_test.cpp
+                        cli/hostile_files_test.cpp cli/cdr_files_test.cpp
                         DEPS remoteccm_core remoteccm_test_support)
-add_dependencies(test_cli remoteccm-cli)
+add_dependencies(test_cli remoteccm-cli remoteccm_console_event)
+# Starting, killing and stopping a child (ChildProcess): its Ctrl-C is sent from a small
+# program of its own, which leaves its console to attach to the child's.
+add_executable(remoteccm_console_event support/win32/console_event.cpp)
+target_sources(remoteccm_test_support PRIVATE support/win32/child_process.cpp
+               support/win32/process_start.cpp)
+target_compile_definitions(remoteccm_test_support PRIVATE
+  REMOTECCM_CONSOLE_EVENT_PATH="$<TARGET_FILE:remoteccm_console_event>")
 # The companion window: a window of the test's own with a "TransferBox1" child receives a run's
 # log lines from remoteccm-cli.exe (needs an X server: xvfb-run).
 remoteccm_windows_tests(test_companion_window SOURCES windows/companion_window_test.cpp

@@ -3,6 +3,7 @@
 #include "cdrfiles/cdr_file_reader.h"
 #include "cdrfiles/cdr_folder.h"
 #include "cdrfiles/cdr_store.h"
+#include "platform/db/driver_file_path.h"
 #include "util/text_routines.h"
 
 namespace remoteccm {
@@ -20,7 +21,7 @@ std::filesystem::path CdrDatabasePath(const ProfileSettings& settings) {
 
 void UseCdrDatabase(ProfileSettings& settings) {
   if (!UsesCdrFiles(settings)) return;
-  const std::string database = CdrDatabasePath(settings).string();
+  const std::string database = DriverFilePath(CdrDatabasePath(settings));
   const bool plain = database.find_first_of(";{}") == std::string::npos;
   settings.sql_connection_string =
       "Provider=MSDASQL;Driver=SQLite3;Database=" + (plain ? database : "{" + database + "}");

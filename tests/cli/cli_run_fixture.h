@@ -4,9 +4,6 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -24,6 +21,7 @@
 #include "platform/db/database.h"
 #include "platform/db/db_error.h"
 #include "support/cdr_database.h"
+#include "support/child_process.h"
 #include "support/scratch_dir.h"
 
 namespace remoteccm {
@@ -36,7 +34,7 @@ class CliRunTest : public ::testing::TestWithParam<std::string> {
  protected:
   void SetUp() override {
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    table_ = "cli_" + std::to_string(::getpid()) + "_" + std::to_string(info->line());
+    table_ = "cli_" + std::to_string(testing::ThisProcessId()) + "_" + std::to_string(info->line());
     connection_ = testing::TestDatabase(GetParam(), home_);
     if (connection_.empty()) return;
     admin_.Connect(connection_, "CDR", "", "");
@@ -81,37 +79,19 @@ class CliRunTest : public ::testing::TestWithParam<std::string> {
   }
 
   // Starts remoteccm-cli with this home and the given variables; its output goes to a file.
-  pid_t Start(const std::vector<std::string>& args,
-              const std::map<std::string, std::string>& variables = {}) {
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-      for (const auto& [name, value] : variables) ::setenv(name.c_str(), value.c_str(), 1);
-      ::setenv("REMOTECCM_HOME", home_.c_str(), 1);
-      ::setenv("REMOTECCM_REGISTRY", (home_ / "install.ini").c_str(), 1);
-      const std::string log = (home_ / "run.log").string();
-      FILE* out = std::freopen(log.c_str(), "a", stdout);
-      // Standard error is kept: a sanitizer's report of a failed run is read from there.
-      const std::string errors = (home_ / "run.err").string();
-      FILE* err = std::freopen(errors.c_str(), "a", stderr);
-      (void)out;
-      (void)err;
-      std::vector<char*> argv;
-      argv.push_back(const_cast<char*>(REMOTECCM_CLI_PATH));
-      for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
-      argv.push_back(nullptr);
-      ::execv(REMOTECCM_CLI_PATH, argv.data());
-      ::_exit(127);
-    }
-    return pid;
-  }
-  static int Wait(pid_t pid) {
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  // A stoppable run can be stopped as its user stops it (ChildProcess::Stop).
+  testing::ChildProcess Start(const std::vector<std::string>& args,
+                              const std::map<std::string, std::string>& variables = {},
+                              bool stoppable = false) {
+    std::map<std::string, std::string> all = variables;
+    all["REMOTECCM_HOME"] = home_.string();
+    all["REMOTECCM_REGISTRY"] = (home_ / "install.ini").string();
+    return testing::ChildProcess(REMOTECCM_CLI_PATH, args, all, home_ / "run.log",
+                                 home_ / "run.err", stoppable);
   }
   int Run(const std::vector<std::string>& args,
           const std::map<std::string, std::string>& variables = {}) {
-    return Wait(Start(args, variables));
+    return Start(args, variables).Wait();
   }
   // Starts `rounds` runs of args, each killed after a random delay of up to max_delay_ms;
   // returns how many were killed before they ended by themselves.
@@ -121,12 +101,20 @@ class CliRunTest : public ::testing::TestWithParam<std::string> {
     std::uniform_int_distribution<int> delay_ms(0, max_delay_ms);
     int killed = 0;
     for (int round = 0; round < rounds; ++round) {
-      const pid_t pid = Start(args);
+      testing::ChildProcess run = Start(args);
       std::this_thread::sleep_for(std::chrono::milliseconds(delay_ms(random)));
-      ::kill(pid, SIGKILL);
-      killed += Wait(pid) == 128 + SIGKILL ? 1 : 0;
+      run.Kill();
+      killed += run.Wait() == testing::kKilledStatus ? 1 : 0;
     }
     return killed;
+  }
+  // Waits until the run's log holds `text`; fails (the run's log and errors said) when the run
+  // ends first.
+  void AwaitLog(testing::ChildProcess& run, const std::string& text) {
+    while (Log().find(text) == std::string::npos) {
+      ASSERT_FALSE(run.Ended().has_value()) << "the run ended first:\n" << Log() << Errors();
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
   }
   // What the runs wrote to standard error.
   std::string Errors() const { return testing::ReadFile(home_ / "run.err"); }
@@ -144,6 +132,29 @@ class CliRunTest : public ::testing::TestWithParam<std::string> {
       ++seen[line.substr(at, line.find(',', at) - at)];
     }
     return seen;
+  }
+  // Each pkid of 1..n: in the destination once; with deletion, in the destination or in the
+  // table, not both.
+  void ExpectEachOnce(int n, bool deletion) {
+    const std::map<std::string, int> collected = CollectedPkids();
+    const std::set<std::string> on_server = ServerPkids();
+    for (int id = 1; id <= n; ++id) {
+      const std::string pkid = std::to_string(id);
+      const auto found = collected.find(pkid);
+      const int times = found == collected.end() ? 0 : found->second;
+      EXPECT_LE(times, 1) << pkid << " written twice";
+      if (deletion) {
+        EXPECT_EQ(times + static_cast<int>(on_server.count(pkid)), 1) << pkid;
+      } else {
+        EXPECT_EQ(times, 1) << pkid << " never written";
+      }
+    }
+  }
+  // The destination holds n pkids, each once.
+  void ExpectAllOnce(int n) {
+    const std::map<std::string, int> collected = CollectedPkids();
+    EXPECT_EQ(collected.size(), static_cast<std::size_t>(n));
+    for (const auto& [pkid, times] : collected) EXPECT_EQ(times, 1) << pkid;
   }
   std::set<std::string> ServerPkids() {
     std::set<std::string> ids;

@@ -2,6 +2,8 @@
 // stand-in NetworkManager, and a dial-up run where NetworkManager is missing.
 #include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -98,7 +100,10 @@ TEST_P(CliLinksTest, TheCompanionListenerGetsEveryLineItReads) {
     // Told to stop before it resumes: what the collector sent is printed before it ends.
     ::kill(listener, SIGTERM);
     ::kill(listener, SIGCONT);
-    EXPECT_EQ(Wait(listener), 0);
+    int listener_status = 0;
+    ::waitpid(listener, &listener_status, 0);
+    EXPECT_TRUE(WIFEXITED(listener_status) && WEXITSTATUS(listener_status) == 0)
+        << "wait status " << listener_status;
     if (slow_reader.joinable()) slow_reader.join();
     if (reading != Reading::kSlowly) {
       std::ifstream in(printed, std::ios::binary);

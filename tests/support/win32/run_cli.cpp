@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "support/win32/process_start.h"
+
 namespace remoteccm::testing {
 namespace {
 
@@ -45,72 +47,12 @@ std::vector<std::string> ShellWords(const std::string& text) {
   return words;
 }
 
-std::wstring Wide(const std::string& text) {
-  if (text.empty()) return {};
-  const int n =
-      ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-  std::wstring wide(static_cast<std::size_t>(n), L'\0');
-  ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), n);
-  return wide;
-}
-
-// One argument as CommandLineToArgvW reads it back.
-std::wstring Quoted(const std::wstring& argument) {
-  if (!argument.empty() && argument.find_first_of(L" \t\"") == std::wstring::npos) return argument;
-  std::wstring quoted = L"\"";
-  std::size_t slashes = 0;
-  for (const wchar_t c : argument) {
-    if (c == L'\\') {
-      ++slashes;
-    } else if (c == L'"') {
-      quoted.append(slashes * 2 + 1, L'\\');
-      slashes = 0;
-    } else {
-      slashes = 0;
-    }
-    quoted += c;
-  }
-  quoted.append(slashes, L'\\');
-  return quoted + L"\"";
-}
-
-// The process's environment with the given variables set (names compared without case).
-std::wstring EnvironmentBlock(const std::string& env) {
-  std::map<std::wstring, std::wstring> variables;
-  std::map<std::wstring, std::wstring> spelled;
-  wchar_t* own = ::GetEnvironmentStringsW();
-  for (const wchar_t* entry = own; *entry != L'\0'; entry += std::wcslen(entry) + 1) {
-    const std::wstring text(entry);
-    const std::size_t equals = text.find(L'=', 1);
-    if (equals == std::wstring::npos) continue;
-    std::wstring key = text.substr(0, equals);
-    std::wstring upper = key;
-    for (wchar_t& c : upper) c = static_cast<wchar_t>(::towupper(c));
-    variables[upper] = text.substr(equals + 1);
-    spelled[upper] = key;
-  }
-  ::FreeEnvironmentStringsW(own);
-  for (const std::string& word : ShellWords(env)) {
-    const std::size_t equals = word.find('=');
-    if (equals == std::string::npos) continue;
-    std::wstring key = Wide(word.substr(0, equals));
-    std::wstring upper = key;
-    for (wchar_t& c : upper) c = static_cast<wchar_t>(::towupper(c));
-    variables[upper] = Wide(word.substr(equals + 1));
-    spelled[upper] = key;
-  }
-  std::wstring block;
-  for (const auto& [upper, value] : variables) block += spelled[upper] + L"=" + value + L'\0';
-  return block + L'\0';
-}
-
 }  // namespace
 
 CliResult RunCli(const std::string& env, const std::string& args, bool with_stderr,
                  const std::string& program) {
   CliResult result;
-  std::wstring command = Quoted(Wide(program));
-  for (const std::string& word : ShellWords(args)) command += L" " + Quoted(Wide(word));
+  std::wstring command = CommandLine(program, ShellWords(args));
   SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
   HANDLE read_end = nullptr;
   HANDLE write_end = nullptr;
@@ -126,7 +68,12 @@ CliResult RunCli(const std::string& env, const std::string& args, bool with_stde
   startup.hStdOutput = write_end;
   startup.hStdError = with_stderr ? write_end : null_device;
   PROCESS_INFORMATION process{};
-  std::wstring environment = EnvironmentBlock(env);
+  std::map<std::string, std::string> variables;
+  for (const std::string& word : ShellWords(env)) {
+    const std::size_t equals = word.find('=');
+    if (equals != std::string::npos) variables[word.substr(0, equals)] = word.substr(equals + 1);
+  }
+  std::wstring environment = EnvironmentBlock(variables);
   const bool started = ::CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE,
                                         CREATE_UNICODE_ENVIRONMENT | CREATE_NO_WINDOW,
                                         environment.data(), nullptr, &startup, &process) != 0;

@@ -1,0 +1,62 @@
+// A profile that collects from a CDR file folder, and the files of records it finds there.
+#pragma once
+
+#include "cli_run_fixture.h"
+
+namespace remoteccm {
+
+class CdrFilesCliTest : public CliRunTest {
+ protected:
+  virtual fs::path Folder() const { return home_ / "incoming"; }
+
+  // The text of a file of records with pkids from..to, each ending a minute after the one
+  // before.
+  static std::string FileText(int from, int to) {
+    std::string text =
+        "\"cdrRecordType\",\"pkid\",\"dateTimeOrigination\",\"dateTimeDisconnect\","
+        "\"callingPartyNumber\",\"duration\"\n"
+        "INTEGER,UNIQUEIDENTIFIER,INTEGER,INTEGER,VARCHAR(50),INTEGER\n";
+    for (int id = from; id <= to; ++id) {
+      const std::int64_t end = kFirstDay + static_cast<std::int64_t>(id) * 60;
+      text += "1,\"" + std::to_string(id) + "\"," + std::to_string(end - 30) + "," +
+              std::to_string(end) + ",\"2001\",30\n";
+    }
+    return text;
+  }
+  void PutFile(const std::string& name, int from, int to) {
+    fs::create_directories(Folder());
+    std::ofstream(Folder() / name, std::ios::binary) << FileText(from, to);
+  }
+  // Every pkid from..to is in the destination once.
+  void ExpectEachOnce(int from, int to) {
+    const std::map<std::string, int> collected = CollectedPkids();
+    for (int id = from; id <= to; ++id) {
+      const auto found = collected.find(std::to_string(id));
+      EXPECT_EQ(found == collected.end() ? 0 : found->second, 1) << "pkid " << id;
+    }
+    EXPECT_EQ(collected.size(), static_cast<std::size_t>(to - from + 1));
+  }
+  // As the Repository's upload ends: the file appears under its name complete.
+  void ArriveFile(const std::string& name, int from, int to) {
+    PutFile("." + name, from, to);
+    fs::rename(Folder() / ("." + name), Folder() / name);
+  }
+  void WriteFilesProfile(bool deletion) {
+    std::ofstream out(home_ / "SITE.CCM", std::ios::binary);
+    out << "[Options]\r\nDestinationFile=" << destination_
+        << "\r\nCdrFileFolder=" << Folder().string()
+        << "\r\nCdrFileSettleSeconds=0\r\nSQLTimeZoneOption=3\r\nWaitBeforePollingAgain=0\r\n"
+        << "PollAgain=Y\r\nSQLNewRecDate=" << kFirstDay
+        << "\r\nSQLNewRecIncrValue=10\r\nSQLNewRecIncrMode=day(s)\r\n"
+        << (deletion ? "ConnectSQLMode=All Records\r\nDeleteRecs=Y\r\n"
+                     : "ConnectSQLMode=New Records Only\r\nDeleteRecs=N\r\n");
+  }
+  void Reset() {
+    fs::remove_all(Folder());
+    for (const char* name : {"CDR.TXT", "SITE.cdr.sqlite", "SITE.late", "SITE.status"}) {
+      fs::remove(home_ / name);
+    }
+  }
+};
+
+}  // namespace remoteccm

@@ -1,0 +1,95 @@
+// CDR files pushed to the profile's folder through a real OpenSSH server, as a CallManager's
+// CDR Repository pushes them (POSIX only: the server is the host's sshd).
+#include <cstdlib>
+
+#include "cdr_files_fixture.h"
+
+namespace remoteccm {
+namespace {
+
+// The push target of a CallManager: a real OpenSSH server (scripts/start-test-sshd, named by
+// REMOTECCM_TEST_SFTP) whose SFTP-only user writes into the profile's folder, and the files
+// pushed with sftp as the CDR Repository pushes them.
+class SftpPushTest : public CdrFilesCliTest {
+ protected:
+  void SetUp() override {
+    CdrFilesCliTest::SetUp();
+    if (HasFatalFailure() || IsSkipped()) return;
+    const char* info = std::getenv("REMOTECCM_TEST_SFTP");
+    if (info == nullptr || *info == '\0') {
+      if (std::getenv("REMOTECCM_REQUIRE_SFTP") != nullptr) FAIL() << "no REMOTECCM_TEST_SFTP";
+      GTEST_SKIP() << "no test SFTP server (REMOTECCM_TEST_SFTP)";
+    }
+    std::ifstream in(info);
+    std::string line;
+    while (std::getline(in, line)) {
+      const std::size_t equals = line.find('=');
+      if (equals != std::string::npos) server_[line.substr(0, equals)] = line.substr(equals + 1);
+    }
+    ASSERT_TRUE(server_.count("folder") && server_.count("remote")) << info;
+    folder_ = server_["folder"];
+    for (const fs::directory_entry& entry : fs::directory_iterator(folder_)) {
+      fs::remove_all(entry.path());
+    }
+    fs::create_directory(home_ / "stage");
+  }
+  fs::path Folder() const override { return folder_; }
+
+  // Runs sftp's batch of commands as the Repository's client; true when every one succeeded.
+  bool Push(const std::string& commands) {
+    const fs::path batch = home_ / "stage" / "batch";
+    std::ofstream(batch, std::ios::binary) << commands;
+    const std::string command =
+        "sftp -q -b '" + batch.string() + "' -i '" + server_["key"] + "' -P " + server_["port"] +
+        " -o BatchMode=yes -o StrictHostKeyChecking=no -o UserKnownHostsFile=/dev/null " +
+        server_["user"] + "@127.0.0.1 >>'" + (home_ / "sftp.log").string() + "' 2>&1";
+    return std::system(command.c_str()) == 0;
+  }
+  std::string Stage(const std::string& name, const std::string& text) {
+    std::ofstream(home_ / "stage" / name, std::ios::binary) << text;
+    return (home_ / "stage" / name).string();
+  }
+  std::string Remote(const std::string& name) { return server_["remote"] + "/" + name; }
+  std::string SftpLog() const { return testing::ReadFile(home_ / "sftp.log"); }
+
+  std::map<std::string, std::string> server_;
+  fs::path folder_;
+};
+
+// A file pushed whole is collected; an upload held half-written (cut inside a line) while a run
+// looks is left, and collected once the upload is resumed to its end; the Repository's resend
+// adds nothing.
+TEST_P(SftpPushTest, PushedFilesAreCollectedOnceAndHalfUploadsLeft) {
+  std::ofstream(home_ / "CCM_FIELDS.INF", std::ios::binary) << "[CCM_FIELDS]\r\nCSV=Y\r\n";
+  WriteFilesProfile(true);
+  const std::string first = "cdr_StandAloneCluster_01_202611010000_1";
+  const std::string second = "cdr_StandAloneCluster_02_202611010001_1";
+  const std::string whole = FileText(41, 80);
+  const std::string half = whole.substr(0, whole.size() / 2 + 7);
+  ASSERT_NE(half.back(), '\n');
+  ASSERT_TRUE(Push("put " + Stage(first, FileText(1, 40)) + " " + Remote(first) + "\nput " +
+                   Stage("half", half) + " " + Remote(second) + "\n"))
+      << SftpLog();
+  EXPECT_EQ(Run({"SITE"}), 0) << Log();
+  ExpectEachOnce(1, 40);
+  EXPECT_TRUE(fs::exists(Folder() / second));
+  EXPECT_NE(Log().find("The CDR file " + second + " is not complete yet"), std::string::npos)
+      << Log();
+
+  // The upload goes on where it stopped, as a resumed transfer does.
+  ASSERT_TRUE(Push("reput " + Stage(second, whole) + " " + Remote(second) + "\n")) << SftpLog();
+  EXPECT_EQ(Run({"SITE"}), 0) << Log();
+  ExpectEachOnce(1, 80);
+
+  ASSERT_TRUE(Push("put " + (home_ / "stage" / first).string() + " " + Remote(first) + "\n"))
+      << SftpLog();
+  EXPECT_EQ(Run({"SITE"}), 0) << Log();
+  ExpectEachOnce(1, 80);
+  EXPECT_NE(Log().find("the file was sent again"), std::string::npos) << Log();
+}
+
+INSTANTIATE_TEST_SUITE_P(Sqlite, SftpPushTest, ::testing::Values("sqlite"),
+                         [](const auto& param_info) { return param_info.param; });
+
+}  // namespace
+}  // namespace remoteccm
