@@ -18,9 +18,15 @@ BOOL WINAPI OnConsoleEvent(DWORD event) {
     case CTRL_BREAK_EVENT:
     case CTRL_CLOSE_EVENT:
     case CTRL_SHUTDOWN_EVENT: {
-      const std::lock_guard<std::mutex> hold(g_watcher_mutex);
-      if (g_on_stop == nullptr) return FALSE;
-      (*g_on_stop)();
+      {
+        const std::lock_guard<std::mutex> hold(g_watcher_mutex);
+        if (g_on_stop == nullptr) return FALSE;
+        (*g_on_stop)();
+      }
+      // Windows ends the process as soon as the handler of a closed console or of a shutdown
+      // returns: held here, the run ends as stopped, writes its status and exits by itself,
+      // which ends this thread too (or Windows does, after the seconds it gives).
+      if (event == CTRL_CLOSE_EVENT || event == CTRL_SHUTDOWN_EVENT) ::Sleep(INFINITE);
       return TRUE;
     }
     default:
@@ -36,6 +42,9 @@ void BlockStopSignals() {}
 StopSignalWatcher::StopSignalWatcher(std::function<void()> on_stop) : on_stop_(std::move(on_stop)) {
   const std::lock_guard<std::mutex> hold(g_watcher_mutex);
   g_on_stop = &on_stop_;
+  // A process started in a new process group (as some schedulers start theirs) ignores Ctrl-C
+  // until it asks for it.
+  ::SetConsoleCtrlHandler(nullptr, FALSE);
   ::SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
 }
 
