@@ -6,12 +6,13 @@
 #include <string>
 
 #include "platform/db/database.h"
+#include "platform/db/driver_file_path.h"
 
 namespace remoteccm::testing {
 
-// The path of a file as the ODBC driver sees it. Under Wine the driver is the host's, reached
-// through Wine's odbc32: it needs the Unix path (wine_get_unix_file_name).
-std::string DriverFilePath(const std::filesystem::path& file);
+// The path of a file as the ODBC driver sees it (under Wine, the host's Unix path): the
+// program's own rule, which its CDR-file database follows too.
+using remoteccm::DriverFilePath;
 
 // The connection string of a new SQLite database file (made empty here: the driver creates
 // none unless told to).
