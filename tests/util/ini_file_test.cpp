@@ -127,6 +127,7 @@ TEST_F(IniFileTest, WritersOnThreadsDoNotLoseEachOthersKeys) {
   constexpr int kWriters = 4;
   constexpr int kKeys = 15;
   std::vector<std::thread> writers;
+  writers.reserve(kWriters);
   std::vector<int> failures(kWriters, 0);
   for (int w = 0; w < kWriters; ++w) {
     writers.emplace_back([&, w] {
