@@ -5,12 +5,17 @@ add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM
 include(GoogleTest)
 
 function(remoteccm_windows_tests name)
-  cmake_parse_arguments(T "" "" "SOURCES;DEPS" ${ARGN})
+  cmake_parse_arguments(T "SERIAL" "" "SOURCES;DEPS" ${ARGN})
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_DEPS} gtest gtest_main)
   target_include_directories(${name} PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
   target_compile_definitions(${name} PRIVATE REMOTECCM_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
-  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120)
+  set(serial FALSE)
+  if(T_SERIAL)
+    set(serial TRUE)
+  endif()
+  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120
+                       PROPERTIES RUN_SERIAL ${serial})
 endfunction()
 
 remoteccm_windows_tests(test_util SOURCES util/calendar_test.cpp util/text_routines_test.cpp
@@ -48,8 +53,9 @@ target_sources(remoteccm_test_support PRIVATE support/win32/child_process.cpp
 target_compile_definitions(remoteccm_test_support PRIVATE
   REMOTECCM_CONSOLE_EVENT_PATH="$<TARGET_FILE:remoteccm_console_event>")
 # The companion window: a window of the test's own with a "TransferBox1" child receives a run's
-# log lines from remoteccm-cli.exe (needs an X server: xvfb-run).
-remoteccm_windows_tests(test_companion_window SOURCES windows/companion_window_test.cpp
+# log lines from remoteccm-cli.exe (needs an X server: xvfb-run). It runs alone: every run of
+# the other CLI tests finds that window too, and types its own lines into it.
+remoteccm_windows_tests(test_companion_window SERIAL SOURCES windows/companion_window_test.cpp
                         DEPS remoteccm_core remoteccm_test_support)
 add_dependencies(test_companion_window remoteccm-cli)
 # The registry store, the registry's zone list and the RAS dialer against Wine's own.
