@@ -7,6 +7,7 @@
 #include "profile/profile_file.h"
 #include "retrieval/late_arrivals.h"
 #include "util/ini_file.h"
+#include "util/posix_file.h"
 #include "util/text_routines.h"
 
 namespace remoteccm {
@@ -107,10 +108,6 @@ std::vector<OwedNote> OwedNotesFor(const std::filesystem::path& folder,
     found.push_back(std::move(owed));
   }
   return found;
-}
-
-std::filesystem::path FolderOf(const std::filesystem::path& path) {
-  return path.has_parent_path() ? path.parent_path() : std::filesystem::path(".");
 }
 
 // How many leading bytes of `spool` equal the destination's bytes from `offset` on, comparing

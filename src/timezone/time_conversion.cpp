@@ -8,7 +8,7 @@
 namespace remoteccm {
 namespace {
 
-constexpr double kSecondsPerDay = 86400.0;
+constexpr double kDayInSeconds = 86400.0;
 constexpr int kLowestOffset = -23;
 constexpr int kHighestOffset = 25;
 
@@ -99,19 +99,19 @@ int TimeConverter::BiasAtUtc(std::int64_t utc_moment) const {
 // start read on the standard clock, and ends when it reaches the standard start read on the
 // daylight clock.
 double TimeConverter::ToLocal(double cdr_seconds) const {
-  if (manual_) return kUnixEpochDays + (cdr_seconds + offset_hours_ * 3600.0) / kSecondsPerDay;
+  if (manual_) return kUnixEpochDays + (cdr_seconds + offset_hours_ * 3600.0) / kDayInSeconds;
   int bias = rule_.bias;
   if (has_rule_) {
     if (const auto moment = RuleMoment(cdr_seconds)) bias = BiasAtUtc(*moment);
   }
-  return kUnixEpochDays + (cdr_seconds - bias * 60.0) / kSecondsPerDay;
+  return kUnixEpochDays + (cdr_seconds - bias * 60.0) / kDayInSeconds;
 }
 
 // A local time is compared with the transitions as the rule states them. The hour a daylight
 // start skips counts as daylight time (02:30 on a 02:00 start gives the instant of 01:30
 // standard time); the hour a standard start repeats counts as daylight time, its first pass.
 double TimeConverter::ToCdrSeconds(double local) const {
-  const double local_seconds = (local - kUnixEpochDays) * kSecondsPerDay;
+  const double local_seconds = (local - kUnixEpochDays) * kDayInSeconds;
   if (manual_) return local_seconds - offset_hours_ * 3600.0;
   int bias = rule_.bias;
   if (has_rule_) {

@@ -6,6 +6,7 @@
 #include <string>
 #include <system_error>
 
+#include "util/posix_file.h"
 #include "util/text_routines.h"
 
 namespace remoteccm {
@@ -200,11 +201,6 @@ std::string LoadForWrite(const std::filesystem::path& shown, const std::filesyst
   }
   if (!MayReplace(target, mode)) ThrowWriteError(shown, errno);
   return content;
-}
-
-// The folder whose lock guards a change of file.
-std::filesystem::path FolderOf(const std::filesystem::path& file) {
-  return file.has_parent_path() ? file.parent_path() : std::filesystem::path(".");
 }
 
 }  // namespace

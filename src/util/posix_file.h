@@ -160,6 +160,11 @@ std::string FileReadError(const std::filesystem::path& path);
 // fsync of an open file; throws FileError "Cannot sync".
 void SyncFile(int fd, const std::filesystem::path& path);
 
+// The folder that holds path: its parent, "." for a bare name.
+inline std::filesystem::path FolderOf(const std::filesystem::path& path) {
+  return path.has_parent_path() ? path.parent_path() : std::filesystem::path(".");
+}
+
 // Syncs the folder holding path, so that a created, renamed or removed name is durable.
 void SyncFolderOf(const std::filesystem::path& path);
 

@@ -3,8 +3,12 @@
 #pragma once
 
 #include <filesystem>
+#include <string>
 
 namespace remoteccm {
+
+// An environment variable, empty when unset.
+std::string EnvironmentVariable(const char* name);
 
 // POSIX: $XDG_CONFIG_HOME/remoteccm (~/.config/remoteccm). Win32: the executable's folder.
 std::filesystem::path DefaultProgramHome();

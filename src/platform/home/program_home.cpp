@@ -13,13 +13,12 @@ namespace {
 std::mutex home_mutex;
 std::optional<std::filesystem::path> home_override;
 
-// An environment variable, empty when unset.
-std::string Environment(const char* name) {
+}  // namespace
+
+std::string EnvironmentVariable(const char* name) {
   const char* value = std::getenv(name);
   return value ? std::string(value) : std::string();
 }
-
-}  // namespace
 
 std::filesystem::path ProgramHome() {
   std::filesystem::path home;
@@ -28,7 +27,7 @@ std::filesystem::path ProgramHome() {
     if (home_override) home = *home_override;
   }
   if (home.empty()) {
-    const std::string own = Environment("REMOTECCM_HOME");
+    const std::string own = EnvironmentVariable("REMOTECCM_HOME");
     home = own.empty() ? DefaultProgramHome() : std::filesystem::path(own);
   }
   CreatePrivateFolders(home);
@@ -45,7 +44,7 @@ void SetProgramHome(const std::filesystem::path& home) {
 }
 
 std::filesystem::path RegistryStorePath() {
-  const std::string own = Environment("REMOTECCM_REGISTRY");
+  const std::string own = EnvironmentVariable("REMOTECCM_REGISTRY");
   if (!own.empty()) return own;
   return DefaultRegistryStore();
 }

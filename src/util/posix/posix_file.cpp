@@ -21,10 +21,6 @@ namespace {
 constexpr std::string_view kTempInfix = ".tmp-";
 constexpr std::size_t kTempRandomChars = 6;  // mkstemp's XXXXXX
 
-std::filesystem::path FolderOf(const std::filesystem::path& path) {
-  return path.has_parent_path() ? path.parent_path() : std::filesystem::path(".");
-}
-
 bool IsLetterOrDigit(char c) {
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
 }

@@ -25,10 +25,6 @@ constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELE
 // The rename with flags of Windows 10 1607, which mingw-w64 declares only for later targets.
 constexpr auto kFileRenameInfoEx = static_cast<FILE_INFO_BY_HANDLE_CLASS>(22);
 
-std::filesystem::path FolderOf(const std::filesystem::path& path) {
-  return path.has_parent_path() ? path.parent_path() : std::filesystem::path(".");
-}
-
 // The errno that stands for the last Win32 error.
 int ErrnoOf(DWORD error) {
   switch (error) {

@@ -11,15 +11,9 @@
 namespace remoteccm {
 namespace {
 
-// An environment variable, empty when unset.
-std::string Environment(const char* name) {
-  const char* value = std::getenv(name);
-  return value ? std::string(value) : std::string();
-}
-
 // The user's home folder: $HOME, else the password database, else the working folder.
 std::filesystem::path UserHome() {
-  std::string home = Environment("HOME");
+  std::string home = EnvironmentVariable("HOME");
   if (home.empty()) {
     std::vector<char> buffer(16384);
     passwd entry{};
@@ -38,7 +32,7 @@ std::filesystem::path UserHome() {
 
 // $XDG_CONFIG_HOME when it is an absolute path (relative ones are to be ignored), else ~/.config.
 std::filesystem::path ConfigHome() {
-  std::filesystem::path xdg = Environment("XDG_CONFIG_HOME");
+  std::filesystem::path xdg = EnvironmentVariable("XDG_CONFIG_HOME");
   if (!xdg.empty() && xdg.is_absolute()) return xdg;
   return UserHome() / ".config";
 }
