@@ -7,6 +7,7 @@
 
 #include <windows.h>
 
+#include <cstdio>
 #include <vector>
 
 #include "support/win32/process_start.h"
@@ -14,10 +15,24 @@
 namespace remoteccm::testing {
 namespace {
 
+// Why a child was not started, on the test's standard error (ctest shows it beside the failed
+// check): the step, what it was for, and the Win32 error.
+void SayWhyNotStarted(const char* step, const std::string& subject) {
+  const DWORD error = ::GetLastError();
+  char text[512] = "";
+  ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0,
+                   text, sizeof text, nullptr);
+  std::fprintf(stderr, "ChildProcess: %s %s failed: error %lu %s\n", step, subject.c_str(),
+               static_cast<unsigned long>(error), text);
+}
+
 HANDLE Inheritable(const std::filesystem::path& file, DWORD access, DWORD disposition) {
   SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
-  return ::CreateFileW(file.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                       &inherit, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+  const HANDLE handle =
+      ::CreateFileW(file.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    &inherit, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) SayWhyNotStarted("opening", file.string());
+  return handle;
 }
 
 // Starts command and waits for its exit status (-1 when it could not be started).
@@ -72,16 +87,24 @@ ChildProcess::ChildProcess(const std::string& program, const std::vector<std::st
   const DWORD flags = CREATE_UNICODE_ENVIRONMENT | EXTENDED_STARTUPINFO_PRESENT |
                       (stoppable ? CREATE_NO_WINDOW : DETACHED_PROCESS);
   const bool listed = ::InitializeProcThreadAttributeList(attributes, 1, 0, &size) != 0;
-  if (listed && input != INVALID_HANDLE_VALUE && out != INVALID_HANDLE_VALUE &&
-      err != INVALID_HANDLE_VALUE &&
-      ::UpdateProcThreadAttribute(attributes, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, inherited,
-                                  sizeof inherited, nullptr, nullptr) != 0 &&
-      ::CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, flags, environment.data(),
-                       nullptr, &startup.StartupInfo, &process) != 0) {
+  const char* failed = nullptr;
+  if (input == INVALID_HANDLE_VALUE || out == INVALID_HANDLE_VALUE || err == INVALID_HANDLE_VALUE) {
+    failed = "";  // said when it was opened
+  } else if (!listed) {
+    failed = "InitializeProcThreadAttributeList";
+  } else if (::UpdateProcThreadAttribute(attributes, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST,
+                                         inherited, sizeof inherited, nullptr, nullptr) == 0) {
+    failed = "UpdateProcThreadAttribute";
+  } else if (::CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, flags,
+                              environment.data(), nullptr, &startup.StartupInfo, &process) == 0) {
+    failed = "CreateProcessW";
+  }
+  if (failed == nullptr) {
     id_ = static_cast<int>(process.dwProcessId);
     handle_ = process.hProcess;
     ::CloseHandle(process.hThread);
   } else {
+    if (*failed != '\0') SayWhyNotStarted(failed, program);
     status_ = kNotStartedStatus;
   }
   if (listed) ::DeleteProcThreadAttributeList(attributes);
