@@ -19,7 +19,7 @@ std::string DatabaseFileProblem(const std::string& path) {
   namespace fs = std::filesystem;
   std::error_code ec;
   const fs::path file(path);
-  const fs::path folder = file.has_parent_path() ? file.parent_path() : fs::path(".");
+  const fs::path folder = FolderOf(file);
   if (!fs::exists(folder, ec)) {
     return "the folder " + folder.string() + " of the database file " + path + " does not exist";
   }

@@ -53,7 +53,7 @@ void RemoveStaleTemporaryFiles() {
   RemoveStaleTemporaries(ProgramHome());
   const std::filesystem::path store = RegistryStorePath();
   if (store.empty()) return;  // the system registry
-  RemoveStaleTemporaries(store.has_parent_path() ? store.parent_path() : ".");
+  RemoveStaleTemporaries(FolderOf(store));
 }
 
 std::string OwnExecutableFileName() { return "remoteccm"; }

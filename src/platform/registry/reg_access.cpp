@@ -15,8 +15,7 @@ namespace {
 // when missing. False when that is not possible.
 bool OpenOrCreateStore(const std::filesystem::path& store_file) {
   std::error_code error;
-  const std::filesystem::path folder =
-      store_file.has_parent_path() ? store_file.parent_path() : std::filesystem::path(".");
+  const std::filesystem::path folder = FolderOf(store_file);
   if (!std::filesystem::is_directory(folder, error)) {
     std::filesystem::create_directories(folder, error);
     if (error) return false;
