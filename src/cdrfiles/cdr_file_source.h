@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "cdrfiles/cdr_file_import.h"
+#include "cdrfiles/cdr_file_reader.h"
 #include "profile/profile_settings.h"
 
 namespace remoteccm {
@@ -39,8 +40,9 @@ struct CdrFolderSummary {
 };
 CdrFolderSummary SummarizeCdrFolder(const ProfileSettings& settings, double now);
 
-// The fields of the newest complete cdr_ file's header; when none waits, the columns the
-// embedded database's CDR table has.
-std::vector<std::string> CdrFileFieldNames(const ProfileSettings& settings, double now);
+// The fields of the newest complete cdr_ file's header, with their types; when none waits, the
+// columns the embedded database's CDR table has. Only reads: a database that is not there yet
+// is not made.
+std::vector<CdrFileField> CdrFileFields(const ProfileSettings& settings, double now);
 
 }  // namespace remoteccm

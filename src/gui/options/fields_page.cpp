@@ -223,13 +223,14 @@ void TFieldsPage::LoadCdrFileFields(const ProfileSettings& settings, double now)
   worker_->Start(
       [this, settings, now, folder](DbConnection&) -> DbWorker::Delivery {
         std::vector<DbColumnInfo> columns;
-        for (const std::string& name : CdrFileFieldNames(settings, now)) {
-          // A field the 4.x table has keeps its width there; a newer one is sized by its name.
-          long length = 0;
+        for (const CdrFileField& field : CdrFileFields(settings, now)) {
+          // The width its type gives (VARCHAR(n)), as a table's column has; without one, that
+          // of the 4.x table's column of the name.
+          long length = field.length;
           for (const CdrColumn& known : CdrColumns()) {
-            if (SameText(known.name, name)) length = known.length;
+            if (length <= 0 && SameText(known.name, field.name)) length = known.length;
           }
-          columns.push_back({name, "", 0, length});
+          columns.push_back({field.name, "", 0, length});
         }
         if (columns.empty()) {
           return [this, folder] {
