@@ -2,6 +2,8 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
+#include <limits>
 #include <memory>
 
 #include "cdrfiles/cdr_file_reader.h"
@@ -79,6 +81,24 @@ CdrFolderSummary SummarizeCdrFolder(const ProfileSettings& settings, double now)
   if (!files) return summary;
   summary.complete_files = static_cast<int>(files->size());
   if (!files->empty()) summary.newest = files->back().modified;
+  // Every CDR file of the folder, settled or not: seen from a moment after any change.
+  std::string why;
+  const auto all = CompleteCdrFiles(std::string(TrimView(settings.cdr_file_folder)),
+                                    std::numeric_limits<double>::infinity(), 0, why);
+  for (const CdrFolderFile& file : all.value_or(std::vector<CdrFolderFile>())) {
+    if (file.modified <= now - settings.cdr_file_settle_seconds) continue;
+    ++summary.settling_files;
+    summary.newest_settling =
+        std::max(summary.newest_settling.value_or(file.modified), file.modified);
+  }
+  if (const ReadOnlyDatabase db = OpenToRead(CdrDatabasePath(settings))) {
+    sqlite3_stmt* raw = nullptr;
+    sqlite3_prepare_v2(db.get(), "SELECT COUNT(*) FROM CdrFileImport", -1, &raw, nullptr);
+    const std::unique_ptr<sqlite3_stmt, decltype(&sqlite3_finalize)> count(raw, sqlite3_finalize);
+    if (count && sqlite3_step(count.get()) == SQLITE_ROW) {
+      summary.imported_files = sqlite3_column_int(count.get(), 0);
+    }
+  }
   return summary;
 }
 

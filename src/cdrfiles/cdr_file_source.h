@@ -32,11 +32,16 @@ CdrImportOutcome ImportProfileCdrFiles(const ProfileSettings& settings, double n
                                        const std::function<void(CdrImportPoint)>& at_point,
                                        const std::function<void(std::string_view)>& log);
 
-// What waits in the folder: the complete files and the newest one's time.
+// What waits in the folder: the complete files and the newest one's time, the files still
+// settling (changed within the settle time) and the newest of those, and how many files the
+// profile's database notes as imported.
 struct CdrFolderSummary {
   std::string error;  // why the folder cannot be read; empty when it can
   int complete_files = 0;
   std::optional<double> newest;  // seconds since 1970
+  int settling_files = 0;
+  std::optional<double> newest_settling;  // seconds since 1970
+  int imported_files = 0;
 };
 CdrFolderSummary SummarizeCdrFolder(const ProfileSettings& settings, double now);
 
