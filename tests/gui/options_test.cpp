@@ -503,8 +503,9 @@ class OptionsTest : public QObject {
                         "cdrRecordType=1\r\n"));
   }
 
-  // What CCM_FIELDS.INF may hold by mistake: unknown columns, widths of 0, -3, "abc" and 41, a
-  // column twice, 300 entries; default.inf for Default.
+  // What CCM_FIELDS.INF may hold, by mistake or from another source: a column this table lacks
+  // (shown in grey), widths of 0, -3, "abc" and 41, a column twice, 300 entries. Each is shown,
+  // and OK refuses the bad widths until they are mended; default.inf for Default.
   void fieldListWithBadEntries() {
     QByteArray list(
         "[CCM_FIELDS]\r\nnoSuchColumn=10\r\nduration=0\r\npkid=-3\r\n"
@@ -514,12 +515,22 @@ class OptionsTest : public QObject {
     Put(HomeFile("default.inf"), "[CCM_FIELDS]\r\nduration=0\r\npkid=5\r\nnothing=3\r\n");
     auto window = Open();
     InDialog(*window, [&](TOptFrm* form) {
-      QCOMPARE(GridNames(form), (QStringList{QStringLiteral("clientMatterCode=41"),
-                                             QStringLiteral("callingPartyNumber=20"),
-                                             QStringLiteral("callingPartyNumber=12")}));
+      QCOMPARE(GridNames(form).join(QLatin1Char(' ')),
+               QStringLiteral("noSuchColumn=10 duration=0 pkid=-3 origSpan=abc "
+                              "clientMatterCode=41 callingPartyNumber=20 callingPartyNumber=12"));
+      auto* grid = Child<QTableWidget>(form, "CCMFldStringGrid1");
+      QCOMPARE(grid->item(0, 0)->toolTip(),
+               QStringLiteral("Not in this source: this profile leaves it blank."));
+      QVERIFY(grid->item(1, 0)->toolTip().isEmpty());
+      QVERIFY2(Child<QLabel>(form, "SharedFieldsLabel1")
+                   ->text()
+                   .endsWith(QStringLiteral("Those in grey are not in this source: this profile "
+                                            "leaves them blank.")),
+               qPrintable(Child<QLabel>(form, "SharedFieldsLabel1")->text()));
       MessageBox::setNextAnswer(QMessageBox::Ok);
       Child<QPushButton>(form, "OkBtn")->click();
       QVERIFY(form->isVisible());
+      QCOMPARE(grid->currentRow(), 1);
       MessageBox::setNextAnswer(QMessageBox::Yes);
       Child<QPushButton>(form, "DefaultFldsBtn")->click();
       QCOMPARE(GridNames(form),
@@ -1033,13 +1044,15 @@ class OptionsTest : public QObject {
 
   // A CallManager 5 or later: the Login page takes the folder its CDR files arrive in, the test
   // counts the complete files waiting, CDR Fields lists the fields of their header (a newer
-  // release's too), and OK saves the folder; the database's login is not used meanwhile.
+  // release's too, with its type's width), and OK saves the folder; the database's login is not
+  // used meanwhile. Back on the database, the field only the files have stays in the shared
+  // list, byte for byte.
   void cdrFileFolderTestedAndItsFieldsListed() {
     const QString folder = dir_.path() + QStringLiteral("/incoming");
     QVERIFY(QDir().mkpath(folder));
     Put(folder + QStringLiteral("/cdr_C_01_202611010000_1"),
         "\"cdrRecordType\",\"pkid\",\"dateTimeDisconnect\",\"callingPartyNumber\","
-        "\"outpulsedCallingPartyNumber\"\nINTEGER,UNIQUEIDENTIFIER,INTEGER,VARCHAR(50),"
+        "\"huntPilotPattern\"\nINTEGER,UNIQUEIDENTIFIER,INTEGER,VARCHAR(50),"
         "VARCHAR(50)\n1,\"PK-1\",1793491260,\"2001\",\"+492001\"\n");
     Put(folder + QStringLiteral("/.cdr_C_01_202611010001_2"), "still being written");
     auto window = Open();
@@ -1055,9 +1068,11 @@ class OptionsTest : public QObject {
                qPrintable(result->text()));
       WaitUntil([&] { return !form->ReadingColumns(); });
       auto* fields = Child<QListWidget>(form, "CDRFieldsListBox1");
-      QVERIFY(!fields->findItems(QStringLiteral("outpulsedCallingPartyNumber"), Qt::MatchExactly)
-                   .isEmpty());
+      QVERIFY(!fields->findItems(QStringLiteral("huntPilotPattern"), Qt::MatchExactly).isEmpty());
       QCOMPARE(fields->count(), 5);
+      SelectField(form, "huntPilotPattern");
+      QCOMPARE(GridNames(form).last(), QStringLiteral("huntPilotPattern=50"));
+      SetWidth(form, 2, QStringLiteral("30"));
       // REMOTECCM_SCREENSHOTS=DIR keeps a picture of the pages, to look at them.
       if (const QString shots = qEnvironmentVariable("REMOTECCM_SCREENSHOTS"); !shots.isEmpty()) {
         form->grab().save(shots + QStringLiteral("/properties-cdr-files-login.png"));
@@ -1070,14 +1085,23 @@ class OptionsTest : public QObject {
     const QByteArray profile = Bytes(HomeFile("SITE.CCM"));
     QVERIFY2(profile.contains(QByteArray(QByteArray("CdrFileFolder=") + folder.toUtf8())),
              profile.constData());
+    const QByteArray field_list = Bytes(HomeFile("CCM_FIELDS.INF"));
+    QCOMPARE(field_list, QByteArray("[CCM_FIELDS]\r\ncdrRecordType=1\r\ncallingPartyNumber=22\r\n"
+                                    "huntPilotPattern=30\r\n"));
     InDialog(*window, [&](TOptFrm* form) {
       QVERIFY(Child<QRadioButton>(form, "CdrFilesRadioButton1")->isChecked());
       QCOMPARE(Child<QLineEdit>(form, "CdrFileFolderEdit1")->text(), folder);
       Child<QRadioButton>(form, "DatabaseRadioButton1")->setChecked(true);
+      WaitUntil([&] { return !form->ReadingColumns(); });
+      QCOMPARE(Child<QListWidget>(form, "CDRFieldsListBox1")->count(), 68);
+      QCOMPARE(GridNames(form).last(), QStringLiteral("huntPilotPattern=30"));
+      QVERIFY(!Child<QTableWidget>(form, "CCMFldStringGrid1")->item(2, 0)->toolTip().isEmpty());
       Child<QPushButton>(form, "OkBtn")->click();
     });
-    // Back to the database: the folder is cleared in the file.
+    // Back to the database: the folder is cleared in the file, and the field list is as the
+    // files profile left it.
     QVERIFY(!Bytes(HomeFile("SITE.CCM")).contains(folder.toUtf8()));
+    QCOMPARE(Bytes(HomeFile("CCM_FIELDS.INF")), field_list);
   }
 };
 

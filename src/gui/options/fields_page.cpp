@@ -92,13 +92,15 @@ TFieldsPage::TFieldsPage(std::filesystem::path program_home, QWidget* parent)
       up_bit_btn_(Named(new QPushButton(advanced_tab_group_box1_), "UpBitBtn")),
       down_bit_btn_(Named(new QPushButton(advanced_tab_group_box1_), "DownBitBtn")),
       clear_flds_btn_(Named(new QPushButton(QStringLiteral("Cl&ear"), advanced_tab_group_box1_),
-                            "ClearFldsBtn")) {
+                            "ClearFldsBtn")),
+      shared_label_(Named(new QLabel(advanced_tab_group_box1_), "SharedFieldsLabel1")) {
   auto* label12 =
       Named(new QLabel(QStringLiteral("A&vailable Fields"), advanced_tab_group_box1_), "Label12");
   SetUpButtons(label12);
   SetUpGrid();
   reading_label1_->setWordWrap(true);
   reading_label1_->hide();
+  shared_label_->setWordWrap(true);
   LayOut(label12);
   ConnectControls();
 }
@@ -160,6 +162,7 @@ void TFieldsPage::LayOut(QLabel* label12) {
   grid_layout->addWidget(select_fld_label_, 0, 2);
   grid_layout->addWidget(ccm_fld_string_grid1_, 1, 2);
   grid_layout->addLayout(below, 2, 2);
+  grid_layout->addWidget(shared_label_, 3, 0, 1, 3);
   grid_layout->setColumnStretch(0, 4);
   grid_layout->setColumnStretch(2, 5);
   auto* page = new QVBoxLayout(this);
@@ -263,10 +266,12 @@ void TFieldsPage::ColumnsRead(std::vector<AvailableField> available) {
   }
   SetRowChecks(false);
   ResetGrid();
-  const auto stored = StoredFieldSelection(program_home_, available_fields_);
+  stored_ = StoredFieldSelection(program_home_);
   const std::vector<SelectedField> rows =
-      stored ? *stored : DefaultFieldSelection(program_home_, available_fields_);
-  for (const SelectedField& row : rows) AppendRow(Q(row.name), Q(row.width));
+      stored_ ? *stored_ : DefaultFieldSelection(program_home_, available_fields_);
+  for (const SelectedField& row : rows) {
+    AppendRow(Q(row.name), Q(row.width), OffersField(available_fields_, row.name));
+  }
   ccm_fld_string_grid1_->setCurrentCell(0, 0);
   SetRowChecks(true);
   loaded_ = true;
@@ -297,7 +302,7 @@ void TFieldsPage::ResetGrid() {
   }
 }
 
-void TFieldsPage::AppendRow(const QString& name, const QString& width) {
+void TFieldsPage::AppendRow(const QString& name, const QString& width, bool offered) {
   FieldGrid* grid = ccm_fld_string_grid1_;
   const QSignalBlocker block(grid);
   if (!grid->item(0, 0)->text().trimmed().isEmpty()) grid->setRowCount(grid->rowCount() + 1);
@@ -306,6 +311,16 @@ void TFieldsPage::AppendRow(const QString& name, const QString& width) {
   name_item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable);
   auto* width_item = new QTableWidgetItem(width);
   width_item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsEditable);
+  name_item->setData(Qt::UserRole, offered);
+  if (!offered) {
+    for (QTableWidgetItem* item : {name_item, width_item}) {
+      item->setForeground(grid->palette().brush(QPalette::Disabled, QPalette::Text));
+    }
+    QFont italic = grid->font();
+    italic.setItalic(true);
+    name_item->setFont(italic);
+    name_item->setToolTip(QStringLiteral("Not in this source: this profile leaves it blank."));
+  }
   grid->setItem(row, 0, name_item);
   grid->setItem(row, 1, width_item);
 }
@@ -325,6 +340,19 @@ void TFieldsPage::ShowTotal() {
   selected_length_ = RecordLength(Rows());
   select_fld_label_->setText(
       QStringLiteral("Selected Fields (%1 characters)").arg(selected_length_));
+  bool foreign = false;
+  for (int row = 0; row < ccm_fld_string_grid1_->rowCount(); ++row) {
+    const QTableWidgetItem* name = ccm_fld_string_grid1_->item(row, 0);
+    foreign = foreign || (name != nullptr && !name->text().trimmed().isEmpty() &&
+                          !name->data(Qt::UserRole).toBool());
+  }
+  QString note = QStringLiteral("The selected fields are shared by every profile in %1.")
+                     .arg(Q(program_home_.string()));
+  if (foreign) {
+    note +=
+        QStringLiteral(" Those in grey are not in this source: this profile leaves them blank.");
+  }
+  shared_label_->setText(note);
 }
 
 // ---- The checks ----------------------------------------------------------------------------
@@ -373,7 +401,12 @@ bool TFieldsPage::CheckFieldSelection(Caller caller) {
 }
 
 void TFieldsPage::SaveFieldSelection() {
-  if (loaded_) remoteccm::SaveFieldSelection(program_home_, Rows());
+  if (!loaded_) return;
+  const std::vector<SelectedField> rows = Rows();
+  // Every profile of the home shares the file: OK rewrites it only for a change made here.
+  if (stored_ && rows == *stored_) return;
+  remoteccm::SaveFieldSelection(program_home_, rows);
+  stored_ = rows;
 }
 
 // ---- The buttons ---------------------------------------------------------------------------
