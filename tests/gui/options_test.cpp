@@ -10,6 +10,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDateEdit>
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QLabel>
@@ -90,6 +91,18 @@ void Put(const QString& path, const QByteArray& content) {
   QFile file(path);
   QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
   file.write(content);
+}
+
+// A CDR file of one call, last changed at `modified` (seconds since 1970).
+void PutCdrFile(const QString& path, int pkid, double modified) {
+  Put(path,
+      "\"cdrRecordType\",\"pkid\",\"dateTimeDisconnect\",\"callingPartyNumber\"\n"
+      "INTEGER,UNIQUEIDENTIFIER,INTEGER,VARCHAR(50)\n1,\"PK-" +
+          QByteArray::number(pkid) + "\",1793491260,\"2001\"\n");
+  QFile file(path);
+  QVERIFY(file.open(QIODevice::ReadWrite));
+  QVERIFY(file.setFileTime(QDateTime::fromSecsSinceEpoch(static_cast<qint64>(modified)),
+                           QFileDevice::FileModificationTime));
 }
 
 int ZoneIndex(QComboBox* zones, const char* id) {
@@ -1102,6 +1115,41 @@ class OptionsTest : public QObject {
     // files profile left it.
     QVERIFY(!Bytes(HomeFile("SITE.CCM")).contains(folder.toUtf8()));
     QCOMPARE(Bytes(HomeFile("CCM_FIELDS.INF")), field_list);
+  }
+
+  // Test Connection on a files profile tells the files waiting from those still settling, and,
+  // once a run has imported every file that came, says so.
+  void testConnectionSaysWhatTheFolderHolds() {
+    const QString folder = dir_.path() + QStringLiteral("/incoming");
+    QVERIFY(QDir().mkpath(folder));
+    PutCdrFile(folder + QStringLiteral("/cdr_C_01_202701150740_1"), 1, kNow - 600);
+    PutCdrFile(folder + QStringLiteral("/cdr_C_01_202701150750_2"), 2, kNow - 300);
+    const QString settling = folder + QStringLiteral("/cdr_C_01_202701150759_3");
+    PutCdrFile(settling, 3, kNow - 12);
+    WriteProfile("SITE", {{"CdrFileFolder", folder.toStdString()}});
+    auto window = Open();
+    const auto tested = [&](const QString& said) {
+      InDialog(*window, [&](TOptFrm* form) {
+        Page(form, "LoginTabSheet1");
+        auto* test = Child<QPushButton>(form, "CdrFolderTestBtn1");
+        test->click();
+        WaitUntil([&] { return test->isEnabled(); });
+        const QString text = Child<QLabel>(form, "CdrFolderResultLabel1")->text();
+        QVERIFY2(text.startsWith(QStringLiteral("The folder can be read; ")) && text.endsWith(said),
+                 qPrintable(text));
+        Child<QPushButton>(form, "Button2")->click();
+      });
+    };
+    tested(QStringLiteral("2 complete CDR files wait in it, the newest from ") +
+           QDateTime::fromSecsSinceEpoch(static_cast<qint64>(kNow - 300))
+               .toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")) +
+           QStringLiteral("; 1 file is still settling; it came 12 s ago."));
+    Child<QPushButton>(window.get(), "ConnectBtn1")->click();
+    WaitUntil([&] { return !window->Controller().Busy(); });
+    tested(QStringLiteral(
+        "no complete CDR file waits in it: 1 file is still settling; it came 12 s ago."));
+    QVERIFY(QFile::remove(settling));
+    tested(QStringLiteral("no CDR file waits in it: all 2 files are imported."));
   }
 };
 

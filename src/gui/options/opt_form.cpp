@@ -148,7 +148,8 @@ QWidget* TOptFrm::BuildLoginPage() {
   database_radio_->setChecked(true);
   cdr_folder_box_ =
       Named(new TCdrFolderBox([this] { return Collect(); },
-                              [this] { return static_cast<double>(CurrentMoment(env_)); }, page),
+                              [this] { return static_cast<double>(CurrentMoment(env_)); },
+                              env_.program_home, page),
             "CdrFolderBox1");
 
   auto* layout = new QVBoxLayout(page);
