@@ -1151,6 +1151,46 @@ class OptionsTest : public QObject {
     QVERIFY(QFile::remove(settling));
     tested(QStringLiteral("no CDR file waits in it: all 2 files are imported."));
   }
+
+  // A profile being made, on a folder where no CDR file has come yet: its fields, its test and
+  // its folder chooser make no CDR database (neither for the profile without a name, nor in the
+  // folder the program was started in) and start nowhere but in the program home.
+  void aNewFilesProfileUsesNothingOutsideTheHome() {
+    const QString folder = dir_.path() + QStringLiteral("/incoming");
+    const QString work = dir_.path() + QStringLiteral("/work");
+    QVERIFY(QDir().mkpath(folder) && QDir().mkpath(work));
+    const QString started_in = QDir::currentPath();
+    QVERIFY(QDir::setCurrent(work));
+    const auto back = qScopeGuard([&] { QDir::setCurrent(started_in); });
+    QFile::remove(HomeFile("SITE.CCM"));
+    auto window = Open("<none>");
+    WhenModalOpens([&](QWidget* modal) {
+      auto* form = qobject_cast<TOptFrm*>(modal);
+      Page(form, "LoginTabSheet1");
+      Child<QRadioButton>(form, "CdrFilesRadioButton1")->setChecked(true);
+      FileDialog::setNextFileName(QString());
+      Child<QPushButton>(form, "CdrFolderBrowseBtn1")->click();
+      QCOMPARE(FileDialog::lastRequest().folder, home_);
+      Child<QLineEdit>(form, "CdrFileFolderEdit1")->setText(folder);
+      WaitUntil([&] { return !form->ReadingColumns(); });
+      QVERIFY(Child<QLabel>(form, "AdvancedErrorLabel1")
+                  ->text()
+                  .startsWith(QStringLiteral("No complete CDR file waits in ") + folder));
+      for (const QString& name : {QString(), QStringLiteral("NEW")}) {
+        Child<QLineEdit>(form, "ProfileName1")->setText(name);
+        Child<QPushButton>(form, "CdrFolderTestBtn1")->click();
+        WaitUntil([&] { return Child<QPushButton>(form, "CdrFolderTestBtn1")->isEnabled(); });
+        QCOMPARE(Child<QLabel>(form, "CdrFolderResultLabel1")->text(),
+                 QStringLiteral("The folder can be read; no CDR file waits in it, and this "
+                                "profile has imported none yet."));
+      }
+      Child<QPushButton>(form, "Button2")->click();
+    });
+    Child<QAction>(window.get(), "Add1")->trigger();
+    const QDir::Filters all = QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot;
+    QCOMPARE(QDir(work).entryList(all), QStringList());
+    QCOMPARE(QDir(home_).entryList({QStringLiteral("*.sqlite*")}, all), QStringList());
+  }
 };
 
 QTEST_MAIN(OptionsTest)

@@ -21,6 +21,7 @@
 #include <QVBoxLayout>
 #include <exception>
 
+#include "cdrfiles/cdr_file_source.h"
 #include "gui/about/about_box.h"
 #include "gui/app/designed_size.h"
 #include "gui/app/run_controller.h"
@@ -38,6 +39,7 @@
 #include "profile/profile_list.h"
 #include "retrieval/field_selection.h"
 #include "util/ini_file.h"
+#include "util/posix_file.h"
 #include "util/text_routines.h"
 
 namespace remoteccm::gui {
@@ -355,6 +357,11 @@ ProfileSettings TOptFrm::Collect() const {
   retrieval_page_->Collect(settings);
   settings.sql_connection_string = S(sql_conn_string_->text());
   settings.cdr_file_folder = cdr_files_radio_->isChecked() ? S(cdr_folder_box_->Folder()) : "";
+  // The file the profile is saved to, and so the CDR database beside it: that of the name
+  // typed, in the program home; none while the name is no usable one.
+  const std::string name = CleanProfileName(settings.profile_name);
+  settings.profile_path =
+      ProfileNameProblem(name).isEmpty() ? ProfilePathFor(name, env_.program_home) : "";
   return settings;
 }
 
@@ -474,21 +481,26 @@ void TOptFrm::FocusChanged(QWidget* old, QWidget* now) {
 
 // ---- OK ------------------------------------------------------------------------------------
 
+QString TOptFrm::ProfileNameProblem(const std::string& name) const {
+  if (TrimView(name).empty()) return QStringLiteral("Please enter a profile name.");
+  // A separator would put the profile's file, and its CDR database, outside the home.
+  if (const std::size_t at = name.find_first_of(kFolderSeparators); at != std::string::npos) {
+    return QStringLiteral(
+               "A profile name cannot contain \"%1\": it is the name of the "
+               "profile's file in %2.")
+        .arg(QChar::fromLatin1(name[at]), Q(env_.program_home.string()));
+  }
+  if (std::any_of(name.begin(), name.end(),
+                  [](char c) { return static_cast<unsigned char>(c) < 0x20; })) {
+    return QStringLiteral("A profile name cannot contain control characters.");
+  }
+  return QString();
+}
+
 bool TOptFrm::CheckProfileName(std::string& name) {
   // The combo of the main window keeps names so: without dots and blanks.
   name = CleanProfileName(S(profile_name1_->text()));
-  QString problem;
-  if (TrimView(name).empty()) {
-    problem = QStringLiteral("Please enter a profile name.");
-  } else if (name.find('/') != std::string::npos) {
-    problem = QStringLiteral(
-                  "A profile name cannot contain \"/\": it is the name of the "
-                  "profile's file in %1.")
-                  .arg(Q(env_.program_home.string()));
-  } else if (std::any_of(name.begin(), name.end(),
-                         [](char c) { return static_cast<unsigned char>(c) < 0x20; })) {
-    problem = QStringLiteral("A profile name cannot contain control characters.");
-  }
+  const QString problem = ProfileNameProblem(name);
   if (problem.isEmpty()) return true;
   page_control1_->setCurrentWidget(general_tab_sheet1_);
   MessageBox::Information(this, problem);
@@ -561,6 +573,8 @@ void TOptFrm::DeleteRecsBtnClick() {
   if (controller_.Busy()) return;
   memo2_->clear();
   ProfileSettings settings = Collect();
+  // A files profile's table is its own database's, and a profile without a name has none.
+  if (UsesCdrFiles(settings) && settings.profile_path.empty()) return;
   TakeDatabaseFromConnectionString(settings);
   controller_.StartDeleteAll(settings, true);
 }

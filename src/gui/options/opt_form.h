@@ -76,6 +76,8 @@ class TOptFrm : public QDialog {
   void LoadFieldSelection();
   void ShowFieldsReadingResult(bool ok, const QString& message);
   void ShowAdvancedPage(QWidget* sub_page);
+  // Why the name (dots and blanks dropped) cannot name a profile file; empty when it can.
+  QString ProfileNameProblem(const std::string& name) const;
   bool CheckProfileName(std::string& name);
 
   void OkBtnClick();
