@@ -1191,6 +1191,35 @@ class OptionsTest : public QObject {
     QCOMPARE(QDir(work).entryList(all), QStringList());
     QCOMPARE(QDir(home_).entryList({QStringLiteral("*.sqlite*")}, all), QStringList());
   }
+
+  // Choosing CDR files proposes All Records with deletion, which takes every file once; without
+  // deletion the Retrieval page says that every run writes every imported record again.
+  void choosingCdrFilesProposesDeletion() {
+    WriteProfile("SITE", {{"ConnectSQLMode", "New Records Only"}});
+    auto window = Open();
+    InDialog(*window, [&](TOptFrm* form) {
+      auto* mode = Child<QComboBox>(form, "RetrieveListBox1");
+      auto* deletion = Child<QCheckBox>(form, "SQLDeleteRecsChkBox1");
+      auto* note = Child<QLabel>(form, "FilesNoteLabel1");
+      Page(form, "LoginTabSheet1");
+      MessageBox::setNextAnswer(QMessageBox::No);
+      Child<QRadioButton>(form, "CdrFilesRadioButton1")->click();
+      QVERIFY(MessageBox::lastText().startsWith(QStringLiteral("For CDR files, All Records")));
+      QCOMPARE(mode->currentText(), QStringLiteral("New Records Only"));
+      Child<QRadioButton>(form, "DatabaseRadioButton1")->click();
+      MessageBox::setNextAnswer(QMessageBox::Yes);
+      Child<QRadioButton>(form, "CdrFilesRadioButton1")->click();
+      QCOMPARE(mode->currentText(), QStringLiteral("All Records"));
+      QVERIFY(deletion->isChecked());
+      Page(form, "RetrievalTabSheet1");
+      QVERIFY(!note->isVisible());
+      deletion->setChecked(false);
+      QVERIFY(note->isVisible());
+      Child<QRadioButton>(form, "DatabaseRadioButton1")->setChecked(true);
+      QVERIFY(!note->isVisible());
+      Child<QPushButton>(form, "Button2")->click();
+    });
+  }
 };
 
 QTEST_MAIN(OptionsTest)

@@ -216,7 +216,18 @@ void TOptFrm::SourceChanged() {
   authentication_->setEnabled(!files);
   database_->setEnabled(!files);
   cdr_folder_box_->setEnabled(files);
+  retrieval_page_->SetFilesSource(files);
   if (isVisible()) LoadFieldSelection();
+}
+
+void TOptFrm::ProposeEachRecordOnce() {
+  if (!cdr_files_radio_->isChecked() || retrieval_page_->CollectsEachRecordOnce()) return;
+  if (MessageBox::Question(this, QStringLiteral("For CDR files, All Records with Delete Selected "
+                                                "Records takes every file once, whenever it "
+                                                "comes. Set the Retrieval page so?")) ==
+      QMessageBox::Yes) {
+    retrieval_page_->CollectEachRecordOnce();
+  }
 }
 
 QWidget* TOptFrm::BuildAdvancedPage() {
@@ -320,6 +331,8 @@ void TOptFrm::ConnectHandlers() {
     if (isVisible()) LoadFieldSelection();
   });
   connect(cdr_files_radio_, &QRadioButton::toggled, this, &TOptFrm::SourceChanged);
+  // Only the user's choice, not the loading of a files profile, brings the proposal.
+  connect(cdr_files_radio_, &QRadioButton::clicked, this, &TOptFrm::ProposeEachRecordOnce);
   connect(cdr_folder_box_, &TCdrFolderBox::FolderChanged, this, [this] {
     if (isVisible()) LoadFieldSelection();
   });

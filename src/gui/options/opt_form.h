@@ -86,6 +86,8 @@ class TOptFrm : public QDialog {
   void Build1Click();
   // The Login page's choice between the CDR database and a folder of CDR files.
   void SourceChanged();
+  // Choosing CDR files offers All Records with deletion, which takes every file once.
+  void ProposeEachRecordOnce();
   void About1Click();
   void DeleteRecsBtnClick();
 

@@ -128,7 +128,20 @@ QGroupBox* TRetrievalPage::BuildCollectionBox() {
     retrieve_list_box1_->addItem(QLatin1String(item));
   }
   panels_ = Named(new QStackedWidget(collection), "RetrievalPanels1");
-  panels_->addWidget(new QWidget(panels_));
+  // The place of the panels, empty in All Records, says what that does to CDR files.
+  auto* no_panel = new QWidget(panels_);
+  files_note_label_ = Named(
+      new QLabel(QStringLiteral("A profile of CDR files on All Records without Delete Selected "
+                                "Records writes every imported record again on every run."),
+                 no_panel),
+      "FilesNoteLabel1");
+  files_note_label_->setWordWrap(true);
+  files_note_label_->hide();
+  auto* no_panel_layout = new QVBoxLayout(no_panel);
+  no_panel_layout->setContentsMargins(0, 4, 0, 0);
+  no_panel_layout->addWidget(files_note_label_);
+  no_panel_layout->addStretch(1);
+  panels_->addWidget(no_panel);
   panels_->addWidget(BuildNewRecPanel());
   panels_->addWidget(BuildDateQueryPanel());
   panels_->addWidget(BuildSqlPanel());
@@ -191,6 +204,7 @@ void TRetrievalPage::ConnectControls() {
           [this] { start_values_changed_ = true; });
   connect(new_rec_time_picker1_, &QTimeEdit::timeChanged, this,
           [this] { start_values_changed_ = true; });
+  connect(sql_delete_recs_chk_box1_, &QCheckBox::toggled, this, &TRetrievalPage::ShowFilesNote);
   connect(button3_, &QPushButton::clicked, this, &TRetrievalPage::Button3Click);
   connect(button7_, &QPushButton::clicked, this, &TRetrievalPage::Button4Click);
   RetrieveListBox1Change();
@@ -379,7 +393,30 @@ void TRetrievalPage::RetrieveListBox1Change() {
                                                          poll_again_label2_}) {
     widget->setVisible(polls);
   }
+  ShowFilesNote();
   CloseStartEdit();
+}
+
+void TRetrievalPage::SetFilesSource(bool files) {
+  files_source_ = files;
+  ShowFilesNote();
+}
+
+bool TRetrievalPage::CollectsEachRecordOnce() const {
+  return retrieve_list_box1_->currentIndex() == static_cast<int>(RetrievalMode::kAllRecords) &&
+         sql_delete_recs_chk_box1_->isChecked();
+}
+
+void TRetrievalPage::CollectEachRecordOnce() {
+  retrieve_list_box1_->setCurrentIndex(static_cast<int>(RetrievalMode::kAllRecords));
+  sql_delete_recs_chk_box1_->setChecked(true);
+}
+
+void TRetrievalPage::ShowFilesNote() {
+  files_note_label_->setVisible(files_source_ &&
+                                retrieve_list_box1_->currentIndex() ==
+                                    static_cast<int>(RetrievalMode::kAllRecords) &&
+                                !sql_delete_recs_chk_box1_->isChecked());
 }
 
 void TRetrievalPage::CloseStartEdit() {
