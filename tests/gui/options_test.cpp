@@ -920,25 +920,29 @@ class OptionsTest : public QObject {
     });
   }
 
-  // Enter in a list, grid, spin box, date field or drop-down list of any page acts on that
-  // control only: it never presses OK (which would save every edit of the dialog).
+  // Enter in a list, grid, text area, spin box, date field or drop-down list of any page, of the
+  // builder and of the about box acts on that control only: it never presses OK (which would
+  // save every edit of the dialog, or replace the connection string).
   void enterActsOnItsControlOnly() {
     const QByteArray profile = Bytes(HomeFile("SITE.CCM"));
     auto window = Open();
     InDialog(*window, [&](TOptFrm* form) {
       auto* pages = Child<QTabWidget>(form, "PageControl1");
-      const auto press_enter = [&](const QString& where) {
-        for (QWidget* widget : form->findChildren<QWidget*>()) {
+      const auto press_enter_in = [&](QWidget* dialog, const QString& where) {
+        for (QWidget* widget : dialog->findChildren<QWidget*>()) {
           const bool takes_enter = qobject_cast<QAbstractItemView*>(widget) != nullptr ||
+                                   qobject_cast<QPlainTextEdit*>(widget) != nullptr ||
                                    qobject_cast<QAbstractSpinBox*>(widget) != nullptr ||
                                    qobject_cast<QComboBox*>(widget) != nullptr;
           if (!takes_enter || !widget->isVisible() || !widget->isEnabled()) continue;
           widget->setFocus();
           QTest::keyClick(widget, Qt::Key_Return);
           if (auto* combo = qobject_cast<QComboBox*>(widget)) combo->hidePopup();
-          QVERIFY2(form->isVisible(), qPrintable(where + QLatin1Char(' ') + widget->objectName()));
+          QVERIFY2(dialog->isVisible(),
+                   qPrintable(where + QLatin1Char(' ') + widget->objectName()));
         }
       };
+      const auto press_enter = [&](const QString& where) { press_enter_in(form, where); };
       for (int i = 0; i < pages->count(); ++i) {
         pages->setCurrentIndex(i);
         for (int mode = 1; mode < 5 && i == 3; ++mode) {
@@ -969,6 +973,19 @@ class OptionsTest : public QObject {
       QApplication::processEvents();
       QVERIFY(form->isVisible());
       QCOMPARE(grid->item(0, 1)->text(), QStringLiteral("12"));
+
+      const QString string = Child<QLineEdit>(form, "SQLConnString")->text();
+      WhenModalOpens([&](QWidget* builder) {
+        Child<QComboBox>(builder, "DriverComboBox1")
+            ->setCurrentText(QStringLiteral("PostgreSQL Unicode"));
+        press_enter_in(builder, QStringLiteral("builder"));
+      });
+      pages->setCurrentWidget(Child(form, "LoginTabSheet1"));
+      Child<QPushButton>(form, "Build1")->click();
+      QCOMPARE(Child<QLineEdit>(form, "SQLConnString")->text(), string);
+      remoteccm::gui::TAboutBox about(form);
+      about.show();
+      press_enter_in(&about, QStringLiteral("about box"));
       Child<QPushButton>(form, "Button2")->click();
     });
     QCOMPARE(Bytes(HomeFile("SITE.CCM")), profile);

@@ -6,6 +6,7 @@
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QIntValidator>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -13,6 +14,7 @@
 #include <QRadioButton>
 #include <QVBoxLayout>
 
+#include "gui/app/dialog_keys.h"
 #include "gui/app/widget_text.h"
 #include "gui/options/db_worker.h"
 #include "gui/seams/file_dialog.h"
@@ -317,6 +319,14 @@ void TConnBuildFrm::OkBtnClick() {
   }
   result_ = text;
   accept();
+}
+
+void TConnBuildFrm::keyPressEvent(QKeyEvent* event) {
+  if (EnterBelongsToControl(this, event)) {
+    event->accept();
+    return;
+  }
+  QDialog::keyPressEvent(event);
 }
 
 void TConnBuildFrm::done(int result) {

@@ -1,7 +1,5 @@
 #include "gui/options/opt_form.h"
 
-#include <QAbstractItemView>
-#include <QAbstractSpinBox>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -24,6 +22,7 @@
 #include "cdrfiles/cdr_file_source.h"
 #include "gui/about/about_box.h"
 #include "gui/app/designed_size.h"
+#include "gui/app/dialog_keys.h"
 #include "gui/app/run_controller.h"
 #include "gui/app/widget_text.h"
 #include "gui/options/cdr_folder_box.h"
@@ -443,18 +442,9 @@ void TOptFrm::showEvent(QShowEvent* event) {
 }
 
 void TOptFrm::keyPressEvent(QKeyEvent* event) {
-  const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
-  if (enter) {
-    // The control had the key first (a list adds its field, a grid ends its edit, a spin box
-    // takes its value) and let it go on to the dialog.
-    for (QWidget* on = focusWidget(); on != nullptr && on != this; on = on->parentWidget()) {
-      if (qobject_cast<QAbstractItemView*>(on) != nullptr ||
-          qobject_cast<QAbstractSpinBox*>(on) != nullptr ||
-          qobject_cast<QComboBox*>(on) != nullptr) {
-        event->accept();
-        return;
-      }
-    }
+  if (EnterBelongsToControl(this, event)) {
+    event->accept();
+    return;
   }
   QDialog::keyPressEvent(event);
 }

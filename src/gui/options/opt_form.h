@@ -56,8 +56,8 @@ class TOptFrm : public QDialog {
  protected:
   void showEvent(QShowEvent* event) override;
   void done(int result) override;
-  // Enter in a list, grid, spin box, date field or drop-down list acts on that control only:
-  // it never presses OK for it.
+  // Enter in a list, grid, text area, spin box, date field or drop-down list acts on that
+  // control only: it never presses OK for it.
   void keyPressEvent(QKeyEvent* event) override;
 
  private:
