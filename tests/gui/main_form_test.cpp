@@ -542,6 +542,41 @@ class GuiTest : public QObject {
              std::string("watcher"));
   }
 
+  // Connect from the button, from Alt+C or from the box's own pop-up runs the profile the box
+  // holds, typed and not left yet.
+  void connectRunsTheNameTyped_data() {
+    QTest::addColumn<QString>("how");
+    QTest::newRow("the button") << QStringLiteral("button");
+    QTest::newRow("Alt+C") << QStringLiteral("Alt+C");
+    QTest::newRow("the pop-up's Connect") << QStringLiteral("pop-up");
+  }
+
+  void connectRunsTheNameTyped() {
+    QFETCH(QString, how);
+    WriteProfile("OTHER", {{"DestinationFile", Path(QStringLiteral("out/OTHER.TXT"))}});
+    auto window = Open({"/CONFIG", "SITE"});
+    window->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(window.get()));
+    auto* combo = Child<QComboBox>(window.get(), "Profilenamebox1");
+    combo->setFocus();
+    combo->lineEdit()->selectAll();
+    QTest::keyClicks(combo, QStringLiteral("OTHER"));
+    bool finished = false;
+    QObject::connect(&window->Controller(), &remoteccm::gui::RunController::RunFinished,
+                     window.get(), [&] { finished = true; });
+    if (how == QLatin1String("button")) {
+      Child<QPushButton>(window.get(), "ConnectBtn1")->click();
+    } else if (how == QLatin1String("Alt+C")) {
+      QTest::keyClick(window->windowHandle(), Qt::Key_C, Qt::AltModifier);
+    } else {
+      Child<QAction>(window.get(), "Close2")->trigger();
+    }
+    WaitUntil([&] { return finished; });
+    QCOMPARE(window->Settings().profile_path, home_.toStdString() + "/OTHER.CCM");
+    QVERIFY(DestinationLines().isEmpty());
+    QCOMPARE(Bytes(QString::fromStdString(Path(QStringLiteral("out/OTHER.TXT")))).count('\n'), 3);
+  }
+
   // A run that fails says what failed in the status area, not what the run before said; a log
   // line wider than the memo reads whole as the tooltip where it stands.
   void aFailedRunSaysWhatFailed() {

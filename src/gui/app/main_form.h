@@ -87,6 +87,9 @@ class TMainFrm : public QWidget {
   QHBoxLayout* BuildButtons(QWidget* half);
   QWidget* BuildRightHalf();
   void Connect();
+  // What the profile box holds, taken as leaving the box takes it: every action on the profile
+  // starts from the name typed.
+  void TakeTypedProfile();
 
   void StartUp();
   void CreateTrayIcon();
