@@ -1237,6 +1237,32 @@ class OptionsTest : public QObject {
       Child<QPushButton>(form, "Button2")->click();
     });
   }
+
+  // Alt with a letter that is no mnemonic types nothing: not in the profile box (leaving it
+  // would then open the longer name as a new profile), nor in an edit, memo or spin box.
+  void altWithALetterNeverTypes() {
+    WriteProfile("SITE", {{"ConnectSQLMode", "By SQL Query"}, {"ConnectSQL0", "SELECT 1"}});
+    auto window = Open();
+    window->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(window.get()));
+    const auto alt_types_nothing = [](QWidget* edit, const char* property) {
+      const QVariant before = edit->property(property);
+      edit->setFocus();
+      for (Qt::Key key : {Qt::Key_J, Qt::Key_Q, Qt::Key_P})
+        QTest::keyClick(edit, key, Qt::AltModifier);
+      QCOMPARE(edit->property(property), before);
+    };
+    alt_types_nothing(Child<QComboBox>(window.get(), "Profilenamebox1")->lineEdit(), "text");
+    QTest::keyClick(Child(window.get(), "Profilenamebox1"), Qt::Key_Tab);
+    QCOMPARE(window->Settings().profile_path, home_.toStdString() + "/SITE.CCM");
+    InDialog(*window, [&](TOptFrm* form) {
+      alt_types_nothing(Child(form, "ProfileName1"), "text");
+      Page(form, "RetrievalTabSheet1");
+      alt_types_nothing(Child(form, "ConnectSQL1"), "plainText");
+      alt_types_nothing(Child(form, "WaitBeforePollingAgain1"), "value");
+      Child<QPushButton>(form, "Button2")->click();
+    });
+  }
 };
 
 QTEST_MAIN(OptionsTest)

@@ -25,6 +25,7 @@
 #include <exception>
 #include <filesystem>
 
+#include "gui/app/alt_keys.h"
 #include "gui/app/app_icon.h"
 #include "gui/app/designed_size.h"
 #include "gui/app/widget_text.h"
@@ -72,6 +73,7 @@ TMainFrm::TMainFrm(const ProfileEnvironment& env, Clock& clock, CommandLine para
   setObjectName(QStringLiteral("TMainFrm"));
   setWindowTitle(QLatin1String(kDesignedCaption));
   setWindowIcon(AppIcon());
+  alt_keys_ = new AltKeysNeverType(this);
   BuildControls();
   opt_frm_ = new TOptFrm(env_, *phone_book_, controller_, this);
   Connect();

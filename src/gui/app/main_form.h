@@ -28,6 +28,7 @@ class QPushButton;
 
 namespace remoteccm::gui {
 
+class AltKeysNeverType;
 class TOptFrm;
 class TTrayIcon;
 
@@ -134,6 +135,7 @@ class TMainFrm : public QWidget {
   std::unique_ptr<Dialer> phone_book_;
   RunController controller_;
   TOptFrm* opt_frm_ = nullptr;
+  AltKeysNeverType* alt_keys_ = nullptr;
   QTimer drain_timer_;
   std::unique_ptr<TTrayIcon> tray_icon_;
   std::string base_caption_;
