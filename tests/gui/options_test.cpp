@@ -507,6 +507,17 @@ class OptionsTest : public QObject {
       QTest::keyClicks(grid, QStringLiteral("x"));
       QCOMPARE(grid->item(1, 1)->text(), QStringLiteral("40"));
       QVERIFY(!(grid->item(1, 0)->flags() & Qt::ItemIsEditable));
+      // A click on another row while this one's width is refused keeps row and highlight here.
+      SetWidth(form, 1, QStringLiteral("0"));
+      MessageBox::setNextAnswer(QMessageBox::Ok);
+      Page(form, "AdvancedTabSheet");
+      QTest::mouseClick(grid->viewport(), Qt::LeftButton, {},
+                        grid->visualItemRect(grid->item(4, 0)).center());
+      QCOMPARE(MessageBox::lastText(),
+               QStringLiteral("Field Length cannot be zero nor greater than 40"));
+      QCOMPARE(grid->currentRow(), 1);
+      for (const QTableWidgetItem* item : grid->selectedItems()) QCOMPARE(item->row(), 1);
+      SetWidth(form, 1, QStringLiteral("40"));
       Child<QPushButton>(form, "OkBtn")->click();
     });
     QCOMPARE(Bytes(HomeFile("CCM_FIELDS.INF")),

@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMouseEvent>
 #include <QPushButton>
 #include <QRegularExpressionValidator>
 #include <QStyle>
@@ -55,6 +56,19 @@ class FieldGrid : public QTableWidget {
   bool checks_on = true;
 
  protected:
+  // A click selects the row it lands on after the current row changed: one the check refuses
+  // is not pressed at all, so that the highlight stays on the row that stays current.
+  void mousePressEvent(QMouseEvent* event) override {
+    const QModelIndex at = indexAt(event->position().toPoint());
+    const QModelIndex current = currentIndex();
+    if (checks_on && at.isValid() && current.isValid() && at.row() != current.row() &&
+        may_leave_row && !may_leave_row(current.row())) {
+      event->accept();
+      return;
+    }
+    QTableWidget::mousePressEvent(event);
+  }
+
   void currentChanged(const QModelIndex& current, const QModelIndex& previous) override {
     if (checks_on && !reverting_ && previous.isValid() && current.row() != previous.row() &&
         may_leave_row && !may_leave_row(previous.row())) {
