@@ -124,7 +124,11 @@ void TFieldsPage::SetUpButtons(QLabel* label12) {
   label12->setBuddy(cdr_fields_list_box1_);
   select_fld_label_->setBuddy(ccm_fld_string_grid1_);
   cdr_fields_list_box1_->setSelectionMode(QAbstractItemView::SingleSelection);
-  cdr_fields_list_box1_->setMinimumSize(150, 200);
+  // As wide as the longest names the CDR files of current releases have.
+  const int longest_name = cdr_fields_list_box1_->fontMetrics().horizontalAdvance(
+      QStringLiteral("originalCalledPartyNumberPartition"));
+  cdr_fields_list_box1_->setMinimumSize(
+      longest_name + style()->pixelMetric(QStyle::PM_ScrollBarExtent) + 24, 200);
   select_fld_btn_->setToolTip(QStringLiteral("Add the field chosen on the left"));
   remove_fld_btn_->setToolTip(QStringLiteral("Remove the field chosen on the right"));
   up_bit_btn_->setIcon(style()->standardIcon(QStyle::SP_ArrowUp));

@@ -14,7 +14,6 @@
 #include <QPushButton>
 #include <QSpinBox>
 #include <QStackedWidget>
-#include <QStyle>
 #include <QTimeEdit>
 #include <QTimeZone>
 #include <QUrl>
@@ -169,17 +168,12 @@ void TRetrievalPage::LayOutCollection(QGroupBox* collection) {
   mode_row->addWidget(
       Buddy("Connect to CCM and Retrie&ve", "Label9", retrieve_list_box1_, collection));
   mode_row->addWidget(retrieve_list_box1_, 1);
-  // The pause goes under the check box's caption: on one line they would widen the dialog.
-  auto* pause_row = new QHBoxLayout;
-  pause_row->addSpacing(poll_again1_->style()->pixelMetric(QStyle::PM_IndicatorWidth) +
-                        poll_again1_->style()->pixelMetric(QStyle::PM_CheckBoxLabelSpacing));
-  pause_row->addWidget(wait_before_polling_again1_);
-  pause_row->addWidget(poll_again_label2_);
-  pause_row->addStretch(1);
-  auto* poll_row = new QVBoxLayout;
-  poll_row->setSpacing(2);
+  // The check box's caption, the pause and its unit read as one sentence, on one line.
+  auto* poll_row = new QHBoxLayout;
   poll_row->addWidget(poll_again1_);
-  poll_row->addLayout(pause_row);
+  poll_row->addWidget(wait_before_polling_again1_);
+  poll_row->addWidget(poll_again_label2_);
+  poll_row->addStretch(1);
   auto* collection_layout = new QVBoxLayout(collection);
   collection_layout->setSpacing(4);
   collection_layout->addLayout(mode_row);
