@@ -19,6 +19,8 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QSpinBox>
 #include <QTabWidget>
 #include <QTableWidget>
@@ -34,6 +36,7 @@
 #include <mutex>
 
 #include "gui/about/about_box.h"
+#include "gui/app/designed_size.h"
 #include "gui/app/main_form.h"
 #include "gui/options/conn_builder.h"
 #include "gui/options/conn_string_edit.h"
@@ -871,8 +874,7 @@ class OptionsTest : public QObject {
     };
     auto window = Open();
     InDialog(*window, [&](TOptFrm* form) {
-      // The designed size less the frame, grown with the font.
-      QVERIFY(form->width() >= qRound(470 * scale) && form->height() >= qRound(410 * scale));
+      form->FitInto(QRect(0, 0, 4000, 3000));  // nothing scrolls
       auto* pages = Child<QTabWidget>(form, "PageControl1");
       auto* advanced = Child<QTabWidget>(form, "AdvancedPageControl1");
       const auto check = [&](const QString& where) {
@@ -928,6 +930,51 @@ class OptionsTest : public QObject {
       Child<QPushButton>(form, "Build1")->click();
       remoteccm::gui::TAboutBox about(form);
       keys_apart(&about, QStringLiteral("about box"));
+    });
+  }
+
+  // The dialog with its frame fits the area a screen leaves for windows: a 1024x768 screen with
+  // its taskbar at the desktop's font and at 1.5 times, every page whole; an 800x600 one at 1.5
+  // times, its pages scrolling. A screen that holds more gives it the designed size, grown with
+  // the font, and no page scrolls.
+  void theDialogFitsTheScreen_data() {
+    QTest::addColumn<double>("scale");
+    QTest::addColumn<QSize>("area");
+    QTest::addColumn<bool>("whole");
+    QTest::newRow("1024x768, the desktop's font") << 1.0 << QSize(1024, 728) << true;
+    QTest::newRow("1024x768, 1.5 times as large") << 1.5 << QSize(1024, 728) << true;
+    QTest::newRow("800x600, 1.5 times as large") << 1.5 << QSize(800, 560) << false;
+  }
+
+  void theDialogFitsTheScreen() {
+    QFETCH(double, scale);
+    QFETCH(QSize, area);
+    QFETCH(bool, whole);
+    const remoteccm::testing::ScaledAppFont font(scale);
+    auto window = Open();
+    InDialog(*window, [&](TOptFrm* form) {
+      auto* pages = Child<QTabWidget>(form, "PageControl1");
+      const auto scrolling_pages = [&] {
+        QStringList scrolling;
+        for (int i = 0; i < pages->count(); ++i) {
+          pages->setCurrentIndex(i);
+          QCoreApplication::processEvents();
+          auto* page = qobject_cast<QScrollArea*>(pages->currentWidget());
+          if (page->verticalScrollBar()->maximum() > 0 ||
+              page->horizontalScrollBar()->maximum() > 0) {
+            scrolling.append(page->objectName());
+          }
+        }
+        return scrolling;
+      };
+      form->FitInto(QRect(QPoint(0, 0), area));
+      const QSize outer = form->size() + remoteccm::gui::kWindowFrame;
+      QVERIFY2(outer.width() <= area.width() && outer.height() <= area.height(),
+               qPrintable(QStringLiteral("%1x%2").arg(outer.width()).arg(outer.height())));
+      QCOMPARE(scrolling_pages().isEmpty(), whole);
+      form->FitInto(QRect(0, 0, 4000, 3000));
+      QVERIFY(form->width() >= qRound(470 * scale) && form->height() >= qRound(410 * scale));
+      QCOMPARE(scrolling_pages(), QStringList());
     });
   }
 

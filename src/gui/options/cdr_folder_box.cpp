@@ -80,6 +80,9 @@ TCdrFolderBox::TCdrFolderBox(std::function<ProfileSettings()> settings, std::fun
   test_btn_->setAutoDefault(false);
   result_label_ = Named(new QLabel(this), "CdrFolderResultLabel1");
   result_label_->setWordWrap(true);
+  // Room for what the test says, so that the page need not grow (or scroll) when it comes.
+  result_label_->setMinimumHeight(2 * result_label_->fontMetrics().lineSpacing());
+  result_label_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
   result_label_->setTextInteractionFlags(Qt::TextSelectableByMouse);
   folder_edit_->setToolTip(
       QStringLiteral("The folder the CDR Repository pushes its files to "

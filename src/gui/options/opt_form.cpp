@@ -15,6 +15,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
 #include <QTabWidget>
 #include <QVBoxLayout>
 #include <exception>
@@ -30,6 +31,7 @@
 #include "gui/options/conn_string_edit.h"
 #include "gui/options/connect_page.h"
 #include "gui/options/fields_page.h"
+#include "gui/options/page_scroller.h"
 #include "gui/options/retrieval_page.h"
 #include "gui/options/time_zone_page.h"
 #include "gui/seams/message_box.h"
@@ -70,7 +72,16 @@ TOptFrm::TOptFrm(const ProfileEnvironment& env, Dialer& dialer, RunController& c
   page_control1_->setCurrentWidget(general_tab_sheet1_);
   advanced_page_control1_->setCurrentIndex(0);
   page_control1_->setTabVisible(page_control1_->indexOf(delete_recs_tab_sheet1_), false);
-  setFixedSize(DesignedClientSize(this, kDesignedSize).expandedTo(minimumSizeHint()));
+  const QScreen* primary = QGuiApplication::primaryScreen();
+  FitInto(primary != nullptr ? primary->availableGeometry() : QRect(0, 0, 1 << 16, 1 << 16));
+}
+
+void TOptFrm::FitInto(const QRect& available) {
+  // Every page whole, and at least the designed size; on a screen too small for that, as large
+  // as the screen less the window's frame, the pages scrolling.
+  const QSize whole = DesignedClientSize(this, kDesignedSize).expandedTo(sizeHint());
+  const QSize frame = (frameGeometry().size() - geometry().size()).expandedTo(kWindowFrame);
+  setFixedSize(whole.boundedTo(available.size() - frame));
 }
 
 TOptFrm::~TOptFrm() {
@@ -97,6 +108,12 @@ void TOptFrm::BuildControls() {
   retrieval_tab_sheet1_ = retrieval_page_;
   delete_recs_tab_sheet1_ = BuildDeleteRecsPage();
   notice_tab_sheet1_ = BuildNoticePage();
+  // Each page scrolls where the screen is too small for it, so that the dialog always fits.
+  for (QWidget** page :
+       {&general_tab_sheet1_, &connect_tab_sheet1_, &login_tab_sheet1_, &retrieval_tab_sheet1_,
+        &advanced_tab_sheet_, &delete_recs_tab_sheet1_, &notice_tab_sheet1_}) {
+    *page = new PageScroller(*page, page_control1_);
+  }
   page_control1_->addTab(general_tab_sheet1_, QStringLiteral("&General"));
   page_control1_->addTab(connect_tab_sheet1_, QStringLiteral("&Connect"));
   page_control1_->addTab(login_tab_sheet1_, QStringLiteral("&Login"));
@@ -295,8 +312,9 @@ QWidget* TOptFrm::BuildNoticePage() {
   notice_memo1_->setPlainText(
       QStringLiteral(
           "OK stores the settings of these pages in the profile file NAME.CCM in %1 and the "
-          "selected CDR fields, which all profiles share, in %2 beside it. Cancel leaves both "
-          "files as they were; only Update on the Retrieval page and the phone book entries "
+          "selected CDR fields, which all profiles share, in %2 beside it, when they were changed "
+          "here. Cancel leaves both files as they were; only Update on the Retrieval page and the "
+          "phone book entries "
           "made with New or Edit Dial Properties are stored at once.\n\n"
           "The statements of \"By SQL Query\" can be loaded from a sample SQL script (.ssq) "
           "with the Browse button beside them%3.\n\n"
@@ -383,6 +401,9 @@ bool TOptFrm::Edit(ProfileSettings& settings) {
   TakeLoginFromConnectionString(settings_);
   Load(settings_);
   connect_page_->RefreshEntryListClick();
+  if (const QScreen* on = parentWidget() != nullptr ? parentWidget()->screen() : screen()) {
+    FitInto(on->availableGeometry());
+  }
   if (exec() != QDialog::Accepted) return false;
   settings = settings_;
   return true;

@@ -53,6 +53,10 @@ class TOptFrm : public QDialog {
   // The column query of the field page is still running.
   bool ReadingColumns() const;
 
+  // The dialog's size on a screen whose area for windows is `available`: every page whole
+  // where that fits, else the pages scroll. Edit fits the dialog to its window's screen.
+  void FitInto(const QRect& available);
+
  protected:
   void showEvent(QShowEvent* event) override;
   void done(int result) override;
