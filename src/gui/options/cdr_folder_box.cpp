@@ -49,13 +49,11 @@ QString SummaryText(const CdrFolderSummary& summary, double now) {
   }
   if (summary.imported_files == 1) {
     return QStringLiteral(
-        "The folder can be read; no CDR file waits in it: its one file is "
-        "imported.");
+        "The folder can be read; no CDR file waits in it: its one file is imported.");
   }
   if (summary.imported_files > 1) {
     return QStringLiteral(
-               "The folder can be read; no CDR file waits in it: all %1 files are "
-               "imported.")
+               "The folder can be read; no CDR file waits in it: all %1 files are imported.")
         .arg(summary.imported_files);
   }
   return QStringLiteral(

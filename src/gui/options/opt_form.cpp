@@ -312,10 +312,10 @@ QWidget* TOptFrm::BuildNoticePage() {
   notice_memo1_->setPlainText(
       QStringLiteral(
           "OK stores the settings of these pages in the profile file NAME.CCM in %1 and the "
-          "selected CDR fields, which all profiles share, in %2 beside it, when they were changed "
-          "here. Cancel leaves both files as they were; only Update on the Retrieval page and the "
-          "phone book entries "
-          "made with New or Edit Dial Properties are stored at once.\n\n"
+          "selected CDR fields, which all profiles share, in %2 beside it, when they were "
+          "changed here. Cancel leaves both files as they were; only Update on the Retrieval "
+          "page and the phone book entries made with New or Edit Dial Properties are stored at "
+          "once.\n\n"
           "The statements of \"By SQL Query\" can be loaded from a sample SQL script (.ssq) "
           "with the Browse button beside them%3.\n\n"
           "To empty the whole CDR table on the server without collecting its records, use the "
