@@ -11,6 +11,7 @@
 #include "cli/commands.h"
 #include "cli/console.h"
 #include "platform/home/program_home.h"
+#include "remoteccm_version.h"
 #include "startup/command_line.h"
 #include "util/posix_file.h"
 #include "util/text_routines.h"
