@@ -259,7 +259,7 @@ int RunCommand(Invocation& line) {
     case Command::kDeleteAll:
       return DeleteAllCommand(ctx, line.profile, line.confirmed);
     case Command::kStatus:
-      return StatusCommand(ctx, line.profile, line.checks);
+      return StatusCommand(line.profile, line.checks);
     case Command::kRotateBackup:
       return RotateBackupCommand(ctx, line.profile);
     case Command::kListZones:
@@ -286,7 +286,9 @@ int CliMain(const std::vector<std::string>& args) {
   if (const std::optional<int> error = CheckCombination(line)) return *error;
   line.ctx.entity_name = EntityName(line.ctx.parameters);
   const Command command = line.command;
-  if (command != Command::kHelp && command != Command::kVersion && command != Command::kListZones) {
+  // --status only looks: it neither makes the program home nor cleans it.
+  if (command != Command::kHelp && command != Command::kVersion && command != Command::kListZones &&
+      command != Command::kStatus) {
     RemoveStaleTemporaryFiles();
   }
   return RunCommand(line);

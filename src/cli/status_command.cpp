@@ -11,8 +11,10 @@
 #include <vector>
 
 #include "cli/commands.h"
+#include "platform/home/program_home.h"
 #include "retrieval/status_file.h"
 #include "util/clock.h"
+#include "util/posix_file.h"
 #include "util/text_routines.h"
 
 namespace remoteccm {
@@ -173,11 +175,32 @@ void PrintTable(const std::vector<ProfileStatus>& statuses, double now) {
   }
 }
 
-// Why the profile file cannot be used for --status: empty when it is there.
-std::string ProfileProblem(const std::string& path) {
+// Why the program home cannot be looked into (listed too, when `listed`): empty when it can.
+// A mistyped --home must not read as a home without profiles.
+std::string HomeProblem(const std::filesystem::path& home, bool listed) {
+  const std::string shown = "the program home " + EscapedForLog(home.string());
+  std::error_code error;
+  const std::filesystem::file_status state = std::filesystem::status(home, error);
+  if (state.type() == std::filesystem::file_type::not_found) return shown + " does not exist";
+  if (error) return shown + " cannot be looked at: " + error.message();
+  if (state.type() != std::filesystem::file_type::directory) return shown + " is not a folder";
+  if (listed) {
+    const std::filesystem::directory_iterator listing(home, error);
+    if (error) return shown + " cannot be read: " + error.message();
+  }
+  return {};
+}
+
+// Why the profile file cannot be used for --status: empty when it is there. A profile named
+// without a folder is looked for in the home, whose own problem is said first.
+std::string ProfileProblem(const std::string& profile, const std::string& path,
+                           const std::filesystem::path& home) {
   std::error_code error;
   const std::filesystem::file_status state = std::filesystem::status(path, error);
   if (state.type() == std::filesystem::file_type::regular) return {};
+  if (profile.find_first_of(kFolderSeparators) == std::string::npos) {
+    if (std::string problem = HomeProblem(home, false); !problem.empty()) return problem;
+  }
   if (state.type() == std::filesystem::file_type::none && error) {
     return "the profile file " + path + " cannot be looked at: " + error.message();
   }
@@ -330,31 +353,35 @@ std::optional<std::int64_t> ParseDuration(std::string_view text) {
   return total;
 }
 
-int StatusCommand(const CliContext& ctx, const std::string& profile, const StatusChecks& checks) {
-  const ProfileEnvironment env = CliProfileEnvironment(ctx);
+int StatusCommand(const std::string& profile, const StatusChecks& checks) {
+  const std::filesystem::path home = ProgramHomeLocation();
   const double now = TheSystemClock().Now();
   std::vector<ProfileStatus> statuses;
   if (checks.nagios) {
-    const std::string path = ProfilePathFor(profile, env.program_home);
-    const std::string problem = ProfileProblem(path);
+    const std::string path = ProfilePathFor(profile, home);
+    const std::string problem = ProfileProblem(profile, path, home);
     const ProfileStatus status = Judge(ProfileNameOf(path), path, now, checks);
     const int state = PrintCheckLine(ProfileNameOf(path), problem, status, now, checks);
     return std::fflush(stdout) != 0 ? kCheckUnknown : state;
   }
   if (!profile.empty()) {
-    const std::string path = ProfilePathFor(profile, env.program_home);
-    if (const std::string problem = ProfileProblem(path); !problem.empty()) {
+    const std::string path = ProfilePathFor(profile, home);
+    if (const std::string problem = ProfileProblem(profile, path, home); !problem.empty()) {
       std::fprintf(stderr, "remoteccm-cli: %s\n", problem.c_str());
       return kExitNoProfile;
     }
     statuses.push_back(Judge(ProfileNameOf(path), path, now, checks));
     PrintOne(statuses.front(), now);
   } else {
-    for (const std::string& name : ListProfiles(env.program_home, "").names) {
-      statuses.push_back(Judge(name, ProfilePathFor(name, env.program_home), now, checks));
+    if (const std::string problem = HomeProblem(home, true); !problem.empty()) {
+      std::fprintf(stderr, "remoteccm-cli: %s\n", problem.c_str());
+      return kExitNoProfile;
+    }
+    for (const std::string& name : ListProfiles(home, "").names) {
+      statuses.push_back(Judge(name, ProfilePathFor(name, home), now, checks));
     }
     if (statuses.empty()) {
-      std::printf("No profiles in %s\n", env.program_home.string().c_str());
+      std::printf("No profiles in %s\n", EscapedForLog(home.string()).c_str());
     } else {
       PrintTable(statuses, now);
     }

@@ -126,6 +126,52 @@ TEST_F(CliStatusTest, OneProfileOrAllAndTheExitStatusAMonitorActsOn) {
   }
 }
 
+// A home that is not there, not a folder or not readable is said, never shown as a home
+// without profiles; --status makes no home either. Profiles named by path need no home.
+TEST_F(CliStatusTest, AHomeThatCannotBeLookedIntoIsAnError) {
+  ProfileThatRan("SITE", RunStatus::kSuccess, 60);
+  const fs::path missing = home_ / "typo";
+  const std::string missing_shown = EscapedForLog(missing.string());
+  Put(home_ / "file", "");
+  const struct {
+    std::string home;
+    std::string args;
+    int status;
+    std::string said;
+  } cases[] = {
+      {missing.string(), "--status", 2, "the program home " + missing_shown + " does not exist"},
+      {missing.string(), "--status SITE --nagios", 3,
+       "REMOTECCM UNKNOWN - SITE: the program home " + missing_shown + " does not exist"},
+      {missing.string(), "--status SITE", 2, "does not exist"},
+      {(home_ / "file").string(), "--status", 2, " is not a folder"},
+      {missing.string(), "--status '" + (home_ / "SITE").string() + "' --nagios", 0,
+       "REMOTECCM OK - SITE"},
+  };
+  for (const auto& c : cases) {
+    const CliResult result = Run("--home '" + c.home + "' " + c.args);
+    EXPECT_EQ(result.status, c.status) << c.args << "\n" << result.out;
+    EXPECT_NE(result.out.find(c.said), std::string::npos) << c.args << "\n" << result.out;
+  }
+  EXPECT_FALSE(fs::exists(missing));
+
+  // A user who may pass through the home but not list it: the table says why; a check of one
+  // profile still works.
+  if (!testing::RunsAsSuperuser()) return;
+  const fs::path program = home_ / "remoteccm-cli";
+  fs::copy_file(REMOTECCM_CLI_PATH, program);
+  fs::permissions(home_, fs::perms::others_exec, fs::perm_options::add);
+  const std::string env =
+      "REMOTECCM_HOME='" + home_.string() + "' LSAN_OPTIONS=print_suppressions=0";
+  testing::AsUnprivilegedUser([&] {
+    CliResult result = testing::RunCli(env, "--status", true, program.string());
+    EXPECT_EQ(result.status, 2) << result.out;
+    EXPECT_NE(result.out.find(" cannot be read: Permission denied"), std::string::npos)
+        << result.out;
+    result = testing::RunCli(env, "--status SITE --nagios", true, program.string());
+    EXPECT_EQ(result.status, 0) << result.out;
+  });
+}
+
 TEST_F(CliStatusTest, MaxAgeTakesDurationsAndRefusesGarbage) {
   for (const char* good : {"90s", "15m", "2h", "1d", "1h30m", "3600", "36500d"}) {
     EXPECT_EQ(Run(std::string("--status --max-age ") + good).status, 0) << good;
