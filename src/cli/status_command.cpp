@@ -263,12 +263,20 @@ int LastRunConcerns(const RunStatusRecord& record, double age, double now,
 
 CheckVerdict CheckLastRun(const RunStatusRecord& record, double now, const StatusChecks& checks) {
   const RunSummary& run = record.run;
-  const double age = std::max(0.0, now - run.ended);
+  const double run_age = std::max(0.0, now - run.ended);
+  // The age is that of the last success: behind a run that hangs for days, every later run
+  // ends "locked" minutes ago. Without any success, the last run's is all there is.
+  const double age = record.last_success ? std::max(0.0, now - *record.last_success) : run_age;
   std::vector<std::string> reasons;
   CheckVerdict verdict;
   verdict.state = LastRunConcerns(record, age, now, checks, reasons);
-  verdict.text =
-      std::to_string(run.records_collected) + " records, last run " + CheckAgeText(age) + " ago";
+  verdict.text = std::to_string(run.records_collected) + " records, last run " +
+                 CheckAgeText(run_age) + " ago";
+  if (!record.last_success) {
+    verdict.text += ", no success yet";
+  } else if (*record.last_success != run.ended) {
+    verdict.text += ", last success " + CheckAgeText(age) + " ago";
+  }
   for (const std::string& reason : reasons) verdict.text += "; " + reason;
   const auto threshold = [](const std::optional<std::int64_t>& seconds) {
     return seconds ? std::to_string(*seconds) : std::string();

@@ -2,8 +2,10 @@
 // monitoring check sees, and the exit status it acts on.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <string>
 
 #include "platform/db/database.h"
@@ -31,8 +33,10 @@ class CliStatusTest : public ::testing::Test {
   static void Put(const fs::path& file, const std::string& content) {
     testing::WriteFile(file, content);
   }
-  // A profile whose last run ended `age` seconds ago with `status`.
-  void ProfileThatRan(const std::string& name, RunStatus status, double age) const {
+  // A profile whose last run ended `age` seconds ago with `status`, and whose last success
+  // before it ended `success_age` seconds ago.
+  void ProfileThatRan(const std::string& name, RunStatus status, double age,
+                      std::optional<double> success_age = std::nullopt) const {
     Put(home_ / (name + ".CCM"), "[Options]\r\n");
     RunSummary run;
     run.profile_name = name;
@@ -41,7 +45,9 @@ class CliStatusTest : public ::testing::Test {
     run.started = run.ended - 30;
     run.status = status;
     run.records_collected = 1200;
-    ASSERT_EQ(WriteStatusFile(home_ / (name + ".status"), RecordOfRun(run, std::nullopt)), "");
+    std::optional<double> success;
+    if (success_age) success = TheSystemClock().Now() - *success_age;
+    ASSERT_EQ(WriteStatusFile(home_ / (name + ".status"), RecordOfRun(run, success)), "");
   }
   RunStatusRecord Status(const std::string& name) const {
     const StatusFileRead read = ReadStatusFile(home_ / (name + ".status"));
@@ -260,7 +266,10 @@ TEST_F(CliStatusTest, NagiosCheckGivesTheFourStates) {
   ProfileThatRan("OLD", RunStatus::kSuccess, 3 * 3600);
   ProfileThatRan("OLDER", RunStatus::kSuccess, 5 * 3600);
   ProfileThatRan("FAILED", RunStatus::kConnectionFailed, 60);
-  ProfileThatRan("LOCKED", RunStatus::kLocked, 60);
+  ProfileThatRan("LOCKED", RunStatus::kLocked, 60, 180);
+  // Every run for hours found the destination held (by a run that hangs): the age is that of
+  // the last success.
+  ProfileThatRan("HUNG", RunStatus::kLocked, 60, 5 * 3600);
   Put(home_ / "NEVER.CCM", "[Options]\r\n");
   struct Case {
     const char* profile;
@@ -272,11 +281,14 @@ TEST_F(CliStatusTest, NagiosCheckGivesTheFourStates) {
       {"OLD", 1, "REMOTECCM WARNING - OLD: 1200 records, last run 3 h ago; older than 2h00m |"},
       {"OLDER", 2, "REMOTECCM CRITICAL - OLDER: 1200 records, last run 5 h ago; older than 4h00m"},
       {"FAILED", 2,
-       "REMOTECCM CRITICAL - FAILED: 1200 records, last run 1 min ago; last run "
+       "REMOTECCM CRITICAL - FAILED: 1200 records, last run 1 min ago, no success yet; last run "
        "connection-failed (exit status 4) |"},
       {"LOCKED", 1,
-       "REMOTECCM WARNING - LOCKED: 1200 records, last run 1 min ago; another run "
-       "held the destination |"},
+       "REMOTECCM WARNING - LOCKED: 1200 records, last run 1 min ago, last success 3 min ago; "
+       "another run held the destination | records=1200 age=18"},
+      {"HUNG", 2,
+       "REMOTECCM CRITICAL - HUNG: 1200 records, last run 1 min ago, last success 5 h ago; "
+       "another run held the destination; older than 4h00m | records=1200 age=180"},
       {"NEVER", 3, "REMOTECCM UNKNOWN - NEVER: no status file yet: the profile has not run\n"},
       {"NOSUCH", 3, "REMOTECCM UNKNOWN - NOSUCH: there is no profile file "},
   };
@@ -290,7 +302,16 @@ TEST_F(CliStatusTest, NagiosCheckGivesTheFourStates) {
     }
   }
   EXPECT_EQ(Run("--status FRESH --nagios").out.find("s;;\n") != std::string::npos, true);
-  EXPECT_EQ(Run("--status --nagios").status, 64);
+  // A plugin's usage error is UNKNOWN, in one line; the same mistakes without the plugin's
+  // form are the usage errors of any command.
+  for (const char* wrong :
+       {"--status --nagios", "--status FRESH --nagios --max-age 0",
+        "--status FRESH --check-format xml", "--nagios --status FRESH --bogus"}) {
+    const CliResult result = Run(wrong);
+    EXPECT_EQ(result.status, 3) << wrong;
+    EXPECT_EQ(result.out.rfind("REMOTECCM UNKNOWN - usage: ", 0), 0u) << result.out;
+    EXPECT_EQ(std::count(result.out.begin(), result.out.end(), '\n'), 1) << result.out;
+  }
   EXPECT_EQ(Run("--critical-age 1h FRESH").status, 64);
 
   // The monitoring user may look into the home but not read the status file; then not even
