@@ -18,6 +18,7 @@
 #include "gui/app/designed_size.h"
 #include "gui/app/dialog_keys.h"
 #include "platform/home/program_home.h"
+#include "remoteccm_version.h"
 
 namespace remoteccm::gui {
 

@@ -10,6 +10,7 @@
 #include "gui/app/main_form.h"
 #include "platform/home/program_home.h"
 #include "profile/profile_list.h"
+#include "remoteccm_version.h"
 #include "retrieval/run_status.h"
 #include "timezone/zone_list.h"
 #include "util/posix_file.h"
