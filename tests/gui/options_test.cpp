@@ -919,6 +919,14 @@ class OptionsTest : public QObject {
         check(pages->tabText(i));
       }
       QVERIFY(!pages->isTabVisible(pages->indexOf(Child(form, "DeleteRecsTabSheet1"))));
+      // The longest names of current releases' CDR files read whole in Available Fields.
+      pages->setCurrentWidget(Child(form, "AdvancedTabSheet"));
+      advanced->setCurrentIndex(0);
+      auto* available = Child<QListWidget>(form, "CDRFieldsListBox1");
+      available->addItems({QStringLiteral("originalCalledPartyNumberPartition"),
+                           QStringLiteral("outpulsedOriginalCalledPartyNumber")});
+      QCoreApplication::processEvents();
+      QCOMPARE(available->horizontalScrollBar()->maximum(), 0);
 
       WhenModalOpens([&](QWidget* builder) {
         keys_apart(builder, QStringLiteral("builder, a file"));

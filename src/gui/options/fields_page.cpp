@@ -1,6 +1,7 @@
 #include "gui/options/fields_page.h"
 
 #include <QApplication>
+#include <QFontMetrics>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -15,6 +16,7 @@
 #include <QStyledItemDelegate>
 #include <QTableWidget>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "cdrfiles/cdr_file_source.h"
 #include "gui/app/widget_text.h"
@@ -124,11 +126,17 @@ void TFieldsPage::SetUpButtons(QLabel* label12) {
   label12->setBuddy(cdr_fields_list_box1_);
   select_fld_label_->setBuddy(ccm_fld_string_grid1_);
   cdr_fields_list_box1_->setSelectionMode(QAbstractItemView::SingleSelection);
-  // As wide as the longest names the CDR files of current releases have.
-  const int longest_name = cdr_fields_list_box1_->fontMetrics().horizontalAdvance(
-      QStringLiteral("originalCalledPartyNumberPartition"));
-  cdr_fields_list_box1_->setMinimumSize(
-      longest_name + style()->pixelMetric(QStyle::PM_ScrollBarExtent) + 24, 200);
+  // As wide as the longest names the CDR files of current releases have, with the room an item
+  // takes beside its text at any font.
+  const QFontMetrics metrics = cdr_fields_list_box1_->fontMetrics();
+  int longest_name = 0;
+  for (const QString& name : {QStringLiteral("originalCalledPartyNumberPartition"),
+                              QStringLiteral("outpulsedOriginalCalledPartyNumber")}) {
+    longest_name = std::max(longest_name, metrics.horizontalAdvance(name));
+  }
+  cdr_fields_list_box1_->setMinimumSize(longest_name + 3 * metrics.averageCharWidth() +
+                                            style()->pixelMetric(QStyle::PM_ScrollBarExtent),
+                                        200);
   select_fld_btn_->setToolTip(QStringLiteral("Add the field chosen on the left"));
   remove_fld_btn_->setToolTip(QStringLiteral("Remove the field chosen on the right"));
   up_bit_btn_->setIcon(style()->standardIcon(QStyle::SP_ArrowUp));
