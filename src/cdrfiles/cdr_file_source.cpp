@@ -17,10 +17,12 @@ namespace {
 
 using ReadOnlyDatabase = std::unique_ptr<sqlite3, decltype(&sqlite3_close)>;
 
-// The embedded database as it stands, to read from; none when it is not there (it is not made).
-ReadOnlyDatabase OpenToRead(const std::filesystem::path& path) {
+// The profile's embedded database as it stands, to read from; none when it is not there (it is
+// not made), nor for a profile without a file, whose database would be nobody's.
+ReadOnlyDatabase OpenToRead(const ProfileSettings& settings) {
+  const std::filesystem::path path = CdrDatabasePath(settings);
   std::error_code error;
-  if (path.empty() || !std::filesystem::is_regular_file(path, error)) {
+  if (TrimView(settings.profile_path).empty() || !std::filesystem::is_regular_file(path, error)) {
     return {nullptr, sqlite3_close};
   }
   sqlite3* db = nullptr;
@@ -91,13 +93,23 @@ CdrFolderSummary SummarizeCdrFolder(const ProfileSettings& settings, double now)
     summary.newest_settling =
         std::max(summary.newest_settling.value_or(file.modified), file.modified);
   }
-  if (const ReadOnlyDatabase db = OpenToRead(CdrDatabasePath(settings))) {
-    sqlite3_stmt* raw = nullptr;
-    sqlite3_prepare_v2(db.get(), "SELECT COUNT(*) FROM CdrFileImport", -1, &raw, nullptr);
-    const std::unique_ptr<sqlite3_stmt, decltype(&sqlite3_finalize)> count(raw, sqlite3_finalize);
-    if (count && sqlite3_step(count.get()) == SQLITE_ROW) {
-      summary.imported_files = sqlite3_column_int(count.get(), 0);
-    }
+  // A profile without a file, or whose database is not made yet, has imported nothing.
+  std::error_code error;
+  if (TrimView(settings.profile_path).empty() ||
+      (!std::filesystem::exists(CdrDatabasePath(settings), error) && !error)) {
+    summary.imported_files = 0;
+    return summary;
+  }
+  const ReadOnlyDatabase db = OpenToRead(settings);
+  sqlite3_stmt* raw = nullptr;
+  if (!db || sqlite3_prepare_v2(db.get(), "SELECT COUNT(*) FROM CdrFileImport", -1, &raw,
+                                nullptr) != SQLITE_OK) {
+    sqlite3_finalize(raw);
+    return summary;  // a database that cannot be read tells nothing
+  }
+  const std::unique_ptr<sqlite3_stmt, decltype(&sqlite3_finalize)> count(raw, sqlite3_finalize);
+  if (sqlite3_step(count.get()) == SQLITE_ROW) {
+    summary.imported_files = sqlite3_column_int(count.get(), 0);
   }
   return summary;
 }
@@ -114,7 +126,7 @@ std::vector<CdrFileField> CdrFileFields(const ProfileSettings& settings, double 
     }
   }
   std::vector<CdrFileField> fields;
-  const ReadOnlyDatabase db = OpenToRead(CdrDatabasePath(settings));
+  const ReadOnlyDatabase db = OpenToRead(settings);
   if (!db) return fields;
   sqlite3_stmt* raw = nullptr;
   sqlite3_prepare_v2(db.get(),

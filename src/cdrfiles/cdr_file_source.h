@@ -34,14 +34,14 @@ CdrImportOutcome ImportProfileCdrFiles(const ProfileSettings& settings, double n
 
 // What waits in the folder: the complete files and the newest one's time, the files still
 // settling (changed within the settle time) and the newest of those, and how many files the
-// profile's database notes as imported.
+// profile's database notes as imported (0 while it has none, unknown when it cannot be read).
 struct CdrFolderSummary {
   std::string error;  // why the folder cannot be read; empty when it can
   int complete_files = 0;
   std::optional<double> newest;  // seconds since 1970
   int settling_files = 0;
   std::optional<double> newest_settling;  // seconds since 1970
-  int imported_files = 0;
+  std::optional<int> imported_files;
 };
 CdrFolderSummary SummarizeCdrFolder(const ProfileSettings& settings, double now);
 

@@ -1233,6 +1233,10 @@ class OptionsTest : public QObject {
         "no complete CDR file waits in it: 1 file is still settling; it came 12 s ago."));
     QVERIFY(QFile::remove(settling));
     tested(QStringLiteral("no CDR file waits in it: all 2 files are imported."));
+    Put(HomeFile("SITE.cdr.sqlite"), "not a database");
+    tested(
+        QStringLiteral("no CDR file waits in it. The profile's CDR database cannot be read to "
+                       "tell what it imported."));
   }
 
   // A profile being made, on a folder where no CDR file has come yet: its fields, its test and

@@ -47,14 +47,19 @@ QString SummaryText(const CdrFolderSummary& summary, double now) {
     return QStringLiteral("The folder can be read; no complete CDR file waits in it: ") + settling +
            u'.';
   }
-  if (summary.imported_files == 1) {
+  if (!summary.imported_files) {
+    return QStringLiteral(
+        "The folder can be read; no CDR file waits in it. The profile's CDR database cannot be "
+        "read to tell what it imported.");
+  }
+  if (*summary.imported_files == 1) {
     return QStringLiteral(
         "The folder can be read; no CDR file waits in it: its one file is imported.");
   }
-  if (summary.imported_files > 1) {
+  if (*summary.imported_files > 1) {
     return QStringLiteral(
                "The folder can be read; no CDR file waits in it: all %1 files are imported.")
-        .arg(summary.imported_files);
+        .arg(*summary.imported_files);
   }
   return QStringLiteral(
       "The folder can be read; no CDR file waits in it, and this profile has "
