@@ -178,6 +178,16 @@ TEST_P(CliRunTest, AReaderThatStopsReadingHoldsNothingUp) {
   }
 }
 
+// A profile whose file name is not UTF-8 (only POSIX names can be) is shown escaped by --status,
+// as a control character in it is.
+TEST_P(CliRunTest, AProfileNameThatIsNotUtf8IsShownEscaped) {
+  WriteProfile("ConnectSQLMode=No Records\r\n");
+  fs::rename(home_ / "SITE.CCM", home_ / "SITE\xff.CCM");
+  ASSERT_EQ(Run({"SITE\xff"}), 0) << Log();
+  const testing::CliResult all = testing::RunCli(testing::HomeVariables(home_), "--status", true);
+  EXPECT_NE(all.out.find("\nSITE\\xff "), std::string::npos) << all.out;
+}
+
 // A profile its user cannot read must not run with the default of every key (a default
 // destination in the home, an invalid connection string): the run says why and touches nothing.
 TEST_P(CliRunTest, AProfileThatCannotBeReadIsSaid) {
