@@ -10,6 +10,7 @@
 #include "cli/cli_observer.h"
 #include "cli/commands.h"
 #include "cli/console.h"
+#include "platform/dialup/system_dialer.h"
 #include "platform/home/program_home.h"
 #include "startup/command_line.h"
 #include "util/posix_file.h"
@@ -287,6 +288,7 @@ int CliMain(const std::vector<std::string>& args) {
   const Command command = line.command;
   if (command != Command::kHelp && command != Command::kVersion && command != Command::kListZones) {
     RemoveStaleTemporaryFiles();
+    RemoveDialLeftovers();
   }
   return RunCommand(line);
 }
