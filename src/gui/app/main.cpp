@@ -8,6 +8,7 @@
 
 #include "gui/app/app_icon.h"
 #include "gui/app/main_form.h"
+#include "platform/dialup/system_dialer.h"
 #include "platform/home/program_home.h"
 #include "profile/profile_list.h"
 #include "retrieval/run_status.h"
@@ -65,6 +66,7 @@ int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
   }
   remoteccm::RemoveStaleTemporaryFiles();
+  remoteccm::RemoveDialLeftovers();
 
   int qt_argc = 1;
   QApplication app(qt_argc, argv);
