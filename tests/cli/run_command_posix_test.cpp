@@ -25,6 +25,7 @@
 #include "cli_run_fixture.h"
 #include "retrieval/status_file.h"
 #include "support/run_cli.h"
+#include "support/silent_server.h"
 #include "support/unprivileged.h"
 
 namespace remoteccm {
@@ -176,6 +177,22 @@ TEST_P(CliRunTest, AReaderThatStopsReadingHoldsNothingUp) {
     ASSERT_TRUE(read.record.has_value()) << read.error;
     EXPECT_EQ(read.record->run.status, stopped ? RunStatus::kAborted : RunStatus::kSuccess);
   }
+}
+
+// A stop while the run logs in to a server that never answers ends the process within moments,
+// not at the login time-out, which would hold a service's stop for all of its length.
+TEST_P(CliRunTest, AStopDuringALoginToASilentServerEndsAtOnce) {
+  const testing::SilentServer silent;
+  connection_ = "Driver=PostgreSQL Unicode;Server=127.0.0.1;Port=" + std::to_string(silent.port()) +
+                ";Database=CDR;UID=x;PWD=y";
+  WriteProfile("ConnectSQLMode=All Records\r\n");
+  testing::ChildProcess run = Start({"SITE"}, {}, true);
+  ASSERT_TRUE(silent.WaitForClient());
+  const auto stopped = std::chrono::steady_clock::now();
+  run.Stop();
+  EXPECT_EQ(run.Wait(), 6) << Log();
+  EXPECT_LT(std::chrono::steady_clock::now() - stopped,
+            std::chrono::seconds(kLoginTimeoutSeconds) / 3);
 }
 
 // A profile whose file name is not UTF-8 (only POSIX names can be) is shown escaped by --status,
