@@ -8,6 +8,7 @@
 #include <QAction>
 #include <QComboBox>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFocusEvent>
 #include <QHelpEvent>
@@ -44,6 +45,7 @@
 #include "support/cdr_database.h"
 #include "support/mnemonics.h"
 #include "support/scaled_font.h"
+#include "support/silent_server.h"
 
 using remoteccm::gui::MessageBox;
 using remoteccm::gui::TMainFrm;
@@ -675,6 +677,24 @@ class GuiTest : public QObject {
     QVERIFY2(status.record.has_value(), status.error.c_str());
     QCOMPARE(status.record->run.status, remoteccm::RunStatus::kAborted);
     QCOMPARE(status.record->exit_status, 6);
+  }
+
+  // A stop while the run logs in to a server that never answers ends the program at once, as
+  // it ends remoteccm-cli, not at the login time-out.
+  void aStopDuringALoginToASilentServerEndsAtOnce() {
+    const remoteccm::testing::SilentServer silent;
+    WriteProfile("SITE", {{"SQLConnectionString",
+                           "Driver=PostgreSQL Unicode;Server=127.0.0.1;Port=" +
+                               std::to_string(silent.port()) + ";Database=CDR;UID=x;PWD=y"}});
+    QProcess program;
+    Start(program, REMOTECCM_GUI_PATH, {QStringLiteral("SITE")});
+    QVERIFY(silent.WaitForClient());
+    QElapsedTimer stopped;
+    stopped.start();
+    ::kill(static_cast<pid_t>(program.processId()), SIGTERM);
+    QVERIFY(program.waitForFinished(-1));
+    QCOMPARE(program.exitCode(), 6);
+    QVERIFY(stopped.elapsed() < remoteccm::kLoginTimeoutSeconds * 1000 / 3);
   }
 
   // The companion listener gets every line of a run of 20,000 records from both programs, the
