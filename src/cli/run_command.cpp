@@ -169,6 +169,9 @@ int RunProfileCommand(const CliContext& given) {
   Engine& engine = cli.engine;
   engine.set_hooks(FaultPointHooks(cli.log));
   RunStatus status = RunStatus::kPassFailed;
+  // Cleared before the watcher takes a signal, so that a stop that came at any moment since the
+  // start (one pending already is taken as the watcher starts) stops the run.
+  engine.ClearAbort();
   {
     const StopSignalWatcher watcher([&cli] {
       cli.engine.RequestAbort();
@@ -203,6 +206,7 @@ int DeleteAllCommand(const CliContext& ctx, const std::string& profile, bool con
   if (RefusedAsRootForOwner(ctx, env.program_home, path)) return kExitUsage;
   SurviveLostOutput();
   CliEngine cli(env, ctx);
+  cli.engine.ClearAbort();
   cli.engine.DeleteAllRecords(LoadProfile(path, env));
   ReportToMonitoring(cli.engine, RunKind::kDeleteAll, env, ctx);
   cli.FinishCompanion();

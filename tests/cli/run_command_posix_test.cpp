@@ -179,6 +179,34 @@ TEST_P(CliRunTest, AReaderThatStopsReadingHoldsNothingUp) {
   }
 }
 
+// A stop signal already pending as the run starts (sent while the program was starting, its stop
+// signals blocked) stops the run before it reads anything: the watcher takes it as it starts,
+// and the run, started after, keeps it.
+TEST_P(CliRunTest, AStopPendingAsTheRunStartsStopsIt) {
+  InsertCalls(200, 60);
+  WriteProfile("ConnectSQLMode=All Records\r\nDeleteRecs=Y\r\n");
+  std::fflush(nullptr);
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    sigset_t stop;
+    sigemptyset(&stop);
+    sigaddset(&stop, SIGTERM);
+    ::sigprocmask(SIG_BLOCK, &stop, nullptr);
+    ::kill(::getpid(), SIGTERM);  // pending, and so across exec
+    ::setenv("REMOTECCM_HOME", home_.c_str(), 1);
+    ::setenv("REMOTECCM_REGISTRY", (home_ / "install.ini").c_str(), 1);
+    if (std::freopen((home_ / "run.log").c_str(), "w", stdout) == nullptr) ::_exit(126);
+    ::execl(REMOTECCM_CLI_PATH, REMOTECCM_CLI_PATH, "SITE", static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  EXPECT_EQ(WaitForExit(pid), 6) << Log();
+  EXPECT_EQ(ServerPkids().size(), 200u);
+  EXPECT_TRUE(CollectedPkids().empty());
+  const StatusFileRead read = ReadStatusFile(home_ / "SITE.status");
+  ASSERT_TRUE(read.record.has_value()) << read.error;
+  EXPECT_EQ(read.record->run.status, RunStatus::kAborted);
+}
+
 // A stop while the run logs in to a server that never answers ends the process within moments,
 // not at the login time-out, which would hold a service's stop for all of its length.
 TEST_P(CliRunTest, AStopDuringALoginToASilentServerEndsAtOnce) {

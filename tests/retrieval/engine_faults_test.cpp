@@ -161,8 +161,23 @@ TEST_P(EngineFaultsTest, AbortCancelsWhatTheRunWaitsOn) {
     // The same engine runs again, to its end.
     Set("SQLConnectionString", connection_string_);
     Set("ConnectSQLMode", "No Records");
+    engine.ClearAbort();
     EXPECT_EQ(engine.RunProfile(profile_path_), RunStatus::kSuccess);
   }
+}
+
+// A stop asked for after the caller asked for the run but before the run began (a signal as the
+// program starts, Abort as Connect is pressed) stops it before it reads anything.
+TEST_P(EngineFaultsTest, AStopAskedForBeforeTheRunBeginsIsKept) {
+  Insert(SomeCalls(5));
+  Set("ConnectSQLMode", "All Records");
+  Set("DeleteRecs", "Y");
+  Engine engine(env_, observer_, clock_, dialer_, nullptr);
+  engine.ClearAbort();
+  engine.RequestAbort();
+  EXPECT_EQ(engine.RunProfile(profile_path_), RunStatus::kAborted);
+  EXPECT_EQ(ServerCount(), 5);
+  EXPECT_TRUE(!fs::exists(destination_) || DestinationLines().empty());
 }
 
 // The backup lines of the records read before a failure stay in the backup file.

@@ -192,9 +192,10 @@ class EngineTest : public ::testing::TestWithParam<std::string> {
     engine_->set_hooks(hooks_);
     return engine_->RunProfile(profile_path_);
   }
-  // Another run of the same engine.
+  // Another run of the same engine, asked for as its callers ask.
   RunStatus RunAgain() {
     observer_ = RecordingObserver();
+    engine_->ClearAbort();
     return engine_->RunProfile(profile_path_);
   }
 
