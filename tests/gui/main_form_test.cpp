@@ -295,6 +295,19 @@ class GuiTest : public QObject {
     QCOMPARE(status2->text(), QStringLiteral("Operation Completed."));
   }
 
+  // A stop asked for as soon as the run is asked for, before its thread has begun, stops it.
+  void aStopAsTheRunStartsIsKept() {
+    auto window = Open({"/CONFIG", "SITE"});
+    int status = -1;
+    QObject::connect(&window->Controller(), &remoteccm::gui::RunController::RunFinished,
+                     window.get(), [&](int run_status) { status = run_status; });
+    window->Controller().StartRun(Path(QStringLiteral("home/SITE.CCM")), false);
+    window->Controller().RequestAbort();
+    WaitUntil([&] { return status >= 0; });
+    QCOMPARE(status, static_cast<int>(remoteccm::RunStatus::kAborted));
+    QVERIFY(DestinationLines().isEmpty());
+  }
+
   void startUp_data() {
     QTest::addColumn<QStringList>("params");
     QTest::addColumn<bool>("runs_at_once");
