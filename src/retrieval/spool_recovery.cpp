@@ -344,7 +344,7 @@ class Recovery {
                       " If no profile of this program owes them (the note was not written "
                       "here), remove the note: the next run discards them.");
         }
-        break;
+        return WithoutCopy(reading.note);
       }
     }
     if (reading.state == NoteReading::State::kNone && FileSize(files_.spool) < 0 &&
@@ -354,6 +354,45 @@ class Recovery {
     RemoveSpoolFiles(files_);
     result_.kind = SpoolRecovery::Kind::kDiscarded;
     Log("Discarded the unfinished lines of an earlier run (nothing was deleted).");
+    return result_;
+  }
+
+  // A pass finishes by removing the note beside the destination before the copy beside its
+  // profile: a note that names a profile of this folder which keeps no copy of it lost that copy
+  // to someone else (a clean-up of old files, a restore from a backup) while the lines may still
+  // be owed. The note is then only a claim: the spool must be the one it describes, and the
+  // table tells whether the records were deleted. Nothing it says is stored in the profile.
+  SpoolRecovery WithoutCopy(const ReadyNote& note) {
+    TakeOwner(OwedNote{files_.note, ReadWholeFile(files_.note).value_or(""), note});
+    Log("The note " + OwedNotePath(owner_path_).string() + " of the lines owed to " +
+        files_.destination.string() + " by an earlier run of " + owner_ +
+        " is missing; the note beside them is checked against the spool and the table.");
+    if (!CheckOwner() || !CheckSpool()) return result_;
+    if (!note_.deleted) {
+      RemoveSpoolFiles(files_);
+      result_.kind = SpoolRecovery::Kind::kDiscarded;
+      Log("Nothing was deleted for these " + Count(note_.spool_lines, "line") +
+          ": they were discarded, and the next pass reads their records again.");
+      return result_;
+    }
+    if (!note_.has_keys) {
+      return Fail(
+          "The records of these lines cannot be looked up by key (pkid) to tell whether "
+          "their deletion was committed. Nothing was appended or discarded; the spool " +
+          files_.spool.string() + " and its note " + files_.note.string() +
+          " are kept. If their records are gone from the table, append the spool to " +
+          files_.destination.string() + " by hand; then remove both files.");
+    }
+    Owed owed{files_.spool, note_.spool_lines, {}};
+    if (!LeaveOutRecordsStillThere(owed) || !Append(owed.spool, owed.lines)) return result_;
+    if (!owed.gone_file.empty()) RemoveFile(owed.gone_file);
+    if (!Unmark()) return result_;
+    RemoveSpoolFiles(files_);
+    if (note_.start) {
+      Log("The start point of " + owner_ +
+          " was not moved on: the next pass reads from its stored start again, where the "
+          "deleted records are no longer found.");
+    }
     return result_;
   }
 

@@ -3,6 +3,7 @@
 // by one profile found by another.
 #include <thread>
 
+#include "cdr_files_fixture.h"
 #include "cli_run_fixture.h"
 #include "support/run_cli.h"
 
@@ -41,6 +42,40 @@ TEST_P(ExactlyOnceTest, KilledAtEachPointOfAPass) {
       EXPECT_FALSE(fs::exists(destination_ + ".spool"));
       EXPECT_FALSE(fs::exists(destination_ + ".spool-ready"));
     }
+  }
+}
+
+// The note beside the profile of the lines a killed run owes is removed before the next run (a
+// clean-up of old files, a restore of the program home from a backup): the lines in the spool
+// were discarded as never owed, and with deletion their records existed nowhere any more. The
+// reader may also have taken the destination away meanwhile.
+TEST_P(ExactlyOnceTest, ARemovedNoteOfOwedLinesLosesNothing) {
+  std::ofstream(home_ / "CCM_FIELDS.INF", std::ios::binary) << "[CCM_FIELDS]\r\nCSV=Y\r\n";
+  const fs::path taken = home_ / "taken.TXT";
+  const struct {
+    const char* point;
+    bool reader_takes;
+  } cases[] = {{"ready-noted", false}, {"committed", false},    {"mid-append", false},
+               {"appended", false},    {"start-stored", false}, {"unmarked", true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.point);
+    admin_.Execute("DELETE FROM " + table_);
+    fs::remove(destination_);
+    fs::remove(taken);
+    InsertCalls(200, 60);
+    WriteProfile("ConnectSQLMode=All Records\r\nDeleteRecs=Y\r\n");
+    EXPECT_EQ(Run({"SITE"}, {{"REMOTECCM_FAULT_POINT", c.point}}), testing::kKilledStatus);
+    fs::remove(home_ / "SITE.owed");
+    if (c.reader_takes && fs::exists(destination_)) fs::rename(destination_, taken);
+    EXPECT_EQ(Run({"SITE"}), 0) << Log();
+    std::map<std::string, int> collected = CollectedPkids();
+    if (fs::exists(taken)) {
+      fs::rename(taken, destination_);
+      for (const auto& [pkid, times] : CollectedPkids()) collected[pkid] += times;
+    }
+    EXPECT_TRUE(ServerPkids().empty());
+    EXPECT_EQ(collected.size(), 200u);
+    for (const auto& [pkid, times] : collected) EXPECT_EQ(times, 1) << pkid;
   }
 }
 
@@ -260,6 +295,24 @@ TEST_P(ExactlyOnceTest, AnOldCopyOrARenameOfTheProfileWritesNothingTwice) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Drivers, ExactlyOnceTest, ::testing::Values("sqlite", "postgres"),
+                         [](const auto& param_info) { return param_info.param; });
+
+using ExactlyOnceFilesTest = CdrFilesCliTest;
+
+// The same for a profile that collects CDR files: their records are deleted from its own
+// database as they are collected.
+TEST_P(ExactlyOnceFilesTest, ARemovedNoteOfOwedLinesLosesNothing) {
+  std::ofstream(home_ / "CCM_FIELDS.INF", std::ios::binary) << "[CCM_FIELDS]\r\nCSV=Y\r\n";
+  Reset();
+  WriteFilesProfile(true);
+  PutFile("cdr_C_01_202611010000_1", 1, 20);
+  EXPECT_EQ(Run({"SITE"}, {{"REMOTECCM_FAULT_POINT", "committed"}}), testing::kKilledStatus);
+  fs::remove(home_ / "SITE.owed");
+  EXPECT_EQ(Run({"SITE"}), 0) << Log();
+  ExpectEachOnce(1, 20);
+}
+
+INSTANTIATE_TEST_SUITE_P(Sqlite, ExactlyOnceFilesTest, ::testing::Values("sqlite"),
                          [](const auto& param_info) { return param_info.param; });
 
 }  // namespace
