@@ -123,8 +123,10 @@ RunStatus ProfileRun::Run() {
       return RunStatus::kPassFailed;
     case Claim::kLocked:
       return RunStatus::kLocked;
-    case Claim::kCdrFilesUnusable:
+    case Claim::kCdrFolderUnusable:
       return RunStatus::kConnectionFailed;
+    case Claim::kCdrDatabaseUnusable:
+      return RunStatus::kPassFailed;
   }
   return settings_.use_dialup ? DialAndPoll() : PollCycle();
 }
@@ -173,8 +175,7 @@ ProfileRun::Claim ProfileRun::ClaimDestination() {
     LogError(e.what());
     return Claim::kDestinationUnusable;
   }
-  if (UsesCdrFiles(settings_) && !ImportCdrFiles()) return Claim::kCdrFilesUnusable;
-  return Claim::kHeld;
+  return UsesCdrFiles(settings_) ? ImportCdrFiles() : Claim::kHeld;
 }
 
 // False when another run holds the destination. Throws FileError.
@@ -190,15 +191,16 @@ bool ProfileRun::TakeLock() {
 }
 
 // The complete files of the profile's folder into its embedded database, before the passes
-// read it; false when the folder or the database cannot be used.
-bool ProfileRun::ImportCdrFiles() {
+// read it: whether the folder and the database could be used.
+ProfileRun::Claim ProfileRun::ImportCdrFiles() {
   const CdrImportOutcome outcome =
       ImportProfileCdrFiles(settings_, services_.clock.Now(), services_.hooks.at_import_point,
                             [this](std::string_view line) { Log(line); });
   summary_.rejected_files = outcome.rejected;
   if (outcome.set_aside > 0) summary_.warnings.emplace_back(kRejectedCdrFilesWarning);
-  if (!outcome.usable) summary_.last_error = outcome.error;
-  return outcome.usable;
+  if (outcome.usable) return Claim::kHeld;
+  summary_.last_error = outcome.error;
+  return outcome.folder_unusable ? Claim::kCdrFolderUnusable : Claim::kCdrDatabaseUnusable;
 }
 
 // ---------------------------------------------------------------------------------------------

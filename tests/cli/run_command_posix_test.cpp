@@ -22,6 +22,7 @@
 #include <thread>
 #include <vector>
 
+#include "cdr_files_fixture.h"
 #include "cli_run_fixture.h"
 #include "retrieval/status_file.h"
 #include "support/run_cli.h"
@@ -375,6 +376,41 @@ TEST_P(CliFileSystemTest, FullFileSystemKeepsTheLinesForTheNextRun) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Sqlite, CliFileSystemTest, ::testing::Values("sqlite"),
+                         [](const auto& param_info) { return param_info.param; });
+
+class CliFullHomeTest : public CdrFilesCliTest {};
+
+// A profile that collects CDR files, in a folder with no room left: its records cannot go into
+// its database there. That is a file that cannot be written (exit 5), and the run says which,
+// not a connection that failed; the files wait in their folder.
+TEST_P(CliFullHomeTest, AFullProgramHomeIsAFileThatCannotBeWritten) {
+  const fs::path small = home_ / "small";
+  fs::create_directories(small);
+  if (::geteuid() != 0 || ::mount("tmpfs", small.c_str(), "tmpfs", 0, "size=64k") != 0) {
+    GTEST_SKIP() << "mounting a small tmpfs needs root";
+  }
+  const std::unique_ptr<const fs::path, void (*)(const fs::path*)> unmount(
+      &small, [](const fs::path* path) { ::umount2(path->c_str(), MNT_DETACH); });
+  std::ofstream(small / "SITE.CCM", std::ios::binary)
+      << "[Options]\r\nDestinationFile=" << destination_
+      << "\r\nCdrFileFolder=" << Folder().string()
+      << "\r\nCdrFileSettleSeconds=0\r\nConnectSQLMode=All Records\r\nDeleteRecs=Y\r\n";
+  PutFile("cdr_C_01_202611010000_1", 1, 20);
+  {
+    std::ofstream filler(small / "filler", std::ios::binary);
+    const std::string block(4096, 'x');
+    while (filler.write(block.data(), static_cast<std::streamsize>(block.size()))) {
+    }
+  }
+  EXPECT_EQ(Run({(small / "SITE.CCM").string()}), 5) << Log() << Errors();
+  EXPECT_NE(
+      Log().find("The CDR database " + (small / "SITE.cdr.sqlite").string() + " cannot be used: "),
+      std::string::npos)
+      << Log();
+  EXPECT_TRUE(fs::exists(Folder() / "cdr_C_01_202611010000_1"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Sqlite, CliFullHomeTest, ::testing::Values("sqlite"),
                          [](const auto& param_info) { return param_info.param; });
 
 }  // namespace
