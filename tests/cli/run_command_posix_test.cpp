@@ -174,9 +174,13 @@ TEST_P(CliRunTest, AReaderThatStopsReadingHoldsNothingUp) {
     ::close(pipe_ends[0]);
     EXPECT_EQ(CollectedPkids().size(), 200u);
     EXPECT_NE(Errors().find("could not write to standard output ("), std::string::npos) << Errors();
+    // The status file says what the process said.
     const StatusFileRead read = ReadStatusFile(home_ / "SITE.status");
     ASSERT_TRUE(read.record.has_value()) << read.error;
     EXPECT_EQ(read.record->run.status, stopped ? RunStatus::kAborted : RunStatus::kSuccess);
+    EXPECT_EQ(read.record->exit_status, 74);
+    EXPECT_EQ(read.record->run.last_error.rfind("could not write to standard output (", 0), 0u)
+        << read.record->run.last_error;
   }
 }
 
