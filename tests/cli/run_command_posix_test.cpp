@@ -1,7 +1,8 @@
 // remoteccm-cli's runs where only POSIX reaches: the journal's priorities, standard output
-// closed or a pipe nobody reads, a profile the user cannot read, a run as root in another
-// user's home, the backup rotated while a run halts (SIGSTOP), and a full file system. The
-// CliRunTest cases here are instantiated with run_command_test's.
+// closed or a pipe nobody reads, a stop signal pending at the start or during a login, a profile
+// name that is not UTF-8, a profile the user cannot read, a run as root in another user's home,
+// the backup rotated while a run halts (SIGSTOP), and a full file system. The CliRunTest cases
+// here are instantiated with run_command_test's.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -287,17 +288,23 @@ TEST_P(CliRunTest, ARunAsRootOfAnotherUsersProfileIsRefused) {
   const std::set<std::string> before = owned_files();
   const std::string env = "REMOTECCM_HOME='" + home_.string() +
                           "' REMOTECCM_REGISTRY=/dev/null LSAN_OPTIONS=print_suppressions=0";
-  for (const std::string args : {"SITE", "--delete-all SITE --yes"}) {
-    SCOPED_TRACE(args);
-    const testing::CliResult result = testing::RunCli(env, args, true, program.string());
-    EXPECT_EQ(result.status, 64);
-    EXPECT_NE(result.out.find("belongs to the user"), std::string::npos) << result.out;
-    EXPECT_NE(result.out.find(" remoteccm-cli --home " + home_.string() + " " + args),
-              std::string::npos)
-        << result.out;
-    EXPECT_EQ(owned_files(), before);
-    EXPECT_EQ(ServerPkids().size(), 3u);
+  // The profile the user's, or one that root made in the user's home: both are the user's runs.
+  for (const uid_t profile_owner : {user, uid_t{0}}) {
+    ASSERT_EQ(::lchown((home_ / "SITE.CCM").c_str(), profile_owner, static_cast<gid_t>(-1)), 0);
+    for (const std::string args : {"SITE", "--delete-all SITE --yes"}) {
+      SCOPED_TRACE(args + (profile_owner == 0 ? ", root's profile" : ""));
+      const testing::CliResult result = testing::RunCli(env, args, true, program.string());
+      EXPECT_EQ(result.status, 64);
+      EXPECT_NE(result.out.find("belongs to the user"), std::string::npos) << result.out;
+      EXPECT_NE(result.out.find(" remoteccm-cli --home " + home_.string() + " " + args),
+                std::string::npos)
+          << result.out;
+      EXPECT_EQ(result.out.find("chown ") != std::string::npos, profile_owner == 0) << result.out;
+      EXPECT_EQ(owned_files(), before);
+      EXPECT_EQ(ServerPkids().size(), 3u);
+    }
   }
+  ASSERT_EQ(::lchown((home_ / "SITE.CCM").c_str(), user, static_cast<gid_t>(-1)), 0);
   testing::AsUnprivilegedUser([&] {
     const testing::CliResult result = testing::RunCli(env, "SITE", true, program.string());
     EXPECT_EQ(result.status, 0) << result.out;

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <optional>
 #include <string>
 
 #include "cli/commands.h"
@@ -25,16 +26,34 @@ std::string ShellWord(const std::string& word) {
   return quoted + "'";
 }
 
+// What a user other than root owns of the profile file, its folder and the program home (the
+// run writes beside the profile and in the home), the first of them: a profile that root made
+// in a user's folder is that user's too.
+struct OtherOwner {
+  std::filesystem::path owned;
+  uid_t uid = 0;
+};
+
+std::optional<OtherOwner> FindOtherOwner(const std::filesystem::path& home,
+                                         const std::string& profile_path) {
+  const std::filesystem::path folder = std::filesystem::absolute(profile_path).parent_path();
+  for (const std::filesystem::path& path : {std::filesystem::path(profile_path), folder, home}) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0 && st.st_uid != 0) return OtherOwner{path, st.st_uid};
+  }
+  return std::nullopt;
+}
+
 }  // namespace
 
 bool RefusedAsRootForOwner(const CliContext& ctx, const std::filesystem::path& home,
                            const std::string& profile_path) {
   if (::geteuid() != 0) return false;
-  struct stat st {};
-  if (::stat(profile_path.c_str(), &st) != 0 || st.st_uid == 0) return false;
-  const passwd* owner = ::getpwuid(st.st_uid);
+  const std::optional<OtherOwner> other = FindOtherOwner(home, profile_path);
+  if (!other) return false;
+  const passwd* owner = ::getpwuid(other->uid);
   const std::string user =
-      owner != nullptr ? std::string(owner->pw_name) : "#" + std::to_string(st.st_uid);
+      owner != nullptr ? std::string(owner->pw_name) : "#" + std::to_string(other->uid);
 
   // sudo leaves the environment behind: the home is named on the command line.
   std::string command = "sudo -u " + ShellWord(user) + " remoteccm-cli --home " +
@@ -50,7 +69,11 @@ bool RefusedAsRootForOwner(const CliContext& ctx, const std::filesystem::path& h
                "remoteccm-cli: %s belongs to the user %s: run as root, this would leave files "
                "there that the user's scheduled runs cannot replace. Run it as that user:\n"
                "  %s\n",
-               profile_path.c_str(), user.c_str(), command.c_str());
+               other->owned.c_str(), user.c_str(), command.c_str());
+  if (other->owned != profile_path) {
+    std::fprintf(stderr, "The profile file itself is not that user's: first\n  chown %s %s\n",
+                 ShellWord(user).c_str(), ShellWord(profile_path).c_str());
+  }
   return true;
 }
 
