@@ -56,7 +56,7 @@ EngineHooks FaultPointHooks(QueuedOutput& log) {
       {"owed-noted", PassPoint::kOwedNoted},       {"ready-noted", PassPoint::kReadyNoted},
       {"committed", PassPoint::kCommitted},        {"mid-append", PassPoint::kMidAppend},
       {"appended", PassPoint::kAppended},          {"start-stored", PassPoint::kStartStored},
-      {"unmarked", PassPoint::kUnmarked}};
+      {"unmarked", PassPoint::kUnmarked},          {"backup-open", PassPoint::kBackupOpen}};
   static constexpr std::pair<const char*, CdrImportPoint> kImportPoints[] = {
       {"import-rows", CdrImportPoint::kRowsWritten},
       {"import-committed", CdrImportPoint::kCommitted},

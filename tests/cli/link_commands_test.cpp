@@ -193,8 +193,8 @@ TEST_P(CliLinksTest, ListLinksAndADialWhereNetworkManagerIsMissing) {
 }
 
 // The password file a run killed during its dial left for NetworkManager goes at the next start
-// of the program, whatever it then does, not only at the next dial; one whose process still runs
-// stays.
+// of the program (here a run without a link), not only at the next dial; one whose process still
+// runs stays.
 TEST_P(CliLinksTest, APasswordFileOfAKilledDialGoesAtTheNextStart) {
   const fs::path runtime = home_ / "runtime";
   fs::create_directories(runtime);
@@ -207,7 +207,7 @@ TEST_P(CliLinksTest, APasswordFileOfAKilledDialGoesAtTheNextStart) {
   std::ofstream(stale) << "vpn.secrets.password:old\n";
   std::ofstream(live) << "vpn.secrets.password:in use\n";
   WriteProfile("ConnectSQLMode=All Records\r\n");
-  EXPECT_EQ(Run({"--status", "SITE"}, {{"XDG_RUNTIME_DIR", runtime.string()}}), 0) << Errors();
+  EXPECT_EQ(Run({"SITE"}, {{"XDG_RUNTIME_DIR", runtime.string()}}), 0) << Errors();
   EXPECT_FALSE(fs::exists(stale));
   EXPECT_TRUE(fs::exists(live));
 }

@@ -305,10 +305,27 @@ TEST_P(CliRunTest, ARunAsRootOfAnotherUsersProfileIsRefused) {
     }
   }
   ASSERT_EQ(::lchown((home_ / "SITE.CCM").c_str(), user, static_cast<gid_t>(-1)), 0);
-  testing::AsUnprivilegedUser([&] {
-    const testing::CliResult result = testing::RunCli(env, "SITE", true, program.string());
-    EXPECT_EQ(result.status, 0) << result.out;
-  });
+  // Given by path, with root's own home elsewhere (where the user cannot go): the command
+  // names the profile's folder as the home, and works as it is given.
+  const fs::path root_home = home_ / "root-home";
+  fs::create_directory(root_home);
+  fs::permissions(root_home, fs::perms::owner_all);
+  const testing::CliResult refused =
+      testing::RunCli("REMOTECCM_HOME='" + root_home.string() + "' REMOTECCM_REGISTRY=/dev/null",
+                      "'" + (home_ / "SITE").string() + "'", true, program.string());
+  EXPECT_EQ(refused.status, 64);
+  const std::string intro = "Run it as that user:\n  ";
+  const std::size_t at = refused.out.find(intro);
+  ASSERT_NE(at, std::string::npos) << refused.out;
+  std::string suggested = refused.out.substr(at + intro.size());
+  suggested.erase(suggested.find('\n'));
+  EXPECT_NE(suggested.find(" remoteccm-cli --home " + home_.string() + " SITE"), std::string::npos)
+      << suggested;
+  const std::string shell =
+      "REMOTECCM_REGISTRY=/dev/null LSAN_OPTIONS=print_suppressions=0 "
+      "PATH='" +
+      home_.string() + "':\"$PATH\" " + suggested + " >/dev/null 2>&1";
+  EXPECT_EQ(WEXITSTATUS(std::system(shell.c_str())), 0) << suggested;
   EXPECT_TRUE(ServerPkids().empty());
   EXPECT_EQ(CollectedPkids().size(), 3u);
 }

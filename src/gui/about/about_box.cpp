@@ -16,6 +16,7 @@
 #include "gui/app/app_icon.h"
 #include "gui/app/designed_size.h"
 #include "platform/home/program_home.h"
+#include "remoteccm_version.h"
 
 namespace remoteccm::gui {
 

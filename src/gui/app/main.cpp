@@ -13,6 +13,7 @@
 #include "platform/dialup/system_dialer.h"
 #include "platform/home/program_home.h"
 #include "profile/profile_list.h"
+#include "remoteccm_version.h"
 #include "retrieval/run_status.h"
 #include "timezone/zone_list.h"
 #include "util/posix_file.h"
