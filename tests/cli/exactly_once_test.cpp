@@ -46,24 +46,32 @@ TEST_P(ExactlyOnceTest, KilledAtEachPointOfAPass) {
 }
 
 // The note beside the profile of the lines a killed run owes is removed before the next run (a
-// clean-up of old files, a restore of the program home from a backup): the lines in the spool
-// were discarded as never owed, and with deletion their records existed nowhere any more. The
-// reader may also have taken the destination away meanwhile.
+// clean-up of old files, a restore of the program home from a backup): with deletion, the lines
+// in the spool were discarded as never owed and their records existed nowhere any more; without
+// it, lines appended before the start was stored were written again. The reader may also have
+// taken the destination away meanwhile.
 TEST_P(ExactlyOnceTest, ARemovedNoteOfOwedLinesLosesNothing) {
   std::ofstream(home_ / "CCM_FIELDS.INF", std::ios::binary) << "[CCM_FIELDS]\r\nCSV=Y\r\n";
   const fs::path taken = home_ / "taken.TXT";
   const struct {
     const char* point;
+    bool deletion;
     bool reader_takes;
-  } cases[] = {{"ready-noted", false}, {"committed", false},    {"mid-append", false},
-               {"appended", false},    {"start-stored", false}, {"unmarked", true}};
+  } cases[] = {{"ready-noted", true, false},  {"committed", true, false},
+               {"mid-append", true, false},   {"appended", true, false},
+               {"start-stored", true, false}, {"unmarked", true, true},
+               {"ready-noted", false, false}, {"mid-append", false, false},
+               {"appended", false, false},    {"start-stored", false, false}};
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.point);
+    SCOPED_TRACE(std::string(c.point) + (c.deletion ? ", deleting" : ", keeping"));
     admin_.Execute("DELETE FROM " + table_);
     fs::remove(destination_);
     fs::remove(taken);
+    fs::remove(home_ / "SITE.late");
     InsertCalls(200, 60);
-    WriteProfile("ConnectSQLMode=All Records\r\nDeleteRecs=Y\r\n");
+    WriteProfile(c.deletion ? "ConnectSQLMode=All Records\r\nDeleteRecs=Y\r\n"
+                            : "ConnectSQLMode=New Records Only\r\nSQLNewRecDate=" +
+                                  std::to_string(kFirstDay) + "\r\nDeleteRecs=N\r\n");
     EXPECT_EQ(Run({"SITE"}, {{"REMOTECCM_FAULT_POINT", c.point}}), testing::kKilledStatus);
     fs::remove(home_ / "SITE.owed");
     if (c.reader_takes && fs::exists(destination_)) fs::rename(destination_, taken);
@@ -73,7 +81,7 @@ TEST_P(ExactlyOnceTest, ARemovedNoteOfOwedLinesLosesNothing) {
       fs::rename(taken, destination_);
       for (const auto& [pkid, times] : CollectedPkids()) collected[pkid] += times;
     }
-    EXPECT_TRUE(ServerPkids().empty());
+    EXPECT_EQ(ServerPkids().size(), c.deletion ? 0u : 200u);
     EXPECT_EQ(collected.size(), 200u);
     for (const auto& [pkid, times] : collected) EXPECT_EQ(times, 1) << pkid;
   }

@@ -206,6 +206,14 @@ TEST_F(RecoveryTest, AMissingCopyIsCheckedAgainstTheTable) {
       {"one deleted by others", true, true, {"K2"}, "", SpoolRecovery::Kind::kAppended, "L1\r\n"},
       {"never committed", true, true, {"K1", "K2"}, "", SpoolRecovery::Kind::kDiscarded, ""},
       {"nothing deleted", false, true, {}, "", SpoolRecovery::Kind::kDiscarded, ""},
+      // Appended, but the start after them never stored: the next pass writes them again.
+      {"nothing deleted, appended",
+       false,
+       true,
+       {},
+       "L1\r\nL2\r\n",
+       SpoolRecovery::Kind::kDiscarded,
+       ""},
       {"no keys to ask by", true, false, {}, "", SpoolRecovery::Kind::kFailed, ""},
       {"the table unreachable", true, true, {}, "", SpoolRecovery::Kind::kFailed, "", true},
   };
