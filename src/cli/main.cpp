@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -11,6 +12,8 @@
 #include "cli/cli_observer.h"
 #include "cli/commands.h"
 #include "cli/console.h"
+#include "platform/db/database.h"
+#include "platform/dialup/system_dialer.h"
 #include "platform/home/program_home.h"
 #include "remoteccm_version.h"
 #include "startup/command_line.h"
@@ -310,6 +313,7 @@ int CliMain(const std::vector<std::string>& args) {
   if (command != Command::kHelp && command != Command::kVersion && command != Command::kListZones &&
       command != Command::kStatus) {
     RemoveStaleTemporaryFiles();
+    RemoveDialLeftovers();
   }
   return RunCommand(line);
 }
@@ -321,5 +325,12 @@ int main(int argc, char** argv) {
   remoteccm::WriteStandardStreamsAsBytes();
   std::vector<std::string> args;
   for (int i = 1; i < argc; ++i) args.emplace_back(argv[i]);
-  return remoteccm::CliMain(args);
+  const int status = remoteccm::CliMain(args);
+  // A stop during a login to a server that never answers: the connect waits on in its driver
+  // until the login time-out. The process ends now, without tearing down what it is inside.
+  if (remoteccm::ConnectGivenUpStillWaiting()) {
+    std::fflush(nullptr);
+    std::_Exit(status);
+  }
+  return status;
 }

@@ -12,6 +12,7 @@
 
 #include "cli/commands.h"
 #include "platform/home/program_home.h"
+#include "retrieval/pass_spool.h"
 #include "retrieval/status_file.h"
 #include "util/clock.h"
 #include "util/posix_file.h"
@@ -61,8 +62,34 @@ struct ProfileStatus {
   std::string name;
   std::filesystem::path status_path;
   StatusFileRead read;
+  // Where the profile owes lines now, by the note beside it: a run killed while it owed them
+  // wrote no status file, and the one there may say success.
+  std::string owed;
   std::string attention;  // why it needs attention; empty when all is well
 };
+
+std::string OwedNow(const std::filesystem::path& profile_path) {
+  const std::filesystem::path path = OwedNotePath(profile_path);
+  const NoteReading reading = ReadReadyNote(path);
+  switch (reading.state) {
+    case NoteReading::State::kNone:
+      return {};
+    case NoteReading::State::kRead:
+      return reading.note.destination;
+    default:
+      return "a destination its note " + path.string() + " cannot tell";
+  }
+}
+
+std::string OwedText(const std::string& where) { return "owed lines at " + EscapedForLog(where); }
+
+// A process that ended otherwise than its run (74: the log could not be written) needs someone
+// although the run itself went well.
+std::string ExitedOtherwise(const RunStatusRecord& record) {
+  if (record.exit_status == ExitStatusOf(record.run.status)) return {};
+  return "exit status " + std::to_string(record.exit_status) + ": " +
+         EscapedForLog(record.run.last_error);
+}
 
 ProfileStatus Judge(const std::string& name, const std::filesystem::path& profile_path, double now,
                     const StatusChecks& checks) {
@@ -77,24 +104,33 @@ ProfileStatus Judge(const std::string& name, const std::filesystem::path& profil
   status.name = EscapedForLog(name);
   status.status_path = StatusFilePath(profile_path);
   status.read = ReadStatusFile(status.status_path);
+  status.owed = OwedNow(profile_path);
   if (!status.read.error.empty()) {
     status.attention = "status file unreadable: " + status.read.error;
   } else if (status.read.missing) {
     if (max_age) status.attention = "never run";
   } else if (status.read.record->run.status != RunStatus::kSuccess) {
     status.attention = "last run failed";
+  } else if (const std::string exited = ExitedOtherwise(*status.read.record); !exited.empty()) {
+    status.attention = exited;
   } else if (max_age && now - status.read.record->run.ended > static_cast<double>(*max_age)) {
     status.attention = "last run older than " + AgeText(static_cast<double>(*max_age));
   } else if (status.read.record->run.ended > now + kClockSlackSeconds) {
     // A status from the future would never age: the clock was wrong, or the file is.
     status.attention = "last run ended in the future";
   }
+  if (status.read.record && status.read.record->run.owed_at.empty()) {
+    status.read.record->run.owed_at = status.owed;
+  }
+  if (!status.read.record && !status.owed.empty()) {
+    status.attention += (status.attention.empty() ? "" : "; ") + OwedText(status.owed);
+  }
   if (status.read.record) {
     // Lines owed somewhere, or a start nothing is collected before, need someone whatever the
     // result of the run said.
     const RunSummary& run = status.read.record->run;
     std::string also;
-    if (!run.owed_at.empty()) also = "owed lines at " + EscapedForLog(run.owed_at);
+    if (!run.owed_at.empty()) also = OwedText(run.owed_at);
     for (const auto& [warning, text] : kWarningTexts) {
       if (std::find(run.warnings.begin(), run.warnings.end(), warning) != run.warnings.end()) {
         also += (also.empty() ? "" : "; ") + std::string(text);
@@ -248,9 +284,14 @@ int LastRunConcerns(const RunStatusRecord& record, double age, double now,
     raise(kCheckWarning);
     reasons.emplace_back("last run ended in the future");
   }
+  if (const std::string exited = ExitedOtherwise(record);
+      !exited.empty() && run.status == RunStatus::kSuccess) {
+    raise(kCheckWarning);
+    reasons.push_back(exited);
+  }
   if (!run.owed_at.empty()) {
     raise(kCheckWarning);
-    reasons.push_back("owed lines at " + EscapedForLog(run.owed_at));
+    reasons.push_back(OwedText(run.owed_at));
   }
   for (const auto& [warning, reason] : kWarningTexts) {
     if (std::find(run.warnings.begin(), run.warnings.end(), warning) != run.warnings.end()) {
@@ -302,7 +343,8 @@ int PrintCheckLine(const std::string& name, const std::string& profile_problem,
         "the status file " + status.status_path.string() + " cannot be read: " + status.read.error;
   } else if (status.read.missing) {
     verdict.state = kCheckUnknown;
-    verdict.text = "no status file yet: the profile has not run";
+    verdict.text = status.owed.empty() ? "no status file yet: the profile has not run"
+                                       : "no status file yet; " + OwedText(status.owed);
   } else {
     verdict = CheckLastRun(*status.read.record, now, checks);
   }

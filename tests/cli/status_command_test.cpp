@@ -10,6 +10,7 @@
 
 #include "platform/db/database.h"
 #include "retrieval/metrics_file.h"
+#include "retrieval/pass_spool.h"
 #include "retrieval/status_file.h"
 #include "support/cdr_database.h"
 #include "support/run_cli.h"
@@ -67,7 +68,13 @@ TEST_F(CliStatusTest, WhatNeedsSomeoneWhateverTheResultSaid) {
     const char* owed_at;
     const char* said;
     double age = 60;
+    const char* owed_note = "";  // the destination in the home a note beside the profile names
+    int exit_status = 0;
   } cases[] = {{"AHEAD", "start-in-future", "", "start point in the future"},
+               // A run killed while it owed lines wrote no status: the note beside it tells.
+               {"KILLED", "", "", "owed lines at ", 60, "CDR.TXT"},
+               // The run collected, but the process ended otherwise (its log went nowhere).
+               {"UNLOGGED", "", "", "exit status 74: could not write", 60, "", 74},
                {"OWING", "", "/srv/old/CDR.TXT", "owed lines at /srv/old/CDR.TXT"},
                // A path that would clear the screen is shown escaped.
                {"FORGED", "", "/srv/\x1b[2J/CDR.TXT", "owed lines at /srv/\\x1b[2J/CDR.TXT"},
@@ -80,7 +87,24 @@ TEST_F(CliStatusTest, WhatNeedsSomeoneWhateverTheResultSaid) {
     RunStatusRecord record = Status(c.name);
     if (*c.warning != '\0') record.run.warnings.emplace_back(c.warning);
     record.run.owed_at = c.owed_at;
+    if (c.exit_status != 0) {
+      record.exit_status = c.exit_status;
+      record.run.last_error = "could not write to standard output: Broken pipe";
+    }
     ASSERT_EQ(WriteStatusFile(home_ / (std::string(c.name) + ".status"), record), "");
+    if (*c.owed_note != '\0') {
+      ReadyNote note;
+      note.profile_name = c.name;
+      note.table = "CallDetailRecord";
+      note.destination = (home_ / c.owed_note).string();
+      note.spool_sha256 = std::string(64, '0');
+      Put(OwedNotePath(home_ / (std::string(c.name) + ".CCM")), NoteText(note));
+      const CliResult check = Run(std::string("--status ") + c.name + " --nagios");
+      EXPECT_EQ(check.status, 1) << check.out;
+      EXPECT_NE(check.out.find("owed lines at " + EscapedForLog(note.destination)),
+                std::string::npos)
+          << check.out;
+    }
     const RunStatusRecord back = Status(c.name);
     EXPECT_EQ(back.run.warnings, record.run.warnings);
     EXPECT_EQ(back.run.owed_at, record.run.owed_at);

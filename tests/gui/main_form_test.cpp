@@ -8,6 +8,7 @@
 #include <QAction>
 #include <QComboBox>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFocusEvent>
 #include <QHelpEvent>
@@ -44,6 +45,7 @@
 #include "support/cdr_database.h"
 #include "support/mnemonics.h"
 #include "support/scaled_font.h"
+#include "support/silent_server.h"
 
 using remoteccm::gui::MessageBox;
 using remoteccm::gui::TMainFrm;
@@ -291,6 +293,19 @@ class GuiTest : public QObject {
     WriteProfile("SITE", {});
     RunToEnd(*window);
     QCOMPARE(status2->text(), QStringLiteral("Operation Completed."));
+  }
+
+  // A stop asked for as soon as the run is asked for, before its thread has begun, stops it.
+  void aStopAsTheRunStartsIsKept() {
+    auto window = Open({"/CONFIG", "SITE"});
+    int status = -1;
+    QObject::connect(&window->Controller(), &remoteccm::gui::RunController::RunFinished,
+                     window.get(), [&](int run_status) { status = run_status; });
+    window->Controller().StartRun(Path(QStringLiteral("home/SITE.CCM")), false);
+    window->Controller().RequestAbort();
+    WaitUntil([&] { return status >= 0; });
+    QCOMPARE(status, static_cast<int>(remoteccm::RunStatus::kAborted));
+    QVERIFY(DestinationLines().isEmpty());
   }
 
   void startUp_data() {
@@ -704,12 +719,34 @@ class GuiTest : public QObject {
     while ((got = ::recv(companion.Get(), buffer, sizeof buffer, 0)) > 0) {
       heard.append(buffer, static_cast<std::size_t>(got));
     }
-    QVERIFY2(QByteArray::fromStdString(heard).endsWith("Aborted...\nClose\n"), heard.c_str());
+    // The window's line comes as the signal does, the run's own as it stops: either first.
+    const std::string end = heard.substr(heard.find("Total Records Retrieved: 3\n"));
+    QVERIFY2(end.ends_with("Aborted...\nOperation Aborted.\nClose\n") ||
+                 end.ends_with("Operation Aborted.\nAborted...\nClose\n"),
+             heard.c_str());
     const remoteccm::StatusFileRead status = remoteccm::ReadStatusFile(
         remoteccm::StatusFilePath(QString(home_ + QStringLiteral("/SITE.CCM")).toStdString()));
     QVERIFY2(status.record.has_value(), status.error.c_str());
     QCOMPARE(status.record->run.status, remoteccm::RunStatus::kAborted);
     QCOMPARE(status.record->exit_status, 6);
+  }
+
+  // A stop while the run logs in to a server that never answers ends the program at once, as
+  // it ends remoteccm-cli, not at the login time-out.
+  void aStopDuringALoginToASilentServerEndsAtOnce() {
+    const remoteccm::testing::SilentServer silent;
+    WriteProfile("SITE", {{"SQLConnectionString",
+                           "Driver=PostgreSQL Unicode;Server=127.0.0.1;Port=" +
+                               std::to_string(silent.port()) + ";Database=CDR;UID=x;PWD=y"}});
+    QProcess program;
+    Start(program, REMOTECCM_GUI_PATH, {QStringLiteral("SITE")});
+    QVERIFY(silent.WaitForClient());
+    QElapsedTimer stopped;
+    stopped.start();
+    ::kill(static_cast<pid_t>(program.processId()), SIGTERM);
+    QVERIFY(program.waitForFinished(-1));
+    QCOMPARE(program.exitCode(), 6);
+    QVERIFY(stopped.elapsed() < remoteccm::kLoginTimeoutSeconds * 1000 / 3);
   }
 
   // The companion listener gets every line of a run of 20,000 records from both programs, the

@@ -1,8 +1,8 @@
-// A run as root of a profile another user owns (sudo remoteccm-cli ... on a server whose
-// scheduled runs work as the user remoteccm) would replace the profile and its state files with
-// copies only root may write, and every later scheduled run would fail. It is refused before
-// anything is touched, with the command that runs it as that user (sudo, or runuser where there
-// is no sudo).
+// A run as root of a profile another user owns, or lying in a folder of theirs (sudo
+// remoteccm-cli ... on a server whose scheduled runs work as the user remoteccm), would replace the
+// profile and its state files with copies only root may write, and every later scheduled run would
+// fail. It is refused before anything is touched, with the command that runs it as that user (sudo,
+// or runuser where there is no sudo).
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -49,16 +50,34 @@ bool SameFolder(const std::filesystem::path& a, const std::filesystem::path& b) 
   return std::filesystem::equivalent(a, b, error);
 }
 
+// What a user other than root owns of the profile file, its folder and the program home (the
+// run writes beside the profile and in the home), the first of them: a profile that root made
+// in a user's folder is that user's too.
+struct OtherOwner {
+  std::filesystem::path owned;
+  uid_t uid = 0;
+};
+
+std::optional<OtherOwner> FindOtherOwner(const std::filesystem::path& home,
+                                         const std::string& profile_path) {
+  const std::filesystem::path folder = FolderOf(std::filesystem::absolute(profile_path));
+  for (const std::filesystem::path& path : {std::filesystem::path(profile_path), folder, home}) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0 && st.st_uid != 0) return OtherOwner{path, st.st_uid};
+  }
+  return std::nullopt;
+}
+
 }  // namespace
 
 bool RefusedAsRootForOwner(const CliContext& ctx, const std::filesystem::path& home,
                            const std::string& profile_path) {
   if (::geteuid() != 0) return false;
-  struct stat st {};
-  if (::stat(profile_path.c_str(), &st) != 0 || st.st_uid == 0) return false;
-  const passwd* owner = ::getpwuid(st.st_uid);
+  const std::optional<OtherOwner> other = FindOtherOwner(home, profile_path);
+  if (!other) return false;
+  const passwd* owner = ::getpwuid(other->uid);
   const std::string user =
-      owner != nullptr ? std::string(owner->pw_name) : "#" + std::to_string(st.st_uid);
+      owner != nullptr ? std::string(owner->pw_name) : "#" + std::to_string(other->uid);
 
   // The user cannot be counted on to reach root's own program home: a profile that lies
   // elsewhere runs with its own folder as the home (where its field list is), unless the
@@ -91,7 +110,11 @@ bool RefusedAsRootForOwner(const CliContext& ctx, const std::filesystem::path& h
                "remoteccm-cli: %s belongs to the user %s: run as root, this would leave files "
                "there that the user's scheduled runs cannot replace. Run it as that user:\n"
                "  %s\n",
-               profile_path.c_str(), user.c_str(), command.c_str());
+               other->owned.c_str(), user.c_str(), command.c_str());
+  if (other->owned != profile_path) {
+    std::fprintf(stderr, "The profile file itself is not that user's: first\n  chown %s %s\n",
+                 ShellWord(user).c_str(), ShellWord(profile_path).c_str());
+  }
   return true;
 }
 
