@@ -15,7 +15,7 @@ function(remoteccm_windows_tests name)
     set(serial TRUE)
   endif()
   gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120
-                       PROPERTIES RUN_SERIAL ${serial})
+                       PROPERTIES RUN_SERIAL ${serial} TIMEOUT ${remoteccm_test_timeout})
 endfunction()
 
 remoteccm_windows_tests(test_util SOURCES util/calendar_test.cpp util/text_routines_test.cpp
