@@ -153,10 +153,8 @@ bool SameText(std::string_view a, std::string_view b) {
   return true;
 }
 
-namespace {
-
-// The length of the well-formed UTF-8 sequence at the start of text, or 0.
 std::size_t Utf8SequenceLength(std::string_view text) {
+  if (text.empty()) return 0;
   const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
   const unsigned char lead = byte(0);
   if (lead < 0x80) return 1;
@@ -182,8 +180,6 @@ std::size_t Utf8SequenceLength(std::string_view text) {
   }
   return length;
 }
-
-}  // namespace
 
 std::string AsUtf8(std::string_view text) {
   bool valid = true;
@@ -211,16 +207,33 @@ std::string EscapedForLog(std::string_view text) {
   static constexpr char kHex[] = "0123456789abcdef";
   std::string escaped;
   escaped.reserve(text.size());
-  for (const char c : text) {
+  const auto hex = [&](unsigned char byte) {
+    escaped.append("\\x").push_back(kHex[byte >> 4]);
+    escaped.push_back(kHex[byte & 0xf]);
+  };
+  for (std::size_t i = 0; i < text.size();) {
+    const char c = text[i];
     const auto byte = static_cast<unsigned char>(c);
+    if (byte >= 0x80) {
+      // A character of valid UTF-8 as it is; a byte that is no part of one escaped.
+      const std::size_t length = Utf8SequenceLength(text.substr(i));
+      if (length == 0) {
+        hex(byte);
+        ++i;
+      } else {
+        escaped.append(text.substr(i, length));
+        i += length;
+      }
+      continue;
+    }
     if (c == '\\') {
       escaped.append("\\\\");
     } else if (byte < 0x20 || byte == 0x7f) {
-      escaped.append("\\x").push_back(kHex[byte >> 4]);
-      escaped.push_back(kHex[byte & 0xf]);
+      hex(byte);
     } else {
       escaped.push_back(c);
     }
+    ++i;
   }
   return escaped;
 }

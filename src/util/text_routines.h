@@ -43,13 +43,17 @@ std::string UpperCase(std::string_view text);
 // Equality without regard to ASCII case.
 bool SameText(std::string_view a, std::string_view b);
 
+// The length of the well-formed UTF-8 sequence at the start of text (1 for an ASCII byte), or
+// 0 when none starts there.
+std::size_t Utf8SequenceLength(std::string_view text);
+
 // 8-bit text for formats that must be UTF-8 (JSON, metrics): valid UTF-8 unchanged, any other
 // text read as Latin-1, so that no byte is lost or makes the whole file unreadable.
 std::string AsUtf8(std::string_view text);
 
-// The text with every control character (and DEL) written as \xNN and the backslash doubled,
-// so that a name read from a file can neither break a line of the log nor move a terminal's
-// cursor.
+// The text with every control character (and DEL), and every byte that is no part of valid
+// UTF-8, written as \xNN and the backslash doubled, so that a name read from a file can
+// neither break a line of the log nor move a terminal's cursor, nor make the log invalid text.
 std::string EscapedForLog(std::string_view text);
 
 }  // namespace remoteccm

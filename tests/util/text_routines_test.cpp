@@ -85,5 +85,13 @@ TEST(TextRoutinesTest, SmallTextHelpers) {
   EXPECT_FALSE(SameText("\xe9", "\xc9"));
 }
 
+// A name from another account's folder cannot break a line, move a cursor or make the log
+// invalid UTF-8: valid characters stay, a stray or cut sequence is escaped byte by byte.
+TEST(TextRoutinesTest, EscapedForLogKeepsOnlyValidText) {
+  EXPECT_EQ(EscapedForLog("a\\b\n\x1b[2J\xc3\xa9\xff\xe2\x82"),
+            "a\\\\b\\x0a\\x1b[2J\xc3\xa9\\xff\\xe2\\x82");
+  EXPECT_EQ(EscapedForLog("\xed\xa0\x80"), "\\xed\\xa0\\x80");  // a surrogate is no character
+}
+
 }  // namespace
 }  // namespace remoteccm
