@@ -88,19 +88,18 @@ TEST_F(CdrFileImportTest, DamagedFilesSetAsideTheOthersImported) {
 TEST_F(CdrFileImportTest, OnlyCompleteFilesAreTaken) {
   Put(".cdr_C_01_202611010000_1", Records(1, 1));  // an upload under a hidden name
   Put("_cdr_C_01_202611010000_2", Records(2, 2));
-  Put("cdr_C_01_202611010000_3",
-      Records(3, 3).substr(0, Records(3, 3).size() - 1));  // last line not ended
+  // A last record without a line feed, as a current CallManager ends its files.
+  Put("cdr_C_01_202611010000_3", Records(3, 3).substr(0, Records(3, 3).size() - 1));
   Put("cdr_C_01_202611010000_4", Records(4, 4));
   // Still being written: changed after the moment the import looks.
   ASSERT_TRUE(SetFileTimes(folder_ / "cdr_C_01_202611010000_4", std::time(nullptr) + 60));
   Put("cdr_C_01_202611010000_5", Records(5, 5));
   const CdrImportOutcome outcome = Import();
-  EXPECT_EQ(outcome.files, 1);
-  EXPECT_EQ(outcome.incomplete, 1);
+  EXPECT_EQ(outcome.files, 2);
   EXPECT_TRUE(outcome.rejected.empty());
-  EXPECT_EQ(Ask("SELECT COUNT(*) FROM CallDetailRecord WHERE pkid = 'PK-5'"), 1);
-  for (const char* left : {".cdr_C_01_202611010000_1", "_cdr_C_01_202611010000_2",
-                           "cdr_C_01_202611010000_3", "cdr_C_01_202611010000_4"}) {
+  EXPECT_EQ(Ask("SELECT COUNT(*) FROM CallDetailRecord WHERE pkid IN ('PK-3', 'PK-5')"), 2);
+  for (const char* left :
+       {".cdr_C_01_202611010000_1", "_cdr_C_01_202611010000_2", "cdr_C_01_202611010000_4"}) {
     EXPECT_TRUE(fs::exists(folder_ / left)) << left;
   }
 }
@@ -118,11 +117,11 @@ TEST_F(CdrFileImportTest, NewerReleasesAddTheirFields) {
   Put("cmr_C_01_202611010000_1",
       "\"cdrRecordType\",\"pkid\",\"numberPacketsLost\"\nINTEGER,UNIQUEIDENTIFIER,INTEGER\n"
       "2,\"M1\",3\n");
-  EXPECT_EQ(Import().files, 3);
+  EXPECT_EQ(Import().files, 4);  // release 15 writes a CMR file beside its CDR file
   EXPECT_EQ(Rows(), 2);
   EXPECT_EQ(Ask("SELECT COUNT(*) FROM CallDetailRecord WHERE origDeviceType IS NULL"), 1);
   EXPECT_EQ(Ask("SELECT COUNT(*) FROM CallDetailRecord WHERE ORIGDEVICETYPE = ''"), 1);
-  EXPECT_EQ(Ask("SELECT numberPacketsLost FROM CallManagementRecord"), 3);
+  EXPECT_EQ(Ask("SELECT numberPacketsLost FROM CallManagementRecord WHERE pkid = 'M1'"), 3);
 }
 
 // Another run importing into the same database, or another profile out of the same folder.
