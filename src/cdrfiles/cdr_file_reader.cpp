@@ -285,7 +285,7 @@ bool CdrFileReader::CheckRecord(std::vector<CdrFileValue>& values, const std::st
   std::string why;
   if (!SplitCdrLine(line, values, why)) {
     cut_short_ = last_line_unended_;
-    Fail(cut_short_ ? State::kIncomplete : State::kDamaged, "the line cannot be read: " + why);
+    Fail(State::kDamaged, "the line cannot be read: " + why);
     return false;
   }
   if (!values.empty() && values[0].quoted && SameText(values[0].text, fields_[0].name)) {
@@ -299,10 +299,8 @@ bool CdrFileReader::CheckRecord(std::vector<CdrFileValue>& values, const std::st
     const std::string kind = !short_line          ? "a long line: "
                              : last_line_unended_ ? "a short last line without a line feed: "
                                                   : "a short line: ";
-    // A last line cut short may be an upload that pauses there: it may still grow.
-    Fail(cut_short_ ? State::kIncomplete : State::kDamaged, kind + std::to_string(values.size()) +
-                                                                " fields, the header has " +
-                                                                std::to_string(fields_.size()));
+    Fail(State::kDamaged, kind + std::to_string(values.size()) + " fields, the header has " +
+                              std::to_string(fields_.size()));
     return false;
   }
   for (std::size_t i = 0; i < values.size(); ++i) {

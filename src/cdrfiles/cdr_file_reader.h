@@ -50,9 +50,9 @@ class CdrFileReader {
 
   // Reads the header and types lines of the open file (read from where it stands, normally its
   // start). A file that holds no complete types line yet (empty, one line) is kIncomplete: it
-  // may still be written, as may one whose last line has no line feed and ends before its last
-  // field. Anything else wrong is kDamaged; a last line without a line feed is a record when it
-  // holds every field of the header.
+  // may still be written. Anything else wrong is kDamaged; a last line without a line feed is
+  // a record when it holds every field of the header, else the file is damaged, cut_short()
+  // telling the caller that a writer may still add the rest.
   explicit CdrFileReader(FileDescriptor file);
   // The same for the file at path (opened without following a link or waiting on a pipe).
   explicit CdrFileReader(const std::filesystem::path& path);
@@ -75,8 +75,8 @@ class CdrFileReader {
   std::string Sha256Hex() const;
   // Where the line Next returned last ends in the file, its line feed counted.
   std::int64_t line_end() const { return line_end_; }
-  // Whether the file is kIncomplete for a last line without a line feed that ends before its
-  // last field: an upload that stopped there, or one that pauses (its writer may add the rest).
+  // Whether the fault is a last line without a line feed that ends before its last field: an
+  // upload that stopped there, or one that pauses (its writer may still add the rest).
   bool cut_short() const { return cut_short_; }
 
  private:

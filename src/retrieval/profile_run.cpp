@@ -123,6 +123,10 @@ RunStatus ProfileRun::Run() {
       return RunStatus::kLocked;
     case Claim::kCdrFilesUnusable:
       return RunStatus::kConnectionFailed;
+    case Claim::kCdrFilesRefused:
+      return RunStatus::kSettingsInvalid;
+    case Claim::kStopped:
+      return RunStatus::kAborted;
   }
   return settings_.use_dialup ? DialAndPoll() : PollCycle();
 }
@@ -171,7 +175,9 @@ ProfileRun::Claim ProfileRun::ClaimDestination() {
     LogError(e.what());
     return Claim::kDestinationUnusable;
   }
-  if (UsesCdrFiles(settings_) && !ImportCdrFiles()) return Claim::kCdrFilesUnusable;
+  if (UsesCdrFiles(settings_)) {
+    if (const std::optional<Claim> ended = ImportCdrFiles()) return *ended;
+  }
   return Claim::kHeld;
 }
 
@@ -185,15 +191,44 @@ bool ProfileRun::TakeLock() {
 }
 
 // The complete files of the profile's folder into its embedded database, before the passes
-// read it; false when the folder or the database cannot be used.
-bool ProfileRun::ImportCdrFiles() {
-  const CdrImportOutcome outcome =
-      ImportProfileCdrFiles(settings_, services_.clock.Now(), services_.hooks.at_import_point,
-                            [this](std::string_view line) { Log(line); });
+// read it; how it ended when the run cannot go on.
+std::optional<ProfileRun::Claim> ProfileRun::ImportCdrFiles() {
+  CdrImportHooks hooks;
+  hooks.stop = [this] { return Aborted(); };
+  hooks.at_point = services_.hooks.at_import_point;
+  hooks.log = [this](std::string_view line, ImportLogLevel level) {
+    Log(line, level == ImportLogLevel::kWarning ? LogPriority::kWarning : LogPriority::kInfo);
+  };
+  if (settings_.connect_sql_mode == RetrievalMode::kNewRecordsOnly) {
+    // The look-back never reaches before this: what is dated earlier is never selected.
+    hooks.selects_from = settings_.sql_new_rec_date - settings_.late_arrival_minutes * 60.0;
+  }
+  const CdrImportOutcome outcome = ImportProfileCdrFiles(settings_, services_.clock.Now(), hooks);
   summary_.rejected_files = outcome.rejected;
+  summary_.waiting_files = outcome.waiting;
+  summary_.records_before_start = outcome.late;
   if (outcome.set_aside > 0) summary_.warnings.emplace_back(kRejectedCdrFilesWarning);
-  if (!outcome.usable) summary_.last_error = outcome.error;
-  return outcome.usable;
+  if (!outcome.waiting.empty()) summary_.warnings.emplace_back(kWaitingCdrFilesWarning);
+  if (outcome.late > 0) {
+    summary_.warnings.emplace_back(kRecordsBeforeStartWarning);
+    Log(std::to_string(outcome.late) +
+            " records imported before the start point are not selected by New Records Only; All "
+            "Records with deletion collects every file whenever it comes",
+        LogPriority::kWarning);
+  }
+  if (outcome.stopped) {
+    LogError("The run stopped during the import of the CDR files, as it was asked to.");
+    return Claim::kStopped;
+  }
+  if (outcome.refused) {
+    summary_.last_error = outcome.error;
+    return Claim::kCdrFilesRefused;
+  }
+  if (!outcome.usable) {
+    summary_.last_error = outcome.error;
+    return Claim::kCdrFilesUnusable;
+  }
+  return std::nullopt;
 }
 
 // ---------------------------------------------------------------------------------------------

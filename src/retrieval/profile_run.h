@@ -45,7 +45,15 @@ class ProfileRun {
 
  private:
   // How taking the destination for this run ended.
-  enum class Claim { kHeld, kProfileUnreadable, kDestinationUnusable, kLocked, kCdrFilesUnusable };
+  enum class Claim {
+    kHeld,
+    kProfileUnreadable,
+    kDestinationUnusable,
+    kLocked,
+    kCdrFilesUnusable,  // the CDR file folder or the embedded database cannot be used
+    kCdrFilesRefused,   // another profile reads a kind of the folder's files
+    kStopped,           // the run was asked to stop during the import
+  };
   // How the dial ended: whether the dialer took it (code 0) and the link came up.
   struct DialResult {
     int code = 0;
@@ -69,7 +77,7 @@ class ProfileRun {
   RunStatus Run();
   Claim ClaimDestination();
   bool TakeLock();
-  bool ImportCdrFiles();
+  std::optional<Claim> ImportCdrFiles();
   RunStatus DialAndPoll();
   DialResult Dial();
   void WaitForLink();

@@ -51,10 +51,12 @@ class CdrFilesCliTest : public CliRunTest {
         << (deletion ? "ConnectSQLMode=All Records\r\nDeleteRecs=Y\r\n"
                      : "ConnectSQLMode=New Records Only\r\nDeleteRecs=N\r\n");
   }
+  // A profile that never ran: its database, with the note of it, and its folders gone.
   void Reset() {
     fs::remove_all(Folder());
-    for (const char* name : {"CDR.TXT", "SITE.cdr.sqlite", "SITE.late", "SITE.status"}) {
-      fs::remove(home_ / name);
+    for (const char* name : {"CDR.TXT", "SITE.cdr.sqlite", "SITE.cdr.sqlite.note", "SITE.late",
+                             "SITE.status", "SITE.collected", "SITE.rejected"}) {
+      fs::remove_all(home_ / name);
     }
   }
 };

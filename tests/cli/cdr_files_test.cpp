@@ -83,7 +83,7 @@ TEST_P(CdrFilesCliTest, DamagedFileNamedInStatusAndCheckImports) {
   EXPECT_NE(Log().find("Imported the CDR file cdr_C_01_202611010000_1: 5 records."),
             std::string::npos)
       << Log();
-  EXPECT_TRUE(fs::exists(Folder() / "rejected" / "cdr_C_01_202611010005_2"));
+  EXPECT_TRUE(fs::exists(home_ / "SITE.rejected" / "cdr_C_01_202611010005_2"));
   PutFile("cdr_C_01_202611010010_3", 10, 12);
   std::ofstream(Folder() / "cdr_C_01_202611010013_4", std::ios::binary)
       << "\"pkid\"\nINTEGER\n\"x\"\n";
@@ -93,11 +93,12 @@ TEST_P(CdrFilesCliTest, DamagedFileNamedInStatusAndCheckImports) {
   EXPECT_NE(status.find("\"rejected_files\": [\n    \"cdr_C_01_202611010013_4 line 3: "),
             std::string::npos)
       << status;
-  // Until someone deals with them, the files in rejected/ are a warning of every run.
+  // Until someone deals with them, the files set aside are a warning of every run.
   EXPECT_EQ(Run({"SITE"}), 0) << Log();
   EXPECT_EQ(Run({"--status", "SITE", "--check-format", "nagios"}), 1) << Log();
-  EXPECT_NE(Log().find("damaged CDR files wait in rejected/"), std::string::npos) << Log();
-  fs::remove_all(Folder() / "rejected");
+  EXPECT_NE(Log().find("damaged CDR files wait in the rejected folder"), std::string::npos)
+      << Log();
+  fs::remove_all(home_ / "SITE.rejected");
   EXPECT_EQ(Run({"SITE"}), 0) << Log();
   EXPECT_EQ(Run({"--status", "SITE", "--check-format", "nagios"}), 0) << Log();
 }

@@ -61,23 +61,35 @@ TEST_F(CliStatusTest, WhatNeedsSomeoneWhateverTheResultSaid) {
     const char* owed_at;
     const char* said;
     double age = 60;
-  } cases[] = {{"AHEAD", "start-in-future", "", "start point in the future"},
-               {"OWING", "", "/srv/old/CDR.TXT", "owed lines at /srv/old/CDR.TXT"},
-               // A path that would clear the screen is shown escaped.
-               {"FORGED", "", "/srv/\x1b[2J/CDR.TXT", "owed lines at /srv/\\x1b[2J/CDR.TXT"},
-               // A status from the future would never grow old.
-               {"FUTURE", "", "", "last run ended in the future", -86400},
-               {"REJECTS", "rejected-cdr-files", "", "damaged CDR files wait in rejected/"}};
+    const char* waiting = "";
+    std::int64_t late = 0;
+  } cases[] = {
+      {"AHEAD", "start-in-future", "", "start point in the future"},
+      {"OWING", "", "/srv/old/CDR.TXT", "owed lines at /srv/old/CDR.TXT"},
+      // A path that would clear the screen is shown escaped.
+      {"FORGED", "", "/srv/\x1b[2J/CDR.TXT", "owed lines at /srv/\\x1b[2J/CDR.TXT"},
+      // A status from the future would never grow old.
+      {"FUTURE", "", "", "last run ended in the future", -86400},
+      {"REJECTS", "rejected-cdr-files", "", "damaged CDR files wait in the rejected folder"},
+      {"WAITS", "cdr-files-waiting", "",
+       "CDR files wait that cannot be imported: cdr_A_01_1: it cannot be opened", 60,
+       "cdr_A_01_1: it cannot be opened (Permission denied)"},
+      {"LATE", "records-before-start", "",
+       "12 records imported before the start point are not selected", 60, "", 12}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     ProfileThatRan(c.name, RunStatus::kSuccess, c.age);
     RunStatusRecord record = Status(c.name);
     if (*c.warning != '\0') record.run.warnings.emplace_back(c.warning);
     record.run.owed_at = c.owed_at;
+    if (*c.waiting != '\0') record.run.waiting_files.emplace_back(c.waiting);
+    record.run.records_before_start = c.late;
     ASSERT_EQ(WriteStatusFile(home_ / (std::string(c.name) + ".status"), record), "");
     const RunStatusRecord back = Status(c.name);
     EXPECT_EQ(back.run.warnings, record.run.warnings);
     EXPECT_EQ(back.run.owed_at, record.run.owed_at);
+    EXPECT_EQ(back.run.waiting_files, record.run.waiting_files);
+    EXPECT_EQ(back.run.records_before_start, c.late);
     const CliResult one = Run(std::string("--status ") + c.name);
     EXPECT_EQ(one.status, 1) << one.out;
     EXPECT_NE(one.out.find(c.said), std::string::npos) << one.out;
