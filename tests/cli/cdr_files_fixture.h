@@ -27,13 +27,20 @@ class CdrFilesCliTest : public CliRunTest {
     fs::create_directories(Folder());
     std::ofstream(Folder() / name, std::ios::binary) << FileText(from, to);
   }
-  // Every pkid from..to is in the destination once.
-  void ExpectEachOnce(int from, int to) {
-    const std::map<std::string, int> collected = CollectedPkids();
+  // Every pkid from..to is in the destination once: how many are missing and how many are
+  // there twice or more, so that a fault says its size.
+  void ExpectEachOnce(int from, int to) { ExpectEachOnceIn(CollectedPkids(), from, to); }
+  static void ExpectEachOnceIn(const std::map<std::string, int>& collected, int from, int to) {
+    int missing = 0;
+    int twice = 0;
     for (int id = from; id <= to; ++id) {
       const auto found = collected.find(std::to_string(id));
-      EXPECT_EQ(found == collected.end() ? 0 : found->second, 1) << "pkid " << id;
+      const int times = found == collected.end() ? 0 : found->second;
+      missing += times == 0 ? 1 : 0;
+      twice += times > 1 ? 1 : 0;
     }
+    EXPECT_EQ(missing, 0) << "of " << to - from + 1 << " records";
+    EXPECT_EQ(twice, 0) << "of " << to - from + 1 << " records";
     EXPECT_EQ(collected.size(), static_cast<std::size_t>(to - from + 1));
   }
   // As the Repository's upload ends: the file appears under its name complete.

@@ -1,5 +1,9 @@
 // CDR files pushed to the profile's folder through a real OpenSSH server, as a CallManager's
 // CDR Repository pushes them (POSIX only: the server is the host's sshd).
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstdlib>
 
 #include "cdr_files_fixture.h"
@@ -73,7 +77,9 @@ TEST_P(SftpPushTest, PushedFilesAreCollectedOnceAndHalfUploadsLeft) {
   EXPECT_EQ(Run({"SITE"}), 0) << Log();
   ExpectEachOnce(1, 40);
   EXPECT_TRUE(fs::exists(Folder() / second));
-  EXPECT_NE(Log().find("The CDR file " + second + " is not complete yet"), std::string::npos)
+  EXPECT_NE(
+      Log().find("The CDR file " + second + " cannot be imported: its last line is cut short"),
+      std::string::npos)
       << Log();
 
   // The upload goes on where it stopped, as a resumed transfer does.
@@ -86,6 +92,66 @@ TEST_P(SftpPushTest, PushedFilesAreCollectedOnceAndHalfUploadsLeft) {
   EXPECT_EQ(Run({"SITE"}), 0) << Log();
   ExpectEachOnce(1, 80);
   EXPECT_NE(Log().find("the file was sent again"), std::string::npos) << Log();
+}
+
+// An upload that stalls just after a line end, with the server holding the file open: the run
+// imports what is there and moves the file out of the folder; the rest the server then writes
+// into it is imported by the next run, nothing twice.
+TEST_P(SftpPushTest, AnUploadThatPausesAfterALineEndLosesNothing) {
+  std::ofstream(home_ / "CCM_FIELDS.INF", std::ios::binary) << "[CCM_FIELDS]\r\nCSV=Y\r\n";
+  WriteFilesProfile(true);
+  const std::string name = "cdr_StandAloneCluster_01_202611010000_1";
+  const std::string first_part = FileText(1, 20);
+  const std::string whole = first_part + FileText(21, 40).substr(FileText(21, 20).size());
+  const fs::path release = home_ / "stage" / "release";
+  ASSERT_EQ(::mkfifo(release.c_str(), 0600), 0);
+  const fs::path batch = home_ / "stage" / "batch";
+  std::ofstream(batch, std::ios::binary) << "put " + Stage(name, whole) + " " + Remote(name) + "\n";
+  // One write a block of the first part's size: the relay holds the second.
+  testing::ChildProcess upload(
+      "/usr/bin/sftp",
+      {"-q",
+       "-b",
+       batch.string(),
+       "-B",
+       std::to_string(first_part.size()),
+       "-R",
+       "1",
+       "-S",
+       REMOTECCM_SFTP_HOLD_RELAY,
+       "-i",
+       server_["key"],
+       "-P",
+       server_["port"],
+       "-o",
+       "BatchMode=yes",
+       "-o",
+       "StrictHostKeyChecking=no",
+       "-o",
+       "UserKnownHostsFile=/dev/null",
+       server_["user"] + "@127.0.0.1"},
+      {{"REMOTECCM_HOLD_WRITES", "1"}, {"REMOTECCM_HOLD_RELEASE", release.string()}},
+      home_ / "sftp.log", home_ / "sftp.log");
+  std::error_code size_error;
+  while (fs::file_size(Folder() / name, size_error) != first_part.size()) {
+    ASSERT_FALSE(upload.Ended().has_value()) << SftpLog();
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  EXPECT_EQ(Run({"SITE"}), 0) << Log();
+  ExpectEachOnce(1, 20);
+  EXPECT_FALSE(fs::exists(Folder() / name));
+  // The relay waits on the FIFO once the second write comes: opened, it lets it through.
+  for (int fd = -1; fd < 0;) {
+    fd = ::open(release.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd >= 0) ::close(fd);
+    ASSERT_FALSE(upload.Ended().has_value()) << SftpLog();
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  EXPECT_EQ(upload.Wait(), 0) << SftpLog();
+  EXPECT_EQ(Run({"SITE"}), 0) << Log();
+  ExpectEachOnce(1, 40);
+  EXPECT_NE(Log().find("grew after its import: 20 more records imported"), std::string::npos)
+      << Log();
 }
 
 INSTANTIATE_TEST_SUITE_P(Sqlite, SftpPushTest, ::testing::Values("sqlite"),
