@@ -24,7 +24,7 @@ std::string Shown(std::string_view name) { return EscapedForLog(name); }
 std::string Duration(double seconds) {
   const auto whole = static_cast<std::int64_t>(std::max(0.0, std::floor(seconds)));
   if (whole < 120) return Count(whole, "second", "seconds");
-  if (whole < 7200) return Count(whole / 60, "minute", "minutes");
+  if (whole < 3600) return Count(whole / 60, "minute", "minutes");
   if (whole < 2 * 86400) return Count(whole / 3600, "hour", "hours");
   return Count(whole / 86400, "day", "days");
 }
@@ -387,7 +387,7 @@ class FolderImport {
     if (at_once || waited >= bound) {
       outcome_.waiting.push_back(shown + ": " + why);
       Log("The CDR file " + shown + " cannot be imported: " + why +
-              (at_once ? "" : " (for " + Duration(waited) + ")") + ".",
+              (at_once || waited < 1 ? "" : " (for " + Duration(waited) + ")") + ".",
           ImportLogLevel::kWarning);
       return;
     }
