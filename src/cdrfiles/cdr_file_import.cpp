@@ -176,6 +176,7 @@ class FolderImport {
     job.reader = &reader;
     job.late_field = request_.late_field;
     job.late_before = request_.late_before;
+    job.look_back = request_.look_back;
     job.stop = request_.stop;
     job.before_commit = [this] { At(CdrImportPoint::kRowsWritten); };
     return job;
@@ -186,6 +187,7 @@ class FolderImport {
     outcome_.records += imported.records;
     outcome_.duplicates += imported.duplicates;
     outcome_.late += imported.late;
+    outcome_.late_past_look_back += imported.late_past_look_back;
   }
 
   // A file whose name, size and bytes an earlier import had: the Repository's resend. Known by

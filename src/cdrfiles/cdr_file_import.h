@@ -48,10 +48,11 @@ struct CdrImportRequest {
   double now = 0;  // seconds since 1970
   int settle_seconds = 30;
   int keep_days = 7;
-  // Records dated (this field, CDR seconds) before late_before are counted as late: nothing
-  // will select them.
+  // Records dated (this field, CDR seconds) before late_before are counted as late (nothing
+  // selects them unless the look-back reaches them), and apart those before the look-back.
   std::string late_field;
   std::optional<std::int64_t> late_before;
+  std::int64_t look_back = 0;
   std::function<bool(const std::filesystem::path&)> same_profile;
   ClaimantCheck claimant;
   std::function<bool()> stop;  // true: the run was asked to stop
@@ -67,9 +68,10 @@ struct CdrImportOutcome {
   int files = 0;  // files imported
   std::int64_t records = 0;
   std::int64_t duplicates = 0;
-  std::int64_t late = 0;              // records dated before late_before
-  int incomplete = 0;                 // files left for a later run
-  std::vector<std::string> rejected;  // "NAME line N: why", names escaped
+  std::int64_t late = 0;                 // records dated before late_before
+  std::int64_t late_past_look_back = 0;  // and before its look-back too
+  int incomplete = 0;                    // files left for a later run
+  std::vector<std::string> rejected;     // "NAME line N: why", names escaped
   // Files that cannot be imported and have waited too long, or cannot leave the folder:
   // "NAME: why", names escaped.
   std::vector<std::string> waiting;

@@ -128,6 +128,7 @@ CdrImportOutcome ImportProfileCdrFiles(const ProfileSettings& settings, double n
   if (hooks.selects_from) {
     request.late_field = settings.sql_date_time_fld_name;
     request.late_before = static_cast<std::int64_t>(*hooks.selects_from);
+    request.look_back = static_cast<std::int64_t>(hooks.look_back_seconds);
   }
   request.same_profile = [profile = request.profile](const std::filesystem::path& other) {
     return SameFile(profile, other);

@@ -43,6 +43,7 @@ struct CdrImportHooks {
   std::function<void(CdrImportPoint)> at_point;
   std::function<void(std::string_view, ImportLogLevel)> log;
   std::optional<double> selects_from;  // CDR seconds
+  double look_back_seconds = 0;        // how far its look-back may reach before it
 };
 
 // Imports the complete files of the kinds the profile reads into its embedded database.

@@ -231,6 +231,7 @@ class RecordInserter {
         const std::optional<std::int64_t> at =
             WholeNumber(values[static_cast<std::size_t>(late_)].text);
         if (at && *at < *job_.late_before) ++result.late;
+        if (at && *at < *job_.late_before - job_.look_back) ++result.late_past_look_back;
       }
     }
     if (!insert_row_->ok()) why = insert_row_->error();

@@ -52,9 +52,11 @@ struct CdrFileImportJob {
   CdrFileReader* reader = nullptr;
   // Records whose line ends at or before this offset were imported from this file before.
   std::int64_t known_through = 0;
-  // Records dated before this (the field named, CDR seconds) are counted as late.
+  // Records dated before this (the field named, CDR seconds) are counted as late, and apart
+  // those dated look_back seconds before it.
   std::string late_field;
   std::optional<std::int64_t> late_before;
+  std::int64_t look_back = 0;
   // Where the file is kept once imported; written with its records.
   std::optional<HeldCdrFile> held;
   // Asked now and then while records are read: true ends the import, nothing of it kept.
@@ -65,11 +67,12 @@ struct CdrFileImportJob {
 
 // What one file brought.
 struct CdrFileImported {
-  std::int64_t records = 0;       // rows added
-  std::int64_t duplicates = 0;    // rows whose key an earlier file already brought
-  std::int64_t late = 0;          // rows added dated before the job's late_before
-  bool same_file_before = false;  // a file with the same content was imported before
-  bool stopped = false;           // the job's stop ended it: nothing was committed
+  std::int64_t records = 0;              // rows added
+  std::int64_t duplicates = 0;           // rows whose key an earlier file already brought
+  std::int64_t late = 0;                 // rows added dated before the job's late_before
+  std::int64_t late_past_look_back = 0;  // and before its look-back too
+  bool same_file_before = false;         // a file with the same content was imported before
+  bool stopped = false;                  // the job's stop ended it: nothing was committed
 };
 
 // What the database says of its own history: which database it is and how many imports were

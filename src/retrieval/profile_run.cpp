@@ -105,6 +105,7 @@ RunStatus ProfileRun::Execute() {
   database_.Disconnect();
   services_.observer.SetRunning(false);
   lock_.reset();
+  SayLateRecords(true);
   summary_.status = status;
   summary_.ended = services_.clock.Now();
   NoteWhatIsStored();
@@ -200,22 +201,17 @@ std::optional<ProfileRun::Claim> ProfileRun::ImportCdrFiles() {
     Log(line, level == ImportLogLevel::kWarning ? LogPriority::kWarning : LogPriority::kInfo);
   };
   if (settings_.connect_sql_mode == RetrievalMode::kNewRecordsOnly) {
-    // The look-back never reaches before this: what is dated earlier is never selected.
-    hooks.selects_from = settings_.sql_new_rec_date - settings_.late_arrival_minutes * 60.0;
+    // What is dated before the start is selected only by the look-back, and only when the
+    // memory of earlier runs holds: the passes tell, and then the count is said.
+    hooks.selects_from = settings_.sql_new_rec_date;
+    hooks.look_back_seconds = settings_.late_arrival_minutes * 60.0;
   }
   const CdrImportOutcome outcome = ImportProfileCdrFiles(settings_, services_.clock.Now(), hooks);
   summary_.rejected_files = outcome.rejected;
   summary_.waiting_files = outcome.waiting;
-  summary_.records_before_start = outcome.late;
+  late_records_ = {outcome.late, outcome.late_past_look_back};
   if (outcome.set_aside > 0) summary_.warnings.emplace_back(kRejectedCdrFilesWarning);
   if (!outcome.waiting.empty()) summary_.warnings.emplace_back(kWaitingCdrFilesWarning);
-  if (outcome.late > 0) {
-    summary_.warnings.emplace_back(kRecordsBeforeStartWarning);
-    Log(std::to_string(outcome.late) +
-            " records imported before the start point are not selected by New Records Only; All "
-            "Records with deletion collects every file whenever it comes",
-        LogPriority::kWarning);
-  }
   if (outcome.stopped) {
     LogError("The run stopped during the import of the CDR files, as it was asked to.");
     return Claim::kStopped;
@@ -522,6 +518,7 @@ RunStatus ProfileRun::RunPasses() {
                         settings_.late_arrival_minutes * 60.0};
     WarnStartInFuture(converter, now);
   }
+  SayLateRecords(late && late->look_back_seconds > 0 && looks_back_);
   const Span span = ShowSelection(converter, now);
   PassContext context{services_, [this](std::string_view line) { LogError(line); },
                       settings_, database_,
@@ -549,6 +546,7 @@ LateArrivalMemory ProfileRun::LoadLateArrivals(const std::filesystem::path& path
   switch (reading.state) {
     case LateArrivalReading::State::kRead: {
       const double stored = reading.memory.stored_start;
+      looks_back_ = true;
       if (std::llround(stored) == std::llround(start)) return reading.memory;
       if (stored > start && stored <= now) {
         // An old copy of the profile saved over the one this program updated: the start it
@@ -563,6 +561,7 @@ LateArrivalMemory ProfileRun::LoadLateArrivals(const std::filesystem::path& path
         settings_.sql_new_rec_date = stored;
         return reading.memory;
       }
+      looks_back_ = false;
       why = stored > now ? "the memory " + path.string() + " holds a start point in the future"
                          : "the start point was set anew since the last run";
       break;
@@ -583,6 +582,21 @@ LateArrivalMemory ProfileRun::LoadLateArrivals(const std::filesystem::path& path
         LogPriority::kWarning);
   }
   return FreshLateArrivals(settings_.profile_path, settings_.sql_table_name, start);
+}
+
+// The records the import brought that no pass selects: dated before the start, and before the
+// look-back too when the memory lets it look back. Said once; a run that ends before its
+// passes says those no look-back reaches.
+void ProfileRun::SayLateRecords(bool looks_back) {
+  const std::int64_t count = looks_back ? late_records_.past_look_back : late_records_.before_start;
+  late_records_ = {};
+  if (count <= 0) return;
+  summary_.records_before_start = count;
+  summary_.warnings.emplace_back(kRecordsBeforeStartWarning);
+  Log(std::to_string(count) +
+          " records imported before the start point are not selected by New Records Only; All "
+          "Records with deletion collects every file whenever it comes",
+      LogPriority::kWarning);
 }
 
 // Nothing is collected until the start: a typing error, or a clock that was ahead when it was

@@ -78,6 +78,7 @@ class ProfileRun {
   Claim ClaimDestination();
   bool TakeLock();
   std::optional<Claim> ImportCdrFiles();
+  void SayLateRecords(bool looks_back);
   RunStatus DialAndPoll();
   DialResult Dial();
   void WaitForLink();
@@ -112,6 +113,13 @@ class ProfileRun {
   const std::string profile_path_;
   ProfileSettings settings_;
   RunSummary summary_;
+  // Records this run's import brought dated before the start, and before its look-back too,
+  // until the run says them.
+  struct LateRecords {
+    std::int64_t before_start = 0;
+    std::int64_t past_look_back = 0;
+  } late_records_;
+  bool looks_back_ = false;  // the memory of earlier runs holds: the passes look back
   std::optional<DestinationFiles> files_;
   std::optional<LockFile> lock_;
   DbConnection database_;
