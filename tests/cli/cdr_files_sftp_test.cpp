@@ -1,12 +1,18 @@
 // CDR files pushed to the profile's folder through a real OpenSSH server, as a CallManager's
 // CDR Repository pushes them (POSIX only: the server is the host's sshd).
 #include <fcntl.h>
+#include <grp.h>
+#include <pwd.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
+#include <sstream>
 
 #include "cdr_files_fixture.h"
+#include "support/run_cli.h"
+#include "support/unprivileged.h"
 
 namespace remoteccm {
 namespace {
@@ -152,6 +158,84 @@ TEST_P(SftpPushTest, AnUploadThatPausesAfterALineEndLosesNothing) {
   ExpectEachOnce(1, 40);
   EXPECT_NE(Log().find("grew after its import: 20 more records imported"), std::string::npos)
       << Log();
+}
+
+// The shipped unit's command (remoteccm-push-perms@.service) for the folder, as its user: the
+// words of its ExecStart with %f and %u given. Its exit status.
+int RunPushPermissions(const fs::path& folder, const std::string& user) {
+  std::ifstream unit(fs::path(REMOTECCM_SOURCE_DIR) / "packaging" / "systemd" /
+                     "remoteccm-push-perms@.service");
+  std::vector<std::string> words;
+  for (std::string line; std::getline(unit, line);) {
+    if (!line.starts_with("ExecStart=")) continue;
+    std::istringstream in(line.substr(std::string_view("ExecStart=").size()));
+    for (std::string word; in >> word;) {
+      words.push_back(word == "%f" ? folder.string() : word == "%u" ? user : word);
+    }
+  }
+  const passwd* account = ::getpwnam(user.c_str());
+  if (words.empty() || account == nullptr) return -1;
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    std::vector<char*> argv;
+    for (std::string& word : words) argv.push_back(word.data());
+    argv.push_back(nullptr);
+    if (::setgroups(0, nullptr) == 0 && ::setgid(account->pw_gid) == 0 &&
+        ::setuid(account->pw_uid) == 0) {
+      ::execv(argv[0], argv.data());
+    }
+    ::_exit(127);
+  }
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// A file pushed with its own mode 0600 (sftp put -p), which no umask of the server widens: a
+// collector that is not root cannot read it until the shipped unit, run as the push account,
+// gives the folder's group read and write; then it is collected.
+TEST_P(SftpPushTest, AFilePushedPrivateIsCollectedOnceTheUnitGivesItToTheGroup) {
+  if (!testing::RunsAsSuperuser()) GTEST_SKIP() << "the push account is another user only as root";
+  std::ofstream(home_ / "CCM_FIELDS.INF", std::ios::binary) << "[CCM_FIELDS]\r\nCSV=Y\r\n";
+  WriteFilesProfile(true);
+  const fs::path program = home_ / "remoteccm-cli";
+  fs::copy_file(REMOTECCM_CLI_PATH, program);
+  // The collector, "nobody", is of the folder's group, as the README's collector is.
+  struct stat folder_facts {};
+  ASSERT_EQ(::stat(Folder().c_str(), &folder_facts), 0);
+  const passwd* collector = ::getpwuid(testing::UnprivilegedUid());
+  ASSERT_NE(collector, nullptr);
+  ASSERT_EQ(::chown(Folder().c_str(), static_cast<uid_t>(-1), collector->pw_gid), 0);
+  const struct Restored {
+    fs::path folder;
+    gid_t group;
+    ~Restored() { EXPECT_EQ(::chown(folder.c_str(), static_cast<uid_t>(-1), group), 0); }
+  } restored{Folder(), folder_facts.st_gid};
+  for (const auto& entry : fs::recursive_directory_iterator(home_)) {
+    ASSERT_EQ(::lchown(entry.path().c_str(), collector->pw_uid, collector->pw_gid), 0);
+  }
+  ASSERT_EQ(::chown(home_.c_str(), collector->pw_uid, collector->pw_gid), 0);
+  const std::string name = "cdr_StandAloneCluster_01_202611010000_1";
+  const std::string staged = Stage(name, FileText(1, 5));
+  ASSERT_EQ(::chmod(staged.c_str(), 0600), 0);
+  ASSERT_TRUE(Push("put -p " + staged + " " + Remote(name) + "\n")) << SftpLog();
+  EXPECT_EQ(fs::status(Folder() / name).permissions(),
+            fs::perms::owner_read | fs::perms::owner_write);
+  const std::string env = "REMOTECCM_HOME='" + home_.string() +
+                          "' REMOTECCM_REGISTRY=/dev/null LSAN_OPTIONS=print_suppressions=0";
+  const auto collect = [&](const std::string& expected) {
+    testing::AsUnprivilegedUser([&] {
+      const testing::CliResult result = testing::RunCli(env, "SITE", true, program.string());
+      EXPECT_EQ(result.status, 0) << result.out;
+      EXPECT_NE(result.out.find(expected), std::string::npos) << result.out;
+    });
+  };
+  collect("cannot be imported: it cannot be opened (Permission denied)");
+  EXPECT_TRUE(CollectedPkids().empty());
+  EXPECT_EQ(RunPushPermissions(Folder(), server_["user"]), 0);
+  collect("Imported the CDR file " + name + ": 5 records.");
+  ExpectEachOnce(1, 5);
+  EXPECT_FALSE(fs::exists(Folder() / name));
 }
 
 INSTANTIATE_TEST_SUITE_P(Sqlite, SftpPushTest, ::testing::Values("sqlite"),
