@@ -13,6 +13,7 @@
 #include "cdr_files_fixture.h"
 #include "support/run_cli.h"
 #include "support/unprivileged.h"
+#include "util/posix_file.h"
 
 namespace remoteccm {
 namespace {
@@ -158,6 +159,43 @@ TEST_P(SftpPushTest, AnUploadThatPausesAfterALineEndLosesNothing) {
   ExpectEachOnce(1, 40);
   EXPECT_NE(Log().find("grew after its import: 20 more records imported"), std::string::npos)
       << Log();
+}
+
+// What the push account can do from inside its chroot: links named collected and rejected
+// (the collector's folders once lived there) pointing at a folder of the collector's, a damaged
+// file whose header is a secret, and the import lock of old held. None reaches outside the
+// folder, and nothing of the file's content reaches the log.
+TEST_P(SftpPushTest, ThePushAccountCannotReachOutsideItsFolder) {
+  std::ofstream(home_ / "CCM_FIELDS.INF", std::ios::binary) << "[CCM_FIELDS]\r\nCSV=Y\r\n";
+  WriteFilesProfile(true);
+  const fs::path victim = home_ / "victim";
+  fs::create_directory(victim);
+  for (const char* name : {"cdr_old_1", "cdr_old_2", "SITE.CCM"}) {
+    testing::WriteFile(victim / name, "keep");
+    ASSERT_TRUE(SetFileTimes(victim / name, 1000000000));
+  }
+  const std::string good = "cdr_StandAloneCluster_01_202611010000_1";
+  const std::string damaged = "cdr_StandAloneCluster_01_202611010001_2";
+  ASSERT_TRUE(Push("symlink " + victim.string() + " " + Remote("collected") + "\nsymlink " +
+                   victim.string() + " " + Remote("rejected") + "\nput " +
+                   Stage(good, FileText(1, 5)) + " " + Remote(good) + "\nput " +
+                   Stage(damaged, "\"root:$6$secret:19000\"\nINTEGER\nx\n") + " " +
+                   Remote(damaged) + "\n"))
+      << SftpLog();
+  ASSERT_TRUE(fs::is_symlink(Folder() / "collected"));
+  EXPECT_EQ(Run({"SITE"}), 0) << Log();
+  ExpectEachOnce(1, 5);
+  EXPECT_EQ(std::distance(fs::directory_iterator(victim), {}), 3);
+  EXPECT_TRUE(fs::exists(home_ / "SITE.rejected" / damaged));
+  EXPECT_EQ(Log().find("secret"), std::string::npos) << Log();
+  EXPECT_EQ(testing::ReadFile(home_ / "SITE.status").find("secret"), std::string::npos);
+  // A lock the account holds in its folder holds nothing up.
+  const std::optional<LockFile> held = LockFile::TryTake(Folder() / ".remoteccm-import.lock");
+  ASSERT_TRUE(held);
+  ASSERT_TRUE(Push("put " + Stage(good + "2", FileText(6, 8)) + " " + Remote(good + "2") + "\n"))
+      << SftpLog();
+  EXPECT_EQ(Run({"SITE"}), 0) << Log();
+  ExpectEachOnce(1, 8);
 }
 
 // The shipped unit's command (remoteccm-push-perms@.service) for the folder, as its user: the
