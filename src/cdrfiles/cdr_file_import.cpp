@@ -480,12 +480,16 @@ CdrImportOutcome ImportCdrFiles(const CdrImportRequest& request) {
     log(outcome.error, ImportLogLevel::kWarning);
     return outcome;
   };
+  const auto fail_folder = [&](std::string line) {
+    outcome.folder_unusable = true;
+    return fail(std::move(line));
+  };
   const std::string folder_shown = Shown(request.folder.string());
   int error = 0;
   const FolderHandle folder = FolderHandle::Open(request.folder, error);
   if (!folder.IsOpen()) {
-    return fail("The CDR file folder " + folder_shown + " cannot be read: " + std::strerror(error) +
-                ".");
+    return fail_folder("The CDR file folder " + folder_shown +
+                       " cannot be read: " + std::strerror(error) + ".");
   }
   const std::filesystem::path lock_path = request.database.string() + ".lock";
   std::optional<LockFile> lock;
@@ -548,8 +552,8 @@ CdrImportOutcome ImportCdrFiles(const CdrImportRequest& request) {
   if (import.LookAfterHeldFiles()) {
     files = ListCdrFiles(folder, request.kinds, error);
     if (!files) {
-      fail("The CDR file folder " + folder_shown + " cannot be read: " + std::strerror(error) +
-           ".");
+      fail_folder("The CDR file folder " + folder_shown +
+                  " cannot be read: " + std::strerror(error) + ".");
     } else {
       for (const CdrFolderEntry& file : *files) {
         if (import.IsHeldInFolder(file.name)) continue;

@@ -1,7 +1,10 @@
 #include "cdrfiles/cdr_file_source.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstring>
+#include <map>
 
 #include "cdrfiles/cdr_file_reader.h"
 #include "cdrfiles/cdr_folder.h"
@@ -153,23 +156,52 @@ CdrFolderSummary SummarizeCdrFolder(const ProfileSettings& settings, double now)
     summary.error = std::strerror(error);
     return summary;
   }
+  // Only looks: a database that is not there is not made, and a profile without a file has
+  // none (it would be nobody's).
+  std::error_code missing;
+  const std::filesystem::path database = CdrDatabasePath(settings);
+  std::optional<CdrStore> store;
+  if (TrimView(settings.profile_path).empty() ||
+      (!std::filesystem::exists(database, missing) && !missing)) {
+    summary.imported_files = 0;
+  } else {
+    store = CdrStore::OpenToRead(database);
+  }
+  // Imported files that wait in the folder to be moved out (across file systems) are no
+  // longer waiting to be imported.
+  std::map<std::string, std::string> held;
+  std::string why;
+  if (store) {
+    if (const std::optional<std::int64_t> imported = store->ImportedFiles(why)) {
+      summary.imported_files = static_cast<int>(std::min<std::int64_t>(*imported, INT_MAX));
+    }
+    for (const HeldCdrFile& file : store->HeldFiles(why).value_or(std::vector<HeldCdrFile>())) {
+      held.emplace(file.file_name, file.identity);
+    }
+  }
   for (const CdrFolderEntry& file : *files) {
-    if (!RefusalOf(file.facts).empty() ||
-        !Settled(file.facts, now, settings.cdr_file_settle_seconds)) {
+    if (!RefusalOf(file.facts).empty()) continue;
+    if (const auto kept = held.find(file.name);
+        kept != held.end() && kept->second == file.facts.identity) {
       continue;
     }
-    ++summary.complete_files;
-    summary.newest = std::max(summary.newest.value_or(file.facts.modified), file.facts.modified);
+    if (Settled(file.facts, now, settings.cdr_file_settle_seconds)) {
+      ++summary.complete_files;
+      summary.newest = std::max(summary.newest.value_or(file.facts.modified), file.facts.modified);
+    } else {
+      ++summary.settling_files;
+      summary.newest_settling =
+          std::max(summary.newest_settling.value_or(file.facts.changed), file.facts.changed);
+    }
   }
   return summary;
 }
 
-std::vector<std::string> CdrFileFieldNames(const ProfileSettings& settings, double now) {
+std::vector<CdrFileField> CdrFileFields(const ProfileSettings& settings, double now) {
   const CdrKinds kinds = CdrKindsOf(settings);
   const CdrKinds wanted{kinds.cdr, !kinds.cdr && kinds.cmr};
   int error = 0;
   const FolderHandle folder = FolderHandle::Open(Folder(settings), error);
-  std::vector<std::string> names;
   std::optional<std::vector<CdrFolderEntry>> files;
   if (folder.IsOpen()) files = ListCdrFiles(folder, wanted, error);
   if (files) {
@@ -182,16 +214,17 @@ std::vector<std::string> CdrFileFieldNames(const ProfileSettings& settings, doub
       FileDescriptor opened = folder.OpenToRead(file->name, facts, error);
       if (!opened.IsOpen() || !RefusalOf(facts).empty()) continue;
       const CdrFileReader reader(std::move(opened));
-      if (reader.state() != CdrFileReader::State::kReading) continue;
-      for (const CdrFileField& field : reader.fields()) names.push_back(field.name);
-      return names;
+      if (reader.state() == CdrFileReader::State::kReading) return reader.fields();
     }
   }
-  // The dialog only looks: a database that is not there is not made.
+  // The dialog only looks: a database that is not there is not made, and a profile without a
+  // file has none.
+  std::vector<CdrFileField> fields;
+  if (TrimView(settings.profile_path).empty()) return fields;
   if (std::optional<CdrStore> store = CdrStore::OpenToRead(CdrDatabasePath(settings))) {
-    names = store->Columns(wanted.cdr ? kCdrFileTable : kCmrFileTable);
+    fields = store->Fields(wanted.cdr ? kCdrFileTable : kCmrFileTable);
   }
-  return names;
+  return fields;
 }
 
 }  // namespace remoteccm

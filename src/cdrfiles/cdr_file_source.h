@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "cdrfiles/cdr_file_import.h"
+#include "cdrfiles/cdr_file_reader.h"
 #include "profile/profile_settings.h"
 
 namespace remoteccm {
@@ -50,16 +51,23 @@ struct CdrImportHooks {
 CdrImportOutcome ImportProfileCdrFiles(const ProfileSettings& settings, double now,
                                        const CdrImportHooks& hooks);
 
-// What waits in the folder for the profile: the complete files and the newest one's time.
+// What waits in the folder for the profile (files of the kinds it reads): the complete files
+// and the newest one's time, the files still settling (changed within the settle time, by the
+// system's change time) and the last change among them, and how many files the profile's
+// database notes as imported (0 while it has none, unknown when it cannot be read).
 struct CdrFolderSummary {
   std::string error;  // why the folder cannot be read; empty when it can
   int complete_files = 0;
   std::optional<double> newest;  // seconds since 1970
+  int settling_files = 0;
+  std::optional<double> newest_settling;  // seconds since 1970
+  std::optional<int> imported_files;
 };
 CdrFolderSummary SummarizeCdrFolder(const ProfileSettings& settings, double now);
 
-// The fields of the newest complete file of the profile's kind; when none waits, the columns
-// of its table in the embedded database.
-std::vector<std::string> CdrFileFieldNames(const ProfileSettings& settings, double now);
+// The fields of the newest complete file of the profile's kind, with their types; when none
+// waits, the columns of its table in the embedded database. Only reads: a database that is not
+// there yet is not made.
+std::vector<CdrFileField> CdrFileFields(const ProfileSettings& settings, double now);
 
 }  // namespace remoteccm

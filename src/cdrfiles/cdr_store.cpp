@@ -480,13 +480,27 @@ bool CdrStore::UpdateHeld(const HeldCdrFile& held, std::string& why) {
   return true;
 }
 
-std::vector<std::string> CdrStore::Columns(std::string_view table) {
+std::vector<CdrFileField> CdrStore::Fields(std::string_view table) {
   std::string why;
-  std::vector<std::string> names;
+  std::vector<CdrFileField> fields;
   if (const auto columns = TableInfo(db_.get(), table, why)) {
-    for (const TableColumn& column : *columns) names.push_back(column.name);
+    for (const TableColumn& column : *columns) {
+      CdrFileField field{column.name, "", CdrFieldType::kText, 0};
+      // The columns are declared with the types of the files that brought them.
+      if (!ParseCdrFieldType(column.type, field)) field.length = 0;
+      fields.push_back(std::move(field));
+    }
   }
-  return names;
+  return fields;
+}
+
+std::optional<std::int64_t> CdrStore::ImportedFiles(std::string& why) {
+  Statement count(db_.get(), "SELECT COUNT(*) FROM CdrFileImport");
+  if (!count.Step()) {
+    why = count.ok() ? "no count" : count.error();
+    return std::nullopt;
+  }
+  return count.Int(0);
 }
 
 bool CdrStore::CreateIndexes(std::string_view table, std::string& why) {

@@ -117,8 +117,11 @@ class CdrStore {
   // Whether the database was made by this open (it had none of the program's tables).
   bool IsNew() const { return new_; }
 
-  // The columns of a table in order (empty when it does not exist or cannot be read).
-  std::vector<std::string> Columns(std::string_view table);
+  // The columns of a table in order, with their types (empty when it does not exist or cannot
+  // be read).
+  std::vector<CdrFileField> Fields(std::string_view table);
+  // How many imported files the database notes; nullopt with why when it cannot say.
+  std::optional<std::int64_t> ImportedFiles(std::string& why);
 
   // The moment the keys and notes age by: the system clock, but never beyond the newest
   // record date imported (a clock far ahead must not make every key old), and never back.

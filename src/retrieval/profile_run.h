@@ -50,9 +50,10 @@ class ProfileRun {
     kProfileUnreadable,
     kDestinationUnusable,
     kLocked,
-    kCdrFilesUnusable,  // the CDR file folder or the embedded database cannot be used
-    kCdrFilesRefused,   // another profile reads a kind of the folder's files
-    kStopped,           // the run was asked to stop during the import
+    kCdrFolderUnusable,    // the CDR file folder cannot be read: the source cannot be reached
+    kCdrDatabaseUnusable,  // the embedded database (or its lock) cannot be written
+    kCdrFilesRefused,      // another profile reads a kind of the folder's files
+    kStopped,              // the run was asked to stop during the import
   };
   // How the dial ended: whether the dialer took it (code 0) and the link came up.
   struct DialResult {

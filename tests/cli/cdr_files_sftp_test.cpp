@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <pwd.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -31,6 +32,10 @@ class SftpPushTest : public CdrFilesCliTest {
       if (std::getenv("REMOTECCM_REQUIRE_SFTP") != nullptr) FAIL() << "no REMOTECCM_TEST_SFTP";
       GTEST_SKIP() << "no test SFTP server (REMOTECCM_TEST_SFTP)";
     }
+    // The server has one push folder: the tests that push to it take turns, whatever ctest
+    // runs beside them.
+    turn_ = FileDescriptor(open(info, O_RDONLY | O_CLOEXEC));
+    ASSERT_TRUE(turn_.IsOpen() && flock(turn_.Get(), LOCK_EX) == 0) << info;
     std::ifstream in(info);
     std::string line;
     while (std::getline(in, line)) {
@@ -65,6 +70,7 @@ class SftpPushTest : public CdrFilesCliTest {
 
   std::map<std::string, std::string> server_;
   fs::path folder_;
+  FileDescriptor turn_;  // holds the server's folder for this test
 };
 
 // A file pushed whole is collected; an upload held half-written (cut inside a line) while a run
