@@ -1215,10 +1215,9 @@ class OptionsTest : public QObject {
     for (int i = 0; i < 3; ++i) {
       PutCdrFile(folder + names[i], i + 1, pushed[i]);
       changed = std::max(
-          changed,
-          static_cast<double>(
-              QFileInfo(folder + names[i]).metadataChangeTime().toMSecsSinceEpoch()) /
-              1000);
+          changed, static_cast<double>(
+                       QFileInfo(folder + names[i]).metadataChangeTime().toMSecsSinceEpoch()) /
+                       1000);
     }
     changed = std::ceil(changed);  // the window's clock counts whole seconds
     const auto back = qScopeGuard([&] { clock_.Set(kNow); });
