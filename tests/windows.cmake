@@ -44,7 +44,7 @@ target_compile_definitions(remoteccm_test_support PUBLIC
 remoteccm_windows_tests(test_cli SOURCES cli/print_command_test.cpp cli/status_command_test.cpp
                         cli/run_command_test.cpp cli/exactly_once_test.cpp
                         cli/hostile_files_test.cpp cli/cdr_files_test.cpp
-                        DEPS remoteccm_core remoteccm_test_support)
+                        DEPS remoteccm_core remoteccm_cdrgen remoteccm_test_support)
 add_dependencies(test_cli remoteccm-cli remoteccm_console_event)
 # Starting, killing and stopping a child (ChildProcess): its Ctrl-C is sent from a small
 # program of its own, which leaves its console to attach to the child's.

@@ -120,30 +120,49 @@ struct CdrFileReader::Stream {
   bool at_end = false;
 };
 
+CdrFileReader::CdrFileReader(FileDescriptor file) : stream_(new Stream) {
+  stream_->fd = std::move(file);
+  ReadHead();
+}
+
 CdrFileReader::CdrFileReader(const std::filesystem::path& path) : stream_(new Stream) {
   int error = 0;
   stream_->fd = TryOpenFile(path, O_RDONLY | kOpenNoFollow | kOpenWithoutWaiting, error);
+  ReadHead();
+}
+
+void CdrFileReader::ReadHead() {
   if (!stream_->fd.IsOpen()) {
     Fail(State::kIncomplete, "it cannot be opened");
     return;
   }
-  const int fd = stream_->fd.Get();
-  const std::int64_t size = RegularFileSize(fd);
-  char last = 0;
+  const std::int64_t size = RegularFileSize(stream_->fd.Get());
   if (size < 0) {
     Fail(State::kIncomplete, "it is not a regular file");
     return;
   }
-  if (size == 0 || ReadAt(fd, &last, 1, size - 1) != 1 || last != '\n') {
-    Fail(State::kIncomplete, "its last line is not ended");
+  if (size == 0) {
+    Fail(State::kIncomplete, "it is empty");
     return;
   }
   std::string header;
   std::string types;
-  if (ReadLine(header) != LineRead::kLine || ReadLine(types) != LineRead::kLine) {
-    if (state_ == State::kReading) Fail(State::kIncomplete, "it has no types line yet");
+  const LineRead header_read = ReadLine(header);
+  if (header_read == LineRead::kUnended) {
+    const bool carriage_returns = header.find('\r') != std::string::npos;
+    Fail(State::kIncomplete, carriage_returns
+                                 ? "it holds no line feed (its lines end with a carriage return)"
+                                 : "it holds one line, no types line");
     return;
   }
+  if (header_read != LineRead::kLine) return;
+  const LineRead types_read = ReadLine(types);
+  if (types_read == LineRead::kEnd) {
+    Fail(State::kIncomplete, "it holds one line, no types line");
+    return;
+  }
+  if (types_read != LineRead::kLine && types_read != LineRead::kUnended) return;
+  state_ = State::kReading;
   std::vector<CdrFileValue> names;
   std::vector<CdrFileValue> type_values;
   std::string why;
@@ -152,19 +171,20 @@ CdrFileReader::CdrFileReader(const std::filesystem::path& path) : stream_(new St
     Fail(State::kDamaged, "the header line cannot be read" + (why.empty() ? "" : ": " + why));
     return;
   }
-  for (const CdrFileValue& name : names) {
-    if (!name.quoted || !IsFieldName(name.text)) {
-      Fail(State::kDamaged, "the header names a field \"" + EscapedForLog(name.text) +
-                                "\" that is not a quoted plain name");
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    const std::string position = std::to_string(i + 1);
+    if (!names[i].quoted || !IsFieldName(names[i].text)) {
+      Fail(State::kDamaged, "field " + position + " of the header is not a quoted plain name");
       return;
     }
-    for (const CdrFileField& earlier : fields_) {
-      if (SameText(earlier.name, name.text)) {
-        Fail(State::kDamaged, "the header names the field " + name.text + " twice");
+    for (std::size_t earlier = 0; earlier < fields_.size(); ++earlier) {
+      if (SameText(fields_[earlier].name, names[i].text)) {
+        Fail(State::kDamaged, "fields " + std::to_string(earlier + 1) + " and " + position +
+                                  " of the header have the same name");
         return;
       }
     }
-    fields_.push_back({name.text, "", CdrFieldType::kText, 0});
+    fields_.push_back({names[i].text, "", CdrFieldType::kText, 0});
   }
   line_number_ = 2;
   if (HoldsBinary(types) || !SplitCdrLine(types, type_values, why) ||
@@ -174,12 +194,12 @@ CdrFileReader::CdrFileReader(const std::filesystem::path& path) : stream_(new St
   }
   for (std::size_t i = 0; i < fields_.size(); ++i) {
     if (!ParseCdrFieldType(type_values[i].text, fields_[i])) {
-      Fail(State::kDamaged, "the type \"" + EscapedForLog(type_values[i].text) + "\" of " +
-                                fields_[i].name + " is not a type");
+      Fail(State::kDamaged, "the type of field " + std::to_string(i + 1) + " is not a type");
       return;
     }
   }
   header_line_ = std::move(header);
+  line_end_ = consumed_;
 }
 
 CdrFileReader::~CdrFileReader() = default;
@@ -193,43 +213,42 @@ void CdrFileReader::Fail(State state, std::string why) {
 CdrFileReader::LineRead CdrFileReader::ReadLine(std::string& line) {
   line.clear();
   Stream& s = *stream_;
+  const auto too_long = [&] {
+    Fail(State::kDamaged,
+         "the line is longer than " + std::to_string(kCdrFileLineMax) + " characters");
+    return LineRead::kTooLong;
+  };
   while (true) {
     const std::size_t newline = s.buffer.find('\n', s.used);
     if (newline != std::string::npos) {
       line.append(s.buffer, s.used, newline - s.used);
+      consumed_ += static_cast<std::int64_t>(newline + 1 - s.used);
       s.used = newline + 1;
       if (!line.empty() && line.back() == '\r') line.pop_back();
       ++line_number_;
-      if (line.size() > kCdrFileLineMax) {
-        Fail(State::kDamaged,
-             "the line is longer than " + std::to_string(kCdrFileLineMax) + " characters");
-        return LineRead::kTooLong;
-      }
+      if (line.size() > kCdrFileLineMax) return too_long();
       return LineRead::kLine;
     }
     line.append(s.buffer, s.used, std::string::npos);
+    consumed_ += static_cast<std::int64_t>(s.buffer.size() - s.used);
     s.buffer.clear();
     s.used = 0;
     if (line.size() > kCdrFileLineMax) {
       ++line_number_;
-      Fail(State::kDamaged,
-           "the line is longer than " + std::to_string(kCdrFileLineMax) + " characters");
-      return LineRead::kTooLong;
+      return too_long();
     }
     if (s.at_end) {
       if (line.empty()) return LineRead::kEnd;
       ++line_number_;
-      Fail(State::kIncomplete, "its last line is not ended");
+      last_line_unended_ = true;
+      if (line.back() == '\r') line.pop_back();
       return LineRead::kUnended;
     }
     s.buffer.resize(kReadBlock);
     const std::int64_t got = ReadSome(s.fd.Get(), s.buffer.data(), s.buffer.size());
     if (got < 0) {
-      if (errno == EINTR) {
-        s.buffer.clear();
-        continue;
-      }
       s.buffer.clear();
+      if (errno == EINTR) continue;
       Fail(State::kIncomplete, "it cannot be read");
       return LineRead::kError;
     }
@@ -242,18 +261,30 @@ CdrFileReader::LineRead CdrFileReader::ReadLine(std::string& line) {
 
 bool CdrFileReader::Next(std::vector<CdrFileValue>& values, std::string& line) {
   if (state_ != State::kReading) return false;
+  if (last_line_unended_) {
+    // The line without a line feed was the last one.
+    state_ = State::kEnd;
+    return false;
+  }
   const LineRead read = ReadLine(line);
   if (read == LineRead::kEnd) {
     state_ = State::kEnd;
     return false;
   }
-  if (read != LineRead::kLine) return false;
+  if (read != LineRead::kLine && read != LineRead::kUnended) return false;
+  if (!CheckRecord(values, line)) return false;
+  line_end_ = consumed_;
+  return true;
+}
+
+bool CdrFileReader::CheckRecord(std::vector<CdrFileValue>& values, const std::string& line) {
   if (HoldsBinary(line)) {
     Fail(State::kDamaged, "the line holds binary content");
     return false;
   }
   std::string why;
   if (!SplitCdrLine(line, values, why)) {
+    cut_short_ = last_line_unended_;
     Fail(State::kDamaged, "the line cannot be read: " + why);
     return false;
   }
@@ -263,16 +294,20 @@ bool CdrFileReader::Next(std::vector<CdrFileValue>& values, std::string& line) {
     return false;
   }
   if (values.size() != fields_.size()) {
-    Fail(State::kDamaged, (values.size() < fields_.size() ? "a short line: " : "a long line: ") +
-                              std::to_string(values.size()) + " values, the header has " +
+    const bool short_line = values.size() < fields_.size();
+    cut_short_ = short_line && last_line_unended_;
+    const std::string kind = !short_line          ? "a long line: "
+                             : last_line_unended_ ? "a short last line without a line feed: "
+                                                  : "a short line: ";
+    Fail(State::kDamaged, kind + std::to_string(values.size()) + " fields, the header has " +
                               std::to_string(fields_.size()));
     return false;
   }
   for (std::size_t i = 0; i < values.size(); ++i) {
     if (fields_[i].type != CdrFieldType::kInteger || values[i].text.empty()) continue;
     if (!IsWholeNumber(values[i].text)) {
-      Fail(State::kDamaged, "the value \"" + EscapedForLog(values[i].text) + "\" of " +
-                                fields_[i].name + " is not a whole number");
+      Fail(State::kDamaged,
+           "the value of field " + std::to_string(i + 1) + " is not a whole number");
       return false;
     }
   }

@@ -1,7 +1,9 @@
 // One CDR file as CallManager's CDR Repository writes it: a line of quoted field names, a line
 // of field types, then one record a line (text in double quotes with a quote inside doubled,
-// numbers bare, an empty text ""). Read as a stream, a record at a time, each line checked
-// against the header; the first fault names its line and ends the reading.
+// numbers bare, an empty text ""), the last one with or without a line feed after it. Read as
+// a stream, a record at a time, each line checked against the header; the first fault names
+// its line and ends the reading. A fault says where it is and what is wrong, never what the
+// file holds: the file comes from another account.
 #pragma once
 
 #include <cstdint>
@@ -11,6 +13,8 @@
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "util/posix_file.h"
 
 namespace remoteccm {
 
@@ -44,9 +48,13 @@ class CdrFileReader {
  public:
   enum class State { kReading, kEnd, kIncomplete, kDamaged };
 
-  // Opens the file and reads its header and types lines. A file whose last line is not ended,
-  // or that has no complete types line yet, is kIncomplete (it is still being written);
-  // anything else wrong is kDamaged.
+  // Reads the header and types lines of the open file (read from where it stands, normally its
+  // start). A file that holds no complete types line yet (empty, one line) is kIncomplete: it
+  // may still be written. Anything else wrong is kDamaged; a last line without a line feed is
+  // a record when it holds every field of the header, else the file is damaged, cut_short()
+  // telling the caller that a writer may still add the rest.
+  explicit CdrFileReader(FileDescriptor file);
+  // The same for the file at path (opened without following a link or waiting on a pipe).
   explicit CdrFileReader(const std::filesystem::path& path);
   ~CdrFileReader();
   CdrFileReader(const CdrFileReader&) = delete;
@@ -65,9 +73,16 @@ class CdrFileReader {
   // The bytes read so far and their SHA-256 (the whole file once Next returned false at kEnd).
   std::int64_t bytes_read() const { return bytes_read_; }
   std::string Sha256Hex() const;
+  // Where the line Next returned last ends in the file, its line feed counted.
+  std::int64_t line_end() const { return line_end_; }
+  // Whether the fault is a last line without a line feed that ends before its last field: an
+  // upload that stopped there, or one that pauses (its writer may still add the rest).
+  bool cut_short() const { return cut_short_; }
 
  private:
   enum class LineRead { kLine, kEnd, kUnended, kTooLong, kError };
+  void ReadHead();
+  bool CheckRecord(std::vector<CdrFileValue>& values, const std::string& line);
   LineRead ReadLine(std::string& line);
   void Fail(State state, std::string why);
 
@@ -80,6 +95,10 @@ class CdrFileReader {
   std::int64_t line_number_ = 0;
   std::int64_t problem_line_ = 0;
   std::int64_t bytes_read_ = 0;
+  std::int64_t line_end_ = 0;
+  std::int64_t consumed_ = 0;  // bytes handed out as lines so far
+  bool last_line_unended_ = false;
+  bool cut_short_ = false;
 };
 
 }  // namespace remoteccm

@@ -1,94 +1,87 @@
 #include "cdrfiles/cdr_folder.h"
 
 #include <algorithm>
-#include <system_error>
-
-#include "util/posix_file.h"
+#include <cerrno>
 
 namespace remoteccm {
-namespace {
 
-namespace fs = std::filesystem;
-
-std::string MakeFolder(const fs::path& folder) {
-  std::error_code error;
-  fs::create_directory(folder, error);
-  if (error) return "the folder " + folder.string() + " cannot be made: " + error.message();
-  return "";
+std::optional<CdrFileKind> KindOfName(std::string_view name) {
+  if (name.starts_with("cdr_")) return CdrFileKind::kCdr;
+  if (name.starts_with("cmr_")) return CdrFileKind::kCmr;
+  return std::nullopt;
 }
 
-std::string Move(const fs::path& from, const fs::path& to) {
-  std::error_code error;
-  fs::rename(from, to, error);
-  // Not synced: a move lost in a crash leaves the file to be seen again, and its records,
-  // already committed, are not imported twice.
-  return error ? error.message() : "";
-}
+std::string_view KindTag(CdrFileKind kind) { return kind == CdrFileKind::kCdr ? "cdr" : "cmr"; }
 
-}  // namespace
-
-std::optional<std::vector<CdrFolderFile>> CompleteCdrFiles(const fs::path& folder, double now,
-                                                           int settle_seconds, std::string& why) {
-  std::error_code error;
-  fs::directory_iterator entries(folder, error);
-  if (error) {
-    why = error.message();
-    return std::nullopt;
+std::optional<std::vector<CdrFolderEntry>> ListCdrFiles(const FolderHandle& folder,
+                                                        const CdrKinds& kinds, int& error) {
+  const std::optional<std::vector<std::string>> names = folder.Names(error);
+  if (!names) return std::nullopt;
+  std::vector<CdrFolderEntry> entries;
+  for (const std::string& name : *names) {
+    const std::optional<CdrFileKind> kind = KindOfName(name);
+    if (!kind || !kinds.Has(*kind)) continue;
+    int look_error = 0;
+    const std::optional<EntryFacts> facts = folder.Look(name, look_error);
+    if (!facts) continue;  // gone since the listing
+    entries.push_back({name, *kind, *facts});
   }
-  std::vector<CdrFolderFile> files;
-  for (const fs::directory_entry& entry : entries) {
-    const std::string name = entry.path().filename().string();
-    const bool cdr = name.starts_with("cdr_");
-    const bool cmr = name.starts_with("cmr_");
-    if (!cdr && !cmr) continue;  // hidden (. or _ first), or not a CDR file
-    const std::optional<RegularFileFacts> facts = RegularFileFactsOf(entry.path());
-    if (!facts) continue;
-    if (facts->modified > now - settle_seconds) continue;  // may still be written
-    files.push_back({entry.path(), name, facts->size, facts->modified, cmr});
-  }
-  std::sort(files.begin(), files.end(), [](const CdrFolderFile& a, const CdrFolderFile& b) {
-    return a.modified != b.modified ? a.modified < b.modified : a.name < b.name;
+  std::sort(entries.begin(), entries.end(), [](const CdrFolderEntry& a, const CdrFolderEntry& b) {
+    return a.facts.changed != b.facts.changed ? a.facts.changed < b.facts.changed : a.name < b.name;
   });
-  return files;
+  error = 0;
+  return entries;
 }
 
-std::string DisposeImported(const CdrFolderFile& file, int keep_days) {
-  if (keep_days <= 0) {
-    std::error_code error;
-    fs::remove(file.path, error);
-    return error ? error.message() : "";
+std::string RefusalOf(const EntryFacts& facts) {
+  if (facts.kind != EntryKind::kRegular) {
+    return std::string(EntryKindText(facts.kind)) + " stands where a CDR file should be";
   }
-  const fs::path collected = file.path.parent_path() / kCollectedFolder;
-  if (std::string why = MakeFolder(collected); !why.empty()) return why;
-  // A file sent again under its name replaces the earlier copy.
-  return Move(file.path, collected / file.name);
-}
-
-std::string MoveToRejected(const CdrFolderFile& file) {
-  const fs::path rejected = file.path.parent_path() / kRejectedFolder;
-  if (std::string why = MakeFolder(rejected); !why.empty()) return why;
-  fs::path target = rejected / file.name;
-  std::error_code error;
-  for (int n = 1; fs::symlink_status(target, error).type() != fs::file_type::not_found; ++n) {
-    if (n > 999) return "rejected/ already holds 1000 files of this name";
-    target = rejected / (file.name + "." + std::to_string(n));
+  if (facts.links > 1) {
+    return "a file with " + std::to_string(facts.links) +
+           " names (a hard link) stands where a CDR file should be";
   }
-  return Move(file.path, target);
+  return {};
 }
 
-void PruneCollected(const fs::path& folder, double now, int keep_days) {
-  if (keep_days <= 0) return;
-  std::error_code error;
-  fs::directory_iterator entries(folder / kCollectedFolder, error);
-  if (error) return;
-  bool removed = false;
-  for (const fs::directory_entry& entry : entries) {
-    const std::optional<RegularFileFacts> facts = RegularFileFactsOf(entry.path());
-    if (facts && facts->modified < now - keep_days * 86400.0) {
-      removed = fs::remove(entry.path(), error) || removed;
+bool Settled(const EntryFacts& facts, double now, int settle_seconds) {
+  return facts.changed <= now - settle_seconds;
+}
+
+int MoveOut(const FolderHandle& from, std::string_view name, int file, const EntryFacts& read,
+            const FolderHandle& to, std::string_view to_name, bool copy_allowed) {
+  int error = 0;
+  const std::optional<EntryFacts> now = from.Look(name, error);
+  if (!now) return error;
+  if (now->identity != read.identity) return ESTALE;
+  const int renamed = from.Rename(name, to, to_name, false);
+  if (renamed != EXDEV) {
+    // The push account may have put another file under the name in between: that one goes
+    // back, to be read by a later run.
+    const std::optional<EntryFacts> moved = to.Look(to_name, error);
+    if (renamed == 0 && moved && moved->identity != read.identity) {
+      from.Rename(std::string(to_name), from, name, false);
+      return ESTALE;
     }
+    // Not synced: a move lost in a crash leaves the file to be seen again, and its records,
+    // already committed, are not imported twice.
+    return renamed;
   }
-  if (removed) SyncFolderOf(folder / kCollectedFolder / ".");
+  if (!copy_allowed) return EXDEV;
+  if (const int copied = CopyIntoFolder(file, to, to_name); copied != 0) return copied;
+  const std::optional<EntryFacts> still = from.Look(name, error);
+  if (!still || still->identity != read.identity) return 0;
+  return from.Remove(name);
+}
+
+std::string FreeName(const FolderHandle& folder, const std::string& name) {
+  std::string candidate = name;
+  for (int n = 1; n <= 1000; ++n) {
+    int error = 0;
+    if (!folder.Look(candidate, error) && error == ENOENT) return candidate;
+    candidate = name + "." + std::to_string(n);
+  }
+  return {};
 }
 
 }  // namespace remoteccm

@@ -1,44 +1,70 @@
-// The CDR file folder: which files in it are complete (the Repository may be writing one while
-// a run looks), and where a file goes once it is done with: collected/ (kept some days, then
-// removed) or away at once, rejected/ when it is damaged.
+// The CDR file folder as the collector sees it: which entries are CDR files of the kinds a
+// profile reads, which of them no longer change, what stands where a file should be, and how
+// a file leaves the folder for one of the collector's own folders. The folder is another
+// account's: every entry is reached through the folder's handle, no link is followed, and a
+// file leaves only if it is still the one that was read.
 #pragma once
 
 #include <cstdint>
-#include <filesystem>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
+
+#include "util/folder_handle.h"
 
 namespace remoteccm {
 
-inline constexpr std::string_view kCollectedFolder = "collected";
-inline constexpr std::string_view kRejectedFolder = "rejected";
-// Held while a run imports from the folder; hidden, so never taken for a CDR file.
-inline constexpr std::string_view kFolderLockName = ".remoteccm-import.lock";
+// The two kinds of file the Repository pushes: cdr_... (call detail records, the table
+// CallDetailRecord) and cmr_... (call management records, CallManagementRecord).
+enum class CdrFileKind { kCdr, kCmr };
 
-struct CdrFolderFile {
-  std::filesystem::path path;
-  std::string name;
-  std::int64_t size = 0;
-  double modified = 0;      // seconds since 1970
-  bool management = false;  // a cmr_ file (call management records)
+// The kinds a profile reads.
+struct CdrKinds {
+  bool cdr = true;
+  bool cmr = false;
+  bool Has(CdrFileKind kind) const { return kind == CdrFileKind::kCdr ? cdr : cmr; }
 };
 
-// The files of the folder that look complete at `now`: named cdr_... or cmr_..., not hidden
-// (. or _ first), regular files, unchanged for settle_seconds; oldest first. nullopt with why
-// when the folder cannot be read.
-std::optional<std::vector<CdrFolderFile>> CompleteCdrFiles(const std::filesystem::path& folder,
-                                                           double now, int settle_seconds,
-                                                           std::string& why);
+// The kind a file's name says: "cdr_..." or "cmr_..."; none for every other name (hidden names
+// with "." or "_" first among them: an upload in progress).
+std::optional<CdrFileKind> KindOfName(std::string_view name);
+// "cdr", "cmr".
+std::string_view KindTag(CdrFileKind kind);
 
-// Done with an imported file: moved to collected/ when keep_days > 0, else removed. Empty, or
-// why it could not be done.
-std::string DisposeImported(const CdrFolderFile& file, int keep_days);
+// An entry of the folder named as a file of a wanted kind.
+struct CdrFolderEntry {
+  std::string name;
+  CdrFileKind kind = CdrFileKind::kCdr;
+  EntryFacts facts;
+};
 
-// Moves a damaged file to rejected/ (a name taken there gets a number added). Empty, or why not.
-std::string MoveToRejected(const CdrFolderFile& file);
+// The entries of the kinds wanted, in the order they last changed (oldest first); nullopt
+// with the errno when the folder cannot be read.
+std::optional<std::vector<CdrFolderEntry>> ListCdrFiles(const FolderHandle& folder,
+                                                        const CdrKinds& kinds, int& error);
 
-// Removes the files of collected/ older than keep_days at `now`.
-void PruneCollected(const std::filesystem::path& folder, double now, int keep_days);
+// Why what stands at a CDR file's name cannot be one ("a symbolic link where a CDR file should
+// be"), empty when it can: only a regular file with one name is read (a second name may be a
+// link to a file the push account could not read itself).
+std::string RefusalOf(const EntryFacts& facts);
+
+// Whether the entry has not changed for settle_seconds at `now`, by the time the system keeps
+// of its last change (ctime), which no writer can set: a file pushed with an old or a future
+// modification time is settled as any other.
+bool Settled(const EntryFacts& facts, double now, int settle_seconds);
+
+// Moves the file `name`, open as `file` (whose facts were taken when it was read), from `from`
+// to the name `to_name` of `to`, never over another file. On one file system it is renamed,
+// after checking that the name still stands for the file that was read. Across file systems
+// (EXDEV) it is copied, synced, put in place and then removed, only when copy_allowed; else
+// EXDEV is returned and the file stays. 0 or the errno; ESTALE when the name stands for
+// another file now (it stays for a later run).
+int MoveOut(const FolderHandle& from, std::string_view name, int file, const EntryFacts& read,
+            const FolderHandle& to, std::string_view to_name, bool copy_allowed);
+
+// A name in `folder` not taken yet: name itself, else name.1, name.2, ...; empty when a
+// thousand are taken.
+std::string FreeName(const FolderHandle& folder, const std::string& name);
 
 }  // namespace remoteccm

@@ -24,6 +24,9 @@ int LoadForDatabase(const CliContext& ctx, const std::string& profile, ProfileSe
     std::fprintf(stderr, "remoteccm-cli: no readable profile file %s\n", path.c_str());
     return kExitNoProfile;
   }
+  // Both open the profile's database, and --check imports its CDR files: as root in another
+  // user's home that would leave files the user's runs cannot replace.
+  if (RefusedAsRootForOwner(ctx, env.program_home, path)) return kExitUsage;
   settings = LoadProfile(path, env);
   UseCdrDatabase(settings);
   if (TrimView(settings.sql_connection_string).empty() ||
@@ -87,10 +90,12 @@ int CheckCommand(const CliContext& ctx, const std::string& profile) {
   if (const int status = LoadForDatabase(ctx, profile, settings); status != kExitOk) return status;
   // A profile of CDR files checks its folder by importing what waits there.
   if (UsesCdrFiles(settings)) {
-    const CdrImportOutcome imported =
-        ImportProfileCdrFiles(settings, SystemClock().Now(), nullptr, [](std::string_view line) {
-          std::printf("%.*s\n", static_cast<int>(line.size()), line.data());
-        });
+    CdrImportHooks hooks;
+    hooks.log = [](std::string_view line, ImportLogLevel) {
+      std::printf("%.*s\n", static_cast<int>(line.size()), line.data());
+    };
+    const CdrImportOutcome imported = ImportProfileCdrFiles(settings, SystemClock().Now(), hooks);
+    if (imported.refused) return Flushed(kExitSettingsInvalid);
     if (!imported.usable) return Flushed(kExitConnectionFailed);
   }
   DbConnection db;

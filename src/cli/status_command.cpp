@@ -27,8 +27,32 @@ constexpr double kClockSlackSeconds = 300;
 // What each warning of a run says to the administrator.
 constexpr std::pair<std::string_view, std::string_view> kWarningTexts[] = {
     {kStartInFutureWarning, "start point in the future"},
-    {kRejectedCdrFilesWarning, "damaged CDR files wait in rejected/"},
+    {kRejectedCdrFilesWarning, "damaged CDR files wait in the rejected folder beside the profile"},
+    {kWaitingCdrFilesWarning, "CDR files wait that cannot be imported: "},
+    {kRecordsBeforeStartWarning, " records imported before the start point are not selected"},
 };
+
+// The warnings of a run as the administrator reads them, with the files and counts they name.
+std::vector<std::string> WarningTexts(const RunSummary& run) {
+  std::vector<std::string> texts;
+  for (const auto& [warning, text] : kWarningTexts) {
+    if (std::find(run.warnings.begin(), run.warnings.end(), warning) == run.warnings.end()) {
+      continue;
+    }
+    if (warning == kWaitingCdrFilesWarning) {
+      std::string files;
+      for (const std::string& file : run.waiting_files) {
+        files += (files.empty() ? "" : "; ") + EscapedForLog(file);
+      }
+      texts.push_back(std::string(text) + files);
+    } else if (warning == kRecordsBeforeStartWarning) {
+      texts.push_back(std::to_string(run.records_before_start) + std::string(text));
+    } else {
+      texts.emplace_back(text);
+    }
+  }
+  return texts;
+}
 
 // Longer than any monitoring interval, short enough to stay far from overflow.
 constexpr std::int64_t kMaxDuration = std::int64_t{100} * 366 * 86400;
@@ -131,10 +155,8 @@ ProfileStatus Judge(const std::string& name, const std::filesystem::path& profil
     const RunSummary& run = status.read.record->run;
     std::string also;
     if (!run.owed_at.empty()) also = OwedText(run.owed_at);
-    for (const auto& [warning, text] : kWarningTexts) {
-      if (std::find(run.warnings.begin(), run.warnings.end(), warning) != run.warnings.end()) {
-        also += (also.empty() ? "" : "; ") + std::string(text);
-      }
+    for (const std::string& text : WarningTexts(run)) {
+      also += (also.empty() ? "" : "; ") + text;
     }
     if (!also.empty()) status.attention += (status.attention.empty() ? "" : "; ") + also;
   }
@@ -293,11 +315,9 @@ int LastRunConcerns(const RunStatusRecord& record, double age, double now,
     raise(kCheckWarning);
     reasons.push_back(OwedText(run.owed_at));
   }
-  for (const auto& [warning, reason] : kWarningTexts) {
-    if (std::find(run.warnings.begin(), run.warnings.end(), warning) != run.warnings.end()) {
-      raise(kCheckWarning);
-      reasons.emplace_back(reason);
-    }
+  for (const std::string& reason : WarningTexts(run)) {
+    raise(kCheckWarning);
+    reasons.push_back(reason);
   }
   return state;
 }

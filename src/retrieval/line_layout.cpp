@@ -17,11 +17,25 @@ bool StartsWithUpper(std::string_view name, std::string_view prefix) {
   return name.size() >= prefix.size() && SameText(name.substr(0, prefix.size()), prefix);
 }
 
-// Appends text padded with blanks (or cut) to exactly width characters.
+// Where text may be cut at `at` bytes: there, or before the UTF-8 character `at` would split
+// (CallManager writes its Unicode fields in UTF-8). Text that is no UTF-8 there is cut as is.
+std::size_t CutWithoutSplitting(std::string_view text, std::size_t at) {
+  if (at >= text.size() || (static_cast<unsigned char>(text[at]) & 0xC0) != 0x80) return at;
+  for (std::size_t lead = at; lead > 0 && at - lead < 3;) {
+    --lead;
+    const std::size_t length = Utf8SequenceLength(text.substr(lead));
+    if (length > 0) return lead + length > at ? lead : at;
+  }
+  return at;
+}
+
+// Appends text padded with blanks (or cut) to exactly width bytes; a character the width would
+// split is left out, blanks in its place.
 void AppendJustified(std::string& line, std::string_view text, int width, bool right) {
   const auto w = static_cast<std::size_t>(width);
   if (text.size() >= w) {
-    line.append(text.data(), w);
+    const std::size_t cut = CutWithoutSplitting(text, w);
+    line.append(text.data(), cut).append(w - cut, ' ');
   } else if (right) {
     line.append(w - text.size(), ' ').append(text);
   } else {

@@ -101,6 +101,13 @@ std::string MetricsText(const RunStatusRecord& record) {
   out.Gauge("remoteccm_last_run_records_deleted",
             "Records the last run deleted in the CDR database.",
             std::to_string(run.records_deleted));
+  out.Gauge("remoteccm_last_run_cdr_files_waiting",
+            "CDR files the last run found waiting too long that cannot be imported.",
+            std::to_string(run.waiting_files.size()));
+  out.Gauge("remoteccm_last_run_records_before_start",
+            "Records the last run imported from CDR files dated before what New Records Only "
+            "still selects.",
+            std::to_string(run.records_before_start));
   if (run.stored_start && std::isfinite(*run.stored_start)) {
     out.Gauge("remoteccm_stored_start_timestamp_seconds",
               "Where the next New Records Only selection starts (seconds since 1970).",

@@ -107,6 +107,7 @@ RunStatus ProfileRun::Execute() {
   database_.Disconnect();
   services_.observer.SetRunning(false);
   lock_.reset();
+  SayLateRecords(true);
   summary_.status = status;
   summary_.ended = services_.clock.Now();
   NoteWhatIsStored();
@@ -127,6 +128,10 @@ RunStatus ProfileRun::Run() {
       return RunStatus::kConnectionFailed;
     case Claim::kCdrDatabaseUnusable:
       return RunStatus::kPassFailed;
+    case Claim::kCdrFilesRefused:
+      return RunStatus::kSettingsInvalid;
+    case Claim::kStopped:
+      return RunStatus::kAborted;
   }
   return settings_.use_dialup ? DialAndPoll() : PollCycle();
 }
@@ -175,7 +180,10 @@ ProfileRun::Claim ProfileRun::ClaimDestination() {
     LogError(e.what());
     return Claim::kDestinationUnusable;
   }
-  return UsesCdrFiles(settings_) ? ImportCdrFiles() : Claim::kHeld;
+  if (UsesCdrFiles(settings_)) {
+    if (const std::optional<Claim> ended = ImportCdrFiles()) return *ended;
+  }
+  return Claim::kHeld;
 }
 
 // False when another run holds the destination. Throws FileError.
@@ -191,16 +199,39 @@ bool ProfileRun::TakeLock() {
 }
 
 // The complete files of the profile's folder into its embedded database, before the passes
-// read it: whether the folder and the database could be used.
-ProfileRun::Claim ProfileRun::ImportCdrFiles() {
-  const CdrImportOutcome outcome =
-      ImportProfileCdrFiles(settings_, services_.clock.Now(), services_.hooks.at_import_point,
-                            [this](std::string_view line) { Log(line); });
+// read it; how it ended when the run cannot go on.
+std::optional<ProfileRun::Claim> ProfileRun::ImportCdrFiles() {
+  CdrImportHooks hooks;
+  hooks.stop = [this] { return Aborted(); };
+  hooks.at_point = services_.hooks.at_import_point;
+  hooks.log = [this](std::string_view line, ImportLogLevel level) {
+    Log(line, level == ImportLogLevel::kWarning ? LogPriority::kWarning : LogPriority::kInfo);
+  };
+  if (settings_.connect_sql_mode == RetrievalMode::kNewRecordsOnly) {
+    // What is dated before the start is selected only by the look-back, and only when the
+    // memory of earlier runs holds: the passes tell, and then the count is said.
+    hooks.selects_from = settings_.sql_new_rec_date;
+    hooks.look_back_seconds = settings_.late_arrival_minutes * 60.0;
+  }
+  const CdrImportOutcome outcome = ImportProfileCdrFiles(settings_, services_.clock.Now(), hooks);
   summary_.rejected_files = outcome.rejected;
+  summary_.waiting_files = outcome.waiting;
+  late_records_ = {outcome.late, outcome.late_past_look_back};
   if (outcome.set_aside > 0) summary_.warnings.emplace_back(kRejectedCdrFilesWarning);
-  if (outcome.usable) return Claim::kHeld;
-  summary_.last_error = outcome.error;
-  return outcome.folder_unusable ? Claim::kCdrFolderUnusable : Claim::kCdrDatabaseUnusable;
+  if (!outcome.waiting.empty()) summary_.warnings.emplace_back(kWaitingCdrFilesWarning);
+  if (outcome.stopped) {
+    LogError("The run stopped during the import of the CDR files, as it was asked to.");
+    return Claim::kStopped;
+  }
+  if (outcome.refused) {
+    summary_.last_error = outcome.error;
+    return Claim::kCdrFilesRefused;
+  }
+  if (!outcome.usable) {
+    summary_.last_error = outcome.error;
+    return outcome.folder_unusable ? Claim::kCdrFolderUnusable : Claim::kCdrDatabaseUnusable;
+  }
+  return std::nullopt;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -502,6 +533,7 @@ RunStatus ProfileRun::RunPasses() {
                         settings_.late_arrival_minutes * 60.0};
     WarnStartInFuture(converter, now);
   }
+  SayLateRecords(late && late->look_back_seconds > 0 && looks_back_);
   const Span span = ShowSelection(converter, now);
   PassContext context{services_, [this](std::string_view line) { LogError(line); },
                       settings_, database_,
@@ -529,6 +561,7 @@ LateArrivalMemory ProfileRun::LoadLateArrivals(const std::filesystem::path& path
   switch (reading.state) {
     case LateArrivalReading::State::kRead: {
       const double stored = reading.memory.stored_start;
+      looks_back_ = true;
       if (std::llround(stored) == std::llround(start)) return reading.memory;
       if (stored > start && stored <= now) {
         // An old copy of the profile saved over the one this program updated: the start it
@@ -543,6 +576,7 @@ LateArrivalMemory ProfileRun::LoadLateArrivals(const std::filesystem::path& path
         settings_.sql_new_rec_date = stored;
         return reading.memory;
       }
+      looks_back_ = false;
       why = stored > now ? "the memory " + path.string() + " holds a start point in the future"
                          : "the start point was set anew since the last run";
       break;
@@ -563,6 +597,21 @@ LateArrivalMemory ProfileRun::LoadLateArrivals(const std::filesystem::path& path
         LogPriority::kWarning);
   }
   return FreshLateArrivals(settings_.profile_path, settings_.sql_table_name, start);
+}
+
+// The records the import brought that no pass selects: dated before the start, and before the
+// look-back too when the memory lets it look back. Said once; a run that ends before its
+// passes says those no look-back reaches.
+void ProfileRun::SayLateRecords(bool looks_back) {
+  const std::int64_t count = looks_back ? late_records_.past_look_back : late_records_.before_start;
+  late_records_ = {};
+  if (count <= 0) return;
+  summary_.records_before_start = count;
+  summary_.warnings.emplace_back(kRecordsBeforeStartWarning);
+  Log(std::to_string(count) +
+          " records imported before the start point are not selected by New Records Only; All "
+          "Records with deletion collects every file whenever it comes",
+      LogPriority::kWarning);
 }
 
 // Nothing is collected until the start: a typing error, or a clock that was ahead when it was

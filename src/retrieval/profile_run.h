@@ -52,6 +52,8 @@ class ProfileRun {
     kLocked,
     kCdrFolderUnusable,    // the CDR file folder cannot be read: the source cannot be reached
     kCdrDatabaseUnusable,  // the embedded database (or its lock) cannot be written
+    kCdrFilesRefused,      // another profile reads a kind of the folder's files
+    kStopped,              // the run was asked to stop during the import
   };
   // How the dial ended: whether the dialer took it (code 0) and the link came up.
   struct DialResult {
@@ -76,7 +78,8 @@ class ProfileRun {
   RunStatus Run();
   Claim ClaimDestination();
   bool TakeLock();
-  Claim ImportCdrFiles();
+  std::optional<Claim> ImportCdrFiles();
+  void SayLateRecords(bool looks_back);
   RunStatus DialAndPoll();
   DialResult Dial();
   void WaitForLink();
@@ -111,6 +114,13 @@ class ProfileRun {
   const std::string profile_path_;
   ProfileSettings settings_;
   RunSummary summary_;
+  // Records this run's import brought dated before the start, and before its look-back too,
+  // until the run says them.
+  struct LateRecords {
+    std::int64_t before_start = 0;
+    std::int64_t past_look_back = 0;
+  } late_records_;
+  bool looks_back_ = false;  // the memory of earlier runs holds: the passes look back
   std::optional<DestinationFiles> files_;
   std::optional<LockFile> lock_;
   DbConnection database_;

@@ -26,6 +26,10 @@ enum class RunKind { kRun, kDeleteAll };
 // damaged CDR files waiting in rejected/ (their records are collected by nobody).
 inline constexpr std::string_view kStartInFutureWarning = "start-in-future";
 inline constexpr std::string_view kRejectedCdrFilesWarning = "rejected-cdr-files";
+// CDR files that cannot be imported have waited too long (waiting_files says which and why).
+inline constexpr std::string_view kWaitingCdrFilesWarning = "cdr-files-waiting";
+// Records imported from CDR files dated before what New Records Only still selects.
+inline constexpr std::string_view kRecordsBeforeStartWarning = "records-before-start";
 
 struct RunSummary {
   RunKind kind = RunKind::kRun;
@@ -43,8 +47,12 @@ struct RunSummary {
   std::string stored_start_local;      // stored_start in local time, "yyyy/mm/dd hh:nn:ss"
   // Conditions that need an administrator although the run went on (the names below).
   std::vector<std::string> warnings;
-  // CDR files moved to rejected/: "NAME line N: why", the names escaped.
+  // CDR files set aside as damaged: "NAME line N: why", the names escaped.
   std::vector<std::string> rejected_files;
+  // CDR files that cannot be imported and have waited too long: "NAME: why", names escaped.
+  std::vector<std::string> waiting_files;
+  // Records the import brought dated before what New Records Only still selects.
+  std::int64_t records_before_start = 0;
   // Where the profile still owes lines after the run (its note's destination), empty when none.
   std::string owed_at;
   // The exit status of the process when it is not the run's own (74: the log did not reach

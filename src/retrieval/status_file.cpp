@@ -276,6 +276,12 @@ std::string StatusFileText(const RunStatusRecord& record) {
     for (const std::string& file : run.rejected_files) rejected.push_back(AsUtf8(file));
     json["rejected_files"] = std::move(rejected);
   }
+  if (!run.waiting_files.empty()) {
+    nlohmann::ordered_json waiting = nlohmann::ordered_json::array();
+    for (const std::string& file : run.waiting_files) waiting.push_back(AsUtf8(file));
+    json["waiting_files"] = std::move(waiting);
+  }
+  if (run.records_before_start > 0) json["records_before_start"] = run.records_before_start;
   nlohmann::ordered_json runs = nlohmann::ordered_json::object();
   for (const auto& [status, count] : record.totals.runs) {
     runs[std::string(RunStatusName(status))] = count;
@@ -339,6 +345,10 @@ StatusFileRead ParseStatusFile(std::string_view content) {
   run.warnings = fields.OptionalTexts("warnings");
   run.owed_at = fields.OptionalText("owed_at");
   run.rejected_files = fields.OptionalTexts("rejected_files");
+  run.waiting_files = fields.OptionalTexts("waiting_files");
+  if (json.contains("records_before_start")) {
+    run.records_before_start = fields.Whole("records_before_start", 0);
+  }
   // Files of earlier versions have no totals: the counters start from zero.
   if (json.contains("totals")) fields.Totals(json.at("totals"), record.totals);
   if (!fields.error().empty()) {

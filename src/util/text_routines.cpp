@@ -154,10 +154,8 @@ bool SameText(std::string_view a, std::string_view b) {
   return true;
 }
 
-namespace {
-
-// The length of the well-formed UTF-8 sequence at the start of text, or 0.
 std::size_t Utf8SequenceLength(std::string_view text) {
+  if (text.empty()) return 0;
   const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
   const unsigned char lead = byte(0);
   if (lead < 0x80) return 1;
@@ -183,8 +181,6 @@ std::size_t Utf8SequenceLength(std::string_view text) {
   }
   return length;
 }
-
-}  // namespace
 
 std::string AsUtf8(std::string_view text) {
   bool valid = true;

@@ -43,6 +43,10 @@ std::string UpperCase(std::string_view text);
 // Equality without regard to ASCII case.
 bool SameText(std::string_view a, std::string_view b);
 
+// The length of the well-formed UTF-8 sequence at the start of text (1 for an ASCII byte), or
+// 0 when none starts there.
+std::size_t Utf8SequenceLength(std::string_view text);
+
 // 8-bit text for formats that must be UTF-8 (JSON, metrics): valid UTF-8 unchanged, any other
 // text read as Latin-1, so that no byte is lost or makes the whole file unreadable.
 std::string AsUtf8(std::string_view text);

@@ -18,13 +18,13 @@ inline constexpr std::string_view kImportHead =
     "\"cdrRecordType\",\"pkid\",\"dateTimeDisconnect\",\"callingPartyNumber\"\n"
     "INTEGER,UNIQUEIDENTIFIER,INTEGER,VARCHAR(50)\n";
 
-inline std::string Record(int id) {
-  return "1,\"PK-" + std::to_string(id) + "\"," + std::to_string(1793491200 + id) + ",\"2001\"\n";
+inline std::string Record(int id, std::int64_t first = 1793491200) {
+  return "1,\"PK-" + std::to_string(id) + "\"," + std::to_string(first + id) + ",\"2001\"\n";
 }
 
-inline std::string Records(int from, int to) {
+inline std::string Records(int from, int to, std::int64_t first = 1793491200) {
   std::string text(kImportHead);
-  for (int id = from; id <= to; ++id) text += Record(id);
+  for (int id = from; id <= to; ++id) text += Record(id, first);
   return text;
 }
 
@@ -35,15 +35,30 @@ class CdrFileImportTest : public ::testing::Test {
   void Put(const std::string& name, const std::string& content) {
     testing::WriteFile(folder_ / name, content);
   }
-  CdrImportOutcome Import(int keep_days = 7, double days_later = 0) {
+  // The import of both kinds into SITE's database, `seconds_later` after now.
+  CdrImportRequest Request(int keep_days = 7, double seconds_later = 0) {
     CdrImportRequest request;
     request.folder = folder_;
     request.database = home_ / "SITE.cdr.sqlite";
-    request.now = static_cast<double>(std::time(nullptr)) + 1 + days_later * 86400;
+    request.note = home_ / "SITE.cdr.sqlite.note";
+    request.collected = collected_;
+    request.rejected = rejected_;
+    request.profile = home_ / "SITE.CCM";
+    request.kinds = {true, true};
+    request.now = static_cast<double>(std::time(nullptr)) + 1 + seconds_later;
     request.settle_seconds = 0;
     request.keep_days = keep_days;
-    request.log = [this](std::string_view line) { log_ += std::string(line) + "\n"; };
-    return ImportCdrFiles(request);
+    request.same_profile = [this](const std::filesystem::path& p) {
+      return p == home_ / "SITE.CCM";
+    };
+    request.claimant = [](const std::filesystem::path&, CdrFileKind) { return Claimant::kStale; };
+    request.log = [this](std::string_view line, ImportLogLevel level) {
+      log_ += (level == ImportLogLevel::kWarning ? "W: " : "") + std::string(line) + "\n";
+    };
+    return request;
+  }
+  CdrImportOutcome Import(int keep_days = 7, double days_later = 0) {
+    return ImportCdrFiles(Request(keep_days, days_later * 86400));
   }
   // One number the embedded database answers.
   std::int64_t Ask(const std::string& sql) {
@@ -62,9 +77,20 @@ class CdrFileImportTest : public ::testing::Test {
   std::int64_t Rows(std::string_view table = "CallDetailRecord") {
     return Ask("SELECT COUNT(*) FROM " + std::string(table));
   }
+  // The entries of a folder, hidden ones (the claims of the push folder) left out.
+  static std::int64_t Entries(const std::filesystem::path& folder) {
+    std::error_code error;
+    std::int64_t count = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
+      count += entry.path().filename().string().starts_with(".") ? 0 : 1;
+    }
+    return count;
+  }
 
   testing::ScratchDir home_;
   std::filesystem::path folder_ = home_ / "incoming";
+  std::filesystem::path collected_ = home_ / "SITE.collected";
+  std::filesystem::path rejected_ = home_ / "SITE.rejected";
   std::string log_;
 };
 

@@ -70,17 +70,25 @@ TEST_F(CliStatusTest, WhatNeedsSomeoneWhateverTheResultSaid) {
     double age = 60;
     const char* owed_note = "";  // the destination in the home a note beside the profile names
     int exit_status = 0;
-  } cases[] = {{"AHEAD", "start-in-future", "", "start point in the future"},
-               // A run killed while it owed lines wrote no status: the note beside it tells.
-               {"KILLED", "", "", "owed lines at ", 60, "CDR.TXT"},
-               // The run collected, but the process ended otherwise (its log went nowhere).
-               {"UNLOGGED", "", "", "exit status 74: could not write", 60, "", 74},
-               {"OWING", "", "/srv/old/CDR.TXT", "owed lines at /srv/old/CDR.TXT"},
-               // A path that would clear the screen is shown escaped.
-               {"FORGED", "", "/srv/\x1b[2J/CDR.TXT", "owed lines at /srv/\\x1b[2J/CDR.TXT"},
-               // A status from the future would never grow old.
-               {"FUTURE", "", "", "last run ended in the future", -86400},
-               {"REJECTS", "rejected-cdr-files", "", "damaged CDR files wait in rejected/"}};
+    const char* waiting = "";
+    std::int64_t late = 0;
+  } cases[] = {
+      {"AHEAD", "start-in-future", "", "start point in the future"},
+      // A run killed while it owed lines wrote no status: the note beside it tells.
+      {"KILLED", "", "", "owed lines at ", 60, "CDR.TXT"},
+      // The run collected, but the process ended otherwise (its log went nowhere).
+      {"UNLOGGED", "", "", "exit status 74: could not write", 60, "", 74},
+      {"OWING", "", "/srv/old/CDR.TXT", "owed lines at /srv/old/CDR.TXT"},
+      // A path that would clear the screen is shown escaped.
+      {"FORGED", "", "/srv/\x1b[2J/CDR.TXT", "owed lines at /srv/\\x1b[2J/CDR.TXT"},
+      // A status from the future would never grow old.
+      {"FUTURE", "", "", "last run ended in the future", -86400},
+      {"REJECTS", "rejected-cdr-files", "", "damaged CDR files wait in the rejected folder"},
+      {"WAITS", "cdr-files-waiting", "",
+       "CDR files wait that cannot be imported: cdr_A_01_1: it cannot be opened", 60, "", 0,
+       "cdr_A_01_1: it cannot be opened (Permission denied)"},
+      {"LATE", "records-before-start", "",
+       "12 records imported before the start point are not selected", 60, "", 0, "", 12}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     ProfileThatRan(c.name, RunStatus::kSuccess, c.age);
@@ -91,6 +99,8 @@ TEST_F(CliStatusTest, WhatNeedsSomeoneWhateverTheResultSaid) {
       record.exit_status = c.exit_status;
       record.run.last_error = "could not write to standard output: Broken pipe";
     }
+    if (*c.waiting != '\0') record.run.waiting_files.emplace_back(c.waiting);
+    record.run.records_before_start = c.late;
     ASSERT_EQ(WriteStatusFile(home_ / (std::string(c.name) + ".status"), record), "");
     if (*c.owed_note != '\0') {
       ReadyNote note;
@@ -108,6 +118,8 @@ TEST_F(CliStatusTest, WhatNeedsSomeoneWhateverTheResultSaid) {
     const RunStatusRecord back = Status(c.name);
     EXPECT_EQ(back.run.warnings, record.run.warnings);
     EXPECT_EQ(back.run.owed_at, record.run.owed_at);
+    EXPECT_EQ(back.run.waiting_files, record.run.waiting_files);
+    EXPECT_EQ(back.run.records_before_start, c.late);
     const CliResult one = Run(std::string("--status ") + c.name);
     EXPECT_EQ(one.status, 1) << one.out;
     EXPECT_NE(one.out.find(c.said), std::string::npos) << one.out;

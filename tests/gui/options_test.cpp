@@ -28,6 +28,7 @@
 #include <QTimeEdit>
 #include <QTimer>
 #include <QtTest>
+#include <cmath>
 #include <condition_variable>
 #include <filesystem>
 #include <functional>
@@ -1200,15 +1201,26 @@ class OptionsTest : public QObject {
     QCOMPARE(Bytes(HomeFile("CCM_FIELDS.INF")), field_list);
   }
 
-  // Test Connection on a files profile tells the files waiting from those still settling, and,
-  // once a run has imported every file that came, says so.
+  // Test Connection on a files profile tells the files still settling (changed within the settle
+  // time, by the change time the system keeps) from those waiting, and, once a run has imported
+  // every file that came, says so.
   void testConnectionSaysWhatTheFolderHolds() {
     const QString folder = dir_.path() + QStringLiteral("/incoming");
     QVERIFY(QDir().mkpath(folder));
-    PutCdrFile(folder + QStringLiteral("/cdr_C_01_202701150740_1"), 1, kNow - 600);
-    PutCdrFile(folder + QStringLiteral("/cdr_C_01_202701150750_2"), 2, kNow - 300);
-    const QString settling = folder + QStringLiteral("/cdr_C_01_202701150759_3");
-    PutCdrFile(settling, 3, kNow - 12);
+    const QString names[] = {QStringLiteral("/cdr_C_01_202701150740_1"),
+                             QStringLiteral("/cdr_C_01_202701150750_2"),
+                             QStringLiteral("/cdr_C_01_202701150759_3")};
+    const double pushed[] = {kNow - 600, kNow - 300, kNow - 12};  // as the files say
+    double changed = 0;
+    for (int i = 0; i < 3; ++i) {
+      PutCdrFile(folder + names[i], i + 1, pushed[i]);
+      changed = std::max(
+          changed, static_cast<double>(
+                       QFileInfo(folder + names[i]).metadataChangeTime().toMSecsSinceEpoch()) /
+                       1000);
+    }
+    changed = std::ceil(changed);  // the window's clock counts whole seconds
+    const auto back = qScopeGuard([&] { clock_.Set(kNow); });
     WriteProfile("SITE", {{"CdrFileFolder", folder.toStdString()}});
     auto window = Open();
     const auto tested = [&](const QString& said) {
@@ -1223,16 +1235,17 @@ class OptionsTest : public QObject {
         Child<QPushButton>(form, "Button2")->click();
       });
     };
-    tested(QStringLiteral("2 complete CDR files wait in it, the newest from ") +
-           QDateTime::fromSecsSinceEpoch(static_cast<qint64>(kNow - 300))
+    clock_.Set(changed + 12);
+    tested(QStringLiteral(
+        "no complete CDR file waits in it: 3 files are still settling; the newest came 12 s ago."));
+    clock_.Set(changed + 60);
+    tested(QStringLiteral("3 complete CDR files wait in it, the newest from ") +
+           QDateTime::fromSecsSinceEpoch(static_cast<qint64>(kNow - 12))
                .toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")) +
-           QStringLiteral("; 1 file is still settling; it came 12 s ago."));
+           u'.');
     Child<QPushButton>(window.get(), "ConnectBtn1")->click();
     WaitUntil([&] { return !window->Controller().Busy(); });
-    tested(QStringLiteral(
-        "no complete CDR file waits in it: 1 file is still settling; it came 12 s ago."));
-    QVERIFY(QFile::remove(settling));
-    tested(QStringLiteral("no CDR file waits in it: all 2 files are imported."));
+    tested(QStringLiteral("no CDR file waits in it: all 3 files are imported."));
     Put(HomeFile("SITE.cdr.sqlite"), "not a database");
     tested(
         QStringLiteral("no CDR file waits in it. The profile's CDR database cannot be read to "

@@ -11,7 +11,8 @@ if ! command -v systemd-analyze >/dev/null; then
 fi
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
-cp "$units/remoteccm@.service" "$units/remoteccm@.timer" "$scratch/"
+cp "$units/remoteccm@.service" "$units/remoteccm@.timer" "$units/remoteccm-push-perms@.service" \
+  "$units/remoteccm-push-perms@.path" "$scratch/"
 # The unit names the installed program, which verify wants to find; the one just built stands
 # in for it.
 sed -i "s|^ExecStart=/usr/bin/remoteccm-cli |ExecStart=\"$cli\" |" "$scratch/remoteccm@.service"
@@ -21,13 +22,18 @@ grep -q '^SuccessExitStatus=75$' "$scratch/remoteccm@.service"
 # A hung run has a limit; a stopped one (exit 6) is not taken for a success.
 grep -q '^TimeoutStartSec=' "$scratch/remoteccm@.service"
 grep -q '^Persistent=true$' "$scratch/remoteccm@.timer"
+# The push folder's permissions are given as the push account, never as root.
+grep -q '^User=' "$scratch/remoteccm-push-perms@.service"
+grep -q '^ExecStart=/usr/bin/find -P %f .* -user %u ' "$scratch/remoteccm-push-perms@.service"
+push=$(systemd-escape --path /srv/cdr/DEMO/incoming)
 
 status=0
 output=$(SYSTEMD_UNIT_PATH="$scratch:" systemd-analyze verify --man=no \
-  remoteccm@DEMO.service remoteccm@DEMO.timer 2>&1) || status=$?
+  remoteccm@DEMO.service remoteccm@DEMO.timer "remoteccm-push-perms@$push.service" \
+  "remoteccm-push-perms@$push.path" 2>&1) || status=$?
 if [ "$status" -ne 0 ] || [ -n "$output" ]; then
   echo "$output"
   echo "verify_units: systemd-analyze verify failed (status $status)"
   exit 1
 fi
-echo "verify_units: remoteccm@DEMO.service and remoteccm@DEMO.timer verified"
+echo "verify_units: remoteccm@DEMO.service, remoteccm@DEMO.timer and the push folder's pair verified"

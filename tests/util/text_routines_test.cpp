@@ -100,6 +100,7 @@ TEST(TextRoutinesTest, EscapedForLogLeavesOnlyPrintableUtf8) {
        "2J",
        "csi \\xc2\\x9b2J"},  // the C1 control CSI
       {"nbsp \xc2\xa0", "nbsp \xc2\xa0"},
+      {"surrogate \xed\xa0\x80", "surrogate \\xed\\xa0\\x80"},  // no character
   };
   for (const auto& [text, shown] : cases) EXPECT_EQ(EscapedForLog(text), shown) << shown;
 }

@@ -23,7 +23,7 @@ TEST_F(CdrFileImportTest, AFileItsWriterHoldsOpenIsLeftForALaterRun) {
   EXPECT_EQ(Import().records, 3);
   EXPECT_EQ(Rows(), 3);
   EXPECT_FALSE(std::filesystem::exists(folder_ / "cdr_C_01_202611010000_1"));
-  EXPECT_TRUE(std::filesystem::exists(folder_ / "collected" / "cdr_C_01_202611010000_1"));
+  EXPECT_TRUE(std::filesystem::exists(collected_ / "cdr_C_01_202611010000_1"));
 }
 
 }  // namespace

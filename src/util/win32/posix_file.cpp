@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "util/text_routines.h"
+#include "util/win32/win32_error.h"
 
 namespace remoteccm {
 namespace {
@@ -24,32 +25,6 @@ constexpr std::size_t kTempRandomChars = 6;
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 // The rename with flags of Windows 10 1607, which mingw-w64 declares only for later targets.
 constexpr auto kFileRenameInfoEx = static_cast<FILE_INFO_BY_HANDLE_CLASS>(22);
-
-// The errno that stands for the last Win32 error.
-int ErrnoOf(DWORD error) {
-  switch (error) {
-    case ERROR_FILE_NOT_FOUND:
-    case ERROR_PATH_NOT_FOUND:
-    case ERROR_INVALID_DRIVE:
-      return ENOENT;
-    case ERROR_FILE_EXISTS:
-    case ERROR_ALREADY_EXISTS:
-      return EEXIST;
-    case ERROR_ACCESS_DENIED:
-    case ERROR_SHARING_VIOLATION:
-    case ERROR_LOCK_VIOLATION:
-    case ERROR_WRITE_PROTECT:
-      return EACCES;
-    case ERROR_DISK_FULL:
-    case ERROR_HANDLE_DISK_FULL:
-      return ENOSPC;
-    case ERROR_INVALID_NAME:
-    case ERROR_DIRECTORY:
-      return EINVAL;
-    default:
-      return EIO;
-  }
-}
 
 HANDLE HandleOf(int fd) { return reinterpret_cast<HANDLE>(::_get_osfhandle(fd)); }
 
