@@ -1219,7 +1219,7 @@ class OptionsTest : public QObject {
                        QFileInfo(folder + names[i]).metadataChangeTime().toMSecsSinceEpoch()) /
                        1000);
     }
-    changed = std::ceil(changed);  // the window's clock counts whole seconds
+    changed = std::floor(changed);  // the window's clock counts whole seconds
     const auto back = qScopeGuard([&] { clock_.Set(kNow); });
     WriteProfile("SITE", {{"CdrFileFolder", folder.toStdString()}});
     auto window = Open();

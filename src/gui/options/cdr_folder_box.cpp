@@ -7,6 +7,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <algorithm>
+#include <cmath>
 
 #include "cdrfiles/cdr_file_source.h"
 #include "gui/app/widget_text.h"
@@ -32,7 +33,10 @@ QString SummaryText(const CdrFolderSummary& summary, double now) {
   }
   QString settling;
   if (summary.settling_files > 0 && summary.newest_settling) {
-    const qint64 ago = std::max<qint64>(0, qRound64(now - *summary.newest_settling));
+    // Whole seconds on both sides: the clock of the dialog counts them.
+    const qint64 ago =
+        std::max<qint64>(0, static_cast<qint64>(std::floor(now)) -
+                                static_cast<qint64>(std::floor(*summary.newest_settling)));
     settling = summary.settling_files == 1
                    ? QStringLiteral("1 file is still settling; it came %1 s ago").arg(ago)
                    : QStringLiteral("%1 files are still settling; the newest came %2 s ago")
