@@ -711,6 +711,7 @@ void DbQuery::OpenOnce() {
     const SQLSMALLINT count = FirstResultWithColumns();
     columns_.resize(static_cast<std::size_t>(count));
     for (SQLUSMALLINT i = 0; i < static_cast<SQLUSMALLINT>(count); ++i) BindColumn(i);
+    FindTextColumns();
     active_ = true;
     eof_ = false;
     moved_ = false;
@@ -868,12 +869,18 @@ void DbQuery::FetchBlock() {
   ReadLongValues();
 }
 
+void DbQuery::FindTextColumns() {
+  text_columns_.clear();
+  for (std::size_t i = 0; i < columns_.size(); ++i) {
+    if (!columns_[i].skipped && !columns_[i].integer) text_columns_.push_back(i);
+  }
+}
+
 void DbQuery::ReadLongValues() {
   bool positioned = rowset_ == 1;
-  for (std::size_t i = 0; i < columns_.size(); ++i) {
+  for (const std::size_t i : text_columns_) {
     Column& column = columns_[i];
     column.long_current = false;
-    if (column.skipped || column.integer) continue;
     if (!unbound_) {
       const SQLLEN indicator = column.indicators[row_];
       if (indicator != SQL_NO_TOTAL &&
@@ -925,6 +932,7 @@ void DbQuery::ReadOnlyColumns(const std::vector<int>& positions) {
     std::vector<SQLBIGINT>().swap(column.numbers);
     std::string().swap(column.long_value);
   }
+  FindTextColumns();
   // The first row again, from the statement that selects only the kept columns.
   if (selected_again) FetchBlock();
 }
@@ -1053,16 +1061,28 @@ void DbQuery::Close() noexcept {
     std::erase(connection_.open_queries_, this);
   }
   columns_.clear();
+  text_columns_.clear();
   rows_fetched_ = 0;
   row_ = 0;
   active_ = false;
   eof_ = true;
 }
 
+namespace {
+
+// Out of the way of the reading of every value, which only tests.
+[[noreturn, gnu::cold]] void ThrowOutOfRange(int index) {
+  throw DbError("Field index " + std::to_string(index) + " is out of range");
+}
+
+[[noreturn, gnu::cold]] void ThrowNotRead(const std::string& name) {
+  throw DbError("Field '" + name + "' is not read");
+}
+
+}  // namespace
+
 void DbQuery::CheckColumn(int index) const {
-  if (!active_ || index < 0 || index >= FieldCount()) {
-    throw DbError("Field index " + std::to_string(index) + " is out of range");
-  }
+  if (!active_ || index < 0 || index >= FieldCount()) ThrowOutOfRange(index);
 }
 
 const std::string& DbQuery::FieldName(int index) const {
@@ -1091,7 +1111,7 @@ DbField DbQuery::FieldByName(std::string_view name) const {
 const DbQuery::Column& DbQuery::ReadColumn(int index) const {
   CheckColumn(index);
   const Column& column = columns_[static_cast<std::size_t>(index)];
-  if (column.skipped) throw DbError("Field '" + column.name + "' is not read");
+  if (column.skipped) ThrowNotRead(column.name);
   return column;
 }
 

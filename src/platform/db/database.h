@@ -291,6 +291,8 @@ class DbQuery {
   const Column& ReadColumn(int index) const;
   void FetchBlock();
   void ReadLongValues();
+  // The columns read as text: only their values can be too long for the bound buffer.
+  void FindTextColumns();
   void CheckHandle(SQLRETURN rc, const std::string& context);
 
   DbConnection& connection_;
@@ -299,6 +301,7 @@ class DbQuery {
   std::vector<std::string> lines_;
   SQLHSTMT stmt_ = SQL_NULL_HSTMT;
   std::vector<Column> columns_;
+  std::vector<std::size_t> text_columns_;
   std::vector<SQLUSMALLINT> row_status_;
   SQLULEN rows_fetched_ = 0;
   std::size_t row_ = 0;
