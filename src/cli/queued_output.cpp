@@ -10,7 +10,7 @@ namespace remoteccm {
 namespace {
 
 // The most the writer hands the descriptor at once, so that room comes back as the reader reads.
-constexpr std::size_t kSlice = 64u << 10;
+constexpr std::size_t kSlice = 256u << 10;
 
 std::int64_t LinesIn(std::string_view text) {
   return static_cast<std::int64_t>(std::count(text.begin(), text.end(), '\n'));

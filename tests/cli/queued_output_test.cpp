@@ -79,35 +79,39 @@ TEST(QueuedOutputTest, LinesGoOutInBlocksAndALoneLineWithoutWaitingForTheEnd) {
   ASSERT_EQ(::socketpair(AF_UNIX, SOCK_SEQPACKET, 0, ends), 0);
   const auto read_one = [&ends] {
     pollfd ready{.fd = ends[0], .events = POLLIN, .revents = 0};
-    if (::poll(&ready, 1, 10000) != 1) return std::string("(nothing came)");
+    if (::poll(&ready, 1, 10000) != 1) return std::string();
     std::string packet(1 << 17, '\0');
     const ssize_t n = ::recv(ends[0], packet.data(), packet.size(), 0);
     packet.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
     return packet;
   };
-  QueuedOutput output(ends[1]);
+  // A queue whose blocks fit the socket's packets.
+  QueuedOutput output(ends[1], {.queue_bytes = 32u << 10, .stall = milliseconds(60000)});
   output.Write("the first line\n");
   EXPECT_EQ(read_one(), "the first line\n");
 
   std::string expected;
-  for (int i = 0; i < 20000; ++i) {
-    const std::string line = "record line " + std::to_string(i) + "\n";
-    output.Write(line);
-    expected += line;
-    std::this_thread::yield();  // as a run does its work between lines, and the writer runs
-  }
-  std::thread finish([&output] { EXPECT_TRUE(output.Finish()); });
+  for (int i = 0; i < 20000; ++i) expected += "record line " + std::to_string(i) + "\n";
   std::string read;
   int writes = 0;
-  while (read.size() < expected.size()) {
-    const std::string packet = read_one();
-    if (packet == "(nothing came)") break;
-    read += packet;
-    ++writes;
+  std::thread reader([&] {
+    while (read.size() < expected.size()) {
+      const std::string packet = read_one();
+      if (packet.empty()) break;
+      read += packet;
+      ++writes;
+    }
+  });
+  for (std::size_t at = 0; at < expected.size();) {
+    const std::size_t end = expected.find('\n', at) + 1;
+    output.Write(std::string_view(expected).substr(at, end - at));
+    at = end;
+    std::this_thread::yield();  // as a run does its work between lines, and the writer runs
   }
-  finish.join();
+  EXPECT_TRUE(output.Finish());
+  reader.join();
   EXPECT_EQ(read, expected);
-  // A write per line would be 20,000; a block holds thousands of these lines.
+  // A write per line would be 20,000; a block holds a thousand of these lines.
   EXPECT_LT(writes, 100);
   ::close(ends[0]);
   ::close(ends[1]);
