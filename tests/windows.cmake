@@ -20,7 +20,8 @@ endfunction()
 
 remoteccm_windows_tests(test_util SOURCES util/calendar_test.cpp util/text_routines_test.cpp
                         util/file_layer_test.cpp util/ini_file_test.cpp
-                        util/file_routines_test.cpp DEPS remoteccm_util remoteccm_test_support)
+                        util/file_routines_test.cpp windows/file_locks_test.cpp
+                        DEPS remoteccm_util remoteccm_test_support)
 remoteccm_windows_tests(test_startup SOURCES startup/command_line_test.cpp DEPS remoteccm_startup)
 remoteccm_windows_tests(test_timezone SOURCES timezone/posix_tz_test.cpp
                         timezone/tzif_reader_test.cpp timezone/zone_period_test.cpp

@@ -1,9 +1,10 @@
 // remoteccm-screenshots OUTDIR [PROFILE [FONT-SCALE]]: takes pictures of the desktop program's
 // windows (compact and expanded, idle and during a run, the pop-up menu, the about box, every page
-// of the properties dialog and the connection-string builder) into PNG files, on whatever display
-// Qt is given (Xvfb or the offscreen platform). The profile (default DEMO) must exist in the
-// program home and pause between passes; FONT-SCALE (default 1) enlarges the desktop's font, to see
-// that the windows grow with it.
+// of the properties dialog (two of them on the area of an 800x600 screen), those of the profile of
+// CDR files FILES, and the connection-string builder) into PNG files, on whatever display Qt is
+// given (Xvfb or the offscreen platform). The profile (default DEMO) must exist in the program home
+// and pause between passes; FONT-SCALE (default 1) enlarges the desktop's font, to see that the
+// windows grow with it.
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -14,6 +15,7 @@
 #include <QMenu>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QTabWidget>
 #include <QTimer>
 #include <cstdio>
@@ -123,6 +125,41 @@ bool PropertiesPictures(remoteccm::gui::TMainFrm& window, const QDir& out) {
     page("AdvancedTabSheet", "properties-advanced-no-database.png");
     string->setText(stored);
     WaitUntil([&] { return !form->ReadingColumns(); });
+    // On the area an 800x600 screen with a taskbar leaves for windows, where the pages scroll.
+    form->FitInto(QRect(0, 0, 800, 560));
+    page("RetrievalTabSheet1", "properties-800x600-retrieval.png");
+    advanced->setCurrentIndex(0);
+    page("AdvancedTabSheet", "properties-800x600-advanced.png");
+    form->FitInto(form->screen()->availableGeometry());
+    pages->setCurrentWidget(Child<QWidget>(form, "GeneralTabSheet1"));
+    Child<QPushButton>(form, "Button2")->click();
+  });
+  Child<QPushButton>(&window, "PropertiesBtn1")->click();
+  return ok;
+}
+
+// The pages of the profile FILES, which collects CDR files: the folder tested, All Records
+// without deletion, and the fields of the files.
+bool FilesProfilePictures(remoteccm::gui::TMainFrm& window, const QDir& out) {
+  auto* combo = Child<QComboBox>(&window, "Profilenamebox1");
+  combo->setEditText(QStringLiteral("FILES"));
+  Q_EMIT combo->lineEdit()->returnPressed();
+  bool ok = true;
+  WhenModalOpens([&](QWidget* dialog) {
+    auto* form = qobject_cast<remoteccm::gui::TOptFrm*>(dialog);
+    WaitUntil([&] { return !form->ReadingColumns(); });
+    auto* pages = Child<QTabWidget>(form, "PageControl1");
+    const auto page = [&](const char* name, const char* file) {
+      pages->setCurrentWidget(Child<QWidget>(form, name));
+      ok &= Save(form, out.filePath(QLatin1String(file)));
+    };
+    auto* test = Child<QPushButton>(form, "CdrFolderTestBtn1");
+    test->click();
+    WaitUntil([&] { return test->isEnabled(); });
+    page("LoginTabSheet1", "properties-cdr-files-login.png");
+    page("RetrievalTabSheet1", "properties-cdr-files-all-records.png");
+    Child<QTabWidget>(form, "AdvancedPageControl1")->setCurrentIndex(0);
+    page("AdvancedTabSheet", "properties-cdr-files-fields.png");
     pages->setCurrentWidget(Child<QWidget>(form, "GeneralTabSheet1"));
     Child<QPushButton>(form, "Button2")->click();
   });
@@ -193,6 +230,7 @@ int main(int argc, char** argv) {
   ok &= Save(&window, out.filePath(QStringLiteral("compact-after-run.png")));
 
   ok &= PropertiesPictures(window, out);
+  ok &= FilesProfilePictures(window, out);
 
   remoteccm::gui::TAboutBox about(&window);
   about.show();

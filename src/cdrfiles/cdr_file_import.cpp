@@ -156,13 +156,17 @@ CdrImportOutcome ImportCdrFiles(const CdrImportRequest& request) {
     log(outcome.error);
     return outcome;
   };
+  const auto fail_folder = [&](std::string line) {
+    outcome.folder_unusable = true;
+    return fail(std::move(line));
+  };
   const std::string folder_shown = EscapedForLog(request.folder.string());
   std::optional<LockFile> database_lock;
   std::optional<LockFile> folder_lock;
   std::error_code missing;
   if (!std::filesystem::is_directory(request.folder, missing)) {
-    return fail("The CDR file folder " + folder_shown +
-                " cannot be read: " + (missing ? missing.message() : "it is not a folder") + ".");
+    return fail_folder("The CDR file folder " + folder_shown + " cannot be read: " +
+                       (missing ? missing.message() : "it is not a folder") + ".");
   }
   bool locked = false;
   try {
@@ -183,7 +187,9 @@ CdrImportOutcome ImportCdrFiles(const CdrImportRequest& request) {
   }
   const std::optional<std::vector<CdrFolderFile>> files =
       CompleteCdrFiles(request.folder, request.now, request.settle_seconds, why);
-  if (!files) return fail("The CDR file folder " + folder_shown + " cannot be read: " + why + ".");
+  if (!files) {
+    return fail_folder("The CDR file folder " + folder_shown + " cannot be read: " + why + ".");
+  }
   const auto now = static_cast<std::int64_t>(request.now);
   if (!store->ForgetImportsBefore(now - kCdrRecordKeyDays * 86400, now - kCdrFileNoteDays * 86400,
                                   why)) {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "cdrfiles/cdr_file_import.h"
+#include "cdrfiles/cdr_file_reader.h"
 #include "profile/profile_settings.h"
 
 namespace remoteccm {
@@ -31,16 +32,22 @@ CdrImportOutcome ImportProfileCdrFiles(const ProfileSettings& settings, double n
                                        const std::function<void(CdrImportPoint)>& at_point,
                                        const std::function<void(std::string_view)>& log);
 
-// What waits in the folder: the complete files and the newest one's time.
+// What waits in the folder: the complete files and the newest one's time, the files still
+// settling (changed within the settle time) and the newest of those, and how many files the
+// profile's database notes as imported (0 while it has none, unknown when it cannot be read).
 struct CdrFolderSummary {
   std::string error;  // why the folder cannot be read; empty when it can
   int complete_files = 0;
   std::optional<double> newest;  // seconds since 1970
+  int settling_files = 0;
+  std::optional<double> newest_settling;  // seconds since 1970
+  std::optional<int> imported_files;
 };
 CdrFolderSummary SummarizeCdrFolder(const ProfileSettings& settings, double now);
 
-// The fields of the newest complete cdr_ file's header; when none waits, the columns the
-// embedded database's CDR table has.
-std::vector<std::string> CdrFileFieldNames(const ProfileSettings& settings, double now);
+// The fields of the newest complete cdr_ file's header, with their types; when none waits, the
+// columns the embedded database's CDR table has. Only reads: a database that is not there yet
+// is not made.
+std::vector<CdrFileField> CdrFileFields(const ProfileSettings& settings, double now);
 
 }  // namespace remoteccm

@@ -12,6 +12,9 @@ namespace remoteccm {
 namespace {
 
 constexpr std::string_view kEraseLine = "\r\033[K";
+// How long an error for standard error waits for the log lines before it (a stalled reader of
+// standard output holds it up no longer).
+constexpr QueuedOutput::Milliseconds kErrorAfterLogWait{200};
 
 bool IsTerminalStream(std::FILE* file) { return IsTerminal(::fileno(file)); }
 
@@ -117,9 +120,13 @@ void CliObserver::ShowConnectionError(std::string_view message) {
   text += '\n';
   if (out_.err_is_out && out_.queue != nullptr) {
     out_.queue->Write(text);
-  } else {
-    std::fwrite(text.data(), 1, text.size(), out_.err);
+    return;
   }
+  // The journal takes the two streams apart: the lines that led to the error reach it first.
+  if (out_.queue != nullptr) {
+    out_.queue->WaitWritten(kErrorAfterLogWait);
+  }
+  std::fwrite(text.data(), 1, text.size(), out_.err);
 }
 
 void CliObserver::RecordsRead(std::int64_t count) {

@@ -64,8 +64,9 @@ inline constexpr int kCheckCritical = 2;
 inline constexpr int kCheckUnknown = 3;
 
 // --status [PROFILE]: the last run of one profile, or a table of every profile of the program
-// home (status_command.cpp); profile empty: every profile.
-int StatusCommand(const CliContext& ctx, const std::string& profile, const StatusChecks& checks);
+// home (status_command.cpp); profile empty: every profile. It changes nothing, the home
+// included: a home that does not exist or cannot be read is said.
+int StatusCommand(const std::string& profile, const StatusChecks& checks);
 
 // --rotate-backup PROFILE: renames the backup file aside under the destination's lock
 // (rotate_command.cpp).

@@ -1,7 +1,9 @@
 // remoteccm-cli: runs a profile unattended, or one of the commands that inspect profiles,
 // time zones and the CDR database.
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -10,7 +12,10 @@
 #include "cli/cli_observer.h"
 #include "cli/commands.h"
 #include "cli/console.h"
+#include "platform/db/database.h"
+#include "platform/dialup/system_dialer.h"
 #include "platform/home/program_home.h"
+#include "remoteccm_version.h"
 #include "startup/command_line.h"
 #include "util/posix_file.h"
 #include "util/text_routines.h"
@@ -58,9 +63,10 @@ constexpr std::string_view kHelpText =
     "  --check-format nagios, --nagios\n"
     "                    with --status PROFILE: one line as monitoring plugins print it,\n"
     "                    \"REMOTECCM OK - PROFILE: ... | records=N age=Ns;WARN;CRIT\"; exit\n"
-    "                    0 OK, 1 WARNING (older than --max-age, another run held the\n"
-    "                    destination, owed lines), 2 CRITICAL (the last run failed, older than\n"
-    "                    --critical-age), 3 UNKNOWN (never run, a file that cannot be read)\n"
+    "                    0 OK, 1 WARNING (the last success older than --max-age, another run\n"
+    "                    held the destination, owed lines), 2 CRITICAL (the last run failed,\n"
+    "                    the last success older than --critical-age), 3 UNKNOWN (never run, a\n"
+    "                    file that cannot be read, a mistake on the command line)\n"
     "  --rotate-backup PROFILE\n"
     "                    rename the backup file DEST.BAK to DEST.BAK.<UTC time> while holding\n"
     "                    the destination's lock, so that no run is appending to it; exits 75\n"
@@ -93,12 +99,6 @@ constexpr std::string_view kHelpText =
     "75 another run holds the destination (nothing was touched; try again later);\n"
     "--status: 1 a profile needs attention.\n";
 
-int UsageError(std::string_view message) {
-  std::fprintf(stderr, "remoteccm-cli: %.*s\n%.*s", static_cast<int>(message.size()),
-               message.data(), static_cast<int>(kUsage.size()), kUsage.data());
-  return kExitUsage;
-}
-
 enum class Command {
   kRun,
   kPrint,
@@ -126,6 +126,10 @@ struct Invocation {
   std::string status_option;  // the last option that goes with --status only
   bool metrics_given = false;
 
+  // The command line asks for a monitoring plugin's answer (--check-format, --nagios), which
+  // its usage errors take too.
+  bool check_form = false;
+
   bool SetCommand(Command next) {
     if (command_given) return false;
     command = next;
@@ -133,6 +137,22 @@ struct Invocation {
     return true;
   }
 };
+
+// A usage error: the message and the usage on standard error, exit status 64. A monitoring
+// plugin's caller reads one line on standard output and takes 3 for UNKNOWN: that is the
+// answer when the line asks for one.
+int UsageError(const Invocation& line, std::string_view message) {
+  if (line.check_form) {
+    std::string text(message);
+    std::replace(text.begin(), text.end(), '\n', ' ');
+    std::replace(text.begin(), text.end(), '|', '/');
+    std::printf("REMOTECCM UNKNOWN - usage: %s\n", text.c_str());
+    return kCheckUnknown;
+  }
+  std::fprintf(stderr, "remoteccm-cli: %.*s\n%.*s", static_cast<int>(message.size()),
+               message.data(), static_cast<int>(kUsage.size()), kUsage.data());
+  return kExitUsage;
+}
 
 bool TakesValue(std::string_view arg) {
   return arg == "--home" || arg == "--print" || arg == "--columns" || arg == "--check" ||
@@ -164,7 +184,7 @@ std::optional<Command> BareCommandOf(std::string_view arg) {
 std::optional<int> ReadArgument(const std::vector<std::string>& args, std::size_t& i,
                                 Invocation& line) {
   const std::string& arg = args[i];
-  if (TakesValue(arg) && i + 1 >= args.size()) return UsageError(arg + " needs an argument");
+  if (TakesValue(arg) && i + 1 >= args.size()) return UsageError(line, arg + " needs an argument");
   const std::optional<Command> with_profile = ProfileCommandOf(arg);
   const std::optional<Command> bare = BareCommandOf(arg);
   if (with_profile || bare || arg == "--status" || arg == "--companion-listen") {
@@ -172,7 +192,7 @@ std::optional<int> ReadArgument(const std::vector<std::string>& args, std::size_
                          : bare              ? *bare
                          : arg == "--status" ? Command::kStatus
                                              : Command::kCompanionListen;
-    if (!line.SetCommand(next)) return UsageError("only one command at a time");
+    if (!line.SetCommand(next)) return UsageError(line, "only one command at a time");
     if (with_profile) {
       line.profile = args[++i];
     } else if (arg == "--status") {
@@ -187,11 +207,11 @@ std::optional<int> ReadArgument(const std::vector<std::string>& args, std::size_
     std::optional<std::int64_t>& age =
         arg == "--max-age" ? line.checks.max_age : line.checks.critical_age;
     age = ParseDuration(args[++i]);
-    if (!age) return UsageError(arg + " takes a duration such as 90s, 15m, 2h or 1d");
+    if (!age) return UsageError(line, arg + " takes a duration such as 90s, 15m, 2h or 1d");
     line.status_option = arg;
   } else if (arg == "--check-format" || arg == "--nagios") {
     if (arg == "--check-format" && args[++i] != "nagios") {
-      return UsageError("--check-format takes nagios");
+      return UsageError(line, "--check-format takes nagios");
     }
     line.checks.nagios = true;
     line.status_option = arg;
@@ -200,11 +220,12 @@ std::optional<int> ReadArgument(const std::vector<std::string>& args, std::size_
     line.metrics_given = true;
   } else if (arg == "--log-level") {
     line.ctx.log_level = ParseLogPriority(args[++i]);
-    if (!line.ctx.log_level) return UsageError("--log-level takes err, warning, info or debug");
+    if (!line.ctx.log_level)
+      return UsageError(line, "--log-level takes err, warning, info or debug");
   } else if (arg == "--yes") {
     line.confirmed = true;
   } else if (arg.starts_with("--")) {
-    return UsageError("unknown option " + arg);
+    return UsageError(line, "unknown option " + arg);
   } else {
     line.ctx.parameters.push_back(arg);
   }
@@ -217,23 +238,23 @@ std::optional<int> CheckCombination(const Invocation& line) {
   // Beside a command only /ENTITY: has a meaning (it names the default destination file).
   for (const std::string& parameter : line.ctx.parameters) {
     if (line.command_given && !SameText(std::string_view(parameter).substr(0, 8), "/ENTITY:")) {
-      return UsageError("unexpected argument " + parameter);
+      return UsageError(line, "unexpected argument " + parameter);
     }
   }
   if (line.confirmed && command != Command::kDeleteAll) {
-    return UsageError("--yes goes with --delete-all only");
+    return UsageError(line, "--yes goes with --delete-all only");
   }
   if (!line.status_option.empty() && command != Command::kStatus) {
-    return UsageError(line.status_option + " goes with --status");
+    return UsageError(line, line.status_option + " goes with --status");
   }
   if (line.checks.nagios && line.profile.empty()) {
-    return UsageError("--check-format needs a PROFILE");
+    return UsageError(line, "--check-format needs a PROFILE");
   }
   if (line.metrics_given && command != Command::kRun && command != Command::kDeleteAll) {
-    return UsageError("--metrics-dir goes with a run or --delete-all");
+    return UsageError(line, "--metrics-dir goes with a run or --delete-all");
   }
   if (line.ctx.log_level && command != Command::kRun && command != Command::kDeleteAll) {
-    return UsageError("--log-level goes with a run or --delete-all");
+    return UsageError(line, "--log-level goes with a run or --delete-all");
   }
   return std::nullopt;
 }
@@ -258,7 +279,7 @@ int RunCommand(Invocation& line) {
     case Command::kDeleteAll:
       return DeleteAllCommand(ctx, line.profile, line.confirmed);
     case Command::kStatus:
-      return StatusCommand(ctx, line.profile, line.checks);
+      return StatusCommand(line.profile, line.checks);
     case Command::kRotateBackup:
       return RotateBackupCommand(ctx, line.profile);
     case Command::kListZones:
@@ -270,7 +291,7 @@ int RunCommand(Invocation& line) {
     case Command::kRun:
       break;
   }
-  if (ctx.parameters.empty()) return UsageError("no profile given");
+  if (ctx.parameters.empty()) return UsageError(line, "no profile given");
   return RunProfileCommand(ctx);
 }
 
@@ -279,14 +300,20 @@ int RunCommand(Invocation& line) {
 int CliMain(const std::vector<std::string>& args) {
   Invocation line;
   line.ctx.arguments = args;
+  line.check_form = std::any_of(args.begin(), args.end(), [](const std::string& arg) {
+    return arg == "--check-format" || arg == "--nagios";
+  });
   for (std::size_t i = 0; i < args.size(); ++i) {
     if (const std::optional<int> error = ReadArgument(args, i, line)) return *error;
   }
   if (const std::optional<int> error = CheckCombination(line)) return *error;
   line.ctx.entity_name = EntityName(line.ctx.parameters);
   const Command command = line.command;
-  if (command != Command::kHelp && command != Command::kVersion && command != Command::kListZones) {
+  // --status only looks: it neither makes the program home nor cleans it.
+  if (command != Command::kHelp && command != Command::kVersion && command != Command::kListZones &&
+      command != Command::kStatus) {
     RemoveStaleTemporaryFiles();
+    RemoveDialLeftovers();
   }
   return RunCommand(line);
 }
@@ -298,5 +325,12 @@ int main(int argc, char** argv) {
   remoteccm::WriteStandardStreamsAsBytes();
   std::vector<std::string> args;
   for (int i = 1; i < argc; ++i) args.emplace_back(argv[i]);
-  return remoteccm::CliMain(args);
+  const int status = remoteccm::CliMain(args);
+  // A stop during a login to a server that never answers: the connect waits on in its driver
+  // until the login time-out. The process ends now, without tearing down what it is inside.
+  if (remoteccm::ConnectGivenUpStillWaiting()) {
+    std::fflush(nullptr);
+    std::_Exit(status);
+  }
+  return status;
 }

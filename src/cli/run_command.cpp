@@ -56,7 +56,7 @@ EngineHooks FaultPointHooks(QueuedOutput& log) {
       {"owed-noted", PassPoint::kOwedNoted},       {"ready-noted", PassPoint::kReadyNoted},
       {"committed", PassPoint::kCommitted},        {"mid-append", PassPoint::kMidAppend},
       {"appended", PassPoint::kAppended},          {"start-stored", PassPoint::kStartStored},
-      {"unmarked", PassPoint::kUnmarked}};
+      {"unmarked", PassPoint::kUnmarked},          {"backup-open", PassPoint::kBackupOpen}};
   static constexpr std::pair<const char*, CdrImportPoint> kImportPoints[] = {
       {"import-rows", CdrImportPoint::kRowsWritten},
       {"import-committed", CdrImportPoint::kCommitted},
@@ -98,19 +98,26 @@ struct CliEngine {
       observer.LogLine(line);
     }
   }
-  // Whether everything the run printed reached standard output; says what did not.
-  bool LogWritten() {
-    if (log.Finish()) return true;
-    // A standard error that is the same stalled pipe would hold the end up: the exit status
-    // says it alone then.
-    if (log.Error() == 0 && SameOpenFile(kStandardOutput, kStandardError)) return false;
+  // Ends the log: empty when everything the run printed reached standard output, else what
+  // did not, which is said on standard error when that can take it.
+  std::string FinishLog() {
+    if (log.Finish()) return {};
     std::string message = "could not write to standard output";
     if (log.Error() != 0) message += std::string(": ") + std::strerror(log.Error());
     if (log.LeftOut() > 0) {
       message += " (" + std::to_string(log.LeftOut()) + " log lines were left out)";
     }
-    PrintError(message);
-    return false;
+    Say(message);
+    return message;
+  }
+  // A line for the administrator once the log has ended.
+  void Say(const std::string& line) {
+    // A standard error that is the same stalled pipe would hold the end up: the exit status
+    // says it alone then.
+    if (log.Error() == 0 && log.LeftOut() > 0 && SameOpenFile(kStandardOutput, kStandardError)) {
+      return;
+    }
+    PrintError(line);
   }
   QueuedOutput log;
   std::string companion_problem;
@@ -135,14 +142,20 @@ std::string ChosenProfilePath(const CliContext& ctx, const ProfileEnvironment& e
   return ProfilePathFor(name, env.program_home);
 }
 
-// The status file of the engine's last run, and its metrics when a folder is given; what could
-// not be written is logged.
-void ReportToMonitoring(Engine& engine, RunKind kind, const ProfileEnvironment& env,
-                        const CliContext& ctx) {
-  for (const std::string& line :
-       ReportRun(SummaryToReport(engine.LastRun(), kind, env), MetricsFolder(ctx.metrics_folder))) {
-    engine.AddLogLine(line);
+// The end of the engine's last run: the log finished, then the status file and the metrics
+// (when a folder is given), which say the exit status the process ends with: 74 when the log
+// did not reach standard output. What could not be written is said on standard error.
+int EndRun(CliEngine& cli, RunKind kind, const ProfileEnvironment& env, const CliContext& ctx) {
+  cli.FinishCompanion();
+  RunSummary summary = SummaryToReport(cli.engine.LastRun(), kind, env);
+  if (const std::string lost = cli.FinishLog(); !lost.empty()) {
+    summary.exit_status = kExitIoError;
+    summary.last_error = lost;
   }
+  for (const std::string& line : ReportRun(summary, MetricsFolder(ctx.metrics_folder))) {
+    cli.Say(line);
+  }
+  return summary.exit_status.value_or(ExitStatusOf(summary.status));
 }
 
 }  // namespace
@@ -168,25 +181,25 @@ int RunProfileCommand(const CliContext& given) {
   CliEngine cli(env, ctx);
   Engine& engine = cli.engine;
   engine.set_hooks(FaultPointHooks(cli.log));
-  RunStatus status = RunStatus::kPassFailed;
+  // Cleared before the watcher takes a signal, so that a stop that came at any moment since the
+  // start (one pending already is taken as the watcher starts) stops the run.
+  engine.ClearAbort();
   {
     const StopSignalWatcher watcher([&cli] {
       cli.engine.RequestAbort();
       cli.log.Stop();
     });
-    status = engine.RunProfile(path);
+    engine.RunProfile(path);
   }
-  ReportToMonitoring(engine, RunKind::kRun, env, ctx);
-  cli.FinishCompanion();
+  const int exit_status = EndRun(cli, RunKind::kRun, env, ctx);
 
   // As the window's closing would, the run makes this the last used profile.
   try {
     SaveLastProfile(env.registry, path);
   } catch (const RegistryError& e) {
-    PrintError(e.what());
+    cli.Say(e.what());
   }
-  if (!cli.LogWritten()) return kExitIoError;
-  return ExitStatusOf(status);
+  return exit_status;
 }
 
 int DeleteAllCommand(const CliContext& ctx, const std::string& profile, bool confirmed) {
@@ -203,12 +216,10 @@ int DeleteAllCommand(const CliContext& ctx, const std::string& profile, bool con
   if (RefusedAsRootForOwner(ctx, env.program_home, path)) return kExitUsage;
   SurviveLostOutput();
   CliEngine cli(env, ctx);
+  cli.engine.ClearAbort();
   cli.engine.DeleteAllRecords(LoadProfile(path, env));
-  ReportToMonitoring(cli.engine, RunKind::kDeleteAll, env, ctx);
-  cli.FinishCompanion();
-  if (!cli.LogWritten()) return kExitIoError;
   // The exit status the status file records: 3 or 4 when the database was never reached.
-  return ExitStatusOf(cli.engine.LastRun().status);
+  return EndRun(cli, RunKind::kDeleteAll, env, ctx);
 }
 
 }  // namespace remoteccm

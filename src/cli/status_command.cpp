@@ -11,8 +11,11 @@
 #include <vector>
 
 #include "cli/commands.h"
+#include "platform/home/program_home.h"
+#include "retrieval/pass_spool.h"
 #include "retrieval/status_file.h"
 #include "util/clock.h"
+#include "util/posix_file.h"
 #include "util/text_routines.h"
 
 namespace remoteccm {
@@ -59,8 +62,34 @@ struct ProfileStatus {
   std::string name;
   std::filesystem::path status_path;
   StatusFileRead read;
+  // Where the profile owes lines now, by the note beside it: a run killed while it owed them
+  // wrote no status file, and the one there may say success.
+  std::string owed;
   std::string attention;  // why it needs attention; empty when all is well
 };
+
+std::string OwedNow(const std::filesystem::path& profile_path) {
+  const std::filesystem::path path = OwedNotePath(profile_path);
+  const NoteReading reading = ReadReadyNote(path);
+  switch (reading.state) {
+    case NoteReading::State::kNone:
+      return {};
+    case NoteReading::State::kRead:
+      return reading.note.destination;
+    default:
+      return "a destination its note " + path.string() + " cannot tell";
+  }
+}
+
+std::string OwedText(const std::string& where) { return "owed lines at " + EscapedForLog(where); }
+
+// A process that ended otherwise than its run (74: the log could not be written) needs someone
+// although the run itself went well.
+std::string ExitedOtherwise(const RunStatusRecord& record) {
+  if (record.exit_status == ExitStatusOf(record.run.status)) return {};
+  return "exit status " + std::to_string(record.exit_status) + ": " +
+         EscapedForLog(record.run.last_error);
+}
 
 ProfileStatus Judge(const std::string& name, const std::filesystem::path& profile_path, double now,
                     const StatusChecks& checks) {
@@ -75,24 +104,33 @@ ProfileStatus Judge(const std::string& name, const std::filesystem::path& profil
   status.name = EscapedForLog(name);
   status.status_path = StatusFilePath(profile_path);
   status.read = ReadStatusFile(status.status_path);
+  status.owed = OwedNow(profile_path);
   if (!status.read.error.empty()) {
     status.attention = "status file unreadable: " + status.read.error;
   } else if (status.read.missing) {
     if (max_age) status.attention = "never run";
   } else if (status.read.record->run.status != RunStatus::kSuccess) {
     status.attention = "last run failed";
+  } else if (const std::string exited = ExitedOtherwise(*status.read.record); !exited.empty()) {
+    status.attention = exited;
   } else if (max_age && now - status.read.record->run.ended > static_cast<double>(*max_age)) {
     status.attention = "last run older than " + AgeText(static_cast<double>(*max_age));
   } else if (status.read.record->run.ended > now + kClockSlackSeconds) {
     // A status from the future would never age: the clock was wrong, or the file is.
     status.attention = "last run ended in the future";
   }
+  if (status.read.record && status.read.record->run.owed_at.empty()) {
+    status.read.record->run.owed_at = status.owed;
+  }
+  if (!status.read.record && !status.owed.empty()) {
+    status.attention += (status.attention.empty() ? "" : "; ") + OwedText(status.owed);
+  }
   if (status.read.record) {
     // Lines owed somewhere, or a start nothing is collected before, need someone whatever the
     // result of the run said.
     const RunSummary& run = status.read.record->run;
     std::string also;
-    if (!run.owed_at.empty()) also = "owed lines at " + EscapedForLog(run.owed_at);
+    if (!run.owed_at.empty()) also = OwedText(run.owed_at);
     for (const auto& [warning, text] : kWarningTexts) {
       if (std::find(run.warnings.begin(), run.warnings.end(), warning) != run.warnings.end()) {
         also += (also.empty() ? "" : "; ") + std::string(text);
@@ -173,11 +211,32 @@ void PrintTable(const std::vector<ProfileStatus>& statuses, double now) {
   }
 }
 
-// Why the profile file cannot be used for --status: empty when it is there.
-std::string ProfileProblem(const std::string& path) {
+// Why the program home cannot be looked into (listed too, when `listed`): empty when it can.
+// A mistyped --home must not read as a home without profiles.
+std::string HomeProblem(const std::filesystem::path& home, bool listed) {
+  const std::string shown = "the program home " + EscapedForLog(home.string());
+  std::error_code error;
+  const std::filesystem::file_status state = std::filesystem::status(home, error);
+  if (state.type() == std::filesystem::file_type::not_found) return shown + " does not exist";
+  if (error) return shown + " cannot be looked at: " + error.message();
+  if (state.type() != std::filesystem::file_type::directory) return shown + " is not a folder";
+  if (listed) {
+    const std::filesystem::directory_iterator listing(home, error);
+    if (error) return shown + " cannot be read: " + error.message();
+  }
+  return {};
+}
+
+// Why the profile file cannot be used for --status: empty when it is there. A profile named
+// without a folder is looked for in the home, whose own problem is said first.
+std::string ProfileProblem(const std::string& profile, const std::string& path,
+                           const std::filesystem::path& home) {
   std::error_code error;
   const std::filesystem::file_status state = std::filesystem::status(path, error);
   if (state.type() == std::filesystem::file_type::regular) return {};
+  if (profile.find_first_of(kFolderSeparators) == std::string::npos) {
+    if (std::string problem = HomeProblem(home, false); !problem.empty()) return problem;
+  }
   if (state.type() == std::filesystem::file_type::none && error) {
     return "the profile file " + path + " cannot be looked at: " + error.message();
   }
@@ -225,9 +284,14 @@ int LastRunConcerns(const RunStatusRecord& record, double age, double now,
     raise(kCheckWarning);
     reasons.emplace_back("last run ended in the future");
   }
+  if (const std::string exited = ExitedOtherwise(record);
+      !exited.empty() && run.status == RunStatus::kSuccess) {
+    raise(kCheckWarning);
+    reasons.push_back(exited);
+  }
   if (!run.owed_at.empty()) {
     raise(kCheckWarning);
-    reasons.push_back("owed lines at " + EscapedForLog(run.owed_at));
+    reasons.push_back(OwedText(run.owed_at));
   }
   for (const auto& [warning, reason] : kWarningTexts) {
     if (std::find(run.warnings.begin(), run.warnings.end(), warning) != run.warnings.end()) {
@@ -240,12 +304,20 @@ int LastRunConcerns(const RunStatusRecord& record, double age, double now,
 
 CheckVerdict CheckLastRun(const RunStatusRecord& record, double now, const StatusChecks& checks) {
   const RunSummary& run = record.run;
-  const double age = std::max(0.0, now - run.ended);
+  const double run_age = std::max(0.0, now - run.ended);
+  // The age is that of the last success: behind a run that hangs for days, every later run
+  // ends "locked" minutes ago. Without any success, the last run's is all there is.
+  const double age = record.last_success ? std::max(0.0, now - *record.last_success) : run_age;
   std::vector<std::string> reasons;
   CheckVerdict verdict;
   verdict.state = LastRunConcerns(record, age, now, checks, reasons);
-  verdict.text =
-      std::to_string(run.records_collected) + " records, last run " + CheckAgeText(age) + " ago";
+  verdict.text = std::to_string(run.records_collected) + " records, last run " +
+                 CheckAgeText(run_age) + " ago";
+  if (!record.last_success) {
+    verdict.text += ", no success yet";
+  } else if (*record.last_success != run.ended) {
+    verdict.text += ", last success " + CheckAgeText(age) + " ago";
+  }
   for (const std::string& reason : reasons) verdict.text += "; " + reason;
   const auto threshold = [](const std::optional<std::int64_t>& seconds) {
     return seconds ? std::to_string(*seconds) : std::string();
@@ -271,7 +343,8 @@ int PrintCheckLine(const std::string& name, const std::string& profile_problem,
         "the status file " + status.status_path.string() + " cannot be read: " + status.read.error;
   } else if (status.read.missing) {
     verdict.state = kCheckUnknown;
-    verdict.text = "no status file yet: the profile has not run";
+    verdict.text = status.owed.empty() ? "no status file yet: the profile has not run"
+                                       : "no status file yet; " + OwedText(status.owed);
   } else {
     verdict = CheckLastRun(*status.read.record, now, checks);
   }
@@ -330,31 +403,35 @@ std::optional<std::int64_t> ParseDuration(std::string_view text) {
   return total;
 }
 
-int StatusCommand(const CliContext& ctx, const std::string& profile, const StatusChecks& checks) {
-  const ProfileEnvironment env = CliProfileEnvironment(ctx);
+int StatusCommand(const std::string& profile, const StatusChecks& checks) {
+  const std::filesystem::path home = ProgramHomeLocation();
   const double now = TheSystemClock().Now();
   std::vector<ProfileStatus> statuses;
   if (checks.nagios) {
-    const std::string path = ProfilePathFor(profile, env.program_home);
-    const std::string problem = ProfileProblem(path);
+    const std::string path = ProfilePathFor(profile, home);
+    const std::string problem = ProfileProblem(profile, path, home);
     const ProfileStatus status = Judge(ProfileNameOf(path), path, now, checks);
     const int state = PrintCheckLine(ProfileNameOf(path), problem, status, now, checks);
     return std::fflush(stdout) != 0 ? kCheckUnknown : state;
   }
   if (!profile.empty()) {
-    const std::string path = ProfilePathFor(profile, env.program_home);
-    if (const std::string problem = ProfileProblem(path); !problem.empty()) {
+    const std::string path = ProfilePathFor(profile, home);
+    if (const std::string problem = ProfileProblem(profile, path, home); !problem.empty()) {
       std::fprintf(stderr, "remoteccm-cli: %s\n", problem.c_str());
       return kExitNoProfile;
     }
     statuses.push_back(Judge(ProfileNameOf(path), path, now, checks));
     PrintOne(statuses.front(), now);
   } else {
-    for (const std::string& name : ListProfiles(env.program_home, "").names) {
-      statuses.push_back(Judge(name, ProfilePathFor(name, env.program_home), now, checks));
+    if (const std::string problem = HomeProblem(home, true); !problem.empty()) {
+      std::fprintf(stderr, "remoteccm-cli: %s\n", problem.c_str());
+      return kExitNoProfile;
+    }
+    for (const std::string& name : ListProfiles(home, "").names) {
+      statuses.push_back(Judge(name, ProfilePathFor(name, home), now, checks));
     }
     if (statuses.empty()) {
-      std::printf("No profiles in %s\n", env.program_home.string().c_str());
+      std::printf("No profiles in %s\n", EscapedForLog(home.string()).c_str());
     } else {
       PrintTable(statuses, now);
     }

@@ -25,7 +25,6 @@ void Engine::AddLogLine(std::string_view line, LogPriority priority) {
 }
 
 RunStatus Engine::RunProfile(const std::string& profile_path) {
-  abort_.Clear();
   const RunServices services{
       env_,
       observer_,
@@ -47,7 +46,6 @@ bool Engine::DeleteAllRecords(const ProfileSettings& given,
                               const std::function<void(std::string_view)>& report) {
   ProfileSettings settings = given;
   UseCdrDatabase(settings);
-  abort_.Clear();
   last_run_ = RunSummary();
   last_run_.started = clock_.Now();
   last_run_.profile_path = settings.profile_path;

@@ -67,18 +67,19 @@ std::vector<AvailableField> AvailableFieldsOf(const std::vector<DbColumnInfo>& c
   return available;
 }
 
+bool OffersField(const std::vector<AvailableField>& available, std::string_view name) {
+  return IndexOf(available, TrimView(name)) >= 0;
+}
+
 std::optional<std::vector<SelectedField>> StoredFieldSelection(
-    const std::filesystem::path& program_home, const std::vector<AvailableField>& available) {
+    const std::filesystem::path& program_home) {
   const auto entries =
       ReadProfileSection(program_home / std::string(kFieldListFile), kFieldListSection);
-  if (entries.empty()) return std::nullopt;
   std::vector<SelectedField> rows;
   for (const auto& [name, value] : entries) {
-    const std::string trimmed = Trim(name);
-    if (ParseWhole(value) > 0 && IndexOf(available, trimmed) >= 0) {
-      rows.push_back({trimmed, Trim(value)});
-    }
+    if (!SameText(TrimView(name), kCommaKey)) rows.push_back({Trim(name), Trim(value)});
   }
+  if (rows.empty()) return std::nullopt;
   return rows;
 }
 

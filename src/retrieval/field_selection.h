@@ -41,11 +41,16 @@ int DefaultFieldWidth(std::string_view column_name, long max_length);
 // The table's columns in catalog order, each name once (compared without regard to case).
 std::vector<AvailableField> AvailableFieldsOf(const std::vector<DbColumnInfo>& columns);
 
-// The selection stored in CCM_FIELDS.INF of the home: its entries in file order (a column named
-// twice gives two rows) whose width is a positive number and whose column the table has.
-// None when the section has no entries at all, so that the default selection applies.
+// Whether the source offers a column of this name (compared without regard to case).
+bool OffersField(const std::vector<AvailableField>& available, std::string_view name);
+
+// The selection stored in CCM_FIELDS.INF of the home: every entry in file order but the "CSV"
+// key (a column named twice gives two rows), names and widths trimmed, whatever the width and
+// whichever source has the column: every profile of the home shares the list, so a column one
+// source lacks is another's. None when the section has no entries, so that the default
+// selection applies.
 std::optional<std::vector<SelectedField>> StoredFieldSelection(
-    const std::filesystem::path& program_home, const std::vector<AvailableField>& available);
+    const std::filesystem::path& program_home);
 
 // default.inf's selection of the columns the table has, else the built-in six; a width of 0,
 // or one that is no number, is the column's default width. Names take the server's spelling.

@@ -282,6 +282,9 @@ void PassSpool::AppendToDestination(const std::function<void()>& midway) {
 }
 
 void PassSpool::Finish(const std::function<void()>& unmarked) {
+  // The note beside the destination goes before its copy: a note there without the copy is
+  // then never one a pass left behind, and the next run asks the table about its lines.
+  RemoveFile(files_.note);
   if (!RemoveOwedNote(owed_note_)) {
     ThrowFileError("Cannot remove", owed_note_, errno);
   }

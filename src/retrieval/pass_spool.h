@@ -121,8 +121,9 @@ class PassSpool {
   // to its size before and FileError is thrown, spool and note kept for the next run.
   // `midway` runs after part of the lines are written (a fault point for tests).
   void AppendToDestination(const std::function<void()>& midway);
-  // Once the pass is complete: the copy beside the profile goes first (the lines are no longer
-  // owed), then the spool, its keys and its note. `unmarked` runs after the first step.
+  // Once the pass is complete: the note beside the destination and then its copy beside the
+  // profile go (the lines are no longer owed), then the spool and its keys. `unmarked` runs
+  // once both notes are gone.
   void Finish(const std::function<void()>& unmarked = nullptr);
   // Drops an unmarked spool (the pass failed before anything was deleted).
   void Discard();

@@ -21,6 +21,8 @@ namespace {
 constexpr int kMaxFailedPassesInRow = 3;
 // Keys asked of the database in one statement.
 constexpr std::size_t kKeysPerLookup = 500;
+// How a run that was asked to stop ends, as the status line says it.
+constexpr std::string_view kAbortedLine = "Operation Aborted.";
 
 int Percent(double part, double span) {
   if (!(span > 0)) return part >= span ? 100 : 0;
@@ -121,8 +123,10 @@ RunStatus ProfileRun::Run() {
       return RunStatus::kPassFailed;
     case Claim::kLocked:
       return RunStatus::kLocked;
-    case Claim::kCdrFilesUnusable:
+    case Claim::kCdrFolderUnusable:
       return RunStatus::kConnectionFailed;
+    case Claim::kCdrDatabaseUnusable:
+      return RunStatus::kPassFailed;
   }
   return settings_.use_dialup ? DialAndPoll() : PollCycle();
 }
@@ -171,29 +175,32 @@ ProfileRun::Claim ProfileRun::ClaimDestination() {
     LogError(e.what());
     return Claim::kDestinationUnusable;
   }
-  if (UsesCdrFiles(settings_) && !ImportCdrFiles()) return Claim::kCdrFilesUnusable;
-  return Claim::kHeld;
+  return UsesCdrFiles(settings_) ? ImportCdrFiles() : Claim::kHeld;
 }
 
 // False when another run holds the destination. Throws FileError.
 bool ProfileRun::TakeLock() {
   lock_ = TakeDestinationLock(*files_);
   if (lock_) return true;
-  LogError("Another run is writing to " + files_->destination.string() +
-           ": this run changed nothing.");
+  // Not an error: the run that holds it collects, and the next one runs (the unit counts 75 a
+  // success).
+  summary_.last_error =
+      "Another run is writing to " + files_->destination.string() + ": this run changed nothing.";
+  Log(summary_.last_error, LogPriority::kWarning);
   return false;
 }
 
 // The complete files of the profile's folder into its embedded database, before the passes
-// read it; false when the folder or the database cannot be used.
-bool ProfileRun::ImportCdrFiles() {
+// read it: whether the folder and the database could be used.
+ProfileRun::Claim ProfileRun::ImportCdrFiles() {
   const CdrImportOutcome outcome =
       ImportProfileCdrFiles(settings_, services_.clock.Now(), services_.hooks.at_import_point,
                             [this](std::string_view line) { Log(line); });
   summary_.rejected_files = outcome.rejected;
   if (outcome.set_aside > 0) summary_.warnings.emplace_back(kRejectedCdrFilesWarning);
-  if (!outcome.usable) summary_.last_error = outcome.error;
-  return outcome.usable;
+  if (outcome.usable) return Claim::kHeld;
+  summary_.last_error = outcome.error;
+  return outcome.folder_unusable ? Claim::kCdrFolderUnusable : Claim::kCdrDatabaseUnusable;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -205,7 +212,12 @@ RunStatus ProfileRun::DialAndPoll() {
   const DialResult dial = Dial();
   RunStatus status = RunStatus::kConnectionFailed;
   if (dial.code == 0) {
-    status = Aborted() ? RunStatus::kAborted : PollCycle();
+    if (Aborted()) {
+      LogError(kAbortedLine);
+      status = RunStatus::kAborted;
+    } else {
+      status = PollCycle();
+    }
     if (dial.connected && !Aborted() && services_.dialer.State() != DialState::kConnected) {
       Log("The link " + settings_.phonebook_entry + " went down during the run.",
           LogPriority::kWarning);
@@ -277,6 +289,8 @@ RunStatus ProfileRun::PollCycle() {
   } else {
     status = RunPasses();
   }
+  // The journal's errors say why the run failed its unit, a stop between passes too.
+  if (status == RunStatus::kAborted) LogError(kAbortedLine);
   Log("Close");
   database_.Disconnect();
   observer.SetRunning(false);
@@ -301,6 +315,8 @@ ProfileRun::Connect ProfileRun::ConnectDatabase() {
   } else {
     Log("Connection to CCM SQL Server Successful!");
   }
+  // After the lines that led to it: an unattended run logs it there.
+  if (outcome == Connect::kFailed) services_.observer.ShowConnectionError(summary_.last_error);
   return outcome;
 }
 
@@ -345,7 +361,6 @@ ProfileRun::Connect ProfileRun::OpenConnection() {
     services_.observer.LogLineDirect("Error: Connection Failed.");
     if (Aborted()) return Connect::kAborted;
     summary_.last_error = e.what();
-    services_.observer.ShowConnectionError(e.what());
     return Connect::kFailed;
   }
 }

@@ -45,7 +45,14 @@ class ProfileRun {
 
  private:
   // How taking the destination for this run ended.
-  enum class Claim { kHeld, kProfileUnreadable, kDestinationUnusable, kLocked, kCdrFilesUnusable };
+  enum class Claim {
+    kHeld,
+    kProfileUnreadable,
+    kDestinationUnusable,
+    kLocked,
+    kCdrFolderUnusable,    // the CDR file folder cannot be read: the source cannot be reached
+    kCdrDatabaseUnusable,  // the embedded database (or its lock) cannot be written
+  };
   // How the dial ended: whether the dialer took it (code 0) and the link came up.
   struct DialResult {
     int code = 0;
@@ -69,7 +76,7 @@ class ProfileRun {
   RunStatus Run();
   Claim ClaimDestination();
   bool TakeLock();
-  bool ImportCdrFiles();
+  Claim ImportCdrFiles();
   RunStatus DialAndPoll();
   DialResult Dial();
   void WaitForLink();

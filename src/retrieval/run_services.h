@@ -20,6 +20,7 @@ namespace remoteccm {
 
 // The points between the phases where a run may be killed; tests stop a run at each.
 enum class PassPoint {
+  kBackupOpen,    // the backup file is open for the pass's lines (with SQLBackup=Y)
   kSpoolDurable,  // the lines are on disk, nothing deleted yet
   kDeleted,       // the deletion ran, not committed
   kOwedNoted,     // the lines are owed (noted beside the profile, not yet beside the destination)

@@ -47,6 +47,9 @@ struct RunSummary {
   std::vector<std::string> rejected_files;
   // Where the profile still owes lines after the run (its note's destination), empty when none.
   std::string owed_at;
+  // The exit status of the process when it is not the run's own (74: the log did not reach
+  // standard output); the status file gives what the process gave.
+  std::optional<int> exit_status;
 };
 
 // Exit statuses of remoteccm-cli and remoteccm.

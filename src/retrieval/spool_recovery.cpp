@@ -344,7 +344,7 @@ class Recovery {
                       " If no profile of this program owes them (the note was not written "
                       "here), remove the note: the next run discards them.");
         }
-        break;
+        return WithoutCopy(reading.note);
       }
     }
     if (reading.state == NoteReading::State::kNone && FileSize(files_.spool) < 0 &&
@@ -355,6 +355,94 @@ class Recovery {
     result_.kind = SpoolRecovery::Kind::kDiscarded;
     Log("Discarded the unfinished lines of an earlier run (nothing was deleted).");
     return result_;
+  }
+
+  // A pass finishes by removing the note beside the destination before the copy beside its
+  // profile: a note that names a profile of this folder which keeps no copy of it lost that copy
+  // to someone else (a clean-up of old files, a restore from a backup) while the lines may still
+  // be owed. The note is then only a claim: the spool must be the one it describes, and the
+  // table tells whether the records were deleted. Nothing it says is stored in the profile.
+  SpoolRecovery WithoutCopy(const ReadyNote& note) {
+    TakeOwner(OwedNote{files_.note, ReadWholeFile(files_.note).value_or(""), note});
+    Log("The note " + OwedNotePath(owner_path_).string() + " of the lines owed to " +
+        files_.destination.string() + " by an earlier run of " + owner_ +
+        " is missing; the note beside them is checked against the spool and the table.");
+    if (!CheckOwner() || !CheckSpool()) return result_;
+    if (!note_.deleted) return NothingDeleted();
+    if (!note_.has_keys) {
+      return Fail(
+          "The records of these lines cannot be looked up by key (pkid) to tell whether "
+          "their deletion was committed. Nothing was appended or discarded; the spool " +
+          files_.spool.string() + " and its note " + files_.note.string() +
+          " are kept. If their records are gone from the table, append the spool to " +
+          files_.destination.string() + " by hand; then remove both files.");
+    }
+    Owed owed{files_.spool, note_.spool_lines, {}};
+    if (!LeaveOutRecordsStillThere(owed) || !Append(owed.spool, owed.lines)) return result_;
+    if (!owed.gone_file.empty()) RemoveFile(owed.gone_file);
+    if (!Unmark()) return result_;
+    RemoveSpoolFiles(files_);
+    if (note_.start) {
+      Log("The start point of " + owner_ +
+          " was not moved on: the next pass reads from its stored start again, where the "
+          "deleted records are no longer found.");
+    }
+    return result_;
+  }
+
+  // Without a deletion the records are still in the table, and the next pass reads them again
+  // from the start its profile has stored. The lines are in when that start is the one the pass
+  // stored after it appended them; otherwise what an append of them left in the destination is
+  // cut back, so that they are written once. A mode without a start reads everything again
+  // anyway: its lines are delivered as the pass would have delivered them.
+  SpoolRecovery NothingDeleted() {
+    if (!note_.start) {
+      if (!Append(files_.spool, note_.spool_lines) || !Unmark()) return result_;
+      RemoveSpoolFiles(files_);
+      return result_;
+    }
+    const bool start_stored =
+        ReadProfileValue(owner_path_.string(), kProfileSection, kStartKey) == *note_.start;
+    if (!start_stored && !CutBackAppend()) return result_;
+    if (!Unmark()) return result_;
+    RemoveSpoolFiles(files_);
+    result_.kind = SpoolRecovery::Kind::kDiscarded;
+    Log("Nothing was deleted for these " + Count(note_.spool_lines, "line") +
+        (start_stored ? ": the start point after them is stored, so they are in " +
+                            files_.destination.string() + " already; the spool was discarded."
+                      : ": they were discarded, and the next pass reads their records again."));
+    return result_;
+  }
+
+  // Takes out of the destination what an append of the spool left there, when the start that
+  // would pass over those lines was never stored; false when the destination holds more than
+  // that append (it was changed since), and nothing is taken.
+  bool CutBackAppend() {
+    const std::int64_t before = std::max<std::int64_t>(note_.destination_size, 0);
+    const std::int64_t written = FileSize(files_.destination) - before;
+    if (written <= 0) return true;
+    if (written > static_cast<std::int64_t>(note_.spool_bytes) ||
+        MatchingPrefix(files_.destination, before, files_.spool, written) < written) {
+      Fail(files_.destination.string() + " was changed after the lines of an earlier run of " +
+           owner_ + " were owed to it: nothing was cut back or discarded. The spool " +
+           files_.spool.string() + " and its note " + owed_.path.string() + " are kept.");
+      return false;
+    }
+    try {
+      const FileDescriptor out = OpenRegularFile(files_.destination, O_WRONLY);
+      if (!TruncateFile(out.Get(), before)) {
+        ThrowFileError("Cannot cut back", files_.destination, errno);
+      }
+      SyncFile(out.Get(), files_.destination);
+    } catch (const FileError& e) {
+      Fail(std::string(e.what()) + ". The lines owed by an earlier run of " + owner_ +
+           " are kept in " + files_.spool.string() + " for the next run.");
+      return false;
+    }
+    Log(files_.destination.string() + " was cut back to " +
+        Count(static_cast<std::uint64_t>(before), "byte") + ": an append of these lines was " +
+        "interrupted before its start point was stored.");
+    return true;
   }
 
   // The owing profile's file is gone. When it is this run's profile under a new name (the same

@@ -5,9 +5,12 @@
 // cut in half. Whatever cannot be resolved safely is kept and reported, never guessed.
 //
 // What is owed is believed only from the copy of the ready note beside the profile that owes
-// it (NAME.owed): the note beside the destination only says which profile to look at. Nothing
-// in a file beside the destination reaches a statement, names a path to write, or chooses the
-// connection the database is asked over: those come from the owing profile's own file.
+// it (NAME.owed): the note beside the destination only says which profile to look at. When
+// that profile has lost its copy, the note is a claim that the spool and the table must bear
+// out: its lines go in only when their records are gone from the table, and its start is never
+// stored. Nothing in a file beside the destination reaches a statement, names a path to write,
+// or chooses the connection the database is asked over: those come from the owing profile's
+// own file.
 #pragma once
 
 #include <filesystem>

@@ -230,7 +230,7 @@ RunStatusRecord RecordOfRun(const RunSummary& summary, std::optional<double> las
                             const RunTotals& earlier) {
   RunStatusRecord record;
   record.run = summary;
-  record.exit_status = ExitStatusOf(summary.status);
+  record.exit_status = summary.exit_status.value_or(ExitStatusOf(summary.status));
   record.last_success = last_success;
   record.totals = earlier;
   ++record.totals.runs[summary.status];

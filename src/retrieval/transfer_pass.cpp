@@ -273,6 +273,7 @@ class Pass {
         out.backup.WriteLine(header);
         LogAt(LogPriority::kRecord, "*backup fields>*: " + header);
       }
+      At(PassPoint::kBackupOpen);
     }
     if (!out.backup.IsOpen() && !columns_.row_keys) {
       // Without a backup line only the columns the lines show are read: the drivers convert

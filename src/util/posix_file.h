@@ -188,7 +188,8 @@ void OpenMissingStandardDescriptors();
 
 // An exclusive lock on a folder, held while a file in it is read, changed and replaced, so
 // that two processes changing the same file do not lose each other's changes. A folder that
-// cannot be opened gives no lock (the change still happens).
+// cannot be opened gives no lock (the change still happens). Win32, which cannot lock a
+// folder, locks the file .remoteccm-folder.lock inside it (created when missing).
 class FolderLock {
  public:
   explicit FolderLock(const std::filesystem::path& folder);
@@ -198,8 +199,6 @@ class FolderLock {
 
  private:
   FileDescriptor fd_;
-  // Win32, which cannot lock a folder: the mutex named after it.
-  [[maybe_unused]] void* mutex_ = nullptr;
 };
 
 // Why the lock file at path could not be opened (error_number, an errno), said of the file it
@@ -221,8 +220,10 @@ class LockFile {
 
   // Also locks the file at `path` itself, by its identity, so that every name of it (hard
   // links) shares one lock; false when another holder has that lock. A file that is not there,
-  // cannot be opened for writing or is not a regular file is left alone (true). The lock is a
-  // byte range far beyond any end of file, which no reader of the file locks.
+  // cannot be opened (for writing on POSIX, whose locks need it; Windows opens it for reading
+  // only, so that readers that deny writers still get in) or is not a regular file is left
+  // alone (true). The lock is a byte range far beyond any end of file, which no reader of the
+  // file locks.
   bool AlsoLockIdentityOf(const std::filesystem::path& path);
 
  private:

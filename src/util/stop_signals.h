@@ -15,8 +15,9 @@ namespace remoteccm {
 void BlockStopSignals();
 
 // Takes the stop signals on a thread of its own and calls on_stop there for each one; the
-// signals must be blocked in every thread (BlockStopSignals) before it is made. Stopping a run
-// cancels database calls, which a signal handler may not do.
+// signals must be blocked in every thread (BlockStopSignals) before it is made. One that came
+// before (pending while blocked) is taken before the constructor returns, on its thread.
+// Stopping a run cancels database calls, which a signal handler may not do.
 class StopSignalWatcher {
  public:
   explicit StopSignalWatcher(std::function<void()> on_stop);

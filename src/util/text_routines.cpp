@@ -1,5 +1,6 @@
 #include "util/text_routines.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -211,16 +212,29 @@ std::string EscapedForLog(std::string_view text) {
   static constexpr char kHex[] = "0123456789abcdef";
   std::string escaped;
   escaped.reserve(text.size());
-  for (const char c : text) {
+  const auto escape = [&](char c) {
     const auto byte = static_cast<unsigned char>(c);
+    escaped.append("\\x").push_back(kHex[byte >> 4]);
+    escaped.push_back(kHex[byte & 0xf]);
+  };
+  for (std::size_t i = 0; i < text.size();) {
+    const char c = text[i];
+    const auto byte = static_cast<unsigned char>(c);
+    const std::size_t length = byte < 0x80 ? 1 : Utf8SequenceLength(text.substr(i));
+    // U+0080..U+009F are controls too (U+009B starts a terminal's sequences, as ESC [ does).
+    const bool c1_control =
+        length == 2 && byte == 0xC2 && static_cast<unsigned char>(text[i + 1]) < 0xA0;
     if (c == '\\') {
       escaped.append("\\\\");
-    } else if (byte < 0x20 || byte == 0x7f) {
-      escaped.append("\\x").push_back(kHex[byte >> 4]);
-      escaped.push_back(kHex[byte & 0xf]);
+    } else if (byte < 0x20 || byte == 0x7f || length == 0) {
+      escape(c);
+    } else if (c1_control) {
+      escape(text[i]);
+      escape(text[i + 1]);
     } else {
-      escaped.push_back(c);
+      escaped.append(text.substr(i, length));
     }
+    i += std::max<std::size_t>(length, 1);
   }
   return escaped;
 }

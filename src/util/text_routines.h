@@ -47,9 +47,10 @@ bool SameText(std::string_view a, std::string_view b);
 // text read as Latin-1, so that no byte is lost or makes the whole file unreadable.
 std::string AsUtf8(std::string_view text);
 
-// The text with every control character (and DEL) written as \xNN and the backslash doubled,
-// so that a name read from a file can neither break a line of the log nor move a terminal's
-// cursor.
+// The text with every control character (C0, DEL and C1) and every byte that is not part of
+// well-formed UTF-8 written as \xNN, and the backslash doubled, so that a name read from a file
+// can neither break a line of the log, move a terminal's cursor, nor make the line unreadable
+// as text.
 std::string EscapedForLog(std::string_view text);
 
 }  // namespace remoteccm

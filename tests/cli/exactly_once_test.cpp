@@ -3,6 +3,7 @@
 // by one profile found by another.
 #include <thread>
 
+#include "cdr_files_fixture.h"
 #include "cli_run_fixture.h"
 #include "support/run_cli.h"
 
@@ -41,6 +42,48 @@ TEST_P(ExactlyOnceTest, KilledAtEachPointOfAPass) {
       EXPECT_FALSE(fs::exists(destination_ + ".spool"));
       EXPECT_FALSE(fs::exists(destination_ + ".spool-ready"));
     }
+  }
+}
+
+// The note beside the profile of the lines a killed run owes is removed before the next run (a
+// clean-up of old files, a restore of the program home from a backup): with deletion, the lines
+// in the spool were discarded as never owed and their records existed nowhere any more; without
+// it, lines appended before the start was stored were written again. The reader may also have
+// taken the destination away meanwhile.
+TEST_P(ExactlyOnceTest, ARemovedNoteOfOwedLinesLosesNothing) {
+  std::ofstream(home_ / "CCM_FIELDS.INF", std::ios::binary) << "[CCM_FIELDS]\r\nCSV=Y\r\n";
+  const fs::path taken = home_ / "taken.TXT";
+  const struct {
+    const char* point;
+    bool deletion;
+    bool reader_takes;
+  } cases[] = {{"ready-noted", true, false},  {"committed", true, false},
+               {"mid-append", true, false},   {"appended", true, false},
+               {"start-stored", true, false}, {"unmarked", true, true},
+               {"ready-noted", false, false}, {"mid-append", false, false},
+               {"appended", false, false},    {"start-stored", false, false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.point) + (c.deletion ? ", deleting" : ", keeping"));
+    admin_.Execute("DELETE FROM " + table_);
+    fs::remove(destination_);
+    fs::remove(taken);
+    fs::remove(home_ / "SITE.late");
+    InsertCalls(200, 60);
+    WriteProfile(c.deletion ? "ConnectSQLMode=All Records\r\nDeleteRecs=Y\r\n"
+                            : "ConnectSQLMode=New Records Only\r\nSQLNewRecDate=" +
+                                  std::to_string(kFirstDay) + "\r\nDeleteRecs=N\r\n");
+    EXPECT_EQ(Run({"SITE"}, {{"REMOTECCM_FAULT_POINT", c.point}}), testing::kKilledStatus);
+    fs::remove(home_ / "SITE.owed");
+    if (c.reader_takes && fs::exists(destination_)) fs::rename(destination_, taken);
+    EXPECT_EQ(Run({"SITE"}), 0) << Log();
+    std::map<std::string, int> collected = CollectedPkids();
+    if (fs::exists(taken)) {
+      fs::rename(taken, destination_);
+      for (const auto& [pkid, times] : CollectedPkids()) collected[pkid] += times;
+    }
+    EXPECT_EQ(ServerPkids().size(), c.deletion ? 0u : 200u);
+    EXPECT_EQ(collected.size(), 200u);
+    for (const auto& [pkid, times] : collected) EXPECT_EQ(times, 1) << pkid;
   }
 }
 
@@ -260,6 +303,24 @@ TEST_P(ExactlyOnceTest, AnOldCopyOrARenameOfTheProfileWritesNothingTwice) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Drivers, ExactlyOnceTest, ::testing::Values("sqlite", "postgres"),
+                         [](const auto& param_info) { return param_info.param; });
+
+using ExactlyOnceFilesTest = CdrFilesCliTest;
+
+// The same for a profile that collects CDR files: their records are deleted from its own
+// database as they are collected.
+TEST_P(ExactlyOnceFilesTest, ARemovedNoteOfOwedLinesLosesNothing) {
+  std::ofstream(home_ / "CCM_FIELDS.INF", std::ios::binary) << "[CCM_FIELDS]\r\nCSV=Y\r\n";
+  Reset();
+  WriteFilesProfile(true);
+  PutFile("cdr_C_01_202611010000_1", 1, 20);
+  EXPECT_EQ(Run({"SITE"}, {{"REMOTECCM_FAULT_POINT", "committed"}}), testing::kKilledStatus);
+  fs::remove(home_ / "SITE.owed");
+  EXPECT_EQ(Run({"SITE"}), 0) << Log();
+  ExpectEachOnce(1, 20);
+}
+
+INSTANTIATE_TEST_SUITE_P(Sqlite, ExactlyOnceFilesTest, ::testing::Values("sqlite"),
                          [](const auto& param_info) { return param_info.param; });
 
 }  // namespace

@@ -192,6 +192,26 @@ TEST_P(CliLinksTest, ListLinksAndADialWhereNetworkManagerIsMissing) {
   EXPECT_EQ(ServerPkids().size(), 3u);
 }
 
+// The password file a run killed during its dial left for NetworkManager goes at the next start
+// of the program (here a run without a link), not only at the next dial; one whose process still
+// runs stays.
+TEST_P(CliLinksTest, APasswordFileOfAKilledDialGoesAtTheNextStart) {
+  const fs::path runtime = home_ / "runtime";
+  fs::create_directories(runtime);
+  fs::permissions(runtime, fs::perms::owner_all);
+  const pid_t gone = ::fork();
+  if (gone == 0) ::_exit(0);
+  ::waitpid(gone, nullptr, 0);
+  const fs::path stale = runtime / ("remoteccm-secrets-" + std::to_string(gone) + "-Xa1b2c");
+  const fs::path live = runtime / ("remoteccm-secrets-" + std::to_string(::getpid()) + "-Yd3e4f");
+  std::ofstream(stale) << "vpn.secrets.password:old\n";
+  std::ofstream(live) << "vpn.secrets.password:in use\n";
+  WriteProfile("ConnectSQLMode=All Records\r\n");
+  EXPECT_EQ(Run({"SITE"}, {{"XDG_RUNTIME_DIR", runtime.string()}}), 0) << Errors();
+  EXPECT_FALSE(fs::exists(stale));
+  EXPECT_TRUE(fs::exists(live));
+}
+
 INSTANTIATE_TEST_SUITE_P(Sqlite, CliLinksTest, ::testing::Values("sqlite"),
                          [](const auto& param_info) { return param_info.param; });
 

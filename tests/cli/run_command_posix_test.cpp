@@ -1,7 +1,8 @@
 // remoteccm-cli's runs where only POSIX reaches: the journal's priorities, standard output
-// closed or a pipe nobody reads, a profile the user cannot read, a run as root in another
-// user's home, the backup rotated while a run halts (SIGSTOP), and a full file system. The
-// CliRunTest cases here are instantiated with run_command_test's.
+// closed or a pipe nobody reads, a stop signal pending at the start or during a login, a profile
+// name that is not UTF-8, a profile the user cannot read, a run as root in another user's home,
+// the backup rotated while a run halts (SIGSTOP), and a full file system. The CliRunTest cases
+// here are instantiated with run_command_test's.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -22,9 +23,11 @@
 #include <thread>
 #include <vector>
 
+#include "cdr_files_fixture.h"
 #include "cli_run_fixture.h"
 #include "retrieval/status_file.h"
 #include "support/run_cli.h"
+#include "support/silent_server.h"
 #include "support/unprivileged.h"
 
 namespace remoteccm {
@@ -172,10 +175,68 @@ TEST_P(CliRunTest, AReaderThatStopsReadingHoldsNothingUp) {
     ::close(pipe_ends[0]);
     EXPECT_EQ(CollectedPkids().size(), 200u);
     EXPECT_NE(Errors().find("could not write to standard output ("), std::string::npos) << Errors();
+    // The status file says what the process said.
     const StatusFileRead read = ReadStatusFile(home_ / "SITE.status");
     ASSERT_TRUE(read.record.has_value()) << read.error;
     EXPECT_EQ(read.record->run.status, stopped ? RunStatus::kAborted : RunStatus::kSuccess);
+    EXPECT_EQ(read.record->exit_status, 74);
+    EXPECT_EQ(read.record->run.last_error.rfind("could not write to standard output (", 0), 0u)
+        << read.record->run.last_error;
   }
+}
+
+// A stop signal already pending as the run starts (sent while the program was starting, its stop
+// signals blocked) stops the run before it reads anything: the watcher takes it as it starts,
+// and the run, started after, keeps it.
+TEST_P(CliRunTest, AStopPendingAsTheRunStartsStopsIt) {
+  InsertCalls(200, 60);
+  WriteProfile("ConnectSQLMode=All Records\r\nDeleteRecs=Y\r\n");
+  std::fflush(nullptr);
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    sigset_t stop;
+    sigemptyset(&stop);
+    sigaddset(&stop, SIGTERM);
+    ::sigprocmask(SIG_BLOCK, &stop, nullptr);
+    ::kill(::getpid(), SIGTERM);  // pending, and so across exec
+    ::setenv("REMOTECCM_HOME", home_.c_str(), 1);
+    ::setenv("REMOTECCM_REGISTRY", (home_ / "install.ini").c_str(), 1);
+    if (std::freopen((home_ / "run.log").c_str(), "w", stdout) == nullptr) ::_exit(126);
+    ::execl(REMOTECCM_CLI_PATH, REMOTECCM_CLI_PATH, "SITE", static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  EXPECT_EQ(WaitForExit(pid), 6) << Log();
+  EXPECT_EQ(ServerPkids().size(), 200u);
+  EXPECT_TRUE(CollectedPkids().empty());
+  const StatusFileRead read = ReadStatusFile(home_ / "SITE.status");
+  ASSERT_TRUE(read.record.has_value()) << read.error;
+  EXPECT_EQ(read.record->run.status, RunStatus::kAborted);
+}
+
+// A stop while the run logs in to a server that never answers ends the process within moments,
+// not at the login time-out, which would hold a service's stop for all of its length.
+TEST_P(CliRunTest, AStopDuringALoginToASilentServerEndsAtOnce) {
+  const testing::SilentServer silent;
+  connection_ = "Driver=PostgreSQL Unicode;Server=127.0.0.1;Port=" + std::to_string(silent.port()) +
+                ";Database=CDR;UID=x;PWD=y";
+  WriteProfile("ConnectSQLMode=All Records\r\n");
+  testing::ChildProcess run = Start({"SITE"}, {}, true);
+  ASSERT_TRUE(silent.WaitForClient());
+  const auto stopped = std::chrono::steady_clock::now();
+  run.Stop();
+  EXPECT_EQ(run.Wait(), 6) << Log();
+  EXPECT_LT(std::chrono::steady_clock::now() - stopped,
+            std::chrono::seconds(kLoginTimeoutSeconds) / 3);
+}
+
+// A profile whose file name is not UTF-8 (only POSIX names can be) is shown escaped by --status,
+// as a control character in it is.
+TEST_P(CliRunTest, AProfileNameThatIsNotUtf8IsShownEscaped) {
+  WriteProfile("ConnectSQLMode=No Records\r\n");
+  fs::rename(home_ / "SITE.CCM", home_ / "SITE\xff.CCM");
+  ASSERT_EQ(Run({"SITE\xff"}), 0) << Log();
+  const testing::CliResult all = testing::RunCli(testing::HomeVariables(home_), "--status", true);
+  EXPECT_NE(all.out.find("\nSITE\\xff "), std::string::npos) << all.out;
 }
 
 // A profile its user cannot read must not run with the default of every key (a default
@@ -227,21 +288,44 @@ TEST_P(CliRunTest, ARunAsRootOfAnotherUsersProfileIsRefused) {
   const std::set<std::string> before = owned_files();
   const std::string env = "REMOTECCM_HOME='" + home_.string() +
                           "' REMOTECCM_REGISTRY=/dev/null LSAN_OPTIONS=print_suppressions=0";
-  for (const std::string args : {"SITE", "--delete-all SITE --yes"}) {
-    SCOPED_TRACE(args);
-    const testing::CliResult result = testing::RunCli(env, args, true, program.string());
-    EXPECT_EQ(result.status, 64);
-    EXPECT_NE(result.out.find("belongs to the user"), std::string::npos) << result.out;
-    EXPECT_NE(result.out.find(" remoteccm-cli --home " + home_.string() + " " + args),
-              std::string::npos)
-        << result.out;
-    EXPECT_EQ(owned_files(), before);
-    EXPECT_EQ(ServerPkids().size(), 3u);
+  // The profile the user's, or one that root made in the user's home: both are the user's runs.
+  for (const uid_t profile_owner : {user, uid_t{0}}) {
+    ASSERT_EQ(::lchown((home_ / "SITE.CCM").c_str(), profile_owner, static_cast<gid_t>(-1)), 0);
+    for (const std::string args : {"SITE", "--delete-all SITE --yes"}) {
+      SCOPED_TRACE(args + (profile_owner == 0 ? ", root's profile" : ""));
+      const testing::CliResult result = testing::RunCli(env, args, true, program.string());
+      EXPECT_EQ(result.status, 64);
+      EXPECT_NE(result.out.find("belongs to the user"), std::string::npos) << result.out;
+      EXPECT_NE(result.out.find(" remoteccm-cli --home " + home_.string() + " " + args),
+                std::string::npos)
+          << result.out;
+      EXPECT_EQ(result.out.find("chown ") != std::string::npos, profile_owner == 0) << result.out;
+      EXPECT_EQ(owned_files(), before);
+      EXPECT_EQ(ServerPkids().size(), 3u);
+    }
   }
-  testing::AsUnprivilegedUser([&] {
-    const testing::CliResult result = testing::RunCli(env, "SITE", true, program.string());
-    EXPECT_EQ(result.status, 0) << result.out;
-  });
+  ASSERT_EQ(::lchown((home_ / "SITE.CCM").c_str(), user, static_cast<gid_t>(-1)), 0);
+  // Given by path, with root's own home elsewhere (where the user cannot go): the command
+  // names the profile's folder as the home, and works as it is given.
+  const fs::path root_home = home_ / "root-home";
+  fs::create_directory(root_home);
+  fs::permissions(root_home, fs::perms::owner_all);
+  const testing::CliResult refused =
+      testing::RunCli("REMOTECCM_HOME='" + root_home.string() + "' REMOTECCM_REGISTRY=/dev/null",
+                      "'" + (home_ / "SITE").string() + "'", true, program.string());
+  EXPECT_EQ(refused.status, 64);
+  const std::string intro = "Run it as that user:\n  ";
+  const std::size_t at = refused.out.find(intro);
+  ASSERT_NE(at, std::string::npos) << refused.out;
+  std::string suggested = refused.out.substr(at + intro.size());
+  suggested.erase(suggested.find('\n'));
+  EXPECT_NE(suggested.find(" remoteccm-cli --home " + home_.string() + " SITE"), std::string::npos)
+      << suggested;
+  const std::string shell =
+      "REMOTECCM_REGISTRY=/dev/null LSAN_OPTIONS=print_suppressions=0 "
+      "PATH='" +
+      home_.string() + "':\"$PATH\" " + suggested + " >/dev/null 2>&1";
+  EXPECT_EQ(WEXITSTATUS(std::system(shell.c_str())), 0) << suggested;
   EXPECT_TRUE(ServerPkids().empty());
   EXPECT_EQ(CollectedPkids().size(), 3u);
 }
@@ -320,6 +404,41 @@ TEST_P(CliFileSystemTest, FullFileSystemKeepsTheLinesForTheNextRun) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Sqlite, CliFileSystemTest, ::testing::Values("sqlite"),
+                         [](const auto& param_info) { return param_info.param; });
+
+class CliFullHomeTest : public CdrFilesCliTest {};
+
+// A profile that collects CDR files, in a folder with no room left: its records cannot go into
+// its database there. That is a file that cannot be written (exit 5), and the run says which,
+// not a connection that failed; the files wait in their folder.
+TEST_P(CliFullHomeTest, AFullProgramHomeIsAFileThatCannotBeWritten) {
+  const fs::path small = home_ / "small";
+  fs::create_directories(small);
+  if (::geteuid() != 0 || ::mount("tmpfs", small.c_str(), "tmpfs", 0, "size=64k") != 0) {
+    GTEST_SKIP() << "mounting a small tmpfs needs root";
+  }
+  const std::unique_ptr<const fs::path, void (*)(const fs::path*)> unmount(
+      &small, [](const fs::path* path) { ::umount2(path->c_str(), MNT_DETACH); });
+  std::ofstream(small / "SITE.CCM", std::ios::binary)
+      << "[Options]\r\nDestinationFile=" << destination_
+      << "\r\nCdrFileFolder=" << Folder().string()
+      << "\r\nCdrFileSettleSeconds=0\r\nConnectSQLMode=All Records\r\nDeleteRecs=Y\r\n";
+  PutFile("cdr_C_01_202611010000_1", 1, 20);
+  {
+    std::ofstream filler(small / "filler", std::ios::binary);
+    const std::string block(4096, 'x');
+    while (filler.write(block.data(), static_cast<std::streamsize>(block.size()))) {
+    }
+  }
+  EXPECT_EQ(Run({(small / "SITE.CCM").string()}), 5) << Log() << Errors();
+  EXPECT_NE(
+      Log().find("The CDR database " + (small / "SITE.cdr.sqlite").string() + " cannot be used: "),
+      std::string::npos)
+      << Log();
+  EXPECT_TRUE(fs::exists(Folder() / "cdr_C_01_202611010000_1"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Sqlite, CliFullHomeTest, ::testing::Values("sqlite"),
                          [](const auto& param_info) { return param_info.param; });
 
 }  // namespace

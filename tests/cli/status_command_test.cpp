@@ -2,12 +2,15 @@
 // monitoring check sees, and the exit status it acts on.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <string>
 
 #include "platform/db/database.h"
 #include "retrieval/metrics_file.h"
+#include "retrieval/pass_spool.h"
 #include "retrieval/status_file.h"
 #include "support/cdr_database.h"
 #include "support/run_cli.h"
@@ -31,8 +34,10 @@ class CliStatusTest : public ::testing::Test {
   static void Put(const fs::path& file, const std::string& content) {
     testing::WriteFile(file, content);
   }
-  // A profile whose last run ended `age` seconds ago with `status`.
-  void ProfileThatRan(const std::string& name, RunStatus status, double age) const {
+  // A profile whose last run ended `age` seconds ago with `status`, and whose last success
+  // before it ended `success_age` seconds ago.
+  void ProfileThatRan(const std::string& name, RunStatus status, double age,
+                      std::optional<double> success_age = std::nullopt) const {
     Put(home_ / (name + ".CCM"), "[Options]\r\n");
     RunSummary run;
     run.profile_name = name;
@@ -41,7 +46,9 @@ class CliStatusTest : public ::testing::Test {
     run.started = run.ended - 30;
     run.status = status;
     run.records_collected = 1200;
-    ASSERT_EQ(WriteStatusFile(home_ / (name + ".status"), RecordOfRun(run, std::nullopt)), "");
+    std::optional<double> success;
+    if (success_age) success = TheSystemClock().Now() - *success_age;
+    ASSERT_EQ(WriteStatusFile(home_ / (name + ".status"), RecordOfRun(run, success)), "");
   }
   RunStatusRecord Status(const std::string& name) const {
     const StatusFileRead read = ReadStatusFile(home_ / (name + ".status"));
@@ -61,7 +68,13 @@ TEST_F(CliStatusTest, WhatNeedsSomeoneWhateverTheResultSaid) {
     const char* owed_at;
     const char* said;
     double age = 60;
+    const char* owed_note = "";  // the destination in the home a note beside the profile names
+    int exit_status = 0;
   } cases[] = {{"AHEAD", "start-in-future", "", "start point in the future"},
+               // A run killed while it owed lines wrote no status: the note beside it tells.
+               {"KILLED", "", "", "owed lines at ", 60, "CDR.TXT"},
+               // The run collected, but the process ended otherwise (its log went nowhere).
+               {"UNLOGGED", "", "", "exit status 74: could not write", 60, "", 74},
                {"OWING", "", "/srv/old/CDR.TXT", "owed lines at /srv/old/CDR.TXT"},
                // A path that would clear the screen is shown escaped.
                {"FORGED", "", "/srv/\x1b[2J/CDR.TXT", "owed lines at /srv/\\x1b[2J/CDR.TXT"},
@@ -74,7 +87,24 @@ TEST_F(CliStatusTest, WhatNeedsSomeoneWhateverTheResultSaid) {
     RunStatusRecord record = Status(c.name);
     if (*c.warning != '\0') record.run.warnings.emplace_back(c.warning);
     record.run.owed_at = c.owed_at;
+    if (c.exit_status != 0) {
+      record.exit_status = c.exit_status;
+      record.run.last_error = "could not write to standard output: Broken pipe";
+    }
     ASSERT_EQ(WriteStatusFile(home_ / (std::string(c.name) + ".status"), record), "");
+    if (*c.owed_note != '\0') {
+      ReadyNote note;
+      note.profile_name = c.name;
+      note.table = "CallDetailRecord";
+      note.destination = (home_ / c.owed_note).string();
+      note.spool_sha256 = std::string(64, '0');
+      Put(OwedNotePath(home_ / (std::string(c.name) + ".CCM")), NoteText(note));
+      const CliResult check = Run(std::string("--status ") + c.name + " --nagios");
+      EXPECT_EQ(check.status, 1) << check.out;
+      EXPECT_NE(check.out.find("owed lines at " + EscapedForLog(note.destination)),
+                std::string::npos)
+          << check.out;
+    }
     const RunStatusRecord back = Status(c.name);
     EXPECT_EQ(back.run.warnings, record.run.warnings);
     EXPECT_EQ(back.run.owed_at, record.run.owed_at);
@@ -124,6 +154,52 @@ TEST_F(CliStatusTest, OneProfileOrAllAndTheExitStatusAMonitorActsOn) {
     EXPECT_EQ(result.status, c.status) << c.args << "\n" << result.out;
     EXPECT_NE(result.out.find(c.shown), std::string::npos) << c.args << "\n" << result.out;
   }
+}
+
+// A home that is not there, not a folder or not readable is said, never shown as a home
+// without profiles; --status makes no home either. Profiles named by path need no home.
+TEST_F(CliStatusTest, AHomeThatCannotBeLookedIntoIsAnError) {
+  ProfileThatRan("SITE", RunStatus::kSuccess, 60);
+  const fs::path missing = home_ / "typo";
+  const std::string missing_shown = EscapedForLog(missing.string());
+  Put(home_ / "file", "");
+  const struct {
+    std::string home;
+    std::string args;
+    int status;
+    std::string said;
+  } cases[] = {
+      {missing.string(), "--status", 2, "the program home " + missing_shown + " does not exist"},
+      {missing.string(), "--status SITE --nagios", 3,
+       "REMOTECCM UNKNOWN - SITE: the program home " + missing_shown + " does not exist"},
+      {missing.string(), "--status SITE", 2, "does not exist"},
+      {(home_ / "file").string(), "--status", 2, " is not a folder"},
+      {missing.string(), "--status '" + (home_ / "SITE").string() + "' --nagios", 0,
+       "REMOTECCM OK - SITE"},
+  };
+  for (const auto& c : cases) {
+    const CliResult result = Run("--home '" + c.home + "' " + c.args);
+    EXPECT_EQ(result.status, c.status) << c.args << "\n" << result.out;
+    EXPECT_NE(result.out.find(c.said), std::string::npos) << c.args << "\n" << result.out;
+  }
+  EXPECT_FALSE(fs::exists(missing));
+
+  // A user who may pass through the home but not list it: the table says why; a check of one
+  // profile still works.
+  if (!testing::RunsAsSuperuser()) return;
+  const fs::path program = home_ / "remoteccm-cli";
+  fs::copy_file(REMOTECCM_CLI_PATH, program);
+  fs::permissions(home_, fs::perms::others_exec, fs::perm_options::add);
+  const std::string env =
+      "REMOTECCM_HOME='" + home_.string() + "' LSAN_OPTIONS=print_suppressions=0";
+  testing::AsUnprivilegedUser([&] {
+    CliResult result = testing::RunCli(env, "--status", true, program.string());
+    EXPECT_EQ(result.status, 2) << result.out;
+    EXPECT_NE(result.out.find(" cannot be read: Permission denied"), std::string::npos)
+        << result.out;
+    result = testing::RunCli(env, "--status SITE --nagios", true, program.string());
+    EXPECT_EQ(result.status, 0) << result.out;
+  });
 }
 
 TEST_F(CliStatusTest, MaxAgeTakesDurationsAndRefusesGarbage) {
@@ -214,7 +290,10 @@ TEST_F(CliStatusTest, NagiosCheckGivesTheFourStates) {
   ProfileThatRan("OLD", RunStatus::kSuccess, 3 * 3600);
   ProfileThatRan("OLDER", RunStatus::kSuccess, 5 * 3600);
   ProfileThatRan("FAILED", RunStatus::kConnectionFailed, 60);
-  ProfileThatRan("LOCKED", RunStatus::kLocked, 60);
+  ProfileThatRan("LOCKED", RunStatus::kLocked, 60, 180);
+  // Every run for hours found the destination held (by a run that hangs): the age is that of
+  // the last success.
+  ProfileThatRan("HUNG", RunStatus::kLocked, 60, 5 * 3600);
   Put(home_ / "NEVER.CCM", "[Options]\r\n");
   struct Case {
     const char* profile;
@@ -226,11 +305,14 @@ TEST_F(CliStatusTest, NagiosCheckGivesTheFourStates) {
       {"OLD", 1, "REMOTECCM WARNING - OLD: 1200 records, last run 3 h ago; older than 2h00m |"},
       {"OLDER", 2, "REMOTECCM CRITICAL - OLDER: 1200 records, last run 5 h ago; older than 4h00m"},
       {"FAILED", 2,
-       "REMOTECCM CRITICAL - FAILED: 1200 records, last run 1 min ago; last run "
+       "REMOTECCM CRITICAL - FAILED: 1200 records, last run 1 min ago, no success yet; last run "
        "connection-failed (exit status 4) |"},
       {"LOCKED", 1,
-       "REMOTECCM WARNING - LOCKED: 1200 records, last run 1 min ago; another run "
-       "held the destination |"},
+       "REMOTECCM WARNING - LOCKED: 1200 records, last run 1 min ago, last success 3 min ago; "
+       "another run held the destination | records=1200 age=18"},
+      {"HUNG", 2,
+       "REMOTECCM CRITICAL - HUNG: 1200 records, last run 1 min ago, last success 5 h ago; "
+       "another run held the destination; older than 4h00m | records=1200 age=180"},
       {"NEVER", 3, "REMOTECCM UNKNOWN - NEVER: no status file yet: the profile has not run\n"},
       {"NOSUCH", 3, "REMOTECCM UNKNOWN - NOSUCH: there is no profile file "},
   };
@@ -244,7 +326,16 @@ TEST_F(CliStatusTest, NagiosCheckGivesTheFourStates) {
     }
   }
   EXPECT_EQ(Run("--status FRESH --nagios").out.find("s;;\n") != std::string::npos, true);
-  EXPECT_EQ(Run("--status --nagios").status, 64);
+  // A plugin's usage error is UNKNOWN, in one line; the same mistakes without the plugin's
+  // form are the usage errors of any command.
+  for (const char* wrong :
+       {"--status --nagios", "--status FRESH --nagios --max-age 0",
+        "--status FRESH --check-format xml", "--nagios --status FRESH --bogus"}) {
+    const CliResult result = Run(wrong);
+    EXPECT_EQ(result.status, 3) << wrong;
+    EXPECT_EQ(result.out.rfind("REMOTECCM UNKNOWN - usage: ", 0), 0u) << result.out;
+    EXPECT_EQ(std::count(result.out.begin(), result.out.end(), '\n'), 1) << result.out;
+  }
   EXPECT_EQ(Run("--critical-age 1h FRESH").status, 64);
 
   // The monitoring user may look into the home but not read the status file; then not even

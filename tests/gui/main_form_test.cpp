@@ -8,6 +8,7 @@
 #include <QAction>
 #include <QComboBox>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFocusEvent>
 #include <QHelpEvent>
@@ -44,6 +45,7 @@
 #include "support/cdr_database.h"
 #include "support/mnemonics.h"
 #include "support/scaled_font.h"
+#include "support/silent_server.h"
 
 using remoteccm::gui::MessageBox;
 using remoteccm::gui::TMainFrm;
@@ -291,6 +293,19 @@ class GuiTest : public QObject {
     WriteProfile("SITE", {});
     RunToEnd(*window);
     QCOMPARE(status2->text(), QStringLiteral("Operation Completed."));
+  }
+
+  // A stop asked for as soon as the run is asked for, before its thread has begun, stops it.
+  void aStopAsTheRunStartsIsKept() {
+    auto window = Open({"/CONFIG", "SITE"});
+    int status = -1;
+    QObject::connect(&window->Controller(), &remoteccm::gui::RunController::RunFinished,
+                     window.get(), [&](int run_status) { status = run_status; });
+    window->Controller().StartRun(Path(QStringLiteral("home/SITE.CCM")), false);
+    window->Controller().RequestAbort();
+    WaitUntil([&] { return status >= 0; });
+    QCOMPARE(status, static_cast<int>(remoteccm::RunStatus::kAborted));
+    QVERIFY(DestinationLines().isEmpty());
   }
 
   void startUp_data() {
@@ -542,6 +557,41 @@ class GuiTest : public QObject {
              std::string("watcher"));
   }
 
+  // Connect from the button, from Alt+C or from the box's own pop-up runs the profile the box
+  // holds, typed and not left yet.
+  void connectRunsTheNameTyped_data() {
+    QTest::addColumn<QString>("how");
+    QTest::newRow("the button") << QStringLiteral("button");
+    QTest::newRow("Alt+C") << QStringLiteral("Alt+C");
+    QTest::newRow("the pop-up's Connect") << QStringLiteral("pop-up");
+  }
+
+  void connectRunsTheNameTyped() {
+    QFETCH(QString, how);
+    WriteProfile("OTHER", {{"DestinationFile", Path(QStringLiteral("out/OTHER.TXT"))}});
+    auto window = Open({"/CONFIG", "SITE"});
+    window->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(window.get()));
+    auto* combo = Child<QComboBox>(window.get(), "Profilenamebox1");
+    combo->setFocus();
+    combo->lineEdit()->selectAll();
+    QTest::keyClicks(combo, QStringLiteral("OTHER"));
+    bool finished = false;
+    QObject::connect(&window->Controller(), &remoteccm::gui::RunController::RunFinished,
+                     window.get(), [&] { finished = true; });
+    if (how == QLatin1String("button")) {
+      Child<QPushButton>(window.get(), "ConnectBtn1")->click();
+    } else if (how == QLatin1String("Alt+C")) {
+      QTest::keyClick(window->windowHandle(), Qt::Key_C, Qt::AltModifier);
+    } else {
+      Child<QAction>(window.get(), "Close2")->trigger();
+    }
+    WaitUntil([&] { return finished; });
+    QCOMPARE(window->Settings().profile_path, home_.toStdString() + "/OTHER.CCM");
+    QVERIFY(DestinationLines().isEmpty());
+    QCOMPARE(Bytes(QString::fromStdString(Path(QStringLiteral("out/OTHER.TXT")))).count('\n'), 3);
+  }
+
   // A run that fails says what failed in the status area, not what the run before said; a log
   // line wider than the memo reads whole as the tooltip where it stands.
   void aFailedRunSaysWhatFailed() {
@@ -669,12 +719,34 @@ class GuiTest : public QObject {
     while ((got = ::recv(companion.Get(), buffer, sizeof buffer, 0)) > 0) {
       heard.append(buffer, static_cast<std::size_t>(got));
     }
-    QVERIFY2(QByteArray::fromStdString(heard).endsWith("Aborted...\nClose\n"), heard.c_str());
+    // The window's line comes as the signal does, the run's own as it stops: either first.
+    const std::string end = heard.substr(heard.find("Total Records Retrieved: 3\n"));
+    QVERIFY2(end.ends_with("Aborted...\nOperation Aborted.\nClose\n") ||
+                 end.ends_with("Operation Aborted.\nAborted...\nClose\n"),
+             heard.c_str());
     const remoteccm::StatusFileRead status = remoteccm::ReadStatusFile(
         remoteccm::StatusFilePath(QString(home_ + QStringLiteral("/SITE.CCM")).toStdString()));
     QVERIFY2(status.record.has_value(), status.error.c_str());
     QCOMPARE(status.record->run.status, remoteccm::RunStatus::kAborted);
     QCOMPARE(status.record->exit_status, 6);
+  }
+
+  // A stop while the run logs in to a server that never answers ends the program at once, as
+  // it ends remoteccm-cli, not at the login time-out.
+  void aStopDuringALoginToASilentServerEndsAtOnce() {
+    const remoteccm::testing::SilentServer silent;
+    WriteProfile("SITE", {{"SQLConnectionString",
+                           "Driver=PostgreSQL Unicode;Server=127.0.0.1;Port=" +
+                               std::to_string(silent.port()) + ";Database=CDR;UID=x;PWD=y"}});
+    QProcess program;
+    Start(program, REMOTECCM_GUI_PATH, {QStringLiteral("SITE")});
+    QVERIFY(silent.WaitForClient());
+    QElapsedTimer stopped;
+    stopped.start();
+    ::kill(static_cast<pid_t>(program.processId()), SIGTERM);
+    QVERIFY(program.waitForFinished(-1));
+    QCOMPARE(program.exitCode(), 6);
+    QVERIFY(stopped.elapsed() < remoteccm::kLoginTimeoutSeconds * 1000 / 3);
   }
 
   // The companion listener gets every line of a run of 20,000 records from both programs, the

@@ -10,6 +10,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDateEdit>
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QLabel>
@@ -18,6 +19,8 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QSpinBox>
 #include <QTabWidget>
 #include <QTableWidget>
@@ -33,6 +36,7 @@
 #include <mutex>
 
 #include "gui/about/about_box.h"
+#include "gui/app/designed_size.h"
 #include "gui/app/main_form.h"
 #include "gui/options/conn_builder.h"
 #include "gui/options/conn_string_edit.h"
@@ -90,6 +94,18 @@ void Put(const QString& path, const QByteArray& content) {
   QFile file(path);
   QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
   file.write(content);
+}
+
+// A CDR file of one call, last changed at `modified` (seconds since 1970).
+void PutCdrFile(const QString& path, int pkid, double modified) {
+  Put(path,
+      "\"cdrRecordType\",\"pkid\",\"dateTimeDisconnect\",\"callingPartyNumber\"\n"
+      "INTEGER,UNIQUEIDENTIFIER,INTEGER,VARCHAR(50)\n1,\"PK-" +
+          QByteArray::number(pkid) + "\",1793491260,\"2001\"\n");
+  QFile file(path);
+  QVERIFY(file.open(QIODevice::ReadWrite));
+  QVERIFY(file.setFileTime(QDateTime::fromSecsSinceEpoch(static_cast<qint64>(modified)),
+                           QFileDevice::FileModificationTime));
 }
 
 int ZoneIndex(QComboBox* zones, const char* id) {
@@ -494,6 +510,17 @@ class OptionsTest : public QObject {
       QTest::keyClicks(grid, QStringLiteral("x"));
       QCOMPARE(grid->item(1, 1)->text(), QStringLiteral("40"));
       QVERIFY(!(grid->item(1, 0)->flags() & Qt::ItemIsEditable));
+      // A click on another row while this one's width is refused keeps row and highlight here.
+      SetWidth(form, 1, QStringLiteral("0"));
+      MessageBox::setNextAnswer(QMessageBox::Ok);
+      Page(form, "AdvancedTabSheet");
+      QTest::mouseClick(grid->viewport(), Qt::LeftButton, {},
+                        grid->visualItemRect(grid->item(4, 0)).center());
+      QCOMPARE(MessageBox::lastText(),
+               QStringLiteral("Field Length cannot be zero nor greater than 40"));
+      QCOMPARE(grid->currentRow(), 1);
+      for (const QTableWidgetItem* item : grid->selectedItems()) QCOMPARE(item->row(), 1);
+      SetWidth(form, 1, QStringLiteral("40"));
       Child<QPushButton>(form, "OkBtn")->click();
     });
     QCOMPARE(Bytes(HomeFile("CCM_FIELDS.INF")),
@@ -503,8 +530,9 @@ class OptionsTest : public QObject {
                         "cdrRecordType=1\r\n"));
   }
 
-  // What CCM_FIELDS.INF may hold by mistake: unknown columns, widths of 0, -3, "abc" and 41, a
-  // column twice, 300 entries; default.inf for Default.
+  // What CCM_FIELDS.INF may hold, by mistake or from another source: a column this table lacks
+  // (shown in grey), widths of 0, -3, "abc" and 41, a column twice, 300 entries. Each is shown,
+  // and OK refuses the bad widths until they are mended; default.inf for Default.
   void fieldListWithBadEntries() {
     QByteArray list(
         "[CCM_FIELDS]\r\nnoSuchColumn=10\r\nduration=0\r\npkid=-3\r\n"
@@ -514,12 +542,22 @@ class OptionsTest : public QObject {
     Put(HomeFile("default.inf"), "[CCM_FIELDS]\r\nduration=0\r\npkid=5\r\nnothing=3\r\n");
     auto window = Open();
     InDialog(*window, [&](TOptFrm* form) {
-      QCOMPARE(GridNames(form), (QStringList{QStringLiteral("clientMatterCode=41"),
-                                             QStringLiteral("callingPartyNumber=20"),
-                                             QStringLiteral("callingPartyNumber=12")}));
+      QCOMPARE(GridNames(form).join(QLatin1Char(' ')),
+               QStringLiteral("noSuchColumn=10 duration=0 pkid=-3 origSpan=abc "
+                              "clientMatterCode=41 callingPartyNumber=20 callingPartyNumber=12"));
+      auto* grid = Child<QTableWidget>(form, "CCMFldStringGrid1");
+      QCOMPARE(grid->item(0, 0)->toolTip(),
+               QStringLiteral("Not in this source: this profile leaves it blank."));
+      QVERIFY(grid->item(1, 0)->toolTip().isEmpty());
+      QVERIFY2(Child<QLabel>(form, "SharedFieldsLabel1")
+                   ->text()
+                   .endsWith(QStringLiteral("Those in grey are not in this source: this profile "
+                                            "leaves them blank.")),
+               qPrintable(Child<QLabel>(form, "SharedFieldsLabel1")->text()));
       MessageBox::setNextAnswer(QMessageBox::Ok);
       Child<QPushButton>(form, "OkBtn")->click();
       QVERIFY(form->isVisible());
+      QCOMPARE(grid->currentRow(), 1);
       MessageBox::setNextAnswer(QMessageBox::Yes);
       Child<QPushButton>(form, "DefaultFldsBtn")->click();
       QCOMPARE(GridNames(form),
@@ -836,8 +874,7 @@ class OptionsTest : public QObject {
     };
     auto window = Open();
     InDialog(*window, [&](TOptFrm* form) {
-      // The designed size less the frame, grown with the font.
-      QVERIFY(form->width() >= qRound(470 * scale) && form->height() >= qRound(410 * scale));
+      form->FitInto(QRect(0, 0, 4000, 3000));  // nothing scrolls
       auto* pages = Child<QTabWidget>(form, "PageControl1");
       auto* advanced = Child<QTabWidget>(form, "AdvancedPageControl1");
       const auto check = [&](const QString& where) {
@@ -882,6 +919,14 @@ class OptionsTest : public QObject {
         check(pages->tabText(i));
       }
       QVERIFY(!pages->isTabVisible(pages->indexOf(Child(form, "DeleteRecsTabSheet1"))));
+      // The longest names of current releases' CDR files read whole in Available Fields.
+      pages->setCurrentWidget(Child(form, "AdvancedTabSheet"));
+      advanced->setCurrentIndex(0);
+      auto* available = Child<QListWidget>(form, "CDRFieldsListBox1");
+      available->addItems({QStringLiteral("originalCalledPartyNumberPartition"),
+                           QStringLiteral("outpulsedOriginalCalledPartyNumber")});
+      QCoreApplication::processEvents();
+      QCOMPARE(available->horizontalScrollBar()->maximum(), 0);
 
       WhenModalOpens([&](QWidget* builder) {
         keys_apart(builder, QStringLiteral("builder, a file"));
@@ -896,25 +941,74 @@ class OptionsTest : public QObject {
     });
   }
 
-  // Enter in a list, grid, spin box, date field or drop-down list of any page acts on that
-  // control only: it never presses OK (which would save every edit of the dialog).
+  // The dialog with its frame fits the area a screen leaves for windows: a 1024x768 screen with
+  // its taskbar at the desktop's font and at 1.5 times, every page whole; an 800x600 one at 1.5
+  // times, its pages scrolling. A screen that holds more gives it the designed size, grown with
+  // the font, and no page scrolls.
+  void theDialogFitsTheScreen_data() {
+    QTest::addColumn<double>("scale");
+    QTest::addColumn<QSize>("area");
+    QTest::addColumn<bool>("whole");
+    QTest::newRow("1024x768, the desktop's font") << 1.0 << QSize(1024, 728) << true;
+    QTest::newRow("1024x768, 1.5 times as large") << 1.5 << QSize(1024, 728) << true;
+    QTest::newRow("800x600, 1.5 times as large") << 1.5 << QSize(800, 560) << false;
+  }
+
+  void theDialogFitsTheScreen() {
+    QFETCH(double, scale);
+    QFETCH(QSize, area);
+    QFETCH(bool, whole);
+    const remoteccm::testing::ScaledAppFont font(scale);
+    auto window = Open();
+    InDialog(*window, [&](TOptFrm* form) {
+      auto* pages = Child<QTabWidget>(form, "PageControl1");
+      const auto scrolling_pages = [&] {
+        QStringList scrolling;
+        for (int i = 0; i < pages->count(); ++i) {
+          pages->setCurrentIndex(i);
+          QCoreApplication::processEvents();
+          auto* page = qobject_cast<QScrollArea*>(pages->currentWidget());
+          if (page->verticalScrollBar()->maximum() > 0 ||
+              page->horizontalScrollBar()->maximum() > 0) {
+            scrolling.append(page->objectName());
+          }
+        }
+        return scrolling;
+      };
+      form->FitInto(QRect(QPoint(0, 0), area));
+      const QSize outer = form->size() + remoteccm::gui::kWindowFrame;
+      QVERIFY2(outer.width() <= area.width() && outer.height() <= area.height(),
+               qPrintable(QStringLiteral("%1x%2").arg(outer.width()).arg(outer.height())));
+      QCOMPARE(scrolling_pages().isEmpty(), whole);
+      form->FitInto(QRect(0, 0, 4000, 3000));
+      QVERIFY(form->width() >= qRound(470 * scale) && form->height() >= qRound(410 * scale));
+      QCOMPARE(scrolling_pages(), QStringList());
+    });
+  }
+
+  // Enter in a list, grid, text area, spin box, date field or drop-down list of any page, of the
+  // builder and of the about box acts on that control only: it never presses OK (which would
+  // save every edit of the dialog, or replace the connection string).
   void enterActsOnItsControlOnly() {
     const QByteArray profile = Bytes(HomeFile("SITE.CCM"));
     auto window = Open();
     InDialog(*window, [&](TOptFrm* form) {
       auto* pages = Child<QTabWidget>(form, "PageControl1");
-      const auto press_enter = [&](const QString& where) {
-        for (QWidget* widget : form->findChildren<QWidget*>()) {
+      const auto press_enter_in = [&](QWidget* dialog, const QString& where) {
+        for (QWidget* widget : dialog->findChildren<QWidget*>()) {
           const bool takes_enter = qobject_cast<QAbstractItemView*>(widget) != nullptr ||
+                                   qobject_cast<QPlainTextEdit*>(widget) != nullptr ||
                                    qobject_cast<QAbstractSpinBox*>(widget) != nullptr ||
                                    qobject_cast<QComboBox*>(widget) != nullptr;
           if (!takes_enter || !widget->isVisible() || !widget->isEnabled()) continue;
           widget->setFocus();
           QTest::keyClick(widget, Qt::Key_Return);
           if (auto* combo = qobject_cast<QComboBox*>(widget)) combo->hidePopup();
-          QVERIFY2(form->isVisible(), qPrintable(where + QLatin1Char(' ') + widget->objectName()));
+          QVERIFY2(dialog->isVisible(),
+                   qPrintable(where + QLatin1Char(' ') + widget->objectName()));
         }
       };
+      const auto press_enter = [&](const QString& where) { press_enter_in(form, where); };
       for (int i = 0; i < pages->count(); ++i) {
         pages->setCurrentIndex(i);
         for (int mode = 1; mode < 5 && i == 3; ++mode) {
@@ -945,6 +1039,19 @@ class OptionsTest : public QObject {
       QApplication::processEvents();
       QVERIFY(form->isVisible());
       QCOMPARE(grid->item(0, 1)->text(), QStringLiteral("12"));
+
+      const QString string = Child<QLineEdit>(form, "SQLConnString")->text();
+      WhenModalOpens([&](QWidget* builder) {
+        Child<QComboBox>(builder, "DriverComboBox1")
+            ->setCurrentText(QStringLiteral("PostgreSQL Unicode"));
+        press_enter_in(builder, QStringLiteral("builder"));
+      });
+      pages->setCurrentWidget(Child(form, "LoginTabSheet1"));
+      Child<QPushButton>(form, "Build1")->click();
+      QCOMPARE(Child<QLineEdit>(form, "SQLConnString")->text(), string);
+      remoteccm::gui::TAboutBox about(form);
+      about.show();
+      press_enter_in(&about, QStringLiteral("about box"));
       Child<QPushButton>(form, "Button2")->click();
     });
     QCOMPARE(Bytes(HomeFile("SITE.CCM")), profile);
@@ -1033,13 +1140,15 @@ class OptionsTest : public QObject {
 
   // A CallManager 5 or later: the Login page takes the folder its CDR files arrive in, the test
   // counts the complete files waiting, CDR Fields lists the fields of their header (a newer
-  // release's too), and OK saves the folder; the database's login is not used meanwhile.
+  // release's too, with its type's width), and OK saves the folder; the database's login is not
+  // used meanwhile. Back on the database, the field only the files have stays in the shared
+  // list, byte for byte.
   void cdrFileFolderTestedAndItsFieldsListed() {
     const QString folder = dir_.path() + QStringLiteral("/incoming");
     QVERIFY(QDir().mkpath(folder));
     Put(folder + QStringLiteral("/cdr_C_01_202611010000_1"),
         "\"cdrRecordType\",\"pkid\",\"dateTimeDisconnect\",\"callingPartyNumber\","
-        "\"outpulsedCallingPartyNumber\"\nINTEGER,UNIQUEIDENTIFIER,INTEGER,VARCHAR(50),"
+        "\"huntPilotPattern\"\nINTEGER,UNIQUEIDENTIFIER,INTEGER,VARCHAR(50),"
         "VARCHAR(50)\n1,\"PK-1\",1793491260,\"2001\",\"+492001\"\n");
     Put(folder + QStringLiteral("/.cdr_C_01_202611010001_2"), "still being written");
     auto window = Open();
@@ -1055,9 +1164,11 @@ class OptionsTest : public QObject {
                qPrintable(result->text()));
       WaitUntil([&] { return !form->ReadingColumns(); });
       auto* fields = Child<QListWidget>(form, "CDRFieldsListBox1");
-      QVERIFY(!fields->findItems(QStringLiteral("outpulsedCallingPartyNumber"), Qt::MatchExactly)
-                   .isEmpty());
+      QVERIFY(!fields->findItems(QStringLiteral("huntPilotPattern"), Qt::MatchExactly).isEmpty());
       QCOMPARE(fields->count(), 5);
+      SelectField(form, "huntPilotPattern");
+      QCOMPARE(GridNames(form).last(), QStringLiteral("huntPilotPattern=50"));
+      SetWidth(form, 2, QStringLiteral("30"));
       // REMOTECCM_SCREENSHOTS=DIR keeps a picture of the pages, to look at them.
       if (const QString shots = qEnvironmentVariable("REMOTECCM_SCREENSHOTS"); !shots.isEmpty()) {
         form->grab().save(shots + QStringLiteral("/properties-cdr-files-login.png"));
@@ -1070,14 +1181,157 @@ class OptionsTest : public QObject {
     const QByteArray profile = Bytes(HomeFile("SITE.CCM"));
     QVERIFY2(profile.contains(QByteArray(QByteArray("CdrFileFolder=") + folder.toUtf8())),
              profile.constData());
+    const QByteArray field_list = Bytes(HomeFile("CCM_FIELDS.INF"));
+    QCOMPARE(field_list, QByteArray("[CCM_FIELDS]\r\ncdrRecordType=1\r\ncallingPartyNumber=22\r\n"
+                                    "huntPilotPattern=30\r\n"));
     InDialog(*window, [&](TOptFrm* form) {
       QVERIFY(Child<QRadioButton>(form, "CdrFilesRadioButton1")->isChecked());
       QCOMPARE(Child<QLineEdit>(form, "CdrFileFolderEdit1")->text(), folder);
       Child<QRadioButton>(form, "DatabaseRadioButton1")->setChecked(true);
+      WaitUntil([&] { return !form->ReadingColumns(); });
+      QCOMPARE(Child<QListWidget>(form, "CDRFieldsListBox1")->count(), 68);
+      QCOMPARE(GridNames(form).last(), QStringLiteral("huntPilotPattern=30"));
+      QVERIFY(!Child<QTableWidget>(form, "CCMFldStringGrid1")->item(2, 0)->toolTip().isEmpty());
       Child<QPushButton>(form, "OkBtn")->click();
     });
-    // Back to the database: the folder is cleared in the file.
+    // Back to the database: the folder is cleared in the file, and the field list is as the
+    // files profile left it.
     QVERIFY(!Bytes(HomeFile("SITE.CCM")).contains(folder.toUtf8()));
+    QCOMPARE(Bytes(HomeFile("CCM_FIELDS.INF")), field_list);
+  }
+
+  // Test Connection on a files profile tells the files waiting from those still settling, and,
+  // once a run has imported every file that came, says so.
+  void testConnectionSaysWhatTheFolderHolds() {
+    const QString folder = dir_.path() + QStringLiteral("/incoming");
+    QVERIFY(QDir().mkpath(folder));
+    PutCdrFile(folder + QStringLiteral("/cdr_C_01_202701150740_1"), 1, kNow - 600);
+    PutCdrFile(folder + QStringLiteral("/cdr_C_01_202701150750_2"), 2, kNow - 300);
+    const QString settling = folder + QStringLiteral("/cdr_C_01_202701150759_3");
+    PutCdrFile(settling, 3, kNow - 12);
+    WriteProfile("SITE", {{"CdrFileFolder", folder.toStdString()}});
+    auto window = Open();
+    const auto tested = [&](const QString& said) {
+      InDialog(*window, [&](TOptFrm* form) {
+        Page(form, "LoginTabSheet1");
+        auto* test = Child<QPushButton>(form, "CdrFolderTestBtn1");
+        test->click();
+        WaitUntil([&] { return test->isEnabled(); });
+        const QString text = Child<QLabel>(form, "CdrFolderResultLabel1")->text();
+        QVERIFY2(text.startsWith(QStringLiteral("The folder can be read; ")) && text.endsWith(said),
+                 qPrintable(text));
+        Child<QPushButton>(form, "Button2")->click();
+      });
+    };
+    tested(QStringLiteral("2 complete CDR files wait in it, the newest from ") +
+           QDateTime::fromSecsSinceEpoch(static_cast<qint64>(kNow - 300))
+               .toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")) +
+           QStringLiteral("; 1 file is still settling; it came 12 s ago."));
+    Child<QPushButton>(window.get(), "ConnectBtn1")->click();
+    WaitUntil([&] { return !window->Controller().Busy(); });
+    tested(QStringLiteral(
+        "no complete CDR file waits in it: 1 file is still settling; it came 12 s ago."));
+    QVERIFY(QFile::remove(settling));
+    tested(QStringLiteral("no CDR file waits in it: all 2 files are imported."));
+    Put(HomeFile("SITE.cdr.sqlite"), "not a database");
+    tested(
+        QStringLiteral("no CDR file waits in it. The profile's CDR database cannot be read to "
+                       "tell what it imported."));
+  }
+
+  // A profile being made, on a folder where no CDR file has come yet: its fields, its test and
+  // its folder chooser make no CDR database (neither for the profile without a name, nor in the
+  // folder the program was started in) and start nowhere but in the program home.
+  void aNewFilesProfileUsesNothingOutsideTheHome() {
+    const QString folder = dir_.path() + QStringLiteral("/incoming");
+    const QString work = dir_.path() + QStringLiteral("/work");
+    QVERIFY(QDir().mkpath(folder) && QDir().mkpath(work));
+    const QString started_in = QDir::currentPath();
+    QVERIFY(QDir::setCurrent(work));
+    const auto back = qScopeGuard([&] { QDir::setCurrent(started_in); });
+    QFile::remove(HomeFile("SITE.CCM"));
+    auto window = Open("<none>");
+    WhenModalOpens([&](QWidget* modal) {
+      auto* form = qobject_cast<TOptFrm*>(modal);
+      Page(form, "LoginTabSheet1");
+      Child<QRadioButton>(form, "CdrFilesRadioButton1")->setChecked(true);
+      FileDialog::setNextFileName(QString());
+      Child<QPushButton>(form, "CdrFolderBrowseBtn1")->click();
+      QCOMPARE(FileDialog::lastRequest().folder, home_);
+      Child<QLineEdit>(form, "CdrFileFolderEdit1")->setText(folder);
+      WaitUntil([&] { return !form->ReadingColumns(); });
+      QVERIFY(Child<QLabel>(form, "AdvancedErrorLabel1")
+                  ->text()
+                  .startsWith(QStringLiteral("No complete CDR file waits in ") + folder));
+      for (const QString& name : {QString(), QStringLiteral("NEW")}) {
+        Child<QLineEdit>(form, "ProfileName1")->setText(name);
+        Child<QPushButton>(form, "CdrFolderTestBtn1")->click();
+        WaitUntil([&] { return Child<QPushButton>(form, "CdrFolderTestBtn1")->isEnabled(); });
+        QCOMPARE(Child<QLabel>(form, "CdrFolderResultLabel1")->text(),
+                 QStringLiteral("The folder can be read; no CDR file waits in it, and this "
+                                "profile has imported none yet."));
+      }
+      Child<QPushButton>(form, "Button2")->click();
+    });
+    Child<QAction>(window.get(), "Add1")->trigger();
+    const QDir::Filters all = QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot;
+    QCOMPARE(QDir(work).entryList(all), QStringList());
+    QCOMPARE(QDir(home_).entryList({QStringLiteral("*.sqlite*")}, all), QStringList());
+  }
+
+  // Choosing CDR files proposes All Records with deletion, which takes every file once; without
+  // deletion the Retrieval page says that every run writes every imported record again.
+  void choosingCdrFilesProposesDeletion() {
+    WriteProfile("SITE", {{"ConnectSQLMode", "New Records Only"}});
+    auto window = Open();
+    InDialog(*window, [&](TOptFrm* form) {
+      auto* mode = Child<QComboBox>(form, "RetrieveListBox1");
+      auto* deletion = Child<QCheckBox>(form, "SQLDeleteRecsChkBox1");
+      auto* note = Child<QLabel>(form, "FilesNoteLabel1");
+      Page(form, "LoginTabSheet1");
+      MessageBox::setNextAnswer(QMessageBox::No);
+      Child<QRadioButton>(form, "CdrFilesRadioButton1")->click();
+      QVERIFY(MessageBox::lastText().startsWith(QStringLiteral("For CDR files, All Records")));
+      QCOMPARE(mode->currentText(), QStringLiteral("New Records Only"));
+      Child<QRadioButton>(form, "DatabaseRadioButton1")->click();
+      MessageBox::setNextAnswer(QMessageBox::Yes);
+      Child<QRadioButton>(form, "CdrFilesRadioButton1")->click();
+      QCOMPARE(mode->currentText(), QStringLiteral("All Records"));
+      QVERIFY(deletion->isChecked());
+      Page(form, "RetrievalTabSheet1");
+      QVERIFY(!note->isVisible());
+      deletion->setChecked(false);
+      QVERIFY(note->isVisible());
+      Child<QRadioButton>(form, "DatabaseRadioButton1")->setChecked(true);
+      QVERIFY(!note->isVisible());
+      Child<QPushButton>(form, "Button2")->click();
+    });
+  }
+
+  // Alt with a letter that is no mnemonic types nothing: not in the profile box (leaving it
+  // would then open the longer name as a new profile), nor in an edit, memo or spin box.
+  void altWithALetterNeverTypes() {
+    WriteProfile("SITE", {{"ConnectSQLMode", "By SQL Query"}, {"ConnectSQL0", "SELECT 1"}});
+    auto window = Open();
+    window->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(window.get()));
+    const auto alt_types_nothing = [](QWidget* edit, const char* property) {
+      const QVariant before = edit->property(property);
+      edit->setFocus();
+      for (Qt::Key key : {Qt::Key_J, Qt::Key_Q, Qt::Key_P})
+        QTest::keyClick(edit, key, Qt::AltModifier);
+      QCOMPARE(edit->property(property), before);
+    };
+    alt_types_nothing(Child<QComboBox>(window.get(), "Profilenamebox1")->lineEdit(), "text");
+    QTest::keyClick(Child(window.get(), "Profilenamebox1"), Qt::Key_Tab);
+    QCOMPARE(window->Settings().profile_path, home_.toStdString() + "/SITE.CCM");
+    InDialog(*window, [&](TOptFrm* form) {
+      alt_types_nothing(Child(form, "ProfileName1"), "text");
+      Page(form, "RetrievalTabSheet1");
+      alt_types_nothing(Child(form, "ConnectSQL1"), "plainText");
+      alt_types_nothing(Child(form, "WaitBeforePollingAgain1"), "value");
+      Child<QPushButton>(form, "Button2")->click();
+    });
   }
 };
 

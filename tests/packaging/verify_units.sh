@@ -15,7 +15,8 @@ cp "$units/remoteccm@.service" "$units/remoteccm@.timer" "$scratch/"
 # The unit names the installed program, which verify wants to find; the one just built stands
 # in for it.
 sed -i "s|^ExecStart=/usr/bin/remoteccm-cli |ExecStart=\"$cli\" |" "$scratch/remoteccm@.service"
-grep -q "^ExecStart=\"$cli\" %I$" "$scratch/remoteccm@.service"
+# Record lines (debug) stay out of the journal.
+grep -q "^ExecStart=\"$cli\" --log-level info %I$" "$scratch/remoteccm@.service"
 grep -q '^SuccessExitStatus=75$' "$scratch/remoteccm@.service"
 # A hung run has a limit; a stopped one (exit 6) is not taken for a success.
 grep -q '^TimeoutStartSec=' "$scratch/remoteccm@.service"

@@ -161,8 +161,57 @@ TEST_P(EngineFaultsTest, AbortCancelsWhatTheRunWaitsOn) {
     // The same engine runs again, to its end.
     Set("SQLConnectionString", connection_string_);
     Set("ConnectSQLMode", "No Records");
+    engine.ClearAbort();
     EXPECT_EQ(engine.RunProfile(profile_path_), RunStatus::kSuccess);
   }
+}
+
+// A stop asked for after the caller asked for the run but before the run began (a signal as the
+// program starts, Abort as Connect is pressed) stops it before it reads anything.
+TEST_P(EngineFaultsTest, AStopAskedForBeforeTheRunBeginsIsKept) {
+  Insert(SomeCalls(5));
+  Set("ConnectSQLMode", "All Records");
+  Set("DeleteRecs", "Y");
+  Engine engine(env_, observer_, clock_, dialer_, nullptr);
+  engine.ClearAbort();
+  engine.RequestAbort();
+  EXPECT_EQ(engine.RunProfile(profile_path_), RunStatus::kAborted);
+  EXPECT_EQ(ServerCount(), 5);
+  EXPECT_TRUE(!fs::exists(destination_) || DestinationLines().empty());
+}
+
+// What the journal's priorities tell of a run's end: a run stopped between passes says so at
+// err; one that found its destination held (exit 75, which its unit counts a success) logs
+// nothing at err; the driver's message of a refused connection comes after the lines that led
+// to it.
+TEST_P(EngineFaultsTest, TheLogsPrioritiesTellHowTheRunEnded) {
+  Insert(SomeCalls(5));
+  Set("ConnectSQLMode", "By SQL Query");
+  Set("ConnectSQL0", "SELECT * FROM " + table_);
+  Set("ConnectSQL1", "<end>");
+  Set("PollAgain", "Y");
+  hooks_.at_point = [this](PassPoint point) {
+    if (point == PassPoint::kStartStored) engine_->RequestAbort();
+  };
+  EXPECT_EQ(Run(), RunStatus::kAborted);
+  EXPECT_EQ(observer_.error_lines, std::vector<std::string>{"Operation Aborted."});
+  hooks_ = EngineHooks();
+
+  std::string error;
+  const std::optional<DestinationFiles> files = ResolveDestination(destination_, error);
+  ASSERT_TRUE(files.has_value()) << error;
+  std::optional<LockFile> held = TakeDestinationLock(*files);
+  ASSERT_TRUE(held.has_value());
+  EXPECT_EQ(Run(), RunStatus::kLocked);
+  EXPECT_TRUE(observer_.error_lines.empty());
+  EXPECT_EQ(engine_->LastRun().last_error.rfind("Another run is writing to ", 0), 0u);
+  held.reset();
+
+  Set("SQLConnectionString", "Driver=SQLite3;Database=" + DriverFilePath(dir_ / "none" / "cdr.db"));
+  EXPECT_EQ(Run(), RunStatus::kConnectionFailed);
+  ASSERT_EQ(observer_.errors.size(), 1u);
+  ASSERT_GT(observer_.lines_before_error, 0u);
+  EXPECT_EQ(observer_.log[observer_.lines_before_error - 1], "Cannot Connect to CCM SQL Server!");
 }
 
 // The backup lines of the records read before a failure stay in the backup file.

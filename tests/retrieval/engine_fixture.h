@@ -65,12 +65,19 @@ class RecordingObserver : public EngineObserver {
  public:
   void ClearLog() override { ++clears; }
   void LogLine(std::string_view line) override { log.emplace_back(line); }
+  void LogLineAt(LogPriority priority, std::string_view line) override {
+    if (priority == LogPriority::kError) error_lines.emplace_back(line);
+    LogLine(line);
+  }
   void SetStatus1(std::string_view text) override { status1 = text; }
   void SetStatus2(std::string_view text) override { status2 = text; }
   void SetProgress(int position) override { progress.push_back(position); }
   void ShowProgress(bool shown) override { progress_shown = shown; }
   void SetRunning(bool now_running) override { running = now_running; }
-  void ShowConnectionError(std::string_view message) override { errors.emplace_back(message); }
+  void ShowConnectionError(std::string_view message) override {
+    errors.emplace_back(message);
+    lines_before_error = log.size();
+  }
   void RecordsRead(std::int64_t count) override { records_read.push_back(count); }
   void Pump() override {
     if (on_pump) on_pump();
@@ -83,7 +90,9 @@ class RecordingObserver : public EngineObserver {
   }
 
   std::vector<std::string> log;
-  std::vector<std::string> errors;
+  std::vector<std::string> error_lines;  // the lines logged at kError
+  std::vector<std::string> errors;       // the connection errors shown
+  std::size_t lines_before_error = 0;    // the log's length when the last one was shown
   std::vector<int> progress;
   std::vector<std::int64_t> records_read;
   std::string status1;
@@ -192,9 +201,10 @@ class EngineTest : public ::testing::TestWithParam<std::string> {
     engine_->set_hooks(hooks_);
     return engine_->RunProfile(profile_path_);
   }
-  // Another run of the same engine.
+  // Another run of the same engine, asked for as its callers ask.
   RunStatus RunAgain() {
     observer_ = RecordingObserver();
+    engine_->ClearAbort();
     return engine_->RunProfile(profile_path_);
   }
 

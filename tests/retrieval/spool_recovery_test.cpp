@@ -179,8 +179,63 @@ TEST_F(RecoveryTest, NothingBesideTheDestinationSteersTheRecovery) {
   }
 }
 
-// Without the copy beside a profile, nothing is owed; a note beside the destination that names
-// a profile this folder does not hold is kept and said, never taken for unmarked.
+// The copy beside the profile was removed while its lines were owed (a clean-up, a restore of
+// the program home): the note beside the destination is only a claim, borne out or not by the
+// spool and the table. Lines go in only when their records are gone; the claimed start is never
+// stored; what cannot be told is kept.
+TEST_F(RecoveryTest, AMissingCopyIsCheckedAgainstTheTable) {
+  struct Case {
+    const char* what;
+    bool deleted;
+    bool keys;
+    std::set<std::string> still_there;
+    std::string destination;  // before the recovery, after "old\r\n"
+    SpoolRecovery::Kind kind;
+    std::string appended;
+    bool unreachable = false;  // the table cannot be asked now
+  };
+  const Case cases[] = {
+      {"committed", true, true, {}, "", SpoolRecovery::Kind::kAppended, "L1\r\nL2\r\n"},
+      {"committed, appended",
+       true,
+       true,
+       {},
+       "L1\r\nL2\r\n",
+       SpoolRecovery::Kind::kAlreadyThere,
+       "L1\r\nL2\r\n"},
+      {"one deleted by others", true, true, {"K2"}, "", SpoolRecovery::Kind::kAppended, "L1\r\n"},
+      {"never committed", true, true, {"K1", "K2"}, "", SpoolRecovery::Kind::kDiscarded, ""},
+      {"nothing deleted", false, true, {}, "", SpoolRecovery::Kind::kDiscarded, ""},
+      // Appended, but the start after them never stored: the next pass writes them again.
+      {"nothing deleted, appended",
+       false,
+       true,
+       {},
+       "L1\r\nL2\r\n",
+       SpoolRecovery::Kind::kDiscarded,
+       ""},
+      {"no keys to ask by", true, false, {}, "", SpoolRecovery::Kind::kFailed, ""},
+      {"the table unreachable", true, true, {}, "", SpoolRecovery::Kind::kFailed, "", true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    RemoveSpoolFiles(files_);
+    Put(files_.destination, "old\r\n");
+    table_ = c.still_there;
+    lookup_fails_ = c.unreachable;
+    LeaveOwedLines(2, c.deleted, c.keys);
+    fs::remove(OwedNotePath(owner_));
+    Put(files_.destination, "old\r\n" + c.destination);
+    EXPECT_EQ(Recover().kind, c.kind);
+    EXPECT_EQ(Get(files_.destination), "old\r\n" + c.appended);
+    EXPECT_EQ(Start(), "100");
+    EXPECT_EQ(Kept(), c.kind == SpoolRecovery::Kind::kFailed);
+    EXPECT_EQ(Gone(), c.kind != SpoolRecovery::Kind::kFailed);
+  }
+}
+
+// A note beside the destination that names a profile this folder does not hold, or that this
+// version cannot read, is kept and said, never taken for unmarked.
 TEST_F(RecoveryTest, ANoteWithoutItsCopyIsNeverBelieved) {
   struct Case {
     const char* what;
@@ -190,8 +245,6 @@ TEST_F(RecoveryTest, ANoteWithoutItsCopyIsNeverBelieved) {
   LeaveOwedLines(2, true);
   const std::string text = Get(files_.note);
   const Case cases[] = {
-      {"its profile's copy is gone: delivered, or never owed", text,
-       SpoolRecovery::Kind::kDiscarded},
       {"a profile that is not here",
        [&] {
          std::string other = text;

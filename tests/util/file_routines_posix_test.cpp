@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <optional>
 #include <string>
 
 #include "file_routines_fixture.h"
@@ -13,7 +14,7 @@ namespace {
 namespace fs = std::filesystem;
 
 // Permissions that bind a user other than the superuser: a folder nobody may write in, a lock
-// file of another user's.
+// file of another user's, which is taken when it may be read.
 TEST_F(FileRoutinesTest, ALockThatPermissionsKeepOutSaysWhy) {
   fs::permissions(dir_, fs::perms::others_exec, fs::perm_options::add);
   fs::create_directories(dir_ / "read-only");
@@ -30,6 +31,15 @@ TEST_F(FileRoutinesTest, ALockThatPermissionsKeepOutSaysWhy) {
   ExpectLockRefused(Path("theirs/CDR.TXT.lock"),
                     "Cannot write to " + Path("theirs/CDR.TXT") + ": its lock file " +
                         Path("theirs/CDR.TXT.lock") + " cannot be opened (Permission denied).");
+  // One that is theirs but readable (the destination's reader made it) locks all the same.
+  Put(Path("theirs/READ.TXT.lock"), "");
+  fs::permissions(Path("theirs/READ.TXT.lock"),
+                  fs::perms::owner_read | fs::perms::owner_write | fs::perms::others_read);
+  testing::AsUnprivilegedUser([&] {
+    const std::optional<LockFile> held = LockFile::TryTake(Path("theirs/READ.TXT.lock"));
+    EXPECT_TRUE(held.has_value());
+    EXPECT_FALSE(LockFile::TryTake(Path("theirs/READ.TXT.lock")).has_value());
+  });
 }
 
 }  // namespace

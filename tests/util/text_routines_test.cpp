@@ -5,6 +5,8 @@
 #include <cmath>
 #include <limits>
 #include <string>
+#include <string_view>
+#include <utility>
 
 #include "util/posix_file.h"
 
@@ -83,6 +85,23 @@ TEST(TextRoutinesTest, SmallTextHelpers) {
   EXPECT_TRUE(SameText("Options", "OPTIONS"));
   EXPECT_FALSE(SameText("Option", "OPTIONS"));
   EXPECT_FALSE(SameText("\xe9", "\xc9"));
+}
+
+// A name shown in the log or by --status: nothing in it can break the line, steer a terminal or
+// make the line unreadable as UTF-8; what is well formed and printable stays as it is.
+TEST(TextRoutinesTest, EscapedForLogLeavesOnlyPrintableUtf8) {
+  const std::pair<std::string_view, std::string_view> cases[] = {
+      {"CDR \xc3\xa9t\xc3\xa9 \xe2\x82\xac", "CDR \xc3\xa9t\xc3\xa9 \xe2\x82\xac"},
+      {"a\nb\x1b[2J\x7f\\", "a\\x0ab\\x1b[2J\\x7f\\\\"},
+      {"Latin-1 \xe9t\xe9", "Latin-1 \\xe9t\\xe9"},  // not UTF-8
+      {"cut \xe2\x82", "cut \\xe2\\x82"},            // a sequence cut short
+      {"overlong \xc0\xaf", "overlong \\xc0\\xaf"},  // "/" in two bytes
+      {"csi \xc2\x9b"
+       "2J",
+       "csi \\xc2\\x9b2J"},  // the C1 control CSI
+      {"nbsp \xc2\xa0", "nbsp \xc2\xa0"},
+  };
+  for (const auto& [text, shown] : cases) EXPECT_EQ(EscapedForLog(text), shown) << shown;
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QListWidget>
 #include <QMouseEvent>
@@ -15,7 +16,9 @@
 
 #include "gui/app/app_icon.h"
 #include "gui/app/designed_size.h"
+#include "gui/app/dialog_keys.h"
 #include "platform/home/program_home.h"
+#include "remoteccm_version.h"
 
 namespace remoteccm::gui {
 
@@ -102,6 +105,14 @@ void TAboutBox::IconImageClick() {
   if (!notes.open(QIODevice::ReadOnly)) return;
   mem_ver_str_->clear();
   mem_ver_str_->setPlainText(QString::fromLocal8Bit(notes.readAll()));
+}
+
+void TAboutBox::keyPressEvent(QKeyEvent* event) {
+  if (EnterBelongsToControl(this, event)) {
+    event->accept();
+    return;
+  }
+  QDialog::keyPressEvent(event);
 }
 
 void TAboutBox::showEvent(QShowEvent* event) {

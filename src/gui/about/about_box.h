@@ -24,6 +24,8 @@ class TAboutBox : public QDialog {
 
  protected:
   void showEvent(QShowEvent* event) override;
+  // Enter in the fact list acts there: it never presses OK.
+  void keyPressEvent(QKeyEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:

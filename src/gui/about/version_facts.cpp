@@ -57,7 +57,8 @@ QString VersionText(int major, int minor, int release, int build, bool trimmed) 
 
 std::vector<int> VersionNumbers(const QString& text) {
   std::vector<int> numbers(4, 0);
-  const QStringList parts = text.split(QLatin1Char('.'));
+  const QStringList parts =
+      QString(text).replace(QLatin1Char('+'), QLatin1Char('.')).split(QLatin1Char('.'));
   for (qsizetype i = 0; i < parts.size() && i < 4; ++i) {
     numbers[static_cast<std::size_t>(i)] = parts[i].toInt();
   }

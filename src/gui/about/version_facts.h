@@ -14,7 +14,8 @@ using Fact = std::pair<QString, QString>;  // name, value
 // "0" and "." characters removed one by one and ".0" appended when no "." remains.
 QString VersionText(int major, int minor, int release, int build, bool trimmed);
 
-// The four numbers of a "1.2.3" or "1.2.3.4" text; missing or unreadable ones are 0.
+// The four numbers of a "1.2.3", "1.2.3.4" or "1.2.3+4" text (the build's count of commits is
+// the fourth); missing or unreadable ones are 0.
 std::vector<int> VersionNumbers(const QString& text);
 
 // The facts in the box's order; facts whose source gives nothing are left out.

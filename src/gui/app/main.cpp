@@ -2,14 +2,18 @@
 // works minimised, closes the window at its end and gives remoteccm-cli's exit status.
 #include <QApplication>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "gui/app/app_icon.h"
 #include "gui/app/main_form.h"
+#include "platform/db/database.h"
+#include "platform/dialup/system_dialer.h"
 #include "platform/home/program_home.h"
 #include "profile/profile_list.h"
+#include "remoteccm_version.h"
 #include "retrieval/run_status.h"
 #include "timezone/zone_list.h"
 #include "util/posix_file.h"
@@ -65,6 +69,7 @@ int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
   }
   remoteccm::RemoveStaleTemporaryFiles();
+  remoteccm::RemoveDialLeftovers();
 
   int qt_argc = 1;
   QApplication app(qt_argc, argv);
@@ -83,5 +88,12 @@ int main(int argc, char** argv) {
   });
   window.ShowAtStart();
   QApplication::exec();
-  return window.ExitStatus();
+  const int status = window.ExitStatus();
+  // A stop during a login to a server that never answers: the connect waits on in its driver
+  // until the login time-out. The process ends now, without tearing down what it is inside.
+  if (remoteccm::ConnectGivenUpStillWaiting()) {
+    std::fflush(nullptr);
+    std::_Exit(status);
+  }
+  return status;
 }

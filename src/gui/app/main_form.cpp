@@ -25,6 +25,7 @@
 #include <exception>
 #include <filesystem>
 
+#include "gui/app/alt_keys.h"
 #include "gui/app/app_icon.h"
 #include "gui/app/designed_size.h"
 #include "gui/app/widget_text.h"
@@ -72,6 +73,7 @@ TMainFrm::TMainFrm(const ProfileEnvironment& env, Clock& clock, CommandLine para
   setObjectName(QStringLiteral("TMainFrm"));
   setWindowTitle(QLatin1String(kDesignedCaption));
   setWindowIcon(AppIcon());
+  alt_keys_ = new AltKeysNeverType(this);
   BuildControls();
   opt_frm_ = new TOptFrm(env_, *phone_book_, controller_, this);
   Connect();
@@ -302,7 +304,10 @@ QWidget* TMainFrm::BuildRightHalf() {
 void TMainFrm::Connect() {
   connect(connect_btn1_, &QPushButton::clicked, this, &TMainFrm::ConnectBtn1Click);
   connect(close1_, &QPushButton::clicked, this, &QWidget::close);
-  connect(properties_btn1_, &QPushButton::clicked, this, &TMainFrm::PropertiesBtn1Click);
+  connect(properties_btn1_, &QPushButton::clicked, this, [this] {
+    TakeTypedProfile();
+    PropertiesBtn1Click();
+  });
   connect(term_btn1_, &QPushButton::clicked, this, &TMainFrm::TermBtn1Click);
   connect(del_flag_btn1_, &QPushButton::clicked, this, &TMainFrm::DelFlagBtn1Click);
   connect(delete_all_recs1_, &QPushButton::clicked, this, &TMainFrm::DeleteAllRecs1Click);
@@ -530,6 +535,11 @@ void TMainFrm::LoadCurrentProfile(const std::string& path) {
   ShowProfile();
 }
 
+void TMainFrm::TakeTypedProfile() {
+  if (profilenamebox1_->currentText() == Q(Trim(ProfileNameOf(settings_.profile_path)))) return;
+  Profilenamebox1Exit();
+}
+
 void TMainFrm::Profilenamebox1Exit() {
   Guarded([this] {
     const QString cleaned = Q(CleanProfileName(S(profilenamebox1_->currentText())));
@@ -649,7 +659,10 @@ void TMainFrm::RunProfile(bool unattended) {
 void TMainFrm::ConnectBtn1Click() {
   // The button aborts while a run is open (SetRunning gives it the caption to match).
   if (!running_) {
-    Guarded([this] { RunProfile(false); });
+    Guarded([this] {
+      TakeTypedProfile();
+      RunProfile(false);
+    });
     return;
   }
   // The pause stands still while the question is open.
@@ -743,6 +756,7 @@ void TMainFrm::DelFlagBtn1Click() {
 
 void TMainFrm::DeleteAllRecs1Click() {
   if (controller_.Busy()) return;
+  TakeTypedProfile();
   const QString question =
       QStringLiteral(
           "Delete every record of the table %1 on the server of the profile %2? The records "

@@ -28,6 +28,7 @@ class QPushButton;
 
 namespace remoteccm::gui {
 
+class AltKeysNeverType;
 class TOptFrm;
 class TTrayIcon;
 
@@ -87,6 +88,9 @@ class TMainFrm : public QWidget {
   QHBoxLayout* BuildButtons(QWidget* half);
   QWidget* BuildRightHalf();
   void Connect();
+  // What the profile box holds, taken as leaving the box takes it: every action on the profile
+  // starts from the name typed.
+  void TakeTypedProfile();
 
   void StartUp();
   void CreateTrayIcon();
@@ -131,6 +135,7 @@ class TMainFrm : public QWidget {
   std::unique_ptr<Dialer> phone_book_;
   RunController controller_;
   TOptFrm* opt_frm_ = nullptr;
+  AltKeysNeverType* alt_keys_ = nullptr;
   QTimer drain_timer_;
   std::unique_ptr<TTrayIcon> tray_icon_;
   std::string base_caption_;

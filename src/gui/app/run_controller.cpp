@@ -77,6 +77,9 @@ void RunController::Join() {
 void RunController::Start(std::function<void()> work) {
   Join();
   busy_ = true;
+  // Here, on the thread that asks for the run: a stop asked for from now on stops it, even one
+  // that comes before the worker has started.
+  engine_->ClearAbort();
   thread_ = std::thread(std::move(work));
 }
 

@@ -6,6 +6,7 @@
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QIntValidator>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -13,6 +14,8 @@
 #include <QRadioButton>
 #include <QVBoxLayout>
 
+#include "gui/app/designed_size.h"
+#include "gui/app/dialog_keys.h"
 #include "gui/app/widget_text.h"
 #include "gui/options/db_worker.h"
 #include "gui/seams/file_dialog.h"
@@ -34,7 +37,9 @@ TConnBuildFrm::TConnBuildFrm(const Start& start, const std::vector<std::string>&
   StartFrom(drivers);
   ConnectControls();
   ArrangeForDriver();
-  resize(sizeHint().expandedTo(QSize(540, 0)));
+  // As wide as designed, grown with the font: the connection string and the test's answer wrap
+  // less.
+  resize(sizeHint().expandedTo(QSize(qRound(540 * FontScale(this)), 0)));
 }
 
 void TConnBuildFrm::MakeControls(const std::vector<std::string>& drivers,
@@ -317,6 +322,14 @@ void TConnBuildFrm::OkBtnClick() {
   }
   result_ = text;
   accept();
+}
+
+void TConnBuildFrm::keyPressEvent(QKeyEvent* event) {
+  if (EnterBelongsToControl(this, event)) {
+    event->accept();
+    return;
+  }
+  QDialog::keyPressEvent(event);
 }
 
 void TConnBuildFrm::done(int result) {

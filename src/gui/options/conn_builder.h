@@ -44,6 +44,8 @@ class TConnBuildFrm : public QDialog {
 
  protected:
   void done(int result) override;
+  // Enter in the drop-downs and the test's text acts there: it never presses OK.
+  void keyPressEvent(QKeyEvent* event) override;
 
  private:
   // The constructor's steps: the controls are made, laid out, filled from the start and

@@ -1,6 +1,7 @@
 #include "gui/options/fields_page.h"
 
 #include <QApplication>
+#include <QFontMetrics>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -8,12 +9,14 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMouseEvent>
 #include <QPushButton>
 #include <QRegularExpressionValidator>
 #include <QStyle>
 #include <QStyledItemDelegate>
 #include <QTableWidget>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "cdrfiles/cdr_file_source.h"
 #include "gui/app/widget_text.h"
@@ -55,6 +58,19 @@ class FieldGrid : public QTableWidget {
   bool checks_on = true;
 
  protected:
+  // A click selects the row it lands on after the current row changed: one the check refuses
+  // is not pressed at all, so that the highlight stays on the row that stays current.
+  void mousePressEvent(QMouseEvent* event) override {
+    const QModelIndex at = indexAt(event->position().toPoint());
+    const QModelIndex current = currentIndex();
+    if (checks_on && at.isValid() && current.isValid() && at.row() != current.row() &&
+        may_leave_row && !may_leave_row(current.row())) {
+      event->accept();
+      return;
+    }
+    QTableWidget::mousePressEvent(event);
+  }
+
   void currentChanged(const QModelIndex& current, const QModelIndex& previous) override {
     if (checks_on && !reverting_ && previous.isValid() && current.row() != previous.row() &&
         may_leave_row && !may_leave_row(previous.row())) {
@@ -92,13 +108,15 @@ TFieldsPage::TFieldsPage(std::filesystem::path program_home, QWidget* parent)
       up_bit_btn_(Named(new QPushButton(advanced_tab_group_box1_), "UpBitBtn")),
       down_bit_btn_(Named(new QPushButton(advanced_tab_group_box1_), "DownBitBtn")),
       clear_flds_btn_(Named(new QPushButton(QStringLiteral("Cl&ear"), advanced_tab_group_box1_),
-                            "ClearFldsBtn")) {
+                            "ClearFldsBtn")),
+      shared_label_(Named(new QLabel(advanced_tab_group_box1_), "SharedFieldsLabel1")) {
   auto* label12 =
       Named(new QLabel(QStringLiteral("A&vailable Fields"), advanced_tab_group_box1_), "Label12");
   SetUpButtons(label12);
   SetUpGrid();
   reading_label1_->setWordWrap(true);
   reading_label1_->hide();
+  shared_label_->setWordWrap(true);
   LayOut(label12);
   ConnectControls();
 }
@@ -108,7 +126,17 @@ void TFieldsPage::SetUpButtons(QLabel* label12) {
   label12->setBuddy(cdr_fields_list_box1_);
   select_fld_label_->setBuddy(ccm_fld_string_grid1_);
   cdr_fields_list_box1_->setSelectionMode(QAbstractItemView::SingleSelection);
-  cdr_fields_list_box1_->setMinimumSize(150, 200);
+  // As wide as the longest names the CDR files of current releases have, with the room an item
+  // takes beside its text at any font.
+  const QFontMetrics metrics = cdr_fields_list_box1_->fontMetrics();
+  int longest_name = 0;
+  for (const QString& name : {QStringLiteral("originalCalledPartyNumberPartition"),
+                              QStringLiteral("outpulsedOriginalCalledPartyNumber")}) {
+    longest_name = std::max(longest_name, metrics.horizontalAdvance(name));
+  }
+  cdr_fields_list_box1_->setMinimumSize(longest_name + 3 * metrics.averageCharWidth() +
+                                            style()->pixelMetric(QStyle::PM_ScrollBarExtent),
+                                        200);
   select_fld_btn_->setToolTip(QStringLiteral("Add the field chosen on the left"));
   remove_fld_btn_->setToolTip(QStringLiteral("Remove the field chosen on the right"));
   up_bit_btn_->setIcon(style()->standardIcon(QStyle::SP_ArrowUp));
@@ -160,6 +188,7 @@ void TFieldsPage::LayOut(QLabel* label12) {
   grid_layout->addWidget(select_fld_label_, 0, 2);
   grid_layout->addWidget(ccm_fld_string_grid1_, 1, 2);
   grid_layout->addLayout(below, 2, 2);
+  grid_layout->addWidget(shared_label_, 3, 0, 1, 3);
   grid_layout->setColumnStretch(0, 4);
   grid_layout->setColumnStretch(2, 5);
   auto* page = new QVBoxLayout(this);
@@ -223,13 +252,14 @@ void TFieldsPage::LoadCdrFileFields(const ProfileSettings& settings, double now)
   worker_->Start(
       [this, settings, now, folder](DbConnection&) -> DbWorker::Delivery {
         std::vector<DbColumnInfo> columns;
-        for (const std::string& name : CdrFileFieldNames(settings, now)) {
-          // A field the 4.x table has keeps its width there; a newer one is sized by its name.
-          long length = 0;
+        for (const CdrFileField& field : CdrFileFields(settings, now)) {
+          // The width its type gives (VARCHAR(n)), as a table's column has; without one, that
+          // of the 4.x table's column of the name.
+          long length = field.length;
           for (const CdrColumn& known : CdrColumns()) {
-            if (SameText(known.name, name)) length = known.length;
+            if (length <= 0 && SameText(known.name, field.name)) length = known.length;
           }
-          columns.push_back({name, "", 0, length});
+          columns.push_back({field.name, "", 0, length});
         }
         if (columns.empty()) {
           return [this, folder] {
@@ -262,10 +292,12 @@ void TFieldsPage::ColumnsRead(std::vector<AvailableField> available) {
   }
   SetRowChecks(false);
   ResetGrid();
-  const auto stored = StoredFieldSelection(program_home_, available_fields_);
+  stored_ = StoredFieldSelection(program_home_);
   const std::vector<SelectedField> rows =
-      stored ? *stored : DefaultFieldSelection(program_home_, available_fields_);
-  for (const SelectedField& row : rows) AppendRow(Q(row.name), Q(row.width));
+      stored_ ? *stored_ : DefaultFieldSelection(program_home_, available_fields_);
+  for (const SelectedField& row : rows) {
+    AppendRow(Q(row.name), Q(row.width), OffersField(available_fields_, row.name));
+  }
   ccm_fld_string_grid1_->setCurrentCell(0, 0);
   SetRowChecks(true);
   loaded_ = true;
@@ -296,7 +328,7 @@ void TFieldsPage::ResetGrid() {
   }
 }
 
-void TFieldsPage::AppendRow(const QString& name, const QString& width) {
+void TFieldsPage::AppendRow(const QString& name, const QString& width, bool offered) {
   FieldGrid* grid = ccm_fld_string_grid1_;
   const QSignalBlocker block(grid);
   if (!grid->item(0, 0)->text().trimmed().isEmpty()) grid->setRowCount(grid->rowCount() + 1);
@@ -305,6 +337,16 @@ void TFieldsPage::AppendRow(const QString& name, const QString& width) {
   name_item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable);
   auto* width_item = new QTableWidgetItem(width);
   width_item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsEditable);
+  name_item->setData(Qt::UserRole, offered);
+  if (!offered) {
+    for (QTableWidgetItem* item : {name_item, width_item}) {
+      item->setForeground(grid->palette().brush(QPalette::Disabled, QPalette::Text));
+    }
+    QFont italic = grid->font();
+    italic.setItalic(true);
+    name_item->setFont(italic);
+    name_item->setToolTip(QStringLiteral("Not in this source: this profile leaves it blank."));
+  }
   grid->setItem(row, 0, name_item);
   grid->setItem(row, 1, width_item);
 }
@@ -324,6 +366,19 @@ void TFieldsPage::ShowTotal() {
   selected_length_ = RecordLength(Rows());
   select_fld_label_->setText(
       QStringLiteral("Selected Fields (%1 characters)").arg(selected_length_));
+  bool foreign = false;
+  for (int row = 0; row < ccm_fld_string_grid1_->rowCount(); ++row) {
+    const QTableWidgetItem* name = ccm_fld_string_grid1_->item(row, 0);
+    foreign = foreign || (name != nullptr && !name->text().trimmed().isEmpty() &&
+                          !name->data(Qt::UserRole).toBool());
+  }
+  QString note = QStringLiteral("The selected fields are shared by every profile in %1.")
+                     .arg(Q(program_home_.string()));
+  if (foreign) {
+    note +=
+        QStringLiteral(" Those in grey are not in this source: this profile leaves them blank.");
+  }
+  shared_label_->setText(note);
 }
 
 // ---- The checks ----------------------------------------------------------------------------
@@ -372,7 +427,12 @@ bool TFieldsPage::CheckFieldSelection(Caller caller) {
 }
 
 void TFieldsPage::SaveFieldSelection() {
-  if (loaded_) remoteccm::SaveFieldSelection(program_home_, Rows());
+  if (!loaded_) return;
+  const std::vector<SelectedField> rows = Rows();
+  // Every profile of the home shares the file: OK rewrites it only for a change made here.
+  if (stored_ && rows == *stored_) return;
+  remoteccm::SaveFieldSelection(program_home_, rows);
+  stored_ = rows;
 }
 
 // ---- The buttons ---------------------------------------------------------------------------

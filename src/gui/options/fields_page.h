@@ -1,10 +1,13 @@
 // The "CDR Fields" sub-page of the Advanced page: the columns the CDR table offers (read live
 // from the profile's database, off the user-interface thread), the selected fields with their
-// order and widths, the running record length and its limits, and CCM_FIELDS.INF.
+// order and widths, the running record length and its limits, and CCM_FIELDS.INF, which every
+// profile of the program home shares: a field this profile's source lacks is shown in grey and
+// kept.
 #pragma once
 
 #include <QWidget>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -54,7 +57,8 @@ class TFieldsPage : public QWidget {
 
   // CheckFieldSelection: shows its message and fails, or passes (always while not Loaded).
   bool CheckFieldSelection(Caller caller);
-  // SaveFieldSelection when Loaded: throws FileError.
+  // SaveFieldSelection when Loaded and the rows differ from what the file held (a list left as
+  // it was is not written again): throws FileError.
   void SaveFieldSelection();
   std::vector<SelectedField> Rows() const;
   int SelectedLength() const { return selected_length_; }
@@ -74,7 +78,8 @@ class TFieldsPage : public QWidget {
   void ColumnsRead(std::vector<AvailableField> available);
   void ColumnsFailed(const std::string& message);
   void ResetGrid();
-  void AppendRow(const QString& name, const QString& width);
+  // offered: this profile's source has the field; one it lacks is shown in grey.
+  void AppendRow(const QString& name, const QString& width, bool offered = true);
   void ShowTotal();
   bool MayLeaveRow(int row);
   void SetRowChecks(bool on);
@@ -89,6 +94,7 @@ class TFieldsPage : public QWidget {
   std::filesystem::path program_home_;
   DbWorker* worker_;
   std::vector<AvailableField> available_fields_;
+  std::optional<std::vector<SelectedField>> stored_;  // CCM_FIELDS.INF's rows as last read
   int selected_length_ = 0;
   bool loaded_ = false;
 
@@ -103,6 +109,7 @@ class TFieldsPage : public QWidget {
   QPushButton* up_bit_btn_;
   QPushButton* down_bit_btn_;
   QPushButton* clear_flds_btn_;
+  QLabel* shared_label_;
 };
 
 }  // namespace remoteccm::gui

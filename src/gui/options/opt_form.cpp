@@ -1,7 +1,5 @@
 #include "gui/options/opt_form.h"
 
-#include <QAbstractItemView>
-#include <QAbstractSpinBox>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -17,12 +15,15 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
 #include <QTabWidget>
 #include <QVBoxLayout>
 #include <exception>
 
+#include "cdrfiles/cdr_file_source.h"
 #include "gui/about/about_box.h"
 #include "gui/app/designed_size.h"
+#include "gui/app/dialog_keys.h"
 #include "gui/app/run_controller.h"
 #include "gui/app/widget_text.h"
 #include "gui/options/cdr_folder_box.h"
@@ -30,6 +31,7 @@
 #include "gui/options/conn_string_edit.h"
 #include "gui/options/connect_page.h"
 #include "gui/options/fields_page.h"
+#include "gui/options/page_scroller.h"
 #include "gui/options/retrieval_page.h"
 #include "gui/options/time_zone_page.h"
 #include "gui/seams/message_box.h"
@@ -38,6 +40,7 @@
 #include "profile/profile_list.h"
 #include "retrieval/field_selection.h"
 #include "util/ini_file.h"
+#include "util/posix_file.h"
 #include "util/text_routines.h"
 
 namespace remoteccm::gui {
@@ -69,7 +72,16 @@ TOptFrm::TOptFrm(const ProfileEnvironment& env, Dialer& dialer, RunController& c
   page_control1_->setCurrentWidget(general_tab_sheet1_);
   advanced_page_control1_->setCurrentIndex(0);
   page_control1_->setTabVisible(page_control1_->indexOf(delete_recs_tab_sheet1_), false);
-  setFixedSize(DesignedClientSize(this, kDesignedSize).expandedTo(minimumSizeHint()));
+  const QScreen* primary = QGuiApplication::primaryScreen();
+  FitInto(primary != nullptr ? primary->availableGeometry() : QRect(0, 0, 1 << 16, 1 << 16));
+}
+
+void TOptFrm::FitInto(const QRect& available) {
+  // Every page whole, and at least the designed size; on a screen too small for that, as large
+  // as the screen less the window's frame, the pages scrolling.
+  const QSize whole = DesignedClientSize(this, kDesignedSize).expandedTo(sizeHint());
+  const QSize frame = (frameGeometry().size() - geometry().size()).expandedTo(kWindowFrame);
+  setFixedSize(whole.boundedTo(available.size() - frame));
 }
 
 TOptFrm::~TOptFrm() {
@@ -96,6 +108,12 @@ void TOptFrm::BuildControls() {
   retrieval_tab_sheet1_ = retrieval_page_;
   delete_recs_tab_sheet1_ = BuildDeleteRecsPage();
   notice_tab_sheet1_ = BuildNoticePage();
+  // Each page scrolls where the screen is too small for it, so that the dialog always fits.
+  for (QWidget** page :
+       {&general_tab_sheet1_, &connect_tab_sheet1_, &login_tab_sheet1_, &retrieval_tab_sheet1_,
+        &advanced_tab_sheet_, &delete_recs_tab_sheet1_, &notice_tab_sheet1_}) {
+    *page = new PageScroller(*page, page_control1_);
+  }
   page_control1_->addTab(general_tab_sheet1_, QStringLiteral("&General"));
   page_control1_->addTab(connect_tab_sheet1_, QStringLiteral("&Connect"));
   page_control1_->addTab(login_tab_sheet1_, QStringLiteral("&Login"));
@@ -148,7 +166,8 @@ QWidget* TOptFrm::BuildLoginPage() {
   database_radio_->setChecked(true);
   cdr_folder_box_ =
       Named(new TCdrFolderBox([this] { return Collect(); },
-                              [this] { return static_cast<double>(CurrentMoment(env_)); }, page),
+                              [this] { return static_cast<double>(CurrentMoment(env_)); },
+                              env_.program_home, page),
             "CdrFolderBox1");
 
   auto* layout = new QVBoxLayout(page);
@@ -213,7 +232,18 @@ void TOptFrm::SourceChanged() {
   authentication_->setEnabled(!files);
   database_->setEnabled(!files);
   cdr_folder_box_->setEnabled(files);
+  retrieval_page_->SetFilesSource(files);
   if (isVisible()) LoadFieldSelection();
+}
+
+void TOptFrm::ProposeEachRecordOnce() {
+  if (!cdr_files_radio_->isChecked() || retrieval_page_->CollectsEachRecordOnce()) return;
+  if (MessageBox::Question(this, QStringLiteral("For CDR files, All Records with Delete Selected "
+                                                "Records takes every file once, whenever it "
+                                                "comes. Set the Retrieval page so?")) ==
+      QMessageBox::Yes) {
+    retrieval_page_->CollectEachRecordOnce();
+  }
 }
 
 QWidget* TOptFrm::BuildAdvancedPage() {
@@ -282,9 +312,10 @@ QWidget* TOptFrm::BuildNoticePage() {
   notice_memo1_->setPlainText(
       QStringLiteral(
           "OK stores the settings of these pages in the profile file NAME.CCM in %1 and the "
-          "selected CDR fields, which all profiles share, in %2 beside it. Cancel leaves both "
-          "files as they were; only Update on the Retrieval page and the phone book entries "
-          "made with New or Edit Dial Properties are stored at once.\n\n"
+          "selected CDR fields, which all profiles share, in %2 beside it, when they were "
+          "changed here. Cancel leaves both files as they were; only Update on the Retrieval "
+          "page and the phone book entries made with New or Edit Dial Properties are stored at "
+          "once.\n\n"
           "The statements of \"By SQL Query\" can be loaded from a sample SQL script (.ssq) "
           "with the Browse button beside them%3.\n\n"
           "To empty the whole CDR table on the server without collecting its records, use the "
@@ -317,6 +348,8 @@ void TOptFrm::ConnectHandlers() {
     if (isVisible()) LoadFieldSelection();
   });
   connect(cdr_files_radio_, &QRadioButton::toggled, this, &TOptFrm::SourceChanged);
+  // Only the user's choice, not the loading of a files profile, brings the proposal.
+  connect(cdr_files_radio_, &QRadioButton::clicked, this, &TOptFrm::ProposeEachRecordOnce);
   connect(cdr_folder_box_, &TCdrFolderBox::FolderChanged, this, [this] {
     if (isVisible()) LoadFieldSelection();
   });
@@ -354,6 +387,11 @@ ProfileSettings TOptFrm::Collect() const {
   retrieval_page_->Collect(settings);
   settings.sql_connection_string = S(sql_conn_string_->text());
   settings.cdr_file_folder = cdr_files_radio_->isChecked() ? S(cdr_folder_box_->Folder()) : "";
+  // The file the profile is saved to, and so the CDR database beside it: that of the name
+  // typed, in the program home; none while the name is no usable one.
+  const std::string name = CleanProfileName(settings.profile_name);
+  settings.profile_path =
+      ProfileNameProblem(name).isEmpty() ? ProfilePathFor(name, env_.program_home) : "";
   return settings;
 }
 
@@ -363,6 +401,9 @@ bool TOptFrm::Edit(ProfileSettings& settings) {
   TakeLoginFromConnectionString(settings_);
   Load(settings_);
   connect_page_->RefreshEntryListClick();
+  if (const QScreen* on = parentWidget() != nullptr ? parentWidget()->screen() : screen()) {
+    FitInto(on->availableGeometry());
+  }
   if (exec() != QDialog::Accepted) return false;
   settings = settings_;
   return true;
@@ -422,18 +463,9 @@ void TOptFrm::showEvent(QShowEvent* event) {
 }
 
 void TOptFrm::keyPressEvent(QKeyEvent* event) {
-  const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
-  if (enter) {
-    // The control had the key first (a list adds its field, a grid ends its edit, a spin box
-    // takes its value) and let it go on to the dialog.
-    for (QWidget* on = focusWidget(); on != nullptr && on != this; on = on->parentWidget()) {
-      if (qobject_cast<QAbstractItemView*>(on) != nullptr ||
-          qobject_cast<QAbstractSpinBox*>(on) != nullptr ||
-          qobject_cast<QComboBox*>(on) != nullptr) {
-        event->accept();
-        return;
-      }
-    }
+  if (EnterBelongsToControl(this, event)) {
+    event->accept();
+    return;
   }
   QDialog::keyPressEvent(event);
 }
@@ -473,21 +505,26 @@ void TOptFrm::FocusChanged(QWidget* old, QWidget* now) {
 
 // ---- OK ------------------------------------------------------------------------------------
 
+QString TOptFrm::ProfileNameProblem(const std::string& name) const {
+  if (TrimView(name).empty()) return QStringLiteral("Please enter a profile name.");
+  // A separator would put the profile's file, and its CDR database, outside the home.
+  if (const std::size_t at = name.find_first_of(kFolderSeparators); at != std::string::npos) {
+    return QStringLiteral(
+               "A profile name cannot contain \"%1\": it is the name of the "
+               "profile's file in %2.")
+        .arg(QChar::fromLatin1(name[at]), Q(env_.program_home.string()));
+  }
+  if (std::any_of(name.begin(), name.end(),
+                  [](char c) { return static_cast<unsigned char>(c) < 0x20; })) {
+    return QStringLiteral("A profile name cannot contain control characters.");
+  }
+  return QString();
+}
+
 bool TOptFrm::CheckProfileName(std::string& name) {
   // The combo of the main window keeps names so: without dots and blanks.
   name = CleanProfileName(S(profile_name1_->text()));
-  QString problem;
-  if (TrimView(name).empty()) {
-    problem = QStringLiteral("Please enter a profile name.");
-  } else if (name.find('/') != std::string::npos) {
-    problem = QStringLiteral(
-                  "A profile name cannot contain \"/\": it is the name of the "
-                  "profile's file in %1.")
-                  .arg(Q(env_.program_home.string()));
-  } else if (std::any_of(name.begin(), name.end(),
-                         [](char c) { return static_cast<unsigned char>(c) < 0x20; })) {
-    problem = QStringLiteral("A profile name cannot contain control characters.");
-  }
+  const QString problem = ProfileNameProblem(name);
   if (problem.isEmpty()) return true;
   page_control1_->setCurrentWidget(general_tab_sheet1_);
   MessageBox::Information(this, problem);
@@ -560,6 +597,8 @@ void TOptFrm::DeleteRecsBtnClick() {
   if (controller_.Busy()) return;
   memo2_->clear();
   ProfileSettings settings = Collect();
+  // A files profile's table is its own database's, and a profile without a name has none.
+  if (UsesCdrFiles(settings) && settings.profile_path.empty()) return;
   TakeDatabaseFromConnectionString(settings);
   controller_.StartDeleteAll(settings, true);
 }

@@ -53,11 +53,15 @@ class TOptFrm : public QDialog {
   // The column query of the field page is still running.
   bool ReadingColumns() const;
 
+  // The dialog's size on a screen whose area for windows is `available`: every page whole
+  // where that fits, else the pages scroll. Edit fits the dialog to its window's screen.
+  void FitInto(const QRect& available);
+
  protected:
   void showEvent(QShowEvent* event) override;
   void done(int result) override;
-  // Enter in a list, grid, spin box, date field or drop-down list acts on that control only:
-  // it never presses OK for it.
+  // Enter in a list, grid, text area, spin box, date field or drop-down list acts on that
+  // control only: it never presses OK for it.
   void keyPressEvent(QKeyEvent* event) override;
 
  private:
@@ -76,6 +80,8 @@ class TOptFrm : public QDialog {
   void LoadFieldSelection();
   void ShowFieldsReadingResult(bool ok, const QString& message);
   void ShowAdvancedPage(QWidget* sub_page);
+  // Why the name (dots and blanks dropped) cannot name a profile file; empty when it can.
+  QString ProfileNameProblem(const std::string& name) const;
   bool CheckProfileName(std::string& name);
 
   void OkBtnClick();
@@ -84,6 +90,8 @@ class TOptFrm : public QDialog {
   void Build1Click();
   // The Login page's choice between the CDR database and a folder of CDR files.
   void SourceChanged();
+  // Choosing CDR files offers All Records with deletion, which takes every file once.
+  void ProposeEachRecordOnce();
   void About1Click();
   void DeleteRecsBtnClick();
 

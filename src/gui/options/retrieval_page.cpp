@@ -14,7 +14,6 @@
 #include <QPushButton>
 #include <QSpinBox>
 #include <QStackedWidget>
-#include <QStyle>
 #include <QTimeEdit>
 #include <QTimeZone>
 #include <QUrl>
@@ -128,7 +127,20 @@ QGroupBox* TRetrievalPage::BuildCollectionBox() {
     retrieve_list_box1_->addItem(QLatin1String(item));
   }
   panels_ = Named(new QStackedWidget(collection), "RetrievalPanels1");
-  panels_->addWidget(new QWidget(panels_));
+  // The place of the panels, empty in All Records, says what that does to CDR files.
+  auto* no_panel = new QWidget(panels_);
+  files_note_label_ = Named(
+      new QLabel(QStringLiteral("A profile of CDR files on All Records without Delete Selected "
+                                "Records writes every imported record again on every run."),
+                 no_panel),
+      "FilesNoteLabel1");
+  files_note_label_->setWordWrap(true);
+  files_note_label_->hide();
+  auto* no_panel_layout = new QVBoxLayout(no_panel);
+  no_panel_layout->setContentsMargins(0, 4, 0, 0);
+  no_panel_layout->addWidget(files_note_label_);
+  no_panel_layout->addStretch(1);
+  panels_->addWidget(no_panel);
   panels_->addWidget(BuildNewRecPanel());
   panels_->addWidget(BuildDateQueryPanel());
   panels_->addWidget(BuildSqlPanel());
@@ -156,17 +168,12 @@ void TRetrievalPage::LayOutCollection(QGroupBox* collection) {
   mode_row->addWidget(
       Buddy("Connect to CCM and Retrie&ve", "Label9", retrieve_list_box1_, collection));
   mode_row->addWidget(retrieve_list_box1_, 1);
-  // The pause goes under the check box's caption: on one line they would widen the dialog.
-  auto* pause_row = new QHBoxLayout;
-  pause_row->addSpacing(poll_again1_->style()->pixelMetric(QStyle::PM_IndicatorWidth) +
-                        poll_again1_->style()->pixelMetric(QStyle::PM_CheckBoxLabelSpacing));
-  pause_row->addWidget(wait_before_polling_again1_);
-  pause_row->addWidget(poll_again_label2_);
-  pause_row->addStretch(1);
-  auto* poll_row = new QVBoxLayout;
-  poll_row->setSpacing(2);
+  // The check box's caption, the pause and its unit read as one sentence, on one line.
+  auto* poll_row = new QHBoxLayout;
   poll_row->addWidget(poll_again1_);
-  poll_row->addLayout(pause_row);
+  poll_row->addWidget(wait_before_polling_again1_);
+  poll_row->addWidget(poll_again_label2_);
+  poll_row->addStretch(1);
   auto* collection_layout = new QVBoxLayout(collection);
   collection_layout->setSpacing(4);
   collection_layout->addLayout(mode_row);
@@ -191,6 +198,7 @@ void TRetrievalPage::ConnectControls() {
           [this] { start_values_changed_ = true; });
   connect(new_rec_time_picker1_, &QTimeEdit::timeChanged, this,
           [this] { start_values_changed_ = true; });
+  connect(sql_delete_recs_chk_box1_, &QCheckBox::toggled, this, &TRetrievalPage::ShowFilesNote);
   connect(button3_, &QPushButton::clicked, this, &TRetrievalPage::Button3Click);
   connect(button7_, &QPushButton::clicked, this, &TRetrievalPage::Button4Click);
   RetrieveListBox1Change();
@@ -379,7 +387,30 @@ void TRetrievalPage::RetrieveListBox1Change() {
                                                          poll_again_label2_}) {
     widget->setVisible(polls);
   }
+  ShowFilesNote();
   CloseStartEdit();
+}
+
+void TRetrievalPage::SetFilesSource(bool files) {
+  files_source_ = files;
+  ShowFilesNote();
+}
+
+bool TRetrievalPage::CollectsEachRecordOnce() const {
+  return retrieve_list_box1_->currentIndex() == static_cast<int>(RetrievalMode::kAllRecords) &&
+         sql_delete_recs_chk_box1_->isChecked();
+}
+
+void TRetrievalPage::CollectEachRecordOnce() {
+  retrieve_list_box1_->setCurrentIndex(static_cast<int>(RetrievalMode::kAllRecords));
+  sql_delete_recs_chk_box1_->setChecked(true);
+}
+
+void TRetrievalPage::ShowFilesNote() {
+  files_note_label_->setVisible(files_source_ &&
+                                retrieve_list_box1_->currentIndex() ==
+                                    static_cast<int>(RetrievalMode::kAllRecords) &&
+                                !sql_delete_recs_chk_box1_->isChecked());
 }
 
 void TRetrievalPage::CloseStartEdit() {

@@ -48,6 +48,12 @@ class TRetrievalPage : public QWidget {
   // Update was pressed while the profile had no file to write the start into.
   bool StartUnwritten() const { return start_unwritten_; }
 
+  // The profile collects CDR files: the page says what All Records without deletion does then.
+  void SetFilesSource(bool files);
+  // All Records with Delete Selected Records, which takes every CDR file once whenever it comes.
+  bool CollectsEachRecordOnce() const;
+  void CollectEachRecordOnce();
+
  private:
   // The constructor's steps, in the order the controls are made.
   QGroupBox* BuildDestinationBox();
@@ -55,6 +61,7 @@ class TRetrievalPage : public QWidget {
   void LayOutCollection(QGroupBox* collection);
   void ConnectControls();
   void RetrieveListBox1Change();
+  void ShowFilesNote();
   void EditNewRecsBtnClick();
   void ShowStartValues();
   void Button3Click();
@@ -72,6 +79,7 @@ class TRetrievalPage : public QWidget {
   double to_time_of_day_ = 0;
   bool start_values_changed_ = false;
   bool start_unwritten_ = false;
+  bool files_source_ = false;
 
   QLineEdit* dest_file_name1_;
   QPushButton* button3_;
@@ -79,6 +87,7 @@ class TRetrievalPage : public QWidget {
   QCheckBox* sql_backup1_;
   QComboBox* retrieve_list_box1_;
   QStackedWidget* panels_;
+  QLabel* files_note_label_;
   QWidget* sql_new_rec_date_panel_;
   QDateEdit* new_rec_date_picker1_;
   QTimeEdit* new_rec_time_picker1_;

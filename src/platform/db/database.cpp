@@ -163,6 +163,9 @@ SQLINTEGER IsolationCode(IsolationLevel level) {
   return SQL_TXN_SERIALIZABLE;
 }
 
+// The connects given up on that are still inside their driver.
+std::atomic<int> connects_given_up_waiting{0};
+
 // A connect that runs on a thread of its own so that Cancel can give up waiting for it. The
 // thread owns the handle once the waiter has given up, and frees it when the driver returns.
 struct PendingConnect {
@@ -191,6 +194,7 @@ struct PendingConnect {
       if (SQL_SUCCEEDED(result)) SQLDisconnect(dbc);
       SQLFreeHandle(SQL_HANDLE_DBC, dbc);
       dbc = SQL_NULL_HDBC;
+      --connects_given_up_waiting;
     }
     finished_cv.notify_all();
   }
@@ -239,6 +243,8 @@ class AbandonedConnects {
 };
 
 }  // namespace
+
+bool ConnectGivenUpStillWaiting() { return connects_given_up_waiting.load() > 0; }
 
 // Marks a statement as inside a driver call for the length of one call, so that Cancel from
 // another thread reaches it, and refuses the call once the connection was cancelled. A fetch
@@ -299,6 +305,7 @@ SQLHDBC ConnectedHandle(const OdbcConnectionRequest& request,
   while (!pending->finished) {
     if (cancelled->load()) {
       pending->abandoned = true;  // the thread frees the handle when the driver returns
+      ++connects_given_up_waiting;
       lock.unlock();
       AbandonedConnects::Instance().Keep(std::move(thread), pending);
       throw DbError("The connection attempt was cancelled");

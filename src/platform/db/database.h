@@ -52,6 +52,11 @@ struct DbColumnInfo {
 
 class DbQuery;
 
+// Whether a connect that was cancelled is still inside its driver (it waits for a server that
+// never answers until the login time-out): a process that ends now must not tear down the
+// libraries that connect is in, and need not wait for it either.
+bool ConnectGivenUpStillWaiting();
+
 class DbConnection {
  public:
   DbConnection() = default;

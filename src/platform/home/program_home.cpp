@@ -20,7 +20,7 @@ std::string EnvironmentVariable(const char* name) {
   return value ? std::string(value) : std::string();
 }
 
-std::filesystem::path ProgramHome() {
+std::filesystem::path ProgramHomeLocation() {
   std::filesystem::path home;
   {
     const std::lock_guard<std::mutex> lock(home_mutex);
@@ -30,6 +30,11 @@ std::filesystem::path ProgramHome() {
     const std::string own = EnvironmentVariable("REMOTECCM_HOME");
     home = own.empty() ? DefaultProgramHome() : std::filesystem::path(own);
   }
+  return home;
+}
+
+std::filesystem::path ProgramHome() {
+  std::filesystem::path home = ProgramHomeLocation();
   CreatePrivateFolders(home);
   return home;
 }

@@ -11,6 +11,10 @@ namespace remoteccm {
 // executable's folder); created on first use.
 std::filesystem::path ProgramHome();
 
+// Where ProgramHome() is, without creating it: for the commands that only look (--status),
+// where a mistyped --home must be said, not made.
+std::filesystem::path ProgramHomeLocation();
+
 // Overrides ProgramHome() for this process (the CLI's --home, tests); an empty path ends it.
 void SetProgramHome(const std::filesystem::path& home);
 

@@ -364,6 +364,12 @@ FolderLock::~FolderLock() = default;
 std::optional<LockFile> LockFile::TryTake(const std::filesystem::path& path) {
   FileDescriptor fd(
       ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644));
+  // A lock file another user made, such as the destination's reader, who takes the same lock
+  // before it takes the file, may be readable only: a lock needs no more.
+  if (!fd.IsOpen() && errno == EACCES) {
+    fd = FileDescriptor(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    if (!fd.IsOpen()) errno = EACCES;  // the reason is the first open's
+  }
   if (!fd.IsOpen() && errno == ELOOP) {
     throw FileError("Cannot lock " + path.string() + ": it is a link; remove it", ELOOP);
   }

@@ -22,8 +22,12 @@ void BlockStopSignals() {
   pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 }
 
-StopSignalWatcher::StopSignalWatcher(std::function<void()> on_stop)
-    : on_stop_(std::move(on_stop)), thread_([this] { Watch(); }) {}
+StopSignalWatcher::StopSignalWatcher(std::function<void()> on_stop) : on_stop_(std::move(on_stop)) {
+  const sigset_t signals = StopSignals();
+  const timespec now{0, 0};
+  while (sigtimedwait(&signals, nullptr, &now) > 0) on_stop_();
+  thread_ = std::thread([this] { Watch(); });
+}
 
 StopSignalWatcher::~StopSignalWatcher() {
   done_.store(true);

@@ -461,25 +461,21 @@ void OpenMissingStandardDescriptors() {
   }
 }
 
-// A folder cannot be locked on Windows: a mutex named after the folder's full path stands for
-// it. The system releases it when its holder dies.
+// A folder cannot be locked on Windows: a lock file inside it stands for it, the same file
+// whatever name the folder is reached by (a drive letter, a share, another spelling) and from
+// every session (a scheduled task's and a user's). The system drops the lock when its holder
+// dies; the file is never removed.
 FolderLock::FolderLock(const std::filesystem::path& folder) {
-  std::error_code error;
-  std::wstring name = std::filesystem::absolute(folder, error).lexically_normal().wstring();
-  while (!name.empty() && (name.back() == L'\\' || name.back() == L'/')) name.pop_back();
-  std::transform(name.begin(), name.end(), name.begin(), [](wchar_t c) {
-    return c == L'\\' || c == L'/' ? L'!' : static_cast<wchar_t>(::towlower(c));
-  });
-  const HANDLE mutex = ::CreateMutexW(nullptr, FALSE, (L"Local\\remoteccm-folder-" + name).c_str());
-  if (mutex == nullptr) return;
-  ::WaitForSingleObject(mutex, INFINITE);  // WAIT_ABANDONED: its holder died, it is ours now
-  mutex_ = mutex;
+  FileDescriptor fd(
+      OpenDescriptor(folder / L".remoteccm-folder.lock", O_RDWR | O_CREAT, kShareAll));
+  if (!fd.IsOpen() || !LockRange(fd.Get(), LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD)) return;
+  fd_ = std::move(fd);
 }
 
 FolderLock::~FolderLock() {
-  if (mutex_ == nullptr) return;
-  ::ReleaseMutex(mutex_);
-  ::CloseHandle(mutex_);
+  if (!fd_.IsOpen()) return;
+  OVERLAPPED at{};
+  ::UnlockFileEx(HandleOf(fd_.Get()), 0, MAXDWORD, 0, &at);
 }
 
 std::optional<LockFile> LockFile::TryTake(const std::filesystem::path& path) {
@@ -498,7 +494,8 @@ std::optional<LockFile> LockFile::TryTake(const std::filesystem::path& path) {
 }
 
 bool LockFile::AlsoLockIdentityOf(const std::filesystem::path& path) {
-  FileDescriptor fd(OpenDescriptor(path, O_RDWR, kShareAll));
+  // Read only: a handle that may write would keep out every reader that denies writers.
+  FileDescriptor fd(OpenDescriptor(path, O_RDONLY, kShareAll));
   if (!fd.IsOpen() || RegularFileSize(fd.Get()) < 0) return true;
   // Far beyond any end of file, where a lock keeps no reader or writer of the file out.
   constexpr std::uint64_t kFarOffset = 0x7ffffffffffffffeULL;

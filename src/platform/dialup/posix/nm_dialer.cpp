@@ -26,12 +26,12 @@ constexpr std::string_view kSecretsPrefix = "remoteccm-secrets-";
 // Where the dial's password file goes: the user's runtime folder, else a folder of this user's
 // own under /tmp, made 0700 and refused when it is anyone else's or open to others. Empty when
 // there is no such folder.
-std::string SecretsFolder() {
+std::string SecretsFolder(bool create = true) {
   const char* runtime = std::getenv("XDG_RUNTIME_DIR");
   std::string folder = runtime != nullptr && *runtime != '\0'
                            ? std::string(runtime)
                            : "/tmp/remoteccm-" + std::to_string(::getuid());
-  ::mkdir(folder.c_str(), 0700);
+  if (create) ::mkdir(folder.c_str(), 0700);
   struct stat info {};
   if (::lstat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode) || info.st_uid != ::getuid() ||
       (info.st_mode & 077) != 0) {
@@ -205,6 +205,10 @@ PasswordFile WritePasswordFile(const std::string& key, const std::string& passwo
 }
 
 }  // namespace
+
+void RemoveStalePasswordFiles() {
+  if (const std::string folder = SecretsFolder(false); !folder.empty()) RemoveStaleSecrets(folder);
+}
 
 NetworkManagerDialer::NetworkManagerDialer(NetworkManagerPrograms programs)
     // nmcli's words and field values in one fixed language, whatever the user's locale.

@@ -6,4 +6,6 @@ namespace remoteccm {
 
 std::unique_ptr<Dialer> MakeSystemDialer() { return std::make_unique<NetworkManagerDialer>(); }
 
+void RemoveDialLeftovers() { RemoveStalePasswordFiles(); }
+
 }  // namespace remoteccm

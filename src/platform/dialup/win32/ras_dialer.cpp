@@ -326,4 +326,7 @@ class RasDialer : public Dialer {
 
 std::unique_ptr<Dialer> MakeSystemDialer() { return std::make_unique<RasDialer>(); }
 
+// RAS is handed its password in memory: a killed dial leaves nothing behind.
+void RemoveDialLeftovers() {}
+
 }  // namespace remoteccm

@@ -25,6 +25,10 @@ struct NmConnection {
   std::string name;
 };
 
+// Removes the password files that dials of runs killed since left for NetworkManager (each
+// named with the process that made it, removed once that process is gone).
+void RemoveStalePasswordFiles();
+
 // Not for use from two threads at once.
 class NetworkManagerDialer : public Dialer {
  public:
