@@ -11,7 +11,7 @@ endif()
 # SQLite's own code, without the project's warnings: it is not ours to change.
 add_library(remoteccm_sqlite3 STATIC ${REMOTECCM_SQLITE_AMALGAMATION}/sqlite3.c)
 target_include_directories(remoteccm_sqlite3 SYSTEM PUBLIC ${REMOTECCM_SQLITE_AMALGAMATION})
-set(remoteccm_windows_libraries odbc:odbc32 odbcinst:odbccp32 libcrypto:bcrypt
+set(remoteccm_windows_libraries odbc:odbc32 odbcinst:odbccp32 nettle:bcrypt
     sqlite3:remoteccm_sqlite3)
 
 macro(pkg_check_modules prefix)

@@ -58,7 +58,8 @@ void CliObserver::LogLineAt(LogPriority priority, std::string_view line) {
   if (priority > out_.least_priority) return;
   if (priority == LogPriority::kRecord && record_lines_wanted_ && !record_lines_wanted_()) return;
   if (out_.out_is_terminal) Erase();
-  std::string text;
+  std::string& text = line_text_;
+  text.clear();
   if (out_.priority_prefixes) {
     // The journal reads a prefix at the start of each of its lines.
     const std::string prefix = "<" + std::to_string(static_cast<int>(priority)) + ">";
@@ -71,7 +72,6 @@ void CliObserver::LogLineAt(LogPriority priority, std::string_view line) {
       at = end + 1;
     } while (at < line.size());
   } else {
-    text.reserve(line.size() + 1);
     text.append(line);
     text += '\n';
   }

@@ -78,6 +78,7 @@ class CliObserver : public EngineObserver {
 
   Output out_;
   std::function<bool()> record_lines_wanted_;
+  std::string line_text_;    // the line being written, its buffer kept from line to line
   bool drawn_ = false;       // the line is on the screen now
   bool ever_drawn_ = false;  // the first change draws at once
   Clock::time_point last_draw_{};

@@ -10,7 +10,7 @@ namespace remoteccm {
 namespace {
 
 // The most the writer hands the descriptor at once, so that room comes back as the reader reads.
-constexpr std::size_t kSlice = 64u << 10;
+constexpr std::size_t kSlice = 256u << 10;
 
 std::int64_t LinesIn(std::string_view text) {
   return static_cast<std::int64_t>(std::count(text.begin(), text.end(), '\n'));
@@ -19,18 +19,34 @@ std::int64_t LinesIn(std::string_view text) {
 }  // namespace
 
 struct QueuedOutput::State {
-  explicit State(int descriptor) : fd(descriptor) {}
+  // What the writer waits for, so that a line wakes it only when that line is what it waits for.
+  enum class Writer { kBusy, kWaitsForText, kWaitsForBlock };
+
+  State(int descriptor, std::size_t block_bytes) : fd(descriptor), block(block_bytes) {}
 
   std::size_t Queued() const { return pending.size() - head; }
-  bool Drained() const { return Queued() == 0 && in_flight_lines < 0; }
+  bool Drained() const { return Queued() == 0 && !writing; }
+  // Someone waits for the queued text: it is written without gathering a block first.
+  bool Hurried() const { return closing || stopped || room_wanted || hurry > 0; }
+  // Whether the text just queued is what the writer waits for (it is woken then, and only then).
+  bool WriterWantsQueue() const {
+    return writer == Writer::kWaitsForText ||
+           (writer == Writer::kWaitsForBlock && Queued() >= block);
+  }
 
   const int fd;
+  const std::size_t block;  // the writer waits for this much before it writes, unless hurried
   std::mutex mutex;
-  std::condition_variable changed;
-  std::string pending;  // from `head` on, not yet handed to the writer
+  std::condition_variable wake_writer;  // text, a hurry or the end for the writer
+  std::condition_variable written;      // the writer took a slice, failed, or a stop came
+  std::string pending;                  // from `head` on, not yet handed to the writer
   std::size_t head = 0;
-  std::int64_t in_flight_lines = -1;  // lines of the slice being written, -1 when none is
-  std::uint64_t progress = 0;         // slices written so far
+  std::string in_flight;  // the slice being written; its lines are counted only when left out
+  bool writing = false;
+  std::uint64_t progress = 0;  // slices written so far
+  Writer writer = Writer::kBusy;
+  int hurry = 0;             // callers waiting in WaitWritten
+  bool room_wanted = false;  // Write waits for room
   bool closing = false;
   bool stopped = false;
   bool stalled = false;
@@ -39,41 +55,57 @@ struct QueuedOutput::State {
 };
 
 QueuedOutput::QueuedOutput(int fd, Limits limits)
-    : state_(std::make_shared<State>(fd)),
+    : state_(
+          std::make_shared<State>(fd, std::clamp<std::size_t>(limits.queue_bytes / 2, 1, kSlice))),
       limits_(limits),
-      writer_([state = state_] { WriteAll(state); }) {}
+      writer_([state = state_, limits] { WriteAll(state, limits); }) {}
 
 QueuedOutput::~QueuedOutput() {
   if (!finished_) Finish();
 }
 
-void QueuedOutput::WriteAll(const std::shared_ptr<State>& state) {
+void QueuedOutput::WriteAll(const std::shared_ptr<State>& state, Limits limits) {
+  using Writer = State::Writer;
   std::unique_lock lock(state->mutex);
   for (;;) {
-    state->changed.wait(lock, [&] { return state->Queued() > 0 || state->closing; });
-    if (state->Queued() == 0) return;
+    while (state->Queued() == 0 && !state->closing) {
+      state->writer = Writer::kWaitsForText;
+      state->wake_writer.wait(lock);
+    }
+    if (state->Queued() == 0) {
+      state->writer = Writer::kBusy;
+      return;
+    }
+    // Lines come one at a time: one write for a block of them, unless someone waits for them.
+    const auto until = std::chrono::steady_clock::now() + limits.gather;
+    while (state->Queued() < state->block && !state->Hurried()) {
+      state->writer = Writer::kWaitsForBlock;
+      if (state->wake_writer.wait_until(lock, until) == std::cv_status::timeout) break;
+    }
+    state->writer = Writer::kBusy;
     const std::size_t size = std::min(kSlice, state->Queued());
-    std::string slice = state->pending.substr(state->head, size);
+    state->in_flight.assign(state->pending, state->head, size);
     state->head += size;
     if (state->head * 2 >= state->pending.size()) {
       state->pending.erase(0, state->head);
       state->head = 0;
     }
-    state->in_flight_lines = LinesIn(slice);
+    state->writing = true;
     lock.unlock();
-    const int error = WriteFully(state->fd, slice);
+    // Nothing else touches the slice until the lock is taken again.
+    const int error = WriteFully(state->fd, state->in_flight);
     lock.lock();
-    state->in_flight_lines = -1;
+    state->writing = false;
     ++state->progress;
     if (error != 0) {
       // What is queued can never be written now; the run goes on without it.
       state->error = error;
       state->left_out +=
-          LinesIn(slice) + LinesIn(std::string_view(state->pending).substr(state->head));
+          LinesIn(state->in_flight) + LinesIn(std::string_view(state->pending).substr(state->head));
       state->pending.clear();
       state->head = 0;
     }
-    state->changed.notify_all();
+    state->written.notify_all();
     if (error != 0) return;
   }
 }
@@ -91,24 +123,34 @@ void QueuedOutput::Write(std::string_view text) {
     return state.Queued() == 0 || state.Queued() + text.size() <= limits_.queue_bytes;
   };
   if (!room() && !state.stalled && !state.stopped) {
-    if (!state.changed.wait_for(lock, limits_.stall,
+    state.room_wanted = true;
+    state.wake_writer.notify_one();
+    if (!state.written.wait_for(lock, limits_.stall,
                                 [&] { return room() || state.stopped || state.error != 0; })) {
       state.stalled = true;
     }
+    state.room_wanted = false;
   }
   if (!room() || state.error != 0) {
     state.left_out += LinesIn(text);
     return;
   }
   state.pending.append(text);
-  state.changed.notify_all();
+  if (state.WriterWantsQueue()) {
+    state.writer = State::Writer::kBusy;  // woken once, however many lines follow
+    lock.unlock();
+    state.wake_writer.notify_one();
+  }
 }
 
 void QueuedOutput::WaitWritten(Milliseconds bound) {
   State& state = *state_;
   std::unique_lock lock(state.mutex);
-  state.changed.wait_for(lock, bound,
+  ++state.hurry;
+  state.wake_writer.notify_one();
+  state.written.wait_for(lock, bound,
                          [&] { return state.Drained() || state.stopped || state.error != 0; });
+  --state.hurry;
 }
 
 void QueuedOutput::Stop() {
@@ -116,7 +158,8 @@ void QueuedOutput::Stop() {
     const std::lock_guard lock(state_->mutex);
     state_->stopped = true;
   }
-  state_->changed.notify_all();
+  state_->wake_writer.notify_all();
+  state_->written.notify_all();
 }
 
 bool QueuedOutput::Finish() {
@@ -125,15 +168,15 @@ bool QueuedOutput::Finish() {
   State& state = *state_;
   std::unique_lock lock(state.mutex);
   state.closing = true;
-  state.changed.notify_all();
+  state.wake_writer.notify_all();
   const auto done = [&] { return state.Drained() || state.error != 0; };
   if (state.stopped) {
-    state.changed.wait_for(lock, limits_.after_stop, done);
+    state.written.wait_for(lock, limits_.after_stop, done);
   } else {
     // As long as the reader takes something, it gets the rest.
     for (;;) {
       const std::uint64_t seen = state.progress;
-      if (!state.changed.wait_for(lock, limits_.stall,
+      if (!state.written.wait_for(lock, limits_.stall,
                                   [&] { return done() || state.progress != seen; }) ||
           done()) {
         break;
@@ -143,7 +186,7 @@ bool QueuedOutput::Finish() {
   const bool stuck = !state.Drained() && state.error == 0;
   if (stuck) {
     state.left_out += LinesIn(std::string_view(state.pending).substr(state.head)) +
-                      std::max<std::int64_t>(state.in_flight_lines, 0);
+                      (state.writing ? LinesIn(state.in_flight) : 0);
     state.pending.clear();
     state.head = 0;
   }

@@ -1,7 +1,9 @@
 // Standard output written by a thread of its own, so that a reader who stops reading (a stalled
 // journal, a pager left open) never holds up a run that holds the destination's lock. The text
 // waits in a bounded queue; when the reader takes nothing for a while, what does not fit is left
-// out and counted, and the end of the run waits for the rest only so long.
+// out and counted, and the end of the run waits for the rest only so long. A line costs the run
+// a copy into the queue: the writer is woken when the queue was empty or a block has gathered,
+// and writes whole blocks.
 #pragma once
 
 #include <chrono>
@@ -28,6 +30,8 @@ class QueuedOutput {
     // How long the end of a stopped run waits for what is queued: a stop ends the run within a
     // second whatever the reader does.
     Milliseconds after_stop{500};
+    // How long a line may wait for others to fill a block before it is written anyway.
+    Milliseconds gather{50};
   };
 
   // Writes to the descriptor, which stays the caller's (it is never closed).
@@ -42,8 +46,8 @@ class QueuedOutput {
   // at all once the reader is known to be stalled or a stop was asked for.
   void Write(std::string_view text);
 
-  // Waits, briefly, until what is queued is written: the progress line of a terminal must come
-  // after the log lines before it.
+  // Waits, briefly, until what is queued is written (at once, without gathering a block): the
+  // progress line of a terminal must come after the log lines before it.
   void WaitWritten(Milliseconds bound);
 
   // Safe from any thread: nothing waits for the reader any more.
@@ -60,7 +64,7 @@ class QueuedOutput {
 
  private:
   struct State;
-  static void WriteAll(const std::shared_ptr<State>& state);
+  static void WriteAll(const std::shared_ptr<State>& state, Limits limits);
 
   // Shared with the writing thread, which may outlive this object when it is stuck in a write.
   std::shared_ptr<State> state_;

@@ -4,7 +4,9 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <string>
@@ -69,6 +71,50 @@ TEST(QueuedOutputTest, AReaderGetsEveryLineInOrder) {
   pipe.ends[1] = -1;
   reader.join();
   EXPECT_EQ(read, expected);
+}
+
+// A socket that keeps each write apart, so that the reader counts the writes.
+TEST(QueuedOutputTest, LinesGoOutInBlocksAndALoneLineWithoutWaitingForTheEnd) {
+  int ends[2] = {-1, -1};
+  ASSERT_EQ(::socketpair(AF_UNIX, SOCK_SEQPACKET, 0, ends), 0);
+  const auto read_one = [&ends] {
+    pollfd ready{.fd = ends[0], .events = POLLIN, .revents = 0};
+    if (::poll(&ready, 1, 10000) != 1) return std::string();
+    std::string packet(1 << 17, '\0');
+    const ssize_t n = ::recv(ends[0], packet.data(), packet.size(), 0);
+    packet.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
+    return packet;
+  };
+  // A queue whose blocks fit the socket's packets.
+  QueuedOutput output(ends[1], {.queue_bytes = 32u << 10, .stall = milliseconds(60000)});
+  output.Write("the first line\n");
+  EXPECT_EQ(read_one(), "the first line\n");
+
+  std::string expected;
+  for (int i = 0; i < 20000; ++i) expected += "record line " + std::to_string(i) + "\n";
+  std::string read;
+  int writes = 0;
+  std::thread reader([&] {
+    while (read.size() < expected.size()) {
+      const std::string packet = read_one();
+      if (packet.empty()) break;
+      read += packet;
+      ++writes;
+    }
+  });
+  for (std::size_t at = 0; at < expected.size();) {
+    const std::size_t end = expected.find('\n', at) + 1;
+    output.Write(std::string_view(expected).substr(at, end - at));
+    at = end;
+    std::this_thread::yield();  // as a run does its work between lines, and the writer runs
+  }
+  EXPECT_TRUE(output.Finish());
+  reader.join();
+  EXPECT_EQ(read, expected);
+  // A write per line would be 20,000; a block holds a thousand of these lines.
+  EXPECT_LT(writes, 100);
+  ::close(ends[0]);
+  ::close(ends[1]);
 }
 
 TEST(QueuedOutputTest, AReaderWhoNeverReadsOrWentAwayMissesCountedLines) {

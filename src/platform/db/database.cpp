@@ -92,6 +92,16 @@ bool IsSignedIntegerColumn(SQLHSTMT stmt, SQLUSMALLINT column, SQLSMALLINT type)
   }
 }
 
+// A column's name as a quoted identifier.
+std::string QuotedName(std::string_view name) {
+  std::string quoted = "\"";
+  for (const char c : name) {
+    if (c == '"') quoted += '"';
+    quoted += c;
+  }
+  return quoted + '"';
+}
+
 bool IsCharacterType(SQLSMALLINT type) {
   switch (type) {
     case SQL_CHAR:
@@ -348,6 +358,7 @@ void DbConnection::Connect(std::string_view connection_string, std::string_view 
   block_get_data_ = bound_get_data_ && (get_data & SQL_GD_BLOCK) != 0;
   const std::string dbms = DbmsName();
   keeps_integer_types_ = ServerKeepsIntegerTypes(dbms);
+  converts_every_column_ = dbms == "SQLite";
   statement_transactions_ = dbms == "SQLite";
   {
     std::lock_guard busy_lock(busy_mutex_);
@@ -707,8 +718,10 @@ void DbQuery::OpenOnce() {
     const SQLSMALLINT count = FirstResultWithColumns();
     columns_.resize(static_cast<std::size_t>(count));
     for (SQLUSMALLINT i = 0; i < static_cast<SQLUSMALLINT>(count); ++i) BindColumn(i);
+    FindTextColumns();
     active_ = true;
     eof_ = false;
+    moved_ = false;
     FetchBlock();
   } catch (...) {
     Close();
@@ -722,25 +735,29 @@ void DbQuery::AllocateCursor() {
     ThrowOdbcError(SQL_HANDLE_DBC, connection_.Handle(), "Cannot create a statement");
   }
   connection_.open_queries_.push_back(this);
-  SQLSetStmtAttr(stmt_, SQL_ATTR_CURSOR_TYPE,
-                 reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(SQL_CURSOR_FORWARD_ONLY)), 0);
-  SQLSetStmtAttr(stmt_, SQL_ATTR_CONCURRENCY,
-                 reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(SQL_CONCUR_READ_ONLY)), 0);
-
   // Long values of a block can only be read where the driver offers SQLGetData on blocks;
   // elsewhere one row at a time, so that no value is ever cut.
   unbound_ = values_separately_ || !connection_.ReadsLongBoundValues();
   rowset_ = !unbound_ && connection_.ReadsLongValuesInBlocks() ? requested_rowset_ : 1;
-  CheckHandle(
-      SQLSetStmtAttr(stmt_, SQL_ATTR_ROW_BIND_TYPE,
-                     reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(SQL_BIND_BY_COLUMN)), 0),
-      "Cannot prepare the cursor");
-  CheckHandle(SQLSetStmtAttr(stmt_, SQL_ATTR_ROW_ARRAY_SIZE,
-                             reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(rowset_)), 0),
-              "Cannot prepare the cursor");
   row_status_.assign(rowset_, SQL_ROW_NOROW);
-  SQLSetStmtAttr(stmt_, SQL_ATTR_ROW_STATUS_PTR, row_status_.data(), 0);
-  SQLSetStmtAttr(stmt_, SQL_ATTR_ROWS_FETCHED_PTR, &rows_fetched_, 0);
+  SetUpCursor(stmt_);
+}
+
+void DbQuery::SetUpCursor(SQLHSTMT stmt) {
+  SQLSetStmtAttr(stmt, SQL_ATTR_CURSOR_TYPE,
+                 reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(SQL_CURSOR_FORWARD_ONLY)), 0);
+  SQLSetStmtAttr(stmt, SQL_ATTR_CONCURRENCY,
+                 reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(SQL_CONCUR_READ_ONLY)), 0);
+  if (!SQL_SUCCEEDED(SQLSetStmtAttr(
+          stmt, SQL_ATTR_ROW_BIND_TYPE,
+          reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(SQL_BIND_BY_COLUMN)), 0)) ||
+      !SQL_SUCCEEDED(SQLSetStmtAttr(stmt, SQL_ATTR_ROW_ARRAY_SIZE,
+                                    reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(rowset_)),
+                                    0))) {
+    ThrowOdbcError(SQL_HANDLE_STMT, stmt, "Cannot prepare the cursor");
+  }
+  SQLSetStmtAttr(stmt, SQL_ATTR_ROW_STATUS_PTR, row_status_.data(), 0);
+  SQLSetStmtAttr(stmt, SQL_ATTR_ROWS_FETCHED_PTR, &rows_fetched_, 0);
 }
 
 void DbQuery::ExecuteStatement() {
@@ -786,6 +803,10 @@ void DbQuery::BindColumn(SQLUSMALLINT index) {
                              &digits, &nullable),
               "Cannot read the result's columns");
   column.name.assign(reinterpret_cast<const char*>(name.data()));
+  column.ordinal = static_cast<SQLUSMALLINT>(index + 1);
+  column.sql_type = type;
+  column.size = size;
+  column.digits = digits;
   SQLLEN display = 0;
   if (!SQL_SUCCEEDED(SQLColAttribute(stmt_, index + 1, SQL_DESC_DISPLAY_SIZE, nullptr, 0, nullptr,
                                      &display))) {
@@ -803,24 +824,30 @@ void DbQuery::BindColumn(SQLUSMALLINT index) {
     column.data.clear();
     column.numbers.assign(rowset_, 0);
     column.indicators.assign(rowset_, SQL_NULL_DATA);
-    CheckHandle(SQLBindCol(stmt_, index + 1, SQL_C_SBIGINT, column.numbers.data(),
-                           sizeof(SQLBIGINT), column.indicators.data()),
-                "Cannot bind the result's columns");
-    return;
-  }
-  column.numbers.clear();
-  if (unbound_) {
+  } else if (unbound_) {
     column.width = 0;
     column.data.clear();
+    column.numbers.clear();
     column.indicators.assign(1, SQL_NULL_DATA);
-    return;
+  } else {
+    column.width = bytes + 1;
+    column.data.assign(rowset_ * column.width, 0);
+    column.numbers.clear();
+    column.indicators.assign(rowset_, SQL_NULL_DATA);
   }
-  column.width = bytes + 1;
-  column.data.assign(rowset_ * column.width, 0);
-  column.indicators.assign(rowset_, SQL_NULL_DATA);
-  CheckHandle(SQLBindCol(stmt_, index + 1, SQL_C_CHAR, column.data.data(),
-                         static_cast<SQLLEN>(column.width), column.indicators.data()),
-              "Cannot bind the result's columns");
+  BindBuffers(stmt_, column);
+}
+
+void DbQuery::BindBuffers(SQLHSTMT stmt, Column& column) {
+  SQLRETURN rc = SQL_SUCCESS;
+  if (column.integer) {
+    rc = SQLBindCol(stmt, column.ordinal, SQL_C_SBIGINT, column.numbers.data(), sizeof(SQLBIGINT),
+                    column.indicators.data());
+  } else if (!unbound_) {
+    rc = SQLBindCol(stmt, column.ordinal, SQL_C_CHAR, column.data.data(),
+                    static_cast<SQLLEN>(column.width), column.indicators.data());
+  }
+  if (!SQL_SUCCEEDED(rc)) ThrowOdbcError(SQL_HANDLE_STMT, stmt, "Cannot bind the result's columns");
 }
 
 void DbQuery::FetchBlock() {
@@ -849,12 +876,18 @@ void DbQuery::FetchBlock() {
   ReadLongValues();
 }
 
+void DbQuery::FindTextColumns() {
+  text_columns_.clear();
+  for (std::size_t i = 0; i < columns_.size(); ++i) {
+    if (!columns_[i].skipped && !columns_[i].integer) text_columns_.push_back(i);
+  }
+}
+
 void DbQuery::ReadLongValues() {
   bool positioned = rowset_ == 1;
-  for (std::size_t i = 0; i < columns_.size(); ++i) {
+  for (const std::size_t i : text_columns_) {
     Column& column = columns_[i];
     column.long_current = false;
-    if (column.skipped || column.integer) continue;
     if (!unbound_) {
       const SQLLEN indicator = column.indicators[row_];
       if (indicator != SQL_NO_TOTAL &&
@@ -868,13 +901,14 @@ void DbQuery::ReadLongValues() {
         positioned = true;
       }
     }
-    column.long_null = !GetWholeValue(stmt_, static_cast<SQLUSMALLINT>(i + 1), column.long_value);
+    column.long_null = !GetWholeValue(stmt_, column.ordinal, column.long_value);
     column.long_current = true;
   }
 }
 
 void DbQuery::Next() {
   if (!active_ || eof_) return;
+  moved_ = true;
   ++row_;
   if (row_ >= rows_fetched_) {
     FetchBlock();
@@ -890,13 +924,14 @@ void DbQuery::ReadOnlyColumns(const std::vector<int>& positions) {
     CheckColumn(index);
     kept[static_cast<std::size_t>(index)] = true;
   }
+  const bool selected_again = connection_.ConvertsEveryColumn() && SelectOnly(kept);
   for (std::size_t i = 0; i < columns_.size(); ++i) {
     Column& column = columns_[i];
     if (kept[i] || column.skipped) continue;
-    if (!unbound_) {
-      CheckHandle(
-          SQLBindCol(stmt_, static_cast<SQLUSMALLINT>(i + 1), SQL_C_CHAR, nullptr, 0, nullptr),
-          "Cannot unbind column " + column.name);
+    // A column the statement no longer selects has nothing bound.
+    if (!unbound_ && !selected_again) {
+      CheckHandle(SQLBindCol(stmt_, column.ordinal, SQL_C_CHAR, nullptr, 0, nullptr),
+                  "Cannot unbind column " + column.name);
     }
     column.skipped = true;
     column.long_current = false;
@@ -904,6 +939,94 @@ void DbQuery::ReadOnlyColumns(const std::vector<int>& positions) {
     std::vector<SQLBIGINT>().swap(column.numbers);
     std::string().swap(column.long_value);
   }
+  FindTextColumns();
+  // The first row again, from the statement that selects only the kept columns.
+  if (selected_again) FetchBlock();
+}
+
+bool DbQuery::SelectOnly(const std::vector<bool>& kept) {
+  if (!active_ || eof_ || moved_) return false;
+  // The result is selected from again as a subquery: a second statement of the batch would be
+  // lost, and LIMIT and OFFSET are added to it (an OFFSET keeps SQLite from merging the two
+  // queries into one whose plan, and so its order of rows, may differ).
+  const std::string text = Text();
+  const std::string upper = UpperCase(text);
+  const std::string_view start = TrimView(upper);
+  if (!start.starts_with("SELECT") || start.size() < 7 ||
+      std::string_view(" \t\r\n").find(start[6]) == std::string_view::npos ||
+      upper.find(';') != std::string::npos || upper.find("LIMIT") != std::string::npos ||
+      upper.find("OFFSET") != std::string::npos) {
+    return false;
+  }
+  std::size_t kept_count = 0;
+  std::string narrowed_text = "SELECT ";
+  for (std::size_t i = 0; i < columns_.size(); ++i) {
+    if (!kept[i]) continue;
+    const std::string& name = columns_[i].name;
+    // The outer statement names each column: a name the result holds twice would be ambiguous.
+    if (name.empty() || FieldIndex(name) != static_cast<int>(i) ||
+        std::any_of(columns_.begin() + static_cast<std::ptrdiff_t>(i) + 1, columns_.end(),
+                    [&name](const Column& other) { return SameText(other.name, name); })) {
+      return false;
+    }
+    if (kept_count++ > 0) narrowed_text += ", ";
+    narrowed_text += QuotedName(name);
+  }
+  if (kept_count == 0 || kept_count == columns_.size()) return false;
+  narrowed_text += " FROM (\n" + text + "\nLIMIT -1 OFFSET 0\n)";
+
+  SQLHSTMT narrowed = SQL_NULL_HSTMT;
+  if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_STMT, connection_.Handle(), &narrowed))) {
+    return false;
+  }
+  // Prepared only, while the result is still open: the driver must describe the kept columns
+  // as it did in the result.
+  std::vector<SQLCHAR> statement(narrowed_text.begin(), narrowed_text.end());
+  statement.push_back(0);
+  SQLSMALLINT count = 0;
+  bool alike = SQL_SUCCEEDED(SQLPrepare(narrowed, statement.data(), SQL_NTS)) &&
+               SQL_SUCCEEDED(SQLNumResultCols(narrowed, &count)) &&
+               static_cast<std::size_t>(count) == kept_count;
+  SQLUSMALLINT ordinal = 0;
+  for (std::size_t i = 0; alike && i < columns_.size(); ++i) {
+    if (!kept[i]) continue;
+    const Column& column = columns_[i];
+    std::array<SQLCHAR, 512> name{};
+    SQLSMALLINT name_length = 0;
+    SQLSMALLINT type = 0;
+    SQLULEN size = 0;
+    SQLSMALLINT digits = 0;
+    SQLSMALLINT nullable = 0;
+    alike = SQL_SUCCEEDED(SQLDescribeCol(narrowed, ++ordinal, name.data(), name.size(),
+                                         &name_length, &type, &size, &digits, &nullable)) &&
+            SameText(reinterpret_cast<const char*>(name.data()), column.name) &&
+            type == column.sql_type && size == column.size && digits == column.digits;
+  }
+  if (!alike) {
+    SQLFreeHandle(SQL_HANDLE_STMT, narrowed);
+    return false;
+  }
+  // The driver reads one result at a time step by step: a second one running beside the first
+  // would be read into memory whole. The first goes before the second runs.
+  SQLFreeHandle(SQL_HANDLE_STMT, stmt_);
+  stmt_ = narrowed;
+  SetUpCursor(stmt_);
+  ordinal = 0;
+  for (std::size_t i = 0; i < columns_.size(); ++i) {
+    if (!kept[i]) continue;
+    columns_[i].ordinal = ++ordinal;
+    BindBuffers(stmt_, columns_[i]);
+  }
+  connection_.RetryWhileLocked([this] {
+    SQLRETURN rc = SQL_ERROR;
+    {
+      BusyCall busy(connection_, stmt_);
+      rc = SQLExecute(stmt_);
+    }
+    if (rc == SQL_NO_DATA) throw DbError("The statement returned no rows to read");
+    CheckHandle(rc, "Cannot execute the statement");
+  });
+  return true;
 }
 
 std::int64_t DbQuery::Execute() {
@@ -945,16 +1068,28 @@ void DbQuery::Close() noexcept {
     std::erase(connection_.open_queries_, this);
   }
   columns_.clear();
+  text_columns_.clear();
   rows_fetched_ = 0;
   row_ = 0;
   active_ = false;
   eof_ = true;
 }
 
+namespace {
+
+// Out of the way of the reading of every value, which only tests.
+[[noreturn, gnu::cold]] void ThrowOutOfRange(int index) {
+  throw DbError("Field index " + std::to_string(index) + " is out of range");
+}
+
+[[noreturn, gnu::cold]] void ThrowNotRead(const std::string& name) {
+  throw DbError("Field '" + name + "' is not read");
+}
+
+}  // namespace
+
 void DbQuery::CheckColumn(int index) const {
-  if (!active_ || index < 0 || index >= FieldCount()) {
-    throw DbError("Field index " + std::to_string(index) + " is out of range");
-  }
+  if (!active_ || index < 0 || index >= FieldCount()) ThrowOutOfRange(index);
 }
 
 const std::string& DbQuery::FieldName(int index) const {
@@ -983,7 +1118,7 @@ DbField DbQuery::FieldByName(std::string_view name) const {
 const DbQuery::Column& DbQuery::ReadColumn(int index) const {
   CheckColumn(index);
   const Column& column = columns_[static_cast<std::size_t>(index)];
-  if (column.skipped) throw DbError("Field '" + column.name + "' is not read");
+  if (column.skipped) ThrowNotRead(column.name);
   return column;
 }
 

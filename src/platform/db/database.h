@@ -107,6 +107,10 @@ class DbConnection {
   // column declared INTEGER holds without a word ('abc' to null, '12x' to 12, 3.7 to 3): there
   // every value stays text. Decided from the server's product name on connecting.
   bool KeepsIntegerTypes() const { return keeps_integer_types_; }
+  // Whether the driver turns every column of a row into text at each fetch, bound or not (the
+  // SQLite driver): there a cursor reads fewer columns only through a statement that selects
+  // fewer. Decided from the server's product name on connecting.
+  bool ConvertsEveryColumn() const { return converts_every_column_; }
 
   SQLHDBC Handle() const { return dbc_; }
 
@@ -125,6 +129,7 @@ class DbConnection {
   bool block_get_data_ = false;
   bool bound_get_data_ = false;
   bool keeps_integer_types_ = false;
+  bool converts_every_column_ = false;
   bool in_transaction_ = false;
   bool retry_while_locked_ = false;
   // The SQLite driver reads a whole result into memory before the first row whenever
@@ -233,7 +238,10 @@ class DbQuery {
 
   // Narrows an open result to the columns at these positions: the driver converts no other
   // column of the rows still to come (most of the cost of a wide row), and reading any other
-  // column then throws DbError. For a caller that needs only a few columns of SELECT *.
+  // column then throws DbError. For a caller that needs only a few columns of SELECT *. Where
+  // the driver converts every column whatever is bound (ConvertsEveryColumn), a result not yet
+  // read past its first row is selected again through a statement that selects only these
+  // columns of it, in the same order, when the statement allows it.
   void ReadOnlyColumns(const std::vector<int>& positions);
 
   // Reads every value on its own with SQLGetData, one row per fetch, as for drivers that
@@ -252,6 +260,11 @@ class DbQuery {
  private:
   struct Column {
     std::string name;
+    SQLUSMALLINT ordinal = 0;  // its number in the statement's result, from 1
+    // As the driver described it; the statement that selects fewer columns must agree.
+    SQLSMALLINT sql_type = 0;
+    SQLULEN size = 0;
+    SQLSMALLINT digits = 0;
     std::size_t width = 0;           // bytes per bound value, terminator included
     std::vector<char> data;          // rowset × width
     bool integer = false;            // read as a number into `numbers` instead of `data`
@@ -268,14 +281,23 @@ class DbQuery {
   // The steps of OpenOnce: a forward-only cursor with its row block set up, the statement run,
   // the first result that has columns, and each column described and bound.
   void AllocateCursor();
+  // The cursor's attributes: forward-only, read-only, rows in blocks of rowset_.
+  void SetUpCursor(SQLHSTMT stmt);
   void ExecuteStatement();
   SQLSMALLINT FirstResultWithColumns();
   void BindColumn(SQLUSMALLINT index);
+  void BindBuffers(SQLHSTMT stmt, Column& column);
+  // Selects the open result again with only the kept columns; false (and the result as it was)
+  // when the statement cannot be narrowed or the driver describes the narrowed columns
+  // otherwise.
+  bool SelectOnly(const std::vector<bool>& kept);
   std::int64_t ExecuteOnce(const std::string& text);
   void CheckColumn(int index) const;
   const Column& ReadColumn(int index) const;
   void FetchBlock();
   void ReadLongValues();
+  // The columns read as text: only their values can be too long for the bound buffer.
+  void FindTextColumns();
   void CheckHandle(SQLRETURN rc, const std::string& context);
 
   DbConnection& connection_;
@@ -284,12 +306,14 @@ class DbQuery {
   std::vector<std::string> lines_;
   SQLHSTMT stmt_ = SQL_NULL_HSTMT;
   std::vector<Column> columns_;
+  std::vector<std::size_t> text_columns_;
   std::vector<SQLUSMALLINT> row_status_;
   SQLULEN rows_fetched_ = 0;
   std::size_t row_ = 0;
   bool values_separately_ = false;
   bool integers_as_text_ = false;
   bool unbound_ = false;  // every value read with SQLGetData
+  bool moved_ = false;    // the result was read past its first row
   bool active_ = false;
   bool eof_ = true;
 };

@@ -522,6 +522,48 @@ TEST_P(DatabaseTest, ReadOnlyColumnsKeepsTheirValuesAndRefusesTheOthers) {
   EXPECT_THAT(ErrorOf([&] { closed.ReadOnlyColumns({0}); }), HasSubstr("not open"));
 }
 
+// Narrowed on its first row, a result gives the kept columns of the same rows in the same order
+// as the whole result, whatever the statement: an index on a kept column must not change the
+// order, a name must be quoted, a name the result holds twice cannot be selected by name.
+TEST_P(DatabaseTest, ReadOnlyColumnsGivesTheWholeResultsRowsInItsOrder) {
+  db_.Execute("CREATE TABLE " + table_ + R"( (id INTEGER, "odd ""name""" VARCHAR(20), d INTEGER))");
+  db_.Execute("CREATE INDEX ix_" + table_ + "_d ON " + table_ + " (d)");
+  DbTransaction filling(db_, IsolationLevel::kReadCommitted);
+  for (int i = 0; i < 120; ++i) {
+    db_.Execute("INSERT INTO " + table_ + " VALUES (" + std::to_string(i) + ", 'n" +
+                std::to_string(i % 7) + "', " + std::to_string(1000 - i) + ")");
+  }
+  filling.Commit();
+  const struct {
+    std::string sql;
+    std::vector<int> kept;
+  } kCases[] = {
+      {"SELECT * FROM " + table_, {2}},
+      {"SELECT * -- every column\nFROM " + table_ + "\nWHERE id >= 5", {1, 2}},
+      {"select * from " + table_ + R"( ORDER BY "odd ""name""", id)", {0}},
+      {"SELECT * FROM " + table_ + " LIMIT 40", {2}},
+      {"SELECT id, d, id FROM " + table_, {0, 1}},
+  };
+  for (const auto& [sql, kept] : kCases) {
+    SCOPED_TRACE(sql);
+    std::vector<std::vector<std::string>> expected;
+    for (const std::vector<std::string>& row : ReadAll(sql)) {
+      std::vector<std::string>& values = expected.emplace_back();
+      for (const int column : kept) values.push_back(row[static_cast<std::size_t>(column)]);
+    }
+    DbQuery query(db_);
+    query.AddLine(sql);
+    query.Open();
+    query.ReadOnlyColumns(kept);
+    std::vector<std::vector<std::string>> read;
+    for (; !query.Eof(); query.Next()) {
+      std::vector<std::string>& values = read.emplace_back();
+      for (const int column : kept) values.emplace_back(query.AsString(column));
+    }
+    EXPECT_EQ(read, expected);
+  }
+}
+
 // A cancel from another thread stops the reading at whatever moment of a fetch it arrives,
 // many times over, and the connection serves again once the cancel is reset. (The SQLite
 // driver's own SQLCancel frees the row that the reading thread is filling.)
