@@ -19,7 +19,7 @@ std::string Count(std::int64_t n, std::string_view one, std::string_view many) {
   return std::to_string(n) + " " + std::string(n == 1 ? one : many);
 }
 
-std::string Shown(std::string_view name) { return EscapedForLog(name); }
+std::string ShownName(std::string_view name) { return EscapedForLog(name); }
 
 std::string Duration(double seconds) {
   const auto whole = static_cast<std::int64_t>(std::max(0.0, std::floor(seconds)));
@@ -94,7 +94,7 @@ class FolderImport {
   // database failed or the run was asked to stop: the files after it stay for the next run.
   bool Import(const CdrFolderEntry& entry) {
     if (Stopping()) return false;
-    const std::string shown = Shown(entry.name);
+    const std::string shown = ShownName(entry.name);
     if (const std::string refusal = RefusalOf(entry.facts); !refusal.empty()) {
       Waits(entry, refusal + "; it is left alone, never followed", true);
       return true;
@@ -213,7 +213,7 @@ class FolderImport {
                            PrefixSha256(file, facts.size),
                            facts.identity,
                            now_};
-    if (!store_.UpdateHeld(held, why)) return DatabaseFailed(Shown(entry.name), why);
+    if (!store_.UpdateHeld(held, why)) return DatabaseFailed(ShownName(entry.name), why);
     Dispose(entry.name, file, facts, kept, false);
     At(CdrImportPoint::kDisposed);
     return true;
@@ -224,13 +224,13 @@ class FolderImport {
   // holds it cannot lose what it writes.
   void Dispose(const std::string& name, int file, const EntryFacts& facts, const std::string& kept,
                bool copy_allowed) {
-    const std::string shown = Shown(name);
+    const std::string shown = ShownName(name);
     const int moved = MoveOut(folder_, name, file, facts, collected_, kept, copy_allowed);
     if (moved == 0 || moved == ESTALE) return;
     if (moved == EXDEV) {
       if (!copy_allowed) {
         Log("The CDR file " + shown + " stays in the folder until it has not changed for " +
-            Duration(static_cast<double>(hold_)) + ": " + Shown(collected_.path().string()) +
+            Duration(static_cast<double>(hold_)) + ": " + ShownName(collected_.path().string()) +
             " lies on another file system, and a writer that still holds it would lose what it "
             "adds.");
       }
@@ -301,7 +301,7 @@ class FolderImport {
   // written anew is read again, its known records recognised.
   bool ImportAgain(const FolderHandle& where, const std::string& name, const HeldCdrFile& held,
                    bool in_push_folder) {
-    const std::string shown = Shown(held.file_name);
+    const std::string shown = ShownName(held.file_name);
     EntryFacts facts;
     int error = 0;
     FileDescriptor file = where.OpenToRead(name, facts, error);
@@ -360,14 +360,14 @@ class FolderImport {
   // kept file before it changed stays imported.
   void Reject(const std::string& name, int file, const EntryFacts& facts, const FolderHandle& from,
               const CdrFileReader& reader, const std::string& held_name) {
-    const std::string shown = Shown(name);
+    const std::string shown = ShownName(name);
     const std::string where =
         "line " + std::to_string(reader.problem_line()) + ": " + reader.problem();
     outcome_.rejected.push_back(shown + " " + where);
     const std::string target = FreeName(rejected_, name);
     const int moved =
         target.empty() ? EEXIST : MoveOut(from, name, file, facts, rejected_, target, true);
-    const std::string rejected_shown = Shown(rejected_.path().string());
+    const std::string rejected_shown = ShownName(rejected_.path().string());
     const std::string imported = held_name.empty()
                                      ? "nothing of it was imported"
                                      : "what was imported of it before it changed stays imported";
@@ -383,7 +383,7 @@ class FolderImport {
   // a warning once it has waited long.
   void Waits(const CdrFolderEntry& entry, const std::string& why, bool at_once) {
     ++outcome_.incomplete;
-    const std::string shown = Shown(entry.name);
+    const std::string shown = ShownName(entry.name);
     const double waited = request_.now - entry.facts.changed;
     const double bound = static_cast<double>(kCdrWaitSettleTimes) * request_.settle_seconds;
     if (at_once || waited >= bound) {
@@ -484,7 +484,7 @@ CdrImportOutcome ImportCdrFiles(const CdrImportRequest& request) {
     outcome.folder_unusable = true;
     return fail(std::move(line));
   };
-  const std::string folder_shown = Shown(request.folder.string());
+  const std::string folder_shown = ShownName(request.folder.string());
   int error = 0;
   const FolderHandle folder = FolderHandle::Open(request.folder, error);
   if (!folder.IsOpen()) {
@@ -503,7 +503,7 @@ CdrImportOutcome ImportCdrFiles(const CdrImportRequest& request) {
     const std::optional<RegularFileFacts> held = RegularFileFactsOf(lock_path);
     const double since = held ? request.now - held->modified : 0;
     if (since >= kCdrHoldSeconds) {
-      const std::string why = "another run has held " + Shown(lock_path.string()) + " for " +
+      const std::string why = "another run has held " + ShownName(lock_path.string()) + " for " +
                               Duration(since) + ": no file is imported while it holds it";
       outcome.waiting.push_back(folder_shown + ": " + why);
       log("The CDR files of " + folder_shown + " cannot be imported: " + why + ".",
@@ -526,21 +526,21 @@ CdrImportOutcome ImportCdrFiles(const CdrImportRequest& request) {
   std::string why;
   const FolderHandle collected = FolderHandle::OpenOwn(request.collected, why);
   if (!collected.IsOpen()) {
-    return fail("The folder " + Shown(request.collected.string()) +
+    return fail("The folder " + ShownName(request.collected.string()) +
                 ", where imported CDR files are kept, cannot be used: " + why + ".");
   }
   const FolderHandle rejected = FolderHandle::OpenOwn(request.rejected, why);
   if (!rejected.IsOpen()) {
-    return fail("The folder " + Shown(request.rejected.string()) +
+    return fail("The folder " + ShownName(request.rejected.string()) +
                 ", where damaged CDR files are set aside, cannot be used: " + why + ".");
   }
-  const std::string database_shown = Shown(request.database.string());
+  const std::string database_shown = ShownName(request.database.string());
   std::optional<CdrStore> store = OpenStore(request, why);
   if (!store) {
     return fail("The CDR database " + database_shown + " cannot be used: " + why +
                 ". Nothing is imported: a new or older database would import again every file "
                 "sent again. Put the newest copy back, or remove " +
-                Shown(request.note.string()) + " to go on with this one.");
+                ShownName(request.note.string()) + " to go on with this one.");
   }
   const CdrStoreIdentity before = store->Identity();
   const auto now = static_cast<std::int64_t>(request.now);
