@@ -35,6 +35,8 @@ std::function<void(Point)> StopAt(Point wanted, int occurrence, QueuedOutput& lo
       // The test reads the log up to the point.
       log.WaitWritten(std::chrono::seconds(5));
       EndProcessHere(halt);
+      // Let go on: a stop the test asked for while the process was halted counts from here.
+      WaitUntilStopSignalsTaken();
     }
   };
 }

@@ -14,6 +14,11 @@ namespace remoteccm {
 // call it before the program starts any thread, so that only the watcher takes them.
 void BlockStopSignals();
 
+// Waits, a second or two at most, until the stop signals pending for the process are taken and
+// handled by the watcher: a test that halts the process at a fault point and stops it as it
+// goes on sees the stop at once, whatever the threads' order. Returns at once without a watcher.
+void WaitUntilStopSignalsTaken();
+
 // Takes the stop signals on a thread of its own and calls on_stop there for each one; the
 // signals must be blocked in every thread (BlockStopSignals) before it is made. One that came
 // before (pending while blocked) is taken before the constructor returns, on its thread.

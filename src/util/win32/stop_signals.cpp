@@ -57,4 +57,7 @@ StopSignalWatcher::~StopSignalWatcher() {
 
 void StopSignalWatcher::Watch() {}
 
+// Windows hands each console event to the handler at once: nothing waits to be taken.
+void WaitUntilStopSignalsTaken() {}
+
 }  // namespace remoteccm
