@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <optional>
 
 #include "util/text_routines.h"
 
@@ -85,55 +86,66 @@ class KindClaim {
       EntryFacts facts;
       int error = 0;
       const FileDescriptor claim = folder_.OpenToRead(name_, facts, error);
-      if (!claim.IsOpen() && error == ENOENT) {
-        const int made = WriteClaim(folder_, name_, ClaimText(profile_), false);
-        if (made == EEXIST) continue;
-        if (made != 0)
-          return Refuse("the claim file " + shown_ + " cannot be made: " + std::strerror(made));
-        outcome_.notes.push_back("This profile reads the " + KindWords(kind_) + " of " +
-                                 Shown(folder_.path()) + " (claimed in " + shown_ + ").");
-        return true;
-      }
-      if (!claim.IsOpen()) {
+      std::optional<bool> claimed;
+      if (claim.IsOpen()) {
+        claimed = FollowClaim(claim, facts);
+      } else if (error == ENOENT) {
+        claimed = MakeClaim();
+      } else {
         return Refuse(error == EINVAL ? "the claim file " + shown_ + " is " +
                                             std::string(EntryKindText(facts.kind)) + "; remove it"
                                       : "the claim file " + shown_ + " cannot be read (" +
                                             std::strerror(error) + "); remove it");
       }
-      const std::string claimed = ClaimedProfile(ReadClaim(claim.Get()));
-      if (claimed.empty()) {
-        return Refuse("the claim file " + shown_ + " is damaged; remove it");
-      }
-      if (same_profile_(claimed)) return true;
-      switch (check_(claimed, kind_)) {
-        case Claimant::kReads:
-          return Refuse("the profile " + Shown(claimed) + " reads them already (" + shown_ + ")");
-        case Claimant::kUncheckable:
-          return Refuse("the profile " + Shown(claimed) + " claims them (" + shown_ +
-                        "), and it cannot be read to see whether it still does");
-        case Claimant::kStale:
-          break;
-      }
-      // The claim is taken over under its own lock, so that two runs never both take it.
-      if (!TryLockWholeFile(claim.Get())) {
-        return Refuse("another process holds the claim file " + shown_);
-      }
-      const std::optional<EntryFacts> now = folder_.Look(name_, error);
-      if (!now || now->identity != facts.identity) continue;
-      if (const int replaced = WriteClaim(folder_, name_, ClaimText(profile_), true);
-          replaced != 0) {
-        return Refuse("the claim file " + shown_ +
-                      " cannot be replaced: " + std::strerror(replaced));
-      }
-      outcome_.notes.push_back("The profile " + Shown(claimed) + " no longer reads the " +
-                               KindWords(kind_) + " of " + Shown(folder_.path()) +
-                               ": this profile takes its claim over (" + shown_ + ").");
-      return true;
+      if (claimed) return *claimed;
     }
     return Refuse("the claim file " + shown_ + " keeps changing");
   }
 
  private:
+  // A claim where there was none; nothing when another run made one meanwhile.
+  std::optional<bool> MakeClaim() {
+    const int made = WriteClaim(folder_, name_, ClaimText(profile_), false);
+    if (made == EEXIST) return std::nullopt;
+    if (made != 0) {
+      return Refuse("the claim file " + shown_ + " cannot be made: " + std::strerror(made));
+    }
+    outcome_.notes.push_back("This profile reads the " + KindWords(kind_) + " of " +
+                             Shown(folder_.path()) + " (claimed in " + shown_ + ").");
+    return true;
+  }
+
+  // The claim there: this profile's, another's that stands, or one whose profile no longer
+  // reads the kind, taken over; nothing when it changed meanwhile.
+  std::optional<bool> FollowClaim(const FileDescriptor& claim, const EntryFacts& facts) {
+    const std::string claimed = ClaimedProfile(ReadClaim(claim.Get()));
+    if (claimed.empty()) return Refuse("the claim file " + shown_ + " is damaged; remove it");
+    if (same_profile_(claimed)) return true;
+    switch (check_(claimed, kind_)) {
+      case Claimant::kReads:
+        return Refuse("the profile " + Shown(claimed) + " reads them already (" + shown_ + ")");
+      case Claimant::kUncheckable:
+        return Refuse("the profile " + Shown(claimed) + " claims them (" + shown_ +
+                      "), and it cannot be read to see whether it still does");
+      case Claimant::kStale:
+        break;
+    }
+    // The claim is taken over under its own lock, so that two runs never both take it.
+    if (!TryLockWholeFile(claim.Get())) {
+      return Refuse("another process holds the claim file " + shown_);
+    }
+    int error = 0;
+    const std::optional<EntryFacts> now = folder_.Look(name_, error);
+    if (!now || now->identity != facts.identity) return std::nullopt;
+    if (const int replaced = WriteClaim(folder_, name_, ClaimText(profile_), true); replaced != 0) {
+      return Refuse("the claim file " + shown_ + " cannot be replaced: " + std::strerror(replaced));
+    }
+    outcome_.notes.push_back("The profile " + Shown(claimed) + " no longer reads the " +
+                             KindWords(kind_) + " of " + Shown(folder_.path()) +
+                             ": this profile takes its claim over (" + shown_ + ").");
+    return true;
+  }
+
   bool Refuse(const std::string& why) {
     outcome_.refused = true;
     outcome_.error = "The " + KindWords(kind_) + " of the folder " + Shown(folder_.path()) +

@@ -39,6 +39,31 @@ bool HoldsBinary(std::string_view line) {
   return false;
 }
 
+// Reads the quoted value that starts at line[at] (a doubled quote stands for one), up to the
+// comma after it or the end; false, with why, when it is no such value.
+bool ReadQuotedValue(std::string_view line, std::size_t& at, CdrFileValue& value,
+                     std::string& why) {
+  value.quoted = true;
+  ++at;
+  for (;;) {
+    const std::size_t quote = line.find('"', at);
+    if (quote == std::string_view::npos) {
+      why = "a quote is not closed";
+      return false;
+    }
+    value.text.append(line.substr(at, quote - at));
+    at = quote + 1;
+    if (at >= line.size() || line[at] != '"') break;
+    value.text.push_back('"');
+    ++at;
+  }
+  if (at < line.size() && line[at] != ',') {
+    why = "text follows a closing quote";
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 bool SplitCdrLine(std::string_view line, std::vector<CdrFileValue>& values, std::string& why) {
@@ -47,27 +72,7 @@ bool SplitCdrLine(std::string_view line, std::vector<CdrFileValue>& values, std:
   while (true) {
     CdrFileValue value;
     if (at < line.size() && line[at] == '"') {
-      value.quoted = true;
-      ++at;
-      while (true) {
-        const std::size_t quote = line.find('"', at);
-        if (quote == std::string_view::npos) {
-          why = "a quote is not closed";
-          return false;
-        }
-        value.text.append(line.substr(at, quote - at));
-        at = quote + 1;
-        if (at < line.size() && line[at] == '"') {
-          value.text.push_back('"');
-          ++at;
-          continue;
-        }
-        break;
-      }
-      if (at < line.size() && line[at] != ',') {
-        why = "text follows a closing quote";
-        return false;
-      }
+      if (!ReadQuotedValue(line, at, value, why)) return false;
     } else {
       const std::size_t comma = std::min(line.find(',', at), line.size());
       value.text = std::string(line.substr(at, comma - at));
@@ -163,43 +168,53 @@ void CdrFileReader::ReadHead() {
   }
   if (types_read != LineRead::kLine && types_read != LineRead::kUnended) return;
   state_ = State::kReading;
+  if (!ReadFieldNames(header) || !ReadFieldTypes(types)) return;
+  header_line_ = std::move(header);
+  line_end_ = consumed_;
+}
+
+bool CdrFileReader::ReadFieldNames(const std::string& header) {
   std::vector<CdrFileValue> names;
-  std::vector<CdrFileValue> type_values;
   std::string why;
   line_number_ = 1;
   if (HoldsBinary(header) || !SplitCdrLine(header, names, why)) {
     Fail(State::kDamaged, "the header line cannot be read" + (why.empty() ? "" : ": " + why));
-    return;
+    return false;
   }
   for (std::size_t i = 0; i < names.size(); ++i) {
     const std::string position = std::to_string(i + 1);
     if (!names[i].quoted || !IsFieldName(names[i].text)) {
       Fail(State::kDamaged, "field " + position + " of the header is not a quoted plain name");
-      return;
+      return false;
     }
     for (std::size_t earlier = 0; earlier < fields_.size(); ++earlier) {
       if (SameText(fields_[earlier].name, names[i].text)) {
         Fail(State::kDamaged, "fields " + std::to_string(earlier + 1) + " and " + position +
                                   " of the header have the same name");
-        return;
+        return false;
       }
     }
     fields_.push_back({names[i].text, "", CdrFieldType::kText, 0});
   }
+  return true;
+}
+
+bool CdrFileReader::ReadFieldTypes(const std::string& types) {
+  std::vector<CdrFileValue> type_values;
+  std::string why;
   line_number_ = 2;
   if (HoldsBinary(types) || !SplitCdrLine(types, type_values, why) ||
       type_values.size() != fields_.size()) {
     Fail(State::kDamaged, "the types line does not give one type per field of the header");
-    return;
+    return false;
   }
   for (std::size_t i = 0; i < fields_.size(); ++i) {
     if (!ParseCdrFieldType(type_values[i].text, fields_[i])) {
       Fail(State::kDamaged, "the type of field " + std::to_string(i + 1) + " is not a type");
-      return;
+      return false;
     }
   }
-  header_line_ = std::move(header);
-  line_end_ = consumed_;
+  return true;
 }
 
 CdrFileReader::~CdrFileReader() = default;
@@ -244,18 +259,27 @@ CdrFileReader::LineRead CdrFileReader::ReadLine(std::string& line) {
       if (line.back() == '\r') line.pop_back();
       return LineRead::kUnended;
     }
+    if (!ReadBlock()) return LineRead::kError;
+  }
+}
+
+bool CdrFileReader::ReadBlock() {
+  Stream& s = *stream_;
+  for (;;) {
     s.buffer.resize(kReadBlock);
     const std::int64_t got = ReadSome(s.fd.Get(), s.buffer.data(), s.buffer.size());
-    if (got < 0) {
-      s.buffer.clear();
-      if (errno == EINTR) continue;
-      Fail(State::kIncomplete, "it cannot be read");
-      return LineRead::kError;
+    if (got >= 0) {
+      s.buffer.resize(static_cast<std::size_t>(got));
+      if (got == 0) s.at_end = true;
+      s.sha.Update(s.buffer);
+      bytes_read_ += got;
+      return true;
     }
-    s.buffer.resize(static_cast<std::size_t>(got));
-    if (got == 0) s.at_end = true;
-    s.sha.Update(s.buffer);
-    bytes_read_ += got;
+    s.buffer.clear();
+    if (errno != EINTR) {
+      Fail(State::kIncomplete, "it cannot be read");
+      return false;
+    }
   }
 }
 

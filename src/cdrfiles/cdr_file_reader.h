@@ -82,8 +82,11 @@ class CdrFileReader {
  private:
   enum class LineRead { kLine, kEnd, kUnended, kTooLong, kError };
   void ReadHead();
+  bool ReadFieldNames(const std::string& header);  // false: the file is damaged
+  bool ReadFieldTypes(const std::string& types);
   bool CheckRecord(std::vector<CdrFileValue>& values, const std::string& line);
   LineRead ReadLine(std::string& line);
+  bool ReadBlock();  // the next block into the empty buffer; false when it cannot be read
   void Fail(State state, std::string why);
 
   struct Stream;

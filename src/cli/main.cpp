@@ -180,41 +180,63 @@ std::optional<Command> BareCommandOf(std::string_view arg) {
   return std::nullopt;
 }
 
+// The command an option names, if it names one.
+std::optional<Command> CommandOf(std::string_view arg) {
+  if (const std::optional<Command> with_profile = ProfileCommandOf(arg)) return with_profile;
+  if (const std::optional<Command> bare = BareCommandOf(arg)) return bare;
+  if (arg == "--status") return Command::kStatus;
+  if (arg == "--companion-listen") return Command::kCompanionListen;
+  return std::nullopt;
+}
+
+// Reads the option args[i] that names a command, and the profile or path that goes with it.
+std::optional<int> ReadCommand(Command next, const std::vector<std::string>& args, std::size_t& i,
+                               Invocation& line) {
+  if (!line.SetCommand(next)) return UsageError(line, "only one command at a time");
+  const bool more = i + 1 < args.size();
+  if (ProfileCommandOf(args[i])) {
+    line.profile = args[++i];
+  } else if (next == Command::kStatus) {
+    if (more && !args[i + 1].starts_with("--")) line.profile = args[++i];
+  } else if (next == Command::kCompanionListen) {
+    // The path is optional: a next argument that is not an option is it.
+    if (more && !args[i + 1].starts_with("-")) line.socket_path = args[++i];
+  }
+  return std::nullopt;
+}
+
+// Reads the option args[i] that goes with --status only, and its value.
+std::optional<int> ReadStatusOption(const std::vector<std::string>& args, std::size_t& i,
+                                    Invocation& line) {
+  const std::string& arg = args[i];
+  if (arg == "--max-age" || arg == "--critical-age") {
+    std::optional<std::int64_t>& age =
+        arg == "--max-age" ? line.checks.max_age : line.checks.critical_age;
+    age = ParseDuration(args[++i]);
+    if (!age) return UsageError(line, arg + " takes a duration such as 90s, 15m, 2h or 1d");
+  } else if (arg == "--check-format" && args[++i] != "nagios") {
+    return UsageError(line, "--check-format takes nagios");
+  } else {
+    line.checks.nagios = true;
+  }
+  line.status_option = arg;
+  return std::nullopt;
+}
+
+bool IsStatusOption(std::string_view arg) {
+  return arg == "--max-age" || arg == "--critical-age" || arg == "--check-format" ||
+         arg == "--nagios";
+}
+
 // Reads args[i], and the value it takes (moving i past it); the exit status of a usage error.
 std::optional<int> ReadArgument(const std::vector<std::string>& args, std::size_t& i,
                                 Invocation& line) {
   const std::string& arg = args[i];
   if (TakesValue(arg) && i + 1 >= args.size()) return UsageError(line, arg + " needs an argument");
-  const std::optional<Command> with_profile = ProfileCommandOf(arg);
-  const std::optional<Command> bare = BareCommandOf(arg);
-  if (with_profile || bare || arg == "--status" || arg == "--companion-listen") {
-    const Command next = with_profile        ? *with_profile
-                         : bare              ? *bare
-                         : arg == "--status" ? Command::kStatus
-                                             : Command::kCompanionListen;
-    if (!line.SetCommand(next)) return UsageError(line, "only one command at a time");
-    if (with_profile) {
-      line.profile = args[++i];
-    } else if (arg == "--status") {
-      if (i + 1 < args.size() && !args[i + 1].starts_with("--")) line.profile = args[++i];
-    } else if (arg == "--companion-listen") {
-      // The path is optional: a next argument that is not an option is it.
-      if (i + 1 < args.size() && !args[i + 1].starts_with("-")) line.socket_path = args[++i];
-    }
-  } else if (arg == "--home") {
+  if (const std::optional<Command> next = CommandOf(arg)) return ReadCommand(*next, args, i, line);
+  if (IsStatusOption(arg)) return ReadStatusOption(args, i, line);
+  if (arg == "--home") {
     SetProgramHome(args[++i]);
-  } else if (arg == "--max-age" || arg == "--critical-age") {
-    std::optional<std::int64_t>& age =
-        arg == "--max-age" ? line.checks.max_age : line.checks.critical_age;
-    age = ParseDuration(args[++i]);
-    if (!age) return UsageError(line, arg + " takes a duration such as 90s, 15m, 2h or 1d");
-    line.status_option = arg;
-  } else if (arg == "--check-format" || arg == "--nagios") {
-    if (arg == "--check-format" && args[++i] != "nagios") {
-      return UsageError(line, "--check-format takes nagios");
-    }
-    line.checks.nagios = true;
-    line.status_option = arg;
   } else if (arg == "--metrics-dir") {
     line.ctx.metrics_folder = args[++i];
     line.metrics_given = true;

@@ -115,6 +115,26 @@ std::string ExitedOtherwise(const RunStatusRecord& record) {
          EscapedForLog(record.run.last_error);
 }
 
+// What the last run's status says needs someone, before what it owes and warns of.
+std::string RunAttention(const StatusFileRead& read, double now,
+                         std::optional<std::int64_t> max_age) {
+  if (!read.error.empty()) return "status file unreadable: " + read.error;
+  if (read.missing) return max_age ? "never run" : "";
+  const RunStatusRecord& record = *read.record;
+  if (record.run.status != RunStatus::kSuccess) return "last run failed";
+  if (std::string exited = ExitedOtherwise(record); !exited.empty()) return exited;
+  if (max_age && now - record.run.ended > static_cast<double>(*max_age)) {
+    return "last run older than " + AgeText(static_cast<double>(*max_age));
+  }
+  // A status from the future would never age: the clock was wrong, or the file is.
+  if (record.run.ended > now + kClockSlackSeconds) return "last run ended in the future";
+  return {};
+}
+
+void AddAttention(std::string& attention, const std::string& text) {
+  if (!text.empty()) attention += (attention.empty() ? "" : "; ") + text;
+}
+
 ProfileStatus Judge(const std::string& name, const std::filesystem::path& profile_path, double now,
                     const StatusChecks& checks) {
   // Either age makes an old run one that needs attention.
@@ -129,37 +149,17 @@ ProfileStatus Judge(const std::string& name, const std::filesystem::path& profil
   status.status_path = StatusFilePath(profile_path);
   status.read = ReadStatusFile(status.status_path);
   status.owed = OwedNow(profile_path);
-  if (!status.read.error.empty()) {
-    status.attention = "status file unreadable: " + status.read.error;
-  } else if (status.read.missing) {
-    if (max_age) status.attention = "never run";
-  } else if (status.read.record->run.status != RunStatus::kSuccess) {
-    status.attention = "last run failed";
-  } else if (const std::string exited = ExitedOtherwise(*status.read.record); !exited.empty()) {
-    status.attention = exited;
-  } else if (max_age && now - status.read.record->run.ended > static_cast<double>(*max_age)) {
-    status.attention = "last run older than " + AgeText(static_cast<double>(*max_age));
-  } else if (status.read.record->run.ended > now + kClockSlackSeconds) {
-    // A status from the future would never age: the clock was wrong, or the file is.
-    status.attention = "last run ended in the future";
+  status.attention = RunAttention(status.read, now, max_age);
+  if (!status.read.record) {
+    if (!status.owed.empty()) AddAttention(status.attention, OwedText(status.owed));
+    return status;
   }
-  if (status.read.record && status.read.record->run.owed_at.empty()) {
-    status.read.record->run.owed_at = status.owed;
-  }
-  if (!status.read.record && !status.owed.empty()) {
-    status.attention += (status.attention.empty() ? "" : "; ") + OwedText(status.owed);
-  }
-  if (status.read.record) {
-    // Lines owed somewhere, or a start nothing is collected before, need someone whatever the
-    // result of the run said.
-    const RunSummary& run = status.read.record->run;
-    std::string also;
-    if (!run.owed_at.empty()) also = OwedText(run.owed_at);
-    for (const std::string& text : WarningTexts(run)) {
-      also += (also.empty() ? "" : "; ") + text;
-    }
-    if (!also.empty()) status.attention += (status.attention.empty() ? "" : "; ") + also;
-  }
+  // Lines owed somewhere, or a start nothing is collected before, need someone whatever the
+  // result of the run said.
+  RunSummary& run = status.read.record->run;
+  if (run.owed_at.empty()) run.owed_at = status.owed;
+  if (!run.owed_at.empty()) AddAttention(status.attention, OwedText(run.owed_at));
+  for (const std::string& text : WarningTexts(run)) AddAttention(status.attention, text);
   return status;
 }
 
@@ -200,22 +200,27 @@ void PrintOne(const ProfileStatus& status, double now) {
   if (!status.attention.empty()) std::printf("Attention:    %s\n", status.attention.c_str());
 }
 
+// A row of the table: the profile, its last run, result, records, age and attention.
+std::vector<std::string> TableRow(const ProfileStatus& status, double now) {
+  if (!status.read.record) {
+    return {status.name, "-", status.read.missing ? "never run" : "unreadable",
+            "-",         "-", status.attention};
+  }
+  const RunSummary& run = status.read.record->run;
+  std::string result(RunStatusName(run.status));
+  if (run.kind == RunKind::kDeleteAll) result += " (delete-all)";
+  return {status.name,
+          IsoUtcText(run.ended),
+          result,
+          std::to_string(run.records_collected),
+          AgeText(now - run.ended),
+          status.attention};
+}
+
 void PrintTable(const std::vector<ProfileStatus>& statuses, double now) {
   std::vector<std::vector<std::string>> rows = {
       {"PROFILE", "LAST RUN", "RESULT", "RECORDS", "AGE", "ATTENTION"}};
-  for (const ProfileStatus& status : statuses) {
-    if (status.read.record) {
-      const RunSummary& run = status.read.record->run;
-      std::string result(RunStatusName(run.status));
-      if (run.kind == RunKind::kDeleteAll) result += " (delete-all)";
-      rows.push_back({status.name, IsoUtcText(run.ended), result,
-                      std::to_string(run.records_collected), AgeText(now - run.ended),
-                      status.attention});
-    } else {
-      rows.push_back({status.name, "-", status.read.missing ? "never run" : "unreadable", "-", "-",
-                      status.attention});
-    }
-  }
+  for (const ProfileStatus& status : statuses) rows.push_back(TableRow(status, now));
   std::vector<std::size_t> widths(rows.front().size(), 0);
   for (const auto& row : rows) {
     for (std::size_t i = 0; i < row.size(); ++i) widths[i] = std::max(widths[i], row[i].size());

@@ -14,6 +14,33 @@ std::string TimeText(double cdr_seconds, double local) {
   return FormatWhole(cdr_seconds) + " (" + FormatDateTime(local) + ")";
 }
 
+// A setting's value as the profile's lines show it.
+struct ShownValue {
+  std::string operator()(const std::string& value) const {
+    const bool hidden = key.name == "Password" || key.name == "DialPassword";
+    return hidden && !value.empty() ? std::string(kHiddenPassword) : value;
+  }
+  std::string operator()(bool value) const { return value ? "Y" : "N"; }
+  std::string operator()(int value) const { return FormatWhole(value); }
+  std::string operator()(double value) const {
+    if (key.kind != KeyKind::kCdrSeconds) return TimeText(LocalToCdrSeconds(zone, value), value);
+    const double whole = std::round(value);
+    return TimeText(whole, CdrSecondsToLocal(zone, whole));
+  }
+  std::string operator()(RetrievalMode value) const {
+    return std::string(RetrievalModeText(value));
+  }
+  std::string operator()(IncrementMode value) const {
+    return std::string(IncrementModeText(value));
+  }
+  std::string operator()(TimeZoneOption value) const {
+    return FormatWhole(static_cast<int>(value));
+  }
+
+  const ProfileKey& key;
+  const TimeZoneSettings& zone;
+};
+
 }  // namespace
 
 std::vector<std::string> ProfileSettingsLines(const ProfileSettings& settings,
@@ -22,36 +49,17 @@ std::vector<std::string> ProfileSettingsLines(const ProfileSettings& settings,
   std::vector<std::string> lines;
   for (const ProfileKey& key : ProfileKeys()) {
     if (key.file_source && settings.cdr_file_folder.empty()) continue;
-    const std::string prefix = std::string(key.name) + "=";
+    const ShownValue shown{key, zone};
     std::visit(
         [&](auto member) {
           const auto& field = settings.*member;
           using Field = std::decay_t<decltype(field)>;
-          if constexpr (std::is_same_v<Field, std::string>) {
-            const bool hidden = key.name == "Password" || key.name == "DialPassword";
-            lines.push_back(prefix +
-                            (hidden && !field.empty() ? std::string(kHiddenPassword) : field));
-          } else if constexpr (std::is_same_v<Field, bool>) {
-            lines.push_back(prefix + (field ? "Y" : "N"));
-          } else if constexpr (std::is_same_v<Field, int>) {
-            lines.push_back(prefix + FormatWhole(field));
-          } else if constexpr (std::is_same_v<Field, double>) {
-            if (key.kind == KeyKind::kCdrSeconds) {
-              const double whole = std::round(field);
-              lines.push_back(prefix + TimeText(whole, CdrSecondsToLocal(zone, whole)));
-            } else {
-              lines.push_back(prefix + TimeText(LocalToCdrSeconds(zone, field), field));
-            }
-          } else if constexpr (std::is_same_v<Field, RetrievalMode>) {
-            lines.push_back(prefix + std::string(RetrievalModeText(field)));
-          } else if constexpr (std::is_same_v<Field, IncrementMode>) {
-            lines.push_back(prefix + std::string(IncrementModeText(field)));
-          } else if constexpr (std::is_same_v<Field, TimeZoneOption>) {
-            lines.push_back(prefix + FormatWhole(static_cast<int>(field)));
-          } else {
+          if constexpr (std::is_same_v<Field, std::vector<std::string>>) {
             for (std::size_t i = 0; i < field.size(); ++i) {
               lines.push_back(std::string(key.name) + std::to_string(i) + "=" + field[i]);
             }
+          } else {
+            lines.push_back(std::string(key.name) + "=" + shown(field));
           }
         },
         key.field);

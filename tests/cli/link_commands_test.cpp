@@ -32,6 +32,64 @@ std::string WithoutEmptyLines(const std::string& text) {
   return kept;
 }
 
+// remoteccm-cli --companion-listen at `socket`, its output to `out` and its standard error
+// (where it says it listens) to `ready`. In the ASan build, LeakSanitizer's stop-the-world at
+// the listener's exit once hung, its tracer waiting for a listener that never stopped; the
+// listener's own leaks are not what these tests are about, so it runs without that check. The
+// environment is made before the fork: the child only execs.
+pid_t StartListener(const std::string& socket, int out, int ready) {
+  std::vector<std::string> env_text = {"ASAN_OPTIONS=detect_leaks=0"};
+  for (char** e = environ; *e != nullptr; ++e) {
+    if (std::string_view(*e).rfind("ASAN_OPTIONS=", 0) != 0) env_text.emplace_back(*e);
+  }
+  std::vector<char*> env;
+  env.reserve(env_text.size() + 1);
+  for (std::string& text : env_text) env.push_back(text.data());
+  env.push_back(nullptr);
+  const pid_t listener = ::fork();
+  if (listener == 0) {
+    ::dup2(ready, STDERR_FILENO);
+    ::dup2(out, STDOUT_FILENO);
+    ::execle(REMOTECCM_CLI_PATH, REMOTECCM_CLI_PATH, "--companion-listen", socket.c_str(), nullptr,
+             env.data());
+    ::_exit(127);
+  }
+  return listener;
+}
+
+std::vector<std::string> LinesOf(const std::string& text) {
+  std::vector<std::string> lines;
+  for (std::size_t at = 0; at < text.size(); at = text.find('\n', at) + 1) {
+    lines.push_back(text.substr(at, text.find('\n', at) - at));
+  }
+  return lines;
+}
+
+// Whether what the companion got is lines of the log in its order (the last may be cut short);
+// `whole` counts the whole ones.
+::testing::AssertionResult WholeLinesInOrder(const std::string& got,
+                                             const std::vector<std::string>& lines,
+                                             std::size_t& whole) {
+  std::size_t next = 0;
+  for (std::size_t at = 0; at < got.size();) {
+    const std::size_t end = got.find('\n', at);
+    const std::string line = got.substr(at, end == std::string::npos ? end : end - at);
+    while (next < lines.size() &&
+           (end == std::string::npos ? lines[next].rfind(line, 0) != 0 : lines[next] != line)) {
+      ++next;
+    }
+    if (next >= lines.size()) {
+      return ::testing::AssertionFailure()
+             << "not a line of the log, or out of its order: " << line;
+    }
+    ++next;
+    if (end == std::string::npos) break;
+    ++whole;
+    at = end + 1;
+  }
+  return ::testing::AssertionSuccess();
+}
+
 // The listener as the companion of a run of 20,000 records (more than a socket holds): one
 // that reads as fast as it can gets every line; one that reads slowly or not at all never slows
 // the run, gets whole lines in order, and the run's log says how many it missed.
@@ -55,26 +113,7 @@ TEST_P(CliLinksTest, TheCompanionListenerGetsEveryLineItReads) {
     }
     int ready[2];
     ASSERT_EQ(::pipe(ready), 0);
-    // In the ASan build, LeakSanitizer's stop-the-world at the listener's exit once hung here,
-    // its tracer waiting for a listener that never stopped; the listener's own leaks are not
-    // what this test is about, so it runs without that check. The environment is made before
-    // the fork: the child only execs.
-    std::vector<std::string> env_text = {"ASAN_OPTIONS=detect_leaks=0"};
-    for (char** e = environ; *e != nullptr; ++e) {
-      if (std::string_view(*e).rfind("ASAN_OPTIONS=", 0) != 0) env_text.emplace_back(*e);
-    }
-    std::vector<char*> env;
-    env.reserve(env_text.size() + 1);
-    for (std::string& text : env_text) env.push_back(text.data());
-    env.push_back(nullptr);
-    const pid_t listener = ::fork();
-    if (listener == 0) {
-      ::dup2(ready[1], STDERR_FILENO);
-      ::dup2(out[1], STDOUT_FILENO);
-      ::execle(REMOTECCM_CLI_PATH, REMOTECCM_CLI_PATH, "--companion-listen", socket.c_str(),
-               nullptr, env.data());
-      ::_exit(127);
-    }
+    const pid_t listener = StartListener(socket, out[1], ready[1]);
     ::close(ready[1]);
     ::close(out[1]);
     std::string got;
@@ -127,25 +166,9 @@ TEST_P(CliLinksTest, TheCompanionListenerGetsEveryLineItReads) {
       EXPECT_GT(missed, 0u);
     }
     // Whole lines of the log in its order; a last line cut by the run's end counts as missed.
-    std::vector<std::string> lines;
-    for (std::size_t at = 0; at < log.size(); at = log.find('\n', at) + 1) {
-      lines.push_back(log.substr(at, log.find('\n', at) - at));
-    }
-    std::size_t next = 0;
+    const std::vector<std::string> lines = LinesOf(log);
     std::size_t whole = 0;
-    for (std::size_t at = 0; at < got.size();) {
-      const std::size_t end = got.find('\n', at);
-      const std::string line = got.substr(at, end == std::string::npos ? end : end - at);
-      while (next < lines.size() &&
-             (end == std::string::npos ? lines[next].rfind(line, 0) != 0 : lines[next] != line)) {
-        ++next;
-      }
-      ASSERT_LT(next, lines.size()) << "not a line of the log, or out of its order: " << line;
-      ++next;
-      if (end == std::string::npos) break;
-      ++whole;
-      at = end + 1;
-    }
+    ASSERT_TRUE(WholeLinesInOrder(got, lines, whole));
     EXPECT_EQ(whole + missed, lines.size());
   }
 }

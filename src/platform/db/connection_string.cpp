@@ -97,6 +97,45 @@ class ParseErrors {
   bool name_keys_;
 };
 
+// Reads the value quoted by text[i] (a doubled closing quote stands for itself), then the
+// blanks after it: i ends at the ";" that follows, or at the end.
+void ReadQuotedValue(std::string_view text, std::size_t& i, std::size_t key_begin,
+                     const ParseErrors& errors, ParsedAttribute& parsed) {
+  const std::size_t n = text.size();
+  const char open = text[i];
+  const char close = open == '{' ? '}' : open;
+  parsed.quote = open;
+  ++i;
+  bool closed = false;
+  while (i < n && !closed) {
+    if (text[i] != close) {
+      parsed.attribute.value += text[i++];
+    } else if (i + 1 < n && text[i + 1] == close) {
+      parsed.attribute.value += close;
+      i += 2;
+    } else {
+      ++i;
+      closed = true;
+    }
+  }
+  const std::string& key = parsed.attribute.key;
+  if (!closed) errors.NotClosed(key, key_begin, parsed.value.begin, close);
+  parsed.value.end = i;
+  while (i < n && IsBlank(text[i])) ++i;
+  if (i < n && text[i] != ';') errors.TextAfterQuote(key, key_begin, i);
+}
+
+// Reads a bare value up to the next ";", without the blanks around it.
+void ReadBareValue(std::string_view text, std::size_t& i, ParsedAttribute& parsed) {
+  while (i < text.size() && text[i] != ';') ++i;
+  const std::string_view raw = text.substr(parsed.value.begin, i - parsed.value.begin);
+  const std::string_view value = TrimView(raw);
+  // The span covers the value as kept, not the control characters trimmed off it.
+  parsed.value.begin += value.empty() ? 0 : static_cast<std::size_t>(value.data() - raw.data());
+  parsed.value.end = parsed.value.begin + value.size();
+  parsed.attribute.value = std::string(value);
+}
+
 std::vector<ParsedAttribute> ParseWithSpans(std::string_view text,
                                             std::string_view where = "the connection string",
                                             bool name_keys = true) {
@@ -118,36 +157,9 @@ std::vector<ParsedAttribute> ParseWithSpans(std::string_view text,
     parsed.attribute.key = key;
     parsed.value.begin = i;
     if (i < n && (text[i] == '{' || text[i] == '\'' || text[i] == '"')) {
-      const char open = text[i];
-      const char close = open == '{' ? '}' : open;
-      parsed.quote = open;
-      ++i;
-      bool closed = false;
-      while (i < n) {
-        if (text[i] == close) {
-          if (i + 1 < n && text[i + 1] == close) {
-            parsed.attribute.value += close;
-            i += 2;
-            continue;
-          }
-          ++i;
-          closed = true;
-          break;
-        }
-        parsed.attribute.value += text[i++];
-      }
-      if (!closed) errors.NotClosed(key, key_begin, parsed.value.begin, close);
-      parsed.value.end = i;
-      while (i < n && IsBlank(text[i])) ++i;
-      if (i < n && text[i] != ';') errors.TextAfterQuote(key, key_begin, i);
+      ReadQuotedValue(text, i, key_begin, errors, parsed);
     } else {
-      while (i < n && text[i] != ';') ++i;
-      const std::string_view raw = text.substr(parsed.value.begin, i - parsed.value.begin);
-      const std::string_view value = TrimView(raw);
-      // The span covers the value as kept, not the control characters trimmed off it.
-      parsed.value.begin += value.empty() ? 0 : static_cast<std::size_t>(value.data() - raw.data());
-      parsed.value.end = parsed.value.begin + value.size();
-      parsed.attribute.value = std::string(value);
+      ReadBareValue(text, i, parsed);
     }
     result.push_back(std::move(parsed));
   }
@@ -162,6 +174,17 @@ std::string MaskAfterFirstSecret(std::string_view text) {
   const std::size_t equals = text.find('=', secret);
   if (equals == std::string::npos) return std::string(text);
   return std::string(text.substr(0, equals + 1)) + "***";
+}
+
+// A value quoted again as it was written, so that every byte but the password's stays.
+std::string QuotedAgain(std::string_view value, char open) {
+  const char close = open == '{' ? '}' : open;
+  std::string quoted(1, open);
+  for (const char c : value) {
+    quoted += c;
+    if (c == close) quoted += close;
+  }
+  return quoted + close;
 }
 
 std::string MaskAtDepth(std::string_view text, int depth) {
@@ -186,18 +209,7 @@ std::string MaskAtDepth(std::string_view text, int depth) {
       // Any value may be a connection string of its own ("Extended Properties").
       const std::string inner = MaskAtDepth(value, depth + 1);
       if (inner == value) continue;
-      if (const char open = it->quote; open != 0) {
-        // Quoted again as it was written, so every byte but the password's stays.
-        const char close = open == '{' ? '}' : open;
-        shown += open;
-        for (char c : inner) {
-          shown += c;
-          if (c == close) shown += close;
-        }
-        shown += close;
-      } else {
-        shown = inner;
-      }
+      shown = it->quote != 0 ? QuotedAgain(inner, it->quote) : inner;
     }
     masked.replace(span.begin, span.end - span.begin, shown);
   }

@@ -944,8 +944,7 @@ void DbQuery::ReadOnlyColumns(const std::vector<int>& positions) {
   if (selected_again) FetchBlock();
 }
 
-bool DbQuery::SelectOnly(const std::vector<bool>& kept) {
-  if (!active_ || eof_ || moved_) return false;
+std::optional<std::string> DbQuery::NarrowedText(const std::vector<bool>& kept) const {
   // The result is selected from again as a subquery: a second statement of the batch would be
   // lost, and LIMIT and OFFSET are added to it (an OFFSET keeps SQLite from merging the two
   // queries into one whose plan, and so its order of rows, may differ).
@@ -956,7 +955,7 @@ bool DbQuery::SelectOnly(const std::vector<bool>& kept) {
       std::string_view(" \t\r\n").find(start[6]) == std::string_view::npos ||
       upper.find(';') != std::string::npos || upper.find("LIMIT") != std::string::npos ||
       upper.find("OFFSET") != std::string::npos) {
-    return false;
+    return std::nullopt;
   }
   std::size_t kept_count = 0;
   std::string narrowed_text = "SELECT ";
@@ -967,28 +966,24 @@ bool DbQuery::SelectOnly(const std::vector<bool>& kept) {
     if (name.empty() || FieldIndex(name) != static_cast<int>(i) ||
         std::any_of(columns_.begin() + static_cast<std::ptrdiff_t>(i) + 1, columns_.end(),
                     [&name](const Column& other) { return SameText(other.name, name); })) {
-      return false;
+      return std::nullopt;
     }
     if (kept_count++ > 0) narrowed_text += ", ";
     narrowed_text += QuotedName(name);
   }
-  if (kept_count == 0 || kept_count == columns_.size()) return false;
-  narrowed_text += " FROM (\n" + text + "\nLIMIT -1 OFFSET 0\n)";
+  if (kept_count == 0 || kept_count == columns_.size()) return std::nullopt;
+  return narrowed_text + " FROM (\n" + text + "\nLIMIT -1 OFFSET 0\n)";
+}
 
-  SQLHSTMT narrowed = SQL_NULL_HSTMT;
-  if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_STMT, connection_.Handle(), &narrowed))) {
+bool DbQuery::DescribesKeptColumns(SQLHSTMT narrowed, const std::vector<bool>& kept) const {
+  const auto kept_count = static_cast<std::size_t>(std::count(kept.begin(), kept.end(), true));
+  SQLSMALLINT count = 0;
+  if (!SQL_SUCCEEDED(SQLNumResultCols(narrowed, &count)) ||
+      static_cast<std::size_t>(count) != kept_count) {
     return false;
   }
-  // Prepared only, while the result is still open: the driver must describe the kept columns
-  // as it did in the result.
-  std::vector<SQLCHAR> statement(narrowed_text.begin(), narrowed_text.end());
-  statement.push_back(0);
-  SQLSMALLINT count = 0;
-  bool alike = SQL_SUCCEEDED(SQLPrepare(narrowed, statement.data(), SQL_NTS)) &&
-               SQL_SUCCEEDED(SQLNumResultCols(narrowed, &count)) &&
-               static_cast<std::size_t>(count) == kept_count;
   SQLUSMALLINT ordinal = 0;
-  for (std::size_t i = 0; alike && i < columns_.size(); ++i) {
+  for (std::size_t i = 0; i < columns_.size(); ++i) {
     if (!kept[i]) continue;
     const Column& column = columns_[i];
     std::array<SQLCHAR, 512> name{};
@@ -997,12 +992,30 @@ bool DbQuery::SelectOnly(const std::vector<bool>& kept) {
     SQLULEN size = 0;
     SQLSMALLINT digits = 0;
     SQLSMALLINT nullable = 0;
-    alike = SQL_SUCCEEDED(SQLDescribeCol(narrowed, ++ordinal, name.data(), name.size(),
-                                         &name_length, &type, &size, &digits, &nullable)) &&
-            SameText(reinterpret_cast<const char*>(name.data()), column.name) &&
-            type == column.sql_type && size == column.size && digits == column.digits;
+    if (!SQL_SUCCEEDED(SQLDescribeCol(narrowed, ++ordinal, name.data(), name.size(), &name_length,
+                                      &type, &size, &digits, &nullable)) ||
+        !SameText(reinterpret_cast<const char*>(name.data()), column.name) ||
+        type != column.sql_type || size != column.size || digits != column.digits) {
+      return false;
+    }
   }
-  if (!alike) {
+  return true;
+}
+
+bool DbQuery::SelectOnly(const std::vector<bool>& kept) {
+  if (!active_ || eof_ || moved_) return false;
+  const std::optional<std::string> narrowed_text = NarrowedText(kept);
+  if (!narrowed_text) return false;
+  SQLHSTMT narrowed = SQL_NULL_HSTMT;
+  if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_STMT, connection_.Handle(), &narrowed))) {
+    return false;
+  }
+  // Prepared only, while the result is still open: the driver must describe the kept columns
+  // as it did in the result.
+  std::vector<SQLCHAR> statement(narrowed_text->begin(), narrowed_text->end());
+  statement.push_back(0);
+  if (!SQL_SUCCEEDED(SQLPrepare(narrowed, statement.data(), SQL_NTS)) ||
+      !DescribesKeptColumns(narrowed, kept)) {
     SQLFreeHandle(SQL_HANDLE_STMT, narrowed);
     return false;
   }
@@ -1011,7 +1024,7 @@ bool DbQuery::SelectOnly(const std::vector<bool>& kept) {
   SQLFreeHandle(SQL_HANDLE_STMT, stmt_);
   stmt_ = narrowed;
   SetUpCursor(stmt_);
-  ordinal = 0;
+  SQLUSMALLINT ordinal = 0;
   for (std::size_t i = 0; i < columns_.size(); ++i) {
     if (!kept[i]) continue;
     columns_[i].ordinal = ++ordinal;

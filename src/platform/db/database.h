@@ -291,6 +291,10 @@ class DbQuery {
   // when the statement cannot be narrowed or the driver describes the narrowed columns
   // otherwise.
   bool SelectOnly(const std::vector<bool>& kept);
+  // The statement that selects only the kept columns of this one, where one can be made.
+  std::optional<std::string> NarrowedText(const std::vector<bool>& kept) const;
+  // Whether a prepared statement's columns are the kept ones, as this result describes them.
+  bool DescribesKeptColumns(SQLHSTMT narrowed, const std::vector<bool>& kept) const;
   std::int64_t ExecuteOnce(const std::string& text);
   void CheckColumn(int index) const;
   const Column& ReadColumn(int index) const;

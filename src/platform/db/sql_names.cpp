@@ -15,31 +15,28 @@ bool IsNameStart(char c) {
 }
 bool IsNameChar(char c) { return IsNameStart(c) || IsDigit(c) || c == '$'; }
 
+// Reads a part quoted by text[at] ("name" or [name]); false when it is no name. Leaves `at` after
+// it.
+bool ReadQuotedPart(std::string_view text, std::size_t& at) {
+  const char closing = text[at] == '"' ? '"' : ']';
+  std::size_t i = at + 1;
+  for (; i < text.size(); ++i) {
+    const auto byte = static_cast<unsigned char>(text[i]);
+    if (byte < 0x20 || byte == 0x7f) return false;
+    if (text[i] != closing) continue;
+    if (i + 1 >= text.size() || text[i + 1] != closing) break;
+    ++i;  // a doubled closing character stands for itself
+  }
+  if (i >= text.size() || i == at + 1) return false;  // not closed, or empty
+  at = i + 1;
+  return true;
+}
+
 // Reads one part from `at`; false when it is not a name. Leaves `at` after it.
 bool ReadPart(std::string_view text, std::size_t& at) {
   if (at >= text.size()) return false;
-  const char first = text[at];
-  if (first == '"' || first == '[') {
-    const char closing = first == '"' ? '"' : ']';
-    std::size_t i = at + 1;
-    bool empty = true;
-    for (; i < text.size(); ++i) {
-      const auto byte = static_cast<unsigned char>(text[i]);
-      if (byte < 0x20 || byte == 0x7f) return false;
-      if (text[i] == closing) {
-        if (i + 1 < text.size() && text[i + 1] == closing) {
-          ++i;  // a doubled closing character stands for itself
-        } else {
-          break;
-        }
-      }
-      empty = false;
-    }
-    if (i >= text.size() || empty) return false;
-    at = i + 1;
-    return true;
-  }
-  if (!IsNameStart(first)) return false;
+  if (text[at] == '"' || text[at] == '[') return ReadQuotedPart(text, at);
+  if (!IsNameStart(text[at])) return false;
   while (at < text.size() && IsNameChar(text[at])) ++at;
   return true;
 }

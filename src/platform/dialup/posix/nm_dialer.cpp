@@ -204,6 +204,45 @@ PasswordFile WritePasswordFile(const std::string& key, const std::string& passwo
   return {path, written};
 }
 
+// Reads the answer to "connection show uuid U1 uuid U2 ..." for the fields uuid, type and id,
+// in the order asked: false, with the line it could not read, when it is not in that form.
+bool ReadConnectionDetails(std::string_view rest, const std::vector<std::string>& uuids,
+                           std::vector<NmConnection>& connections, std::string& unreadable) {
+  for (std::size_t i = 0; i < uuids.size(); ++i) {
+    const std::string head = "connection.uuid:" + uuids[i] + "\nconnection.type:";
+    if (!rest.starts_with(head)) {
+      unreadable = FirstLine(rest);
+      return false;
+    }
+    rest.remove_prefix(head.size());
+    NmConnection connection;
+    connection.uuid = uuids[i];
+    const std::size_t type_end = rest.find('\n');
+    connection.type = std::string(rest.substr(0, type_end));
+    rest.remove_prefix(type_end == std::string_view::npos ? rest.size() : type_end + 1);
+    if (!rest.starts_with("connection.id:")) {
+      unreadable = FirstLine(rest);
+      return false;
+    }
+    rest.remove_prefix(14);
+    // The name runs to the next connection's first line, or to the end.
+    std::size_t end = rest.size();
+    if (i + 1 < uuids.size()) {
+      end = rest.find("\nconnection.uuid:" + uuids[i + 1] + "\n");
+      if (end == std::string_view::npos) {
+        unreadable = FirstLine(rest);
+        return false;
+      }
+    }
+    std::string_view name = rest.substr(0, end);
+    while (name.ends_with('\n')) name.remove_suffix(1);
+    connection.name = std::string(name);
+    rest.remove_prefix(end == rest.size() ? end : end + 1);
+    connections.push_back(std::move(connection));
+  }
+  return true;
+}
+
 }  // namespace
 
 void RemoveStalePasswordFiles() {
@@ -271,36 +310,10 @@ int NetworkManagerDialer::Connections(std::vector<NmConnection>& connections) {
     if (details.exit_code == 10 && attempt == 0) continue;
     if (details.start_error != 0 || details.exit_code != 0) return Failure(details);
 
-    std::string_view rest = details.output;
-    for (std::size_t i = 0; i < uuids.size(); ++i) {
-      const std::string head = "connection.uuid:" + uuids[i] + "\nconnection.type:";
-      if (!rest.starts_with(head)) {
-        return Fail(kUnreadable, "connection show: " + FirstLine(rest));
-      }
-      rest.remove_prefix(head.size());
-      NmConnection connection;
-      connection.uuid = uuids[i];
-      const std::size_t type_end = rest.find('\n');
-      connection.type = std::string(rest.substr(0, type_end));
-      rest.remove_prefix(type_end == std::string_view::npos ? rest.size() : type_end + 1);
-      if (!rest.starts_with("connection.id:")) {
-        return Fail(kUnreadable, "connection show: " + FirstLine(rest));
-      }
-      rest.remove_prefix(14);
-      // The name runs to the next connection's first line, or to the end.
-      std::size_t end = rest.size();
-      if (i + 1 < uuids.size()) {
-        const std::string next = "\nconnection.uuid:" + uuids[i + 1] + "\n";
-        end = rest.find(next);
-        if (end == std::string_view::npos) {
-          return Fail(kUnreadable, "connection show: " + FirstLine(rest));
-        }
-      }
-      std::string_view name = rest.substr(0, end);
-      while (name.ends_with('\n')) name.remove_suffix(1);
-      connection.name = std::string(name);
-      rest.remove_prefix(end == rest.size() ? end : end + 1);
-      connections.push_back(std::move(connection));
+    std::string unreadable;
+    if (!ReadConnectionDetails(details.output, uuids, connections, unreadable)) {
+      connections.clear();
+      return Fail(kUnreadable, "connection show: " + unreadable);
     }
     return 0;
   }
