@@ -1,3 +1,6 @@
+// One piece: every statement on the embedded CDR database, so that its tables and the
+// order of its commits are read in one place.
+
 #include "cdrfiles/cdr_store.h"
 
 #include <algorithm>

@@ -1,3 +1,6 @@
+// One piece: the phases of a run, in the order they run, and what each leaves to the
+// next.
+
 #include "retrieval/profile_run.h"
 
 #include <algorithm>

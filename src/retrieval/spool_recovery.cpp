@@ -1,3 +1,6 @@
+// One piece: each way a spool can be left is judged against the same notes and the same
+// reading of the destination's end; apart, the cases would read them each their own way.
+
 #include "retrieval/spool_recovery.h"
 
 #include <algorithm>

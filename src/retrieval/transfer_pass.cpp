@@ -1,3 +1,6 @@
+// One piece: the phases of a pass, in the order they run, around the one spool they
+// share.
+
 #include "retrieval/transfer_pass.h"
 
 #include <cmath>

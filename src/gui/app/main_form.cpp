@@ -1,3 +1,5 @@
+// One piece: the slots of one window, which share its widgets and its run's state.
+
 #include "gui/app/main_form.h"
 
 #include <QAction>

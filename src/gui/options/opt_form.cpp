@@ -1,3 +1,5 @@
+// One piece: the dialog's pages, wired to the one copy of the settings they edit.
+
 #include "gui/options/opt_form.h"
 
 #include <QApplication>

@@ -1,3 +1,6 @@
+// One piece: the grammar of a connection string, and the rewrites and masking that
+// must read it exactly as the parser does.
+
 #include "platform/db/connection_string.h"
 
 #include <algorithm>

@@ -1,3 +1,7 @@
+// One piece: the connection and its cursors share the driver's handles, the rules for a
+// database that another writer has locked and the reading of values: apart, each half would
+// reach into the other's state.
+
 #include "platform/db/database.h"
 
 #include <algorithm>

@@ -1,3 +1,6 @@
+// One piece: every question to nmcli and the reading of its answers, which share its
+// fixed language and its failure codes.
+
 #include "platform/dialup/nm_dialer.h"
 
 #include <dirent.h>
