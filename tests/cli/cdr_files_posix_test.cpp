@@ -65,8 +65,7 @@ TEST_P(CdrFilesCliTest, WhatCannotBeImportedIsAWarning) {
        {"cdr_C_01_202611010000_1: a symbolic link stands where a CDR file should be",
         "cdr_C_01_202611010000_2: a named pipe (FIFO) stands where a CDR file should be",
         "cdr_C_01_202611010000_3: a file with 2 names",
-        "cdr_C_01_202611010000_4: it is not "
-        "complete: it is empty",
+        "cdr_C_01_202611010000_4: it is not complete: it is empty",
         "cdr_C_01_202611010000_5: it is not complete: it holds one line",
         "cdr_C_01_202611010000_6: it is not complete: it holds no line feed"}) {
     EXPECT_NE(status.find(said), std::string::npos) << said << "\n" << status;

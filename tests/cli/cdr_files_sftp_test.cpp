@@ -222,6 +222,7 @@ int RunPushPermissions(const fs::path& folder, const std::string& user) {
   const pid_t pid = ::fork();
   if (pid == 0) {
     std::vector<char*> argv;
+    argv.reserve(words.size() + 1);
     for (std::string& word : words) argv.push_back(word.data());
     argv.push_back(nullptr);
     if (::setgroups(0, nullptr) == 0 && ::setgid(account->pw_gid) == 0 &&

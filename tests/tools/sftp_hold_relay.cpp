@@ -64,7 +64,8 @@ int main(int argc, char** argv) {
   if (argc < 2) return 64;
   const char* writes = std::getenv("REMOTECCM_HOLD_WRITES");
   const char* release = std::getenv("REMOTECCM_HOLD_RELEASE");
-  const long hold_after = writes != nullptr && release != nullptr ? std::atol(writes) : -1;
+  const long hold_after =
+      writes != nullptr && release != nullptr ? std::strtol(writes, nullptr, 10) : -1;
   // A test that failed before it released the upload leaves no relay behind for long.
   ::alarm(120);
   int to_ssh[2];
