@@ -18,10 +18,6 @@ constexpr QueuedOutput::Milliseconds kErrorAfterLogWait{200};
 
 bool IsTerminalStream(std::FILE* file) { return IsTerminal(::fileno(file)); }
 
-bool StartsWith(std::string_view text, std::string_view prefix) {
-  return text.substr(0, prefix.size()) == prefix;
-}
-
 }  // namespace
 
 void PrintError(std::string_view message) {
@@ -83,20 +79,25 @@ void CliObserver::LogLineAt(LogPriority priority, std::string_view line) {
   Changed();
 }
 
-void CliObserver::SetStatus1(std::string_view text) {
-  if (!text.empty()) status_ = text;
+void CliObserver::SetStatus1(std::string_view text) { SetStatus(text); }
+
+void CliObserver::SetStatus2(std::string_view text) { SetStatus(text); }
+
+void CliObserver::SetStatus(std::string_view text) {
+  if (!text.empty()) {
+    status_ = text;
+    reading_ = false;  // the pass has read what it selected, or the run does something else
+  }
   Changed();
 }
 
-void CliObserver::SetStatus2(std::string_view text) {
-  if (StartsWith(text, "Retrieving")) {
-    earlier_passes_ += pass_records_;
-    pass_records_ = 0;
-    ++pass_;
-    pass_start_ = out_.now();
-  }
-  if (!text.empty()) status_ = text;
-  Changed();
+void CliObserver::PassStarted() {
+  earlier_passes_ += pass_records_;
+  pass_records_ = 0;
+  ++pass_;
+  pass_start_ = out_.now();
+  reading_ = true;
+  Changed(true);  // the pass's number at once, beside the status shown just before
 }
 
 void CliObserver::SetProgress(int position) {
@@ -143,7 +144,7 @@ std::string CliObserver::ProgressText() const {
   if (pass_ > 0) {
     add(std::to_string(earlier_passes_ + pass_records_) + " records");
     const double seconds = std::chrono::duration<double>(out_.now() - pass_start_).count();
-    if (StartsWith(status_, "Retrieving") && seconds >= 0.1) {
+    if (reading_ && seconds >= 0.1) {
       add(std::to_string(static_cast<std::int64_t>(static_cast<double>(pass_records_) / seconds)) +
           "/s");
     }
@@ -154,10 +155,10 @@ std::string CliObserver::ProgressText() const {
   return text;
 }
 
-void CliObserver::Changed() {
+void CliObserver::Changed(bool at_once) {
   if (!out_.err_is_terminal) return;
   const Clock::time_point now = out_.now();
-  if (ever_drawn_ && now - last_draw_ < kRedrawInterval) return;
+  if (!at_once && ever_drawn_ && now - last_draw_ < kRedrawInterval) return;
   std::string text = ProgressText();
   if (text.empty()) return;
   ever_drawn_ = true;

@@ -56,6 +56,7 @@ class CliObserver : public EngineObserver {
   void ShowProgress(bool shown) override;
   void SetRunning(bool running) override;
   void ShowConnectionError(std::string_view message) override;
+  void PassStarted() override;
   void RecordsRead(std::int64_t count) override;
   void Pump() override { Changed(); }
 
@@ -71,7 +72,9 @@ class CliObserver : public EngineObserver {
   static constexpr Clock::duration kRedrawInterval = std::chrono::milliseconds(100);
 
  private:
-  void Changed();
+  // Either status line: the newest text the progress line shows.
+  void SetStatus(std::string_view text);
+  void Changed(bool at_once = false);
   void Draw(std::string text);
   void Erase();
   int Width() const;
@@ -84,6 +87,7 @@ class CliObserver : public EngineObserver {
   Clock::time_point last_draw_{};
 
   std::string status_;
+  bool reading_ = false;  // a pass reads what it selected: its rate is shown
   int pass_ = 0;
   std::int64_t earlier_passes_ = 0;  // records read by the passes before this one
   std::int64_t pass_records_ = 0;

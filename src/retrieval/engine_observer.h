@@ -47,6 +47,8 @@ class EngineObserver {
   // The database refused the connection: the driver's message. Interactive programs show it
   // in a box; an unattended run must not wait for a user and logs it instead.
   virtual void ShowConnectionError(std::string_view message) = 0;
+  // A pass selects its records now: its statement and status were shown just before.
+  virtual void PassStarted() {}
   // The pass has read `count` records so far: once per record, before that record's Pump.
   virtual void RecordsRead(std::int64_t count) { (void)count; }
   // Called once per record, per 100 ms of a pause and per dial poll: where a single-threaded

@@ -102,6 +102,7 @@ class Pass {
     }
     selection_ = BuildStatement(StatementKind::kSelection, settings_, values, converter_);
     Show(selection_);
+    if (!selection_.lines.empty()) services_.observer.PassStarted();
 
     if (!Select()) return selected_nothing_ ? Deliver() : Failed();
     if (!Read()) return Ended();

@@ -58,6 +58,7 @@ class CliObserverTest : public ::testing::Test {
     observer.SetStatus1("Selected: 2026/11/01 00:00 to 2026/11/02 23:59");
     observer.ShowProgress(true);
     observer.SetStatus2("Retrieving: 2026/11/01 00:00 to 2026/11/01 23:59");
+    observer.PassStarted();
     for (int i = 1; i <= 2000; ++i) {
       now_ += milliseconds(1);
       observer.LogLine("a record line");
@@ -67,6 +68,7 @@ class CliObserverTest : public ::testing::Test {
     mid_run_ = observer.ProgressText();
     observer.SetProgress(50);
     observer.SetStatus2("Retrieving: 2026/11/02 00:00 to 2026/11/02 23:59");
+    observer.PassStarted();
     now_ += milliseconds(500);
     for (int i = 1; i <= 5; ++i) observer.RecordsRead(i);
     end_of_run_ = observer.ProgressText();
@@ -110,10 +112,13 @@ TEST_F(CliObserverTest, NoTerminalNoProgressLine) {
 TEST_F(CliObserverTest, SharedScreenLogLinesReplaceTheLineWhichNeverWraps) {
   CliObserver observer(Output(true, true, 30));
   observer.SetStatus2("Retrieving: 2026/11/01 00:00 to 2026/11/01 23:59");
+  observer.PassStarted();
   observer.LogLine("first");
   const std::string err = err_.Text();
-  // Drawn, cut to 29 columns, then erased before the log line was written.
-  EXPECT_EQ(err, "\r\033[K0 records  pass 1  Retrieving\r\033[K");
+  // The status, then the pass beside it, each cut to 29 columns, then erased before the log
+  // line was written.
+  EXPECT_EQ(err,
+            "\r\033[KRetrieving: 2026/11/01 00:00 \r\033[K0 records  pass 1  Retrieving\r\033[K");
   EXPECT_EQ(out_.Text(), "first\n");
 }
 
