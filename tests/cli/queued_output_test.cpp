@@ -85,10 +85,19 @@ TEST(QueuedOutputTest, LinesGoOutInBlocksAndALoneLineWithoutWaitingForTheEnd) {
     packet.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
     return packet;
   };
-  // A queue whose blocks fit the socket's packets.
-  QueuedOutput output(ends[1], {.queue_bytes = 32u << 10, .stall = milliseconds(60000)});
-  output.Write("the first line\n");
-  EXPECT_EQ(read_one(), "the first line\n");
+  // A queue whose blocks fit the socket's packets. A lone line goes out once it has waited for
+  // others a while.
+  {
+    QueuedOutput alone(ends[1], {.queue_bytes = 32u << 10, .stall = milliseconds(60000)});
+    alone.Write("the first line\n");
+    EXPECT_EQ(read_one(), "the first line\n");
+    EXPECT_TRUE(alone.Finish());
+  }
+  // Lines that keep coming go out a block at a time, however slowly they come: the wait for a
+  // block is made longer than the test.
+  QueuedOutput output(
+      ends[1],
+      {.queue_bytes = 32u << 10, .stall = milliseconds(60000), .gather = milliseconds(600000)});
 
   std::string expected;
   for (int i = 0; i < 20000; ++i) expected += "record line " + std::to_string(i) + "\n";
