@@ -58,8 +58,9 @@ bool Settled(const EntryFacts& facts, double now, int settle_seconds);
 // to the name `to_name` of `to`, never over another file. On one file system it is renamed,
 // after checking that the name still stands for the file that was read. Across file systems
 // (EXDEV) it is copied, synced, put in place and then removed, only when copy_allowed; else
-// EXDEV is returned and the file stays. 0 or the errno; ESTALE when the name stands for
-// another file now (it stays for a later run).
+// EXDEV is returned and the file stays. 0 or the errno; kNameStandsForAnother when the name
+// stands for another file now (it stays for a later run).
+inline constexpr int kNameStandsForAnother = -1;  // no errno: not every system has ESTALE
 int MoveOut(const FolderHandle& from, std::string_view name, int file, const EntryFacts& read,
             const FolderHandle& to, std::string_view to_name, bool copy_allowed);
 
