@@ -106,6 +106,27 @@ std::string QuotedName(std::string_view name) {
   return quoted + '"';
 }
 
+// What the driver says of a result's column; none when it says nothing.
+struct DescribedColumn {
+  std::string name;
+  SQLSMALLINT type = 0;
+  SQLULEN size = 0;
+  SQLSMALLINT digits = 0;
+};
+
+std::optional<DescribedColumn> DescribeColumn(SQLHSTMT stmt, SQLUSMALLINT ordinal) {
+  std::array<SQLCHAR, 512> name{};
+  SQLSMALLINT name_length = 0;
+  SQLSMALLINT nullable = 0;
+  DescribedColumn column;
+  if (!SQL_SUCCEEDED(SQLDescribeCol(stmt, ordinal, name.data(), name.size(), &name_length,
+                                    &column.type, &column.size, &column.digits, &nullable))) {
+    return std::nullopt;
+  }
+  column.name.assign(reinterpret_cast<const char*>(name.data()));
+  return column;
+}
+
 bool IsCharacterType(SQLSMALLINT type) {
   switch (type) {
     case SQL_CHAR:
@@ -797,20 +818,15 @@ SQLSMALLINT DbQuery::FirstResultWithColumns() {
 
 void DbQuery::BindColumn(SQLUSMALLINT index) {
   Column& column = columns_[index];
-  std::array<SQLCHAR, 512> name{};
-  SQLSMALLINT name_length = 0;
-  SQLSMALLINT type = 0;
-  SQLULEN size = 0;
-  SQLSMALLINT digits = 0;
-  SQLSMALLINT nullable = 0;
-  CheckHandle(SQLDescribeCol(stmt_, index + 1, name.data(), name.size(), &name_length, &type, &size,
-                             &digits, &nullable),
-              "Cannot read the result's columns");
-  column.name.assign(reinterpret_cast<const char*>(name.data()));
+  const std::optional<DescribedColumn> described =
+      DescribeColumn(stmt_, static_cast<SQLUSMALLINT>(index + 1));
+  if (!described) ThrowOdbcError(SQL_HANDLE_STMT, stmt_, "Cannot read the result's columns");
+  column.name = described->name;
   column.ordinal = static_cast<SQLUSMALLINT>(index + 1);
-  column.sql_type = type;
-  column.size = size;
-  column.digits = digits;
+  column.sql_type = described->type;
+  column.size = described->size;
+  column.digits = described->digits;
+  const SQLSMALLINT type = described->type;
   SQLLEN display = 0;
   if (!SQL_SUCCEEDED(SQLColAttribute(stmt_, index + 1, SQL_DESC_DISPLAY_SIZE, nullptr, 0, nullptr,
                                      &display))) {
@@ -990,16 +1006,10 @@ bool DbQuery::DescribesKeptColumns(SQLHSTMT narrowed, const std::vector<bool>& k
   for (std::size_t i = 0; i < columns_.size(); ++i) {
     if (!kept[i]) continue;
     const Column& column = columns_[i];
-    std::array<SQLCHAR, 512> name{};
-    SQLSMALLINT name_length = 0;
-    SQLSMALLINT type = 0;
-    SQLULEN size = 0;
-    SQLSMALLINT digits = 0;
-    SQLSMALLINT nullable = 0;
-    if (!SQL_SUCCEEDED(SQLDescribeCol(narrowed, ++ordinal, name.data(), name.size(), &name_length,
-                                      &type, &size, &digits, &nullable)) ||
-        !SameText(reinterpret_cast<const char*>(name.data()), column.name) ||
-        type != column.sql_type || size != column.size || digits != column.digits) {
+    const std::optional<DescribedColumn> described = DescribeColumn(narrowed, ++ordinal);
+    if (!described || !SameText(described->name, column.name) ||
+        described->type != column.sql_type || described->size != column.size ||
+        described->digits != column.digits) {
       return false;
     }
   }

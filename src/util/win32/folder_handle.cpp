@@ -61,6 +61,18 @@ HANDLE OpenEntry(const std::filesystem::path& path, DWORD access, DWORD creation
                        FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
 }
 
+// The descriptor that takes over an open handle (closed when none can be had).
+FileDescriptor DescriptorOf(HANDLE handle, int flags, int& error) {
+  const int fd = ::_open_osfhandle(reinterpret_cast<intptr_t>(handle), flags | O_BINARY);
+  if (fd < 0) {
+    ::CloseHandle(handle);
+    error = EMFILE;
+    return {};
+  }
+  error = 0;
+  return FileDescriptor(fd);
+}
+
 }  // namespace
 
 FolderHandle::~FolderHandle() {
@@ -189,14 +201,7 @@ FileDescriptor FolderHandle::OpenToRead(std::string_view name, EntryFacts& facts
     error = EINVAL;
     return {};
   }
-  const int fd = ::_open_osfhandle(reinterpret_cast<intptr_t>(handle), O_RDONLY | O_BINARY);
-  if (fd < 0) {
-    ::CloseHandle(handle);
-    error = EMFILE;
-    return {};
-  }
-  error = 0;
-  return FileDescriptor(fd);
+  return DescriptorOf(handle, O_RDONLY, error);
 }
 
 FileDescriptor FolderHandle::CreateNew(std::string_view name, int& error) const {
@@ -211,14 +216,7 @@ FileDescriptor FolderHandle::CreateNew(std::string_view name, int& error) const 
     error = ErrnoOf(::GetLastError());
     return {};
   }
-  const int fd = ::_open_osfhandle(reinterpret_cast<intptr_t>(handle), O_RDWR | O_BINARY);
-  if (fd < 0) {
-    ::CloseHandle(handle);
-    error = EMFILE;
-    return {};
-  }
-  error = 0;
-  return FileDescriptor(fd);
+  return DescriptorOf(handle, O_RDWR, error);
 }
 
 int FolderHandle::Rename(std::string_view name, const FolderHandle& to, std::string_view to_name,
