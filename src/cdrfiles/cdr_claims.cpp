@@ -85,7 +85,7 @@ class KindClaim {
     for (int round = 0; round < 4; ++round) {
       EntryFacts facts;
       int error = 0;
-      const FileDescriptor claim = folder_.OpenToRead(name_, facts, error);
+      FileDescriptor claim = folder_.OpenToRead(name_, facts, error);
       std::optional<bool> claimed;
       if (claim.IsOpen()) {
         claimed = FollowClaim(claim, facts);
@@ -117,7 +117,7 @@ class KindClaim {
 
   // The claim there: this profile's, another's that stands, or one whose profile no longer
   // reads the kind, taken over; nothing when it changed meanwhile.
-  std::optional<bool> FollowClaim(const FileDescriptor& claim, const EntryFacts& facts) {
+  std::optional<bool> FollowClaim(FileDescriptor& claim, const EntryFacts& facts) {
     const std::string claimed = ClaimedProfile(ReadClaim(claim.Get()));
     if (claimed.empty()) return Refuse("the claim file " + shown_ + " is damaged; remove it");
     if (same_profile_(claimed)) return true;
@@ -134,16 +134,29 @@ class KindClaim {
     if (!TryLockWholeFile(claim.Get())) {
       return Refuse("another process holds the claim file " + shown_);
     }
-    int error = 0;
-    const std::optional<EntryFacts> now = folder_.Look(name_, error);
-    if (!now || now->identity != facts.identity) return std::nullopt;
-    if (const int replaced = WriteClaim(folder_, name_, ClaimText(profile_), true); replaced != 0) {
+    if (!StillThere(facts)) return std::nullopt;
+    int replaced = WriteClaim(folder_, name_, ClaimText(profile_), true);
+    if (replaced == EACCES) {
+      // Windows replaces no file that is held open: the claim is let go first, and taken over
+      // only if it is still the one read.
+      claim = FileDescriptor();
+      if (!StillThere(facts)) return std::nullopt;
+      replaced = WriteClaim(folder_, name_, ClaimText(profile_), true);
+    }
+    if (replaced != 0) {
       return Refuse("the claim file " + shown_ + " cannot be replaced: " + std::strerror(replaced));
     }
     outcome_.notes.push_back("The profile " + Shown(claimed) + " no longer reads the " +
                              KindWords(kind_) + " of " + Shown(folder_.path()) +
                              ": this profile takes its claim over (" + shown_ + ").");
     return true;
+  }
+
+  // Whether the claim's name still stands for the file that was read.
+  bool StillThere(const EntryFacts& facts) const {
+    int error = 0;
+    const std::optional<EntryFacts> now = folder_.Look(name_, error);
+    return now && now->identity == facts.identity;
   }
 
   bool Refuse(const std::string& why) {
