@@ -1,5 +1,6 @@
 // Whole runs of a profile through the real drivers: each mode, the layouts line by line, the
 // backup file, deletion, and the ways a run can fail without losing a record.
+#include <algorithm>
 #include <cstdio>
 
 #include "engine_fixture.h"
@@ -281,6 +282,52 @@ TEST_P(EngineTest, ByDateHourlyWindowsOverOneDay) {
   Set("PollAgain", "N");
   ASSERT_EQ(Run(), RunStatus::kSuccess);
   EXPECT_EQ(observer_.Count("Retrieved: "), 1);
+}
+
+// Records on the very seconds where windows begin and end, counted in the destination: each
+// is written once, by the window that holds it, and none outside the range or after now - 60.
+TEST_P(EngineTest, RecordsOnWindowBoundsAreCollectedOnce) {
+  const std::int64_t day2 = Utc(2026, 11, 2);
+  const std::int64_t day3 = Utc(2026, 11, 3);
+  const struct {
+    const char* mode;
+    std::vector<std::int64_t> collected;  // disconnect times
+    std::vector<std::int64_t> left;
+  } cases[] = {
+      {"By Date", {day2, day2 + 3599, day2 + 3600, day3 - 1}, {day2 - 1, day3}},
+      {"New Records Only", {day2, day3 - 1, day3, now_ - 61}, {day2 - 1, now_ - 60, now_ - 1}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.mode);
+    admin_.Execute("DELETE FROM " + table_);
+    std::filesystem::remove(destination_);
+    std::vector<Call> calls;
+    for (const std::vector<std::int64_t>* times : {&c.collected, &c.left}) {
+      for (const std::int64_t end : *times) {
+        const int id = static_cast<int>(calls.size()) + 1;
+        calls.push_back(Call{id, end - 10, end, "7000" + std::to_string(id), "8000", 10, ""});
+      }
+    }
+    Insert(calls);
+    Set("ConnectSQLMode", c.mode);
+    Set("SQLFromDateRange", std::to_string(day2));
+    Set("SQLToDateRange", std::to_string(day2));
+    Set("SQLDateRangeIncrValue", "1");
+    Set("SQLDateRangeIncrMode", "hour(s)");
+    Set("SQLNewRecDate", std::to_string(day2));
+    Set("SQLNewRecIncrValue", "1");
+    Set("SQLNewRecIncrMode", "day(s)");
+    Set("PollAgain", "Y");
+    Set("WaitBeforePollingAgain", "0");
+    WriteFieldFile("CCM_FIELDS.INF", kDefaultFields);
+    ASSERT_EQ(Run(), RunStatus::kSuccess);
+    const std::vector<std::string> lines = DestinationLines();
+    for (const Call& call : calls) {
+      const bool wanted = static_cast<std::size_t>(call.id) <= c.collected.size();
+      EXPECT_EQ(std::count(lines.begin(), lines.end(), FormattedLine(call)), wanted ? 1 : 0)
+          << "the record that ends at " << call.disconnect;
+    }
+  }
 }
 
 TEST_P(EngineTest, BySqlQueryRepeatsUntilAPassReturnsNothing) {
