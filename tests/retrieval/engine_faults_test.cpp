@@ -8,6 +8,7 @@
 
 #include "engine_faults_fixture.h"
 #include "support/silent_server.h"
+#include "util/file_steps.h"
 
 namespace remoteccm::testing {
 namespace {
@@ -178,6 +179,45 @@ TEST_P(EngineFaultsTest, AStopAskedForBeforeTheRunBeginsIsKept) {
   EXPECT_EQ(engine.RunProfile(profile_path_), RunStatus::kAborted);
   EXPECT_EQ(ServerCount(), 5);
   EXPECT_TRUE(!fs::exists(destination_) || DestinationLines().empty());
+}
+
+// The steps that make a pass durable come in their order: the spool synced before the note
+// that owes it (beside the profile, then beside the destination), both before the deletion is
+// committed; the destination synced before the notes go, and the spool after them.
+TEST_P(EngineFaultsTest, APassMakesItsFilesDurableInOrder) {
+  Insert(SomeCalls(5));
+  Set("ConnectSQLMode", "All Records");
+  Set("DeleteRecs", "Y");
+  std::vector<std::string> steps;
+  const auto name = [](const fs::path& path) { return path.filename().string(); };
+  WatchFileSteps([&](FileStep step, const fs::path& path) {
+    static constexpr const char* kWords[] = {"write", "sync", "sync folder", "replace", "remove"};
+    steps.push_back(std::string(kWords[static_cast<int>(step)]) + " " + name(path));
+  });
+  hooks_.at_point = [&](PassPoint point) {
+    if (point == PassPoint::kCommitted) steps.emplace_back("committed");
+  };
+  struct Unwatch {
+    ~Unwatch() { WatchFileSteps({}); }
+  } unwatch;
+  EXPECT_EQ(Run(), RunStatus::kSuccess);
+  const std::string destination = name(destination_);
+  const std::string owed = name(fs::path(profile_path_).replace_extension(".owed"));
+  const std::vector<std::string> order = {"sync " + destination + ".spool",
+                                          "replace " + owed,
+                                          "replace " + destination + ".spool-ready",
+                                          "committed",
+                                          "sync " + destination,
+                                          "remove " + destination + ".spool-ready",
+                                          "remove " + owed,
+                                          "remove " + destination + ".spool"};
+  auto at = steps.begin();
+  for (const std::string& step : order) {
+    at = std::find(at, steps.end(), step);
+    ASSERT_NE(at, steps.end()) << step << " not after the steps before it in:\n"
+                               << ::testing::PrintToString(steps);
+  }
+  EXPECT_EQ(ServerCount(), 0);
 }
 
 // What the journal's priorities tell of a run's end: a run stopped between passes says so at

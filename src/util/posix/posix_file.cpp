@@ -13,6 +13,7 @@
 #include <system_error>
 #include <vector>
 
+#include "util/file_steps.h"
 #include "util/text_routines.h"
 
 namespace remoteccm {
@@ -114,6 +115,7 @@ void WriteAll(int fd, std::string_view data, const std::filesystem::path& path) 
     }
     data.remove_prefix(static_cast<std::size_t>(n));
   }
+  TellFileStep(FileStep::kWrite, path);
 }
 
 bool ReadInBlocks(const std::filesystem::path& path,
@@ -231,7 +233,9 @@ bool SetFileTimes(const std::filesystem::path& path, std::int64_t seconds) {
 }
 
 int RemoveFile(const std::filesystem::path& path) {
-  return ::unlink(path.c_str()) == 0 ? 0 : errno;
+  if (::unlink(path.c_str()) != 0) return errno;
+  TellFileStep(FileStep::kRemove, path);
+  return 0;
 }
 
 bool MayReplace(const std::filesystem::path& path, mode_t& mode) {
@@ -263,6 +267,7 @@ void CreatePrivateFolders(const std::filesystem::path& folder) {
 
 void SyncFile(int fd, const std::filesystem::path& path) {
   if (::fsync(fd) != 0) ThrowFileError("Cannot sync", path, errno);
+  TellFileStep(FileStep::kSync, path);
 }
 
 void SyncFolderOf(const std::filesystem::path& path) {
@@ -270,6 +275,7 @@ void SyncFolderOf(const std::filesystem::path& path) {
   if (fd < 0) return;
   ::fsync(fd);
   ::close(fd);
+  TellFileStep(FileStep::kSyncFolder, FolderOf(path));
 }
 
 std::int64_t FileSize(const std::filesystem::path& path) {
@@ -308,6 +314,7 @@ void ReplaceFileContent(const std::filesystem::path& path, std::string_view cont
     ::unlink(temp.c_str());
     throw;
   }
+  TellFileStep(FileStep::kReplace, path);
   SyncFolderOf(path);
 }
 

@@ -14,6 +14,7 @@
 #include <random>
 #include <vector>
 
+#include "util/file_steps.h"
 #include "util/text_routines.h"
 #include "util/win32/win32_error.h"
 
@@ -268,7 +269,10 @@ static std::filesystem::path TemporaryBeside(const std::filesystem::path& path) 
   return FolderOf(path) / name;
 }
 
-int RemoveFile(const std::filesystem::path& path) {
+namespace {
+
+// The removal itself.
+int RemoveFileNow(const std::filesystem::path& path) {
   // A file still open elsewhere (this layer shares deletion with every open, and a lock holds
   // the destination open) is only marked for deletion: its name stays taken until the last
   // handle goes, and a file opened by that name meanwhile is the doomed one. It is renamed
@@ -284,6 +288,14 @@ int RemoveFile(const std::filesystem::path& path) {
     }
   }
   return ::DeleteFileW(path.c_str()) != 0 ? 0 : ErrnoOf(::GetLastError());
+}
+
+}  // namespace
+
+int RemoveFile(const std::filesystem::path& path) {
+  const int error = RemoveFileNow(path);
+  if (error == 0) TellFileStep(FileStep::kRemove, path);
+  return error;
 }
 
 bool MayReplace(const std::filesystem::path& path, mode_t& mode) {
@@ -328,6 +340,7 @@ void WriteAll(int fd, std::string_view data, const std::filesystem::path& path) 
     if (n < 0) ThrowFileError("Cannot write to", path, errno);
     data.remove_prefix(static_cast<std::size_t>(n));
   }
+  TellFileStep(FileStep::kWrite, path);
 }
 
 bool ReadInBlocks(const std::filesystem::path& path,
@@ -370,11 +383,14 @@ void SyncFile(int fd, const std::filesystem::path& path) {
   if (::FlushFileBuffers(HandleOf(fd)) == 0) {
     ThrowFileError("Cannot sync", path, ErrnoOf(::GetLastError()));
   }
+  TellFileStep(FileStep::kSync, path);
 }
 
 // NTFS journals its names: a rename or removal is durable once the call that made it returns
 // (renames are asked to write through). A folder has no buffers to flush.
-void SyncFolderOf(const std::filesystem::path& /*path*/) {}
+void SyncFolderOf(const std::filesystem::path& path) {
+  TellFileStep(FileStep::kSyncFolder, FolderOf(path));
+}
 
 std::int64_t FileSize(const std::filesystem::path& path) {
   WIN32_FILE_ATTRIBUTE_DATA data{};
@@ -416,6 +432,7 @@ void ReplaceFileContent(const std::filesystem::path& path, std::string_view cont
     ::DeleteFileW(temp.c_str());
     throw;
   }
+  TellFileStep(FileStep::kReplace, path);
 }
 
 void RemoveStaleTemporaries(const std::filesystem::path& folder) {
