@@ -46,9 +46,12 @@
 #include "support/mnemonics.h"
 #include "support/scaled_font.h"
 #include "support/silent_server.h"
+#include "support/widgets.h"
 
 using remoteccm::gui::MessageBox;
 using remoteccm::gui::TMainFrm;
+using remoteccm::testing::Child;
+using remoteccm::testing::WaitUntil;
 
 namespace {
 
@@ -78,17 +81,6 @@ class GateClock : public remoteccm::Clock {
   bool open_ = true;
   int ticks_ = 0;
 };
-
-void WaitUntil(const std::function<bool()>& done) {
-  while (!done()) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 10);
-}
-
-template <typename W = QWidget>
-W* Child(QWidget* window, const char* name) {
-  W* child = window->findChild<W*>(QLatin1String(name));
-  if (child == nullptr) qFatal("no control %s", name);
-  return child;
-}
 
 QString Caption(QWidget* window, const char* button) {
   return Child<QPushButton>(window, button)->text();

@@ -53,27 +53,19 @@
 #include "support/fake_clock.h"
 #include "support/mnemonics.h"
 #include "support/scaled_font.h"
+#include "support/widgets.h"
 
 using remoteccm::gui::FileDialog;
 using remoteccm::gui::MessageBox;
 using remoteccm::gui::TMainFrm;
 using remoteccm::gui::TOptFrm;
+using remoteccm::testing::Child;
+using remoteccm::testing::WaitUntil;
 
 namespace {
 
 // 2027-01-15 08:00:00 UTC.
 constexpr double kNow = 1'800'000'000;
-
-void WaitUntil(const std::function<bool()>& done) {
-  while (!done()) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 10);
-}
-
-template <typename W = QWidget>
-W* Child(QWidget* window, const char* name) {
-  W* child = window->findChild<W*>(QLatin1String(name));
-  if (child == nullptr) qFatal("no control %s", name);
-  return child;
-}
 
 // Runs act on the next modal window once it is up; one still open afterwards is closed.
 void WhenModalOpens(const std::function<void(QWidget*)>& act) {
