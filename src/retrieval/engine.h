@@ -40,7 +40,6 @@ class Engine {
   // database call, connect, lock wait or pause in progress is cancelled. A request made before
   // the run starts stops it at once: RunProfile and DeleteAllRecords keep it as they find it.
   void RequestAbort() { abort_.Request(); }
-  bool AbortRequested() const { return abort_.Requested(); }
   // Clears the request, on the thread that asks for a run (or a delete-all), before anything
   // that may ask to stop that run is started: a stop asked for at any moment after is kept.
   void ClearAbort() { abort_.Clear(); }

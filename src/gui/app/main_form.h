@@ -62,16 +62,12 @@ class TMainFrm : public QWidget {
   RunController& Controller() { return controller_; }
   TOptFrm* OptFrm() const { return opt_frm_; }
   const ProfileSettings& Settings() const { return settings_; }
-  TTrayIcon* TrayIcon() const { return tray_icon_.get(); }
   // Puts the lines that arrived since the last repaint into the memo now.
   void DrainLog();
   // A stop signal (SIGTERM, SIGINT, SIGHUP), on the window's thread: a run going on is aborted
   // and the program ends with its exit status (6) once it has wound down; else the window
   // closes as Close closes it.
   void StopBySignal();
-  // The sizes the window takes, compact and expanded, at its current font.
-  QSize CompactSize() const { return compact_size_; }
-  QSize ExpandedSize() const { return expanded_size_; }
 
  protected:
   void showEvent(QShowEvent* event) override;
@@ -103,7 +99,6 @@ class TMainFrm : public QWidget {
   void LoadCurrentProfile(const std::string& path);
   void FillProfileList();
   void ShowProfile();
-  void SaveEdits();
   void SetControlsEnabled(bool enabled);
 
   void RunProfile(bool unattended);

@@ -61,7 +61,6 @@ class TFieldsPage : public QWidget {
   // it was is not written again): throws FileError.
   void SaveFieldSelection();
   std::vector<SelectedField> Rows() const;
-  int SelectedLength() const { return selected_length_; }
 
  Q_SIGNALS:
   // The column query ended: ok, or the driver's message why not.

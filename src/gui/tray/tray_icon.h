@@ -19,7 +19,6 @@ class TTrayIcon : public QObject {
   static std::unique_ptr<TTrayIcon> Create(QObject* owner);
   ~TTrayIcon() override;
 
-  QString Hint() const { return hint_; }
   void SetHint(const QString& hint);
   void SetIcon(const QIcon& icon);
 
