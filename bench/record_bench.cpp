@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "platform/db/cdr_schema.h"
-#include "retrieval/field_list.h"
-#include "retrieval/line_layout.h"
+#include "retrieval/layout/field_list.h"
+#include "retrieval/layout/line_layout.h"
 #include "timezone/local_zone.h"
 #include "timezone/time_conversion.h"
 #include "timezone/zone_list.h"

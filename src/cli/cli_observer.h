@@ -15,7 +15,7 @@
 #include <utility>
 
 #include "cli/queued_output.h"
-#include "retrieval/engine_observer.h"
+#include "retrieval/run/engine_observer.h"
 
 namespace remoteccm {
 

@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "profile/profile_file.h"
-#include "retrieval/engine_observer.h"
-#include "retrieval/run_status.h"
+#include "retrieval/report/run_status.h"
+#include "retrieval/run/engine_observer.h"
 #include "timezone/zone_list.h"
 
 namespace remoteccm {

@@ -11,7 +11,7 @@
 
 #include "cli/cli_observer.h"
 #include "cli/commands.h"
-#include "retrieval/destination.h"
+#include "retrieval/spool/destination.h"
 #include "util/posix_file.h"
 #include "util/utc_time.h"
 

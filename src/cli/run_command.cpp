@@ -16,8 +16,8 @@
 #include "companion/companion_link.h"
 #include "platform/dialup/system_dialer.h"
 #include "profile/profile_list.h"
-#include "retrieval/engine.h"
-#include "retrieval/run_report.h"
+#include "retrieval/report/run_report.h"
+#include "retrieval/run/engine.h"
 #include "startup/command_line.h"
 #include "util/stop_signals.h"
 

@@ -12,8 +12,8 @@
 
 #include "cli/commands.h"
 #include "platform/home/program_home.h"
-#include "retrieval/pass_spool.h"
-#include "retrieval/status_file.h"
+#include "retrieval/report/status_file.h"
+#include "retrieval/spool/pass_spool.h"
 #include "util/clock.h"
 #include "util/posix_file.h"
 #include "util/text_routines.h"

@@ -25,7 +25,7 @@
 
 #include "cdr_files_fixture.h"
 #include "cli_run_fixture.h"
-#include "retrieval/status_file.h"
+#include "retrieval/report/status_file.h"
 #include "support/run_cli.h"
 #include "support/silent_server.h"
 #include "support/unprivileged.h"

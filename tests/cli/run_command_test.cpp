@@ -8,7 +8,7 @@
 #include <string>
 
 #include "cli_run_fixture.h"
-#include "retrieval/status_file.h"
+#include "retrieval/report/status_file.h"
 #include "support/cdr_database.h"
 #include "support/child_process.h"
 

@@ -9,9 +9,9 @@
 #include <string>
 
 #include "platform/db/database.h"
-#include "retrieval/metrics_file.h"
-#include "retrieval/pass_spool.h"
-#include "retrieval/status_file.h"
+#include "retrieval/report/metrics_file.h"
+#include "retrieval/report/status_file.h"
+#include "retrieval/spool/pass_spool.h"
 #include "support/cdr_database.h"
 #include "support/run_cli.h"
 #include "support/scratch_dir.h"

@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "retrieval/field_list.h"
+#include "retrieval/layout/field_list.h"
 #include "util/ini_file.h"
 
 using namespace remoteccm;

@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "retrieval/late_arrivals.h"
+#include "retrieval/run/late_arrivals.h"
 
 using namespace remoteccm;
 

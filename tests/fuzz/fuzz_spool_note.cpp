@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "retrieval/pass_spool.h"
+#include "retrieval/spool/pass_spool.h"
 
 using namespace remoteccm;
 

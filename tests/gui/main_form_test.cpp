@@ -41,7 +41,7 @@
 #include "platform/db/database.h"
 #include "profile/profile_file.h"
 #include "profile/profile_list.h"
-#include "retrieval/status_file.h"
+#include "retrieval/report/status_file.h"
 #include "support/cdr_database.h"
 #include "support/mnemonics.h"
 #include "support/scaled_font.h"

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "retrieval/field_list.h"
-#include "retrieval/line_layout.h"
+#include "retrieval/layout/field_list.h"
+#include "retrieval/layout/line_layout.h"
 #include "timezone/time_conversion.h"
 
 namespace remoteccm {

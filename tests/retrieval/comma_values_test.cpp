@@ -7,8 +7,8 @@
 
 #include "cdr_generator.h"
 #include "platform/db/cdr_schema.h"
-#include "retrieval/field_list.h"
-#include "retrieval/line_layout.h"
+#include "retrieval/layout/field_list.h"
+#include "retrieval/layout/line_layout.h"
 #include "timezone/time_conversion.h"
 
 namespace remoteccm {

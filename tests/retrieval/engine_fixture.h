@@ -18,7 +18,7 @@
 #include "platform/db/database.h"
 #include "platform/db/db_error.h"
 #include "profile/profile_file.h"
-#include "retrieval/engine.h"
+#include "retrieval/run/engine.h"
 #include "support/cdr_database.h"
 #include "support/fake_clock.h"
 #include "support/scratch_dir.h"

@@ -4,7 +4,7 @@
 #include <cstdio>
 
 #include "engine_fixture.h"
-#include "retrieval/pass_spool.h"
+#include "retrieval/spool/pass_spool.h"
 #include "util/text_routines.h"
 
 namespace remoteccm::testing {

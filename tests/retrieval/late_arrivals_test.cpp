@@ -1,7 +1,7 @@
 // The look-back of "New Records Only": records that reach the table late, with older times,
 // are collected once; what was collected is never written again; the look-back never reaches
 // before what its memory knows or before a start a user set.
-#include "retrieval/late_arrivals.h"
+#include "retrieval/run/late_arrivals.h"
 
 #include <map>
 

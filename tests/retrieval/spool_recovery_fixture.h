@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "retrieval/spool_recovery.h"
+#include "retrieval/spool/spool_recovery.h"
 #include "support/scratch_dir.h"
 #include "util/ini_file.h"
 

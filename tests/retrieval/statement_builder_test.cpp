@@ -1,13 +1,13 @@
 // The statements of each retrieval mode and the status texts that go with them.
-#include "retrieval/statement_builder.h"
+#include "retrieval/run/statement_builder.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
 
-#include "retrieval/field_list.h"
-#include "retrieval/line_layout.h"
+#include "retrieval/layout/field_list.h"
+#include "retrieval/layout/line_layout.h"
 #include "support/scratch_dir.h"
 
 namespace remoteccm {

@@ -1,7 +1,7 @@
 // The status file and the metrics file that monitoring reads: what they say, that they read
 // back, that garbage is refused with a reason, and that a folder that cannot be written only
 // costs a log line.
-#include "retrieval/status_file.h"
+#include "retrieval/report/status_file.h"
 
 #include <gtest/gtest.h>
 
@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "retrieval/metrics_file.h"
-#include "retrieval/run_report.h"
+#include "retrieval/report/metrics_file.h"
+#include "retrieval/report/run_report.h"
 #include "support/fifos.h"
 #include "support/scratch_dir.h"
 

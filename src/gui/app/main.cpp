@@ -14,7 +14,7 @@
 #include "platform/home/program_home.h"
 #include "profile/profile_list.h"
 #include "remoteccm_version.h"
-#include "retrieval/run_status.h"
+#include "retrieval/report/run_status.h"
 #include "timezone/zone_list.h"
 #include "util/posix_file.h"
 #include "util/stop_signals.h"

@@ -1,7 +1,7 @@
 #include "gui/app/run_controller.h"
 
 #include "companion/socket_companion.h"
-#include "retrieval/run_report.h"
+#include "retrieval/report/run_report.h"
 
 namespace remoteccm::gui {
 namespace {

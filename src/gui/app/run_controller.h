@@ -14,7 +14,7 @@
 #include "gui/app/pause_clock.h"
 #include "platform/dialup/dialer.h"
 #include "profile/profile_file.h"
-#include "retrieval/engine.h"
+#include "retrieval/run/engine.h"
 
 namespace remoteccm::gui {
 

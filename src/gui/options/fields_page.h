@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "profile/profile_settings.h"
-#include "retrieval/field_selection.h"
+#include "retrieval/layout/field_selection.h"
 
 class QGroupBox;
 class QLabel;

@@ -40,7 +40,7 @@
 #include "platform/db/connection_string.h"
 #include "profile/connection_fields.h"
 #include "profile/profile_list.h"
-#include "retrieval/field_selection.h"
+#include "retrieval/layout/field_selection.h"
 #include "util/ini_file.h"
 #include "util/posix_file.h"
 #include "util/text_routines.h"

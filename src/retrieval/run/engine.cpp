@@ -1,4 +1,4 @@
-#include "retrieval/engine.h"
+#include "retrieval/run/engine.h"
 
 #include "cdrfiles/cdr_file_source.h"
 #include "platform/db/connection_string.h"

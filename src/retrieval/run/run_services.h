@@ -13,7 +13,7 @@
 #include "platform/db/database.h"
 #include "platform/dialup/dialer.h"
 #include "profile/profile_file.h"
-#include "retrieval/engine_observer.h"
+#include "retrieval/run/engine_observer.h"
 #include "util/clock.h"
 
 namespace remoteccm {

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "profile/profile_file.h"
-#include "retrieval/run_status.h"
+#include "retrieval/report/run_status.h"
 
 namespace remoteccm {
 

@@ -1,4 +1,4 @@
-#include "retrieval/late_arrivals.h"
+#include "retrieval/run/late_arrivals.h"
 
 #include <algorithm>
 #include <charconv>

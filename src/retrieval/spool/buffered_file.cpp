@@ -1,4 +1,4 @@
-#include "retrieval/buffered_file.h"
+#include "retrieval/spool/buffered_file.h"
 
 #include <fcntl.h>
 

@@ -1,4 +1,4 @@
-#include "retrieval/status_file.h"
+#include "retrieval/report/status_file.h"
 
 #include <algorithm>
 #include <charconv>

@@ -1,4 +1,4 @@
-#include "retrieval/metrics_file.h"
+#include "retrieval/report/metrics_file.h"
 
 #include <charconv>
 #include <cmath>

@@ -11,9 +11,9 @@
 
 #include "platform/db/database.h"
 #include "profile/profile_settings.h"
-#include "retrieval/destination.h"
-#include "retrieval/late_arrivals.h"
-#include "retrieval/run_services.h"
+#include "retrieval/run/late_arrivals.h"
+#include "retrieval/run/run_services.h"
+#include "retrieval/spool/destination.h"
 
 namespace remoteccm {
 

@@ -19,8 +19,8 @@
 #include <string>
 #include <vector>
 
-#include "retrieval/destination.h"
-#include "retrieval/pass_spool.h"
+#include "retrieval/spool/destination.h"
+#include "retrieval/spool/pass_spool.h"
 
 namespace remoteccm {
 

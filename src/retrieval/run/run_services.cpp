@@ -1,4 +1,4 @@
-#include "retrieval/run_services.h"
+#include "retrieval/run/run_services.h"
 
 namespace remoteccm {
 

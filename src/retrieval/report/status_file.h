@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-#include "retrieval/run_status.h"
+#include "retrieval/report/run_status.h"
 
 namespace remoteccm {
 

@@ -1,9 +1,9 @@
-#include "retrieval/run_report.h"
+#include "retrieval/report/run_report.h"
 
 #include <cstdlib>
 
-#include "retrieval/metrics_file.h"
-#include "retrieval/status_file.h"
+#include "retrieval/report/metrics_file.h"
+#include "retrieval/report/status_file.h"
 #include "util/calendar.h"
 #include "util/ini_file.h"
 #include "util/text_routines.h"

@@ -1,7 +1,7 @@
 // One piece: the phases of a pass, in the order they run, around the one spool they
 // share.
 
-#include "retrieval/transfer_pass.h"
+#include "retrieval/run/transfer_pass.h"
 
 #include <cmath>
 #include <optional>
@@ -9,10 +9,10 @@
 #include <vector>
 
 #include "platform/db/db_error.h"
-#include "retrieval/field_list.h"
-#include "retrieval/line_layout.h"
-#include "retrieval/pass_spool.h"
-#include "retrieval/statement_builder.h"
+#include "retrieval/layout/field_list.h"
+#include "retrieval/layout/line_layout.h"
+#include "retrieval/run/statement_builder.h"
+#include "retrieval/spool/pass_spool.h"
 #include "util/ini_file.h"
 #include "util/text_routines.h"
 

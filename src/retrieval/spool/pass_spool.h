@@ -15,8 +15,8 @@
 #include <string_view>
 #include <vector>
 
-#include "retrieval/buffered_file.h"
-#include "retrieval/destination.h"
+#include "retrieval/spool/buffered_file.h"
+#include "retrieval/spool/destination.h"
 #include "util/sha256.h"
 
 namespace remoteccm {

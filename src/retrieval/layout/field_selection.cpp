@@ -1,4 +1,4 @@
-#include "retrieval/field_selection.h"
+#include "retrieval/layout/field_selection.h"
 
 #include <algorithm>
 #include <array>

@@ -1,7 +1,7 @@
 // One piece: the phases of a run, in the order they run, and what each leaves to the
 // next.
 
-#include "retrieval/profile_run.h"
+#include "retrieval/run/profile_run.h"
 
 #include <algorithm>
 #include <cmath>
@@ -12,7 +12,7 @@
 #include "platform/db/db_error.h"
 #include "platform/db/server_clock.h"
 #include "platform/db/sql_names.h"
-#include "retrieval/statement_builder.h"
+#include "retrieval/run/statement_builder.h"
 #include "util/file_routines.h"
 #include "util/ini_file.h"
 #include "util/text_routines.h"

@@ -1,4 +1,4 @@
-#include "retrieval/pass_spool.h"
+#include "retrieval/spool/pass_spool.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,4 +1,4 @@
-#include "retrieval/statement_builder.h"
+#include "retrieval/run/statement_builder.h"
 
 #include "util/calendar.h"
 #include "util/text_routines.h"

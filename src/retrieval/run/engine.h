@@ -13,10 +13,10 @@
 #include "platform/dialup/dialer.h"
 #include "profile/profile_file.h"
 #include "profile/profile_settings.h"
-#include "retrieval/engine_observer.h"
-#include "retrieval/profile_run.h"
-#include "retrieval/run_status.h"
-#include "retrieval/transfer_pass.h"
+#include "retrieval/report/run_status.h"
+#include "retrieval/run/engine_observer.h"
+#include "retrieval/run/profile_run.h"
+#include "retrieval/run/transfer_pass.h"
 #include "util/clock.h"
 
 namespace remoteccm {

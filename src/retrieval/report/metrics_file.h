@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "retrieval/status_file.h"
+#include "retrieval/report/status_file.h"
 
 namespace remoteccm {
 

@@ -1,14 +1,14 @@
 // One piece: each way a spool can be left is judged against the same notes and the same
 // reading of the destination's end; apart, the cases would read them each their own way.
 
-#include "retrieval/spool_recovery.h"
+#include "retrieval/spool/spool_recovery.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 
 #include "profile/profile_file.h"
-#include "retrieval/late_arrivals.h"
+#include "retrieval/run/late_arrivals.h"
 #include "util/ini_file.h"
 #include "util/posix_file.h"
 #include "util/text_routines.h"

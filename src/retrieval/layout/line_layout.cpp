@@ -1,4 +1,4 @@
-#include "retrieval/line_layout.h"
+#include "retrieval/layout/line_layout.h"
 
 #include <algorithm>
 #include <charconv>

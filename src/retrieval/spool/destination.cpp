@@ -1,4 +1,4 @@
-#include "retrieval/destination.h"
+#include "retrieval/spool/destination.h"
 
 #include <cerrno>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "retrieval/field_list.h"
+#include "retrieval/layout/field_list.h"
 
 #include "util/ini_file.h"
 #include "util/posix_file.h"

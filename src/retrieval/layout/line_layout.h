@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "retrieval/field_list.h"
+#include "retrieval/layout/field_list.h"
 #include "timezone/time_conversion.h"
 
 namespace remoteccm {
