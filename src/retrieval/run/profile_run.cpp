@@ -127,13 +127,17 @@ RunStatus ProfileRun::Run() {
       return RunStatus::kPassFailed;
     case Claim::kLocked:
       return RunStatus::kLocked;
-    case Claim::kCdrFolderUnusable:
+  }
+  switch (UsesCdrFiles(settings_) ? ImportCdrFiles() : Import::kImported) {
+    case Import::kImported:
+      break;
+    case Import::kFolderUnusable:
       return RunStatus::kConnectionFailed;
-    case Claim::kCdrDatabaseUnusable:
+    case Import::kDatabaseUnusable:
       return RunStatus::kPassFailed;
-    case Claim::kCdrFilesRefused:
+    case Import::kRefused:
       return RunStatus::kSettingsInvalid;
-    case Claim::kStopped:
+    case Import::kStopped:
       return RunStatus::kAborted;
   }
   return settings_.use_dialup ? DialAndPoll() : PollCycle();
@@ -183,9 +187,6 @@ ProfileRun::Claim ProfileRun::ClaimDestination() {
     LogError(e.what());
     return Claim::kDestinationUnusable;
   }
-  if (UsesCdrFiles(settings_)) {
-    if (const std::optional<Claim> ended = ImportCdrFiles()) return *ended;
-  }
   return Claim::kHeld;
 }
 
@@ -201,9 +202,12 @@ bool ProfileRun::TakeLock() {
   return false;
 }
 
-// The complete files of the profile's folder into its embedded database, before the passes
-// read it; how it ended when the run cannot go on.
-std::optional<ProfileRun::Claim> ProfileRun::ImportCdrFiles() {
+// ---------------------------------------------------------------------------------------------
+// Importing the CDR files
+
+// The complete files of the profile's folder into its embedded database, under the
+// destination's lock and before the passes read it.
+ProfileRun::Import ProfileRun::ImportCdrFiles() {
   CdrImportHooks hooks;
   hooks.stop = [this] { return Aborted(); };
   hooks.at_point = services_.hooks.at_import_point;
@@ -224,17 +228,17 @@ std::optional<ProfileRun::Claim> ProfileRun::ImportCdrFiles() {
   if (!outcome.waiting.empty()) summary_.warnings.emplace_back(kWaitingCdrFilesWarning);
   if (outcome.stopped) {
     LogError("The run stopped during the import of the CDR files, as it was asked to.");
-    return Claim::kStopped;
+    return Import::kStopped;
   }
   if (outcome.refused) {
     summary_.last_error = outcome.error;
-    return Claim::kCdrFilesRefused;
+    return Import::kRefused;
   }
   if (!outcome.usable) {
     summary_.last_error = outcome.error;
-    return outcome.folder_unusable ? Claim::kCdrFolderUnusable : Claim::kCdrDatabaseUnusable;
+    return outcome.folder_unusable ? Import::kFolderUnusable : Import::kDatabaseUnusable;
   }
-  return std::nullopt;
+  return Import::kImported;
 }
 
 // ---------------------------------------------------------------------------------------------

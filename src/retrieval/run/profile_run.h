@@ -1,7 +1,8 @@
 // One run of a profile, from reading its file to the summary of what it did. The engine makes
 // one for each run and drops it at the end, so nothing a run learns reaches the next one. The
-// run goes through its phases in order (claiming the destination, dialing, connecting,
-// recovering what an earlier run owes, the passes, hanging up); each tells how it ended.
+// run goes through its phases in order (claiming the destination, importing the CDR files of a
+// files profile, dialing, connecting, recovering what an earlier run owes, the passes, hanging
+// up); each tells how it ended.
 #pragma once
 
 #include <cstdint>
@@ -50,10 +51,14 @@ class ProfileRun {
     kProfileUnreadable,
     kDestinationUnusable,
     kLocked,
-    kCdrFolderUnusable,    // the CDR file folder cannot be read: the source cannot be reached
-    kCdrDatabaseUnusable,  // the embedded database (or its lock) cannot be written
-    kCdrFilesRefused,      // another profile reads a kind of the folder's files
-    kStopped,              // the run was asked to stop during the import
+  };
+  // How the import of a files profile's CDR files ended.
+  enum class Import {
+    kImported,
+    kFolderUnusable,    // the CDR file folder cannot be read: the source cannot be reached
+    kDatabaseUnusable,  // the embedded database (or its lock) cannot be written
+    kRefused,           // another profile reads a kind of the folder's files
+    kStopped,           // the run was asked to stop during the import
   };
   // How the dial ended: whether the dialer took it (code 0) and the link came up.
   struct DialResult {
@@ -78,7 +83,7 @@ class ProfileRun {
   RunStatus Run();
   Claim ClaimDestination();
   bool TakeLock();
-  std::optional<Claim> ImportCdrFiles();
+  Import ImportCdrFiles();
   void SayLateRecords(bool looks_back);
   RunStatus DialAndPoll();
   DialResult Dial();
