@@ -1,5 +1,5 @@
 // CDR files as the generator writes them, with values the fuzzer chooses (quotes, commas,
-// UTF-8, negative and huge numbers), read back by the collector's reader: every value of every
+// UTF-8, any 32-bit number), read back by the collector's reader: every value of every
 // record comes back as it was written, in every release's layout.
 #include <unistd.h>
 
@@ -25,10 +25,11 @@ class Bytes {
   Bytes(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
   std::uint8_t Next() { return at_ < size_ ? data_[at_++] : 0; }
   bool Left() const { return at_ < size_; }
+  // Any value of a CDR's INTEGER fields, which are 32 bits wide.
   std::int64_t Number() {
-    std::uint64_t bits = 0;
-    for (int i = 0; i < 8; ++i) bits = (bits << 8) | Next();
-    std::int64_t number = 0;
+    std::uint32_t bits = 0;
+    for (int i = 0; i < 4; ++i) bits = (bits << 8) | Next();
+    std::int32_t number = 0;
     std::memcpy(&number, &bits, sizeof number);
     return number;
   }
