@@ -152,22 +152,60 @@ class FolderImport {
       return true;
     }
     if (imported->stopped) return Stopped();
-    At(CdrImportPoint::kCommitted);
-    Counted(*imported);
-    std::string line =
-        "Imported the CDR file " + shown + ": " + Count(imported->records, "record", "records");
-    if (imported->duplicates > 0) {
-      line += " (" + Count(imported->duplicates, "record was", "records were") +
-              " imported before" + (imported->same_file_before ? ": the file was sent again" : "") +
-              ")";
+    batch_.push_back({entry.name, facts, kept, *imported});
+    return store_.BatchRecords() < kCdrBatchRecords || CommitBatch();
+  }
+
+  // Commits the batch of files imported, then moves them out of the folder, each in turn
+  // unless the run is asked to stop: a file whose records are committed may stay, the next
+  // run moves it out as any imported file left in the folder. False when the commit failed
+  // (the batch's files stay, nothing of them imported) or the run was asked to stop.
+  bool CommitBatch() {
+    std::string why;
+    if (!store_.CommitBatch(why)) {
+      const std::size_t files = batch_.size();
+      const std::string first = batch_.empty() ? "" : Shown(batch_.front().name);
+      batch_.clear();
+      if (files <= 1) return DatabaseFailed(first, why);
+      return Failed("The CDR file " + first + " and the " + Count(files - 1, "file", "files") +
+                    " imported after it in the same transaction could not be imported: " + why +
+                    ". They stay for the next run.");
     }
-    Log(line + ".");
-    Dispose(entry.name, descriptor, facts, kept, false);
-    At(CdrImportPoint::kDisposed);
+    for (const BatchFile& file : batch_) {
+      if (!file.imported) continue;
+      Counted(*file.imported);
+      const CdrFileImported& imported = *file.imported;
+      std::string line = "Imported the CDR file " + Shown(file.name) + ": " +
+                         Count(imported.records, "record", "records");
+      if (imported.duplicates > 0) {
+        line += " (" + Count(imported.duplicates, "record was", "records were") +
+                " imported before" +
+                (imported.same_file_before ? ": the file was sent again" : "") + ")";
+      }
+      Log(line + ".");
+    }
+    std::vector<BatchFile> committed;
+    committed.swap(batch_);
+    for (const BatchFile& file : committed) {
+      if (Stopping()) return false;
+      if (file.imported) At(CdrImportPoint::kCommitted);
+      // A move within the file system, never a copy: no open file needed.
+      Dispose(file.name, -1, file.facts, file.kept, false);
+      At(CdrImportPoint::kDisposed);
+    }
     return true;
   }
 
  private:
+  // A file of the open batch: imported (or a resend noted) but not committed yet, still in the
+  // folder.
+  struct BatchFile {
+    std::string name;
+    EntryFacts facts;                         // as it was read
+    std::string kept;                         // its name in the collected folder
+    std::optional<CdrFileImported> imported;  // none for a resend
+  };
+
   CdrFileImportJob Job(CdrFileKind kind, std::string_view name, CdrFileReader& reader) {
     CdrFileImportJob job;
     job.table = TableOf(kind);
@@ -214,8 +252,8 @@ class FolderImport {
                            facts.identity,
                            now_};
     if (!store_.UpdateHeld(held, why)) return DatabaseFailed(Shown(entry.name), why);
-    Dispose(entry.name, file, facts, kept, false);
-    At(CdrImportPoint::kDisposed);
+    // It leaves the folder once its note is committed, with the batch.
+    batch_.push_back({entry.name, facts, kept, std::nullopt});
     return true;
   }
 
@@ -331,6 +369,8 @@ class FolderImport {
       return true;
     }
     if (imported->stopped) return Stopped();
+    // Watched files are few: each is committed at once, alone.
+    if (!store_.CommitBatch(why)) return DatabaseFailed(shown, why);
     Counted(*imported);
     Log("The CDR file " + shown +
         (grew ? " grew after its import: " : " was written anew after its import: ") +
@@ -406,11 +446,16 @@ class FolderImport {
     return false;
   }
   bool DatabaseFailed(const std::string& shown, const std::string& why) {
+    return Failed(shown.empty() ? "The CDR database cannot be used: " + why + "."
+                                : "The CDR file " + shown + " could not be imported: " + why +
+                                      ". It stays for the next run.");
+  }
+  // The import cannot go on; the first fault is the one the run reports (a batch that fails
+  // to commit after it is its consequence).
+  bool Failed(const std::string& line) {
     outcome_.usable = false;
-    outcome_.error = shown.empty() ? "The CDR database cannot be used: " + why + "."
-                                   : "The CDR file " + shown + " could not be imported: " + why +
-                                         ". It stays for the next run.";
-    Log(outcome_.error, ImportLogLevel::kWarning);
+    if (outcome_.error.empty()) outcome_.error = line;
+    Log(line, ImportLogLevel::kWarning);
     return false;
   }
   static std::string Why(int error) { return std::strerror(error); }
@@ -430,6 +475,7 @@ class FolderImport {
   const std::int64_t now_;
   const std::int64_t hold_;
   std::set<std::string> held_in_folder_;
+  std::vector<BatchFile> batch_;
 };
 
 int CountEntries(const FolderHandle& folder) {
@@ -561,6 +607,8 @@ CdrImportOutcome ImportCdrFiles(const CdrImportRequest& request) {
       }
     }
   }
+  // What was imported before a stop or a fault is kept.
+  import.CommitBatch();
   if (store->Identity().generation != before.generation ||
       ReadStoreNote(request.note).state != StoreNoteReading::State::kRead) {
     try {

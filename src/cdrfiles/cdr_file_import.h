@@ -61,7 +61,7 @@ struct CdrImportRequest {
 };
 
 struct CdrImportOutcome {
-  bool usable = true;    // false: the folder or the database could not be used (see error)
+  bool usable = true;  // false: the folder or the database could not be used (see error)
   // What could not be used is the folder itself, the source of the records (as a database that
   // refuses the connection), not one of the collector's own files (a full disk, say).
   bool folder_unusable = false;

@@ -74,6 +74,15 @@ class CdrFileImportTest : public ::testing::Test {
     sqlite3_close(db);
     return value;
   }
+  // Changes the embedded database as another program, or an earlier version, would.
+  void Change(const std::string& sql) {
+    sqlite3* db = nullptr;
+    sqlite3_open((home_ / "SITE.cdr.sqlite").string().c_str(), &db);
+    char* error = nullptr;
+    EXPECT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &error), SQLITE_OK) << error;
+    sqlite3_free(error);
+    sqlite3_close(db);
+  }
   std::int64_t Rows(std::string_view table = "CallDetailRecord") {
     return Ask("SELECT COUNT(*) FROM " + std::string(table));
   }

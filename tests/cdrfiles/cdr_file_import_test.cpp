@@ -58,17 +58,75 @@ TEST_F(CdrFileImportTest, KeysAgeByTheRecordsNotTheClock) {
   EXPECT_EQ(Import().records, 5);
   Put("cdr_C_02_202611010000_1", Records(1, 5));
   EXPECT_EQ(Import(7, 1000).records, 0);  // the clock ran far ahead: every key is still known
-  EXPECT_EQ(Ask("SELECT COUNT(*) FROM CdrFileRecordKey"), 5);
+  EXPECT_EQ(Ask("SELECT COUNT(*) FROM CdrFileDatedKey"), 5);
   const std::int64_t later = 1793491200 + (kCdrRecordKeyDays + 1) * 86400;
   Put("cdr_C_01_202702010000_1", Records(6, 6, later));
   EXPECT_EQ(Import(7, 1000).records, 1);
   EXPECT_EQ(Import(7, 1000).files, 0);
-  EXPECT_EQ(Ask("SELECT COUNT(*) FROM CdrFileRecordKey"), 1);
+  EXPECT_EQ(Ask("SELECT COUNT(*) FROM CdrFileDatedKey"), 1);
   Put("cdr_C_01_202611010000_1", Records(1, 5));
   const CdrImportOutcome resent = Import(7, 1000);
   EXPECT_EQ(resent.records, 0);
   EXPECT_EQ(resent.files, 1);
   EXPECT_EQ(Rows(), 6);
+}
+
+// A database made before keys were kept by date: its keys still catch the records that come
+// again, until they are a season old and their table goes.
+TEST_F(CdrFileImportTest, KeysOfTheEarlierLayoutCatchRepeatsUntilTheyAge) {
+  Put("cdr_C_01_202611010000_1", Records(1, 2));
+  ASSERT_EQ(Import().records, 2);
+  Change(
+      "CREATE TABLE CdrFileRecordKey (table_name TEXT NOT NULL, record_key TEXT NOT NULL, "
+      "imported_at INTEGER NOT NULL, PRIMARY KEY (table_name, record_key)) WITHOUT ROWID;"
+      "CREATE INDEX CdrFileRecordKey_imported ON CdrFileRecordKey (imported_at);"
+      "INSERT INTO CdrFileRecordKey VALUES ('CallDetailRecord', 'PK-3', 1793491203), "
+      "('CallDetailRecord', 'PK-4', 1793491204), ('CallManagementRecord', 'PK-5', 1793491205)");
+  Put("cdr_C_01_202611010001_2", Records(2, 5));
+  const CdrImportOutcome repeated = Import();
+  EXPECT_EQ(repeated.records, 1);  // PK-5: only a CMR record had that key
+  EXPECT_EQ(repeated.duplicates, 3);
+  const std::int64_t later = 1793491200 + (kCdrRecordKeyDays + 1) * 86400;
+  Put("cdr_C_01_202702010000_1", Records(6, 6, later));
+  EXPECT_EQ(Import(7, 1000).records, 1);
+  Import(7, 1000);
+  EXPECT_EQ(Ask("SELECT COUNT(*) FROM sqlite_master WHERE name LIKE 'CdrFileRecordKey%'"), 0);
+  EXPECT_EQ(Rows(), 4);
+}
+
+// A fault of the database within a batch of files: one that takes back only the file's own
+// part keeps the files before it; one that takes back the whole transaction keeps none of the
+// batch. Either way every file not committed stays in the folder, and comes in once later.
+TEST_F(CdrFileImportTest, AFaultWithinABatchLeavesWhatItTookBackInTheFolder) {
+  Put("cdr_C_01_202611010000_0", Records(1, 1));
+  ASSERT_EQ(Import().records, 1);
+  const struct {
+    const char* raise;
+    int first;
+    int imported;
+  } cases[] = {{"ABORT", 10, 1}, {"ROLLBACK", 20, 0}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.raise);
+    Change(
+        "CREATE TRIGGER refuse BEFORE INSERT ON CdrFileImport WHEN NEW.file_name LIKE '%_2' "
+        "BEGIN SELECT RAISE(" +
+        std::string(c.raise) + ", 'refused'); END");
+    for (int file = 1; file <= 3; ++file) {
+      Put("cdr_C_01_2026110100" + std::to_string(c.first + file) + "_" + std::to_string(file),
+          Records(c.first + 2 * file, c.first + 2 * file + 1));
+    }
+    const CdrImportOutcome outcome = Import();
+    EXPECT_FALSE(outcome.usable);
+    EXPECT_NE(outcome.error.find("_2 could not be imported: refused"), std::string::npos)
+        << outcome.error;
+    EXPECT_EQ(outcome.files, c.imported);
+    EXPECT_EQ(Entries(folder_), 3 - c.imported);
+    EXPECT_EQ(log_.find("the transaction was taken back") != std::string::npos, c.imported == 0);
+    Change("DROP TRIGGER refuse");
+    EXPECT_EQ(Import().records, 2 * (3 - c.imported));
+  }
+  EXPECT_EQ(Rows(), 13);
+  EXPECT_EQ(Entries(folder_), 0);
 }
 
 TEST_F(CdrFileImportTest, DamagedFilesSetAsideTheOthersImported) {
