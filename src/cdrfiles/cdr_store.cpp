@@ -268,8 +268,7 @@ class RecordInserter {
  private:
   // The record's date (the first dating field the header has), 0 when it has none.
   std::int64_t DateOf(const std::vector<CdrFileValue>& values) const {
-    if (date_ < 0) return 0;
-    return WholeNumber(values[static_cast<std::size_t>(date_)].text).value_or(0);
+    return date_ < 0 ? 0 : values[static_cast<std::size_t>(date_)].number;
   }
   // Integers as integers (empty: null), texts as they are.
   bool InsertRow(const std::vector<CdrFileValue>& values, const std::string& key) {
@@ -282,8 +281,8 @@ class RecordInserter {
         row.Bind(position, std::string_view(key));
       } else if (fields[i].type != CdrFieldType::kInteger) {
         row.Bind(position, std::string_view(text));
-      } else if (const std::optional<std::int64_t> number = WholeNumber(text)) {
-        row.Bind(position, *number);
+      } else if (!text.empty()) {
+        row.Bind(position, values[i].number);  // the reader checked it is one
       } else {
         row.BindNull(position);
       }
@@ -308,9 +307,11 @@ class RecordInserter {
 
 std::optional<CdrStore> CdrStore::Open(const std::filesystem::path& path, std::string& why) {
   sqlite3* db = nullptr;
-  const int opened =
-      sqlite3_open_v2(reinterpret_cast<const char*>(path.u8string().c_str()), &db,
-                      SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOFOLLOW, nullptr);
+  // One thread uses the connection: no lock around each of its calls.
+  const int opened = sqlite3_open_v2(
+      reinterpret_cast<const char*>(path.u8string().c_str()), &db,
+      SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOFOLLOW | SQLITE_OPEN_NOMUTEX,
+      nullptr);
   CdrStore store(db);
   if (opened != SQLITE_OK) {
     why = db != nullptr ? sqlite3_errmsg(db) : "out of memory";
