@@ -6,6 +6,7 @@
 
 #include "platform/db/cdr_file_layout.h"
 #include "platform/db/cdr_schema.h"
+#include "platform/db/sqlite_library.h"
 #include "util/sha256.h"
 #include "util/text_routines.h"
 
@@ -306,6 +307,9 @@ class RecordInserter {
 }  // namespace
 
 std::optional<CdrStore> CdrStore::Open(const std::filesystem::path& path, std::string& why) {
+  // The import opens the run's first SQLite connection: the library's mode is set before it,
+  // once for the process, or the ODBC driver's reads after it would take a lock a call.
+  PrepareSqliteLibrary();
   sqlite3* db = nullptr;
   // One thread uses the connection: no lock around each of its calls.
   const int opened = sqlite3_open_v2(
@@ -330,6 +334,7 @@ std::optional<CdrStore> CdrStore::Open(const std::filesystem::path& path, std::s
 }
 
 std::optional<CdrStore> CdrStore::OpenToRead(const std::filesystem::path& path) {
+  PrepareSqliteLibrary();
   sqlite3* db = nullptr;
   const int opened = sqlite3_open_v2(reinterpret_cast<const char*>(path.u8string().c_str()), &db,
                                      SQLITE_OPEN_READONLY | SQLITE_OPEN_NOFOLLOW, nullptr);
