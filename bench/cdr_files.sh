@@ -10,8 +10,8 @@
 #   - a plain loader (bench/plain_loader.py: one transaction a file, a unique index on pkid),
 # and with --before REF the import and the run of the program as committed at REF, so that a
 # change is measured against what it changes on the same busy machine. Prints the median wall
-# time of the rounds, the peak resident memory and the bytes written to disk (write_bytes,
-# from GNU time's file system outputs), and the load of the machine.
+# time and CPU time of the rounds, the peak resident memory and the bytes written to disk
+# (write_bytes, from GNU time's file system outputs), and the load of the machine.
 #   bench/cdr_files.sh [--rows N] [--files F] [--rounds R] [--before REF] [--build DIR]
 # (--build: use the programs of that build folder instead of a Release build in build-bench/)
 # With F below 1,440 the files are every (1440/F)th minute of a day of N*1440/F records, so
@@ -71,7 +71,9 @@ if [ -n "$before_ref" ]; then
   if [ "$(cat "$before_src/.commit" 2>/dev/null)" != "$commit" ]; then
     rm -rf "$before_src"
     mkdir -p "$before_src"
-    git archive "$commit" | tar -x -C "$before_src"
+    # Dated now (-m), not by the commit: the build folder keeps the objects of another commit,
+    # and an older date would pass a changed file for built.
+    git archive "$commit" | tar -x -m -C "$before_src"
     echo "$commit" >"$before_src/.commit"
   fi
   say "building $before_ref (${commit:0:10}) into build-bench/before/"
@@ -123,16 +125,20 @@ first=$(find "$source_files" -maxdepth 1 -name 'cdr_*' | sort | sed -n 1p)
 
 # ---- measuring -----------------------------------------------------------------------------
 runs=$work/cdr-files
-measure() {  # LOG COMMAND...: sets secs, kib (peak resident) and written (bytes)
+# The kernel counts a page written when it becomes dirty: a step that writes over pages another
+# one left dirty (a copy just made) would count less than it writes. Every step starts clean.
+measure() {  # LOG COMMAND...: sets secs, cpu (user + system), kib (peak resident), written
   local log=$1
   shift
-  if ! /usr/bin/time -f '%e %M %O' -o "$runs/time.out" "$@" >"$log" 2>&1; then
+  sync
+  if ! /usr/bin/time -f '%e %M %O %U %S' -o "$runs/time.out" "$@" >"$log" 2>&1; then
     say "failed: $* (see $log)"
     tail -20 "$log" >&2
     exit 1
   fi
-  local blocks
-  read -r secs kib blocks < <(tail -n 1 "$runs/time.out")
+  local blocks user sys
+  read -r secs kib blocks user sys < <(tail -n 1 "$runs/time.out")
+  cpu=$(awk -v u="$user" -v s="$sys" 'BEGIN {printf "%.2f", u + s}')
   written=$((blocks * 512))
 }
 expect() {  # WHAT GOT WANTED
@@ -193,10 +199,11 @@ for ((p = 0; p < ${#programs[@]}; p++)); do
 done
 labels+=("remoteccm-cli, the same rows in a table" "sqlite3 .import, one table, no keys"
   "plain loader: a transaction a file, pkid unique")
-declare -A times written_bytes peaks
+declare -A times cpus written_bytes peaks
 
-note() {  # INDEX: keeps secs, written and kib of a step
+note() {  # INDEX: keeps secs, cpu, written and kib of a step
   times[$1]="${times[$1]:-} $secs"
+  cpus[$1]="${cpus[$1]:-} $cpu"
   written_bytes[$1]="${written_bytes[$1]:-} $written"
   peaks[$1]=$(( ${peaks[$1]:-0} > kib ? ${peaks[$1]:-0} : kib ))
 }
@@ -252,16 +259,17 @@ echo "CDR files: $records records in $file_count files of the release 15 layout,
   "interleaved rounds. load average at the start $load_start, at the end" \
   "$(cut -d' ' -f1-3 /proc/loadavg). \"before:\" is the program at ${before_ref:-(none)}."
 echo
-printf '%-50s %9s %9s %11s %9s %8s\n' step "median s" "peak MiB" "written MB" "x files" \
-  "vs .import"
+printf '%-50s %9s %7s %9s %11s %8s %10s\n' step "median s" "cpu s" "peak MiB" "written MB" \
+  "x files" "vs .import"
 import_s=$(echo "${times[$((base + 1))]}" | median)
 for ((i = 0; i < ${#labels[@]}; i++)); do
   s=$(echo "${times[$i]}" | median)
+  c=$(echo "${cpus[$i]}" | median)
   w=$(echo "${written_bytes[$i]}" | median)
-  awk -v l="${labels[$i]}" -v s="$s" -v k="${peaks[$i]}" -v w="$w" -v b="$file_bytes" \
-    -v q="$import_s" 'BEGIN {
-      printf "%-50s %9.2f %9.1f %11.1f %9.2f %8.2f\n", l, s, k / 1024, w / 1e6, w / b,
-        (s > 0) ? q / s : 0
+  awk -v l="${labels[$i]}" -v s="$s" -v c="$c" -v k="${peaks[$i]}" -v w="$w" \
+    -v b="$file_bytes" -v q="$import_s" 'BEGIN {
+      printf "%-50s %9.2f %7.2f %9.1f %11.1f %8.2f %10.2f\n", l, s, c, k / 1024, w / 1e6,
+        w / b, (s > 0) ? q / s : 0
     }'
 done
 echo "(\"vs .import\": the speed relative to sqlite3 .import; above 1 is faster.)"
