@@ -125,12 +125,7 @@ class FolderImport {
     std::string why;
     const std::optional<bool> sent_again = SentAgain(entry.name, file.Get(), facts, why);
     if (!sent_again) return DatabaseFailed(shown, why);
-    if (*sent_again) {
-      ++outcome_.files;
-      Log("The CDR file " + shown +
-          " was imported before: the file was sent again, and nothing of it is imported again.");
-      return KeepResent(entry, file.Get(), facts);
-    }
+    if (*sent_again) return KeepResent(entry, file.Get(), facts);
     const int descriptor = file.Get();
     CdrFileReader reader(std::move(file));
     const std::string kept = FreeName(collected_, entry.name);
@@ -141,7 +136,8 @@ class FolderImport {
     std::optional<CdrFileImported> imported;
     if (reader.state() == CdrFileReader::State::kReading) imported = store_.ImportFile(job, why);
     if (!imported) {
-      if (!why.empty()) return DatabaseFailed(shown, why);
+      if (!why.empty()) return ImportFailed(shown, why);
+      if (!ImportTakenBackAgain()) return false;
       if (MayStillGrow(reader, facts)) {
         Waits(entry, CutShortWhy(reader), false);
       } else if (reader.state() == CdrFileReader::State::kDamaged) {
@@ -151,20 +147,25 @@ class FolderImport {
       }
       return true;
     }
-    if (imported->stopped) return Stopped();
-    batch_.push_back({entry.name, facts, kept, *imported});
+    if (imported->stopped) {
+      // The batch went with the file: its files stay for the next run.
+      if (!store_.BatchOpen()) batch_.clear();
+      return Stopped();
+    }
+    batch_.push_back({entry, facts, kept, *imported});
     return store_.BatchRecords() < kCdrBatchRecords || CommitBatch();
   }
 
-  // Commits the batch of files imported, then moves them out of the folder, each in turn
-  // unless the run is asked to stop: a file whose records are committed may stay, the next
-  // run moves it out as any imported file left in the folder. False when the commit failed
-  // (the batch's files stay, nothing of them imported) or the run was asked to stop.
+  // Commits the batch of files imported, then moves them out of the folder one after another;
+  // a stop asked for meanwhile ends it after the file it is on: a file whose records are
+  // committed may stay, the next run moves it out as any imported file left in the folder.
+  // False when the commit failed (the batch's files stay, nothing of them imported) or the run
+  // was asked to stop.
   bool CommitBatch() {
     std::string why;
     if (!store_.CommitBatch(why)) {
       const std::size_t files = batch_.size();
-      const std::string first = batch_.empty() ? "" : Shown(batch_.front().name);
+      const std::string first = batch_.empty() ? "" : Shown(batch_.front().entry.name);
       batch_.clear();
       if (files <= 1) return DatabaseFailed(first, why);
       return Failed("The CDR file " + first + " and the " + Count(files - 1, "file", "files") +
@@ -172,11 +173,18 @@ class FolderImport {
                     ". They stay for the next run.");
     }
     for (const BatchFile& file : batch_) {
-      if (!file.imported) continue;
+      const std::string shown = Shown(file.entry.name);
+      if (!file.imported) {
+        ++outcome_.files;
+        Log("The CDR file " + shown +
+            " was imported before: the file was sent again, and nothing of it is imported "
+            "again.");
+        continue;
+      }
       Counted(*file.imported);
       const CdrFileImported& imported = *file.imported;
-      std::string line = "Imported the CDR file " + Shown(file.name) + ": " +
-                         Count(imported.records, "record", "records");
+      std::string line =
+          "Imported the CDR file " + shown + ": " + Count(imported.records, "record", "records");
       if (imported.duplicates > 0) {
         line += " (" + Count(imported.duplicates, "record was", "records were") +
                 " imported before" +
@@ -187,10 +195,10 @@ class FolderImport {
     std::vector<BatchFile> committed;
     committed.swap(batch_);
     for (const BatchFile& file : committed) {
-      if (Stopping()) return false;
+      if (&file != &committed.front() && Stopping()) return false;
       if (file.imported) At(CdrImportPoint::kCommitted);
       // A move within the file system, never a copy: no open file needed.
-      Dispose(file.name, -1, file.facts, file.kept, false);
+      Dispose(file.entry.name, -1, file.facts, file.kept, false);
       At(CdrImportPoint::kDisposed);
     }
     return true;
@@ -200,11 +208,44 @@ class FolderImport {
   // A file of the open batch: imported (or a resend noted) but not committed yet, still in the
   // folder.
   struct BatchFile {
-    std::string name;
+    CdrFolderEntry entry;                     // as the folder listed it
     EntryFacts facts;                         // as it was read
     std::string kept;                         // its name in the collected folder
     std::optional<CdrFileImported> imported;  // none for a resend
   };
+
+  // A file that ended badly took the batch back with it: the batch's files are imported
+  // again, each alone this time (a file that has changed since takes back only itself), and
+  // committed. False when the database failed or the run was asked to stop.
+  bool ImportTakenBackAgain() {
+    if (store_.BatchOpen() || batch_.empty()) return true;
+    std::vector<BatchFile> again;
+    again.swap(batch_);
+    store_.ImportFilesAlone(true);
+    bool done = true;
+    for (const BatchFile& file : again) {
+      if (!Import(file.entry)) {
+        done = false;
+        break;
+      }
+    }
+    done = done && CommitBatch();
+    store_.ImportFilesAlone(false);
+    return done;
+  }
+
+  // The database failed on a file: it stays, and so does what the batch held if it went too.
+  bool ImportFailed(const std::string& shown, const std::string& why) {
+    const std::size_t taken_back = store_.BatchOpen() ? 0 : batch_.size();
+    if (taken_back > 0) batch_.clear();
+    return Failed(
+        "The CDR file " + shown + " could not be imported: " + why + ". It stays for the next run" +
+        (taken_back > 0 ? ", as does what was imported before it in the same "
+                          "transaction (" +
+                              Count(static_cast<std::int64_t>(taken_back), "file", "files") + ")"
+                        : std::string()) +
+        ".");
+  }
 
   CdrFileImportJob Job(CdrFileKind kind, std::string_view name, CdrFileReader& reader) {
     CdrFileImportJob job;
@@ -253,7 +294,7 @@ class FolderImport {
                            now_};
     if (!store_.UpdateHeld(held, why)) return DatabaseFailed(Shown(entry.name), why);
     // It leaves the folder once its note is committed, with the batch.
-    batch_.push_back({entry.name, facts, kept, std::nullopt});
+    batch_.push_back({entry, facts, kept, std::nullopt});
     return true;
   }
 

@@ -663,17 +663,13 @@ std::optional<CdrFileImported> CdrStore::ImportFile(const CdrFileImportJob& job,
     why = kBatchLost;
     return std::nullopt;
   }
-  if (!Exec("SAVEPOINT cdr_file", why)) return std::nullopt;
-  // Whatever ends the file before its release takes back what it wrote, and only that.
+  if (files_alone_ && !Exec("SAVEPOINT cdr_file", why)) return std::nullopt;
+  // Whatever ends the file before it is kept takes back what it wrote.
   struct TakeBack {
     CdrStore* store;
     bool done = false;
     ~TakeBack() {
-      std::string ignored;
-      if (!done && !store->BatchLost()) {
-        store->Exec("ROLLBACK TO cdr_file", ignored);
-        store->Exec("RELEASE cdr_file", ignored);
-      }
+      if (!done) store->TakeBackFile();
     }
   } take_back{this};
 
@@ -718,7 +714,7 @@ std::optional<CdrFileImported> CdrStore::ImportFile(const CdrFileImportJob& job,
     if (!UpdateHeld(held, why)) return std::nullopt;
   }
   if (job.before_commit) job.before_commit();
-  if (!Exec("RELEASE cdr_file", why)) return std::nullopt;
+  if (files_alone_ && !Exec("RELEASE cdr_file", why)) return std::nullopt;
   take_back.done = true;
   ++batch_.files;
   batch_.records += result.records;
@@ -740,6 +736,17 @@ bool CdrStore::CommitBatch(std::string& why) {
   newest_record_ = batch_.newest_record;
   batch_ = {};
   return true;
+}
+
+void CdrStore::TakeBackFile() {
+  std::string ignored;
+  if (files_alone_ && !BatchLost()) {
+    Exec("ROLLBACK TO cdr_file", ignored);
+    Exec("RELEASE cdr_file", ignored);
+    return;
+  }
+  if (!BatchLost()) Exec("ROLLBACK", ignored);
+  batch_ = {};
 }
 
 // Some failures (a full disk, an I/O error) make SQLite roll the whole transaction back: then

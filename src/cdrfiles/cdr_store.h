@@ -4,6 +4,11 @@
 // files imported, and the imported files the collector still keeps. A file's records and the
 // notes of it are committed together, in a batch with the files imported before it. Every
 // call into SQLite is checked: an error is an error, never an answer.
+//
+// A file that ends badly once its records are being written (a damaged line, a stop) takes
+// the whole batch back with it, unless the files are imported each alone: a savepoint a file
+// would copy every page the file touches first, which costs more than importing again, now
+// and then, the files of a batch that a damaged file took back.
 #pragma once
 
 #include <sqlite3.h>
@@ -98,13 +103,17 @@ class CdrStore {
 
   // Reads the rest of the job's reader into its table with the notes of the file (name, size,
   // SHA-256; where it is kept), into the open batch (one is begun when none is open): kept
-  // only when the whole file was read without a fault, else nothing of it stays. Nothing of a
+  // only when the whole file was read without a fault, else nothing of it stays, and, unless
+  // files are imported alone, nothing of the batch (BatchOpen() is false then). Nothing of a
   // batch is durable before CommitBatch. nullopt when the file was not (fully) read (see the
-  // reader's state) or the database failed (why says how; the batch may be lost with it).
+  // reader's state) or the database failed (why says how).
   std::optional<CdrFileImported> ImportFile(const CdrFileImportJob& job, std::string& why);
+  // Whether a file that ends badly takes back only itself from now on.
+  void ImportFilesAlone(bool alone) { files_alone_ = alone; }
   // Commits the open batch and syncs it (true when none is open); false with why when the
   // database refused or had given the batch up: then nothing of it stays.
   bool CommitBatch(std::string& why);
+  bool BatchOpen() const { return batch_.open; }
   // The records the open batch holds.
   std::int64_t BatchRecords() const { return batch_.records; }
 
@@ -150,6 +159,7 @@ class CdrStore {
   bool ReadState(std::string& why);
   bool FindEarlierKeys(std::string& why);
   bool BatchLost();
+  void TakeBackFile();
 
   // The files imported since the batch began, not committed yet.
   struct Batch {
@@ -164,6 +174,7 @@ class CdrStore {
   CdrStoreIdentity identity_;
   std::int64_t newest_record_ = 0;  // the newest record date committed
   Batch batch_;
+  bool files_alone_ = false;
   // The keys of a database made before keys were kept by date, asked until they age out.
   bool earlier_keys_ = false;
   bool new_ = false;
