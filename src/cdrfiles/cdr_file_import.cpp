@@ -15,6 +15,10 @@
 namespace remoteccm {
 namespace {
 
+// Files a batch gathers at most, whatever they hold: what is kept of each until the commit,
+// and what a damaged file makes the import read again, stay small.
+constexpr std::size_t kBatchFiles = 1000;
+
 std::string Count(std::int64_t n, std::string_view one, std::string_view many) {
   return std::to_string(n) + " " + std::string(n == 1 ? one : many);
 }
@@ -153,7 +157,8 @@ class FolderImport {
       return Stopped();
     }
     batch_.push_back({entry, facts, kept, *imported});
-    return store_.BatchRecords() < kCdrBatchRecords || CommitBatch();
+    const bool full = store_.BatchRecords() >= kCdrBatchRecords || batch_.size() >= kBatchFiles;
+    return !full || CommitBatch();
   }
 
   // Commits the batch of files imported, then moves them out of the folder one after another;
@@ -292,10 +297,12 @@ class FolderImport {
                            PrefixSha256(file, facts.size),
                            facts.identity,
                            now_};
-    if (!store_.UpdateHeld(held, why)) return DatabaseFailed(Shown(entry.name), why);
+    if (!store_.BeginBatch(why) || !store_.UpdateHeld(held, why)) {
+      return ImportFailed(Shown(entry.name), why);
+    }
     // It leaves the folder once its note is committed, with the batch.
     batch_.push_back({entry, facts, kept, std::nullopt});
-    return true;
+    return batch_.size() < kBatchFiles || CommitBatch();
   }
 
   // An imported file leaves the push folder for the collector's own. Across file systems it

@@ -655,10 +655,7 @@ bool CdrStore::Reorder(std::string_view table, const std::vector<CdrFileField>& 
 
 std::optional<CdrFileImported> CdrStore::ImportFile(const CdrFileImportJob& job, std::string& why) {
   CdrFileReader& reader = *job.reader;
-  if (!batch_.open) {
-    if (!Exec("BEGIN IMMEDIATE", why)) return std::nullopt;
-    batch_ = {true, false, 0, 0, newest_record_};
-  }
+  if (!BeginBatch(why)) return std::nullopt;
   if (BatchLost()) {
     why = kBatchLost;
     return std::nullopt;
@@ -720,6 +717,13 @@ std::optional<CdrFileImported> CdrStore::ImportFile(const CdrFileImportJob& job,
   batch_.records += result.records;
   batch_.newest_record = newest;
   return result;
+}
+
+bool CdrStore::BeginBatch(std::string& why) {
+  if (batch_.open) return true;
+  if (!Exec("BEGIN IMMEDIATE", why)) return false;
+  batch_ = {true, false, 0, 0, newest_record_};
+  return true;
 }
 
 bool CdrStore::CommitBatch(std::string& why) {

@@ -108,6 +108,9 @@ class CdrStore {
   // batch is durable before CommitBatch. nullopt when the file was not (fully) read (see the
   // reader's state) or the database failed (why says how).
   std::optional<CdrFileImported> ImportFile(const CdrFileImportJob& job, std::string& why);
+  // Begins a batch when none is open, for the notes of files whose records are known (a
+  // resend) to join; ImportFile begins one itself.
+  bool BeginBatch(std::string& why);
   // Whether a file that ends badly takes back only itself from now on.
   void ImportFilesAlone(bool alone) { files_alone_ = alone; }
   // Commits the open batch and syncs it (true when none is open); false with why when the
