@@ -8,6 +8,7 @@
 #include <windows.h>
 
 #include <cerrno>
+#include <cstring>
 
 #include "util/win32/win32_error.h"
 
