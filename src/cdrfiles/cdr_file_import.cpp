@@ -312,7 +312,7 @@ class FolderImport {
                bool copy_allowed) {
     const std::string shown = Shown(name);
     const int moved = MoveOut(folder_, name, file, facts, collected_, kept, copy_allowed);
-    if (moved == 0 || moved == ESTALE) return;
+    if (moved == 0 || moved == kCdrFileReplaced) return;
     if (moved == EXDEV) {
       if (!copy_allowed) {
         Log("The CDR file " + shown + " stays in the folder until it has not changed for " +
@@ -506,7 +506,10 @@ class FolderImport {
     Log(line, ImportLogLevel::kWarning);
     return false;
   }
-  static std::string Why(int error) { return std::strerror(error); }
+  static std::string Why(int error) {
+    return error == kCdrFileReplaced ? "another file stands under its name now"
+                                     : std::strerror(error);
+  }
   void At(CdrImportPoint point) {
     if (request_.at_point) request_.at_point(point);
   }
