@@ -238,28 +238,6 @@ TEST_F(CdrFileImportTest, NewerReleasesAddTheirFieldsInTheirOrder) {
   EXPECT_EQ(store->Fields("CallManagementRecord").size(), CurrentCmrFileFields().size());
 }
 
-// An upload that pauses after a line end is imported to there and moved out; its writer still
-// holds the file and goes on writing into it: the rest is imported once it stops changing, and
-// nothing twice. A file written anew in place is read again, its known records recognised.
-TEST_F(CdrFileImportTest, AFileThatGrowsAfterItsImportLosesNothing) {
-  std::ofstream writer(folder_ / "cdr_C_01_202611010000_1", std::ios::binary);
-  writer << Records(1, 3) << std::flush;
-  EXPECT_EQ(Import().records, 3);
-  ASSERT_TRUE(fs::exists(collected_ / "cdr_C_01_202611010000_1"));
-  for (int id = 4; id <= 6; ++id) writer << Record(id);
-  writer.close();
-  const CdrImportOutcome rest = Import();
-  EXPECT_EQ(rest.records, 3);
-  EXPECT_EQ(rest.duplicates, 0);
-  EXPECT_NE(log_.find("grew after its import: 3 more records imported"), std::string::npos) << log_;
-  EXPECT_EQ(Import().records, 0);
-  testing::WriteFile(collected_ / "cdr_C_01_202611010000_1", Records(5, 8));
-  const CdrImportOutcome anew = Import();
-  EXPECT_EQ(anew.records, 2);
-  EXPECT_EQ(anew.duplicates, 2);
-  EXPECT_EQ(Rows(), 8);
-}
-
 // Another run importing into the same database; one that has held it for long hangs.
 TEST_F(CdrFileImportTest, AnImportInProgressIsLeftAlone) {
   Put("cdr_C_01_202611010000_1", Records(1, 2));
@@ -344,8 +322,8 @@ TEST_F(CdrFileImportTest, AStopEndsTheImport) {
 }
 
 // A profile takes only the kinds it reads, each kind by one profile: a claim of another
-// profile that still reads it, a damaged claim or a link in its place is refused; a claim
-// whose profile reads it no longer is taken over.
+// profile that still reads it, or a damaged claim, is refused; a claim whose profile reads it
+// no longer is taken over.
 TEST_F(CdrFileImportTest, EachKindGoesToTheProfileThatClaimsIt) {
   Put("cdr_C_01_202611010000_1", Records(1, 2));
   Put("cmr_C_01_202611010000_1",
@@ -368,8 +346,6 @@ TEST_F(CdrFileImportTest, EachKindGoesToTheProfileThatClaimsIt) {
        Claimant::kUncheckable, true},
       {"a damaged claim", [&] { testing::WriteFile(claim, "remoteccm-claim 1\nx\n"); },
        Claimant::kStale, true},
-      {"a link", [&] { fs::create_symlink(home_ / "SITE.cdr.sqlite", claim); }, Claimant::kStale,
-       true},
       {"its profile reads no longer", [&] { testing::WriteFile(claim, other); }, Claimant::kStale,
        false},
   };

@@ -9,6 +9,7 @@
 #include "cdr_file_writer.h"
 #include "cdr_files_fixture.h"
 #include "support/run_cli.h"
+#include "util/text_routines.h"
 
 namespace remoteccm {
 namespace {
@@ -159,7 +160,7 @@ TEST_P(CdrFilesCliTest, ACdrAndACmrProfileShareAFolder) {
                       "ConnectSQLMode=All Records\r\nDeleteRecs=Y\r\n");
   EXPECT_EQ(Run({"OTHER"}), 3);
   EXPECT_NE(Log().find("cannot be read by this profile: the profile " +
-                       (home_ / "SITE.CCM").string() + " reads them already"),
+                       EscapedForLog((home_ / "SITE.CCM").string()) + " reads them already"),
             std::string::npos)
       << Log();
   fs::create_directory(home_ / "elsewhere");

@@ -218,9 +218,14 @@ bool TruncateFile(int fd, std::int64_t size) { return ::_chsize_s(fd, size) == 0
 bool TrySyncFile(int fd) { return ::FlushFileBuffers(HandleOf(fd)) != 0; }
 
 std::string FileIdentityOf(const std::filesystem::path& path) {
-  const FileDescriptor file(OpenDescriptor(path, O_RDONLY, kShareAll));
+  // Backup semantics open a folder too (a CDR file folder is asked for its identity).
+  const HANDLE handle = ::CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr,
+                                      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return {};
   BY_HANDLE_FILE_INFORMATION info{};
-  if (!file.IsOpen() || ::GetFileInformationByHandle(HandleOf(file.Get()), &info) == 0) return {};
+  const bool known = ::GetFileInformationByHandle(handle, &info) != 0;
+  ::CloseHandle(handle);
+  if (!known) return {};
   const std::uint64_t index =
       (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
   return std::to_string(info.dwVolumeSerialNumber) + ":" + std::to_string(index);
