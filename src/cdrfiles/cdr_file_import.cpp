@@ -15,6 +15,10 @@
 namespace remoteccm {
 namespace {
 
+// Files a batch gathers at most, whatever they hold: what is kept of each until the commit,
+// and what a damaged file makes the import read again, stay small.
+constexpr std::size_t kBatchFiles = 1000;
+
 std::string Count(std::int64_t n, std::string_view one, std::string_view many) {
   return std::to_string(n) + " " + std::string(n == 1 ? one : many);
 }
@@ -125,12 +129,7 @@ class FolderImport {
     std::string why;
     const std::optional<bool> sent_again = SentAgain(entry.name, file.Get(), facts, why);
     if (!sent_again) return DatabaseFailed(shown, why);
-    if (*sent_again) {
-      ++outcome_.files;
-      Log("The CDR file " + shown +
-          " was imported before: the file was sent again, and nothing of it is imported again.");
-      return KeepResent(entry, file.Get(), facts);
-    }
+    if (*sent_again) return KeepResent(entry, file.Get(), facts);
     const int descriptor = file.Get();
     CdrFileReader reader(std::move(file));
     const std::string kept = FreeName(collected_, entry.name);
@@ -141,7 +140,8 @@ class FolderImport {
     std::optional<CdrFileImported> imported;
     if (reader.state() == CdrFileReader::State::kReading) imported = store_.ImportFile(job, why);
     if (!imported) {
-      if (!why.empty()) return DatabaseFailed(shown, why);
+      if (!why.empty()) return ImportFailed(shown, why);
+      if (!ImportTakenBackAgain()) return false;
       if (MayStillGrow(reader, facts)) {
         Waits(entry, CutShortWhy(reader), false);
       } else if (reader.state() == CdrFileReader::State::kDamaged) {
@@ -151,23 +151,107 @@ class FolderImport {
       }
       return true;
     }
-    if (imported->stopped) return Stopped();
-    At(CdrImportPoint::kCommitted);
-    Counted(*imported);
-    std::string line =
-        "Imported the CDR file " + shown + ": " + Count(imported->records, "record", "records");
-    if (imported->duplicates > 0) {
-      line += " (" + Count(imported->duplicates, "record was", "records were") +
-              " imported before" + (imported->same_file_before ? ": the file was sent again" : "") +
-              ")";
+    if (imported->stopped) {
+      // The batch went with the file: its files stay for the next run.
+      if (!store_.BatchOpen()) batch_.clear();
+      return Stopped();
     }
-    Log(line + ".");
-    Dispose(entry.name, descriptor, facts, kept, false);
-    At(CdrImportPoint::kDisposed);
+    batch_.push_back({entry, facts, kept, *imported});
+    const bool full = store_.BatchRecords() >= kCdrBatchRecords || batch_.size() >= kBatchFiles;
+    return !full || CommitBatch();
+  }
+
+  // Commits the batch of files imported, then moves them out of the folder one after another;
+  // a stop asked for meanwhile ends it after the file it is on: a file whose records are
+  // committed may stay, the next run moves it out as any imported file left in the folder.
+  // False when the commit failed (the batch's files stay, nothing of them imported) or the run
+  // was asked to stop.
+  bool CommitBatch() {
+    std::string why;
+    if (!store_.CommitBatch(why)) {
+      const std::size_t files = batch_.size();
+      const std::string first = batch_.empty() ? "" : ShownName(batch_.front().entry.name);
+      batch_.clear();
+      if (files <= 1) return DatabaseFailed(first, why);
+      return Failed("The CDR file " + first + " and the " + Count(files - 1, "file", "files") +
+                    " imported after it in the same transaction could not be imported: " + why +
+                    ". They stay for the next run.");
+    }
+    for (const BatchFile& file : batch_) {
+      const std::string shown = ShownName(file.entry.name);
+      if (!file.imported) {
+        ++outcome_.files;
+        Log("The CDR file " + shown +
+            " was imported before: the file was sent again, and nothing of it is imported "
+            "again.");
+        continue;
+      }
+      Counted(*file.imported);
+      const CdrFileImported& imported = *file.imported;
+      std::string line =
+          "Imported the CDR file " + shown + ": " + Count(imported.records, "record", "records");
+      if (imported.duplicates > 0) {
+        line += " (" + Count(imported.duplicates, "record was", "records were") +
+                " imported before" +
+                (imported.same_file_before ? ": the file was sent again" : "") + ")";
+      }
+      Log(line + ".");
+    }
+    std::vector<BatchFile> committed;
+    committed.swap(batch_);
+    for (const BatchFile& file : committed) {
+      if (&file != &committed.front() && Stopping()) return false;
+      if (file.imported) At(CdrImportPoint::kCommitted);
+      // A move within the file system, never a copy: no open file needed.
+      Dispose(file.entry.name, -1, file.facts, file.kept, false);
+      At(CdrImportPoint::kDisposed);
+    }
     return true;
   }
 
  private:
+  // A file of the open batch: imported (or a resend noted) but not committed yet, still in the
+  // folder.
+  struct BatchFile {
+    CdrFolderEntry entry;                     // as the folder listed it
+    EntryFacts facts;                         // as it was read
+    std::string kept;                         // its name in the collected folder
+    std::optional<CdrFileImported> imported;  // none for a resend
+  };
+
+  // A file that ended badly took the batch back with it: the batch's files are imported
+  // again, each alone this time (a file that has changed since takes back only itself), and
+  // committed. False when the database failed or the run was asked to stop.
+  bool ImportTakenBackAgain() {
+    if (store_.BatchOpen() || batch_.empty()) return true;
+    std::vector<BatchFile> again;
+    again.swap(batch_);
+    store_.ImportFilesAlone(true);
+    bool done = true;
+    for (const BatchFile& file : again) {
+      if (!Import(file.entry)) {
+        done = false;
+        break;
+      }
+    }
+    done = done && CommitBatch();
+    store_.ImportFilesAlone(false);
+    return done;
+  }
+
+  // The database failed on a file: it stays, and so does what the batch held if it went too.
+  bool ImportFailed(const std::string& shown, const std::string& why) {
+    const std::size_t taken_back = store_.BatchOpen() ? 0 : batch_.size();
+    if (taken_back > 0) batch_.clear();
+    return Failed(
+        "The CDR file " + shown + " could not be imported: " + why + ". It stays for the next run" +
+        (taken_back > 0 ? ", as does what was imported before it in the same "
+                          "transaction (" +
+                              Count(static_cast<std::int64_t>(taken_back), "file", "files") + ")"
+                        : std::string()) +
+        ".");
+  }
+
   CdrFileImportJob Job(CdrFileKind kind, std::string_view name, CdrFileReader& reader) {
     CdrFileImportJob job;
     job.table = TableOf(kind);
@@ -213,10 +297,12 @@ class FolderImport {
                            PrefixSha256(file, facts.size),
                            facts.identity,
                            now_};
-    if (!store_.UpdateHeld(held, why)) return DatabaseFailed(ShownName(entry.name), why);
-    Dispose(entry.name, file, facts, kept, false);
-    At(CdrImportPoint::kDisposed);
-    return true;
+    if (!store_.BeginBatch(why) || !store_.UpdateHeld(held, why)) {
+      return ImportFailed(ShownName(entry.name), why);
+    }
+    // It leaves the folder once its note is committed, with the batch.
+    batch_.push_back({entry, facts, kept, std::nullopt});
+    return batch_.size() < kBatchFiles || CommitBatch();
   }
 
   // An imported file leaves the push folder for the collector's own. Across file systems it
@@ -226,7 +312,7 @@ class FolderImport {
                bool copy_allowed) {
     const std::string shown = ShownName(name);
     const int moved = MoveOut(folder_, name, file, facts, collected_, kept, copy_allowed);
-    if (moved == 0 || moved == kNameStandsForAnother) return;
+    if (moved == 0 || moved == kCdrFileReplaced) return;
     if (moved == EXDEV) {
       if (!copy_allowed) {
         Log("The CDR file " + shown + " stays in the folder until it has not changed for " +
@@ -331,6 +417,8 @@ class FolderImport {
       return true;
     }
     if (imported->stopped) return Stopped();
+    // Watched files are few: each is committed at once, alone.
+    if (!store_.CommitBatch(why)) return DatabaseFailed(shown, why);
     Counted(*imported);
     Log("The CDR file " + shown +
         (grew ? " grew after its import: " : " was written anew after its import: ") +
@@ -406,16 +494,21 @@ class FolderImport {
     return false;
   }
   bool DatabaseFailed(const std::string& shown, const std::string& why) {
+    return Failed(shown.empty() ? "The CDR database cannot be used: " + why + "."
+                                : "The CDR file " + shown + " could not be imported: " + why +
+                                      ". It stays for the next run.");
+  }
+  // The import cannot go on; the first fault is the one the run reports (a batch that fails
+  // to commit after it is its consequence).
+  bool Failed(const std::string& line) {
     outcome_.usable = false;
-    outcome_.error = shown.empty() ? "The CDR database cannot be used: " + why + "."
-                                   : "The CDR file " + shown + " could not be imported: " + why +
-                                         ". It stays for the next run.";
-    Log(outcome_.error, ImportLogLevel::kWarning);
+    if (outcome_.error.empty()) outcome_.error = line;
+    Log(line, ImportLogLevel::kWarning);
     return false;
   }
   static std::string Why(int error) {
-    return error == kNameStandsForAnother ? "another file stands under its name now"
-                                          : std::strerror(error);
+    return error == kCdrFileReplaced ? "another file stands under its name now"
+                                     : std::strerror(error);
   }
   void At(CdrImportPoint point) {
     if (request_.at_point) request_.at_point(point);
@@ -433,6 +526,7 @@ class FolderImport {
   const std::int64_t now_;
   const std::int64_t hold_;
   std::set<std::string> held_in_folder_;
+  std::vector<BatchFile> batch_;
 };
 
 int CountEntries(const FolderHandle& folder) {
@@ -564,6 +658,8 @@ CdrImportOutcome ImportCdrFiles(const CdrImportRequest& request) {
       }
     }
   }
+  // What was imported before a stop or a fault is kept.
+  import.CommitBatch();
   if (store->Identity().generation != before.generation ||
       ReadStoreNote(request.note).state != StoreNoteReading::State::kRead) {
     try {

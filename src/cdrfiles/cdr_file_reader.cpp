@@ -24,8 +24,7 @@ bool IsFieldName(std::string_view name) {
   return true;
 }
 
-bool IsWholeNumber(std::string_view text) {
-  std::int64_t value = 0;
+bool ReadWholeNumber(std::string_view text, std::int64_t& value) {
   const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
   return error == std::errc() && end == text.data() + text.size();
 }
@@ -66,24 +65,42 @@ bool ReadQuotedValue(std::string_view line, std::size_t& at, CdrFileValue& value
 
 }  // namespace
 
+// Values are read into the elements `values` already holds, so that a file's lines reuse the
+// text buffers of the line before: no allocation a value once the first lines are read.
 bool SplitCdrLine(std::string_view line, std::vector<CdrFileValue>& values, std::string& why) {
-  values.clear();
+  const char* const text = line.data();
+  const std::size_t size = line.size();
+  std::size_t count = 0;
   std::size_t at = 0;
+  const auto fail = [&](const char* reason) {
+    values.resize(count);
+    why = reason;
+    return false;
+  };
   while (true) {
-    CdrFileValue value;
-    if (at < line.size() && line[at] == '"') {
-      if (!ReadQuotedValue(line, at, value, why)) return false;
-    } else {
-      const std::size_t comma = std::min(line.find(',', at), line.size());
-      value.text = std::string(line.substr(at, comma - at));
-      if (value.text.find('"') != std::string::npos) {
-        why = "a quote inside a bare value";
+    if (count == values.size()) values.emplace_back();
+    CdrFileValue& value = values[count++];
+    value.text.clear();
+    value.number = 0;
+    value.quoted = false;
+    if (at < size && text[at] == '"') {
+      if (!ReadQuotedValue(line, at, value, why)) {
+        values.resize(count);
         return false;
       }
+    } else {
+      std::size_t comma = at;
+      while (comma < size && text[comma] != ',') {
+        if (text[comma] == '"') return fail("a quote inside a bare value");
+        ++comma;
+      }
+      value.text.assign(text + at, comma - at);
       at = comma;
     }
-    values.push_back(std::move(value));
-    if (at >= line.size()) return true;
+    if (at >= size) {
+      values.resize(count);
+      return true;
+    }
     ++at;  // the comma
   }
 }
@@ -329,7 +346,7 @@ bool CdrFileReader::CheckRecord(std::vector<CdrFileValue>& values, const std::st
   }
   for (std::size_t i = 0; i < values.size(); ++i) {
     if (fields_[i].type != CdrFieldType::kInteger || values[i].text.empty()) continue;
-    if (!IsWholeNumber(values[i].text)) {
+    if (!ReadWholeNumber(values[i].text, values[i].number)) {
       Fail(State::kDamaged,
            "the value of field " + std::to_string(i + 1) + " is not a whole number");
       return false;

@@ -32,6 +32,7 @@ struct CdrFileField {
 struct CdrFileValue {
   std::string text;
   bool quoted = false;
+  std::int64_t number = 0;  // an INTEGER field's value, read by the reader (0 when empty)
 };
 
 // Longest line read; a longer one is a fault (no real record comes near it).

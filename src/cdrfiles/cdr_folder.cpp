@@ -53,7 +53,7 @@ int MoveOut(const FolderHandle& from, std::string_view name, int file, const Ent
   int error = 0;
   const std::optional<EntryFacts> now = from.Look(name, error);
   if (!now) return error;
-  if (now->identity != read.identity) return kNameStandsForAnother;
+  if (now->identity != read.identity) return kCdrFileReplaced;
   const int renamed = from.Rename(name, to, to_name, false);
   if (renamed != EXDEV) {
     // The push account may have put another file under the name in between: that one goes
@@ -61,7 +61,7 @@ int MoveOut(const FolderHandle& from, std::string_view name, int file, const Ent
     const std::optional<EntryFacts> moved = to.Look(to_name, error);
     if (renamed == 0 && moved && moved->identity != read.identity) {
       from.Rename(std::string(to_name), from, name, false);
-      return kNameStandsForAnother;
+      return kCdrFileReplaced;
     }
     // Not synced: a move lost in a crash leaves the file to be seen again, and its records,
     // already committed, are not imported twice.

@@ -54,13 +54,16 @@ std::string RefusalOf(const EntryFacts& facts);
 // modification time is settled as any other.
 bool Settled(const EntryFacts& facts, double now, int settle_seconds);
 
+// MoveOut's answer when the name stands for another file now than the one read (no errno:
+// not every system has ESTALE).
+inline constexpr int kCdrFileReplaced = -1;
+
 // Moves the file `name`, open as `file` (whose facts were taken when it was read), from `from`
 // to the name `to_name` of `to`, never over another file. On one file system it is renamed,
 // after checking that the name still stands for the file that was read. Across file systems
 // (EXDEV) it is copied, synced, put in place and then removed, only when copy_allowed; else
-// EXDEV is returned and the file stays. 0 or the errno; kNameStandsForAnother when the name
-// stands for another file now (it stays for a later run).
-inline constexpr int kNameStandsForAnother = -1;  // no errno: not every system has ESTALE
+// EXDEV is returned and the file stays. 0 or the errno; kCdrFileReplaced when the name stands
+// for another file now (it stays for a later run).
 int MoveOut(const FolderHandle& from, std::string_view name, int file, const EntryFacts& read,
             const FolderHandle& to, std::string_view to_name, bool copy_allowed);
 

@@ -9,6 +9,7 @@
 
 #include "platform/db/cdr_file_layout.h"
 #include "platform/db/cdr_schema.h"
+#include "platform/db/sqlite_library.h"
 #include "util/sha256.h"
 #include "util/text_routines.h"
 
@@ -19,6 +20,9 @@ namespace {
 constexpr int kBusyMilliseconds = 60'000;
 // Records read between two looks at a stop request.
 constexpr std::int64_t kRecordsBetweenStopLooks = 1000;
+// The page cache of the import's connection.
+constexpr int kCacheKibibytes = 16 * 1024;
+constexpr const char* kBatchLost = "the transaction was taken back after an error";
 // The columns that date a record, in the order they are looked for: the newest date imported
 // bounds the import clock.
 constexpr std::string_view kDateFields[] = {"dateTimeDisconnect", "dateTimeStamp",
@@ -166,10 +170,13 @@ std::string NewStoreId() {
   return id;
 }
 
-// The rows of one file: each whose key the table has not seen, counted into `result`.
+// The rows of one file: each whose key the table has not seen, counted into `result`. A key is
+// kept under its record's date, so that the keys of a batch of files land together at the end
+// of their index instead of all over it; a record that comes again is the same record, with
+// the same date. A record without a date is kept under 0 and ages by its import.
 class RecordInserter {
  public:
-  RecordInserter(sqlite3* db, const CdrFileImportJob& job, std::int64_t clock)
+  RecordInserter(sqlite3* db, const CdrFileImportJob& job, std::int64_t clock, bool earlier_keys)
       : job_(job), reader_(*job.reader), clock_(clock) {
     const std::vector<CdrFileField>& fields = reader_.fields();
     pkid_ = FieldIndex(fields, "pkid");
@@ -194,9 +201,14 @@ class RecordInserter {
     }
     insert_row_.emplace(db, insert + ") VALUES (" + places + ")");
     insert_key_.emplace(db,
-                        "INSERT OR IGNORE INTO CdrFileRecordKey (table_name, record_key, "
-                        "imported_at) VALUES (?1, ?2, ?3)");
-    insert_key_->Bind(1, job.table);
+                        "INSERT OR IGNORE INTO CdrFileDatedKey (dated, record_key, table_name, "
+                        "imported_at) VALUES (?1, ?2, ?3, ?4)");
+    insert_key_->Bind(3, job.table);
+    if (earlier_keys) {
+      earlier_key_.emplace(
+          db, "SELECT 1 FROM CdrFileRecordKey WHERE table_name = ?1 AND record_key = ?2");
+      earlier_key_->Bind(1, job.table);
+    }
     db_ = db;
   }
 
@@ -214,8 +226,12 @@ class RecordInserter {
       if (reader_.line_end() <= job_.known_through) continue;
       key = RecordKey(pkid_, values, line);
       const std::int64_t date = DateOf(values);
-      // A key ages with its record's date (never one ahead of the system clock).
-      insert_key_->Bind(2, key).Bind(3, date > 0 ? std::min(date, job_.now) : clock_);
+      insert_key_->Bind(1, std::max<std::int64_t>(date, 0)).Bind(2, key);
+      if (date > 0) {
+        insert_key_->BindNull(4);
+      } else {
+        insert_key_->Bind(4, clock_);
+      }
       if (!insert_key_->Run()) {
         why = insert_key_->error();
         return false;
@@ -223,6 +239,17 @@ class RecordInserter {
       if (sqlite3_changes(db_) == 0) {
         ++result.duplicates;
         continue;
+      }
+      if (earlier_key_) {
+        const std::optional<bool> known = earlier_key_->Bind(2, key).Exists();
+        if (!known) {
+          why = earlier_key_->error();
+          return false;
+        }
+        if (*known) {
+          ++result.duplicates;
+          continue;
+        }
       }
       if (!InsertRow(values, key)) {
         why = insert_row_->error();
@@ -245,8 +272,7 @@ class RecordInserter {
  private:
   // The record's date (the first dating field the header has), 0 when it has none.
   std::int64_t DateOf(const std::vector<CdrFileValue>& values) const {
-    if (date_ < 0) return 0;
-    return WholeNumber(values[static_cast<std::size_t>(date_)].text).value_or(0);
+    return date_ < 0 ? 0 : values[static_cast<std::size_t>(date_)].number;
   }
   // Integers as integers (empty: null), texts as they are.
   bool InsertRow(const std::vector<CdrFileValue>& values, const std::string& key) {
@@ -259,8 +285,8 @@ class RecordInserter {
         row.Bind(position, std::string_view(key));
       } else if (fields[i].type != CdrFieldType::kInteger) {
         row.Bind(position, std::string_view(text));
-      } else if (const std::optional<std::int64_t> number = WholeNumber(text)) {
-        row.Bind(position, *number);
+      } else if (!text.empty()) {
+        row.Bind(position, values[i].number);  // the reader checked it is one
       } else {
         row.BindNull(position);
       }
@@ -278,23 +304,32 @@ class RecordInserter {
   int late_ = -1;
   std::optional<Statement> insert_row_;
   std::optional<Statement> insert_key_;
+  std::optional<Statement> earlier_key_;
 };
 
 }  // namespace
 
 std::optional<CdrStore> CdrStore::Open(const std::filesystem::path& path, std::string& why) {
+  // The import opens the run's first SQLite connection: the library's mode is set before it,
+  // once for the process, or the ODBC driver's reads after it would take a lock a call.
+  PrepareSqliteLibrary();
   sqlite3* db = nullptr;
-  const int opened =
-      sqlite3_open_v2(reinterpret_cast<const char*>(path.u8string().c_str()), &db,
-                      SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOFOLLOW, nullptr);
+  // One thread uses the connection: no lock around each of its calls.
+  const int opened = sqlite3_open_v2(
+      reinterpret_cast<const char*>(path.u8string().c_str()), &db,
+      SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOFOLLOW | SQLITE_OPEN_NOMUTEX,
+      nullptr);
   CdrStore store(db);
   if (opened != SQLITE_OK) {
     why = db != nullptr ? sqlite3_errmsg(db) : "out of memory";
     return std::nullopt;
   }
   sqlite3_busy_timeout(db, kBusyMilliseconds);
-  // One sync a commit (the log), and readers never wait for the import.
+  // One sync a commit (the log), and readers never wait for the import. The cache holds the
+  // pages a batch touches most (the ends of the indexes it appends to), not the whole batch:
+  // the rest goes to the log as it spills, memory stays flat.
   if (!store.Exec("PRAGMA journal_mode=WAL", why) || !store.Exec("PRAGMA synchronous=FULL", why) ||
+      !store.Exec("PRAGMA cache_size=-" + std::to_string(kCacheKibibytes), why) ||
       !store.Prepare(why)) {
     return std::nullopt;
   }
@@ -302,6 +337,7 @@ std::optional<CdrStore> CdrStore::Open(const std::filesystem::path& path, std::s
 }
 
 std::optional<CdrStore> CdrStore::OpenToRead(const std::filesystem::path& path) {
+  PrepareSqliteLibrary();
   sqlite3* db = nullptr;
   const int opened = sqlite3_open_v2(reinterpret_cast<const char*>(path.u8string().c_str()), &db,
                                      SQLITE_OPEN_READONLY | SQLITE_OPEN_NOFOLLOW, nullptr);
@@ -330,13 +366,11 @@ bool CdrStore::Prepare(std::string& why) {
             why) ||
       !Exec("CREATE INDEX IF NOT EXISTS CdrFileImport_sha256 ON CdrFileImport (sha256)", why) ||
       !Exec("CREATE INDEX IF NOT EXISTS CdrFileImport_name ON CdrFileImport (file_name)", why) ||
-      // imported_at: the record's date, or the import clock for a record without one.
-      !Exec("CREATE TABLE IF NOT EXISTS CdrFileRecordKey (table_name TEXT NOT NULL, "
-            "record_key TEXT NOT NULL, imported_at INTEGER NOT NULL, "
-            "PRIMARY KEY (table_name, record_key)) WITHOUT ROWID",
-            why) ||
-      !Exec("CREATE INDEX IF NOT EXISTS CdrFileRecordKey_imported ON CdrFileRecordKey "
-            "(imported_at)",
+      // dated: the record's date, 0 for a record without one, which ages by imported_at (the
+      // import clock then; null for a record with a date).
+      !Exec("CREATE TABLE IF NOT EXISTS CdrFileDatedKey (dated INTEGER NOT NULL, "
+            "record_key TEXT NOT NULL, table_name TEXT NOT NULL, imported_at INTEGER, "
+            "PRIMARY KEY (dated, record_key, table_name)) WITHOUT ROWID",
             why) ||
       !Exec("CREATE TABLE IF NOT EXISTS CdrFileHeld (kept_name TEXT PRIMARY KEY, "
             "file_name TEXT NOT NULL, table_name TEXT NOT NULL, size INTEGER NOT NULL, "
@@ -369,7 +403,33 @@ bool CdrStore::Prepare(std::string& why) {
     if (columns->empty() && !EnsureTable(table, *fields, why)) return false;
     if (!CreateIndexes(table, why)) return false;
   }
-  return ReadState(why);
+  return FindEarlierKeys(why) && ReadState(why);
+}
+
+// A database made before keys were kept by date has them in CdrFileRecordKey (table_name,
+// record_key, imported_at): asked beside the new ones until the last of them ages out, then
+// dropped.
+bool CdrStore::FindEarlierKeys(std::string& why) {
+  Statement table(db_.get(),
+                  "SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = 'CdrFileRecordKey'");
+  const std::optional<bool> exists = table.Exists();
+  if (!exists) {
+    why = table.error();
+    return false;
+  }
+  earlier_keys_ = false;
+  if (!*exists) return true;
+  Statement any(db_.get(), "SELECT 1 FROM CdrFileRecordKey LIMIT 1");
+  const std::optional<bool> held = any.Exists();
+  if (!held) {
+    why = any.error();
+    return false;
+  }
+  if (*held) {
+    earlier_keys_ = true;
+    return true;
+  }
+  return Exec("DROP TABLE CdrFileRecordKey", why);
 }
 
 bool CdrStore::ReadState(std::string& why) {
@@ -405,7 +465,8 @@ bool CdrStore::Exec(const std::string& sql, std::string& why) {
 }
 
 std::int64_t CdrStore::ImportClock(std::int64_t now) const {
-  return newest_record_ > 0 ? std::min(now, newest_record_) : now;
+  const std::int64_t newest = batch_.open ? batch_.newest_record : newest_record_;
+  return newest > 0 ? std::min(now, newest) : now;
 }
 
 std::optional<bool> CdrStore::KnowsFile(std::string_view file_name, std::int64_t size,
@@ -425,17 +486,28 @@ std::optional<bool> CdrStore::KnowsContent(std::string_view sha256, std::string&
 
 bool CdrStore::ForgetOldImports(std::int64_t now, std::string& why) {
   const std::int64_t clock = ImportClock(now);
-  Statement keys(db_.get(), "DELETE FROM CdrFileRecordKey WHERE imported_at < ?1");
+  const std::int64_t keys_before = clock - kCdrRecordKeyDays * 86400;
+  // The dated keys go from the start of their index, the undated ones are few.
+  Statement dated(db_.get(), "DELETE FROM CdrFileDatedKey WHERE dated > 0 AND dated < ?1");
+  Statement undated(db_.get(), "DELETE FROM CdrFileDatedKey WHERE dated = 0 AND imported_at < ?1");
   Statement notes(db_.get(), "DELETE FROM CdrFileImport WHERE imported_at < ?1");
-  if (!keys.Bind(1, clock - kCdrRecordKeyDays * 86400).Run()) {
-    why = keys.error();
-    return false;
+  for (Statement* forget : {&dated, &undated}) {
+    if (!forget->Bind(1, keys_before).Run()) {
+      why = forget->error();
+      return false;
+    }
   }
   if (!notes.Bind(1, clock - kCdrFileNoteDays * 86400).Run()) {
     why = notes.error();
     return false;
   }
-  return true;
+  if (!earlier_keys_) return true;
+  Statement earlier(db_.get(), "DELETE FROM CdrFileRecordKey WHERE imported_at < ?1");
+  if (!earlier.Bind(1, keys_before).Run()) {
+    why = earlier.error();
+    return false;
+  }
+  return FindEarlierKeys(why);
 }
 
 std::optional<std::vector<HeldCdrFile>> CdrStore::HeldFiles(std::string& why) {
@@ -586,21 +658,26 @@ bool CdrStore::Reorder(std::string_view table, const std::vector<CdrFileField>& 
 
 std::optional<CdrFileImported> CdrStore::ImportFile(const CdrFileImportJob& job, std::string& why) {
   CdrFileReader& reader = *job.reader;
-  if (!Exec("BEGIN IMMEDIATE", why)) return std::nullopt;
-  struct Rollback {
+  if (!BeginBatch(why)) return std::nullopt;
+  if (BatchLost()) {
+    why = kBatchLost;
+    return std::nullopt;
+  }
+  if (files_alone_ && !Exec("SAVEPOINT cdr_file", why)) return std::nullopt;
+  // Whatever ends the file before it is kept takes back what it wrote.
+  struct TakeBack {
     CdrStore* store;
     bool done = false;
-    ~Rollback() {
-      std::string ignored;
-      if (!done) store->Exec("ROLLBACK", ignored);
+    ~TakeBack() {
+      if (!done) store->TakeBackFile();
     }
-  } rollback{this};
+  } take_back{this};
 
   if (!EnsureTable(job.table, reader.fields(), why)) return std::nullopt;
   CdrFileImported result;
-  std::int64_t newest = newest_record_;
+  std::int64_t newest = batch_.newest_record;
   const std::int64_t clock = ImportClock(job.now);
-  RecordInserter inserter(db_.get(), job, clock);
+  RecordInserter inserter(db_.get(), job, clock, earlier_keys_);
   if (!inserter.Run(result, newest, why)) return std::nullopt;
   if (result.stopped) return result;
   if (reader.state() != CdrFileReader::State::kEnd) return std::nullopt;
@@ -637,11 +714,53 @@ std::optional<CdrFileImported> CdrStore::ImportFile(const CdrFileImportJob& job,
     if (!UpdateHeld(held, why)) return std::nullopt;
   }
   if (job.before_commit) job.before_commit();
-  if (!Exec("COMMIT", why)) return std::nullopt;
-  rollback.done = true;
-  ++identity_.generation;
-  newest_record_ = newest;
+  if (files_alone_ && !Exec("RELEASE cdr_file", why)) return std::nullopt;
+  take_back.done = true;
+  ++batch_.files;
+  batch_.records += result.records;
+  batch_.newest_record = newest;
   return result;
+}
+
+bool CdrStore::BeginBatch(std::string& why) {
+  if (batch_.open) return true;
+  if (!Exec("BEGIN IMMEDIATE", why)) return false;
+  batch_ = {true, false, 0, 0, newest_record_};
+  return true;
+}
+
+bool CdrStore::CommitBatch(std::string& why) {
+  if (!batch_.open) return true;
+  const bool lost = BatchLost();
+  if (lost || !Exec("COMMIT", why)) {
+    if (lost) why = kBatchLost;
+    std::string ignored;
+    if (!lost) Exec("ROLLBACK", ignored);
+    batch_ = {};
+    return false;
+  }
+  identity_.generation += batch_.files;
+  newest_record_ = batch_.newest_record;
+  batch_ = {};
+  return true;
+}
+
+void CdrStore::TakeBackFile() {
+  std::string ignored;
+  if (files_alone_ && !BatchLost()) {
+    Exec("ROLLBACK TO cdr_file", ignored);
+    Exec("RELEASE cdr_file", ignored);
+    return;
+  }
+  if (!BatchLost()) Exec("ROLLBACK", ignored);
+  batch_ = {};
+}
+
+// Some failures (a full disk, an I/O error) make SQLite roll the whole transaction back: then
+// nothing of the batch may be taken as committed.
+bool CdrStore::BatchLost() {
+  if (batch_.open && !batch_.lost && sqlite3_get_autocommit(db_.get()) != 0) batch_.lost = true;
+  return batch_.lost;
 }
 
 }  // namespace remoteccm

@@ -2,8 +2,13 @@
 // tables CallDetailRecord and CallManagementRecord (the columns of the files' headers, in the
 // order of the newest header that brought new fields), the key of every record imported, the
 // files imported, and the imported files the collector still keeps. A file's records and the
-// notes of it are committed together. Every call into SQLite is checked: an error is an error,
-// never an answer.
+// notes of it are committed together, in a batch with the files imported before it. Every
+// call into SQLite is checked: an error is an error, never an answer.
+//
+// A file that ends badly once its records are being written (a damaged line, a stop) takes
+// the whole batch back with it, unless the files are imported each alone: a savepoint a file
+// would copy every page the file touches first, which costs more than importing again, now
+// and then, the files of a batch that a damaged file took back.
 #pragma once
 
 #include <sqlite3.h>
@@ -26,10 +31,15 @@ inline constexpr std::string_view kCmrFileTable = "CallManagementRecord";
 
 // How long the keys of imported records, and the notes of imported files, are kept. The CDR
 // Repository keeps a file at most 30 days and resends only what it keeps, and a resend is
-// known by its note alone; the keys catch records that come again in another file. Their age
-// is measured on the import clock (see ImportClock), which a wrong system clock cannot move on.
+// known by its note alone; the keys catch records that come again in another file. A key ages
+// with its record's date (the import clock for a record without one), the notes with the
+// import clock (see ImportClock), which a wrong system clock cannot move on.
 inline constexpr std::int64_t kCdrRecordKeyDays = 90;
 inline constexpr std::int64_t kCdrFileNoteDays = 400;
+
+// The records a batch of files gathers before it is committed: one synced commit, and one
+// pass over the pages of the indexes, for many files.
+inline constexpr std::int64_t kCdrBatchRecords = 250'000;
 
 // An imported file the collector keeps, in its own folder or, for a while, still in the push
 // folder: what it held when it was imported, so that what is written to it later is found.
@@ -61,7 +71,7 @@ struct CdrFileImportJob {
   std::optional<HeldCdrFile> held;
   // Asked now and then while records are read: true ends the import, nothing of it kept.
   std::function<bool()> stop;
-  // Runs with everything written but not committed.
+  // Runs with everything of the file written into the batch, nothing of it committed.
   std::function<void()> before_commit;
 };
 
@@ -72,7 +82,7 @@ struct CdrFileImported {
   std::int64_t late = 0;                 // rows added dated before the job's late_before
   std::int64_t late_past_look_back = 0;  // and before its look-back too
   bool same_file_before = false;         // a file with the same content was imported before
-  bool stopped = false;                  // the job's stop ended it: nothing was committed
+  bool stopped = false;                  // the job's stop ended it: nothing of it was kept
 };
 
 // What the database says of its own history: which database it is and how many imports were
@@ -91,11 +101,24 @@ class CdrStore {
   CdrStore(CdrStore&&) noexcept = default;
   CdrStore& operator=(CdrStore&&) noexcept = default;
 
-  // Reads the rest of the job's reader into its table in one transaction with the notes of the
-  // file (name, size, SHA-256; where it is kept): committed only when the whole file was read
-  // without a fault, else nothing of it stays. nullopt when the file was not (fully) read (see
-  // the reader's state) or the database failed (why says how).
+  // Reads the rest of the job's reader into its table with the notes of the file (name, size,
+  // SHA-256; where it is kept), into the open batch (one is begun when none is open): kept
+  // only when the whole file was read without a fault, else nothing of it stays, and, unless
+  // files are imported alone, nothing of the batch (BatchOpen() is false then). Nothing of a
+  // batch is durable before CommitBatch. nullopt when the file was not (fully) read (see the
+  // reader's state) or the database failed (why says how).
   std::optional<CdrFileImported> ImportFile(const CdrFileImportJob& job, std::string& why);
+  // Begins a batch when none is open, for the notes of files whose records are known (a
+  // resend) to join; ImportFile begins one itself.
+  bool BeginBatch(std::string& why);
+  // Whether a file that ends badly takes back only itself from now on.
+  void ImportFilesAlone(bool alone) { files_alone_ = alone; }
+  // Commits the open batch and syncs it (true when none is open); false with why when the
+  // database refused or had given the batch up: then nothing of it stays.
+  bool CommitBatch(std::string& why);
+  bool BatchOpen() const { return batch_.open; }
+  // The records the open batch holds.
+  std::int64_t BatchRecords() const { return batch_.records; }
 
   // Whether a file of this name and size was imported (a resend keeps both); nullopt with why
   // when the database cannot tell.
@@ -108,9 +131,10 @@ class CdrStore {
 
   // The files kept; nullopt with why when they cannot be read.
   std::optional<std::vector<HeldCdrFile>> HeldFiles(std::string& why);
-  // Forgets a kept file (it was removed, or is gone).
+  // Forgets a kept file (it was removed, or is gone); in the open batch, if there is one.
   bool ForgetHeld(std::string_view kept_name, std::string& why);
-  // Notes where a kept file now lies and what it is (after a copy across file systems).
+  // Notes where a kept file now lies and what it is (after a copy across file systems, or of
+  // a resend); in the open batch, if there is one.
   bool UpdateHeld(const HeldCdrFile& held, std::string& why);
 
   CdrStoreIdentity Identity() const { return identity_; }
@@ -136,11 +160,26 @@ class CdrStore {
   bool Reorder(std::string_view table, const std::vector<CdrFileField>& fields, std::string& why);
   bool CreateIndexes(std::string_view table, std::string& why);
   bool ReadState(std::string& why);
+  bool FindEarlierKeys(std::string& why);
+  bool BatchLost();
+  void TakeBackFile();
+
+  // The files imported since the batch began, not committed yet.
+  struct Batch {
+    bool open = false;
+    bool lost = false;  // SQLite rolled the transaction back after an error
+    std::int64_t files = 0;
+    std::int64_t records = 0;
+    std::int64_t newest_record = 0;
+  };
 
   std::unique_ptr<sqlite3, decltype(&sqlite3_close)> db_;
   CdrStoreIdentity identity_;
-  std::int64_t clock_ = 0;          // the import clock as stored
-  std::int64_t newest_record_ = 0;  // the newest record date imported
+  std::int64_t newest_record_ = 0;  // the newest record date committed
+  Batch batch_;
+  bool files_alone_ = false;
+  // The keys of a database made before keys were kept by date, asked until they age out.
+  bool earlier_keys_ = false;
   bool new_ = false;
 };
 

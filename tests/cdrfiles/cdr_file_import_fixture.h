@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <chrono>
 #include <ctime>
 #include <filesystem>
 #include <string>
@@ -45,7 +46,11 @@ class CdrFileImportTest : public ::testing::Test {
     request.rejected = rejected_;
     request.profile = home_ / "SITE.CCM";
     request.kinds = {true, true};
-    request.now = static_cast<double>(std::time(nullptr)) + 1 + seconds_later;
+    // The precise clock: a file's change time is precise too, and time() may still show the
+    // second before it.
+    request.now =
+        std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count() +
+        1 + seconds_later;
     request.settle_seconds = 0;
     request.keep_days = keep_days;
     request.same_profile = [this](const std::filesystem::path& p) {
@@ -73,6 +78,15 @@ class CdrFileImportTest : public ::testing::Test {
     sqlite3_finalize(stmt);
     sqlite3_close(db);
     return value;
+  }
+  // Changes the embedded database as another program, or an earlier version, would.
+  void Change(const std::string& sql) {
+    sqlite3* db = nullptr;
+    sqlite3_open((home_ / "SITE.cdr.sqlite").string().c_str(), &db);
+    char* error = nullptr;
+    EXPECT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &error), SQLITE_OK) << error;
+    sqlite3_free(error);
+    sqlite3_close(db);
   }
   std::int64_t Rows(std::string_view table = "CallDetailRecord") {
     return Ask("SELECT COUNT(*) FROM " + std::string(table));

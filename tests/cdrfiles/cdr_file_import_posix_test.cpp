@@ -71,6 +71,39 @@ TEST_F(CdrFileImportTest, WhatIsNoPlainFileIsRefusedNeverFollowed) {
   EXPECT_NE(Import().error.find("others may write in it"), std::string::npos);
 }
 
+// An upload that pauses after a line end is imported to there and moved out; its writer still
+// holds the file (a move keeps a file open for writing, here) and goes on writing into it: the
+// rest is imported once it stops changing, and nothing twice. A file written anew in place is
+// read again, its known records recognised.
+TEST_F(CdrFileImportTest, AFileThatGrowsAfterItsImportLosesNothing) {
+  std::ofstream writer(folder_ / "cdr_C_01_202611010000_1", std::ios::binary);
+  writer << Records(1, 3) << std::flush;
+  EXPECT_EQ(Import().records, 3);
+  ASSERT_TRUE(fs::exists(collected_ / "cdr_C_01_202611010000_1"));
+  for (int id = 4; id <= 6; ++id) writer << Record(id);
+  writer.close();
+  const CdrImportOutcome rest = Import();
+  EXPECT_EQ(rest.records, 3);
+  EXPECT_EQ(rest.duplicates, 0);
+  EXPECT_NE(log_.find("grew after its import: 3 more records imported"), std::string::npos) << log_;
+  EXPECT_EQ(Import().records, 0);
+  testing::WriteFile(collected_ / "cdr_C_01_202611010000_1", Records(5, 8));
+  const CdrImportOutcome anew = Import();
+  EXPECT_EQ(anew.records, 2);
+  EXPECT_EQ(anew.duplicates, 2);
+  EXPECT_EQ(Rows(), 8);
+}
+
+// A link in place of a claim is refused, never followed.
+TEST_F(CdrFileImportTest, ALinkInPlaceOfAClaimIsRefused) {
+  Put("cmr_C_01_202611010000_1",
+      "\"cdrRecordType\",\"pkid\"\nINTEGER,UNIQUEIDENTIFIER\n2,\"M1\"\n");
+  fs::create_symlink(home_ / "SITE.cdr.sqlite", folder_ / ".remoteccm-cmr.claim");
+  const CdrImportOutcome outcome = Import();
+  EXPECT_TRUE(outcome.refused) << outcome.error;
+  EXPECT_TRUE(fs::exists(folder_ / "cmr_C_01_202611010000_1"));
+}
+
 // The collector's folder on another file system than the push folder (tmpfs): an imported
 // file stays where its writer may still write to it until it has not changed for an hour, its
 // rest imported meanwhile, and is then copied out, synced and removed.

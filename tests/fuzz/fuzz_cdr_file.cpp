@@ -1,6 +1,6 @@
 // A CDR file as anyone who can push to the folder can leave it: no crash, and what reads as
-// records matches the header: one value per field, a whole number in every INTEGER field, the
-// whole file read when the reading ends without a fault.
+// records matches the header: one value per field, a whole number in every INTEGER field (the
+// number the reader gives with it), the whole file read when the reading ends without a fault.
 #include <unistd.h>
 
 #include <charconv>
@@ -31,6 +31,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       std::int64_t number = 0;
       const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), number);
       if (error != std::errc() || end != text.data() + text.size()) std::abort();
+      if (number != values[i].number) std::abort();
     }
   }
   if (reader.state() == CdrFileReader::State::kReading) std::abort();
