@@ -19,6 +19,8 @@ namespace {
 // and what a damaged file makes the import read again, stay small.
 constexpr std::size_t kBatchFiles = 1000;
 
+using ImportLog = std::function<void(const std::string&, ImportLogLevel)>;
+
 std::string Count(std::int64_t n, std::string_view one, std::string_view many) {
   return std::to_string(n) + " " + std::string(n == 1 ? one : many);
 }
@@ -29,7 +31,7 @@ std::string Duration(double seconds) {
   const auto whole = static_cast<std::int64_t>(std::max(0.0, std::floor(seconds)));
   if (whole < 120) return Count(whole, "second", "seconds");
   if (whole < 3600) return Count(whole / 60, "minute", "minutes");
-  if (whole < 2 * 86400) return Count(whole / 3600, "hour", "hours");
+  if (whole < std::int64_t{2} * 86400) return Count(whole / 3600, "hour", "hours");
   return Count(whole / 86400, "day", "days");
 }
 
@@ -96,23 +98,42 @@ class FolderImport {
 
   // A file of the push folder that was not imported before (or is sent again). False when the
   // database failed or the run was asked to stop: the files after it stay for the next run.
-  bool Import(const CdrFolderEntry& entry) {
-    if (Stopping()) return false;
-    const std::string shown = ShownName(entry.name);
+  // Whether the entry is left as it stands for now: no plain file, or still being written.
+  bool LeftForNow(const CdrFolderEntry& entry) {
     if (const std::string refusal = RefusalOf(entry.facts); !refusal.empty()) {
       Waits(entry, refusal + "; it is left alone, never followed", true);
       return true;
     }
-    if (!Settled(entry.facts, request_.now, request_.settle_seconds)) {
-      if (entry.facts.changed > request_.now + 60) {
-        Waits(entry, "the system says it changed in the future (was the clock set back?)", true);
-      } else {
-        ++outcome_.incomplete;
-        Log("The CDR file " + shown + " is still being written (it changed " +
-            Duration(request_.now - entry.facts.changed) + " ago): it stays for a later run.");
-      }
-      return true;
+    if (Settled(entry.facts, request_.now, request_.settle_seconds)) return false;
+    if (entry.facts.changed > request_.now + 60) {
+      Waits(entry, "the system says it changed in the future (was the clock set back?)", true);
+    } else {
+      ++outcome_.incomplete;
+      Log("The CDR file " + ShownName(entry.name) + " is still being written (it changed " +
+          Duration(request_.now - entry.facts.changed) + " ago): it stays for a later run.");
     }
+    return true;
+  }
+
+  // A file the reader found incomplete or damaged: it waits, or is set aside. False when the
+  // batch cannot be taken back to before it.
+  bool NotImported(const CdrFolderEntry& entry, int descriptor, const EntryFacts& facts,
+                   const CdrFileReader& reader) {
+    if (!ImportTakenBackAgain()) return false;
+    if (MayStillGrow(reader, facts)) {
+      Waits(entry, CutShortWhy(reader), false);
+    } else if (reader.state() == CdrFileReader::State::kDamaged) {
+      Reject(entry.name, descriptor, facts, folder_, reader, "");
+    } else {
+      Waits(entry, "it is not complete: " + reader.problem(), false);
+    }
+    return true;
+  }
+
+  bool Import(const CdrFolderEntry& entry) {
+    if (Stopping()) return false;
+    if (LeftForNow(entry)) return true;
+    const std::string shown = ShownName(entry.name);
     EntryFacts facts;
     int error = 0;
     FileDescriptor file = folder_.OpenToRead(entry.name, facts, error);
@@ -141,15 +162,7 @@ class FolderImport {
     if (reader.state() == CdrFileReader::State::kReading) imported = store_.ImportFile(job, why);
     if (!imported) {
       if (!why.empty()) return ImportFailed(shown, why);
-      if (!ImportTakenBackAgain()) return false;
-      if (MayStillGrow(reader, facts)) {
-        Waits(entry, CutShortWhy(reader), false);
-      } else if (reader.state() == CdrFileReader::State::kDamaged) {
-        Reject(entry.name, descriptor, facts, folder_, reader, "");
-      } else {
-        Waits(entry, "it is not complete: " + reader.problem(), false);
-      }
-      return true;
+      return NotImported(entry, descriptor, facts, reader);
     }
     if (imported->stopped) {
       // The batch went with the file: its files stay for the next run.
@@ -564,11 +577,63 @@ std::optional<CdrStore> OpenStore(const CdrImportRequest& request, std::string& 
   return store;
 }
 
+// The import's lock beside the database, dated when taken; none when another run holds it (a
+// warning once it has held it for long). Throws FileError.
+std::optional<LockFile> TakeImportLock(const CdrImportRequest& request,
+                                       const std::string& folder_shown, CdrImportOutcome& outcome,
+                                       const ImportLog& log) {
+  const std::filesystem::path lock_path = request.database.string() + ".lock";
+  std::optional<LockFile> lock = LockFile::TryTake(lock_path);
+  if (lock) {
+    SetFileTimes(lock_path, static_cast<std::int64_t>(request.now));
+    return lock;
+  }
+  // The holder dates the lock when it takes it: one held for long is a run that hangs.
+  const std::optional<RegularFileFacts> held = RegularFileFactsOf(lock_path);
+  const double since = held ? request.now - held->modified : 0;
+  if (since >= kCdrHoldSeconds) {
+    const std::string why = "another run has held " + ShownName(lock_path.string()) + " for " +
+                            Duration(since) + ": no file is imported while it holds it";
+    outcome.waiting.push_back(folder_shown + ": " + why);
+    log("The CDR files of " + folder_shown + " cannot be imported: " + why + ".",
+        ImportLogLevel::kWarning);
+  } else {
+    log("Another run is importing the CDR files of " + folder_shown +
+            ": this run leaves them to it.",
+        ImportLogLevel::kInfo);
+  }
+  return std::nullopt;
+}
+
+// The files listed, one after another, until one ends the import.
+void ImportEach(FolderImport& import, const std::optional<std::vector<CdrFolderEntry>>& files) {
+  if (!files) return;
+  for (const CdrFolderEntry& file : *files) {
+    if (import.IsHeldInFolder(file.name)) continue;
+    if (!import.Import(file)) break;
+  }
+}
+
+// The note beside the database, written anew when its imports changed or it is missing.
+void NoteTheStore(const CdrImportRequest& request, const CdrStore& store,
+                  const CdrStoreIdentity& before, const ImportLog& log) {
+  if (store.Identity().generation == before.generation &&
+      ReadStoreNote(request.note).state == StoreNoteReading::State::kRead) {
+    return;
+  }
+  try {
+    WriteStoreNote(request.note, store.Identity());
+  } catch (const FileError& e) {
+    log(std::string(e.what()) + ": a database put back from an older copy would go unnoticed.",
+        ImportLogLevel::kWarning);
+  }
+}
+
 }  // namespace
 
 CdrImportOutcome ImportCdrFiles(const CdrImportRequest& request) {
   CdrImportOutcome outcome;
-  const auto log = [&](const std::string& line, ImportLogLevel level) {
+  const ImportLog log = [&](const std::string& line, ImportLogLevel level) {
     if (request.log) request.log(line, level);
   };
   const auto fail = [&](std::string line) {
@@ -588,31 +653,13 @@ CdrImportOutcome ImportCdrFiles(const CdrImportRequest& request) {
     return fail_folder("The CDR file folder " + folder_shown +
                        " cannot be read: " + std::strerror(error) + ".");
   }
-  const std::filesystem::path lock_path = request.database.string() + ".lock";
   std::optional<LockFile> lock;
   try {
-    lock = LockFile::TryTake(lock_path);
+    lock = TakeImportLock(request, folder_shown, outcome, log);
   } catch (const FileError& e) {
     return fail(e.what());
   }
-  if (!lock) {
-    // The holder dates the lock when it takes it: one held for long is a run that hangs.
-    const std::optional<RegularFileFacts> held = RegularFileFactsOf(lock_path);
-    const double since = held ? request.now - held->modified : 0;
-    if (since >= kCdrHoldSeconds) {
-      const std::string why = "another run has held " + ShownName(lock_path.string()) + " for " +
-                              Duration(since) + ": no file is imported while it holds it";
-      outcome.waiting.push_back(folder_shown + ": " + why);
-      log("The CDR files of " + folder_shown + " cannot be imported: " + why + ".",
-          ImportLogLevel::kWarning);
-    } else {
-      log("Another run is importing the CDR files of " + folder_shown +
-              ": this run leaves them to it.",
-          ImportLogLevel::kInfo);
-    }
-    return outcome;
-  }
-  SetFileTimes(lock_path, static_cast<std::int64_t>(request.now));
+  if (!lock) return outcome;
   const ClaimOutcome claims =
       ClaimKinds(folder, request.kinds, request.profile, request.same_profile, request.claimant);
   for (const std::string& note : claims.notes) log(note, ImportLogLevel::kInfo);
@@ -651,24 +698,12 @@ CdrImportOutcome ImportCdrFiles(const CdrImportRequest& request) {
     if (!files) {
       fail_folder("The CDR file folder " + folder_shown +
                   " cannot be read: " + std::strerror(error) + ".");
-    } else {
-      for (const CdrFolderEntry& file : *files) {
-        if (import.IsHeldInFolder(file.name)) continue;
-        if (!import.Import(file)) break;
-      }
     }
+    ImportEach(import, files);
   }
   // What was imported before a stop or a fault is kept.
   import.CommitBatch();
-  if (store->Identity().generation != before.generation ||
-      ReadStoreNote(request.note).state != StoreNoteReading::State::kRead) {
-    try {
-      WriteStoreNote(request.note, store->Identity());
-    } catch (const FileError& e) {
-      log(std::string(e.what()) + ": a database put back from an older copy would go unnoticed.",
-          ImportLogLevel::kWarning);
-    }
-  }
+  NoteTheStore(request, *store, before, log);
   outcome.set_aside = CountEntries(rejected);
   if (outcome.stopped) {
     log("The import of the CDR files stopped, as the run was asked to: the files not imported "

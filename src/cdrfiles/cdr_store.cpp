@@ -226,30 +226,11 @@ class RecordInserter {
       if (reader_.line_end() <= job_.known_through) continue;
       key = RecordKey(pkid_, values, line);
       const std::int64_t date = DateOf(values);
-      insert_key_->Bind(1, std::max<std::int64_t>(date, 0)).Bind(2, key);
-      if (date > 0) {
-        insert_key_->BindNull(4);
-      } else {
-        insert_key_->Bind(4, clock_);
-      }
-      if (!insert_key_->Run()) {
-        why = insert_key_->error();
-        return false;
-      }
-      if (sqlite3_changes(db_) == 0) {
+      const std::optional<bool> is_new = KeyIsNew(key, date, why);
+      if (!is_new) return false;
+      if (!*is_new) {
         ++result.duplicates;
         continue;
-      }
-      if (earlier_key_) {
-        const std::optional<bool> known = earlier_key_->Bind(2, key).Exists();
-        if (!known) {
-          why = earlier_key_->error();
-          return false;
-        }
-        if (*known) {
-          ++result.duplicates;
-          continue;
-        }
       }
       if (!InsertRow(values, key)) {
         why = insert_row_->error();
@@ -257,12 +238,7 @@ class RecordInserter {
       }
       ++result.records;
       newest_date = std::max(newest_date, date);
-      if (late_ >= 0) {
-        const std::optional<std::int64_t> at =
-            WholeNumber(values[static_cast<std::size_t>(late_)].text);
-        if (at && *at < *job_.late_before) ++result.late;
-        if (at && *at < *job_.late_before - job_.look_back) ++result.late_past_look_back;
-      }
+      if (late_ >= 0) CountLate(values, result);
     }
     if (!insert_row_->ok()) why = insert_row_->error();
     if (!insert_key_->ok()) why = insert_key_->error();
@@ -270,6 +246,35 @@ class RecordInserter {
   }
 
  private:
+  // Whether the record's key is new (it is kept from now on): not known before in either table
+  // of keys. Nothing, with why, when the database refused.
+  std::optional<bool> KeyIsNew(const std::string& key, std::int64_t date, std::string& why) {
+    insert_key_->Bind(1, std::max<std::int64_t>(date, 0)).Bind(2, key);
+    if (date > 0) {
+      insert_key_->BindNull(4);
+    } else {
+      insert_key_->Bind(4, clock_);
+    }
+    if (!insert_key_->Run()) {
+      why = insert_key_->error();
+      return std::nullopt;
+    }
+    if (sqlite3_changes(db_) == 0) return false;
+    if (!earlier_key_) return true;
+    const std::optional<bool> known = earlier_key_->Bind(2, key).Exists();
+    if (!known) {
+      why = earlier_key_->error();
+      return std::nullopt;
+    }
+    return !*known;
+  }
+  // A record dated before what New Records Only still selects, or before its look-back.
+  void CountLate(const std::vector<CdrFileValue>& values, CdrFileImported& result) const {
+    const std::optional<std::int64_t> at =
+        WholeNumber(values[static_cast<std::size_t>(late_)].text);
+    if (at && *at < *job_.late_before) ++result.late;
+    if (at && *at < *job_.late_before - job_.look_back) ++result.late_past_look_back;
+  }
   // The record's date (the first dating field the header has), 0 when it has none.
   std::int64_t DateOf(const std::vector<CdrFileValue>& values) const {
     return date_ < 0 ? 0 : values[static_cast<std::size_t>(date_)].number;
