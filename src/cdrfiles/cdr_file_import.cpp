@@ -1,3 +1,6 @@
+// One piece: the import of a folder, whose steps (settling, reading, the batch, the moves out,
+// the files kept and watched) share one request, one store and the folder's handles.
+
 #include "cdrfiles/cdr_file_import.h"
 
 #include <algorithm>
@@ -186,7 +189,8 @@ class FolderImport {
       const std::string first = batch_.empty() ? "" : ShownName(batch_.front().entry.name);
       batch_.clear();
       if (files <= 1) return DatabaseFailed(first, why);
-      return Failed("The CDR file " + first + " and the " + Count(files - 1, "file", "files") +
+      return Failed("The CDR file " + first + " and the " +
+                    Count(static_cast<std::int64_t>(files) - 1, "file", "files") +
                     " imported after it in the same transaction could not be imported: " + why +
                     ". They stay for the next run.");
     }
@@ -605,6 +609,17 @@ std::optional<LockFile> TakeImportLock(const CdrImportRequest& request,
   return std::nullopt;
 }
 
+// One of the collector's own folders, where `what`; closed, with why, when it cannot be used.
+FolderHandle OpenOwnFolder(const std::filesystem::path& path, const char* what, std::string& why) {
+  std::string problem;
+  FolderHandle folder = FolderHandle::OpenOwn(path, problem);
+  if (!folder.IsOpen()) {
+    why = "The folder " + ShownName(path.string()) + ", where " + what +
+          ", cannot be used: " + problem + ".";
+  }
+  return folder;
+}
+
 // The files listed, one after another, until one ends the import.
 void ImportEach(FolderImport& import, const std::optional<std::vector<CdrFolderEntry>>& files) {
   if (!files) return;
@@ -668,16 +683,12 @@ CdrImportOutcome ImportCdrFiles(const CdrImportRequest& request) {
     return fail(claims.error);
   }
   std::string why;
-  const FolderHandle collected = FolderHandle::OpenOwn(request.collected, why);
-  if (!collected.IsOpen()) {
-    return fail("The folder " + ShownName(request.collected.string()) +
-                ", where imported CDR files are kept, cannot be used: " + why + ".");
-  }
-  const FolderHandle rejected = FolderHandle::OpenOwn(request.rejected, why);
-  if (!rejected.IsOpen()) {
-    return fail("The folder " + ShownName(request.rejected.string()) +
-                ", where damaged CDR files are set aside, cannot be used: " + why + ".");
-  }
+  const FolderHandle collected =
+      OpenOwnFolder(request.collected, "imported CDR files are kept", why);
+  if (!collected.IsOpen()) return fail(why);
+  const FolderHandle rejected =
+      OpenOwnFolder(request.rejected, "damaged CDR files are set aside", why);
+  if (!rejected.IsOpen()) return fail(why);
   const std::string database_shown = ShownName(request.database.string());
   std::optional<CdrStore> store = OpenStore(request, why);
   if (!store) {
