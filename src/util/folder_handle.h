@@ -79,7 +79,7 @@ class FolderHandle {
 
  private:
   std::filesystem::path path_;
-  int fd_ = -1;                              // POSIX: the folder's descriptor
+  [[maybe_unused]] int fd_ = -1;             // POSIX: the folder's descriptor
   [[maybe_unused]] void* handle_ = nullptr;  // Win32: the folder held open
 };
 
