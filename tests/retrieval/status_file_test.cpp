@@ -199,6 +199,21 @@ TEST_F(StatusFileTest, LastSuccessIsCarriedOver) {
   EXPECT_EQ(std::distance(fs::directory_iterator(metrics), fs::directory_iterator()), 1);
 }
 
+// A run of no profile file writes no status and no metrics: none in the working folder.
+TEST_F(StatusFileTest, ARunOfNoProfileFileWritesNoStatus) {
+  const fs::path metrics = dir_ / "metrics";
+  fs::create_directory(metrics);
+  const fs::path working = fs::current_path();
+  fs::current_path(dir_);
+  RunSummary nameless = Summary(RunStatus::kSettingsInvalid, kNov1);
+  nameless.profile_path.clear();
+  nameless.profile_name.clear();
+  EXPECT_TRUE(ReportRun(nameless, metrics).empty());
+  fs::current_path(working);
+  EXPECT_FALSE(fs::exists(dir_ / ".status"));
+  EXPECT_TRUE(fs::is_empty(metrics));
+}
+
 // A metrics folder that is missing or cannot be written (a path under a regular file cannot be
 // written even by root): the status file is still written, and one log line says why there are
 // no metrics.

@@ -30,6 +30,9 @@ RunSummary SummaryToReport(const RunSummary& last_run, RunKind kind,
 std::vector<std::string> ReportRun(const RunSummary& summary,
                                    const std::filesystem::path& metrics_folder) {
   std::vector<std::string> problems;
+  // A run of no profile file (one the dialog has not named yet) has no status of its own:
+  // beside an empty path, the working folder would get it.
+  if (summary.profile_path.empty()) return problems;
   const std::filesystem::path status_path = StatusFilePath(summary.profile_path);
   const StatusFileRead previous = ReadStatusFile(status_path);
   std::optional<double> last_success;
